@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# ./build.sh run   - set up, build and start Orbisk Vantel (under Wine)
+# ./build.sh test  - set up, build and run every test
+# ./build.sh bench - set up, build and run the benchmark programs
+set -euo pipefail
+top=$(cd "$(dirname "$0")" && pwd)
+build=${BUILD_DIR:-$top/build}
+mode=${1:-test}
+shift || true
+
+BUILD_DIR="$build" "$top/tools/setup.sh"
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
+fi
+cmake --build "$build" -j "$(nproc)"
+
+export OV_WINE_DIR="$build/wine"
+# One wineserver for the whole run, so that each program starts fast.
+start_wineserver() {
+  "$top/tools/wine-run" --prepare
+  WINEPREFIX="$build/wine/prefix" wineserver -p
+}
+stop_wineserver() { WINEPREFIX="$build/wine/prefix" wineserver -k >/dev/null 2>&1 || true; }
+
+case "$mode" in
+  run)
+    exec "$top/tools/wine-run" "$build/OrbiskVantel.exe" "$@"
+    ;;
+  test)
+    start_wineserver
+    trap stop_wineserver EXIT
+    cd "$build"
+    ctest --output-on-failure -j "$(nproc)" "$@"
+    ;;
+  bench)
+    start_wineserver
+    trap stop_wineserver EXIT
+    for program in "$build"/bench/*.exe; do
+      [ -e "$program" ] || continue
+      echo "== $(basename "$program")"
+      "$top/tools/wine-run" "$program" "$@"
+    done
+    if [ -x "$top/bench/native/build.sh" ]; then
+      "$top/bench/native/build.sh" "$build/bench-native"
+    fi
+    ;;
+  *)
+    echo "usage: $0 run|test|bench" >&2
+    exit 2
+    ;;
+esac
