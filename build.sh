@@ -20,6 +20,8 @@ export OV_WINE_DIR="$build/wine"
 start_wineserver() {
   "$top/tools/wine-run" --prepare
   WINEPREFIX="$build/wine/prefix" wineserver -p
+  # Start Wine's own services now, detached from our output, so that a test's pipes close when it ends.
+  "$top/tools/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
 stop_wineserver() { WINEPREFIX="$build/wine/prefix" wineserver -k >/dev/null 2>&1 || true; }
 
