@@ -45,12 +45,9 @@ std::string GetSpecialFolder(int Index) {
     if (Index < 0 || Index >= static_cast<int>(std::size(kSpecialFolderIds)))
         return std::string();
     char Path[MAX_PATH + 1] = {};
-    LPITEMIDLIST Item = nullptr;
-    if (SHGetSpecialFolderLocation(nullptr, kSpecialFolderIds[Index], &Item) != S_OK || !Item)
+    if (!SHGetSpecialFolderPathA(nullptr, Path, kSpecialFolderIds[Index], FALSE))
         return std::string();
-    const BOOL Found = SHGetPathFromIDListA(Item, Path);
-    CoTaskMemFree(Item);
-    return Found ? std::string(Path) : std::string();
+    return std::string(Path);
 }
 
 std::string GetDocumentsFolder() {
