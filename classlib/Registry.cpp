@@ -220,6 +220,10 @@ std::string TRegistry::ReadString(const std::string &Name) {
     const int Size = GetDataSize(Name);
     if (Size <= 0)
         return std::string();
+    // No setting is anywhere near this; a larger value is damaged and not worth the memory.
+    constexpr int kMaxStringSize = 16 * 1024 * 1024;
+    if (Size > kMaxStringSize)
+        throw ERegistryException("Failed to get data for '%s'", Name);
     // The value may change between the two queries; ReadData refuses data that grew.
     std::vector<char> Buffer(static_cast<std::size_t>(Size) + 1, '\0');
     DWORD Length = static_cast<DWORD>(Size);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cfloat>
 
 #include "GenAutoSetup.h"
 #include "GenProgram.h"
@@ -23,6 +24,15 @@ int CALLBACK FindFontProc(const LOGFONTA *, const TEXTMETRICA *, DWORD, LPARAM F
 
 std::uint8_t ClampByte(int Value, int Lo, int Hi) {
     return static_cast<std::uint8_t>(Clamp(Value, Lo, Hi));
+}
+
+// A stored float for a double field: text beyond the double range reads as the default instead
+// of turning into an infinity.
+double ReadDouble(TRegistryManager &Manager, const char *Section, const char *Name, double Default) {
+    const long double Value = Manager.ReadFloat(Section, Name, Default);
+    if (!(Value >= -DBL_MAX && Value <= DBL_MAX))
+        return Default;
+    return double(Value);
 }
 
 } // namespace
@@ -169,9 +179,9 @@ void TFractalConfiguration::Load() {
     M.ReadString(S, "DefaultCopyright", DefaultCopyright, "Copyright");
     M.ReadString(S, "DefaultEntry", DefaultEntry, "");
     M.ReadString(S, "DefaultFile", DefaultFile, "");
-    DefaultGamma = double(ClampFloat(M.ReadFloat(S, "DefaultGamma", 2.5L), 0.1L, 10.0L));
+    DefaultGamma = double(ClampFloat(ReadDouble(M, S, "DefaultGamma", 2.5), 0.1L, 10.0L));
     DefaultHeight = Max(M.ReadInteger(S, "DefaultHeight", 480), 30);
-    DefaultResolution = double(ClampFloat(M.ReadFloat(S, "DefaultResolution", 300.0L), 1.0L, 10000.0L));
+    DefaultResolution = double(ClampFloat(ReadDouble(M, S, "DefaultResolution", 300.0), 1.0L, 10000.0L));
     DefaultWidth = Max(M.ReadInteger(S, "DefaultWidth", 640), 40);
     ForegroundPriority = ClampByte(M.ReadInteger(S, "ForegroundPriority", 2), 1, 3);
     ImportFixedAspectRatio = M.ReadBool(S, "ImportFixedAspectRatio", true);
@@ -650,7 +660,7 @@ void TGeneralConfiguration::Load() {
     ReadFontSetting(M, Font, S, "Font", 0, 8, GetDefaultFontName());
     GenerateWarnings = M.ReadBool(S, "GenerateWarnings", true);
     HideMsgUponSuccess = M.ReadBool(S, "HideMsgUponSuccess", true);
-    LastFormulaUpdate = double(M.ReadFloat(S, "LastFormulaUpdate", 0.0L));
+    LastFormulaUpdate = ReadDouble(M, S, "LastFormulaUpdate", 0.0);
     OpenFormat = M.ReadInteger(S, "OpenFormat", 0);
     M.ReadString(S, "Owner", Owner, "");
     RunTimeMessageCount = Clamp(M.ReadInteger(S, "RunTimeMessageCount", 100), 10, 10000);

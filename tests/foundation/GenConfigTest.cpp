@@ -261,9 +261,10 @@ TEST_F(GenConfig, FreshConfigurationSavesEveryDefaultWithItsType) {
         ASSERT_TRUE(Registry.OpenKeyReadOnly(RegistryBaseKey() + Value.Section)) << Value.Section;
         ASSERT_TRUE(Registry.ValueExists(Value.Name)) << Value.Section << "\\" << Value.Name;
         EXPECT_EQ(Registry.GetDataType(Value.Name), Value.Type) << Value.Section << "\\" << Value.Name;
-        if (Registry.GetDataType(Value.Name) == Value.Type)
+        if (Registry.GetDataType(Value.Name) == Value.Type) {
             EXPECT_EQ(StoredText(Registry, Value.Name, Value.Type), Value.Value)
                 << Value.Section << "\\" << Value.Name;
+        }
         Registry.CloseKey();
     }
     // Nothing else is written (a misspelt name would show up here).
@@ -374,6 +375,10 @@ TEST_F(GenConfig, SeededValuesReadBackClampedOrAsDefault) {
         {"General", "WallpaperMode", false, 3, "", [](M &C) { return Num(C.General->WallpaperMode); }, 2},
         {"General", "LastFormulaUpdate", true, 0, "38218.5",
          [](M &C) { return Num(C.General->LastFormulaUpdate); }, 38218.5},
+        {"General", "LastFormulaUpdate", true, 0, "1e400",
+         [](M &C) { return Num(C.General->LastFormulaUpdate); }, 0},
+        {"Fractal", "DefaultResolution", true, 0, "-1e4000",
+         [](M &C) { return Num(C.Fractal->DefaultResolution); }, 300},
         {"Server", "Priority", false, 9, "", [](M &C) { return Num(C.Server->Priority); }, 3},
         {"Server", "Port", true, 0, "80", [](M &C) { return Num(C.Server->Port); }, 8691},
         // Stored counts never size a loop or an array unchecked.
