@@ -1,0 +1,914 @@
+#include "CompEntries.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "CompPacked.h"
+#include "CompPersistent.h"
+#include "GenUtils.h"
+
+namespace {
+
+constexpr char CR = '\r';
+constexpr char LF = '\n';
+constexpr int ScanBlockSize = 4096;
+
+bool IsBlankOrTab(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Blanks around an entry header. A LF is counted as one too: in a file with LF-only line ends the
+// whole text is one line, and the name must not take in the line feeds before it.
+bool IsHeaderBlank(char c) {
+    return c == ' ' || c == '\t' || c == LF;
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool SameCharIgnoringCase(char a, char b) {
+    return AsciiUpper(a) == AsciiUpper(b);
+}
+
+// Whether Key matches Text at Pos, ignoring ASCII letter case (Pos + Key.size() <= Text.size()).
+bool MatchesAt(const std::string &Text, std::size_t Pos, const std::string &Key) {
+    for (std::size_t k = 0; k < Key.size(); ++k)
+        if (!SameCharIgnoringCase(Text[Pos + k], Key[k]))
+            return false;
+    return true;
+}
+
+// Position of Key in Text from Start, ignoring case; npos when absent.
+std::size_t FindIgnoringCase(const std::string &Text, const std::string &Key, std::size_t Start) {
+    if (Key.empty() || Text.size() < Key.size())
+        return std::string::npos;
+    for (std::size_t i = Start; i + Key.size() <= Text.size(); ++i)
+        if (MatchesAt(Text, i, Key))
+            return i;
+    return std::string::npos;
+}
+
+// Lines of a body: split at CR LF or CR (a LF alone is an ordinary character).
+void SplitBodyLines(const std::string &Text, TStrings &Lines) {
+    Lines.Clear();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] != CR)
+            continue;
+        Lines.Add(Text.substr(start, i - start));
+        if (i + 1 < Text.size() && Text[i + 1] == LF)
+            ++i;
+        start = i + 1;
+    }
+    if (start < Text.size())
+        Lines.Add(Text.substr(start));
+}
+
+std::string JoinBodyLines(const TStrings &Lines) {
+    std::string text;
+    for (int i = 0; i < Lines.Count(); ++i) {
+        text += Lines.Strings(i);
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::string ReadWholeStream(TStream &Source) {
+    Source.Seek(0, soFromBeginning);
+    std::string text;
+    char block[ScanBlockSize];
+    for (;;) {
+        int32_t count = Source.Read(block, sizeof(block));
+        if (count <= 0)
+            break;
+        text.append(block, static_cast<std::size_t>(count));
+    }
+    return text;
+}
+
+const std::vector<std::string> TitleSections = {"FRACTAL", "GRADIENT", "ALPHA", "OPACITY", "DEFAULT"};
+const std::vector<std::string> FractalSection = {"FRACTAL"};
+const std::vector<std::string> FormulaSections = {"TRANSFORM", "FORMULA", "INSIDE", "OUTSIDE"};
+
+} // namespace
+
+// Gives a stream of a collection back when the scope ends, also on failure.
+class TEntryStreamUse {
+public:
+    TEntryStreamUse(TEntryCollection &Collection, int Mode)
+        : FCollection(Collection), FStream(Collection.GetStream(Mode)) {}
+    ~TEntryStreamUse() {
+        if (!FStream)
+            return;
+        try {
+            FCollection.ReleaseStream(FStream);
+        } catch (...) {
+            // Already failing; the first failure is the one to report.
+        }
+    }
+    TEntryStreamUse(const TEntryStreamUse &) = delete;
+    TEntryStreamUse &operator=(const TEntryStreamUse &) = delete;
+    TStream &operator*() const { return *FStream; }
+    TStream *operator->() const { return FStream; }
+    void Release() {
+        TStream *stream = FStream;
+        FStream = nullptr;
+        FCollection.ReleaseStream(stream);
+    }
+
+private:
+    TEntryCollection &FCollection;
+    TStream *FStream;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Names and headers
+
+std::string TitleToName(const std::string &Title) {
+    std::string name;
+    bool dropped = false;
+    for (char c : Title) {
+        if (std::strchr("\t ():;{}", c) && c != 0) {
+            dropped = true;
+            continue;
+        }
+        name += dropped ? AsciiUpper(c) : c;
+        dropped = false;
+    }
+    return name.empty() ? std::string("Default") : name;
+}
+
+std::string NameToTitle(const std::string &Name) {
+    std::string title = Name;
+    std::replace(title.begin(), title.end(), '_', ' ');
+    return title;
+}
+
+bool ParseEntryHeaderPos(const char *Text, std::size_t Length, std::string &Name, std::string &Title,
+                         std::size_t &NamePos) {
+    if (Length == 0)
+        return false;
+    std::size_t end = Length - 1; // the '{' is not part of the header
+    while (end > 0 && IsHeaderBlank(Text[end - 1]))
+        --end;
+    std::string title;
+    if (end > 0 && Text[end - 1] == ')') {
+        std::size_t close = end - 1;
+        std::size_t open = close;
+        bool found = false;
+        while (open > 0) {
+            --open;
+            if (Text[open] == '(') {
+                found = true;
+                break;
+            }
+        }
+        if (!found || open == 0)
+            return false;
+        std::size_t first = open + 1;
+        std::size_t last = close;
+        while (first < last && IsHeaderBlank(Text[first]))
+            ++first;
+        while (last > first && IsHeaderBlank(Text[last - 1]))
+            --last;
+        title.assign(Text + first, last - first);
+        end = open;
+        while (end > 0 && IsHeaderBlank(Text[end - 1]))
+            --end;
+        if (end == 0)
+            return false;
+    }
+    std::size_t start = end;
+    while (start > 0 && !IsHeaderBlank(Text[start - 1]) && Text[start - 1] != '}')
+        --start;
+    if (start == end)
+        return false;
+    Name.assign(Text + start, end - start);
+    Title = title;
+    NamePos = start + 1;
+    return true;
+}
+
+bool ParseEntryHeader(const char *Text, std::size_t Length, std::string &Name, std::string &Title) {
+    std::size_t namePos;
+    return ParseEntryHeaderPos(Text, Length, Name, Title, namePos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// SetEntryTitle
+
+namespace {
+
+// The part of a line that is examined: the text before a ';'.
+std::string CodePart(const std::string &Line) {
+    return Line.substr(0, Line.find(';'));
+}
+
+// Position just after "title", blanks, '=', blanks and '"' in Code, from Start; npos if absent.
+// TitlePos receives the position of "title".
+std::size_t FindTitleValue(const std::string &Code, std::size_t Start, std::size_t &TitlePos) {
+    for (std::size_t at = FindIgnoringCase(Code, "TITLE", Start); at != std::string::npos;
+         at = FindIgnoringCase(Code, "TITLE", at + 1)) {
+        std::size_t p = at + 5;
+        while (p < Code.size() && IsBlankOrTab(Code[p]))
+            ++p;
+        if (p >= Code.size() || Code[p] != '=')
+            continue;
+        ++p;
+        while (p < Code.size() && IsBlankOrTab(Code[p]))
+            ++p;
+        if (p >= Code.size() || Code[p] != '"')
+            continue;
+        TitlePos = at;
+        return p + 1;
+    }
+    return std::string::npos;
+}
+
+void InsertTitleLine(TStrings &Lines, int SectionLine, std::size_t HeaderEnd, const std::string &Title) {
+    std::string line = Lines.Strings(SectionLine);
+    std::string header = Trim(line.substr(0, HeaderEnd));
+    std::string rest = Trim(line.substr(HeaderEnd));
+    Lines.SetStrings(SectionLine, header);
+    Lines.Insert(SectionLine + 1, "  title=\"" + Title + "\"");
+    if (!rest.empty())
+        Lines.Insert(SectionLine + 2, rest);
+}
+
+} // namespace
+
+void SetEntryTitle(TStrings &Lines, const std::string &Title) {
+    // A title holds no double quote or line break: either would end the quoted value early and
+    // turn the rest of the title into items of its own.
+    std::string title;
+    for (char c : Title)
+        if (c != '"' && c != CR && c != LF)
+            title += c;
+
+    int sectionLine = -1;
+    std::size_t headerEnd = 0;
+    for (int i = 0; i < Lines.Count() && sectionLine < 0; ++i) {
+        std::string code = CodePart(Lines.Strings(i));
+        for (const std::string &section : TitleSections) {
+            std::size_t at = FindIgnoringCase(code, section + ":", 0);
+            if (at != std::string::npos) {
+                sectionLine = i;
+                headerEnd = at + section.size() + 1;
+                break;
+            }
+        }
+    }
+    if (sectionLine < 0) {
+        Lines.Add("default:");
+        Lines.Add("  title=\"" + title + "\"");
+        return;
+    }
+    for (int i = sectionLine; i < Lines.Count(); ++i) {
+        std::string code = CodePart(Lines.Strings(i));
+        std::size_t from = i == sectionLine ? headerEnd : 0;
+        std::size_t titlePos = std::string::npos;
+        std::size_t valueStart = FindTitleValue(code, from, titlePos);
+        std::size_t colon = code.find(':', from);
+        if (valueStart != std::string::npos && (colon == std::string::npos || titlePos < colon)) {
+            // Replace the old value, following its continuation lines up to the closing quote.
+            std::string line = Lines.Strings(i);
+            std::string head = line.substr(0, valueStart);
+            std::string tail;
+            int last = i;
+            std::size_t searchFrom = valueStart;
+            for (;;) {
+                const std::string current = Lines.Strings(last);
+                std::size_t quote = current.find('"', searchFrom);
+                if (quote != std::string::npos) {
+                    tail = current.substr(quote + 1);
+                    break;
+                }
+                std::size_t lastChar = current.find_last_not_of(" \t");
+                bool continued =
+                    lastChar != std::string::npos && lastChar >= searchFrom && current[lastChar] == '\\';
+                if (!continued || last + 1 >= Lines.Count())
+                    break;
+                ++last;
+                searchFrom = 0;
+            }
+            for (int k = last; k > i; --k)
+                Lines.Delete(k);
+            Lines.SetStrings(i, head + title + "\"" + tail);
+            return;
+        }
+        if (i != sectionLine && colon != std::string::npos) {
+            InsertTitleLine(Lines, sectionLine, headerEnd, title);
+            return;
+        }
+    }
+    InsertTitleLine(Lines, sectionLine, headerEnd, title);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TEntryData
+
+TEntryData::TEntryData(TEntryCollection &ACollection, int AIndex, std::string AName, std::string ATitle,
+                       int64_t ANamePos, int64_t ABodyStart, int64_t AStoredSize, int AStartLine,
+                       int AStartColumn)
+    : FCollection(ACollection), FBodyStart(ABodyStart), FStoredSize(AStoredSize), FName(std::move(AName)),
+      FNamePos(ANamePos), FIndex(AIndex), FTitle(std::move(ATitle)), FStartLine(AStartLine),
+      FStartColumn(AStartColumn) {}
+
+const std::string &TEntryData::GetText() {
+    if (!FTextLoaded)
+        FCollection.LoadEntryText(FIndex);
+    return FText;
+}
+
+const std::string &TEntryData::GetComments() {
+    if (FCommentsRead)
+        return FComments;
+    const std::string &text = GetText();
+    std::string comments;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    for (;;) {
+        while (i < n && IsBlankOrTab(text[i]))
+            ++i;
+        if (i >= n)
+            break;
+        if (text[i] == CR) {
+            ++i;
+            if (i < n && text[i] == LF)
+                ++i;
+            continue;
+        }
+        if (text[i] != ';')
+            break;
+        ++i;
+        while (i < n && IsBlankOrTab(text[i]))
+            ++i;
+        std::size_t start = i;
+        while (i < n && text[i] != CR)
+            ++i;
+        if (!comments.empty())
+            comments += "\r\n";
+        comments.append(text, start, i - start);
+    }
+    FComments = comments;
+    FCommentsRead = true;
+    return FComments;
+}
+
+bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> &Sections, std::string &Value,
+                         TStrings *Results) {
+    Value.clear();
+    if (Results)
+        Results->Clear();
+    if (Key.empty())
+        return false;
+    const std::string &text = GetText();
+    const std::size_t n = text.size();
+    bool found = false;
+    std::size_t pos = 0;
+    bool comment = false;
+    for (;;) {
+        // The next ':' outside a comment.
+        for (; pos < n; ++pos) {
+            char c = text[pos];
+            if (c == CR)
+                comment = false;
+            else if (c == ';')
+                comment = true;
+            else if (c == ':' && !comment)
+                break;
+        }
+        if (pos >= n)
+            return found;
+        std::size_t nameStart = pos;
+        while (nameStart > 0 && IsAsciiLetter(text[nameStart - 1]))
+            --nameStart;
+        std::string section = text.substr(nameStart, pos - nameStart);
+        bool wanted = false;
+        for (const std::string &name : Sections)
+            if (SameText(name, section))
+                wanted = true;
+        ++pos;
+        if (!wanted)
+            continue;
+        // Within the section.
+        comment = false;
+        for (; pos < n; ++pos) {
+            char c = text[pos];
+            if (c == CR) {
+                comment = false;
+                continue;
+            }
+            if (c == ';') {
+                comment = true;
+                continue;
+            }
+            if (c == ':' && !comment)
+                break; // the section ends; this ':' is looked at again
+            if (!SameCharIgnoringCase(c, Key[0]))
+                continue;
+            if (pos + Key.size() > n)
+                return found;
+            if (!MatchesAt(text, pos, Key))
+                continue;
+            std::size_t p = pos + Key.size();
+            while (p < n && IsBlankOrTab(text[p]))
+                ++p;
+            if (p >= n || text[p] != '=')
+                continue;
+            ++p;
+            while (p < n && IsBlankOrTab(text[p]))
+                ++p;
+            if (p >= n || text[p] != '"')
+                continue;
+            ++p;
+            // The value, following lines continued with a backslash.
+            std::string value;
+            for (;;) {
+                std::size_t lineEnd = text.find(CR, p);
+                if (lineEnd == std::string::npos)
+                    lineEnd = n;
+                std::size_t quote = text.find('"', p);
+                if (quote != std::string::npos && quote < lineEnd) {
+                    value.append(text, p, quote - p);
+                    break;
+                }
+                std::size_t last = lineEnd;
+                while (last > p && IsBlankOrTab(text[last - 1]))
+                    --last;
+                if (last > p && text[last - 1] == '\\' && lineEnd < n) {
+                    value.append(text, p, last - 1 - p);
+                    p = lineEnd + 1;
+                    if (p < n && text[p] == LF)
+                        ++p;
+                    while (p < n && IsBlankOrTab(text[p]))
+                        ++p;
+                    continue;
+                }
+                value.append(text, p, lineEnd - p);
+                break;
+            }
+            if (value.empty())
+                value = FName;
+            found = true;
+            if (!Results) {
+                Value = value;
+                return true;
+            }
+            Results->Add(value);
+            if (Value.empty())
+                Value = value;
+            pos += Key.size() - 1;
+        }
+    }
+}
+
+const std::string &TEntryData::GetTitle() {
+    if (!FTitleCached) {
+        std::string title;
+        FindKey("TITLE", TitleSections, title);
+        FTitleCache = title.empty() ? FName : title;
+        FTitleCached = true;
+    }
+    return FTitleCache;
+}
+
+const std::string &TEntryData::GetAuthor() {
+    if (!FAuthorRead) {
+        std::string author;
+        FindKey("AUTHOR", FractalSection, author);
+        if (author.empty()) {
+            std::string credits;
+            FindKey("CREDITS", FractalSection, credits);
+            std::size_t semicolon = credits.find(';');
+            if (semicolon != std::string::npos)
+                author = credits.substr(0, semicolon);
+        }
+        FAuthor = author;
+        FAuthorRead = true;
+    }
+    return FAuthor;
+}
+
+TDateTime TEntryData::GetDate() {
+    if (FDate > 0)
+        return FDate;
+    TDateTime date = 0;
+    try {
+        std::string credits;
+        FindKey("CREDITS", FractalSection, credits);
+        if (!credits.empty()) {
+            std::size_t first = credits.find(';');
+            if (first != std::string::npos) {
+                std::size_t second = credits.find(';', first + 1);
+                std::string text = credits.substr(
+                    first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+                date = ShortTextToDate(Trim(text));
+            }
+        } else {
+            std::string created;
+            FindKey("CREATED", FractalSection, created);
+            if (!created.empty())
+                date = LongTextToDate(created);
+        }
+    } catch (const Exception &) {
+        date = 0;
+    }
+    FDate = date;
+    return date;
+}
+
+bool TEntryData::References(const std::string &Key, const std::string &Text) {
+    TStringList values;
+    std::string first;
+    FindKey(Key, FormulaSections, first, &values);
+    std::string wanted = LowerCase(Text);
+    for (int i = 0; i < values.Count(); ++i)
+        if (LowerCase(values.Strings(i)).find(wanted) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool TEntryData::ReferencesEntry(const std::string &Text) {
+    return References("ENTRY", Text);
+}
+
+bool TEntryData::ReferencesFile(const std::string &Text) {
+    return References("FILENAME", Text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TEntryCollection
+
+TEntryCollection::TEntryCollection() = default;
+
+TEntryCollection::~TEntryCollection() = default;
+
+void TEntryCollection::Lock() {
+    FLock.Enter();
+    ++FLockDepth;
+}
+
+void TEntryCollection::Unlock() {
+    bool report = false;
+    if (--FLockDepth == 0 && FChangePending) {
+        FChangePending = false;
+        report = true;
+    }
+    FLock.Leave();
+    if (report)
+        ChangedAfterUnlock();
+}
+
+TEntryData *TEntryCollection::GetEntry(int I) {
+    CheckIndex(I);
+    return FEntries.Items(I);
+}
+
+void TEntryCollection::CheckIndex(int I) const {
+    if (I < 0 || I >= GetCount())
+        throw EEntryError("List index out of bounds (%d)", I);
+}
+
+int TEntryCollection::IndexOfName(const std::string &Name) {
+    TEntryCollectionLock lock(*this);
+    for (int i = 0; i < GetCount(); ++i)
+        if (SameText(FEntries.Items(i)->Name(), Name))
+            return i;
+    return -1;
+}
+
+int TEntryCollection::IndexOfTitle(const std::string &Title) {
+    TEntryCollectionLock lock(*this);
+    for (int i = 0; i < GetCount(); ++i)
+        if (SameText(FEntries.Items(i)->GetTitle(), Title))
+            return i;
+    return -1;
+}
+
+void TEntryCollection::LoadEntryText(int I) {
+    TEntryCollectionLock lock(*this);
+    CheckIndex(I);
+    TEntryData *entry = FEntries.Items(I);
+    if (entry->FTextLoaded)
+        return;
+    if (entry->FStoredSize < 0 || entry->FStoredSize > INT32_MAX)
+        throw EEntryError("List index out of bounds (%d)", I);
+    std::string text(static_cast<std::size_t>(entry->FStoredSize), '\0');
+    TEntryStreamUse stream(*this, smRead);
+    stream->Seek(entry->FBodyStart, soFromBeginning);
+    if (!text.empty())
+        stream->ReadBuffer(&text[0], static_cast<int32_t>(text.size()));
+    stream.Release();
+    // Whether the body was unpacked, not whether it grew: a short body is longer packed.
+    entry->FCompressed = TEntryDecompressor::Decompress(text);
+    entry->FText = std::move(text);
+    entry->FTextLoaded = true;
+}
+
+void TEntryCollection::LoadEntryIntoStream(TEntryStream &Stream, int I) {
+    TEntryCollectionLock lock(*this);
+    Scan(false);
+    CheckIndex(I);
+    TEntryData *entry = FEntries.Items(I);
+    const std::string &text = entry->GetText();
+    Stream.Load(entry->Name(), entry->Title(), entry->StartLine(), entry->StartColumn(), text.size(),
+                text.data());
+}
+
+void TEntryCollection::Scan(bool KeepTexts) {
+    TEntryCollectionLock lock(*this);
+    // The source is always asked, so that it remembers the state this scan sees.
+    bool changed = SourceChanged();
+    if (FScanned && !changed && (FKeepTexts || !KeepTexts))
+        return;
+    FEntries.Clear();
+    FScanned = false;
+    FKeepTexts = KeepTexts;
+    TEntryStreamUse stream(*this, smRead);
+    DoScan(*stream);
+    stream.Release();
+    FScanned = true;
+}
+
+void TEntryCollection::DoScan(TStream &Stream) {
+    const bool keep = FKeepTexts;
+    std::vector<char> block(ScanBlockSize);
+    int64_t pos = Stream.Position();
+
+    // The current line up to the cursor. It grows as long as the line does, so a header is
+    // always seen whole, however long its line is.
+    std::string line;
+    int64_t lineStart = pos;
+    int lineNumber = 0;
+    bool comment = false;
+    bool afterCR = false;
+
+    // The open entry.
+    bool open = false;
+    std::string name, title;
+    int64_t namePos = 0, bodyStart = 0, braceEnd = 0;
+    int startLine = 0, startColumn = 0;
+    int bodyFixup = 0; // 1: the '{' was just seen; 2: '{' and CR were just seen
+    std::string body;  // with keep: the bytes after the '{'
+
+    for (;;) {
+        int32_t count = Stream.Read(block.data(), ScanBlockSize);
+        if (count <= 0)
+            break;
+        for (int32_t k = 0; k < count; ++k, ++pos) {
+            const char c = block[k];
+            const int fixup = bodyFixup;
+            bodyFixup = 0;
+            if (fixup == 1 && c == CR) {
+                // The '{' ends its line: the body starts on the next line.
+                bodyStart = pos + 1;
+                startLine = lineNumber + 1;
+                startColumn = 0;
+                bodyFixup = 2;
+            } else if (fixup == 2 && c == LF) {
+                bodyStart = pos + 1;
+            }
+            if (open && keep)
+                body += c;
+            if (c == LF && afterCR) {
+                afterCR = false;
+                lineStart = pos + 1;
+                continue;
+            }
+            afterCR = false;
+            if (c == CR) {
+                ++lineNumber;
+                comment = false;
+                line.clear();
+                lineStart = pos + 1;
+                afterCR = true;
+                continue;
+            }
+            line += c;
+            if (comment)
+                continue;
+            if (c == ';') {
+                comment = true;
+            } else if (c == '{') {
+                std::string headerName, headerTitle;
+                std::size_t headerPos;
+                if (ParseEntryHeaderPos(line.data(), line.size(), headerName, headerTitle, headerPos)) {
+                    open = true;
+                    name = std::move(headerName);
+                    title = std::move(headerTitle);
+                    namePos = lineStart + static_cast<int64_t>(headerPos) - 1;
+                    bodyStart = pos + 1;
+                    braceEnd = pos + 1;
+                    startLine = lineNumber;
+                    startColumn = static_cast<int>(pos - lineStart) + 1;
+                    bodyFixup = 1;
+                    body.clear();
+                }
+            } else if (c == '}' && open) {
+                open = false;
+                int64_t storedSize = pos - bodyStart;
+                auto entry = std::make_unique<TEntryData>(*this, GetCount(), name, title, namePos, bodyStart,
+                                                          storedSize, startLine, startColumn);
+                if (keep) {
+                    std::string text = body.substr(static_cast<std::size_t>(bodyStart - braceEnd),
+                                                   static_cast<std::size_t>(storedSize));
+                    entry->FCompressed = TEntryDecompressor::Decompress(text);
+                    entry->FText = std::move(text);
+                    entry->FTextLoaded = true;
+                }
+                body.clear();
+                FEntries.Add(std::move(entry));
+            }
+        }
+    }
+}
+
+void TEntryCollection::PrepareAppend(TStream &Stream, int64_t Start) {
+    // Trailing white space goes; what remains is followed by exactly one empty line.
+    int64_t end = Stream.Size();
+    char buffer[16];
+    bool found = false;
+    while (end > Start && !found) {
+        int64_t from = end - static_cast<int64_t>(sizeof(buffer));
+        if (from < Start)
+            from = Start;
+        int32_t count = static_cast<int32_t>(end - from);
+        Stream.Seek(from, soFromBeginning);
+        Stream.ReadBuffer(buffer, count);
+        while (count > 0) {
+            char c = buffer[count - 1];
+            if (c != '\t' && c != LF && c != CR && c != ' ') {
+                found = true;
+                break;
+            }
+            --count;
+        }
+        end = from + count;
+    }
+    if (end < Stream.Size())
+        Stream.SetSize(end);
+    Stream.Seek(end, soFromBeginning);
+    if (end > Start)
+        Stream.WriteString("\r\n\r\n");
+}
+
+void TEntryCollection::AppendEntry(TStream &Source, const std::string &Name, const std::string &Title,
+                                   bool Compress) {
+    AppendEntry(ReadWholeStream(Source), Name, Title, Compress);
+}
+
+void TEntryCollection::AppendEntry(const std::string &Text, const std::string &Name, const std::string &Title,
+                                   bool Compress) {
+    TEntryCollectionLock lock(*this);
+    std::string body = Text;
+    if (Compress)
+        TEntryCompressor::Compress(body);
+    {
+        TEntryStreamUse stream(*this, smAppend);
+        PrepareAppend(*stream, stream->Position());
+        if (Title.empty())
+            stream->WriteString(Name + " {\r\n");
+        else
+            stream->WriteString(Name + " (" + Title + ") {\r\n");
+        stream->WriteString(body);
+        bool endsWithLineBreak = body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0;
+        stream->WriteString(endsWithLineBreak ? "}\r\n" : "\r\n}\r\n");
+        stream.Release();
+    }
+    FScanned = false;
+    Scan(FKeepTexts);
+}
+
+void TEntryCollection::DeleteEntry(int I) {
+    TEntryCollectionLock lock(*this);
+    Scan(false);
+    CheckIndex(I);
+    int64_t cut = FEntries.Items(I)->NamePos();
+    {
+        TEntryStreamUse stream(*this, smRewrite);
+        if (I == GetCount() - 1) {
+            stream->SetSize(cut);
+        } else {
+            int64_t next = FEntries.Items(I + 1)->NamePos();
+            int64_t size = stream->Size();
+            std::string rest(static_cast<std::size_t>(size - next), '\0');
+            stream->Seek(next, soFromBeginning);
+            if (!rest.empty())
+                stream->ReadBuffer(&rest[0], static_cast<int32_t>(rest.size()));
+            stream->SetSize(cut);
+            stream->Seek(cut, soFromBeginning);
+            stream->WriteString(rest);
+        }
+        stream.Release();
+    }
+    FScanned = false;
+    Scan(FKeepTexts);
+}
+
+void TEntryCollection::CopyEntry(TEntryData &Entry, int CompressMode) {
+    CopyEntryAs(Entry, Entry.Name(), CompressMode);
+}
+
+void TEntryCollection::CopyEntryAs(TEntryData &Entry, const std::string &NewName, int CompressMode) {
+    // Everything needed is taken from Entry first: it may belong to this collection, and the
+    // rescan after appending replaces it.
+    std::string text = Entry.GetText();
+    bool compress = CompressMode == cmCompressed || (CompressMode == cmAsSource && Entry.Compressed());
+    std::string title = Entry.Title();
+    TEntryCollectionLock lock(*this);
+    AppendEntry(text, MakeUniqueName(NewName), title, compress);
+}
+
+std::string TEntryCollection::MakeUniqueName(const std::string &Name) {
+    TEntryCollectionLock lock(*this);
+    if (IndexOfName(Name) < 0)
+        return Name;
+    for (int n = 1;; ++n) {
+        std::string candidate = Name + IntToStr(n);
+        if (IndexOfName(candidate) < 0)
+            return candidate;
+    }
+}
+
+void TEntryCollection::ChangeTitle(int I, const std::string &NewTitle) {
+    if (RefusesTitleChange())
+        return;
+    TEntryCollectionLock lock(*this);
+    Scan(false);
+    CheckIndex(I);
+    TEntryData *entry = FEntries.Items(I);
+    std::string text = entry->GetText();
+    std::string name = entry->Name();
+    std::string headerTitle = entry->Title();
+    int count = GetCount();
+
+    TStringList lines;
+    SplitBodyLines(text, lines);
+    SetEntryTitle(lines, NewTitle);
+    // The new entry is written first; the old one is removed only once the new one is there,
+    // so a failure leaves at worst both, never neither.
+    AppendEntry(JoinBodyLines(lines), name, headerTitle, false);
+    if (GetCount() == count + 1 && I < GetCount() && SameText(FEntries.Items(I)->Name(), name))
+        DeleteEntry(I);
+}
+
+void TEntryCollection::Compress(std::string &Buffer) {
+    TEntryCompressor::Compress(Buffer);
+}
+
+void TEntryCollection::Decompress(std::string &Buffer) {
+    TEntryDecompressor::Decompress(Buffer);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TEntryReader and TEntryWriter
+
+TEntryReader::TEntryReader(TStream &AStream, bool KeepTexts)
+    : FStream(&AStream), FStartPosition(AStream.Position()) {
+    Scan(KeepTexts);
+}
+
+TEntryReader::TEntryReader(std::unique_ptr<TStream> AStream, bool KeepTexts)
+    : FOwnedStream(std::move(AStream)), FStream(FOwnedStream.get()), FStartPosition(FStream->Position()) {
+    Scan(KeepTexts);
+}
+
+std::unique_ptr<TEntryReader> TEntryReader::CreateFromFile(const std::string &FileName, bool KeepTexts) {
+    auto stream = std::make_unique<TMemoryStream>();
+    if (FileExists(FileName))
+        stream->LoadFromFile(FileName);
+    return std::make_unique<TEntryReader>(std::move(stream), KeepTexts);
+}
+
+std::unique_ptr<TEntryReader> TEntryReader::CreateFromString(const std::string &Text, bool KeepTexts) {
+    return std::make_unique<TEntryReader>(std::make_unique<TStringStream>(Text), KeepTexts);
+}
+
+TStream *TEntryReader::GetStream(int Mode) {
+    FStream->Seek(FStartPosition, soFromBeginning);
+    return FStream;
+}
+
+TEntryWriter::TEntryWriter() : FStream(std::make_unique<TMemoryStream>()) {
+    Scan(false);
+}
+
+std::string TEntryWriter::GetText() const {
+    return std::string(static_cast<const char *>(FStream->Memory()),
+                       static_cast<std::size_t>(FStream->Size()));
+}
+
+void TEntryWriter::SaveToStream(TStream &Dest) const {
+    FStream->SaveToStream(Dest);
+}
+
+TStream *TEntryWriter::GetStream(int Mode) {
+    FStream->Seek(0, soFromBeginning);
+    return FStream.get();
+}
