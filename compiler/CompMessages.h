@@ -1,0 +1,215 @@
+// Compiler messages: the compile error exception, the texts of every error, warning and run-time
+// error, and the global list of messages of the one formula object the user looks at.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Classes.h"
+#include "CompDefinitions.h"
+#include "GenClasses.h"
+#include "SysUtils.h"
+
+// Compile error codes; the names without their prefix name the help pages of the messages.
+enum TCompileError : std::uint8_t {
+    ceNone,
+    ceNoStartLabel,
+    ceColonLabel,
+    ceInvalidLiteral,
+    ceInvalidChar,
+    ceLiteralOutOfRange,
+    ceUnterminatedString,
+    ceInvalidPredefined,
+    ceExprExpected,
+    ceCloseParExpected,
+    ceFirstImagLiteral,
+    ceLiteralExpected,
+    ceOperatorExpected,
+    cePipeExpected,
+    ceKeywordMisplaced,
+    ceVariableExpected,
+    ceCannotAssign,
+    ceCommaExpected,
+    ceInvalidLabel,
+    ceTypeError,
+    ceLabelExpected,
+    ceAlreadyDeclared,
+    ceElseIfMisplaced,
+    ceElseAfterElse,
+    ceElseMisplaced,
+    ceEndIfMisplaced,
+    ceEndIfExpected,
+    ceInvalidParameter,
+    ceSettingExpected,
+    ceInvalidSetting,
+    ceAssignExpected,
+    ceParamNested,
+    ceIdentifierExpected,
+    ceEndParamMisplaced,
+    ceEndParamExpected,
+    ceMinExceedsMax,
+    ceInvalidFunction,
+    ceFuncNested,
+    ceEndFuncMisplaced,
+    ceEndFuncExpected,
+    ceEndWhileMisplaced,
+    ceEndWhileExpected,
+    ceUntilMisplaced,
+    ceUntilExpected,
+    ceStringExpected,
+    ceReadPredefined,
+    ceWritePredefined,
+    ceFunctionExpected,
+    ceCloseBracketExpected,
+    ceInvalidArrayReference,
+    ceConstantExpected,
+    ceLocalWriteToGlobal,
+    ceGlobalWriteToParameter,
+    ceParamKeywordExpected,
+    ceEnumParamExpected,
+    ceInvalidEnumValue,
+    ceInvalidArguments,
+    ceHeadingNested,
+    ceEndHeadingMisplaced,
+    ceEndHeadingExpected,
+    ceInvalidDirective,
+    ceDirectiveElseMisplaced,
+    ceDirectiveElseAfterElse,
+    ceDirectiveEndIfMisplaced,
+    ceDirectiveEndIfExpected,
+    ceParameterNotAllowed,
+    ceUnknown
+};
+
+enum TCompileWarning : std::uint8_t {
+    cwNone,
+    cwResultIgnored,
+    cwUndeclaredVariable,
+    cwVariableNeverUsed,
+    cwVariableNeverRead,
+    cwBoolConversion,
+    cwConvertToBool,
+    cwWriteToParameter,
+    cwComplexCompare,
+    cwUninitializedVariable,
+    cwOldZDeprecated,
+    cwUnknown
+};
+
+enum TRunTimeError : std::uint8_t { reNone, reArrayIndexOutOfBounds, reIncompatibleArrays, reUnknown };
+
+// Texts by code; an empty text for a code without one.
+std::string GetErrorText(int Code);
+std::string GetWarningText(int Code);
+std::string GetRuntimeErrorText(int Code);
+
+// A compile error: the text of Code, and ": " with Detail when a detail is given.
+class ECompileError : public Exception {
+public:
+    ECompileError(std::uint8_t ACode, const std::string &Detail, const TCompilePosition &APosition);
+    ECompileError(std::uint8_t ACode, const TCompilePosition &APosition)
+        : ECompileError(ACode, "", APosition) {}
+    DECLARE_CLASS_NAME(ECompileError)
+
+    std::uint8_t Code;
+    std::int32_t Line;
+    std::int32_t Column;
+    TCompilePosition Position() const { return {Line, Column}; }
+};
+
+// Message kinds and output kinds.
+constexpr std::uint8_t mkWarning = 0;
+constexpr std::uint8_t mkError = 1;
+constexpr std::uint8_t mkOutput = 2;
+constexpr std::uint8_t okArrayIndexOutOfBounds = 1;
+constexpr std::uint8_t okIncompatibleArrays = 2;
+constexpr std::uint8_t okPrint = 3;
+
+class TCompilerMessage : public TObject {
+public:
+    DECLARE_CLASS_NAME(TCompilerMessage)
+    static std::unique_ptr<TCompilerMessage> CreateError(std::uint8_t Code, const std::string &Text,
+                                                         const TCompilePosition &Position);
+    static std::unique_ptr<TCompilerMessage> CreateWarning(std::uint8_t Code, const std::string &Text,
+                                                           const TCompilePosition &Position);
+    static std::unique_ptr<TCompilerMessage>
+    CreateOutput(const TCompilePosition &Position, std::uint8_t OutputKind, const std::string &EntryName,
+                 const std::string &FileName, const std::string &Text);
+
+    std::string EntryName;      // output messages only
+    std::uint8_t ErrorCode = 0; // errors only
+    std::string FileName;       // output messages only
+    std::int32_t Line = 0;
+    std::int32_t Column = 0;
+    std::uint8_t Kind = mkWarning;
+    std::uint8_t OutputKind = 0; // output messages only
+    std::string Text;
+    std::uint8_t WarningCode = 0; // warnings only
+};
+
+// The messages of one compiled object, the one the user looks at (Formula). Messages for any
+// other object are dropped. Every access to the list goes through the manager's lock, which
+// observers also take (Lock/Unlock) while they read it with GetCount and GetMessage; observers
+// are called on the thread that changed the list, after the change is complete.
+//
+// Formula is only compared, never used: any object identifies a formula.
+class TErrorManager : public TMultiThreadedNotificationManager {
+public:
+    TErrorManager() = default;
+    DECLARE_CLASS_NAME(TErrorManager)
+
+    const TObject *GetFormula();
+    // Follows F from now on: the list is emptied and observers are notified, unless F is the
+    // one followed already.
+    void SetFormula(const TObject *F);
+    void ClearFormula() { SetFormula(nullptr); }
+    // Empties the list without notification.
+    void Clear();
+    // Removes the output messages and notifies.
+    void ClearOutput();
+
+    int GetCount();
+    // The message stays valid while the caller holds the lock and the list is unchanged.
+    // <windows.h> maps GetMessage to GetMessageA; both spellings reach the same member.
+#pragma push_macro("GetMessage")
+#undef GetMessage
+    const TCompilerMessage *GetMessage(int I);
+    const TCompilerMessage *GetMessageA(int I) {
+        return GetMessage(I);
+    }
+#pragma pop_macro("GetMessage")
+
+    // A compile of F starts: its old messages go (no notification).
+    void BeginCompile(const TObject *F);
+    // A compile of F ended: observers are notified.
+    void EndCompile(const TObject *F);
+    // Appends a compile error of F and notifies.
+    void AddError(const TObject *F, std::uint8_t Code, const TCompilePosition &Position,
+                  const std::string &Text);
+    // Inserts a warning of F in position order: before the first message that lies after it or
+    // at the same place. No notification (EndCompile notifies).
+    void AddWarning(const TObject *F, std::uint8_t Code, const std::string &Text,
+                    const TCompilePosition &Position);
+    // Output of F's running code (print text, run-time errors), with F's entry and file name.
+    // At most RunTimeMessageCount + 1 messages are kept; the next one is "Too many messages."
+    // and later output is dropped until the list is cleared.
+    void AddOutput(const TObject *F, const TCompilePosition &Position, std::uint8_t OutputKind,
+                   const std::string &Text, const std::string &EntryName, const std::string &FileName);
+
+    // -1 once the output limit was reached.
+    int GetOutputCount();
+
+private:
+    // The configured RunTimeMessageCount (its default without a configuration).
+    static int MessageLimit();
+
+    const TObject *FFormula = nullptr;
+    TObjectList<TCompilerMessage> FMessages;
+    int FOutputCount = 0;
+};
+
+// The global message list; nullptr outside InitializeCompMessages .. FinalizeCompMessages.
+TErrorManager *ErrorManager();
+void InitializeCompMessages();
+void FinalizeCompMessages();
