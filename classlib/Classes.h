@@ -1,6 +1,7 @@
 // Lists, string lists, streams, threads and method events of the class library.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -550,32 +551,42 @@ private:
 // it calls DoTerminate (which calls OnTerminate on this thread) and, with FreeOnTerminate,
 // deletes the object.
 //
-// A descendant whose Execute uses its own members must stop the thread (Terminate, WaitFor) in
-// its own destructor when it may be destroyed while running: by the time ~TThread runs, the
-// descendant's members are gone. ~TThread itself terminates and waits for a running thread.
+// Construction always leaves the thread suspended: a C++ object is not complete while its base
+// constructor runs, so a thread started there could call Execute of a half-built object. Create
+// with CreateSuspended = true and call Start (or Resume) once the object is complete;
+// CreateSuspended = false raises EThread.
+//
+// A descendant whose Execute uses its own members must call TerminateAndWait in its own
+// destructor: by the time ~TThread runs, the descendant's members are gone. ~TThread itself also
+// terminates and waits for a running thread. A thread destroyed before it ever ran never runs
+// Execute.
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 class TThread : public TObject {
 public:
     DECLARE_CLASS_NAME(TThread)
-    // Raises EThread "Thread creation error: %s" when the system refuses.
+    // Raises EThread "Thread creation error: %s" when the system refuses to make the thread.
     explicit TThread(bool CreateSuspended);
     ~TThread() override;
     TThread(const TThread &) = delete;
     TThread &operator=(const TThread &) = delete;
 
-    // Resume decrements the suspend count; Start runs a thread created suspended.
+    // Resume decrements the suspend count; Start runs a thread that was never started.
     void Resume();
     void Suspend();
     void Start() { Resume(); }
     // Only sets the Terminated flag; Execute is expected to poll it.
     virtual void Terminate();
-    // Waits for the thread to end and returns ReturnValue. Not for FreeOnTerminate threads.
+    // Waits for the thread to end and returns ReturnValue. Raises EThread when called on the
+    // thread itself, on a FreeOnTerminate thread or on a suspended thread (it would never end).
     uint32_t WaitFor();
+    // Terminate, then wait for the end; safe from any destructor, also on the thread itself
+    // (then it does not wait) and for a thread that never ran (Execute is then skipped).
+    void TerminateAndWait();
 
-    bool Terminated() const;
-    bool Finished() const;
+    bool Terminated() const { return FTerminated.load(); }
+    bool Finished() const { return FFinished.load(); }
     bool Suspended() const { return FSuspended; }
     bool FreeOnTerminate() const { return FFreeOnTerminate; }
     void SetFreeOnTerminate(bool Value) { FFreeOnTerminate = Value; }
@@ -584,7 +595,7 @@ public:
     TThreadPriority Priority() const;
     void SetPriority(TThreadPriority Value);
     int32_t ReturnValue() const { return FReturnValue; }
-    // What escaped Execute, if anything (kept for the owner to inspect).
+    // What escaped Execute, if anything.
     std::exception_ptr FatalException() const { return FFatalException; }
 
     TNotifyEvent OnTerminate;
@@ -599,10 +610,11 @@ private:
     static unsigned long __attribute__((stdcall)) ThreadProc(void *Parameter);
     THandle FHandle = nullptr;
     uint32_t FThreadID = 0;
-    volatile long FTerminated = 0;
-    volatile long FFinished = 0;
-    bool FSuspended = false;
-    bool FCreateSuspended = false;
+    std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FFinished{false};
+    std::atomic<bool> FSkipExecute{false};
+    bool FStarted = false;
+    bool FSuspended = true;
     bool FFreeOnTerminate = false;
     int32_t FReturnValue = 0;
     std::exception_ptr FFatalException;

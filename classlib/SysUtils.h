@@ -124,10 +124,13 @@ void FloatToDecimal(TFloatRec &Result, long double Value, int Precision, int Dec
 // -5 < exp < 15, otherwise "1.5E20" / "2E-7". Infinite and not-a-number values give "INF",
 // "-INF" and "NAN". Negative zero gives "0".
 std::string FloatToStr(long double Value);
-// ffGeneral: as FloatToStr with Precision digits (Digits is unused).
+// Precision is taken in 1..21.
+// ffGeneral: as FloatToStr with Precision digits; Digits (0..4) is the least number of exponent
+// digits.
 // ffExponent: "d.dddE+xx", Precision significant digits, at least Digits (0..4) exponent digits.
-// ffFixed: Digits digits after the point; scientific when the value needs more than Precision
-// digits before the point.
+// ffFixed: Digits (0..18) digits after the point; the general form when the value needs more
+// than Precision digits before the point.
+// Exact ties round away from zero (Format's %f, %e and %g round them to even, as C does).
 std::string FloatToStrF(long double Value, TFloatFormat Format, int Precision, int Digits);
 
 // Accepted input: optional blanks, optional sign, digits with at most one '.' (at least one
