@@ -573,18 +573,18 @@ void TrimFractionZeros(std::string &text) {
 // printf engine. Integer, character, string and pointer conversions go to the C library one at
 // a time (they do not depend on the locale); float conversions are made here.
 
-struct Spec {
+struct Directive {
     bool Left = false, Plus = false, Space = false, Alt = false, Zero = false;
     int Width = 0;
     int Precision = -1;
     char Conversion = 0;
 };
 
-std::string Pad(std::string body, const Spec &spec, bool numericZeroPad) {
-    if (static_cast<int>(body.size()) >= spec.Width)
+std::string Pad(std::string body, const Directive &directive, bool numericZeroPad) {
+    if (static_cast<int>(body.size()) >= directive.Width)
         return body;
-    size_t fill = static_cast<size_t>(spec.Width) - body.size();
-    if (spec.Left)
+    size_t fill = static_cast<size_t>(directive.Width) - body.size();
+    if (directive.Left)
         return body + std::string(fill, ' ');
     if (numericZeroPad) {
         size_t signLength = (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
@@ -594,28 +594,28 @@ std::string Pad(std::string body, const Spec &spec, bool numericZeroPad) {
     return std::string(fill, ' ') + body;
 }
 
-std::string FormatFloat(long double value, const Spec &spec) {
+std::string FormatFloat(long double value, const Directive &directive) {
     BinaryValue binary = Decompose(value);
-    char conv = spec.Conversion;
+    char conv = directive.Conversion;
     bool upper = conv == 'E' || conv == 'F' || conv == 'G';
-    std::string sign = binary.Negative ? "-" : spec.Plus ? "+" : spec.Space ? " " : "";
+    std::string sign = binary.Negative ? "-" : directive.Plus ? "+" : directive.Space ? " " : "";
     if (binary.Kind != FloatKind::Finite) {
         std::string body =
             binary.Kind == FloatKind::Infinite ? (upper ? "INF" : "inf") : (upper ? "NAN" : "nan");
         if (binary.Kind == FloatKind::NotANumber)
-            sign = spec.Plus ? "+" : spec.Space ? " " : ""; // the sign of a NaN carries no meaning
-        return Pad(sign + body, spec, false);
+            sign = directive.Plus ? "+" : directive.Space ? " " : ""; // the sign of a NaN carries no meaning
+        return Pad(sign + body, directive, false);
     }
-    int precision = spec.Precision < 0 ? 6 : spec.Precision;
+    int precision = directive.Precision < 0 ? 6 : directive.Precision;
     std::string body;
     char lowerConv = static_cast<char>(conv | 0x20);
     if (lowerConv == 'f') {
         body = FixedText(ExactDecimal(binary, std::numeric_limits<int>::max(), precision, TieRule::ToEven),
-                         precision, spec.Alt);
+                         precision, directive.Alt);
     } else if (lowerConv == 'e') {
         DecimalValue d = ExactDecimal(binary, precision + 1, NoDecimalLimit, TieRule::ToEven);
-        body =
-            MantissaText(d, precision, spec.Alt) + (upper ? "E" : "e") + ExponentText(d.Exponent10, true, 2);
+        body = MantissaText(d, precision, directive.Alt) + (upper ? "E" : "e") +
+               ExponentText(d.Exponent10, true, 2);
     } else { // g
         int p = precision == 0 ? 1 : precision;
         DecimalValue d = ExactDecimal(binary, p, NoDecimalLimit, TieRule::ToEven);
@@ -623,24 +623,24 @@ std::string FormatFloat(long double value, const Spec &spec) {
         if (x < p && x >= -4) {
             body =
                 FixedText(ExactDecimal(binary, std::numeric_limits<int>::max(), p - 1 - x, TieRule::ToEven),
-                          p - 1 - x, spec.Alt);
+                          p - 1 - x, directive.Alt);
         } else {
-            body = MantissaText(d, p - 1, spec.Alt);
-            if (!spec.Alt)
+            body = MantissaText(d, p - 1, directive.Alt);
+            if (!directive.Alt)
                 TrimFractionZeros(body);
             body += (upper ? "E" : "e") + ExponentText(x, true, 2);
-            return Pad(sign + body, spec, spec.Zero && !spec.Left);
+            return Pad(sign + body, directive, directive.Zero && !directive.Left);
         }
-        if (!spec.Alt)
+        if (!directive.Alt)
             TrimFractionZeros(body);
     }
-    return Pad(sign + body, spec, spec.Zero && !spec.Left);
+    return Pad(sign + body, directive, directive.Zero && !directive.Left);
 }
 
 // Hexadecimal float: rare; taken from the C library with its radix point replaced.
-std::string FormatHexFloat(long double value, const Spec &spec, const std::string &specText) {
+std::string FormatHexFloat(long double value, const Directive &directive, const std::string &directiveText) {
     char buffer[128];
-    std::snprintf(buffer, sizeof(buffer), specText.c_str(), value);
+    std::snprintf(buffer, sizeof(buffer), directiveText.c_str(), value);
     std::string text = buffer;
     const char *point = std::localeconv()->decimal_point;
     if (point && *point && std::strcmp(point, ".") != 0) {
@@ -648,13 +648,13 @@ std::string FormatHexFloat(long double value, const Spec &spec, const std::strin
         if (at != std::string::npos)
             text.replace(at, std::strlen(point), ".");
     }
-    (void)spec;
+    (void)directive;
     return text;
 }
 
-template <class T> void AppendOne(std::string &out, const std::string &specText, T value) {
+template <class T> void AppendOne(std::string &out, const std::string &directiveText, T value) {
     char buffer[256];
-    int length = std::snprintf(buffer, sizeof(buffer), specText.c_str(), value);
+    int length = std::snprintf(buffer, sizeof(buffer), directiveText.c_str(), value);
     if (length < 0)
         return;
     if (static_cast<size_t>(length) < sizeof(buffer)) {
@@ -662,7 +662,7 @@ template <class T> void AppendOne(std::string &out, const std::string &specText,
         return;
     }
     std::vector<char> big(static_cast<size_t>(length) + 1);
-    std::snprintf(big.data(), big.size(), specText.c_str(), value);
+    std::snprintf(big.data(), big.size(), directiveText.c_str(), value);
     out.append(big.data(), static_cast<size_t>(length));
 }
 
@@ -683,51 +683,51 @@ std::string FormatVA(const char *fmt, ...) {
             out.append(start, static_cast<size_t>(p - start));
             continue;
         }
-        const char *specStart = p++;
+        const char *directiveStart = p++;
         if (*p == '%') {
             out.push_back('%');
             ++p;
             continue;
         }
-        Spec spec;
+        Directive directive;
         for (;; ++p) {
             if (*p == '-')
-                spec.Left = true;
+                directive.Left = true;
             else if (*p == '+')
-                spec.Plus = true;
+                directive.Plus = true;
             else if (*p == ' ')
-                spec.Space = true;
+                directive.Space = true;
             else if (*p == '#')
-                spec.Alt = true;
+                directive.Alt = true;
             else if (*p == '0')
-                spec.Zero = true;
+                directive.Zero = true;
             else if (*p == '\'')
                 ; // grouping would follow the locale: ignored
             else
                 break;
         }
         if (*p == '*') {
-            spec.Width = va_arg(args, int);
-            if (spec.Width < 0) {
-                spec.Left = true;
-                spec.Width = -spec.Width;
+            directive.Width = va_arg(args, int);
+            if (directive.Width < 0) {
+                directive.Left = true;
+                directive.Width = -directive.Width;
             }
             ++p;
         } else {
             while (*p >= '0' && *p <= '9')
-                spec.Width = spec.Width * 10 + (*p++ - '0');
+                directive.Width = directive.Width * 10 + (*p++ - '0');
         }
         if (*p == '.') {
             ++p;
-            spec.Precision = 0;
+            directive.Precision = 0;
             if (*p == '*') {
-                spec.Precision = va_arg(args, int);
-                if (spec.Precision < 0)
-                    spec.Precision = -1;
+                directive.Precision = va_arg(args, int);
+                if (directive.Precision < 0)
+                    directive.Precision = -1;
                 ++p;
             } else {
                 while (*p >= '0' && *p <= '9')
-                    spec.Precision = spec.Precision * 10 + (*p++ - '0');
+                    directive.Precision = directive.Precision * 10 + (*p++ - '0');
             }
         }
         // Length: 0 int, 1 char, 2 short, 3 long, 4 long long / 64-bit, 5 long double, 6 size_t.
@@ -767,23 +767,23 @@ std::string FormatVA(const char *fmt, ...) {
         if (!conv)
             break; // a lone '%' at the end is dropped
         ++p;
-        spec.Conversion = conv;
-        // The spec for the C library, width and precision resolved.
-        std::string specText = "%";
-        if (spec.Left)
-            specText += '-';
-        if (spec.Plus)
-            specText += '+';
-        if (spec.Space)
-            specText += ' ';
-        if (spec.Alt)
-            specText += '#';
-        if (spec.Zero)
-            specText += '0';
-        if (spec.Width)
-            specText += std::to_string(spec.Width);
-        if (spec.Precision >= 0)
-            specText += "." + std::to_string(spec.Precision);
+        directive.Conversion = conv;
+        // The directive for the C library, width and precision resolved.
+        std::string directiveText = "%";
+        if (directive.Left)
+            directiveText += '-';
+        if (directive.Plus)
+            directiveText += '+';
+        if (directive.Space)
+            directiveText += ' ';
+        if (directive.Alt)
+            directiveText += '#';
+        if (directive.Zero)
+            directiveText += '0';
+        if (directive.Width)
+            directiveText += std::to_string(directive.Width);
+        if (directive.Precision >= 0)
+            directiveText += "." + std::to_string(directive.Precision);
         switch (conv) {
         case 'd':
         case 'i':
@@ -794,39 +794,39 @@ std::string FormatVA(const char *fmt, ...) {
             bool isSigned = conv == 'd' || conv == 'i';
             if (length == 4) {
                 long long v = va_arg(args, long long);
-                AppendOne(out, specText + "ll" + conv, v);
+                AppendOne(out, directiveText + "ll" + conv, v);
             } else if (length == 3) {
                 long v = va_arg(args, long);
-                AppendOne(out, specText + "l" + conv, v);
+                AppendOne(out, directiveText + "l" + conv, v);
             } else if (length == 6) {
                 size_t v = va_arg(args, size_t);
-                AppendOne(out, specText + "ll" + conv, static_cast<unsigned long long>(v));
+                AppendOne(out, directiveText + "ll" + conv, static_cast<unsigned long long>(v));
             } else {
                 int v = va_arg(args, int);
                 if (length == 1)
                     v = isSigned ? static_cast<signed char>(v) : static_cast<unsigned char>(v);
                 else if (length == 2)
                     v = isSigned ? static_cast<short>(v) : static_cast<unsigned short>(v);
-                AppendOne(out, specText + conv, v);
+                AppendOne(out, directiveText + conv, v);
             }
             break;
         }
         case 'c':
             if (length == 3)
-                AppendOne(out, specText + "lc", static_cast<wint_t>(va_arg(args, int)));
+                AppendOne(out, directiveText + "lc", static_cast<wint_t>(va_arg(args, int)));
             else
-                AppendOne(out, specText + "c", va_arg(args, int));
+                AppendOne(out, directiveText + "c", va_arg(args, int));
             break;
         case 's':
             if (length == 3) {
-                AppendOne(out, specText + "ls", va_arg(args, const wchar_t *));
+                AppendOne(out, directiveText + "ls", va_arg(args, const wchar_t *));
             } else {
                 const char *s = va_arg(args, const char *);
-                AppendOne(out, specText + "s", s ? s : "(null)");
+                AppendOne(out, directiveText + "s", s ? s : "(null)");
             }
             break;
         case 'p':
-            AppendOne(out, specText + "p", va_arg(args, void *));
+            AppendOne(out, directiveText + "p", va_arg(args, void *));
             break;
         case 'n':
             // Writing through an argument pointer is never wanted here; the pointer is skipped.
@@ -843,14 +843,14 @@ std::string FormatVA(const char *fmt, ...) {
             long double v =
                 length == 5 ? va_arg(args, long double) : static_cast<long double>(va_arg(args, double));
             if (conv == 'a' || conv == 'A')
-                out += FormatHexFloat(v, spec, specText + "L" + conv);
+                out += FormatHexFloat(v, directive, directiveText + "L" + conv);
             else
-                out += FormatFloat(v, spec);
+                out += FormatFloat(v, directive);
             break;
         }
         default:
             // Unknown conversion: copied as written.
-            out.append(specStart, static_cast<size_t>(p - specStart));
+            out.append(directiveStart, static_cast<size_t>(p - directiveStart));
             break;
         }
     }
