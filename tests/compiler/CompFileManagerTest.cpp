@@ -243,6 +243,17 @@ TEST_F(FileManagerTest, EntryStreamsFromFilesReleaseTheirReference) {
     file->Release();
 }
 
+// Threads stuck on a lock cannot be joined or cleaned up: the failure is reported and the
+// program ends at once.
+[[noreturn]] void EndStuckTest(const std::string &What) {
+    ADD_FAILURE() << What;
+    std::printf("\nFATAL: %s\n", What.c_str());
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 1);
+    for (;;)
+        Sleep(INFINITE);
+}
+
 // A thread for the tests; its end is waited for with a time-out, never for ever.
 class TTestThread {
 public:
@@ -290,6 +301,8 @@ TEST_F(FileManagerTest, NotifiesAfterTheFileLockIsReleased) {
                 File->Unlock();
             });
             LockTaken = taken.WaitFor(GenerousTimeout) == WAIT_OBJECT_0;
+            if (!LockTaken)
+                EndStuckTest("the subscriber runs inside the file's lock");
         }
     } probe{file};
     Manager.Subscribe(MakeEvent<&TProbe::Changed>(&probe));
@@ -348,12 +361,8 @@ TEST_F(FileManagerTest, SubscribersOpeningFilesDoNotDeadlock) {
     bool writerFinished = writer.WaitFor(GenerousTimeout);
     stop = true;
     bool readerFinished = reader.WaitFor(GenerousTimeout);
-    if (!writerFinished || !readerFinished) {
-        // Threads stuck in a deadlock cannot be joined; end the program with the failure.
-        ADD_FAILURE() << "deadlock after " << writes << " writes";
-        std::fflush(stdout);
-        TerminateProcess(GetCurrentProcess(), 1);
-    }
+    if (!writerFinished || !readerFinished)
+        EndStuckTest("deadlock after " + std::to_string(writes) + " writes");
     EXPECT_EQ(writes, 40);
     EXPECT_EQ(opener.Calls, 40);
     EXPECT_EQ(failures, 0);
