@@ -1,0 +1,630 @@
+#include "HugeMath.h"
+
+#include "HugeConsts.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Zero-fills the words that widening a view from `from` to `to` words
+// exposes, so that an estimate carried into a wider round is exact rather
+// than followed by stale words.
+void Widen(THugeFloatBase &number, int to) {
+    const int from = number.FWordCount;
+    number.SetView(to);
+    if (to > from)
+        std::memset(number.FMantissa, 0, sizeof(uint32_t) * (to - from));
+}
+
+inline int NextWidth(int w, int n) {
+    return 2 * w < n ? 2 * w : n;
+}
+
+inline int32_t AbsCompare(int32_t c) {
+    return c < 0 ? -c : c;
+}
+
+constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
+
+// x := x - k * T exactly, truncated to x's words, where T is a constant table
+// (most significant word first, top word at `tableExponent`) taken with two
+// words more than x has: the argument reductions of Exp, Sin and Cos, which
+// would otherwise lose the words that the integer part of x / T occupies.
+// x is normal, not negative and of about the size of k T. False when x is too
+// large for the word buffer (the caller then reduces another way).
+bool SubtractTableMultiple(THugeFloatBase &x, uint32_t k, const uint32_t *table, int32_t tableExponent) {
+    const int n = x.FWordCount;
+    const int m = n + 2; // table words used
+    // scale of buffer word 0: the lower of the two operands' last words
+    const int64_t tableLow = static_cast<int64_t>(tableExponent) - (m - 1);
+    const int64_t xLow = static_cast<int64_t>(x.FExponent) - (n - 1);
+    const int64_t low = tableLow < xLow ? tableLow : xLow;
+    const int64_t size64 =
+        (static_cast<int64_t>(x.FExponent) > tableExponent + 1 ? x.FExponent : tableExponent + 1) - low + 2;
+    constexpr int Capacity = HugeMaxWords + 8;
+    if (size64 > Capacity)
+        return false;
+    const int size = static_cast<int>(size64);
+    uint32_t product[Capacity];
+    uint32_t value[Capacity];
+    std::memset(product, 0, sizeof(uint32_t) * size);
+    std::memset(value, 0, sizeof(uint32_t) * size);
+    // k * T
+    uint32_t carry = 0;
+    const int tableShift = static_cast<int>(tableLow - low);
+    for (int i = 0; i < m; ++i) {
+        const uint64_t p = static_cast<uint64_t>(table[m - 1 - i]) * k + carry;
+        product[tableShift + i] = static_cast<uint32_t>(p);
+        carry = static_cast<uint32_t>(p >> 32);
+    }
+    product[tableShift + m] = carry;
+    const int xShift = static_cast<int>(xLow - low);
+    for (int i = 0; i < n; ++i)
+        value[xShift + i] = x.FMantissa[i];
+    int order = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        if (value[i] != product[i]) {
+            order = value[i] > product[i] ? 1 : -1;
+            break;
+        }
+    }
+    if (order == 0) {
+        x.SetZero(false);
+        return true;
+    }
+    const uint32_t *big = order > 0 ? value : product;
+    const uint32_t *small = order > 0 ? product : value;
+    uint32_t borrow = 0;
+    for (int i = 0; i < size; ++i) {
+        const uint64_t d = static_cast<uint64_t>(big[i]) - small[i] - borrow;
+        value[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    const int top = HugeWords::HighestNonZero(value, size);
+    for (int i = 0; i < n; ++i) {
+        const int from = top - (n - 1) + i;
+        x.FMantissa[i] = from >= 0 ? value[from] : 0u;
+    }
+    const int64_t exponent = low + top;
+    x.FExponent = static_cast<int32_t>(exponent);
+    x.FSign = order < 0;
+    if (exponent < HugeMinExponent)
+        x.SetZero(false);
+    return true;
+}
+
+} // namespace
+
+THugeFloatMath::THugeFloatMath(int precision) : THugeFloatOper(precision) {}
+
+THugeFloatMath::THugeFloatMath(int precision, int32_t value) : THugeFloatOper(precision, value) {}
+
+THugeFloatMath::THugeFloatMath(const THugeFloatMath &source) : THugeFloatOper(source) {}
+
+THugeFloatMath::THugeFloatMath(int precision, SharedBuffer tag) : THugeFloatOper(precision, tag) {}
+
+THugeFloatBase *THugeFloatMath::GetThree() {
+    auto *value = new THugeFloatBase(FPrecision, 3);
+    value->SetView(FWordCount);
+    return value;
+}
+
+THugeFloatMath *THugeFloatMath::GetMathTemp() {
+    auto *value = new THugeFloatMath(FPrecision);
+    value->SetView(FWordCount);
+    return value;
+}
+
+void THugeFloatMath::ReleaseMathTemp(THugeFloatMath *value) {
+    delete value;
+}
+
+// ---------------------------------------------------------------- scaling
+
+void THugeFloatMath::MultiplyPowerOfTwo(int32_t power) {
+    if (FState != hsNormal || IsZero() || power == 0)
+        return;
+    const int n = FWordCount;
+    uint32_t *r = FMantissa;
+    const int64_t p = power;
+    if (p > 0) {
+        int64_t exponent = FExponent + p / 32;
+        const int bits = static_cast<int>(p % 32);
+        if (exponent > HugeMaxExponent) {
+            SetInfinite(FSign);
+            return;
+        }
+        if (bits) {
+            const uint32_t out = r[n - 1] >> (32 - bits);
+            for (int i = n - 1; i > 0; --i)
+                r[i] = (r[i] << bits) | (r[i - 1] >> (32 - bits));
+            r[0] <<= bits;
+            if (out) {
+                if (exponent >= HugeMaxExponent) {
+                    SetInfinite(FSign);
+                    return;
+                }
+                std::memmove(r, r + 1, sizeof(uint32_t) * (n - 1));
+                r[n - 1] = out;
+                ++exponent;
+            }
+        }
+        FExponent = static_cast<int32_t>(exponent);
+        return;
+    }
+    const int64_t words = -((-p) / 32); // ceil(p / 32)
+    const int bits = static_cast<int>(-(p - 32 * words));
+    int64_t exponent = FExponent + words;
+    if (bits) {
+        if ((r[n - 1] >> bits) == 0) {
+            // moving up one word instead of leaving a zero top word
+            for (int i = n - 1; i > 0; --i)
+                r[i] = (r[i] << (32 - bits)) | (r[i - 1] >> bits);
+            r[0] <<= (32 - bits);
+            --exponent;
+        } else {
+            for (int i = 0; i < n - 1; ++i)
+                r[i] = (r[i] >> bits) | (r[i + 1] << (32 - bits));
+            r[n - 1] >>= bits;
+        }
+    }
+    if (exponent < HugeMinExponent) {
+        SetZero(FSign);
+        return;
+    }
+    FExponent = static_cast<int32_t>(exponent);
+}
+
+// ---------------------------------------------------------------- square root
+
+void THugeFloatMath::Sqrt() {
+    if (FState == hsNaN || IsZero())
+        return;
+    if (FSign) { // negative numbers, -infinity included, have no root
+        SetNaN();
+        return;
+    }
+    if (FState == hsInfinite)
+        return;
+    const int n = FWordCount;
+    THugeMathTempHolder y(*this); // estimates 1 / sqrt(Self)
+    THugeMathTempHolder t(*this);
+    THugeConstHolder three(*this, GetThree());
+
+    // The root of m 2^(64 h) is sqrt(m) 2^(32 h): the work is done on the
+    // mantissa scaled by an even number of words (exponent 0 or 1), which
+    // keeps the estimate within the 80-bit range and every intermediate
+    // value within the exponent range, whatever the argument's exponent.
+    const int32_t half = FExponent >> 1; // floor(exponent / 2)
+    FExponent -= 2 * half;
+    const long double estimate = 1.0L / std::sqrt(GetExtended());
+    {
+        THugeViewGuard viewSelf(*this), viewY(*y), viewT(*t), viewThree(*three);
+        int w = n < 4 ? n : 4;
+        y->SetView(w);
+        y->SetExtended(estimate);
+        t->SetView(w);
+        t->SetZero(false);
+        for (int round = 1; round <= 31; ++round) {
+            SetView(w);
+            three->SetView(w);
+            const int32_t change = y->Compare(*t);
+            t->Assign(*y);
+            y->Square();
+            y->Multiply(*this);
+            y->SubtractRev(*three);
+            y->Multiply(*t);
+            y->DivideByTwo();
+            if (w == n) {
+                if (AbsCompare(change) < 2)
+                    break;
+            } else {
+                w = NextWidth(w, n);
+                Widen(*y, w);
+                Widen(*t, w);
+            }
+        }
+    }
+    // Self := s + y (a - s^2) / 2 with s = a y: one more step on the root
+    // itself, from the exact residual, for the last word.
+    t->Assign(*this);
+    t->Multiply(*y);
+    if (ExactResidual(*this, *t, *t, *this, FWorkBuffer) == TResidual::Exact) {
+        Multiply(*y);
+        DivideByTwo();
+        Add(*t);
+    } else {
+        Assign(*t);
+    }
+    FExponent += half;
+}
+
+// ---------------------------------------------------------------- logarithm, exponential
+
+void THugeFloatMath::Ln() {
+    if (FState == hsNaN)
+        return;
+    if (FState == hsInfinite) {
+        if (FSign)
+            SetNaN();
+        return;
+    }
+    if (IsZero()) {
+        SetInfinite(true);
+        return;
+    }
+    if (FSign) {
+        SetNaN();
+        return;
+    }
+    const int n = FWordCount;
+    THugeMathTempHolder y(*this);
+    THugeMathTempHolder previous(*this);
+    // ln(m 2^(32 e)) = ln m + 32 e ln 2: the iteration works on the mantissa
+    // with exponent 0, within the 80-bit range and far from the ends of the
+    // exponent range, whatever the argument's exponent.
+    const int32_t exponent = FExponent;
+    FExponent = 0;
+    const long double estimate = std::log2(GetExtended()) * Ln2;
+    THugeConstHolder one(*this, GetOne());
+    {
+        THugeViewGuard viewSelf(*this), viewY(*y), viewPrevious(*previous), viewOne(*one);
+        int w = n < 4 ? n : 4;
+        y->SetView(w);
+        y->SetExtended(estimate);
+        previous->SetView(w);
+        previous->SetZero(false);
+        for (int round = 1; round <= 31; ++round) {
+            SetView(w);
+            one->SetView(w);
+            const int32_t change = y->Compare(*previous);
+            previous->Assign(*y);
+            // y := previous + x * e^(-previous) - 1
+            y->Negate();
+            y->Exp();
+            y->Multiply(*this);
+            y->Subtract(*one);
+            y->Add(*previous);
+            if (w == n) {
+                if (AbsCompare(change) < 3)
+                    break;
+            } else {
+                w = NextWidth(w, n);
+                Widen(*y, w);
+                Widen(*previous, w);
+            }
+        }
+    }
+    if (exponent != 0) {
+        previous->LoadLn2();
+        previous->MultiplyInteger(32 * exponent);
+        y->Add(*previous);
+    }
+    Assign(*y);
+}
+
+void THugeFloatMath::Exp() {
+    if (FState == hsNaN)
+        return;
+    if (FState == hsInfinite) {
+        if (FSign) // e^-infinity
+            SetZero(false);
+        return;
+    }
+    if (IsZero()) {
+        SetInteger(1);
+        return;
+    }
+    const bool negative = FSign;
+    FSign = false;
+    // e^x = 2^N e^r with N = trunc(|x| log2 e) and r = |x| - N ln 2; for a
+    // negative x, e^-|x| = 2^-(N+1) e^r' with r' = (N + 1) ln 2 - |x|. Both r
+    // and r' lie in [0, ln 2] and are taken exactly from the table of ln 2,
+    // so no word of x is lost to the integer part, and no reciprocal is taken.
+    int64_t power;
+    {
+        THugeMathTempHolder scaled(*this);
+        scaled->Assign(*this);
+        THugeMathTempHolder log2e(*this);
+        log2e->LoadLog2E();
+        scaled->Multiply(*log2e);
+        power = scaled->Trunc();
+    }
+    if (negative)
+        ++power;
+    if (power >= INT32_MAX || !SubtractTableMultiple(*this, static_cast<uint32_t>(power), HugeLn2Table, -1)) {
+        // 2^N is beyond the exponent range
+        if (negative)
+            SetZero(false);
+        else
+            SetInfinite(false);
+        return;
+    }
+    if (negative)
+        FSign = !FSign;
+    if (FState == hsNormal && !IsZero()) {
+        // The series is summed scaled by 2^31, so that the sum, 2^31 e^r, has
+        // a full top word and carries all n words of precision.
+        const int n = FWordCount;
+        THugeMathTempHolder sum(*this);
+        THugeMathTempHolder term(*this);
+        THugeMathTempHolder factorial(*this);
+        THugeMathTempHolder quotient(*this);
+        sum->SetInteger(1);
+        sum->MultiplyPowerOfTwo(31);
+        term->Assign(*this);
+        term->MultiplyPowerOfTwo(31);
+        sum->Add(*term);
+        factorial->SetInteger(1);
+        for (int32_t k = 2;; ++k) {
+            term->Multiply(*this);
+            factorial->MultiplyInteger(k);
+            quotient->Assign(*factorial);
+            quotient->Reciprocal();
+            quotient->Multiply(*term);
+            sum->Add(*quotient);
+            if (quotient->IsZero() || sum->FState != hsNormal ||
+                quotient->FExponent < static_cast<int64_t>(sum->FExponent) - n)
+                break;
+        }
+        Assign(*sum);
+    } else {
+        SetInteger(1);
+        MultiplyPowerOfTwo(31);
+    }
+    int64_t shift = (negative ? -power : power) - 31;
+    if (shift > INT32_MAX)
+        shift = INT32_MAX;
+    if (shift < -INT32_MAX)
+        shift = -INT32_MAX;
+    MultiplyPowerOfTwo(static_cast<int32_t>(shift));
+}
+
+// ---------------------------------------------------------------- sine, cosine
+
+void THugeFloatMath::ReduceAngle(bool &pastPi, bool &pastHalfPi) {
+    THugeMathTempHolder period(*this);
+    period->LoadPi();
+    period->MultiplyByTwo();
+    if (Compare(*period) >= 0) {
+        // x := x - k 2 pi with k = trunc(x / 2 pi), exactly where k is small
+        // enough; beyond that x := frac(x / 2 pi) 2 pi.
+        THugeMathTempHolder inverse(*this);
+        inverse->Assign(*period);
+        inverse->Reciprocal();
+        inverse->Multiply(*this);
+        const int32_t turns = inverse->Trunc();
+        bool reduced = false;
+        if (turns > 0 && turns < 0x40000000) {
+            reduced = SubtractTableMultiple(*this, 2u * static_cast<uint32_t>(turns), HugePiTable, 0);
+            if (reduced && FSign) // k one too large: a turn back
+                Add(*period);
+        }
+        if (!reduced) {
+            Assign(*inverse);
+            Frac();
+            Multiply(*period);
+        }
+    }
+    period->DivideByTwo(); // pi
+    pastPi = Compare(*period) >= 0;
+    if (pastPi)
+        Subtract(*period);
+    period->DivideByTwo(); // pi / 2
+    pastHalfPi = Compare(*period) >= 0;
+    if (pastHalfPi) {
+        period->MultiplyByTwo();
+        SubtractRev(*period);
+    }
+}
+
+void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, int32_t factorialStart,
+                               uint32_t k, bool subtractFirst) {
+    const int n = FWordCount;
+    THugeMathTempHolder factorial(*this);
+    THugeMathTempHolder quotient(*this);
+    factorial->SetInteger(factorialStart);
+    bool subtract = subtractFirst;
+    for (;;) {
+        term.Multiply(x2);
+        if (k < 46340) {
+            factorial->MultiplyInteger(static_cast<int32_t>(k * (k + 1)));
+        } else {
+            factorial->MultiplyInteger(static_cast<int32_t>(k));
+            factorial->MultiplyInteger(static_cast<int32_t>(k + 1));
+        }
+        k += 2;
+        quotient->Assign(*factorial);
+        quotient->Reciprocal();
+        quotient->Multiply(term);
+        if (subtract)
+            Subtract(*quotient);
+        else
+            Add(*quotient);
+        subtract = !subtract;
+        if (quotient->IsZero() || FState != hsNormal ||
+            quotient->FExponent < static_cast<int64_t>(FExponent) - n)
+            break;
+    }
+}
+
+void THugeFloatMath::Sin() {
+    if (FState == hsNaN || IsZero())
+        return;
+    if (FState == hsInfinite) { // no value
+        SetNaN();
+        return;
+    }
+    const bool negative = FSign;
+    FSign = false;
+    bool pastPi, pastHalfPi;
+    ReduceAngle(pastPi, pastHalfPi);
+    if (FState == hsNormal && !IsZero()) {
+        THugeMathTempHolder term(*this);
+        THugeMathTempHolder x2(*this);
+        term->Assign(*this);
+        x2->Assign(*this);
+        x2->Square();
+        SumSeries(*x2, *term, 1, 2, true);
+    }
+    if (negative != pastPi)
+        FSign = !FSign;
+}
+
+void THugeFloatMath::Cos() {
+    if (FState == hsNaN)
+        return;
+    if (FState == hsInfinite) {
+        SetNaN();
+        return;
+    }
+    if (IsZero()) {
+        SetInteger(1);
+        return;
+    }
+    FSign = false;
+    bool pastPi, pastHalfPi;
+    ReduceAngle(pastPi, pastHalfPi);
+    const bool negative = pastPi != pastHalfPi;
+    if (FState == hsNormal && IsZero()) {
+        SetInteger(1);
+    } else if (FState == hsNormal) {
+        THugeMathTempHolder x2(*this);
+        THugeMathTempHolder term(*this);
+        x2->Assign(*this);
+        x2->Square();
+        {
+            THugeConstHolder two(*this, GetTwo());
+            Assign(*x2);
+            SubtractRev(*two);
+        }
+        DivideByTwo(); // 1 - x^2 / 2
+        term->Assign(*x2);
+        SumSeries(*x2, *term, 2, 3, false);
+    }
+    if (negative)
+        FSign = !FSign;
+}
+
+// ---------------------------------------------------------------- arc tangent
+
+void THugeFloatMath::ArcTan() {
+    if (FState == hsNaN || IsZero())
+        return;
+    const bool negative = FSign;
+    if (FState == hsInfinite) {
+        LoadPi();
+        DivideByTwo();
+        FSign = negative;
+        return;
+    }
+    FSign = false;
+    const bool invert = GetExtended() > 1.0L;
+    if (invert)
+        Reciprocal();
+    const int n = FWordCount;
+    THugeMathTempHolder x(*this);
+    x->Assign(*this);
+    const long double estimate = std::atan(GetExtended());
+    {
+        THugeMathTempHolder previous(*this);
+        THugeMathTempHolder c(*this);
+        THugeMathTempHolder t(*this);
+        THugeMathTempHolder s(*this);
+        THugeViewGuard viewSelf(*this), viewX(*x), viewPrevious(*previous), viewC(*c), viewT(*t), viewS(*s);
+        int w = n < 4 ? n : 4;
+        SetView(w);
+        SetExtended(estimate);
+        previous->SetView(w);
+        previous->SetZero(false);
+        for (int round = 1; round <= 31; ++round) {
+            x->SetView(w);
+            c->SetView(w);
+            t->SetView(w);
+            s->SetView(w);
+            const int32_t change = Compare(*previous);
+            previous->Assign(*this);
+            // y := y - (sin y - x cos y) cos y
+            c->Assign(*this);
+            c->Cos();
+            t->Assign(*c);
+            t->Multiply(*x);
+            s->Assign(*previous);
+            s->Sin();
+            Assign(*s);
+            Subtract(*t);
+            Multiply(*c);
+            SubtractRev(*previous);
+            if (w == n) {
+                if (AbsCompare(change) < 3)
+                    break;
+            } else {
+                w = NextWidth(w, n);
+                Widen(*this, w);
+                Widen(*previous, w);
+            }
+        }
+    }
+    if (invert) {
+        THugeMathTempHolder halfPi(*this);
+        halfPi->LoadPi();
+        halfPi->DivideByTwo();
+        SubtractRev(*halfPi);
+    }
+    if (negative)
+        FSign = !FSign;
+}
+
+void THugeFloatMath::ArcTan2(const THugeFloatBase &x) {
+    if (FState == hsNaN)
+        return;
+    const int xSign = x.Sign();
+    if (xSign == 0) { // also a NaN x, whose sign is 0
+        const bool negative = Sign() < 0;
+        LoadPi();
+        DivideByTwo();
+        FSign = negative;
+        return;
+    }
+    const bool yNegative = Sign() < 0;
+    Divide(x);
+    ArcTan();
+    if (xSign < 0) {
+        THugeMathTempHolder pi(*this);
+        pi->LoadPi();
+        if (yNegative)
+            Subtract(*pi);
+        else
+            Add(*pi);
+    }
+}
+
+void THugeFloatMath::ArcSin() {
+    if (FState == hsNaN)
+        return;
+    THugeMathTempHolder root(*this);
+    root->Assign(*this);
+    root->Square();
+    {
+        THugeConstHolder one(*this, GetOne());
+        root->SubtractRev(*one);
+    }
+    root->Sqrt();
+    ArcTan2(*root);
+}
+
+void THugeFloatMath::ArcCos() {
+    if (FState == hsNaN)
+        return;
+    THugeMathTempHolder root(*this);
+    root->Assign(*this);
+    root->Square();
+    {
+        THugeConstHolder one(*this, GetOne());
+        root->SubtractRev(*one);
+    }
+    root->Sqrt();
+    root->ArcTan2(*this);
+    Assign(*root);
+}

@@ -1,0 +1,62 @@
+// Elementary functions of the arbitrary-precision numbers at the full precision
+// of the argument: square root, logarithm and arc tangent by Newton's method
+// with doubling working width, sine, cosine and exponential by Taylor series
+// after argument reduction. All work in place (Self := f(Self)).
+#pragma once
+
+#include "HugeOper.h"
+
+class THugeFloatMath : public THugeFloatOper {
+public:
+    explicit THugeFloatMath(int precision);
+    THugeFloatMath(int precision, int32_t value);
+    THugeFloatMath(const THugeFloatMath &source);
+    DECLARE_CLASS_NAME(THugeFloatMath)
+
+    virtual THugeFloatBase *GetThree();
+    virtual THugeFloatMath *GetMathTemp();
+    virtual void ReleaseMathTemp(THugeFloatMath *value);
+
+    void MultiplyPowerOfTwo(int32_t power);
+    void Sqrt();
+    void Sin();
+    void Cos();
+    void ArcTan();
+    // The angle of the point (x, Self).
+    void ArcTan2(const THugeFloatBase &x);
+    void ArcSin();
+    void ArcCos();
+    void Ln();
+    void Exp();
+
+protected:
+    THugeFloatMath(int precision, SharedBuffer tag);
+    // Brings Self (>= 0) into [0, pi/2]; tells whether pi and pi/2 were
+    // passed on the way.
+    void ReduceAngle(bool &pastPi, bool &pastHalfPi);
+    // Sums the alternating series of sine or cosine into Self, which holds
+    // the terms so far: each round term := term * x2, factorial := factorial
+    // * k * (k + 1), k := k + 2, Self -/+ term / factorial.
+    void SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, int32_t factorial, uint32_t k,
+                   bool subtractFirst);
+};
+
+class THugeFloat : public THugeFloatMath {
+public:
+    using THugeFloatMath::THugeFloatMath;
+    DECLARE_CLASS_NAME(THugeFloat)
+};
+
+class THugeMathTempHolder {
+public:
+    explicit THugeMathTempHolder(THugeFloatMath &owner) : FOwner(owner), FValue(owner.GetMathTemp()) {}
+    THugeMathTempHolder(const THugeMathTempHolder &) = delete;
+    THugeMathTempHolder &operator=(const THugeMathTempHolder &) = delete;
+    ~THugeMathTempHolder() { FOwner.ReleaseMathTemp(FValue); }
+    THugeFloatMath &operator*() const { return *FValue; }
+    THugeFloatMath *operator->() const { return FValue; }
+
+private:
+    THugeFloatMath &FOwner;
+    THugeFloatMath *FValue;
+};

@@ -1,0 +1,652 @@
+#include "HugeOper.h"
+
+#include <cstring>
+
+// ---------------------------------------------------------------- word kernels
+
+namespace HugeKernel {
+
+// Column-wise (product scanning) multiplication. Each column's products are
+// summed as two 64-bit totals, of their low and of their high halves, so the
+// inner loop is one 32x32->64 multiply and two 64-bit additions of 32-bit
+// values, without a carry chain; the columns below n-1 are only summed for
+// their carries.
+void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int first, uint32_t *out) {
+    uint64_t carry = 0;
+    const int last = 2 * n - 2;
+    for (int k = 0; k <= last; ++k) {
+        int lo = k - (n - 1);
+        if (lo < 0)
+            lo = 0;
+        int hi = k < n - 1 ? k : n - 1;
+        uint64_t low = carry, high = 0;
+        const uint32_t *pa = a + lo;
+        const uint32_t *pb = b + (k - lo);
+        for (int count = hi - lo + 1; count > 0; --count) {
+            uint64_t p = static_cast<uint64_t>(*pa++) * *pb--;
+            low += static_cast<uint32_t>(p);
+            high += p >> 32;
+        }
+        if (k >= first)
+            out[k - first] = static_cast<uint32_t>(low);
+        carry = (low >> 32) + high;
+    }
+    out[2 * n - 1 - first] = static_cast<uint32_t>(carry);
+}
+
+void SquareTop(const uint32_t *a, int n, uint32_t *out) {
+    uint64_t carry = 0;
+    const int last = 2 * n - 2;
+    for (int k = 0; k <= last; ++k) {
+        int lo = k - (n - 1);
+        if (lo < 0)
+            lo = 0;
+        // cross products a[i] * a[k - i] with i < k - i
+        int hi = (k + 1) / 2 - 1;
+        uint64_t crossLow = 0, crossHigh = 0;
+        const uint32_t *pa = a + lo;
+        const uint32_t *pb = a + (k - lo);
+        for (int count = hi - lo + 1; count > 0; --count) {
+            uint64_t p = static_cast<uint64_t>(*pa++) * *pb--;
+            crossLow += static_cast<uint32_t>(p);
+            crossHigh += p >> 32;
+        }
+        uint64_t low = carry + 2 * crossLow;
+        uint64_t high = 2 * crossHigh;
+        if ((k & 1) == 0) {
+            uint64_t d = static_cast<uint64_t>(a[k / 2]) * a[k / 2];
+            low += static_cast<uint32_t>(d);
+            high += d >> 32;
+        }
+        if (k >= n - 1)
+            out[k - (n - 1)] = static_cast<uint32_t>(low);
+        carry = (low >> 32) + high;
+    }
+    out[n] = static_cast<uint32_t>(carry);
+}
+
+} // namespace HugeKernel
+
+// ---------------------------------------------------------------- life cycle
+
+THugeFloatOper::THugeFloatOper(int precision) : THugeFloatBase(precision) {
+    AllocWorkBuffer();
+}
+
+THugeFloatOper::THugeFloatOper(int precision, int32_t value) : THugeFloatBase(precision, value) {
+    AllocWorkBuffer();
+}
+
+THugeFloatOper::THugeFloatOper(const THugeFloatOper &source) : THugeFloatBase(source) {
+    AllocWorkBuffer();
+}
+
+THugeFloatOper::THugeFloatOper(int precision, SharedBuffer) : THugeFloatBase(precision) {}
+
+THugeFloatOper::~THugeFloatOper() {
+    FreeWorkBuffer();
+}
+
+void THugeFloatOper::AllocMantissa() {
+    THugeFloatBase::AllocMantissa();
+    AllocWorkBuffer();
+}
+
+void THugeFloatOper::FreeMantissa() {
+    FreeWorkBuffer();
+    THugeFloatBase::FreeMantissa();
+}
+
+void THugeFloatOper::AllocWorkBuffer() {
+    FWorkBuffer = new uint32_t[WorkBufferWords(FFullCount)];
+    FOwnsWorkBuffer = true;
+}
+
+void THugeFloatOper::FreeWorkBuffer() {
+    if (FOwnsWorkBuffer)
+        delete[] FWorkBuffer;
+    FWorkBuffer = nullptr;
+    FOwnsWorkBuffer = false;
+}
+
+THugeFloatBase *THugeFloatOper::GetOne() {
+    auto *value = new THugeFloatBase(FPrecision, 1);
+    value->SetView(FWordCount);
+    return value;
+}
+
+THugeFloatBase *THugeFloatOper::GetTwo() {
+    auto *value = new THugeFloatBase(FPrecision, 2);
+    value->SetView(FWordCount);
+    return value;
+}
+
+THugeFloatOper *THugeFloatOper::GetTemp() {
+    auto *value = new THugeFloatOper(FPrecision);
+    value->SetView(FWordCount);
+    return value;
+}
+
+void THugeFloatOper::ReleaseConstant(THugeFloatBase *value) {
+    delete value;
+}
+
+void THugeFloatOper::ReleaseTemp(THugeFloatOper *value) {
+    delete value;
+}
+
+// ---------------------------------------------------------------- addition
+
+void THugeFloatOper::AddMagnitude(const THugeFloatBase &other) {
+    if (FState != hsNormal) {
+        if (other.FState == hsNaN)
+            SetNaN();
+        return;
+    }
+    if (other.FState != hsNormal) {
+        if (other.FState == hsNaN)
+            SetNaN();
+        else
+            FState = hsInfinite;
+        return;
+    }
+    const int n = FWordCount;
+    uint32_t *r = FMantissa;
+    const uint32_t *o = other.FMantissa;
+    if (o[n - 1] == 0)
+        return;
+    if (r[n - 1] == 0) {
+        std::memcpy(r, o, sizeof(uint32_t) * n);
+        FExponent = other.FExponent;
+        return;
+    }
+    const int64_t d = static_cast<int64_t>(FExponent) - other.FExponent;
+    uint32_t carry;
+    if (d >= 0) {
+        if (d >= n)
+            return;
+        const int s = static_cast<int>(d);
+        // the highest word falling off the end rounds half up
+        carry = (s > 0 && o[s - 1] >= 0x80000000u) ? 1u : 0u;
+        int i = 0;
+        for (; i < n - s; ++i) {
+            uint64_t sum = static_cast<uint64_t>(r[i]) + o[i + s] + carry;
+            r[i] = static_cast<uint32_t>(sum);
+            carry = static_cast<uint32_t>(sum >> 32);
+        }
+        for (; carry && i < n; ++i) {
+            r[i] += 1;
+            carry = r[i] == 0;
+        }
+    } else {
+        if (-d >= n) {
+            std::memcpy(r, o, sizeof(uint32_t) * n);
+            FExponent = other.FExponent;
+            return;
+        }
+        const int s = static_cast<int>(-d);
+        carry = r[s - 1] >= 0x80000000u ? 1u : 0u;
+        int i = 0;
+        // r[i + s] is read before r[i] is written, so ascending order is safe
+        for (; i < n - s; ++i) {
+            uint64_t sum = static_cast<uint64_t>(o[i]) + r[i + s] + carry;
+            r[i] = static_cast<uint32_t>(sum);
+            carry = static_cast<uint32_t>(sum >> 32);
+        }
+        for (; i < n; ++i) {
+            uint64_t sum = static_cast<uint64_t>(o[i]) + carry;
+            r[i] = static_cast<uint32_t>(sum);
+            carry = static_cast<uint32_t>(sum >> 32);
+        }
+        FExponent = other.FExponent;
+    }
+    if (carry) {
+        if (FExponent >= HugeMaxExponent) {
+            FState = hsInfinite;
+            return;
+        }
+        std::memmove(r, r + 1, sizeof(uint32_t) * (n - 1));
+        r[n - 1] = 1;
+        ++FExponent;
+    }
+}
+
+void THugeFloatOper::SubtractMagnitude(const THugeFloatBase &other) {
+    if (FState != hsNormal) {
+        if (other.FState != hsNormal)
+            SetNaN();
+        return;
+    }
+    if (other.FState != hsNormal) {
+        if (other.FState == hsNaN)
+            SetNaN();
+        else
+            SetInfinite(true);
+        return;
+    }
+    const int n = FWordCount;
+    uint32_t *r = FMantissa;
+    const uint32_t *o = other.FMantissa;
+    if (o[n - 1] == 0)
+        return;
+    if (r[n - 1] == 0) {
+        std::memcpy(r, o, sizeof(uint32_t) * n);
+        FExponent = other.FExponent;
+        FSign = true;
+        return;
+    }
+    int order = 0; // sign of |Self| - |Other|
+    if (FExponent != other.FExponent) {
+        order = FExponent > other.FExponent ? 1 : -1;
+    } else {
+        for (int i = n - 1; i >= 0; --i) {
+            if (r[i] != o[i]) {
+                order = r[i] > o[i] ? 1 : -1;
+                break;
+            }
+        }
+        if (order == 0) {
+            SetZero(false);
+            return;
+        }
+    }
+    uint32_t borrow = 0;
+    if (order > 0) {
+        const int64_t d = static_cast<int64_t>(FExponent) - other.FExponent;
+        if (d >= n)
+            return;
+        const int s = static_cast<int>(d);
+        int i = 0;
+        for (; i < n - s; ++i) {
+            uint64_t diff = static_cast<uint64_t>(r[i]) - o[i + s] - borrow;
+            r[i] = static_cast<uint32_t>(diff);
+            borrow = static_cast<uint32_t>(diff >> 63);
+        }
+        for (; borrow && i < n; ++i) {
+            borrow = r[i] == 0;
+            r[i] -= 1;
+        }
+    } else {
+        const int64_t d = static_cast<int64_t>(other.FExponent) - FExponent;
+        if (d >= n) {
+            std::memcpy(r, o, sizeof(uint32_t) * n);
+        } else {
+            const int s = static_cast<int>(d);
+            int i = 0;
+            for (; i < n - s; ++i) {
+                uint64_t diff = static_cast<uint64_t>(o[i]) - r[i + s] - borrow;
+                r[i] = static_cast<uint32_t>(diff);
+                borrow = static_cast<uint32_t>(diff >> 63);
+            }
+            for (; i < n; ++i) {
+                uint64_t diff = static_cast<uint64_t>(o[i]) - borrow;
+                r[i] = static_cast<uint32_t>(diff);
+                borrow = static_cast<uint32_t>(diff >> 63);
+            }
+        }
+        FExponent = other.FExponent;
+        FSign = true;
+    }
+    if (r[n - 1] == 0)
+        NormaliseWords();
+}
+
+void THugeFloatOper::Add(const THugeFloatBase &other) {
+    if (other.FWordCount != FWordCount) {
+        AddMixed(other);
+        return;
+    }
+    if (!FSign) {
+        if (!other.FSign)
+            AddMagnitude(other);
+        else
+            SubtractMagnitude(other);
+    } else if (!other.FSign) {
+        FSign = false;
+        SubtractMagnitude(other);
+        FSign = !FSign;
+    } else {
+        AddMagnitude(other);
+    }
+}
+
+void THugeFloatOper::Subtract(const THugeFloatBase &other) {
+    if (other.FWordCount != FWordCount) {
+        SubtractMixed(other);
+        return;
+    }
+    if (!FSign) {
+        if (!other.FSign)
+            SubtractMagnitude(other);
+        else
+            AddMagnitude(other);
+    } else if (!other.FSign) {
+        AddMagnitude(other);
+    } else {
+        FSign = false;
+        SubtractMagnitude(other);
+        FSign = !FSign;
+    }
+}
+
+void THugeFloatOper::SubtractRev(const THugeFloatBase &other) {
+    if (other.FWordCount != FWordCount) {
+        SubtractRevMixed(other);
+        return;
+    }
+    if (!FSign) {
+        if (!other.FSign) {
+            SubtractMagnitude(other);
+            FSign = !FSign;
+        } else {
+            FSign = true;
+            AddMagnitude(other);
+        }
+    } else if (!other.FSign) {
+        FSign = false;
+        AddMagnitude(other);
+    } else {
+        FSign = false;
+        SubtractMagnitude(other);
+    }
+}
+
+void THugeFloatOper::AddMixed(const THugeFloatBase &other) {
+    THugeTempHolder temp(*this);
+    temp->Assign(other);
+    Add(*temp);
+}
+
+void THugeFloatOper::SubtractMixed(const THugeFloatBase &other) {
+    THugeTempHolder temp(*this);
+    temp->Assign(other);
+    Subtract(*temp);
+}
+
+void THugeFloatOper::SubtractRevMixed(const THugeFloatBase &other) {
+    THugeTempHolder temp(*this);
+    temp->Assign(other);
+    SubtractRev(*temp);
+}
+
+void THugeFloatOper::MultiplyMixed(const THugeFloatBase &other) {
+    THugeTempHolder temp(*this);
+    temp->Assign(other);
+    MultiplySameWidth(*temp);
+}
+
+// ---------------------------------------------------------------- multiplication
+
+void THugeFloatOper::Multiply(const THugeFloatBase &other) {
+    if (other.FWordCount != FWordCount) {
+        MultiplyMixed(other);
+        return;
+    }
+    MultiplySameWidth(other);
+}
+
+void THugeFloatOper::MultiplySameWidth(const THugeFloatBase &other) {
+    const bool negative = FSign != other.FSign;
+    if (FState != hsNormal || other.FState != hsNormal) {
+        if (FState == hsNaN)
+            return;
+        if (FState == hsInfinite) {
+            if (other.FState == hsNaN || other.IsZero())
+                SetNaN();
+            else
+                SetInfinite(negative);
+            return;
+        }
+        // Self normal, Other special
+        if (other.FState == hsNaN || IsZero())
+            SetNaN();
+        else
+            SetInfinite(negative);
+        return;
+    }
+    const int n = FWordCount;
+    if (FMantissa[n - 1] == 0 || other.FMantissa[n - 1] == 0) {
+        SetZero(negative);
+        return;
+    }
+    int32_t exponent = FExponent + other.FExponent;
+    if (exponent > HugeMaxExponent) {
+        SetInfinite(negative);
+        return;
+    }
+    if (exponent < HugeMinExponent) {
+        SetZero(negative);
+        return;
+    }
+    uint32_t *product = FWorkBuffer;
+    HugeKernel::MultiplyTop(FMantissa, other.FMantissa, n, product);
+    if (product[n] != 0) {
+        if (exponent >= HugeMaxExponent) {
+            SetInfinite(negative);
+            return;
+        }
+        ++exponent;
+        ++product;
+    }
+    std::memcpy(FMantissa, product, sizeof(uint32_t) * n);
+    FExponent = exponent;
+    FSign = negative;
+}
+
+void THugeFloatOper::Square() {
+    FSign = false;
+    if (FState != hsNormal || IsZero())
+        return;
+    const int n = FWordCount;
+    int32_t exponent = 2 * FExponent;
+    if (exponent > HugeMaxExponent) {
+        SetInfinite(false);
+        return;
+    }
+    if (exponent < HugeMinExponent) {
+        SetZero(false);
+        return;
+    }
+    uint32_t *product = FWorkBuffer;
+    HugeKernel::SquareTop(FMantissa, n, product);
+    if (product[n] != 0) {
+        if (exponent >= HugeMaxExponent) {
+            SetInfinite(false);
+            return;
+        }
+        ++exponent;
+        ++product;
+    }
+    std::memcpy(FMantissa, product, sizeof(uint32_t) * n);
+    FExponent = exponent;
+}
+
+// ---------------------------------------------------------------- reciprocal, division
+
+THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u,
+                                                        const THugeFloatBase &v, THugeFloatBase &residual,
+                                                        uint32_t *buffer) {
+    const int n = c.FWordCount;
+    const bool productNegative = u.FSign != v.FSign;
+    if (productNegative != c.FSign)
+        return TResidual::Inexact;
+    // buffer word i of the product has the scale 2^(32 (low + i))
+    const int64_t low = static_cast<int64_t>(u.FExponent) + v.FExponent - 2 * n + 2;
+    const int64_t shift = static_cast<int64_t>(c.FExponent) - (n - 1) - low; // where c's word 0 lands
+    const int size = WorkBufferWords(n);
+    if (shift < 0 || shift + n > size)
+        return TResidual::Inexact;
+    HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
+    for (int i = 2 * n; i < size; ++i)
+        buffer[i] = 0;
+    const int s = static_cast<int>(shift);
+    auto cWord = [&](int i) -> uint32_t { return (i >= s && i < s + n) ? c.FMantissa[i - s] : 0u; };
+    int order = 0; // sign of c - u * v in magnitude
+    for (int i = size - 1; i >= 0; --i) {
+        const uint32_t cw = cWord(i);
+        if (cw != buffer[i]) {
+            order = cw > buffer[i] ? 1 : -1;
+            break;
+        }
+    }
+    if (order == 0)
+        return TResidual::Zero;
+    uint32_t borrow = 0;
+    for (int i = 0; i < size; ++i) {
+        const uint64_t cw = cWord(i);
+        const uint64_t diff = order > 0 ? cw - buffer[i] - borrow : buffer[i] - cw - borrow;
+        buffer[i] = static_cast<uint32_t>(diff);
+        borrow = static_cast<uint32_t>(diff >> 63);
+    }
+    const bool negative = order > 0 ? c.FSign : !c.FSign;
+    const int top = HugeWords::HighestNonZero(buffer, size);
+    const int64_t exponent = low + top;
+    if (exponent < HugeMinExponent) {
+        residual.SetZero(negative);
+        return TResidual::Exact;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int from = top - (n - 1) + i;
+        residual.FMantissa[i] = from >= 0 ? buffer[from] : 0u;
+    }
+    residual.FExponent = static_cast<int32_t>(exponent);
+    residual.FSign = negative;
+    residual.FState = hsNormal;
+    return TResidual::Exact;
+}
+
+void THugeFloatOper::Reciprocal() {
+    if (FState == hsNaN)
+        return;
+    if (FState == hsInfinite) {
+        SetZero(FSign);
+        return;
+    }
+    if (IsZero()) {
+        SetInfinite(false);
+        return;
+    }
+    const int n = FWordCount;
+    THugeTempHolder x(*this);
+    THugeTempHolder t(*this);
+    THugeConstHolder two(*this, GetTwo());
+    THugeConstHolder one(*this, GetOne());
+
+    // The iteration runs on the mantissa with exponent 0, so that no
+    // intermediate value leaves the exponent range; 1 / (m 2^(32 e)) is then
+    // (1 / m) 2^(-32 e).
+    const int32_t exponent = FExponent;
+    FExponent = 0;
+    const long double estimate = 1.0L / GetExtended();
+    {
+        THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewTwo(*two), viewOne(*one);
+        int w = n < 4 ? n : 4;
+        x->SetView(w);
+        x->SetExtended(estimate);
+
+        // Newton's step x := x (2 - a x), written x := x + x (1 - a x) with
+        // the residual 1 - a x taken from the exact product.
+        for (int round = 1; round <= 31; ++round) {
+            SetView(w);
+            t->SetView(w);
+            two->SetView(w);
+            one->SetView(w);
+            bool settled = false;
+            switch (ExactResidual(*one, *this, *x, *t, FWorkBuffer)) {
+            case TResidual::Zero: // a x is exactly 1
+                settled = true;
+                break;
+            case TResidual::Exact:
+                t->MultiplySameWidth(*x);
+                // a correction entirely below x's last word changes nothing more
+                settled = t->IsZero() || t->FExponent < static_cast<int64_t>(x->FExponent) - (w - 1);
+                x->Add(*t);
+                break;
+            case TResidual::Inexact: // an estimate far off: the plain step
+                t->Assign(*x);
+                x->MultiplySameWidth(*this);
+                x->SubtractRev(*two);
+                x->MultiplySameWidth(*t);
+                break;
+            }
+            if (w == n) {
+                if (settled)
+                    break;
+            } else {
+                const int wider = 2 * w < n ? 2 * w : n;
+                x->SetView(wider);
+                std::memset(x->FMantissa, 0, sizeof(uint32_t) * (wider - w));
+                w = wider;
+            }
+        }
+    }
+    Assign(*x);
+    const int64_t resultExponent = static_cast<int64_t>(FExponent) - exponent;
+    if (resultExponent < HugeMinExponent)
+        SetZero(FSign);
+    else
+        FExponent = static_cast<int32_t>(resultExponent);
+}
+
+void THugeFloatOper::Divide(const THugeFloatBase &other) {
+    THugeTempHolder inverse(*this);
+    inverse->Assign(other);
+    inverse->Reciprocal();
+    MultiplySameWidth(*inverse);
+}
+
+void THugeFloatOper::DivideRev(const THugeFloatBase &other) {
+    if (&other == this) {
+        if (FState != hsNormal)
+            SetNaN();
+        else
+            SetInteger(1);
+        return;
+    }
+    Reciprocal();
+    Multiply(other);
+}
+
+// ---------------------------------------------------------------- scaling by two
+
+void THugeFloatOper::MultiplyByTwo() {
+    if (FState != hsNormal || IsZero())
+        return;
+    const int n = FWordCount;
+    uint32_t *r = FMantissa;
+    const uint32_t out = r[n - 1] >> 31;
+    for (int i = n - 1; i > 0; --i)
+        r[i] = (r[i] << 1) | (r[i - 1] >> 31);
+    r[0] <<= 1;
+    if (out) {
+        if (FExponent >= HugeMaxExponent) {
+            FState = hsInfinite;
+            return;
+        }
+        std::memmove(r, r + 1, sizeof(uint32_t) * (n - 1));
+        r[n - 1] = 1;
+        ++FExponent;
+    }
+}
+
+void THugeFloatOper::DivideByTwo() {
+    if (FState != hsNormal || IsZero())
+        return;
+    const int n = FWordCount;
+    uint32_t *r = FMantissa;
+    if (r[n - 1] == 1) {
+        // the 1 becomes the top bit of the word below; nothing is lost
+        if (FExponent <= HugeMinExponent) {
+            SetZero(FSign);
+            return;
+        }
+        for (int i = n - 1; i > 0; --i)
+            r[i] = (r[i] << 31) | (r[i - 1] >> 1);
+        r[0] <<= 31;
+        --FExponent;
+        return;
+    }
+    for (int i = 0; i < n - 1; ++i)
+        r[i] = (r[i] >> 1) | (r[i + 1] << 31);
+    r[n - 1] >>= 1;
+}

@@ -1,0 +1,111 @@
+// Arithmetic of the arbitrary-precision numbers: the four operations, squaring,
+// the reciprocal and scaling by two. Every operation works in place (Self is
+// replaced by the result) and truncates to Self's word count unless stated.
+#pragma once
+
+#include "HugeBase.h"
+
+class THugeFloatOper : public THugeFloatBase {
+public:
+    explicit THugeFloatOper(int precision);
+    THugeFloatOper(int precision, int32_t value);
+    THugeFloatOper(const THugeFloatOper &source);
+    ~THugeFloatOper() override;
+    DECLARE_CLASS_NAME(THugeFloatOper)
+
+    void AllocMantissa() override;
+    void FreeMantissa() override;
+    virtual void AllocWorkBuffer();
+    virtual void FreeWorkBuffer();
+    // Scratch values for the algorithms: constants 1 and 2 and temporaries of
+    // this precision and the current word count. Released in reverse order.
+    virtual THugeFloatBase *GetOne();
+    virtual THugeFloatBase *GetTwo();
+    virtual THugeFloatOper *GetTemp();
+    virtual void ReleaseConstant(THugeFloatBase *value);
+    virtual void ReleaseTemp(THugeFloatOper *value);
+
+    void Add(const THugeFloatBase &other);
+    void Subtract(const THugeFloatBase &other);
+    void SubtractRev(const THugeFloatBase &other);
+    void Multiply(const THugeFloatBase &other);
+    void AddMixed(const THugeFloatBase &other);
+    void SubtractMixed(const THugeFloatBase &other);
+    void SubtractRevMixed(const THugeFloatBase &other);
+    void MultiplyMixed(const THugeFloatBase &other);
+    void Square();
+    void Reciprocal();
+    void Divide(const THugeFloatBase &other);
+    void DivideRev(const THugeFloatBase &other);
+    void Negate() { FSign = !FSign; }
+    void MultiplyByTwo();
+    void DivideByTwo();
+
+    uint32_t *FWorkBuffer = nullptr; // 2n + 2 words for products
+
+    // Work buffer words a number of `words` words needs.
+    static int WorkBufferWords(int words) { return 2 * words + 2; }
+
+    enum class TResidual { Exact, Zero, Inexact };
+    // residual := c - u * v computed from the exact product and truncated to
+    // the residual's words: Newton corrections computed this way keep the
+    // last word that c - trunc(u * v) would lose when u * v lies just below
+    // c. All four have the same word count; u, v and c are normal and not 0;
+    // residual may be c itself. Gives Zero for an exact product and Inexact
+    // (residual untouched) when u * v is too far from c to cancel.
+    static TResidual ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u, const THugeFloatBase &v,
+                                   THugeFloatBase &residual, uint32_t *buffer);
+
+protected:
+    struct SharedBuffer {};
+    // For numbers that borrow a work buffer instead of owning one.
+    THugeFloatOper(int precision, SharedBuffer);
+    void AddMagnitude(const THugeFloatBase &other);
+    void SubtractMagnitude(const THugeFloatBase &other);
+    void MultiplySameWidth(const THugeFloatBase &other);
+
+    bool FOwnsWorkBuffer = false;
+};
+
+// Holds a scratch value of an algorithm and gives it back when it goes out of
+// scope, so that scratch values are released in reverse order of taking.
+class THugeTempHolder {
+public:
+    explicit THugeTempHolder(THugeFloatOper &owner) : FOwner(owner), FValue(owner.GetTemp()) {}
+    THugeTempHolder(const THugeTempHolder &) = delete;
+    THugeTempHolder &operator=(const THugeTempHolder &) = delete;
+    ~THugeTempHolder() { FOwner.ReleaseTemp(FValue); }
+    THugeFloatOper &operator*() const { return *FValue; }
+    THugeFloatOper *operator->() const { return FValue; }
+
+private:
+    THugeFloatOper &FOwner;
+    THugeFloatOper *FValue;
+};
+
+class THugeConstHolder {
+public:
+    THugeConstHolder(THugeFloatOper &owner, THugeFloatBase *value) : FOwner(owner), FValue(value) {}
+    THugeConstHolder(const THugeConstHolder &) = delete;
+    THugeConstHolder &operator=(const THugeConstHolder &) = delete;
+    ~THugeConstHolder() { FOwner.ReleaseConstant(FValue); }
+    THugeFloatBase &operator*() const { return *FValue; }
+    THugeFloatBase *operator->() const { return FValue; }
+
+private:
+    THugeFloatOper &FOwner;
+    THugeFloatBase *FValue;
+};
+
+// Word kernels (exposed for the benchmark and the tests).
+namespace HugeKernel {
+// Columns first .. 2n-1 of the exact product a * b (n words each) into
+// out[0 .. 2n-1-first]; the lower columns are only summed for their carries.
+void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int first, uint32_t *out);
+// Columns n-1 .. 2n-1 (the top n + 1 words).
+inline void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out) {
+    MultiplyColumns(a, b, n, n - 1, out);
+}
+// The same for a * a, each cross product formed once and doubled.
+void SquareTop(const uint32_t *a, int n, uint32_t *out);
+} // namespace HugeKernel

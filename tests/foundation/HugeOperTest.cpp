@@ -1,0 +1,284 @@
+// Arithmetic of the arbitrary-precision numbers against an exact model
+// (tests/foundation/data/huge_arith.txt, made once by tools/huge_vectors.py
+// from Python integers) and against mpmath for reciprocals and quotients.
+#include "HugeMath.h"
+#include "HugeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace hugetest;
+
+namespace {
+
+struct ArithCase {
+    int Line;
+    std::vector<std::string> Parts; // op n A B result
+};
+
+const std::map<std::string, std::vector<ArithCase>> &ArithCases() {
+    static const std::map<std::string, std::vector<ArithCase>> cases = [] {
+        std::map<std::string, std::vector<ArithCase>> result;
+        int line = 1;
+        for (const std::string &text : ReadDataLines("huge_arith.txt")) {
+            ++line;
+            auto parts = Split(text);
+            if (parts.size() == 5)
+                result[parts[0]].push_back({line, parts});
+        }
+        return result;
+    }();
+    return cases;
+}
+
+class ExactArithmetic : public testing::TestWithParam<const char *> {};
+
+// Runs every vector of one operation: the result must equal the model's in
+// state, sign, exponent and every word (a zero matches any zero).
+TEST_P(ExactArithmetic, MatchesModelBitForBit) {
+    const std::string op = GetParam();
+    auto found = ArithCases().find(op);
+    ASSERT_NE(found, ArithCases().end()) << "no vectors for " << op;
+    int failures = 0;
+    std::map<int, bool> widths;
+    for (const ArithCase &c : found->second) {
+        const int n = std::stoi(c.Parts[1]);
+        widths[n] = true;
+        THugeFloat a(DigitsForWords(n));
+        ASSERT_EQ(a.FWordCount, n);
+        LoadNumber(a, ParseNumber(c.Parts[2]));
+        const std::string &b = c.Parts[3];
+        const std::string &expected = c.Parts[4];
+        if (op == "compare") {
+            THugeFloat other(DigitsForWords(n));
+            LoadNumber(other, ParseNumber(b));
+            int32_t result = a.Compare(other);
+            if (result != std::stoi(expected) && ++failures <= 10)
+                ADD_FAILURE() << "line " << c.Line << ": compare " << c.Parts[2] << " " << b << " gave "
+                              << result << ", expected " << expected;
+            continue;
+        }
+        if (op == "add" || op == "sub" || op == "subrev" || op == "mul") {
+            THugeFloat other(DigitsForWords(n));
+            LoadNumber(other, ParseNumber(b));
+            if (op == "add")
+                a.Add(other);
+            else if (op == "sub")
+                a.Subtract(other);
+            else if (op == "subrev")
+                a.SubtractRev(other);
+            else
+                a.Multiply(other);
+        } else if (op == "square") {
+            a.Square();
+        } else if (op == "mul2") {
+            a.MultiplyByTwo();
+        } else if (op == "div2") {
+            a.DivideByTwo();
+        } else if (op == "mulpow2") {
+            a.MultiplyPowerOfTwo(std::stoi(b));
+        } else if (op == "addint") {
+            a.AddInteger(static_cast<uint32_t>(std::stoul(b)));
+        } else if (op == "mulint") {
+            a.MultiplyInteger(static_cast<int32_t>(std::stol(b)));
+        } else if (op == "divint") {
+            a.DivideInteger(static_cast<int32_t>(std::stol(b)));
+        } else {
+            FAIL() << "unknown operation " << op;
+        }
+        if (!SameNumber(a, ParseNumber(expected)) && ++failures <= 10)
+            ADD_FAILURE() << "line " << c.Line << ": " << op << " " << c.Parts[2] << " " << b
+                          << "\n  gave     " << Describe(a) << "\n  expected " << expected;
+    }
+    EXPECT_EQ(failures, 0) << op << ": failing vectors";
+    if (op == "add" || op == "sub" || op == "subrev" || op == "mul" || op == "compare") {
+        // the data covers every width from 2 to 105 words
+        EXPECT_TRUE(widths.count(2) && widths.count(105));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HugeOper, ExactArithmetic,
+                         testing::Values("add", "sub", "subrev", "mul", "square", "compare", "mul2", "div2",
+                                         "mulpow2", "addint", "mulint", "divint"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                             return std::string(info.param);
+                         });
+
+// ---------------------------------------------------------------- reciprocal and division against mpmath
+
+struct FunctionCase {
+    int Line;
+    std::vector<std::string> Parts;
+};
+
+std::vector<FunctionCase> FunctionCases(const std::string &name) {
+    std::vector<FunctionCase> cases;
+    int line = 1;
+    for (const std::string &text : ReadDataLines("huge_funcs.txt")) {
+        ++line;
+        auto parts = Split(text);
+        if (!parts.empty() && parts[0] == name)
+            cases.push_back({line, parts});
+    }
+    return cases;
+}
+
+TEST(HugeOper, ReciprocalIsWithinAFewUnitsOfTheLastWord) {
+    auto cases = FunctionCases("recip");
+    ASSERT_FALSE(cases.empty());
+    for (const FunctionCase &c : cases) {
+        const int n = std::stoi(c.Parts[1]);
+        THugeFloat x(DigitsForWords(n));
+        LoadNumber(x, ParseNumber(c.Parts[2]));
+        x.Reciprocal();
+        EXPECT_LE(UnitsApart(x, ParseNumber(c.Parts[3])), 4.0L)
+            << "line " << c.Line << ": 1 / " << c.Parts[2] << " gave " << Describe(x);
+        EXPECT_EQ(x.FWordCount, n);
+    }
+}
+
+TEST(HugeOper, DivideIsWithinAFewUnitsOfTheLastWord) {
+    auto cases = FunctionCases("divide");
+    ASSERT_FALSE(cases.empty());
+    for (const FunctionCase &c : cases) {
+        const int n = std::stoi(c.Parts[1]);
+        THugeFloat x(DigitsForWords(n)), y(DigitsForWords(n));
+        LoadNumber(x, ParseNumber(c.Parts[2]));
+        LoadNumber(y, ParseNumber(c.Parts[3]));
+        THugeFloat rev(y);
+        x.Divide(y);
+        EXPECT_LE(UnitsApart(x, ParseNumber(c.Parts[4])), 6.0L)
+            << "line " << c.Line << ": " << c.Parts[2] << " / " << c.Parts[3] << " gave " << Describe(x);
+        // y.DivideRev(x0) computes x0 / y as well
+        THugeFloat x0(DigitsForWords(n));
+        LoadNumber(x0, ParseNumber(c.Parts[2]));
+        rev.DivideRev(x0);
+        EXPECT_LE(UnitsApart(rev, ParseNumber(c.Parts[4])), 6.0L) << "line " << c.Line << " (DivideRev)";
+    }
+}
+
+// ---------------------------------------------------------------- behaviour around the word format
+
+class HugeOperFixture : public testing::Test {
+protected:
+    static constexpr int Digits = 40; // 6 words
+    THugeFloat Make(int32_t value) { return THugeFloat(Digits, value); }
+};
+
+TEST_F(HugeOperFixture, TermBelowTheLastWordLeavesTheSumAndTheHighestDroppedWordRounds) {
+    THugeFloat one = Make(1);
+    const int n = one.FWordCount;
+    // 2^(-32 (n + 1)): entirely below the last word
+    THugeFloat tiny = Make(1);
+    tiny.FExponent = -(n + 1);
+    THugeFloat sum(one);
+    sum.Add(tiny);
+    EXPECT_TRUE(sum.Equals(one)) << Describe(sum);
+
+    // a term overlapping only the last word: its top word adds to the last
+    // word, and its next word, the highest one dropped, rounds half up
+    THugeFloat term = Make(1);
+    term.FExponent = -(n - 1);
+    term.FMantissa[n - 2] = 0x80000000u;
+    THugeFloat rounded(one);
+    rounded.Add(term);
+    EXPECT_EQ(rounded.FExponent, 0);
+    EXPECT_EQ(rounded.FMantissa[0], 2u) << Describe(rounded);
+    term.FMantissa[n - 2] = 0x7FFFFFFFu;
+    THugeFloat kept(one);
+    kept.Add(term);
+    EXPECT_EQ(kept.FMantissa[0], 1u) << Describe(kept);
+}
+
+TEST_F(HugeOperFixture, ReciprocalOfPowersOfTwoIsExact) {
+    for (int32_t value : {1, 2, 4, 1024, -65536}) {
+        THugeFloat x = Make(value);
+        x.Reciprocal();
+        THugeFloat back(x);
+        back.Reciprocal();
+        EXPECT_TRUE(back.Equals(Make(value))) << value << ": " << Describe(back);
+    }
+    THugeFloat quarter = Make(4);
+    quarter.Reciprocal();
+    THugeFloat expected = Make(0);
+    expected.FExponent = -1;
+    std::fill(expected.FMantissa, expected.FMantissa + expected.FWordCount, 0u);
+    expected.FMantissa[expected.FWordCount - 1] = 0x40000000u;
+    EXPECT_TRUE(quarter.Equals(expected)) << Describe(quarter);
+}
+
+TEST_F(HugeOperFixture, DivisionByZeroAndSpecialOperands) {
+    struct Case {
+        int32_t Dividend;
+        int32_t Divisor;
+        THugeState State;
+        bool Negative;
+    } cases[] = {{0, 0, hsNaN, false}, {5, 0, hsInfinite, false}, {-5, 0, hsInfinite, true}};
+    for (const Case &c : cases) {
+        THugeFloat x = Make(c.Dividend);
+        x.Divide(Make(c.Divisor));
+        EXPECT_EQ(x.FState, c.State) << c.Dividend << " / " << c.Divisor;
+        if (c.State == hsInfinite) {
+            EXPECT_EQ(x.FSign, c.Negative);
+        }
+    }
+    THugeFloat inf = Make(1);
+    inf.SetInfinite(false);
+    inf.Reciprocal();
+    EXPECT_TRUE(inf.IsZero());
+}
+
+TEST_F(HugeOperFixture, DivideRevWithItselfGivesOneExceptForNonNumbers) {
+    for (int32_t value : {0, 7, -3}) {
+        THugeFloat x = Make(value);
+        x.DivideRev(x);
+        EXPECT_TRUE(x.Equals(Make(1))) << value;
+    }
+    THugeFloat nan = Make(0);
+    nan.SetNaN();
+    nan.DivideRev(nan);
+    EXPECT_EQ(nan.FState, hsNaN);
+    THugeFloat inf = Make(0);
+    inf.SetInfinite(true);
+    inf.DivideRev(inf);
+    EXPECT_EQ(inf.FState, hsNaN);
+}
+
+TEST_F(HugeOperFixture, OperandsOfOtherWidthsAreAssignedFirst) {
+    // a 4-word operand acts as its value padded with zero words
+    THugeFloat narrow(20, 3); // 4 words
+    ASSERT_EQ(narrow.FWordCount, 4);
+    narrow.Reciprocal(); // 1/3, truncated to 4 words
+    THugeFloat wide = Make(2);
+    THugeFloat widened = Make(0);
+    widened.Assign(narrow);
+    struct Op {
+        const char *Name;
+        void (THugeFloatOper::*Fn)(const THugeFloatBase &);
+    } ops[] = {{"Add", &THugeFloatOper::Add},
+               {"Subtract", &THugeFloatOper::Subtract},
+               {"SubtractRev", &THugeFloatOper::SubtractRev},
+               {"Multiply", &THugeFloatOper::Multiply}};
+    for (const Op &op : ops) {
+        THugeFloat mixed(wide), same(wide);
+        (mixed.*op.Fn)(narrow);
+        (same.*op.Fn)(widened);
+        EXPECT_TRUE(mixed.Equals(same)) << op.Name << ": " << Describe(mixed) << " vs " << Describe(same);
+    }
+}
+
+TEST_F(HugeOperFixture, ReciprocalLeavesNoViewBehind) {
+    THugeFloat x = Make(3);
+    const int n = x.FWordCount;
+    uint32_t *mantissa = x.FMantissa;
+    x.Reciprocal();
+    EXPECT_EQ(x.FWordCount, n);
+    EXPECT_EQ(x.FMantissa, mantissa);
+    // and the result does not depend on what the scratch values held before
+    THugeFloat again = Make(3);
+    again.Reciprocal();
+    EXPECT_TRUE(again.Equals(x));
+}
+
+} // namespace
