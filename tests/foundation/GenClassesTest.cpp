@@ -100,6 +100,10 @@ struct TChangeCase {
     const char *Second;
 };
 
+void PrintTo(const TChangeCase &Case, std::ostream *Out) {
+    *Out << Case.Description;
+}
+
 class NotificationChangeTest : public NotificationTest, public ::testing::WithParamInterface<TChangeCase> {};
 
 TEST_P(NotificationChangeTest, WalkStaysOnTheLiveList) {
@@ -347,6 +351,10 @@ struct TReportCase {
     const char *ClassName;
 };
 
+void PrintTo(const TReportCase &Case, std::ostream *Out) {
+    *Out << Case.Description;
+}
+
 class GeneralThreadReportTest : public GeneralThreadTest,
                                 public ::testing::WithParamInterface<TReportCase> {};
 
@@ -451,7 +459,6 @@ TEST(GenClassesFaultGuard, ResumeHandleStartsASuspendedThread) {
 class GenClassesFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        InitializeGenUtils();
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
         Root = Format("%sGenClassesTest%lu_%s\\", temp, GetCurrentProcessId(),
