@@ -1384,3 +1384,10 @@ std::string TimeToStr(TDateTime Time) {
 std::string DateTimeToStr(TDateTime DateTime) {
     return DateToStr(DateTime) + " " + TimeToStr(DateTime);
 }
+
+TDateTime FileDateToDateTime(int32_t FileDate) {
+    uint32_t packed = static_cast<uint32_t>(FileDate);
+    uint16_t date = static_cast<uint16_t>(packed >> 16), time = static_cast<uint16_t>(packed);
+    return EncodeDate(static_cast<uint16_t>((date >> 9) + 1980), (date >> 5) & 15, date & 31) +
+           EncodeTime(time >> 11, (time >> 5) & 63, (time & 31) * 2, 0);
+}

@@ -180,7 +180,8 @@ bool RemoveDir(const std::string &Dir);
 bool RenameFile(const std::string &OldName, const std::string &NewName);
 std::string ExpandFileName(const std::string &FileName);
 std::string GetCurrentDir();
-// Last write time of a file as a packed DOS date-time (date in the high word), -1 when missing.
+// Last write time of a file (local time) as a packed DOS date-time (date in the high word),
+// -1 when missing.
 int32_t FileAge(const std::string &FileName);
 namespace classlib_detail {
 bool DeleteFileByName(const std::string &FileName);
@@ -219,6 +220,8 @@ void DecodeDate(TDateTime Date, uint16_t &Year, uint16_t &Month, uint16_t &Day);
 void DecodeTime(TDateTime Time, uint16_t &Hour, uint16_t &Min, uint16_t &Sec, uint16_t &MSec);
 // 1 = Sunday .. 7 = Saturday.
 int DayOfWeek(TDateTime Date);
+// The date-time of a packed DOS date-time (FileAge); an impossible one raises EConvertError.
+TDateTime FileDateToDateTime(int32_t FileDate);
 
 TDateTime Now();  // local time (Win32 only)
 TDateTime Date(); // today, local time (Win32 only)

@@ -559,6 +559,14 @@ TEST(DateTest, TimeOfDayAndTexts) {
     EXPECT_EQ(6, h);
 }
 
+TEST(DateTest, PackedFileDates) {
+    // 2004-08-19 14:05:10: date (24 << 9) | (8 << 5) | 19, time (14 << 11) | (5 << 5) | 5.
+    int32_t packed =
+        static_cast<int32_t>((((24u << 9) | (8u << 5) | 19u) << 16) | ((14u << 11) | (5u << 5) | 5u));
+    EXPECT_EQ("8/19/2004 14:05:10", DateTimeToStr(FileDateToDateTime(packed)));
+    EXPECT_THROW(FileDateToDateTime(0), EConvertError); // month 0
+}
+
 TEST(DateTest, ClockIsPlausible) {
     TDateTime before = Date();
     TDateTime now = Now();
