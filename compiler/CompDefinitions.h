@@ -95,9 +95,10 @@ public:
 };
 
 // The 20 arbitrary-precision numbers of a pixel context: their handles live in consecutive 4-byte
-// slots from HugeContextOffset on. Init creates them with Digits digits (on failure nothing stays
-// allocated); Done frees them and clears the slots (empty slots are skipped).
-constexpr int HugeContextOffset = 0xA8;
+// slots from the mapping's centre (0xA0) to INDEX (0xEC), which ends the 240-byte context. Init
+// creates them with Digits digits (on failure nothing stays allocated); Done frees them and clears
+// the slots (empty slots are skipped).
+constexpr int HugeContextOffset = 0xA0;
 constexpr int HugeContextCount = 20;
 void InitHugeContextValues(void *Context, int Digits);
 void DoneHugeContextValues(void *Context);

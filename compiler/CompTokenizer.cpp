@@ -234,7 +234,7 @@ TCompilePosition TTokenizer::Cursor() const {
 
 TCompilePosition TTokenizer::MissingPosition() const {
     if (FStream->AtEnd() || FStream->PendingBlank())
-        return FEndPosition;
+        return FPassedEnd;
     return Cursor();
 }
 
@@ -252,17 +252,24 @@ void TTokenizer::ErrorAt(std::uint8_t Code, const TCompilePosition &Position) {
 void TTokenizer::Pass() {
     FLineEnded = IsLastOfLine();
     if (!FStream->PendingBlank())
-        FEndPosition = {FStream->Line(), FStream->Column() + 1};
+        FPassedEnd = {FStream->Line(), FStream->Column() + 1};
     FStream->NextChar();
 }
 
 // Passes blanks and tabs that stay on the line; a line end among them raises LineEndError.
 void TTokenizer::PassBlanks(std::uint8_t LineEndError) {
-    while (!FStream->AtEnd() && IsBlank(FStream->CurrentChar())) {
-        if (IsLastOfLine())
-            ErrorAt(LineEndError, MissingPosition());
+    while (!FStream->AtEnd() && !FStream->PendingBlank() && IsBlank(FStream->CurrentChar())) {
         Pass();
+        if (FLineEnded)
+            ErrorAt(LineEndError, MissingPosition());
     }
+}
+
+// Passes one character that something must follow on the same line.
+void TTokenizer::PassExpecting(std::uint8_t LineEndError) {
+    Pass();
+    if (FLineEnded)
+        ErrorAt(LineEndError, MissingPosition());
 }
 
 void TTokenizer::AddToken(std::unique_ptr<TToken> Token) {
@@ -272,6 +279,7 @@ void TTokenizer::AddToken(std::unique_ptr<TToken> Token) {
     else
         FLastToken->Next = std::move(Token);
     FLastToken = last;
+    FEndPosition = FPassedEnd;
 }
 
 void TTokenizer::AddSymbol(std::uint8_t Id, const TCompilePosition &Position) {
@@ -309,7 +317,7 @@ void TTokenizer::ScanNext() {
     FDelivered = false;
     FStatementLine = FStream->Line();
     FStatementColumn = FStream->Column();
-    FEndPosition = Cursor();
+    FEndPosition = FPassedEnd = Cursor();
     while (!FStatementOver && !FStream->AtEnd()) {
         FTokenLine = FStream->Line();
         FTokenColumn = FStream->Column();
@@ -423,7 +431,6 @@ void TTokenizer::ScanToken() {
             FDelivered = true;
             break;
         case ';':
-            FEndPosition = position;
             FStream->SkipLine();
             FStatementOver = true;
             break;
@@ -442,7 +449,6 @@ void TTokenizer::ScanSkipped() {
         Pass();
         FStatementOver = true;
     } else if (c == ';' && !FStream->PendingBlank()) {
-        FEndPosition = TokenPosition();
         FStream->SkipLine();
         FStatementOver = true;
     } else {
@@ -663,16 +669,14 @@ void TTokenizer::ScanParenthesis() {
         ++FDepth;
         return;
     }
-    Pass();
+    PassExpecting(ceExprExpected);
     PassBlanks(ceExprExpected);
     char sign = 0;
     TCompilePosition signPosition;
-    if (!FStream->AtEnd() && (FStream->CurrentChar() == '+' || FStream->CurrentChar() == '-')) {
+    if (FStream->CurrentChar() == '+' || FStream->CurrentChar() == '-') {
         sign = FStream->CurrentChar();
         signPosition = Cursor();
-        if (IsLastOfLine())
-            ErrorAt(ceExprExpected, MissingPosition());
-        Pass();
+        PassExpecting(ceExprExpected);
         PassBlanks(ceExprExpected);
     }
     char c = FStream->CurrentChar();
@@ -704,16 +708,12 @@ void TTokenizer::ScanParenthesis() {
     // A complex literal.
     if (first->Type == vtComplex)
         ErrorAt(ceFirstImagLiteral, numberPosition);
-    if (IsLastOfLine())
-        ErrorAt(ceExprExpected, MissingPosition());
-    Pass(); // ','
+    PassExpecting(ceExprExpected); // ','
     PassBlanks(ceExprExpected);
     char imSign = 0;
-    if (!FStream->AtEnd() && (FStream->CurrentChar() == '+' || FStream->CurrentChar() == '-')) {
+    if (FStream->CurrentChar() == '+' || FStream->CurrentChar() == '-') {
         imSign = FStream->CurrentChar();
-        if (IsLastOfLine())
-            ErrorAt(ceLiteralExpected, MissingPosition());
-        Pass();
+        PassExpecting(ceLiteralExpected);
         PassBlanks(ceLiteralExpected);
     }
     c = FStream->CurrentChar();
@@ -774,7 +774,9 @@ void TTokenizer::BeginSection(const std::string &Label, const TCompilePosition &
 }
 
 void TTokenizer::EndStatement() {
-    TCompilePosition start{FStatementLine, FStatementColumn};
+    // Sections begun for a statement start where its first token does.
+    TCompilePosition start =
+        FFirstToken ? FFirstToken->Position : TCompilePosition{FStatementLine, FStatementColumn};
     if (FFirstSection && FFirstToken && FFirstToken->Kind != tkDirective) {
         BeginSection(std::string(), start);
         FFirstSection = false;

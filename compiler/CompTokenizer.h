@@ -374,6 +374,7 @@ private:
     [[noreturn]] void ErrorAt(std::uint8_t Code, const TCompilePosition &Position);
     void Pass();
     void PassBlanks(std::uint8_t LineEndError);
+    void PassExpecting(std::uint8_t LineEndError);
     void AddToken(std::unique_ptr<TToken> Token);
     void AddSymbol(std::uint8_t Id, const TCompilePosition &Position);
 
@@ -404,7 +405,9 @@ private:
     bool FFirstSection = true;
     int FStatementLine = 0;
     int FStatementColumn = 0;
-    // Just behind the last character passed on its line: where the statement's end token goes.
+    // Just behind the last character passed on its line, and just behind the last token: where
+    // missing tokens are reported and where the statement's end token goes.
+    TCompilePosition FPassedEnd;
     TCompilePosition FEndPosition;
     int FDepth = 0;
     bool FStatementOver = false;
