@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -176,6 +177,48 @@ TEST(Tokenizer, Numbers) {
         {"a = 1e5*2", {"section INIT", "V:a S:= L:float:1E5 S:* L:int:2 E"}},
         {"a = 1E5\r\n3", {"section INIT", "V:a S:= L:float:1E5 E", "L:int:3 E"}},
     });
+}
+
+// Every number the tokenizer passes converts: missing digits count as 0, overflow gives infinity
+// and underflow 0.
+TEST(Tokenizer, ScannedNumbersAlwaysConvert) {
+    const long double inf = std::numeric_limits<long double>::infinity();
+    const double dinf = std::numeric_limits<double>::infinity();
+    struct TNumber {
+        const char *Text;
+        long double Value;
+        double Double;
+    } numbers[] = {{".", 0, 0},
+                   {"7.", 7, 7},
+                   {".e5", 0, 0},
+                   {"1e99999999999", inf, dinf},
+                   {"1e-99999999", 0, 0},
+                   {"2.5e3", 2500, 2500},
+                   {"1e400", 1e400L, dinf},
+                   {"12345678901234567890123.5e-22", 1.23456789012345678901235L, 1.23456789012345678901235}};
+    for (const TNumber &n : numbers) {
+        std::vector<std::unique_ptr<TLiteral>> literals;
+        TOwner owner;
+        owner.Tokenizer.OnStatement = TStatementEvent(
+            [](void *data, TToken *first) {
+                for (const TToken *t = first; t; t = t->Next.get())
+                    if (t->Kind == tkLiteral)
+                        static_cast<std::vector<std::unique_ptr<TLiteral>> *>(data)->push_back(
+                            static_cast<const TLiteralToken *>(t)->Literal->Clone());
+            },
+            &literals);
+        std::string text = std::string("a = ") + n.Text + " + (" + n.Text + ", -" + n.Text + ")";
+        ASSERT_NO_THROW(owner.Run(text)) << text;
+        ASSERT_EQ(literals.size(), 2u) << text;
+        auto &real = static_cast<TFloatLiteral &>(*literals[0]);
+        auto &complex = static_cast<TComplexLiteral &>(*literals[1]);
+        EXPECT_EQ(real.GetExtended(), n.Value) << n.Text;
+        EXPECT_EQ(complex.Re.GetExtended(), n.Value) << n.Text;
+        EXPECT_EQ(complex.Im.GetExtended(), -n.Value) << n.Text;
+        EXPECT_EQ(complex.Im.GetDouble(), -n.Double) << n.Text;
+        THugeFloat huge(30);
+        EXPECT_NO_THROW(complex.Im.GetHuge(huge)) << n.Text;
+    }
 }
 
 TEST(Tokenizer, Parentheses) {
