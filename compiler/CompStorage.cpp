@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "CompMessages.h"
+#include "CompRoutines.h"
 
 static_assert(sizeof(void *) == 4, "the data block holds 32-bit handles of arbitrary-precision numbers");
 
@@ -34,19 +35,12 @@ std::int64_t AlignUp(std::int64_t value, std::int32_t alignment) {
     return SaturatingAdd(value, alignment - rest);
 }
 
-// Formula control word for the duration of a scope: all exceptions masked, 64-bit mantissa, round
-// to nearest; the caller's word is restored (pending exceptions cleared) also on an exception.
+// The formula control word for the duration of a scope; the caller's word comes back (with
+// pending exceptions cleared) also when an exception leaves the scope.
 class TFormulaFPUScope {
 public:
-    TFormulaFPUScope() {
-        const std::uint16_t formula = 0x137F;
-        __asm__ __volatile__("fnstcw %0" : "=m"(FSaved));
-        __asm__ __volatile__("fldcw %0" : : "m"(formula));
-    }
-    ~TFormulaFPUScope() {
-        __asm__ __volatile__("fnclex");
-        __asm__ __volatile__("fldcw %0" : : "m"(FSaved));
-    }
+    TFormulaFPUScope() { SetFormulaFPUControl(FSaved); }
+    ~TFormulaFPUScope() { RestoreFPUControl(FSaved); }
     TFormulaFPUScope(const TFormulaFPUScope &) = delete;
     TFormulaFPUScope &operator=(const TFormulaFPUScope &) = delete;
 
