@@ -772,51 +772,40 @@ void THugeFloatBase::SetText(const std::string &text) {
         scale += expNegative ? -exponent : exponent;
     }
 
-    // The mantissa, read from its last character to its first.
+    // The mantissa's digits form an exact integer (exact while it fits the
+    // words; beyond, the lowest words are truncated), and the value is that
+    // integer times a power of ten. Integers and short decimal fractions are
+    // exact this way: 12 is 12, not a truncated 1.2 times 10.
     size_t point = std::string::npos;
-    int digitCount = 0;
+    int64_t digitCount = 0, fractionDigits = 0;
+    int64_t leadingZeros = 0;
+    bool anyNonZero = false;
     for (size_t p = first; p < expPos; ++p) {
-        char c = text[p];
+        const char c = text[p];
         if (c == '.') {
             if (point != std::string::npos)
                 fail();
             point = p;
         } else if (c >= '0' && c <= '9') {
             ++digitCount;
+            if (point != std::string::npos)
+                ++fractionDigits;
+            if (c != '0')
+                anyNonZero = true;
+            else if (!anyNonZero)
+                ++leadingZeros;
         } else {
             fail();
         }
     }
     if (digitCount == 0)
         fail();
-    // Decimal position of the first non-zero digit relative to d1, to see
-    // whether the scaled value can be finite and non-zero at all.
-    int64_t leadingZeros = 0;
-    bool anyNonZero = false;
-    for (size_t p = first; p < expPos; ++p) {
-        char c = text[p];
-        if (c == '.')
-            continue;
-        if (c != '0') {
-            anyNonZero = true;
-            break;
-        }
-        ++leadingZeros;
-    }
-    for (size_t p = expPos; p-- > first;) {
-        char c = text[p];
-        if (c == '.')
-            continue;
-        DivideInteger(10);
-        AddInteger(static_cast<uint32_t>(c - '0'));
-        if (point == std::string::npos || p < point)
-            ++scale;
-    }
     FSign = negative;
     if (!anyNonZero)
         return;
-    // 2^(32*4097) is below 10^39467 and 2^(-32*4097) above 10^-39467.
-    int64_t magnitude = scale - leadingZeros;
+    // decimal exponent of the first non-zero digit: beyond +-39500 no finite
+    // non-zero value exists (2^(32*4097) < 10^39467 and 2^(-32*4097) > 10^-39467)
+    const int64_t magnitude = scale + (digitCount - fractionDigits) - leadingZeros;
     if (magnitude > 39500) {
         SetInfinite(negative);
         return;
@@ -825,8 +814,21 @@ void THugeFloatBase::SetText(const std::string &text) {
         SetZero(negative);
         return;
     }
+    for (size_t p = first; p < expPos; ++p) {
+        const char c = text[p];
+        if (c == '.')
+            continue;
+        MultiplyInteger(10);
+        AddInteger(static_cast<uint32_t>(c - '0'));
+    }
+    FSign = negative;
+    scale += 1 - fractionDigits; // value = integer * 10^scale
+    for (; scale >= 9 && FState == hsNormal; scale -= 9)
+        MultiplyInteger(1000000000);
     for (; scale > 0 && FState == hsNormal; --scale)
         MultiplyInteger(10);
+    for (; scale <= -9 && !IsZero(); scale += 9)
+        DivideInteger(1000000000);
     for (; scale < 0 && !IsZero(); ++scale)
         DivideInteger(10);
 }

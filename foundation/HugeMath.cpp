@@ -27,21 +27,25 @@ inline int32_t AbsCompare(int32_t c) {
 
 constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
 
-// x := x - k * T exactly, truncated to x's words, where T is a constant table
-// (most significant word first, top word at `tableExponent`) taken with two
-// words more than x has: the argument reductions of Exp, Sin and Cos, which
-// would otherwise lose the words that the integer part of x / T occupies.
-// x is normal, not negative and of about the size of k T. False when x is too
-// large for the word buffer (the caller then reduces another way).
-bool SubtractTableMultiple(THugeFloatBase &x, uint32_t k, const uint32_t *table, int32_t tableExponent) {
+// x := x - k * T exactly (T / 2 with `halve`), truncated to x's words, where
+// T is a constant table (most significant word first, top word at
+// `tableExponent`) taken with two words more than x has: the argument
+// reductions of Exp, Sin and Cos, which would otherwise lose the words that
+// the integer part of x / T occupies. x is normal, not negative and of about
+// the size of k T; the result may be negative. False when x is too large for
+// the word buffer (the caller then reduces another way).
+bool SubtractTableMultiple(THugeFloatBase &x, uint32_t k, const uint32_t *table, int32_t tableExponent,
+                           bool halve = false) {
     const int n = x.FWordCount;
-    const int m = n + 2; // table words used
-    // scale of buffer word 0: the lower of the two operands' last words
-    const int64_t tableLow = static_cast<int64_t>(tableExponent) - (m - 1);
+    const int m = n + 2 < HugeConstWords ? n + 2 : HugeConstWords; // table words used
+    const int64_t tableLowest = static_cast<int64_t>(tableExponent) - (m - 1);
     const int64_t xLow = static_cast<int64_t>(x.FExponent) - (n - 1);
-    const int64_t low = tableLow < xLow ? tableLow : xLow;
-    const int64_t size64 =
-        (static_cast<int64_t>(x.FExponent) > tableExponent + 1 ? x.FExponent : tableExponent + 1) - low + 2;
+    int64_t low = tableLowest - (halve ? 1 : 0);
+    if (xLow < low)
+        low = xLow;
+    const int64_t high =
+        (static_cast<int64_t>(x.FExponent) > tableExponent + 1 ? x.FExponent : tableExponent + 1);
+    const int64_t size64 = high - low + 2;
     constexpr int Capacity = HugeMaxWords + 8;
     if (size64 > Capacity)
         return false;
@@ -50,15 +54,20 @@ bool SubtractTableMultiple(THugeFloatBase &x, uint32_t k, const uint32_t *table,
     uint32_t value[Capacity];
     std::memset(product, 0, sizeof(uint32_t) * size);
     std::memset(value, 0, sizeof(uint32_t) * size);
-    // k * T
+    // k * T, then halved by a one-bit shift (the word below T takes the bit)
     uint32_t carry = 0;
-    const int tableShift = static_cast<int>(tableLow - low);
+    const int tableShift = static_cast<int>(tableLowest - low);
     for (int i = 0; i < m; ++i) {
         const uint64_t p = static_cast<uint64_t>(table[m - 1 - i]) * k + carry;
         product[tableShift + i] = static_cast<uint32_t>(p);
         carry = static_cast<uint32_t>(p >> 32);
     }
     product[tableShift + m] = carry;
+    if (halve) {
+        for (int i = 0; i < size - 1; ++i)
+            product[i] = (product[i] >> 1) | (product[i + 1] << 31);
+        product[size - 1] >>= 1;
+    }
     const int xShift = static_cast<int>(xLow - low);
     for (int i = 0; i < n; ++i)
         value[xShift + i] = x.FMantissa[i];
@@ -284,7 +293,9 @@ void THugeFloatMath::Ln() {
             y->Negate();
             y->Exp();
             y->Multiply(*this);
-            y->Subtract(*one);
+            // x e^-y - 1 exactly: the product lies next to 1
+            if (ExactDifference(*y, *one, *y, FWorkBuffer) == TResidual::Inexact)
+                y->Subtract(*one);
             y->Add(*previous);
             if (w == n) {
                 if (AbsCompare(change) < 3)
@@ -383,40 +394,72 @@ void THugeFloatMath::Exp() {
 
 // ---------------------------------------------------------------- sine, cosine
 
-void THugeFloatMath::ReduceAngle(bool &pastPi, bool &pastHalfPi) {
-    THugeMathTempHolder period(*this);
-    period->LoadPi();
-    period->MultiplyByTwo();
-    if (Compare(*period) >= 0) {
-        // x := x - k 2 pi with k = trunc(x / 2 pi), exactly where k is small
-        // enough; beyond that x := frac(x / 2 pi) 2 pi.
+int THugeFloatMath::ReduceQuadrant() {
+    THugeMathTempHolder t(*this);
+    t->LoadPi();
+    t->MultiplyPowerOfTwo(-2);
+    if (Compare(*t) <= 0)
+        return 0;
+    // q = round(x / (pi / 2)); r = x - q pi / 2 exactly, |r| <= about pi / 4
+    t->LoadPi();
+    t->DivideByTwo();
+    t->Reciprocal();
+    t->Multiply(*this);
+    const int32_t quarter = t->Round();
+    if (quarter > 0 && quarter < 0x40000000 &&
+        SubtractTableMultiple(*this, static_cast<uint32_t>(quarter), HugePiTable, 0, true))
+        return quarter & 3;
+    // Beyond about 10^9 the quadrant count itself is too large: x := frac(x /
+    // 2 pi) 2 pi first, with the precision that is left to such an argument.
+    t->LoadPi();
+    t->MultiplyByTwo();
+    {
         THugeMathTempHolder inverse(*this);
-        inverse->Assign(*period);
+        inverse->Assign(*t);
         inverse->Reciprocal();
-        inverse->Multiply(*this);
-        const int32_t turns = inverse->Trunc();
-        bool reduced = false;
-        if (turns > 0 && turns < 0x40000000) {
-            reduced = SubtractTableMultiple(*this, 2u * static_cast<uint32_t>(turns), HugePiTable, 0);
-            if (reduced && FSign) // k one too large: a turn back
-                Add(*period);
-        }
-        if (!reduced) {
-            Assign(*inverse);
-            Frac();
-            Multiply(*period);
-        }
+        Multiply(*inverse);
     }
-    period->DivideByTwo(); // pi
-    pastPi = Compare(*period) >= 0;
-    if (pastPi)
-        Subtract(*period);
-    period->DivideByTwo(); // pi / 2
-    pastHalfPi = Compare(*period) >= 0;
-    if (pastHalfPi) {
-        period->MultiplyByTwo();
-        SubtractRev(*period);
+    Frac();
+    Multiply(*t);
+    if (FState != hsNormal || IsZero())
+        return 0;
+    return ReduceQuadrant();
+}
+
+void THugeFloatMath::SinOfReduced() {
+    if (FState != hsNormal || IsZero())
+        return;
+    THugeMathTempHolder term(*this);
+    THugeMathTempHolder x2(*this);
+    term->Assign(*this);
+    x2->Assign(*this);
+    x2->Square();
+    SumSeries(*x2, *term, 1, 2, true); // x - x^3/3! + x^5/5! - ...
+}
+
+void THugeFloatMath::CosOfReduced() {
+    if (FState != hsNormal)
+        return;
+    if (IsZero()) {
+        SetInteger(1);
+        return;
     }
+    {
+        // s = x^2/2! - x^4/4! + ... (below 0.3 for |x| <= pi/4), then 1 - s
+        // exactly: summing from 1 would leave the sum only the bits of a top
+        // word of 1 and drop the last word of every term.
+        THugeMathTempHolder x2(*this);
+        THugeMathTempHolder term(*this);
+        x2->Assign(*this);
+        x2->Square();
+        Assign(*x2);
+        DivideByTwo();
+        term->Assign(*x2);
+        SumSeries(*x2, *term, 2, 3, true);
+    }
+    THugeConstHolder one(*this, GetOne());
+    if (ExactDifference(*one, *this, *this, FWorkBuffer) == TResidual::Inexact)
+        SubtractRev(*one);
 }
 
 void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, int32_t factorialStart,
@@ -438,10 +481,10 @@ void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, i
         quotient->Assign(*factorial);
         quotient->Reciprocal();
         quotient->Multiply(term);
-        if (subtract)
-            Subtract(*quotient);
-        else
+        if (!subtract)
             Add(*quotient);
+        else if (ExactDifference(*this, *quotient, *this, FWorkBuffer, true) == TResidual::Inexact)
+            Subtract(*quotient);
         subtract = !subtract;
         if (quotient->IsZero() || FState != hsNormal ||
             quotient->FExponent < static_cast<int64_t>(FExponent) - n)
@@ -458,17 +501,13 @@ void THugeFloatMath::Sin() {
     }
     const bool negative = FSign;
     FSign = false;
-    bool pastPi, pastHalfPi;
-    ReduceAngle(pastPi, pastHalfPi);
-    if (FState == hsNormal && !IsZero()) {
-        THugeMathTempHolder term(*this);
-        THugeMathTempHolder x2(*this);
-        term->Assign(*this);
-        x2->Assign(*this);
-        x2->Square();
-        SumSeries(*x2, *term, 1, 2, true);
-    }
-    if (negative != pastPi)
+    // sin(q pi/2 + r) = sin r, cos r, -sin r, -cos r for q = 0, 1, 2, 3 (mod 4)
+    const int quadrant = ReduceQuadrant();
+    if (quadrant & 1)
+        CosOfReduced();
+    else
+        SinOfReduced();
+    if (((quadrant & 2) != 0) != negative)
         FSign = !FSign;
 }
 
@@ -484,26 +523,13 @@ void THugeFloatMath::Cos() {
         return;
     }
     FSign = false;
-    bool pastPi, pastHalfPi;
-    ReduceAngle(pastPi, pastHalfPi);
-    const bool negative = pastPi != pastHalfPi;
-    if (FState == hsNormal && IsZero()) {
-        SetInteger(1);
-    } else if (FState == hsNormal) {
-        THugeMathTempHolder x2(*this);
-        THugeMathTempHolder term(*this);
-        x2->Assign(*this);
-        x2->Square();
-        {
-            THugeConstHolder two(*this, GetTwo());
-            Assign(*x2);
-            SubtractRev(*two);
-        }
-        DivideByTwo(); // 1 - x^2 / 2
-        term->Assign(*x2);
-        SumSeries(*x2, *term, 2, 3, false);
-    }
-    if (negative)
+    // cos(q pi/2 + r) = cos r, -sin r, -cos r, sin r for q = 0, 1, 2, 3 (mod 4)
+    const int quadrant = ReduceQuadrant();
+    if (quadrant & 1)
+        SinOfReduced();
+    else
+        CosOfReduced();
+    if (quadrant == 1 || quadrant == 2)
         FSign = !FSign;
 }
 
@@ -567,10 +593,16 @@ void THugeFloatMath::ArcTan() {
         }
     }
     if (invert) {
-        THugeMathTempHolder halfPi(*this);
-        halfPi->LoadPi();
-        halfPi->DivideByTwo();
-        SubtractRev(*halfPi);
+        // pi/2 - y, exactly from the table: pi/2 with its top word of 1 would
+        // lack the last bits that pi/2 - y, below 1, shows
+        if (SubtractTableMultiple(*this, 1, HugePiTable, 0, true)) {
+            Negate();
+        } else {
+            THugeMathTempHolder halfPi(*this);
+            halfPi->LoadPi();
+            halfPi->DivideByTwo();
+            SubtractRev(*halfPi);
+        }
     }
     if (negative)
         FSign = !FSign;
@@ -600,16 +632,19 @@ void THugeFloatMath::ArcTan2(const THugeFloatBase &x) {
     }
 }
 
+void THugeFloatMath::OneMinus(THugeFloatMath &x) {
+    THugeConstHolder one(*this, GetOne());
+    if (ExactDifference(*one, x, x, FWorkBuffer) == TResidual::Inexact)
+        x.SubtractRev(*one);
+}
+
 void THugeFloatMath::ArcSin() {
     if (FState == hsNaN)
         return;
     THugeMathTempHolder root(*this);
     root->Assign(*this);
     root->Square();
-    {
-        THugeConstHolder one(*this, GetOne());
-        root->SubtractRev(*one);
-    }
+    OneMinus(*root);
     root->Sqrt();
     ArcTan2(*root);
 }
@@ -620,10 +655,7 @@ void THugeFloatMath::ArcCos() {
     THugeMathTempHolder root(*this);
     root->Assign(*this);
     root->Square();
-    {
-        THugeConstHolder one(*this, GetOne());
-        root->SubtractRev(*one);
-    }
+    OneMinus(*root);
     root->Sqrt();
     root->ArcTan2(*this);
     Assign(*root);

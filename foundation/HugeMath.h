@@ -31,9 +31,14 @@ public:
 
 protected:
     THugeFloatMath(int precision, SharedBuffer tag);
-    // Brings Self (>= 0) into [0, pi/2]; tells whether pi and pi/2 were
-    // passed on the way.
-    void ReduceAngle(bool &pastPi, bool &pastHalfPi);
+    // Self (> 0) := r with Self = q pi/2 + r and |r| <= about pi/4; gives q
+    // mod 4.
+    int ReduceQuadrant();
+    // sin and cos of a reduced argument (|Self| <= about pi/4).
+    void SinOfReduced();
+    void CosOfReduced();
+    // x := 1 - x, exactly before the truncation to x's words.
+    void OneMinus(THugeFloatMath &x);
     // Sums the alternating series of sine or cosine into Self, which holds
     // the terms so far: each round term := term * x2, factorial := factorial
     // * k * (k + 1), k := k + 2, Self -/+ term / factorial.

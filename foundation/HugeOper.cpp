@@ -515,6 +515,71 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
     return TResidual::Exact;
 }
 
+THugeFloatOper::TResidual THugeFloatOper::ExactDifference(const THugeFloatBase &a, const THugeFloatBase &b,
+                                                          THugeFloatBase &difference, uint32_t *buffer,
+                                                          bool round) {
+    const int n = a.FWordCount;
+    if (a.FState != hsNormal || b.FState != hsNormal || a.IsZero() || b.IsZero() || a.FSign != b.FSign)
+        return TResidual::Inexact;
+    const int64_t gap = static_cast<int64_t>(a.FExponent) - b.FExponent;
+    if (gap > n + 1 || gap < -(n + 1))
+        return TResidual::Inexact;
+    // buffer word i has the scale 2^(32 (low + i))
+    const int64_t low = (gap >= 0 ? b.FExponent : a.FExponent) - static_cast<int64_t>(n - 1);
+    const int aShift = static_cast<int>(a.FExponent - (n - 1) - low);
+    const int bShift = static_cast<int>(b.FExponent - (n - 1) - low);
+    const int size = n + (gap >= 0 ? static_cast<int>(gap) : static_cast<int>(-gap));
+    auto aWord = [&](int i) -> uint32_t {
+        return (i >= aShift && i < aShift + n) ? a.FMantissa[i - aShift] : 0u;
+    };
+    auto bWord = [&](int i) -> uint32_t {
+        return (i >= bShift && i < bShift + n) ? b.FMantissa[i - bShift] : 0u;
+    };
+    int order = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        const uint32_t x = aWord(i), y = bWord(i);
+        if (x != y) {
+            order = x > y ? 1 : -1;
+            break;
+        }
+    }
+    if (order == 0) {
+        difference.SetZero(false);
+        return TResidual::Zero;
+    }
+    uint32_t borrow = 0;
+    for (int i = 0; i < size; ++i) {
+        const uint64_t x = aWord(i), y = bWord(i);
+        const uint64_t diff = order > 0 ? x - y - borrow : y - x - borrow;
+        buffer[i] = static_cast<uint32_t>(diff);
+        borrow = static_cast<uint32_t>(diff >> 63);
+    }
+    const bool negative = order > 0 ? a.FSign : !a.FSign;
+    const int top = HugeWords::HighestNonZero(buffer, size);
+    const int64_t exponent = low + top;
+    if (exponent < HugeMinExponent) {
+        difference.SetZero(negative);
+        return TResidual::Exact;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int from = top - (n - 1) + i;
+        difference.FMantissa[i] = from >= 0 ? buffer[from] : 0u;
+    }
+    difference.FExponent = static_cast<int32_t>(exponent);
+    difference.FSign = negative;
+    difference.FState = hsNormal;
+    if (round && top - n >= 0 && buffer[top - n] >= 0x80000000u) {
+        int i = 0;
+        while (i < n && ++difference.FMantissa[i] == 0)
+            ++i;
+        if (i == n) { // carried out of the top: the value is a power of the word base
+            difference.FMantissa[n - 1] = 1;
+            ++difference.FExponent;
+        }
+    }
+    return TResidual::Exact;
+}
+
 void THugeFloatOper::Reciprocal() {
     if (FState == hsNaN)
         return;
@@ -592,7 +657,34 @@ void THugeFloatOper::Divide(const THugeFloatBase &other) {
     THugeTempHolder inverse(*this);
     inverse->Assign(other);
     inverse->Reciprocal();
-    MultiplySameWidth(*inverse);
+    if (FState != hsNormal || IsZero() || inverse->FState != hsNormal || inverse->IsZero()) {
+        MultiplySameWidth(*inverse);
+        return;
+    }
+    // q = a (1 / b) alone is short of the last word when 1 / b has a small
+    // top word and q a large one; q + (a - b q) / b, with the residual taken
+    // from the exact product, is not.
+    THugeTempHolder quotient(*this);
+    quotient->Assign(*this);
+    quotient->MultiplySameWidth(*inverse);
+    if (quotient->FState != hsNormal || quotient->IsZero()) {
+        Assign(*quotient);
+        return;
+    }
+    TResidual residual;
+    if (other.FWordCount == FWordCount) {
+        residual = ExactResidual(*this, other, *quotient, *this, FWorkBuffer);
+    } else {
+        THugeTempHolder divisor(*this);
+        divisor->Assign(other);
+        residual = ExactResidual(*this, *divisor, *quotient, *this, FWorkBuffer);
+    }
+    if (residual == TResidual::Exact) {
+        MultiplySameWidth(*inverse);
+        Add(*quotient);
+    } else {
+        Assign(*quotient);
+    }
 }
 
 void THugeFloatOper::DivideRev(const THugeFloatBase &other) {
@@ -603,8 +695,10 @@ void THugeFloatOper::DivideRev(const THugeFloatBase &other) {
             SetInteger(1);
         return;
     }
-    Reciprocal();
-    Multiply(other);
+    THugeTempHolder divisor(*this);
+    divisor->Assign(*this);
+    Assign(other);
+    Divide(*divisor);
 }
 
 // ---------------------------------------------------------------- scaling by two

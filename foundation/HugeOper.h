@@ -55,6 +55,16 @@ public:
     // (residual untouched) when u * v is too far from c to cancel.
     static TResidual ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u, const THugeFloatBase &v,
                                    THugeFloatBase &residual, uint32_t *buffer);
+    // difference := a - b computed exactly and then truncated to its words,
+    // where Subtract would first drop the words of the operand with the
+    // smaller exponent that fall below the other's last word (one word of a
+    // result like 1 - s with s < 1). Same word count, both normal; the
+    // difference may be a or b. Inexact (nothing done) when the signs differ,
+    // an operand is 0 or the exponents are too far apart to cancel.
+    // With `round`, the difference is rounded half up instead of truncated
+    // (a long series then does not drift by half a unit per term).
+    static TResidual ExactDifference(const THugeFloatBase &a, const THugeFloatBase &b,
+                                     THugeFloatBase &difference, uint32_t *buffer, bool round = false);
 
 protected:
     struct SharedBuffer {};
