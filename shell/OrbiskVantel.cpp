@@ -4,6 +4,7 @@
 #include <string>
 
 #include "GenModules.h"
+#include "GenSetup.h"
 #include "ProgramModules.h"
 #include "SysUtils.h"
 
@@ -46,6 +47,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         TModuleStartup modules(ProgramModules());
         modules.Start();
         int result = RunMainWindow(instance, ProgramTitle());
+        ConfigManager()->SaveSettings();
         modules.Stop();
         return result;
     } catch (const EAbort &) {

@@ -1,9 +1,29 @@
 #include "ProgramModules.h"
 
+#include "CompFileManager.h"
+#include "CompMessages.h"
+#include "CompRoutines.h"
+#include "GenInstance.h"
+#include "GenProgram.h"
+#include "GenRegistry.h"
+#include "GenSetup.h"
+#include "GenUtils.h"
+
 std::vector<TModuleEntry> ProgramModules() {
-    return {};
+    // Program information first: the single-instance names, the registry base key and the
+    // configuration all depend on the version it reads.
+    return {
+        {"GenUtils", InitializeGenUtils, FinalizeGenUtils},
+        {"GenProgram", InitializeGenProgram, FinalizeGenProgram},
+        {"GenInstance", InitializeGenInstance, FinalizeGenInstance},
+        {"GenRegistry", InitializeGenRegistry, FinalizeGenRegistry},
+        {"GenSetup", InitializeGenSetup, FinalizeGenSetup},
+        {"CompMessages", InitializeCompMessages, FinalizeCompMessages},
+        {"CompFileManager", InitializeCompFileManager, FinalizeCompFileManager},
+        {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
+    };
 }
 
 std::string ProgramTitle() {
-    return "Orbisk Vantel";
+    return ProgramInformation()->Title;
 }
