@@ -144,6 +144,8 @@ public:
     std::int32_t GetUpdateCount() const { return FUpdateCount; }
     // The object has no formula (empty code).
     bool GetNoSource() const { return FNoSource; }
+    // The end of the text as last compiled (where blocks still open at the end are reported).
+    const TCompilePosition &GetSourceEnd() const { return FSourceEnd; }
 
     TExpressionList &GetExpressions() const { return *Expressions; }
     TParamList &GetParams() const { return *Params; }
