@@ -356,27 +356,22 @@ void THugeFloatMath::Exp() {
         FSign = !FSign;
     if (FState == hsNormal && !IsZero()) {
         // The series is summed scaled by 2^31, so that the sum, 2^31 e^r, has
-        // a full top word and carries all n words of precision.
+        // a full top word and carries all n words of precision. Each term is
+        // the previous one times r / k.
         const int n = FWordCount;
         THugeMathTempHolder sum(*this);
         THugeMathTempHolder term(*this);
-        THugeMathTempHolder factorial(*this);
-        THugeMathTempHolder quotient(*this);
         sum->SetInteger(1);
         sum->MultiplyPowerOfTwo(31);
         term->Assign(*this);
         term->MultiplyPowerOfTwo(31);
         sum->Add(*term);
-        factorial->SetInteger(1);
         for (int32_t k = 2;; ++k) {
             term->Multiply(*this);
-            factorial->MultiplyInteger(k);
-            quotient->Assign(*factorial);
-            quotient->Reciprocal();
-            quotient->Multiply(*term);
-            sum->Add(*quotient);
-            if (quotient->IsZero() || sum->FState != hsNormal ||
-                quotient->FExponent < static_cast<int64_t>(sum->FExponent) - n)
+            term->DivideInteger(k);
+            sum->Add(*term);
+            if (term->IsZero() || sum->FState != hsNormal ||
+                term->FExponent < static_cast<int64_t>(sum->FExponent) - n)
                 break;
         }
         Assign(*sum);
@@ -400,15 +395,17 @@ int THugeFloatMath::ReduceQuadrant() {
     t->MultiplyPowerOfTwo(-2);
     if (Compare(*t) <= 0)
         return 0;
-    // q = round(x / (pi / 2)); r = x - q pi / 2 exactly, |r| <= about pi / 4
-    t->LoadPi();
-    t->DivideByTwo();
-    t->Reciprocal();
-    t->Multiply(*this);
-    const int32_t quarter = t->Round();
-    if (quarter > 0 && quarter < 0x40000000 &&
-        SubtractTableMultiple(*this, static_cast<uint32_t>(quarter), HugePiTable, 0, true))
-        return quarter & 3;
+    // q = round(x / (pi / 2)), from the 80-bit value (an estimate one off
+    // leaves |r| a little above pi / 4, which the series do not mind); then
+    // r = x - q pi / 2 exactly, |r| <= about pi / 4
+    const long double turns = GetExtended() * 0.636619772367581343075535053490057448L;
+    if (turns < 1073741824.0L) {
+        const uint32_t quarter = static_cast<uint32_t>(turns + 0.5L);
+        if (quarter == 0)
+            return 0;
+        if (SubtractTableMultiple(*this, quarter, HugePiTable, 0, true))
+            return static_cast<int>(quarter & 3);
+    }
     // Beyond about 10^9 the quadrant count itself is too large: x := frac(x /
     // 2 pi) 2 pi first, with the precision that is left to such an argument.
     t->LoadPi();
@@ -434,7 +431,7 @@ void THugeFloatMath::SinOfReduced() {
     term->Assign(*this);
     x2->Assign(*this);
     x2->Square();
-    SumSeries(*x2, *term, 1, 2, true); // x - x^3/3! + x^5/5! - ...
+    SumSeries(*x2, *term, 2, true); // x - x^3/3! + x^5/5! - ...
 }
 
 void THugeFloatMath::CosOfReduced() {
@@ -454,40 +451,33 @@ void THugeFloatMath::CosOfReduced() {
         x2->Square();
         Assign(*x2);
         DivideByTwo();
-        term->Assign(*x2);
-        SumSeries(*x2, *term, 2, 3, true);
+        term->Assign(*this);
+        SumSeries(*x2, *term, 3, true);
     }
     THugeConstHolder one(*this, GetOne());
     if (ExactDifference(*one, *this, *this, FWorkBuffer) == TResidual::Inexact)
         SubtractRev(*one);
 }
 
-void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, int32_t factorialStart,
-                               uint32_t k, bool subtractFirst) {
+void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k,
+                               bool subtractFirst) {
     const int n = FWordCount;
-    THugeMathTempHolder factorial(*this);
-    THugeMathTempHolder quotient(*this);
-    factorial->SetInteger(factorialStart);
     bool subtract = subtractFirst;
     for (;;) {
         term.Multiply(x2);
         if (k < 46340) {
-            factorial->MultiplyInteger(static_cast<int32_t>(k * (k + 1)));
+            term.DivideInteger(static_cast<int32_t>(k * (k + 1)));
         } else {
-            factorial->MultiplyInteger(static_cast<int32_t>(k));
-            factorial->MultiplyInteger(static_cast<int32_t>(k + 1));
+            term.DivideInteger(static_cast<int32_t>(k));
+            term.DivideInteger(static_cast<int32_t>(k + 1));
         }
         k += 2;
-        quotient->Assign(*factorial);
-        quotient->Reciprocal();
-        quotient->Multiply(term);
         if (!subtract)
-            Add(*quotient);
-        else if (ExactDifference(*this, *quotient, *this, FWorkBuffer, true) == TResidual::Inexact)
-            Subtract(*quotient);
+            Add(term);
+        else if (ExactDifference(*this, term, *this, FWorkBuffer, true) == TResidual::Inexact)
+            Subtract(term);
         subtract = !subtract;
-        if (quotient->IsZero() || FState != hsNormal ||
-            quotient->FExponent < static_cast<int64_t>(FExponent) - n)
+        if (term.IsZero() || FState != hsNormal || term.FExponent < static_cast<int64_t>(FExponent) - n)
             break;
     }
 }

@@ -40,10 +40,9 @@ protected:
     // x := 1 - x, exactly before the truncation to x's words.
     void OneMinus(THugeFloatMath &x);
     // Sums the alternating series of sine or cosine into Self, which holds
-    // the terms so far: each round term := term * x2, factorial := factorial
-    // * k * (k + 1), k := k + 2, Self -/+ term / factorial.
-    void SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, int32_t factorial, uint32_t k,
-                   bool subtractFirst);
+    // the sum so far; term holds its last term. Each round term := term x2 /
+    // (k (k + 1)), k := k + 2, Self := Self -/+ term.
+    void SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k, bool subtractFirst);
 };
 
 class THugeFloat : public THugeFloatMath {

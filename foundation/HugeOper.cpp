@@ -8,61 +8,96 @@ namespace HugeKernel {
 
 // Column-wise (product scanning) multiplication. Each column's products are
 // summed as two 64-bit totals, of their low and of their high halves, so the
-// inner loop is one 32x32->64 multiply and two 64-bit additions of 32-bit
-// values, without a carry chain; the columns below n-1 are only summed for
-// their carries.
-void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int first, uint32_t *out) {
+// loop is one 32x32->64 multiply and two 64-bit additions of 32-bit values,
+// without a carry chain.
+void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out) {
     uint64_t carry = 0;
     const int last = 2 * n - 2;
-    for (int k = 0; k <= last; ++k) {
+    for (int k = from; k <= last; ++k) {
         int lo = k - (n - 1);
         if (lo < 0)
             lo = 0;
-        int hi = k < n - 1 ? k : n - 1;
+        const int hi = k < n - 1 ? k : n - 1;
         uint64_t low = carry, high = 0;
         const uint32_t *pa = a + lo;
         const uint32_t *pb = b + (k - lo);
         for (int count = hi - lo + 1; count > 0; --count) {
-            uint64_t p = static_cast<uint64_t>(*pa++) * *pb--;
+            const uint64_t p = static_cast<uint64_t>(*pa++) * *pb--;
             low += static_cast<uint32_t>(p);
             high += p >> 32;
         }
-        if (k >= first)
-            out[k - first] = static_cast<uint32_t>(low);
+        out[k - from] = static_cast<uint32_t>(low);
         carry = (low >> 32) + high;
     }
-    out[2 * n - 1 - first] = static_cast<uint32_t>(carry);
+    out[2 * n - 1 - from] = static_cast<uint32_t>(carry);
 }
 
-void SquareTop(const uint32_t *a, int n, uint32_t *out) {
+void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out) {
     uint64_t carry = 0;
     const int last = 2 * n - 2;
-    for (int k = 0; k <= last; ++k) {
+    for (int k = from; k <= last; ++k) {
         int lo = k - (n - 1);
         if (lo < 0)
             lo = 0;
         // cross products a[i] * a[k - i] with i < k - i
-        int hi = (k + 1) / 2 - 1;
+        const int hi = (k + 1) / 2 - 1;
         uint64_t crossLow = 0, crossHigh = 0;
         const uint32_t *pa = a + lo;
         const uint32_t *pb = a + (k - lo);
         for (int count = hi - lo + 1; count > 0; --count) {
-            uint64_t p = static_cast<uint64_t>(*pa++) * *pb--;
+            const uint64_t p = static_cast<uint64_t>(*pa++) * *pb--;
             crossLow += static_cast<uint32_t>(p);
             crossHigh += p >> 32;
         }
         uint64_t low = carry + 2 * crossLow;
         uint64_t high = 2 * crossHigh;
         if ((k & 1) == 0) {
-            uint64_t d = static_cast<uint64_t>(a[k / 2]) * a[k / 2];
+            const uint64_t d = static_cast<uint64_t>(a[k / 2]) * a[k / 2];
             low += static_cast<uint32_t>(d);
             high += d >> 32;
         }
-        if (k >= n - 1)
-            out[k - (n - 1)] = static_cast<uint32_t>(low);
+        out[k - from] = static_cast<uint32_t>(low);
         carry = (low >> 32) + high;
     }
-    out[n] = static_cast<uint32_t>(carry);
+    out[2 * n - 1 - from] = static_cast<uint32_t>(carry);
+}
+
+namespace {
+// Whether the top words of a short product that left out the columns below
+// `from` are exact: the left-out columns carry less than (from + 1) * 2^32
+// into column `from`, which changes column from + 2 only when the two guard
+// words out[0..1] are that close to overflowing.
+inline bool ShortProductExact(const uint32_t *out, int from) {
+    const uint64_t guard = out[0] | (static_cast<uint64_t>(out[1]) << 32);
+    const uint64_t bound = static_cast<uint64_t>(from + 1) << 32;
+    return guard <= ~uint64_t(0) - bound;
+}
+} // namespace
+
+void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out) {
+    if (n >= 4) {
+        const int from = n - 3;
+        MultiplyColumns(a, b, n, from, out);
+        if (ShortProductExact(out, from)) {
+            std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
+            return;
+        }
+    }
+    MultiplyColumns(a, b, n, 0, out);
+    std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
+}
+
+void SquareTop(const uint32_t *a, int n, uint32_t *out) {
+    if (n >= 4) {
+        const int from = n - 3;
+        SquareColumns(a, n, from, out);
+        if (ShortProductExact(out, from)) {
+            std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
+            return;
+        }
+    }
+    SquareColumns(a, n, 0, out);
+    std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
 }
 
 } // namespace HugeKernel

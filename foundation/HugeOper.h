@@ -109,13 +109,16 @@ private:
 
 // Word kernels (exposed for the benchmark and the tests).
 namespace HugeKernel {
-// Columns first .. 2n-1 of the exact product a * b (n words each) into
-// out[0 .. 2n-1-first]; the lower columns are only summed for their carries.
-void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int first, uint32_t *out);
-// Columns n-1 .. 2n-1 (the top n + 1 words).
-inline void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out) {
-    MultiplyColumns(a, b, n, n - 1, out);
-}
+// Columns from .. 2n-1 of the product a * b (n words each) into
+// out[0 .. 2n-1-from]; the columns below `from` are left out entirely (with
+// from = 0 the product is exact).
+void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out);
 // The same for a * a, each cross product formed once and doubled.
+void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out);
+// The exact top n + 1 words (columns n-1 .. 2n-1) of a * b, resp. a * a,
+// into out[0..n]; out has room for 2n words. A short product leaves out the
+// columns below n-3 and computes them only when the carry they could send up
+// might reach column n-1.
+void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out);
 void SquareTop(const uint32_t *a, int n, uint32_t *out);
 } // namespace HugeKernel

@@ -515,6 +515,56 @@ def gen_arith():
                 if v != 0:
                     emit(out, "divint", a, str(v), h_divint(a, v))
 
+    # products whose short form (columns below n-3 left out) is ambiguous, so
+    # that the multiplication has to take the full product
+    def short_guard_hits(wa, wb, n):
+        start = n - 3
+        total = 0
+        for i in range(n):
+            for j in range(n):
+                if i + j >= start:
+                    total += wa[i] * wb[j] << (32 * (i + j - start))
+        guard = total % (1 << 64)
+        return guard > (1 << 64) - 1 - ((start + 1) << 32)
+
+    def words_of(m, n):
+        return [(m >> (32 * i)) & MASK for i in range(n)]
+
+    def sqrt_mod_pow2(t, k):
+        """x with x * x = t (mod 2^k), for t = 1 (mod 8)."""
+        x = 1
+        for i in range(3, k):
+            if ((x * x - t) >> i) & 1:
+                x += 1 << (i - 1)
+        return x % (1 << k)
+
+    # The low n words of a product can be chosen through b = t / a (mod B^n)
+    # (and a = sqrt(t) (mod B^n) for squares): words n-3 and n-2 all ones.
+    for n in (4, 5, 8, 16, 34, 105):
+        found_mul = found_sqr = 0
+        tries = 0
+        while (found_mul < 3 or found_sqr < 2) and tries < 2000:
+            tries += 1
+            low = rng.getrandbits(32 * (n - 3)) | 1
+            low = (low & ~7) | 1  # = 1 (mod 8) for the square root
+            t = (((B * B - 1 - rng.getrandbits(8)) << (32 * (n - 3))) | low) % B ** n
+            if found_mul < 3:
+                a = rand_number(rng, n, rng.randint(-3, 3))
+                a.m |= 1
+                bm = (t * pow(a.m, -1, B ** n)) % B ** n
+                if bm >= B ** (n - 1) and short_guard_hits(words_of(a.m, n), words_of(bm, n), n):
+                    b = H(n, "n", rng.random() < 0.5, rng.randint(-3, 3), bm)
+                    emit(out, "mul", a, b, h_mul(a, b))
+                    found_mul += 1
+            if found_sqr < 2:
+                for am in (sqrt_mod_pow2(t, 32 * n), B ** n - sqrt_mod_pow2(t, 32 * n)):
+                    if am >= B ** (n - 1) and short_guard_hits(words_of(am, n), words_of(am, n), n):
+                        a = H(n, "n", False, rng.randint(-3, 3), am)
+                        emit(out, "square", a, "-", h_square(a))
+                        found_sqr += 1
+                        break
+        assert found_mul == 3 and found_sqr == 2, (n, found_mul, found_sqr)
+
     # special values against each other
     for n in (2, 4):
         vals = [zero(n), zero(n, True), H(n, "n", False, 0, 1 << (32 * (n - 1))),

@@ -229,15 +229,27 @@ TEST_F(HugeProcessorTest, FunctionsMatchTheNumberFunctions) {
     }
 }
 
-TEST_F(HugeProcessorTest, ArcSinAndArcCosUseTheWholePoolAndGiveItBack) {
-    for (void (THugeProcessor::*operation)() : {&THugeProcessor::ArcSin, &THugeProcessor::ArcCos}) {
+// ArcSin and ArcCos nest deepest (through ArcTan2, ArcTan, Sin and Cos,
+// Reciprocal); arguments beyond pi/4 and above 1 take the longer paths.
+TEST_F(HugeProcessorTest, DeepestFunctionsStayWithinThePoolAndGiveItBack) {
+    struct Case {
+        const char *Name;
+        void (THugeProcessor::*Operation)();
+        const char *Argument;
+    } cases[] = {{"ArcSin", &THugeProcessor::ArcSin, "0.5"},   {"ArcCos", &THugeProcessor::ArcCos, "0.5"},
+                 {"ArcSin", &THugeProcessor::ArcSin, "-0.99"}, {"ArcCos", &THugeProcessor::ArcCos, "-0.99"},
+                 {"ArcTan", &THugeProcessor::ArcTan, "1e30"},  {"Sin", &THugeProcessor::Sin, "1e30"},
+                 {"Ln", &THugeProcessor::Ln, "1e-300"},        {"Exp", &THugeProcessor::Exp, "-1000.5"}};
+    for (const Case &c : cases) {
         P.Reset();
         P.ClearTempPeak();
-        P.LoadHuge(Text("0.5"));
-        (P.*operation)();
-        EXPECT_EQ(P.TempPeak(), THugeProcessor::TempCount);
-        EXPECT_EQ(P.TempIndex(), 0);
-        EXPECT_FALSE(P.Failed());
+        P.LoadHuge(Text(c.Argument));
+        (P.*c.Operation)();
+        EXPECT_GT(P.TempPeak(), 0) << c.Name << " " << c.Argument;
+        EXPECT_LE(P.TempPeak(), THugeProcessor::TempCount) << c.Name << " " << c.Argument;
+        EXPECT_EQ(P.TempIndex(), 0) << c.Name << " " << c.Argument;
+        EXPECT_FALSE(P.Failed()) << c.Name << " " << c.Argument;
+        EXPECT_EQ(P.Register(0).FState, hsNormal) << c.Name << " " << c.Argument;
     }
 }
 

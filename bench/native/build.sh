@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the arbitrary-precision benchmark natively for Linux i386 with MPFR
+# (Debian's i386 libmpfr through multiarch, 32-bit words like ours) and runs it.
+#   bench/native/build.sh [output folder] [--no-run]
+# Needs g++-multilib, libmpfr-dev:i386 and libgmp-dev:i386.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+out=${1:-$top/build/bench-native}
+run=1
+[ "${2:-}" = "--no-run" ] && run=0
+mkdir -p "$out"
+sources=("$top"/foundation/Huge*.cpp "$top/classlib/SysUtils.cpp" "$top/bench/HugeBench.cpp")
+# The same code generation as the Windows build: i686, x87 floating point.
+g++ -m32 -march=i686 -mfpmath=387 -O2 -std=gnu++20 -DHUGE_BENCH_MPFR -D__USE_MINGW_ANSI_STDIO=1 \
+  -I"$top" -I"$top/classlib" -I"$top/foundation" \
+  "${sources[@]}" -o "$out/HugeBench" -lmpfr -lgmp
+echo "built $out/HugeBench" >&2
+if [ $run -eq 1 ]; then
+  "$out/HugeBench"
+fi
