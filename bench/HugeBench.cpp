@@ -46,16 +46,17 @@ int DigitsForWords(int n) {
     return digits;
 }
 
-// Points of the kernel: inside the set near the boundary of the main
-// cardioid, so that every point runs all iterations, given with 60 digits.
-const char *const PointsRe[] = {"-0.743643887037158704752191506114774411310488314000000000000",
-                                "-0.101096363845212437003193624511135781210232334999999999999",
-                                "0.2501010101010101010101010101010101010101010101010101010101",
-                                "-1.250000000000000000000000000000000000000000000000000000001"};
-const char *const PointsIm[] = {"0.1318259042053119704931320563851393630000000000000000000000",
-                                "0.9562865108091415260199549434109924099999999999999999999999",
-                                "0.0000000000000000000000000000000000000000000000000000000001",
-                                "0.0000000000000000000000000000000000000000000000000000000000"};
+// Points of the kernel, inside the set (main cardioid and period-2 bulb), so
+// that every point runs all iterations; 60 digits, so that every word of the
+// numbers is in use.
+const char *const PointsRe[] = {"-0.500000000000000000000000000000000000000000000000000000000001",
+                                "-1.100000000000000000000000000000000000000000000000000000000001",
+                                "0.2000000000000000000000000000000000000000000000000000000000001",
+                                "-0.100000000000000000000000000000000000000000000000000000000001"};
+const char *const PointsIm[] = {"0.500000000000000000000000000000000000000000000000000000000001",
+                                "0.100000000000000000000000000000000000000000000000000000000001",
+                                "0.100000000000000000000000000000000000000000000000000000000001",
+                                "0.300000000000000000000000000000000000000000000000000000000001"};
 constexpr int PointCount = 4;
 constexpr int MaxIterations = 300;
 
@@ -296,7 +297,8 @@ int main() {
             Measure([&] { iterations = MandelbrotDirect(cr, ci, x, y, t, u, r, bailout); },
                     PointCount * MaxIterations, 0.5);
         if (iterations != stackIterations || iterations != PointCount * MaxIterations)
-            std::printf("(the two kernels ran %ld and %ld iterations)\n", stackIterations, iterations);
+            std::printf("(the kernels ran %ld and %ld iterations, not %d)\n", stackIterations, iterations,
+                        PointCount * MaxIterations);
 #ifdef HUGE_BENCH_MPFR
         MpfrKernel mpfr(32 * n);
         long mpfrIterations = 0;

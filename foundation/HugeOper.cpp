@@ -10,7 +10,7 @@ namespace HugeKernel {
 // summed as two 64-bit totals, of their low and of their high halves, so the
 // loop is one 32x32->64 multiply and two 64-bit additions of 32-bit values,
 // without a carry chain.
-void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out) {
+void MultiplyColumnsPortable(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out) {
     uint64_t carry = 0;
     const int last = 2 * n - 2;
     for (int k = from; k <= last; ++k) {
@@ -32,7 +32,7 @@ void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int from, uint
     out[2 * n - 1 - from] = static_cast<uint32_t>(carry);
 }
 
-void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out) {
+void SquareColumnsPortable(const uint32_t *a, int n, int from, uint32_t *out) {
     uint64_t carry = 0;
     const int last = 2 * n - 2;
     for (int k = from; k <= last; ++k) {
@@ -61,6 +61,26 @@ void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out) {
     }
     out[2 * n - 1 - from] = static_cast<uint32_t>(carry);
 }
+
+#if defined(__i386__)
+// HugeKernels.S
+extern "C" void HugeMultiplyColumnsAsm(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out);
+extern "C" void HugeSquareColumnsAsm(const uint32_t *a, int n, int from, uint32_t *out);
+
+void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out) {
+    HugeMultiplyColumnsAsm(a, b, n, from, out);
+}
+void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out) {
+    HugeSquareColumnsAsm(a, n, from, out);
+}
+#else
+void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out) {
+    MultiplyColumnsPortable(a, b, n, from, out);
+}
+void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out) {
+    SquareColumnsPortable(a, n, from, out);
+}
+#endif
 
 namespace {
 // Whether the top words of a short product that left out the columns below

@@ -115,6 +115,9 @@ namespace HugeKernel {
 void MultiplyColumns(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out);
 // The same for a * a, each cross product formed once and doubled.
 void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out);
+// The same in plain C++; on x86 the two above run the loops of HugeKernels.S.
+void MultiplyColumnsPortable(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out);
+void SquareColumnsPortable(const uint32_t *a, int n, int from, uint32_t *out);
 // The exact top n + 1 words (columns n-1 .. 2n-1) of a * b, resp. a * a,
 // into out[0..n]; out has room for 2n words. A short product leaves out the
 // columns below n-3 and computes them only when the carry they could send up

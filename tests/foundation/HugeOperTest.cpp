@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <vector>
 
 using namespace hugetest;
 
@@ -281,4 +282,39 @@ TEST_F(HugeOperFixture, ReciprocalLeavesNoViewBehind) {
     EXPECT_TRUE(again.Equals(x));
 }
 
+} // namespace
+
+namespace {
+// The machine-specific column kernels against the plain C++ ones, for every
+// width from 1 to 120, every starting column and words that make every carry
+// ripple.
+TEST(HugeOper, ColumnKernelsAgreeWithThePortableOnes) {
+    uint32_t state = 12345;
+    auto next = [&]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (int n = 1; n <= 120; ++n) {
+        for (int pattern = 0; pattern < 3; ++pattern) {
+            std::vector<uint32_t> a(n), b(n);
+            for (int i = 0; i < n; ++i) {
+                a[i] = pattern == 1 ? 0xFFFFFFFFu : next();
+                b[i] = pattern == 2 ? (i % 2 ? 0xFFFFFFFFu : 0u) : next();
+            }
+            for (int from : {0, 1, n - 1, 2 * n - 2}) {
+                if (from < 0 || from > 2 * n - 2)
+                    continue;
+                std::vector<uint32_t> fast(2 * n + 2, 0xDEADBEEF), plain(2 * n + 2, 0xDEADBEEF);
+                HugeKernel::MultiplyColumns(a.data(), b.data(), n, from, fast.data());
+                HugeKernel::MultiplyColumnsPortable(a.data(), b.data(), n, from, plain.data());
+                ASSERT_EQ(fast, plain) << "multiply n=" << n << " from=" << from << " pattern " << pattern;
+                HugeKernel::SquareColumns(a.data(), n, from, fast.data());
+                HugeKernel::SquareColumnsPortable(a.data(), n, from, plain.data());
+                ASSERT_EQ(fast, plain) << "square n=" << n << " from=" << from << " pattern " << pattern;
+            }
+        }
+    }
+}
 } // namespace
