@@ -325,6 +325,24 @@ TEST(FloatTextTest, TwentyOneDigitsRoundTripEveryExtendedValue) {
     }
 }
 
+// The stored float text has 19 significant digits: a value read back from it differs from the
+// original by at most half a unit of the 19th digit (and the binary rounding), and writing it again gives the same text.
+TEST(FloatTextTest, NineteenDigitTextIsStableAndClose) {
+    std::mt19937_64 rng(1919);
+    for (int i = 0; i < 20000; ++i) {
+        long double value = RandomExtended(rng);
+        std::string text = FloatToStrF(value, ffGeneral, 19, 0);
+        long double back = 0;
+        ASSERT_TRUE(TryStrToFloat(text, back)) << text;
+        ASSERT_EQ(text, FloatToStrF(back, ffGeneral, 19, 0)) << HexOfExtended(value);
+        if (std::fpclassify(value) == FP_NORMAL) {
+            // Half a unit of the 19th digit (at most 5e-19 of the value) plus the final binary rounding.
+            long double relative = std::fabs((back - value) / value);
+            ASSERT_LE(relative, 5e-19L + 0x1p-64L) << text << " " << HexOfExtended(value);
+        }
+    }
+}
+
 TEST(FloatTextTest, SeventeenDigitsRoundTripEveryDouble) {
     std::mt19937_64 rng(17);
     for (int i = 0; i < 20000; ++i) {
