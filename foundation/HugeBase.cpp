@@ -737,6 +737,20 @@ void THugeFloatBase::SetText(const std::string &text) {
 
     std::memset(FMantissa, 0, sizeof(uint32_t) * FWordCount);
     SetZero(false);
+    // The texts GetText writes for the special values read back as them.
+    {
+        std::string word;
+        for (size_t p = first; p < last; ++p)
+            word += static_cast<char>(text[p] >= 'a' && text[p] <= 'z' ? text[p] - 'a' + 'A' : text[p]);
+        if (word == "NAN") {
+            SetNaN();
+            return;
+        }
+        if (word == "INF" || word == "+INF" || word == "-INF") {
+            SetInfinite(word[0] == '-');
+            return;
+        }
+    }
     bool negative = false;
     if (text[first] == '-' || text[first] == '+') {
         negative = text[first] == '-';

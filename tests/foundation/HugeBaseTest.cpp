@@ -78,6 +78,33 @@ TEST(HugeBase, SpecialValuesHaveTheirTexts) {
     EXPECT_EQ(y.GetText(), "0");
 }
 
+TEST(HugeBase, SpecialValuesRoundTripThroughText) {
+    struct Case {
+        const char *Text;
+        THugeState State;
+        bool Negative;
+        const char *Written;
+    } cases[] = {{"+INF", hsInfinite, false, "+INF"}, {"-INF", hsInfinite, true, "-INF"},
+                 {"NAN", hsNaN, false, "NAN"},        {" inf ", hsInfinite, false, "+INF"},
+                 {"-inf", hsInfinite, true, "-INF"},  {"nan", hsNaN, false, "NAN"}};
+    for (const Case &c : cases) {
+        THugeFloat x(30, 7);
+        x.SetText(c.Text);
+        EXPECT_EQ(x.FState, c.State) << c.Text;
+        if (c.State == hsInfinite) {
+            EXPECT_EQ(x.FSign, c.Negative) << c.Text;
+        }
+        EXPECT_EQ(x.GetText(), c.Written) << c.Text;
+        THugeFloat y(30);
+        y.SetText(x.GetText());
+        EXPECT_EQ(y.GetText(), c.Written) << c.Text;
+    }
+    for (const char *bad : {"INFINITY", "+NAN", "IN F", "-INFx"}) {
+        THugeFloat x(30);
+        EXPECT_THROW(x.SetText(bad), EHugeError) << bad;
+    }
+}
+
 TEST(HugeBase, SetTextRejectsMalformedTextAndLeavesZero) {
     const char *cases[] = {"1.2.3", "",      "   ", "e5", "12a", "1e",   "1e+",
                            "--1",   "1e5.5", ".",   "-",  "1 2", "0x10", "1e5e6"};
