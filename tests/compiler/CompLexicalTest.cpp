@@ -474,6 +474,25 @@ TEST_F(LexicalTest, WarningsGoToTheShownObjectOnly) {
     EXPECT_EQ(ErrorManager()->GetMessageA(0)->Column, 4);
 }
 
+// Every truncation of a formula file either cannot be opened or compiles to a result: no other
+// failure, and a failed compile leaves the object usable.
+TEST_F(LexicalTest, TruncatedFilesGiveMessages) {
+    const std::string text = FormulaFile;
+    for (std::size_t length = 0; length <= text.size(); ++length) {
+        WriteFileBytes(File, text.substr(0, length));
+        TTestFormula formula;
+        try {
+            formula.SetSource(File, "Mandel");
+        } catch (const EEntryError &) {
+            EXPECT_TRUE(formula.GetNoSource());
+            continue;
+        }
+        EXPECT_FALSE(formula.IsGenerating());
+        EXPECT_EQ(formula.GenerateCount + formula.GenerateEmptyCount, 1) << length;
+        EXPECT_EQ(CompiledObjects()->Contains(&formula), !formula.GetHasError()) << length;
+    }
+}
+
 TEST_F(LexicalTest, DestructionLeavesListAndMessages) {
     auto formula = CompiledFormula();
     ErrorManager()->SetFormula(formula.get());
