@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -472,6 +474,40 @@ TEST_F(LexicalTest, WarningsGoToTheShownObjectOnly) {
     EXPECT_EQ(ErrorManager()->GetMessageA(0)->Text, "Result of expression is ignored.");
     EXPECT_EQ(ErrorManager()->GetMessageA(0)->Line, 2);
     EXPECT_EQ(ErrorManager()->GetMessageA(0)->Column, 4);
+}
+
+// While one object generates code, the compile lock keeps every other thread away from the list
+// of compiled objects (and so from compiling or generating code itself).
+TEST_F(LexicalTest, CodeGenerationHoldsTheCompileLock) {
+    std::unique_ptr<TTestFormula> formula = CompiledFormula();
+    HANDLE generating = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE counted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> released{false};
+    std::atomic<bool> countedWhileReleased{false};
+    formula->OnGenerate = [&](TTestParser &) {
+        SetEvent(generating);
+        EXPECT_EQ(WaitForSingleObject(release, 30000), WAIT_OBJECT_0);
+    };
+    std::thread generator([&] { formula->SetPrecision(pmExtended); });
+    ASSERT_EQ(WaitForSingleObject(generating, 30000), WAIT_OBJECT_0);
+    std::thread other([&] {
+        CompiledObjects()->Count();
+        countedWhileReleased = released.load();
+        SetEvent(counted);
+    });
+    // The other thread must still be waiting for the lock.
+    EXPECT_EQ(WaitForSingleObject(counted, 300), static_cast<DWORD>(WAIT_TIMEOUT));
+    released = true;
+    SetEvent(release);
+    EXPECT_EQ(WaitForSingleObject(counted, 30000), WAIT_OBJECT_0);
+    generator.join();
+    other.join();
+    EXPECT_TRUE(countedWhileReleased);
+    EXPECT_EQ(formula->GenerateCount, 2);
+    CloseHandle(generating);
+    CloseHandle(release);
+    CloseHandle(counted);
 }
 
 // Every truncation of a formula file either cannot be opened or compiles to a result: no other
