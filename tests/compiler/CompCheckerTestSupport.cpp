@@ -1,0 +1,295 @@
+#include "CompCheckerTestSupport.h"
+
+#include <cctype>
+#include <ostream>
+
+#include "CompAccess.h"
+#include "CompMessages.h"
+#include "CompParams.h"
+
+// ---------------------------------------------------------------------------------------------
+// TCheckedFormula
+
+void TCheckedFormula::InitCompile() {
+    TChecker::InitCompile();
+    Rules.Reset();
+}
+
+void TCheckedFormula::CompileText(const std::string &Text) {
+    Expressions->Clear();
+    Storage->Clear();
+    Settings->Clear();
+    Params->Clear();
+    TEntryStream stream(Text.data(), Text.size());
+    struct TScope {
+        TCheckedFormula &Owner;
+        ~TScope() {
+            Owner.Stream = nullptr;
+            Owner.Params->HoldChanges = false;
+            Owner.Params->ChangePending = false;
+        }
+    } scope{*this};
+    // A compile runs with code generation held back; parameters the checker adds must not start
+    // one.
+    Params->HoldChanges = true;
+    Stream = &stream;
+    InitCompile();
+    Tokenizer->Tokenize(stream);
+    Check();
+    EndParse({stream.Line(), stream.Column()});
+}
+
+std::vector<std::string> TCheckedFormula::Statements() const {
+    std::vector<std::string> lines;
+    for (TExpressionNode *node = Expressions->GetFirst(); node; node = node->Next)
+        lines.push_back(DumpTyped(node->Expression.get()));
+    return lines;
+}
+
+TParam *TCheckedFormula::FindParam(const std::string &Name) const {
+    const int index = Params->IndexOfName(Name, pkOrdinary | pkFunction);
+    return index >= 0 ? Params->GetItem(index) : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// DumpTyped
+
+namespace {
+
+const char *TypeLetter(std::uint8_t Type) {
+    switch (Type) {
+    case vtComplex:
+        return "c";
+    case vtFloat:
+        return "f";
+    case vtInteger:
+        return "i";
+    case vtBoolean:
+        return "b";
+    case vtArray:
+        return "a";
+    case vtString:
+        return "s";
+    case vtColor:
+        return "k";
+    case vtNone:
+        return "n";
+    default:
+        return "?";
+    }
+}
+
+std::string Typed(const TExpression &Expression, const std::string &Text) {
+    if (auto common = dynamic_cast<const TCommonExpression *>(&Expression); common && !common->TypeSet)
+        return Text + ":-";
+    return Text + ":" + TypeLetter(Expression.GetReturnType());
+}
+
+const char *OperatorName(int Operator) {
+    static const char *const names[] = {"?",  "+",  "-", "*",  "/", "^",  "=",  "%",
+                                        "==", "!=", "<", "<=", ">", ">=", "&&", "||"};
+    return Operator >= 0 && Operator <= 15 ? names[Operator] : "?";
+}
+
+std::string FunctionName(int Id) {
+    switch (Id) {
+    case fnToInteger:
+        return "toint";
+    case fnToFloat:
+        return "tofloat";
+    case fnToComplex:
+        return "tocomplex";
+    default:
+        return "f" + std::to_string(Id);
+    }
+}
+
+std::string List(const TExpressionArray &Items, const char *Open, const char *Close) {
+    std::string text = Open;
+    for (int i = 0; i < Items.Count(); i++)
+        text += (i ? " " : "") + DumpTyped(Items.Get(i));
+    return text + Close;
+}
+
+std::string StorageName(const TStorageNode *Node) {
+    switch (Node->Kind) {
+    case skVariable:
+        return static_cast<const TVariableNode *>(Node)->Name;
+    case skParameter:
+        return "copy@" + static_cast<const TParameterNode *>(Node)->ParameterName;
+    default:
+        return "<node>";
+    }
+}
+
+} // namespace
+
+std::string DumpTyped(const TExpression *Expression) {
+    if (!Expression)
+        return "<none>";
+    const TExpression &e = *Expression;
+    switch (e.Kind) {
+    case ekLiteral:
+        return static_cast<const TLiteralExpression &>(e).Literal->GetText();
+    case ekVariable:
+        return Typed(e, static_cast<const TVariableExpression &>(e).Name);
+    case ekParameter:
+        return Typed(e, "@" + static_cast<const TParameterExpression &>(e).Name);
+    case ekUserFunction: {
+        const auto &call = static_cast<const TUserFunctionExpression &>(e);
+        return Typed(e, call.Name + List(call.Arguments, "(", ")"));
+    }
+    case ekPredefined:
+        return Typed(e, "#" + std::to_string(static_cast<const TPredefinedExpression &>(e).SymbolId));
+    case ekUnaryOperator: {
+        const auto &unary = static_cast<const TUnaryOperatorExpression &>(e);
+        const char *name = unary.Operator == uoNegate ? "neg" : unary.Operator == uoModulus ? "mod" : "not";
+        return Typed(e, std::string("(") + name + " " + DumpTyped(unary.Operand.get()) + ")");
+    }
+    case ekBinaryOperator: {
+        const auto &binary = static_cast<const TBinaryOperatorExpression &>(e);
+        return Typed(e, std::string("(") + OperatorName(binary.Operator) + " " +
+                            DumpTyped(binary.Left.get()) + " " + DumpTyped(binary.Right.get()) + ")");
+    }
+    case ekFunction: {
+        const auto &call = static_cast<const TFunctionExpression &>(e);
+        return Typed(e, FunctionName(call.FunctionId) + List(call.Arguments, "(", ")"));
+    }
+    case ekKeyword: {
+        const auto &keyword = static_cast<const TKeywordExpression &>(e);
+        std::string text = "(kw" + std::to_string(keyword.KeywordId);
+        if (keyword.Operand)
+            text += " " + DumpTyped(keyword.Operand.get());
+        return text + ")";
+    }
+    case ekLabel: {
+        const auto &label = static_cast<const TLabelExpression &>(e);
+        return "label " + label.Name + " " + std::to_string(label.SectionKind);
+    }
+    case ekDirective:
+        return "directive " + static_cast<const TDirectiveExpression &>(e).Name;
+    case ekDeclaration: {
+        const auto &declaration = static_cast<const TDeclarationExpression &>(e);
+        const auto *variable = dynamic_cast<const TVariableExpression *>(declaration.Variable.get());
+        std::string text =
+            "decl " + StorageName(declaration.Node) + ":" + TypeLetter(declaration.Node->DataType);
+        if (variable && variable->Count() > 0)
+            text += List(variable->Indices, "[", "]");
+        return text;
+    }
+    case ekSetting: {
+        const auto &setting = static_cast<const TSettingExpression &>(e);
+        std::string kind = "setting";
+        if (dynamic_cast<const TDefaultSettingExpression *>(&e))
+            kind = "default";
+        else if (dynamic_cast<const TEnabledSettingExpression *>(&e))
+            kind = "enabled";
+        else if (dynamic_cast<const TVisibleSettingExpression *>(&e))
+            kind = "visible";
+        return kind + " " + setting.Name + ":" + TypeLetter(setting.SettingType) + " " +
+               DumpTyped(setting.Value.get());
+    }
+    case ekString: {
+        const auto &text = static_cast<const TStringExpression &>(e);
+        return "\"" + text.Text + "\"#" + std::to_string(text.StringIndex);
+    }
+    case ekStorage: {
+        const auto &reference = static_cast<const TStorageExpression &>(e);
+        std::string text = StorageName(reference.Node);
+        if (reference.Count() > 0)
+            text += List(reference.Indices, "[", "]");
+        return Typed(e, text);
+    }
+    default:
+        return "<kind " + std::to_string(e.Kind) + ">";
+    }
+}
+
+TMarkedText Marked(const std::string &Text) {
+    TMarkedText result;
+    for (char c : Text) {
+        if (c == '`') {
+            result.Line = 0;
+            result.Column = 0;
+            for (char d : result.Text) {
+                if (d == '\n') {
+                    result.Line++;
+                    result.Column = 0;
+                } else {
+                    result.Column++;
+                }
+            }
+            continue;
+        }
+        result.Text += c;
+    }
+    return result;
+}
+
+std::ostream &operator<<(std::ostream &Stream, const TMessageRecord &Record) {
+    return Stream << "(" << Record.Code << ", " << Record.Line << ", " << Record.Column << ")";
+}
+
+// ---------------------------------------------------------------------------------------------
+// CheckerTest
+
+void CheckerTest::SetUp() {
+    if (!ErrorManager()) {
+        InitializeCompMessages();
+        FOwnMessages = true;
+    }
+}
+
+void CheckerTest::TearDown() {
+    if (ErrorManager())
+        ErrorManager()->ClearFormula();
+    Formula.reset();
+    if (FOwnMessages)
+        FinalizeCompMessages();
+}
+
+TCheckResult CheckerTest::Compile(const std::string &Text, TTestFormulaKind Kind) {
+    Formula = std::make_unique<TCheckedFormula>(Kind);
+    TErrorManager *messages = ErrorManager();
+    messages->SetFormula(Formula.get());
+    messages->BeginCompile(Formula.get());
+    // Formula files end their lines with CR LF; the tests write LF.
+    std::string text;
+    for (char c : Text) {
+        if (c == '\n')
+            text += '\r';
+        text += c;
+    }
+    TCheckResult result;
+    try {
+        Formula->CompileText(text);
+    } catch (const ECompileError &error) {
+        result.Error = {error.Code, error.Line, error.Column};
+    }
+    messages->EndCompile(Formula.get());
+    messages->Lock();
+    for (int i = 0; i < messages->GetCount(); i++) {
+        const TCompilerMessage *message = messages->GetMessageA(i);
+        if (message->Kind == mkWarning)
+            result.Warnings.push_back({message->WarningCode, message->Line, message->Column});
+    }
+    messages->Unlock();
+    return result;
+}
+
+void CheckerTest::ExpectErrorAtMark(const TErrorCase &Case) {
+    TMarkedText text = Marked(Case.Text);
+    TCheckResult result = Compile(text.Text, Case.FormulaKind);
+    EXPECT_EQ(result.Error, (TMessageRecord{Case.Code, text.Line, text.Column})) << Case.Text;
+}
+
+std::ostream &operator<<(std::ostream &Stream, const TErrorCase &Case) {
+    return Stream << Case.Name;
+}
+
+std::string CaseName(const char *Name) {
+    std::string name;
+    for (const char *p = Name; *p; p++)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}

@@ -1,0 +1,127 @@
+// A compiled object on the checker for the tests of the settings parser, the checker and the
+// type rules: it answers the stages' questions like a fractal formula, a coloring or a
+// transformation, and runs the front end (tokenizer, parser, settings parser, checker) over a
+// text without a file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CompChecker.h"
+#include "TestFormulas.h"
+
+class TCheckedFormula : public TChecker {
+public:
+    explicit TCheckedFormula(TTestFormulaKind AKind) : Rules(AKind) {}
+    DECLARE_CLASS_NAME(TCheckedFormula)
+
+    // InitCompile, the tokenizer, Check and EndParse over Text, as a compile does; the lists
+    // start empty. ECompileError passes to the caller.
+    void CompileText(const std::string &Text);
+
+    void Generate() override {}
+    void InitCompile() override;
+    void GetLoopSection(std::string &Name) override { Name = Rules.LoopSection(); }
+    void GetBailoutSection(std::string &Name) override { Name = Rules.BailoutSection(); }
+    void GetDefaultSection(std::string &Name) override { Name = Rules.DefaultSection(); }
+    void GetLeadingSection(const std::string &Label, std::string &Name) override {
+        Name = Rules.LeadingSection(Label);
+    }
+    bool FindPredefinedSymbol(const std::string &Name, int &Id) override {
+        return Rules.FindPredefinedSymbol(Name, Id);
+    }
+    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override {
+        Kind = Rules.SectionKind(Label);
+    }
+    int GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) override {
+        return Rules.GetSettingType(Section, Name, Type);
+    }
+    int SetConstantSetting(const std::string &Section, const std::string &Name,
+                           const TLiteral &Value) override {
+        return Rules.SetConstantSetting(Section, Name, Value);
+    }
+    int SetIdentifierSetting(const std::string &Section, const TToken &Name, const TToken &Value) override {
+        return Rules.SetIdentifierSetting(Section, Name, Value);
+    }
+    int SetStringSetting(const std::string &Section, const std::string &Name,
+                         const std::string &Text) override {
+        return Rules.SetStringSetting(Section, Name, Text);
+    }
+    bool IsFunctionAllowed(const std::string &Section, std::uint8_t FunctionId) override {
+        return Rules.IsFunctionAllowed(Section, FunctionId);
+    }
+    bool IsPredefinedReadable(const std::string &Section, std::uint8_t SymbolId) override {
+        return Rules.IsPredefinedReadable(Section, SymbolId);
+    }
+    bool IsPredefinedWritable(const std::string &Section, std::uint8_t SymbolId) override {
+        return Rules.IsPredefinedWritable(Section, SymbolId);
+    }
+
+    // The statements, one line each, with types (see DumpTyped).
+    std::vector<std::string> Statements() const;
+    // The parameter of that name (any kind), or nullptr.
+    TParam *FindParam(const std::string &Name) const;
+
+    TTestFormulaRules Rules;
+};
+
+// An expression as text with the types the checker gave: "x:f" is a float, types are c f i b a
+// s k (colour) n (no value); storage references show their node ("x", "@p" for a parameter copy),
+// conversions are "toint", "tofloat", "tocomplex", other functions "fID".
+std::string DumpTyped(const TExpression *Expression);
+
+// A formula text with one place marked by a backquote, which the tests use to say where a
+// message belongs: Text is the text without the mark, Line and Column the mark's place (from 0).
+struct TMarkedText {
+    std::string Text;
+    int Line = 0;
+    int Column = 0;
+};
+TMarkedText Marked(const std::string &Text);
+
+struct TMessageRecord {
+    int Code;
+    int Line;
+    int Column;
+    friend bool operator==(const TMessageRecord &, const TMessageRecord &) = default;
+};
+std::ostream &operator<<(std::ostream &Stream, const TMessageRecord &Record);
+
+// The result of a compile: the error (code 0 when none) and the warnings recorded.
+struct TCheckResult {
+    TMessageRecord Error{0, 0, 0};
+    std::vector<TMessageRecord> Warnings;
+};
+
+// A text that must fail with Code at its mark.
+struct TErrorCase {
+    const char *Name;
+    TTestFormulaKind FormulaKind;
+    const char *Text;
+    int Code;
+};
+std::ostream &operator<<(std::ostream &Stream, const TErrorCase &Case);
+// A test name made of the letters and digits of Name.
+std::string CaseName(const char *Name);
+
+// Compiles texts with a formula object of one kind and collects the messages through the global
+// message list (started here when no other test started it).
+class CheckerTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A fresh object of Kind compiles Text; Formula keeps it for inspection.
+    TCheckResult Compile(const std::string &Text, TTestFormulaKind Kind = TTestFormulaKind::Formula);
+
+    // Compiles the case's text and expects its error at the mark.
+    void ExpectErrorAtMark(const TErrorCase &Case);
+
+    std::unique_ptr<TCheckedFormula> Formula;
+
+private:
+    bool FOwnMessages = false;
+};
