@@ -167,6 +167,20 @@ TEST_F(LexicalTest, CompileErrorIsRecordedAndStopsCodeGeneration) {
     EXPECT_EQ(formula.GenerateCount, 1);
 }
 
+// An open conditional block is found when the program is completed, after the check.
+TEST_F(LexicalTest, OpenConditionalIsReportedAfterTheCheck) {
+    WriteFileBytes(File, "Open {\r\n$ifdef VER20\r\nz = 1\r\n}\r\n");
+    TTestFormula formula;
+    ErrorManager()->SetFormula(&formula);
+    formula.SetSource(File, "Open");
+    EXPECT_EQ(formula.CheckCount, 1);
+    EXPECT_TRUE(formula.GetHasError());
+    ASSERT_EQ(ErrorManager()->GetCount(), 1);
+    EXPECT_EQ(ErrorManager()->GetMessageA(0)->ErrorCode, ceDirectiveEndIfExpected);
+    EXPECT_EQ(ErrorManager()->GetMessageA(0)->Text, "$ENDIF expected after $IFDEF.");
+    EXPECT_GE(formula.GetErrorLine(), 2);
+}
+
 TEST_F(LexicalTest, IdenticalObjectsReuseTheCompiledProgram) {
     std::unique_ptr<TTestFormula> first = CompiledFormula();
     first->OnCheck = [](TTestParser &Self) { Self.AddParam(std::make_unique<TFloatParam>("a")); };
