@@ -61,6 +61,13 @@ bool IsWholeArray(const TExpression &E) {
     return storage.Count() != static_cast<const TVariableNode *>(storage.Node)->GetDimensionCount();
 }
 
+// An index outside the dimension selects its last element, negative ones included: the same
+// element the bounds check of a computed index selects, so folding an index into a constant never
+// changes which element is used.
+std::int64_t ClampIndex(std::int64_t Index, std::int64_t Size) {
+    return Index < 0 || Index >= Size ? Size - 1 : Index;
+}
+
 bool IsConstantIndex(const TExpression &E) {
     return E.Kind == ekConstant && static_cast<const TConstantExpression &>(E).Constant->Type == vtInteger;
 }
@@ -627,7 +634,7 @@ std::int32_t TCodeGenerator::ConstantIndexBase(TStorageExpression &E, bool Repor
         const std::int64_t size = variable->GetDimension(k);
         const std::int64_t c =
             static_cast<const TIntConstant &>(*static_cast<TConstantExpression &>(index).Constant).Value;
-        const std::int64_t v = std::clamp<std::int64_t>(c, 0, size - 1);
+        const std::int64_t v = ClampIndex(c, size);
         if (v != c && Debug && ReportClamped)
             Access->EmitRuntimeError(GenFormula, reArrayIndexOutOfBounds, index.Position);
         base += v * stride;
@@ -750,7 +757,7 @@ void TCodeGenerator::StorageAccess(TStorageExpression &E, int Mode, std::int64_t
                 const std::int64_t c =
                     static_cast<const TIntConstant &>(*static_cast<TConstantExpression &>(index).Constant)
                         .Value;
-                const std::int64_t v = std::clamp<std::int64_t>(c, 0, size - 1);
+                const std::int64_t v = ClampIndex(c, size);
                 if (v != c && Debug)
                     Access->EmitRuntimeError(GenFormula, reArrayIndexOutOfBounds, index.Position);
                 base += v * stride;
