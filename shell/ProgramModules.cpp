@@ -1,6 +1,7 @@
 #include "ProgramModules.h"
 
 #include "CompFileManager.h"
+#include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
 #include "GenInstance.h"
@@ -20,6 +21,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"GenSetup", InitializeGenSetup, FinalizeGenSetup},
         {"CompMessages", InitializeCompMessages, FinalizeCompMessages},
         {"CompFileManager", InitializeCompFileManager, FinalizeCompFileManager},
+        {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
     };
 }
