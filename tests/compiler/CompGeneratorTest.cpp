@@ -977,3 +977,113 @@ TEST_F(CompGenerator, PredefinedSymbolsLiveAtTheirContextOffsets) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CompGenerator, AssignmentParksItsValueWhileADeepIndexIsComputed) {
+    // x[trunc(chain of eight)] = b needs all eight registers for the index, so the value waits in
+    // a temporary; the kept form then hands the value on to a.
+    const double values[8] = {10.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.5}; // the chain gives 2.5
+    for (std::uint8_t precision : {pmDouble, pmExtended}) {
+        SCOPED_TRACE(testing::Message() << "precision " << int(precision));
+        TStorageList storage;
+        storage.Precision = precision;
+        TFloatTerms terms(storage);
+        TVariableNode *x = AddVariable(storage, "x", vtFloat, {4});
+        TVariableNode *a = AddVariable(storage, "a", vtFloat);
+        TVariableNode *b = AddVariable(storage, "b", vtFloat);
+        TExpressionList program;
+        program.Add(Label("loop"));
+        program.Add(Assign(Ref(a), Assign(Ref(x, Call(fnTrunc, vtInteger, Chain(terms.Terms, 8))), Ref(b))));
+        TTestGenerator generator;
+        generator.GenerateSections(program, storage, precision, FakeFormula);
+        const auto &inner = static_cast<TBinaryOperatorExpression &>(
+            *static_cast<TBinaryOperatorExpression &>(*program.GetLast()->Expression).Right);
+        EXPECT_EQ(inner.Order, 3);
+        ASSERT_NE(storage.FindTemporary(inner.TempId), nullptr);
+
+        TMachine machine(storage);
+        const std::int32_t real = StorageElementSize(vtFloat, precision);
+        auto put = [&](std::int32_t Offset, long double Value) {
+            if (precision == pmDouble)
+                machine.At<double>(Offset) = static_cast<double>(Value);
+            else
+                machine.At<long double>(Offset) = Value;
+        };
+        auto get = [&](std::int32_t Offset) -> long double {
+            return precision == pmDouble ? machine.At<double>(Offset) : machine.At<long double>(Offset);
+        };
+        for (int k = 0; k < 8; ++k)
+            put(terms.Terms[static_cast<size_t>(k)]->Offset, values[k]);
+        put(b->Offset, -3.75L);
+        ExpectCleanRun(machine.Run(generator.Section("LOOP")));
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(get(x->Offset + k * real), k == 2 ? -3.75L : 0.0L) << k;
+        EXPECT_EQ(get(a->Offset), -3.75L);
+    }
+}
+
+class CompGeneratorReports : public CompGenerator {
+protected:
+    void SetUp() override {
+        if (!ErrorManager()) {
+            InitializeCompMessages();
+            FOwnMessages = true;
+        }
+        ErrorManager()->SetFormula(&FFormula);
+        ErrorManager()->Clear();
+    }
+    void TearDown() override {
+        ErrorManager()->ClearFormula();
+        if (FOwnMessages)
+            FinalizeCompMessages();
+    }
+    TObject FFormula;
+    bool FOwnMessages = false;
+};
+
+TEST_F(CompGeneratorReports, DebugCodeReportsAtTheFormulaPositions) {
+    // DEBUG on: an index beyond the array (computed and constant), an array copy between arrays
+    // of different shapes and a PRINT each post a message for this formula at their positions.
+    TStorageList storage;
+    TVariableNode *i = AddVariable(storage, "i", vtInteger);
+    TVariableNode *ints = AddVariable(storage, "ints", vtInteger, {4});
+    TVariableNode *other = AddVariable(storage, "other", vtInteger, {5});
+    TExpressionList program;
+    program.Add(Directive("DEBUG"));
+    program.Add(Label("loop"));
+    program.Add(Assign(Ref(ints, std::make_unique<TStorageExpression>(At(2, 9), i)), IntC(5)));
+    program.Add(Assign(Ref(i), Ref(ints, IntC(-1, At(3, 4)))));
+    TExpressionPtr copyTarget = Ref(ints);
+    copyTarget->Position = At(4, 1);
+    program.Add(Assign(std::move(copyTarget), Ref(other)));
+    TExpressionPtr print = Call(fnPrint, vtNone, Ref(i));
+    print->Position = At(6, 3);
+    program.Add(std::move(print));
+    TTestGenerator generator;
+    generator.GenerateSections(program, storage, pmDouble, &FFormula);
+
+    TMachine machine(storage);
+    machine.At<std::int32_t>(i->Offset) = 12;
+    ExpectCleanRun(machine.Run(generator.Section("LOOP")));
+    EXPECT_EQ(machine.At<std::int32_t>(ints->Offset + 12), 5) << "the last element took the value";
+    EXPECT_EQ(machine.At<std::int32_t>(i->Offset), 5) << "index -1 read the last element too";
+
+    struct TExpected {
+        const char *Text;
+        int Line, Column;
+    };
+    const TExpected expected[] = {{"Array index out of bounds.", 2, 9},
+                                  {"Array index out of bounds.", 3, 4},
+                                  {"Arrays are not compatible.", 4, 1},
+                                  {"5", 6, 3}};
+    ASSERT_EQ(ErrorManager()->GetCount(), 4);
+    for (int k = 0; k < 4; ++k) {
+        const TCompilerMessage *message = ErrorManager()->GetMessageA(k);
+        EXPECT_EQ(message->Text, expected[k].Text) << k;
+        EXPECT_EQ(message->Line, expected[k].Line) << k;
+        EXPECT_EQ(message->Column, expected[k].Column) << k;
+    }
+}
+
+} // namespace
