@@ -8,65 +8,15 @@
 #include <windows.h>
 
 #include "CompRoutines.h"
+#include "CompTokenizer.h"
 
 namespace {
 
 constexpr std::int32_t CodeGrain = 4096;
 
-// Function ids of the formula language that select routines here.
-enum : int {
-    fnSin = 0,
-    fnSinh,
-    fnAsin,
-    fnAsinh,
-    fnCos,
-    fnCosh,
-    fnAcos,
-    fnAcosh,
-    fnTan,
-    fnTanh,
-    fnAtan,
-    fnAtanh,
-    fnCotan,
-    fnCotanh,
-    fnSqr,
-    fnSqrt,
-    fnLog,
-    fnExp,
-    fnAbs,
-    fnCabs,
-    fnConj,
-    fnFlip,
-    fnIdent,
-    fnZero,
-    fnRecip,
-    fnCeil,
-    fnFloor,
-    fnTrunc,
-    fnRound,
-    fnReal,
-    fnImag,
-    fnAtan2,
-    fnOldZ,
-    fnRandom,
-    fnPrint,
-    fnRgb,
-    fnRgba,
-    fnHsl,
-    fnHsla,
-    fnRed,
-    fnGreen,
-    fnBlue,
-    fnAlpha,
-    fnHue,
-    fnSat,
-    fnLum,
-    fnGradient,
-    fnBlend,
-    fnCompose,
-    fnMergeFirst
-};
-constexpr int fnMergeLast = 67;
+// The merge-mode functions, first to last, of the formula language's function ids.
+constexpr int fnMergeFirst = fnMergeNormal;
+constexpr int fnMergeLast = fnMergeBlue;
 
 // Routines of the complex-to-complex functions, by function id 0 .. 28 (0: none).
 constexpr int ComplexFunctionRoutines[29] = {31, 33, 32, 34, 35, 37, 36, 38, 39, 41, 40, 42, 43, 44, 45,
