@@ -591,8 +591,13 @@ void TCodeGenerator::GeneratePrint(TFunctionExpression &E) {
     for (std::int32_t i = 0; i < E.Count(); ++i) {
         TExpression &argument = *E.Get(i);
         if (argument.Kind == ekString) {
+            // The print helper looks the text up by this index; a text never entered in the
+            // formula's list has none.
+            const std::int32_t index = static_cast<TStringExpression &>(argument).StringIndex;
+            if (index < 0)
+                throw EGeneratorError("PRINT text without an entry in the list of texts");
             Access->LoadIntImmediate(formula);
-            Access->LoadEdxImmediate(static_cast<TStringExpression &>(argument).StringIndex);
+            Access->LoadEdxImmediate(index);
             Access->EmitRoutine(rtPrintString);
             continue;
         }

@@ -928,6 +928,11 @@ TEST_F(CompGenerator, FailedGenerationDeliversNothingAndTheNextOneWorks) {
              P.Add(Assign(Ref(S.W), Ref(huge, IntC(1), IntC(1))));
          }},
         {"statement before the first label", [](TTestStorage &, TExpressionList &) {}, true},
+        {"PRINT text the checker never entered",
+         [](TTestStorage &, TExpressionList &P) {
+             P.Add(Directive("DEBUG"));
+             P.Add(Call(fnPrint, vtNone, Str("lost", -1)));
+         }},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
