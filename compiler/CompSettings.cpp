@@ -86,6 +86,16 @@ std::string TSettingsParser::HeadingName(std::int32_t Counter) {
 // ---------------------------------------------------------------------------------------------
 // Sections and blocks
 
+void TSettingsParser::InitCompile() {
+    TParser::InitCompile();
+    SectionName.clear();
+    HeadingCounter = 0;
+    ResetBlock();
+    BlockName.clear();
+    BlocksAllowed = false;
+    Block = sbNone;
+}
+
 void TSettingsParser::BeginSettingsSection(const std::string &Name, std::uint8_t Kind) {
     BlocksAllowed = Kind == skdParameters;
     SectionName = UpperCase(Name);

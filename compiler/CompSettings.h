@@ -52,6 +52,8 @@ public:
 
     // --- The parser's operations --------------------------------------------------------------
 
+    // Also forgets the block and section state a failed compile may have left.
+    void InitCompile() override;
     void BeginSettingsSection(const std::string &Name, std::uint8_t Kind) override;
     void EndSettingsSection(const TCompilePosition &Position) override;
     void ParseSettingStatement(TToken *FirstToken) override;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "CompEntriesTestSupport.h"
+#include "CompMessages.h"
 #include "CompParams.h"
 #include "GenRegistry.h"
 #include "GenSetup.h"
@@ -291,7 +293,62 @@ TEST_F(CheckerTest, StringsAreInternedOnce) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Through the compile driver: messages with their texts and places in the file
+
+std::vector<const TCompilerMessage *> Messages(TErrorManager &Manager) {
+    std::vector<const TCompilerMessage *> messages;
+    for (int i = 0; i < Manager.GetCount(); i++)
+        messages.push_back(Manager.GetMessageA(i));
+    return messages;
+}
+
+TEST_F(CheckerTest, CompileReportsTextAndFilePlace) {
+    const std::string file = CompilerDataPath("CompChecker_entries.ofm");
+    TErrorManager &manager = *ErrorManager();
+    TCheckedFormula formula(Kind::Formula);
+    manager.SetFormula(&formula);
+
+    formula.SetSource(file, "Broken");
+    EXPECT_TRUE(formula.GetHasError());
+    manager.Lock();
+    std::vector<const TCompilerMessage *> messages = Messages(manager);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->Kind, mkError);
+    EXPECT_EQ(messages[0]->ErrorCode, 26);
+    EXPECT_EQ(messages[0]->Text, "ENDIF expected after IF.");
+    EXPECT_EQ(messages[0]->Line, 6);
+    EXPECT_EQ(messages[0]->Column, 0);
+    manager.Unlock();
+
+    formula.SetSource(file, "Unused");
+    EXPECT_FALSE(formula.GetHasError());
+    manager.Lock();
+    messages = Messages(manager);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->Kind, mkWarning);
+    EXPECT_EQ(messages[0]->WarningCode, 3);
+    EXPECT_EQ(messages[0]->Text, "Variable is declared but never used.");
+    EXPECT_EQ(messages[0]->Line, 12);
+    EXPECT_EQ(messages[0]->Column, 8);
+    manager.Unlock();
+    manager.ClearFormula();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Broken input
+
+TEST_F(CheckerTest, DeepExpressionsAreChecked) {
+    // Deep trees of the kinds the parser builds: long chains, nested parentheses, unary operators.
+    std::string chain = "z = z";
+    for (int i = 0; i < 120; i++)
+        chain += " + 1";
+    std::string nested = "z = " + std::string(120, '(') + "z" + std::string(120, ')');
+    std::string unary = "bool b = " + std::string(120, '!') + "z";
+    for (const std::string &text : {chain, nested, unary}) {
+        TCheckResult result = Compile(text);
+        EXPECT_EQ(result.Error.Code, 0) << text.substr(0, 40) << " " << result.Error;
+    }
+}
 
 // Texts cut and spliced at every place give a compile error or a program, never anything else.
 TEST_F(CheckerTest, MangledTextsGiveErrorsNotCrashes) {
