@@ -15,6 +15,7 @@
 #include "CommonClasses.h"
 #include "GenClasses.h"
 #include "GenUtils.h"
+#include "TempFolderTest.h"
 #include "vexExcept.h"
 
 namespace {
@@ -456,28 +457,9 @@ TEST(GenClassesFaultGuard, ResumeHandleStartsASuspendedThread) {
 // ---------------------------------------------------------------------------------------------
 // Files
 
-class GenClassesFiles : public ::testing::Test {
+class GenClassesFiles : public TTempFolderTest {
 protected:
-    void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        Root = Format("%sGenClassesTest%lu_%s\\", temp, GetCurrentProcessId(),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_TRUE(ForceDirectories(RemoveTrailingBackslash(Root)));
-    }
-    void TearDown() override {
-        if (DirectoryExists(Root))
-            DeleteFileOrFolder(Root);
-    }
-    void Put(const std::string &Name, const std::string &Content) {
-        std::ofstream(Root + Name, std::ios::binary) << Content;
-    }
-    std::string Get(const std::string &Name) {
-        std::ifstream in(Root + Name, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
+    GenClassesFiles() : TTempFolderTest("GenClassesTest") {}
     std::set<std::string> Names() {
         std::set<std::string> names;
         TFileEnumerator entries(Root + "*", faAnyFile);
@@ -486,7 +468,6 @@ protected:
                 names.insert(entries.GetName());
         return names;
     }
-    std::string Root;
 };
 
 const std::string Original = std::string("original content\r\n") + std::string(5000, 'o');

@@ -12,6 +12,7 @@
 
 #include "CommonUtils.h"
 #include "GenUtils.h"
+#include "TempFolderTest.h"
 
 namespace {
 
@@ -430,30 +431,9 @@ TEST(GenUtilsPaths, ProgramFolderHoldsTheProgram) {
     EXPECT_TRUE(FileExists(folder + "FoundationTests.exe"));
 }
 
-// A fresh folder under the temporary folder, removed again after the test.
-class GenUtilsFiles : public ::testing::Test {
+class GenUtilsFiles : public TTempFolderTest {
 protected:
-    void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        Root = Format("%sGenUtilsTest%lu_%s\\", temp, GetCurrentProcessId(),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_TRUE(ForceDirectories(RemoveTrailingBackslash(Root)));
-    }
-    void TearDown() override {
-        if (DirectoryExists(Root))
-            DeleteFileOrFolder(Root);
-    }
-    void Put(const std::string &Name, const std::string &Content) {
-        std::ofstream(Root + Name, std::ios::binary) << Content;
-    }
-    std::string Get(const std::string &Name) {
-        std::ifstream in(Root + Name, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
-    std::string Root;
+    GenUtilsFiles() : TTempFolderTest("GenUtilsTest") {}
 };
 
 TEST_F(GenUtilsFiles, LongNamesComeBackInTheirStoredCase) {
