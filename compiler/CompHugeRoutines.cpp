@@ -1,0 +1,1195 @@
+#include "CompHugeRoutines.h"
+
+#include <cstring>
+#include <string>
+
+#include "CompAccess.h"
+#include "CompHugeAccess.h"
+#include "CompRoutines.h"
+#include "HugeFPU.h"
+
+// Entry points written in assembly (CompHugeRoutines.S): they hand the context or the data block
+// to the functions below, which the generated code cannot reach otherwise.
+extern "C" {
+extern const std::uint8_t CompHugeOldZThunk[] __asm__("CompHugeOldZThunk");
+extern const std::uint8_t CompHugeArrayCopyThunk[] __asm__("CompHugeArrayCopyThunk");
+extern const std::uint8_t CompHugePrintComplexThunk[] __asm__("CompHugePrintComplexThunk");
+extern const std::uint8_t CompHugePrintFloatThunk[] __asm__("CompHugePrintFloatThunk");
+}
+
+#define HUGE_THUNK_TARGET extern "C" __attribute__((regparm(3)))
+
+HUGE_THUNK_TARGET void CompHugeOldZ(THugeProcessor *Processor, std::int32_t Index, void *Context) noexcept
+    __asm__("CompHugeOldZ");
+HUGE_THUNK_TARGET void CompHugePrintComplex(THugeProcessor *Processor, std::int32_t, void *Context) noexcept
+    __asm__("CompHugePrintComplex");
+HUGE_THUNK_TARGET void CompHugePrintFloat(THugeProcessor *Processor, std::int32_t, void *Context) noexcept
+    __asm__("CompHugePrintFloat");
+extern "C" void CompHugeArrayCopy(std::uint8_t *Data, std::int32_t Destination, std::int32_t Source,
+                                  std::int32_t Count) noexcept __asm__("CompHugeArrayCopy");
+
+namespace {
+
+using TProc = THugeProcessor;
+
+// ---------------------------------------------------------------------------------------------
+// Building blocks. Stack pictures list ST(0) first; "+n" is the number of registers a block needs
+// beyond what it starts with.
+
+// [a, b, ..] -> [a^2 + b^2, a, b, ..]; +2.
+void PushSquaredModulus(TProc &P) {
+    P.LoadRegister(0);
+    P.Square();
+    P.LoadRegister(2);
+    P.Square();
+    P.AddPop(1);
+}
+
+// [a, b, c, d] -> [c, d, a, b]
+void SwapPairs(TProc &P) {
+    P.Exchange(2);
+    P.Exchange(1);
+    P.Exchange(3);
+    P.Exchange(1);
+}
+
+// ST(0) +/- 1 without a register: the processor's shared constant.
+void AddOne(TProc &P, bool Subtract = false) {
+    TProcessorFloat &top = P.Register(0);
+    THugeFloatBase *one = top.GetOne();
+    if (Subtract)
+        top.Subtract(*one);
+    else
+        top.Add(*one);
+    top.ReleaseConstant(one);
+}
+
+void PushPi(TProc &P) {
+    P.LoadZero();
+    P.Register(0).LoadPi();
+}
+
+// ST(0) - pi through a temporary of the processor's pool, without a register.
+void SubtractPi(TProc &P) {
+    TProcessorFloat &top = P.Register(0);
+    THugeFloatOper *pi = top.GetTemp();
+    pi->LoadPi();
+    top.Subtract(*pi);
+    top.ReleaseTemp(pi);
+}
+
+// Applies a real operation to both parts of the complex value on top.
+template <class Operation> void BothParts(TProc &P, Operation Apply) {
+    Apply();
+    P.Exchange(1);
+    Apply();
+    P.Exchange(1);
+}
+
+// [x, ..] -> [sinh x, cosh x, ..]; +2. E = e^x; sinh = E/2 - 1/(2E), cosh = E/2 + 1/(2E).
+void SinhCoshPair(TProc &P) {
+    P.Exp();
+    P.LoadRegister(0);
+    P.Reciprocal();
+    P.DivideByTwo();
+    P.Exchange(1);
+    P.DivideByTwo(); // [E/2, 1/(2E)]
+    P.LoadRegister(1);
+    P.Add(1);         // [cosh, E/2, 1/(2E)]
+    P.Exchange(2);    // [1/(2E), E/2, cosh]
+    P.SubtractPop(1); // [sinh, cosh]
+}
+
+// [x, ..] -> [E/2, 1/(2E), ..]; +1.
+void HalfExpPair(TProc &P) {
+    P.Exp();
+    P.LoadRegister(0);
+    P.Reciprocal();
+    P.DivideByTwo();
+    P.Exchange(1);
+    P.DivideByTwo();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Complex arithmetic; the left operand on top ([a, b, c, d] is (a + bi) op (c + di)).
+
+void ComplexAdd(TProc &P) {
+    P.AddPop(2);
+    P.AddPop(2);
+}
+
+void ComplexSubtract(TProc &P) {
+    P.SubtractRevPop(2);
+    P.SubtractRevPop(2);
+}
+
+void ComplexSubtractReversed(TProc &P) {
+    P.SubtractPop(2);
+    P.SubtractPop(2);
+}
+
+// (ac - bd, ad + bc) with two registers beyond the operands.
+void ComplexMultiply(TProc &P) {
+    P.LoadRegister(0);
+    P.Multiply(3); // [ac, a, b, c, d]
+    P.Exchange(2); // [b, a, ac, c, d]
+    P.LoadRegister(0);
+    P.Multiply(5);    // [bd, b, a, ac, c, d]
+    P.Exchange(1);    // [b, bd, a, ac, c, d]
+    P.MultiplyPop(4); // [bd, a, ac, bc, d]
+    P.SubtractPop(2); // [a, ac - bd, bc, d]
+    P.MultiplyPop(3); // [ac - bd, bc, ad]
+    P.Exchange(1);
+    P.AddPop(2); // [ac - bd, ad + bc]
+}
+
+void ComplexNegate(TProc &P) {
+    BothParts(P, [&] { P.Negate(); });
+}
+
+// (a + bi) / (c + di) = (a + bi)(c - di) / (c^2 + d^2); +2.
+void ComplexDivide(TProc &P) {
+    P.LoadRegister(2);
+    P.Square();
+    P.LoadRegister(4);
+    P.Square();
+    P.AddPop(1);   // [n, a, b, c, d]
+    P.Exchange(3); // [c, a, b, n, d]
+    P.Divide(3);
+    P.Exchange(3); // [n, a, b, c/n, d]
+    P.Exchange(4); // [d, a, b, c/n, n]
+    P.Divide(4);
+    P.Negate();
+    P.Exchange(4); // [n, a, b, c/n, -d/n]
+    P.Pop();
+    ComplexMultiply(P);
+}
+
+void ComplexDivideReversed(TProc &P) {
+    SwapPairs(P);
+    ComplexDivide(P);
+}
+
+void ComplexDuplicate(TProc &P) {
+    P.LoadRegister(1);
+    P.LoadRegister(1);
+}
+
+// (a^2 - b^2, 2ab); +1.
+void ComplexSquare(TProc &P) {
+    P.LoadRegister(1);
+    P.Multiply(1);
+    P.MultiplyByTwo(); // [2ab, a, b]
+    P.Exchange(2);     // [b, a, 2ab]
+    P.Square();
+    P.Exchange(1);
+    P.Square();          // [a^2, b^2, 2ab]
+    P.SubtractRevPop(1); // [a^2 - b^2, 2ab]
+}
+
+void ComplexTimesI(TProc &P) { // (-b, a)
+    P.Exchange(1);
+    P.Negate();
+}
+
+void ComplexTimesMinusI(TProc &P) { // (b, -a)
+    P.Negate();
+    P.Exchange(1);
+}
+
+void ComplexHalve(TProc &P) {
+    BothParts(P, [&] { P.DivideByTwo(); });
+}
+
+void ComplexTimesTwo(TProc &P) {
+    BothParts(P, [&] { P.MultiplyByTwo(); });
+}
+
+// (ln(a^2 + b^2) / 2, atan2 (b, a)); +2.
+void ComplexLog(TProc &P) {
+    PushSquaredModulus(P);
+    P.Ln();
+    P.DivideByTwo(); // [l, a, b]
+    P.Exchange(2);   // [b, a, l]
+    P.ArcTan2Pop();  // [t, l]
+    P.Exchange(1);
+}
+
+// e^a (cos b, sin b); +1.
+void ComplexExp(TProc &P) {
+    P.Exp();       // [E, b]
+    P.Exchange(1); // [b, E]
+    P.LoadRegister(0);
+    P.Sin();
+    P.Multiply(2); // [E sin b, b, E]
+    P.Exchange(1);
+    P.Cos();
+    P.MultiplyPop(2); // [E sin b, E cos b]
+    P.Exchange(1);
+}
+
+// sqrt |z| at half the angle; +2.
+void ComplexSqrt(TProc &P) {
+    PushSquaredModulus(P);
+    P.Sqrt();
+    P.Sqrt();       // [r, a, b]
+    P.Exchange(2);  // [b, a, r]
+    P.ArcTan2Pop(); // [t, r]
+    P.DivideByTwo();
+    P.LoadRegister(0);
+    P.Sin();
+    P.Multiply(2); // [r sin, t, r]
+    P.Exchange(2);
+    P.Exchange(1); // [t, r, r sin]
+    P.Cos();
+    P.MultiplyPop(1); // [r cos, r sin]
+}
+
+// x87 rounding semantics on a register that is about to be dropped: the floor of x + 0.5 (so
+// -2.5 rounds to -2), computed exactly from the integer and fraction parts.
+std::int32_t RoundHalfUp(TProc &P) {
+    TProcessorFloat &x = P.Register(0);
+    const std::int32_t floor = x.Floor();
+    if (x.IsSpecial() || floor == INT32_MAX || floor == INT32_MIN)
+        return floor;
+    const bool negative = x.Sign() < 0;
+    x.Frac(); // the fraction with the sign of x
+    if (x.IsZero())
+        return floor;
+    bool up;
+    if (!negative)
+        up = x.Round() != 0; // fraction >= 0.5
+    else if (x.Round() == 0)
+        up = true; // |fraction| < 0.5, so floor's fraction 1 + f > 0.5
+    else {
+        x.MultiplyByTwo(); // |fraction| >= 0.5: exactly a half rounds up
+        x.Frac();
+        up = x.IsZero();
+    }
+    return up ? floor + 1 : floor;
+}
+
+enum TRounding { rdFloor, rdCeil, rdTrunc, rdRound };
+
+template <TRounding Mode> std::int32_t RoundTop(TProc &P) {
+    switch (Mode) {
+    case rdFloor:
+        return P.Floor();
+    case rdCeil:
+        return P.Ceil();
+    case rdTrunc:
+        return P.Trunc();
+    default:
+        return RoundHalfUp(P);
+    }
+}
+
+template <TRounding Mode> void ComplexRounding(TProc &P) {
+    const std::int32_t real = RoundTop<Mode>(P);
+    P.Pop();
+    const std::int32_t imag = RoundTop<Mode>(P);
+    P.Pop();
+    P.LoadInteger(imag);
+    P.LoadInteger(real);
+}
+
+template <TRounding Mode> std::int32_t FloatRounding(TProc &P) {
+    const std::int32_t value = RoundTop<Mode>(P);
+    P.Pop();
+    return value;
+}
+
+// z^w = exp (w log z), 0 when |z|^2 is 0; z on top; +2.
+void ComplexPower(TProc &P) {
+    PushSquaredModulus(P);
+    const std::int32_t sign = P.Test();
+    P.Pop();
+    if (sign == 0) {
+        for (int i = 0; i < 4; ++i)
+            P.Pop();
+        P.LoadZero();
+        P.LoadZero();
+        return;
+    }
+    ComplexLog(P);
+    ComplexMultiply(P);
+    ComplexExp(P);
+}
+
+void ComplexPowerReversed(TProc &P) {
+    SwapPairs(P);
+    ComplexPower(P);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Complex functions (z = a + bi on top); the formulas and branches of the x87 routines.
+
+void ComplexSin(TProc &P) { // (sin a cosh b, cos a sinh b)
+    P.Exchange(1);
+    SinhCoshPair(P); // [sh, ch, a]
+    P.LoadRegister(2);
+    P.Cos();
+    P.MultiplyPop(1);
+    P.Exchange(2);
+    P.Sin();
+    P.MultiplyPop(1);
+}
+
+void ComplexSinh(TProc &P) { // (sinh a cos b, cosh a sin b)
+    SinhCoshPair(P);         // [sh, ch, b]
+    P.LoadRegister(2);
+    P.Cos();
+    P.MultiplyPop(1);
+    P.Exchange(2);
+    P.Sin();
+    P.MultiplyPop(1);
+    P.Exchange(1);
+}
+
+void ComplexCos(TProc &P) { // (cos a cosh b, -sin a sinh b)
+    P.Exchange(1);
+    SinhCoshPair(P); // [sh, ch, a]
+    P.LoadRegister(2);
+    P.Sin();
+    P.MultiplyPop(1);
+    P.Negate();
+    P.Exchange(2);
+    P.Cos();
+    P.MultiplyPop(1);
+}
+
+void ComplexCosh(TProc &P) { // (cosh a cos b, sinh a sin b)
+    SinhCoshPair(P);         // [sh, ch, b]
+    P.LoadRegister(2);
+    P.Sin();
+    P.MultiplyPop(1);
+    P.Exchange(2);
+    P.Cos();
+    P.MultiplyPop(1);
+}
+
+// tan and cotan: (sin 2a, +/-sinh 2b) / (cosh 2b +/- cos 2a).
+template <bool Cotangent> void ComplexTan(TProc &P) {
+    BothParts(P, [&] { P.MultiplyByTwo(); });
+    P.Exchange(1);
+    SinhCoshPair(P); // [sh, ch, 2a]
+    P.LoadRegister(2);
+    P.Cos();
+    if (Cotangent) {
+        P.SubtractPop(2); // [sh, ch - cos 2a, 2a]
+        P.Negate();
+    } else
+        P.AddPop(2);
+    P.Exchange(2); // [2a, d, sh]
+    P.Sin();
+    P.Divide(1);
+    P.Exchange(1);
+    P.DividePop(2);
+}
+
+// tanh and cotanh: (sinh 2a, +/-sin 2b) / (cosh 2a +/- cos 2b).
+template <bool Cotangent> void ComplexTanh(TProc &P) {
+    BothParts(P, [&] { P.MultiplyByTwo(); });
+    SinhCoshPair(P); // [sh, ch, 2b]
+    P.LoadRegister(2);
+    P.Cos();
+    if (Cotangent)
+        P.SubtractPop(2);
+    else
+        P.AddPop(2);
+    P.Exchange(2); // [2b, d, sh]
+    P.Sin();
+    if (Cotangent)
+        P.Negate();
+    P.Divide(1);
+    P.Exchange(1);
+    P.DividePop(2);
+    P.Exchange(1);
+}
+
+// [z] -> [z + sqrt (z^2 +/- 1)]; +4.
+void AddRootOfSquarePlus(TProc &P, bool Minus) {
+    ComplexDuplicate(P);
+    ComplexSquare(P);
+    AddOne(P, Minus);
+    ComplexSqrt(P);
+    ComplexAdd(P);
+}
+
+void ComplexArcSin(TProc &P) { // -i log (iz + sqrt (1 - z^2))
+    ComplexDuplicate(P);
+    ComplexTimesI(P);
+    SwapPairs(P); // [z, iz]
+    ComplexSquare(P);
+    ComplexNegate(P);
+    AddOne(P);
+    ComplexSqrt(P);
+    ComplexAdd(P);
+    ComplexLog(P);
+    ComplexTimesMinusI(P);
+}
+
+void ComplexArcSinh(TProc &P) { // log (z + sqrt (z^2 + 1))
+    AddRootOfSquarePlus(P, false);
+    ComplexLog(P);
+}
+
+void ComplexArcCos(TProc &P) { // -i log (z + sqrt (z^2 - 1))
+    AddRootOfSquarePlus(P, true);
+    ComplexLog(P);
+    ComplexTimesMinusI(P);
+}
+
+void ComplexArcCosh(TProc &P) { // log (z + sqrt (z^2 - 1))
+    AddRootOfSquarePlus(P, true);
+    ComplexLog(P);
+}
+
+void ComplexArcTan(TProc &P) { // (i / 2) log ((1 - iz) / (1 + iz))
+    ComplexTimesI(P);
+    ComplexDuplicate(P);
+    ComplexNegate(P);
+    AddOne(P); // [1 - iz, iz]
+    SwapPairs(P);
+    AddOne(P);                // [1 + iz, 1 - iz]
+    ComplexDivideReversed(P); // (1 - iz) / (1 + iz)
+    ComplexLog(P);
+    ComplexTimesI(P);
+    ComplexHalve(P);
+}
+
+void ComplexArcTanh(TProc &P) { // (1 / 2) log ((1 + z) / (1 - z))
+    ComplexDuplicate(P);
+    AddOne(P); // [1 + z, z]
+    SwapPairs(P);
+    ComplexNegate(P);
+    AddOne(P);                // [1 - z, 1 + z]
+    ComplexDivideReversed(P); // (1 + z) / (1 - z)
+    ComplexLog(P);
+    ComplexHalve(P);
+}
+
+void ComplexCube(TProc &P) {
+    ComplexDuplicate(P);
+    ComplexSquare(P);
+    ComplexMultiply(P);
+}
+
+void ComplexFourthPower(TProc &P) {
+    ComplexSquare(P);
+    ComplexSquare(P);
+}
+
+void ComplexAbs(TProc &P) {
+    BothParts(P, [&] { P.Abs(); });
+}
+
+void ComplexModulusFloat(TProc &P) {
+    P.Square();
+    P.Exchange(1);
+    P.Square();
+    P.AddPop(1);
+}
+
+void ComplexCabs(TProc &P) {
+    ComplexModulusFloat(P);
+    P.Sqrt();
+}
+
+void ComplexCabsComplex(TProc &P) {
+    ComplexCabs(P);
+    P.LoadZero();
+    P.Exchange(1);
+}
+
+// (a, -b) / (a^2 + b^2); +2.
+void ComplexReciprocal(TProc &P) {
+    PushSquaredModulus(P); // [n, a, b]
+    P.Exchange(1);
+    P.Divide(1); // [a/n, n, b]
+    P.Exchange(2);
+    P.Divide(1);
+    P.Negate(); // [-b/n, n, a/n]
+    P.Exchange(1);
+    P.Pop();
+    P.Exchange(1);
+}
+
+void ComplexConj(TProc &P) {
+    P.Exchange(1);
+    P.Negate();
+    P.Exchange(1);
+}
+
+void ComplexReal(TProc &P) {
+    P.StoreRegisterPop(1);
+}
+
+void ComplexImag(TProc &P) {
+    P.Pop();
+}
+
+void ComplexFlip(TProc &P) {
+    P.Exchange(1);
+}
+
+// atan2 of the x87 routine: real part as x, imaginary part as y, but an imaginary part of 0 with
+// a real part of 0 or less gives -pi/2 (x = 0) or -pi (x < 0).
+void ComplexArcTan2(TProc &P) {
+    const std::int32_t x = P.Test();
+    P.Exchange(1);
+    const std::int32_t y = P.Test();
+    if (y == 0 && x <= 0) {
+        P.Pop();
+        P.Pop();
+        PushPi(P);
+        P.Negate();
+        if (x == 0)
+            P.DivideByTwo();
+        return;
+    }
+    P.ArcTan2Pop();
+}
+
+std::int32_t ComplexEqual(TProc &P) {
+    const bool real = P.Compare(2) == 0;
+    P.Exchange(1);
+    const bool imag = P.Compare(3) == 0;
+    for (int i = 0; i < 4; ++i)
+        P.Pop();
+    return real && imag;
+}
+
+std::int32_t ComplexNotEqual(TProc &P) {
+    return !ComplexEqual(P);
+}
+
+enum TComparison { cmLess, cmLessEqual, cmGreater, cmGreaterEqual, cmEqual, cmNotEqual };
+
+bool Decide(TComparison Kind, std::int32_t Order) {
+    switch (Kind) {
+    case cmLess:
+        return Order < 0;
+    case cmLessEqual:
+        return Order <= 0;
+    case cmGreater:
+        return Order > 0;
+    case cmGreaterEqual:
+        return Order >= 0;
+    case cmEqual:
+        return Order == 0;
+    default:
+        return Order != 0;
+    }
+}
+
+// Real parts compared, both complex values popped.
+template <TComparison Kind> std::int32_t ComplexCompare(TProc &P) {
+    const std::int32_t order = P.Compare(2);
+    for (int i = 0; i < 4; ++i)
+        P.Pop();
+    return Decide(Kind, order);
+}
+
+template <TComparison Kind> std::int32_t FloatCompare(TProc &P) {
+    const std::int32_t order = P.Compare(1);
+    P.Pop();
+    P.Pop();
+    return Decide(Kind, order);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Floats ([x, y] is x op y).
+
+void PushComplexZero(TProc &P) {
+    P.LoadZero();
+    P.LoadZero();
+}
+
+void PushComplexOne(TProc &P) {
+    P.LoadZero();
+    P.LoadOne();
+}
+
+void PopComplex(TProc &P) {
+    P.Pop();
+    P.Pop();
+}
+
+void Reset(TProc &P) {
+    P.Reset();
+}
+void PushZero(TProc &P) {
+    P.LoadZero();
+}
+void PushOne(TProc &P) {
+    P.LoadOne();
+}
+void Duplicate(TProc &P) {
+    P.LoadRegister(0);
+}
+void PopFloat(TProc &P) {
+    P.Pop();
+}
+void FloatAdd(TProc &P) {
+    P.AddPop(1);
+}
+void FloatSubtract(TProc &P) {
+    P.SubtractRevPop(1);
+}
+void FloatSubtractReversed(TProc &P) {
+    P.SubtractPop(1);
+}
+void FloatMultiply(TProc &P) {
+    P.MultiplyPop(1);
+}
+void FloatDivide(TProc &P) {
+    P.DivideRevPop(1);
+}
+void FloatDivideReversed(TProc &P) {
+    P.DividePop(1);
+}
+
+// The remainder with the sign of x, as the x87 partial remainder: y times the fraction of x / y.
+// The quotient is never narrowed to an integer type, so large quotients stay right. +1.
+void FloatModulo(TProc &P) {
+    P.LoadRegister(0);
+    P.Divide(2);
+    P.Register(0).Frac();
+    P.MultiplyPop(2); // [x, y f]
+    P.Pop();
+}
+
+void FloatModuloReversed(TProc &P) {
+    P.Exchange(1);
+    FloatModulo(P);
+}
+
+// e^(y ln |x|), the sign of x ignored; 0^y = 0. +1 (none used).
+void FloatPower(TProc &P) {
+    if (P.Test() == 0) {
+        P.Pop();
+        P.Pop();
+        P.LoadZero();
+        return;
+    }
+    P.Abs();
+    P.Ln();
+    P.MultiplyPop(1);
+    P.Exp();
+}
+
+void FloatPowerReversed(TProc &P) {
+    P.Exchange(1);
+    FloatPower(P);
+}
+
+void FloatNegate(TProc &P) {
+    P.Negate();
+}
+void FloatSin(TProc &P) {
+    P.Sin();
+}
+void FloatCos(TProc &P) {
+    P.Cos();
+}
+void FloatArcSin(TProc &P) {
+    P.ArcSin();
+}
+
+// The x87 routine's atan (sqrt (1 - x^2) / x), in -pi/2 .. pi/2: the principal value less pi for
+// negative x.
+void FloatArcCos(TProc &P) {
+    const std::int32_t sign = P.Test();
+    P.ArcCos();
+    if (sign < 0)
+        SubtractPi(P);
+}
+
+void FloatSinh(TProc &P) {
+    HalfExpPair(P);
+    P.SubtractRevPop(1);
+}
+
+void FloatCosh(TProc &P) {
+    HalfExpPair(P);
+    P.AddPop(1);
+}
+
+// ln |x + sqrt (x^2 +/- 1)|; +1.
+template <bool Minus> void FloatArcHyperbolic(TProc &P) {
+    P.LoadRegister(0);
+    P.Square();
+    AddOne(P, Minus);
+    P.Sqrt();
+    P.AddPop(1);
+    P.Abs();
+    P.Ln();
+}
+
+template <bool Cotangent> void FloatTan(TProc &P) {
+    P.LoadRegister(0);
+    P.Sin();
+    P.Exchange(1);
+    P.Cos(); // [cos, sin]
+    if (Cotangent)
+        P.DivideRevPop(1);
+    else
+        P.DividePop(1);
+}
+
+// (E - 1/E) / (E + 1/E) and its inverse; +2.
+template <bool Cotangent> void FloatTanh(TProc &P) {
+    P.Exp();
+    P.LoadRegister(0);
+    P.Reciprocal(); // [r, E]
+    P.LoadRegister(1);
+    P.Add(1);            // [E + r, r, E]
+    P.Exchange(2);       // [E, r, E + r]
+    P.SubtractRevPop(1); // [E - r, E + r]
+    if (Cotangent)
+        P.DividePop(1);
+    else
+        P.DivideRevPop(1);
+}
+
+void FloatArcTan(TProc &P) {
+    P.ArcTan();
+}
+
+// (1/2) ln |(1 + x) / (1 - x)|; +1.
+void FloatArcTanh(TProc &P) {
+    P.LoadOne();
+    P.SubtractRevTo(1); // [1, 1 - x]
+    P.MultiplyByTwo();
+    P.SubtractRev(1); // [-(1 + x), 1 - x]
+    P.DivideRevPop(1);
+    P.Abs();
+    P.Ln();
+    P.DivideByTwo();
+}
+
+void FloatSquare(TProc &P) {
+    P.Square();
+}
+void FloatTimesTwo(TProc &P) {
+    P.MultiplyByTwo();
+}
+void FloatTimesI(TProc &P) {
+    P.LoadZero();
+}
+void FloatTimesMinusI(TProc &P) {
+    P.Negate();
+    P.LoadZero();
+}
+void FloatCube(TProc &P) {
+    P.LoadRegister(0);
+    P.Square();
+    P.MultiplyPop(1);
+}
+void FloatFourthPower(TProc &P) {
+    P.Square();
+    P.Square();
+}
+void FloatSqrt(TProc &P) {
+    P.Sqrt();
+}
+
+// ln |x|, and 0 for 0.
+void FloatLog(TProc &P) {
+    P.Abs();
+    if (P.Test() != 0)
+        P.Ln();
+}
+
+void FloatExp(TProc &P) {
+    P.Exp();
+}
+void FloatAbs(TProc &P) {
+    P.Abs();
+}
+void FloatReciprocal(TProc &P) {
+    P.Reciprocal();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mixed complex and float ([a, b, x]: complex on top; [x, a, b]: float on top).
+
+void ComplexTimesFloat(TProc &P) {
+    P.Multiply(2);
+    P.Exchange(2);
+    P.MultiplyPop(1);
+    P.Exchange(1);
+}
+
+void FloatTimesComplex(TProc &P) {
+    P.MultiplyTo(1);
+    P.MultiplyPop(2);
+}
+
+void ComplexPlusFloat(TProc &P) {
+    P.Add(2);
+    P.Exchange(2);
+    P.Pop();
+    P.Exchange(1);
+}
+
+void FloatPlusComplex(TProc &P) {
+    P.AddPop(1);
+}
+
+void ComplexMinusFloatComplexTop(TProc &P) {
+    P.Exchange(2);
+    P.SubtractPop(2);
+    P.Exchange(1);
+}
+
+void FloatMinusComplexFloatTop(TProc &P) {
+    P.SubtractRevPop(1);
+    P.Exchange(1);
+    P.Negate();
+    P.Exchange(1);
+}
+
+void FloatMinusComplexComplexTop(TProc &P) {
+    P.Exchange(2);
+    P.SubtractRevPop(2);
+    P.Negate();
+    P.Exchange(1);
+}
+
+void ComplexMinusFloatFloatTop(TProc &P) {
+    P.SubtractPop(1);
+}
+
+void ComplexDivFloatComplexTop(TProc &P) {
+    P.Divide(2);
+    P.Exchange(2);
+    P.DividePop(1);
+    P.Exchange(1);
+}
+
+void ComplexDivFloatFloatTop(TProc &P) {
+    P.Exchange(1);
+    P.Divide(1);
+    P.Exchange(1);
+    P.DividePop(2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conversions; the int or bool operand comes in edx.
+
+void FloatToComplex(TProc &P) {
+    P.LoadZero();
+    P.Exchange(1);
+}
+
+std::int32_t IntToComplex(TProc &P, std::int32_t Value) {
+    P.LoadZero();
+    P.LoadInteger(Value);
+    return Value;
+}
+
+std::int32_t IntToFloat(TProc &P, std::int32_t Value) {
+    P.LoadInteger(Value);
+    return Value;
+}
+
+std::int32_t BoolToComplex(TProc &P, std::int32_t Value) {
+    P.LoadZero();
+    P.LoadInteger(Value & 1);
+    return Value;
+}
+
+std::int32_t BoolToFloat(TProc &P, std::int32_t Value) {
+    P.LoadInteger(Value & 1);
+    return Value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entry wrappers: the processor in eax, the previous eax in edx, the result in eax. Nothing may
+// unwind into generated code.
+
+template <void (*Routine)(TProc &)>
+HUGE_REGCALL std::int32_t PlainEntry(THugeProcessor *Processor, std::int32_t Value) noexcept {
+    try {
+        Routine(*Processor);
+    } catch (...) {
+        Processor->Fault();
+    }
+    return Value;
+}
+
+template <std::int32_t (*Routine)(TProc &)>
+HUGE_REGCALL std::int32_t ResultEntry(THugeProcessor *Processor, std::int32_t) noexcept {
+    try {
+        return Routine(*Processor);
+    } catch (...) {
+        Processor->Fault();
+        return 0;
+    }
+}
+
+template <std::int32_t (*Routine)(TProc &, std::int32_t)>
+HUGE_REGCALL std::int32_t ValueEntry(THugeProcessor *Processor, std::int32_t Value) noexcept {
+    try {
+        return Routine(*Processor, Value);
+    } catch (...) {
+        Processor->Fault();
+        return Value;
+    }
+}
+
+struct TRoutineEntry {
+    const void *Address = nullptr;
+    int StackUse = 0;
+};
+
+struct TRoutineTable {
+    TRoutineEntry Entries[LastRoutine + 1];
+    void Set(int Routine, const void *Address) { Entries[Routine].Address = Address; }
+};
+
+template <void (*Routine)(TProc &)> const void *Plain() {
+    return reinterpret_cast<const void *>(&PlainEntry<Routine>);
+}
+template <std::int32_t (*Routine)(TProc &)> const void *Result() {
+    return reinterpret_cast<const void *>(&ResultEntry<Routine>);
+}
+template <std::int32_t (*Routine)(TProc &, std::int32_t)> const void *Value() {
+    return reinterpret_cast<const void *>(&ValueEntry<Routine>);
+}
+
+TRoutineTable MakeTable() {
+    TRoutineTable t{};
+    t.Set(1, Plain<Reset>());
+    t.Set(4, CompHugeOldZThunk);
+    t.Set(9, CompHugeArrayCopyThunk);
+    t.Set(10, CompHugePrintComplexThunk);
+    t.Set(11, CompHugePrintFloatThunk);
+    t.Set(18, Plain<PushComplexZero>());
+    t.Set(19, Plain<PushComplexOne>());
+    t.Set(20, Plain<ComplexDuplicate>());
+    t.Set(21, Plain<PopComplex>());
+    t.Set(22, Plain<ComplexAdd>());
+    t.Set(23, Plain<ComplexSubtract>());
+    t.Set(24, Plain<ComplexSubtractReversed>());
+    t.Set(25, Plain<ComplexMultiply>());
+    t.Set(26, Plain<ComplexDivide>());
+    t.Set(27, Plain<ComplexDivideReversed>());
+    t.Set(28, Plain<ComplexPower>());
+    t.Set(29, Plain<ComplexPowerReversed>());
+    t.Set(30, Plain<ComplexNegate>());
+    t.Set(31, Plain<ComplexSin>());
+    t.Set(32, Plain<ComplexArcSin>());
+    t.Set(33, Plain<ComplexSinh>());
+    t.Set(34, Plain<ComplexArcSinh>());
+    t.Set(35, Plain<ComplexCos>());
+    t.Set(36, Plain<ComplexArcCos>());
+    t.Set(37, Plain<ComplexCosh>());
+    t.Set(38, Plain<ComplexArcCosh>());
+    t.Set(39, Plain<ComplexTan<false>>());
+    t.Set(40, Plain<ComplexArcTan>());
+    t.Set(41, Plain<ComplexTanh<false>>());
+    t.Set(42, Plain<ComplexArcTanh>());
+    t.Set(43, Plain<ComplexTan<true>>());
+    t.Set(44, Plain<ComplexTanh<true>>());
+    t.Set(45, Plain<ComplexSquare>());
+    t.Set(46, Plain<ComplexTimesTwo>());
+    t.Set(47, Plain<ComplexTimesI>());
+    t.Set(48, Plain<ComplexTimesMinusI>());
+    t.Set(49, Plain<ComplexCube>());
+    t.Set(50, Plain<ComplexFourthPower>());
+    t.Set(51, Plain<ComplexSqrt>());
+    t.Set(52, Plain<ComplexLog>());
+    t.Set(53, Plain<ComplexExp>());
+    t.Set(54, Plain<ComplexAbs>());
+    t.Set(55, Plain<ComplexCabs>());
+    t.Set(56, Plain<ComplexCabsComplex>());
+    t.Set(57, Plain<ComplexModulusFloat>());
+    t.Set(58, Plain<ComplexReciprocal>());
+    t.Set(59, Plain<ComplexConj>());
+    t.Set(60, Plain<ComplexReal>());
+    t.Set(61, Plain<ComplexImag>());
+    t.Set(62, Plain<ComplexFlip>());
+    t.Set(63, Plain<ComplexRounding<rdFloor>>());
+    t.Set(64, Plain<ComplexRounding<rdCeil>>());
+    t.Set(65, Plain<ComplexRounding<rdTrunc>>());
+    t.Set(66, Plain<ComplexRounding<rdRound>>());
+    t.Set(67, Plain<ComplexArcTan2>());
+    t.Set(68, Result<ComplexEqual>());
+    t.Set(69, Result<ComplexNotEqual>());
+    t.Set(70, Result<ComplexCompare<cmLess>>());
+    t.Set(71, Result<ComplexCompare<cmLessEqual>>());
+    t.Set(72, Result<ComplexCompare<cmGreater>>());
+    t.Set(73, Result<ComplexCompare<cmGreaterEqual>>());
+    t.Set(74, Plain<PushZero>());
+    t.Set(75, Plain<PushOne>());
+    t.Set(76, Plain<Duplicate>());
+    t.Set(77, Plain<PopFloat>());
+    t.Set(78, Plain<FloatAdd>());
+    t.Set(79, Plain<FloatSubtract>());
+    t.Set(80, Plain<FloatSubtractReversed>());
+    t.Set(81, Plain<FloatMultiply>());
+    t.Set(82, Plain<FloatDivide>());
+    t.Set(83, Plain<FloatDivideReversed>());
+    t.Set(84, Plain<FloatModulo>());
+    t.Set(85, Plain<FloatModuloReversed>());
+    t.Set(86, Plain<FloatPower>());
+    t.Set(87, Plain<FloatPowerReversed>());
+    t.Set(88, Plain<FloatNegate>());
+    t.Set(89, Plain<FloatSin>());
+    t.Set(90, Plain<FloatArcSin>());
+    t.Set(91, Plain<FloatSinh>());
+    t.Set(92, Plain<FloatArcHyperbolic<false>>());
+    t.Set(93, Plain<FloatCos>());
+    t.Set(94, Plain<FloatArcCos>());
+    t.Set(95, Plain<FloatCosh>());
+    t.Set(96, Plain<FloatArcHyperbolic<true>>());
+    t.Set(97, Plain<FloatTan<false>>());
+    t.Set(98, Plain<FloatArcTan>());
+    t.Set(99, Plain<FloatTanh<false>>());
+    t.Set(100, Plain<FloatArcTanh>());
+    t.Set(101, Plain<FloatTan<true>>());
+    t.Set(102, Plain<FloatTanh<true>>());
+    t.Set(103, Plain<FloatSquare>());
+    t.Set(104, Plain<FloatTimesTwo>());
+    t.Set(105, Plain<FloatTimesI>());
+    t.Set(106, Plain<FloatTimesMinusI>());
+    t.Set(107, Plain<FloatCube>());
+    t.Set(108, Plain<FloatFourthPower>());
+    t.Set(109, Plain<FloatSqrt>());
+    t.Set(110, Plain<FloatLog>());
+    t.Set(111, Plain<FloatExp>());
+    t.Set(112, Plain<FloatAbs>());
+    t.Set(113, Plain<FloatReciprocal>());
+    t.Set(114, Result<FloatRounding<rdFloor>>());
+    t.Set(115, Result<FloatRounding<rdCeil>>());
+    t.Set(116, Result<FloatRounding<rdRound>>());
+    t.Set(117, Result<FloatRounding<rdTrunc>>());
+    t.Set(118, Result<FloatCompare<cmEqual>>());
+    t.Set(119, Result<FloatCompare<cmNotEqual>>());
+    t.Set(120, Result<FloatCompare<cmLess>>());
+    t.Set(121, Result<FloatCompare<cmLessEqual>>());
+    t.Set(122, Result<FloatCompare<cmGreater>>());
+    t.Set(123, Result<FloatCompare<cmGreaterEqual>>());
+    t.Set(144, Plain<ComplexTimesFloat>());
+    t.Set(145, Plain<FloatTimesComplex>());
+    t.Set(146, Plain<ComplexPlusFloat>());
+    t.Set(147, Plain<FloatPlusComplex>());
+    t.Set(148, Plain<ComplexMinusFloatComplexTop>());
+    t.Set(149, Plain<FloatMinusComplexFloatTop>());
+    t.Set(150, Plain<FloatMinusComplexComplexTop>());
+    t.Set(151, Plain<ComplexMinusFloatFloatTop>());
+    t.Set(152, Plain<ComplexDivFloatComplexTop>());
+    t.Set(153, Plain<ComplexDivFloatFloatTop>());
+    t.Set(192, Plain<FloatToComplex>());
+    t.Set(193, Value<IntToComplex>());
+    t.Set(194, Value<IntToFloat>());
+    t.Set(195, Value<BoolToComplex>());
+    t.Set(196, Value<BoolToFloat>());
+
+    for (int n : {25, 26, 27, 28, 29, 31, 33, 35, 37, 39, 41, 43, 44, 50, 51, 52, 58, 92, 96, 99, 100, 102})
+        t.Entries[n].StackUse = 2;
+    for (int n : {32, 34, 36, 38, 40, 42, 49})
+        t.Entries[n].StackUse = 4;
+    for (int n : {45, 53, 84, 85, 91, 95, 97, 101, 107})
+        t.Entries[n].StackUse = 1;
+    return t;
+}
+
+const TRoutineTable &Table() {
+    static const TRoutineTable table = MakeTable();
+    return table;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Routines reached through the assembly thunks.
+
+void CompHugeOldZ(THugeProcessor *Processor, std::int32_t Index, void *Context) noexcept {
+    auto *context = static_cast<std::uint8_t *>(Context);
+    std::uint32_t done;
+    std::memcpy(&done, context + pcIterationsDone, 4);
+    THugeFloatBase *const *entries;
+    std::memcpy(&entries, context + pcOrbitStart, sizeof entries);
+    if (static_cast<std::uint32_t>(Index) > done || !entries) {
+        Processor->LoadZero();
+        Processor->LoadZero();
+        return;
+    }
+    THugeFloatBase *real = entries[2 * static_cast<std::uint32_t>(Index)];
+    THugeFloatBase *imag = entries[2 * static_cast<std::uint32_t>(Index) + 1];
+    if (imag)
+        Processor->LoadHuge(*imag);
+    else
+        Processor->LoadZero();
+    if (real)
+        Processor->LoadHuge(*real);
+    else
+        Processor->LoadZero();
+}
+
+void CompHugeArrayCopy(std::uint8_t *Data, std::int32_t Destination, std::int32_t Source,
+                       std::int32_t Count) noexcept {
+    for (std::int32_t i = 0; i < Count; ++i) {
+        THugeFloatBase *target;
+        THugeFloatBase *source;
+        std::memcpy(&target, Data + Destination + 4 * i, sizeof target);
+        std::memcpy(&source, Data + Source + 4 * i, sizeof source);
+        if (target && source && target != source)
+            target->Assign(*source);
+    }
+}
+
+namespace {
+void AppendHugePrint(void *Context, const std::string &Text) {
+    auto *&line = *reinterpret_cast<std::string **>(static_cast<std::uint8_t *>(Context) + pcPrintLine);
+    if (!line)
+        line = new std::string;
+    line->append(Text);
+}
+} // namespace
+
+void CompHugePrintComplex(THugeProcessor *Processor, std::int32_t, void *Context) noexcept {
+    try {
+        std::string real = Processor->GetText();
+        Processor->Pop();
+        std::string imag = Processor->GetText();
+        Processor->Pop();
+        AppendHugePrint(Context, "(" + real + ", " + imag + ")");
+    } catch (...) {
+    }
+}
+
+void CompHugePrintFloat(THugeProcessor *Processor, std::int32_t, void *Context) noexcept {
+    try {
+        std::string text = Processor->GetText();
+        Processor->Pop();
+        AppendHugePrint(Context, text);
+    } catch (...) {
+    }
+}
+
+const void *HugeRoutineAddress(int Routine) {
+    if (Routine < FirstRoutine || Routine > LastRoutine)
+        return nullptr;
+    return Table().Entries[Routine].Address;
+}
+
+int HugeRoutineStackUse(int Routine) {
+    if (Routine < FirstRoutine || Routine > LastRoutine || !Table().Entries[Routine].Address)
+        return 0;
+    return Table().Entries[Routine].StackUse;
+}
+
+void InitializeCompHugeRoutines() {
+    (void)Table();
+    RegisterHugeAccessFactory(
+        []() -> std::unique_ptr<TProcessorAccess> { return std::make_unique<THugeAccess>(); });
+}
+
+void FinalizeCompHugeRoutines() {
+    RegisterHugeAccessFactory(nullptr);
+}
