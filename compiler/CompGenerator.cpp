@@ -141,6 +141,8 @@ void TCodeGenerator::BeginGeneration(TStorageList &Storage, std::uint8_t Precisi
 void TCodeGenerator::EndGeneration() {
     Access.reset();
     GenConstructs.Clear();
+    GenStorage = nullptr;
+    GenFormula = nullptr;
 }
 
 void TCodeGenerator::CompileDirective(const TDirectiveExpression &Directive) {

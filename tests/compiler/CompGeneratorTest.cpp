@@ -1092,3 +1092,35 @@ TEST_F(CompGeneratorReports, DebugCodeReportsAtTheFormulaPositions) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CompGenerator, ColourOperandsKeepTheirOrderOnTheStack) {
+    // result = (left - right) * factor, then a channel of it read back as a float.
+    TStorageList storage;
+    TVariableNode *left = AddVariable(storage, "left", vtColor);
+    TVariableNode *right = AddVariable(storage, "right", vtColor);
+    TVariableNode *factor = AddVariable(storage, "factor", vtFloat);
+    TVariableNode *result = AddVariable(storage, "result", vtColor);
+    TVariableNode *green = AddVariable(storage, "green", vtFloat);
+    TExpressionList program;
+    program.Add(Label("final"));
+    program.Add(Assign(
+        Ref(result), Bin(opMultiply, Bin(opSubtract, Ref(left), Ref(right), vtColor), Ref(factor), vtColor)));
+    program.Add(Assign(Ref(green), Call(fnGreen, vtFloat, Ref(result))));
+    TTestGenerator generator;
+    generator.GenerateSections(program, storage, pmDouble, FakeFormula);
+    TMachine machine(storage);
+    const float l[4] = {0.75f, 0.5f, 1.0f, 0.25f}, r[4] = {0.25f, 0.125f, 0.5f, 0.0f};
+    for (int k = 0; k < 4; ++k) {
+        machine.At<float>(left->Offset + 4 * k) = l[k];
+        machine.At<float>(right->Offset + 4 * k) = r[k];
+    }
+    machine.At<double>(factor->Offset) = 0.5;
+    ExpectCleanRun(machine.Run(generator.Section("FINAL")));
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(machine.At<float>(result->Offset + 4 * k), (l[k] - r[k]) * 0.5f) << "channel " << k;
+    EXPECT_EQ(machine.At<double>(green->Offset), (0.5 - 0.125) * 0.5);
+}
+
+} // namespace
