@@ -230,6 +230,9 @@ TEST_F(CheckerTest, SectionsAfterGlobalThatNeedNoLeadingSectionStayAsTheyAre) {
         {Kind::Formula, "global:\nfloat g = 1", {"global"}},
         {Kind::Transform, "global:\ntransform:\n#pixel = #pixel + q", {"global", "transform"}},
         {Kind::Coloring, "global:\nfinal:\n#index = real(q)", {"global", "INIT", "final"}},
+        {Kind::Coloring,
+         "global:\nloop:\nx = x + 1\nfinal:\n#index = real(x)",
+         {"global", "INIT", "loop", "final"}},
     };
     for (const TCase &c : cases) {
         TCheckResult result = Compile(c.Text, c.FormulaKind);
@@ -389,7 +392,11 @@ TEST_F(CheckerTest, MangledTextsGiveErrorsNotCrashes) {
                 text.insert(at, inserts[next(sizeof(inserts) / sizeof(inserts[0]))]);
         }
         try {
-            TCheckResult result = Compile(text);
+            // Mostly as a fractal formula; now and then under the other kinds' rules.
+            const Kind kind = round % 5 == 3   ? Kind::Coloring
+                              : round % 5 == 4 ? Kind::Transform
+                                               : Kind::Formula;
+            TCheckResult result = Compile(text, kind);
             if (result.Error.Code == 0)
                 compiled++;
         } catch (const std::exception &error) {
