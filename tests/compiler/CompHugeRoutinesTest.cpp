@@ -13,6 +13,7 @@
 
 #include "CompHugeAccess.h"
 #include "CompRoutines.h"
+#include "CompTokenizer.h"
 #include "HugeFPU.h"
 
 namespace {
@@ -211,6 +212,161 @@ TEST_F(CompHugeRoutinesTest, ResultsMatchFiftyDigitReferences) {
             else
                 EXPECT_EQ(eax, c.Eax);
         }
+    }
+}
+
+// Values of slot i are i + 0.25, so that every copy shows where it came from.
+class CompHugeRoutinesMoveTest : public CompHugeRoutinesTest {
+protected:
+    void SetUp() override {
+        CompHugeRoutinesTest::SetUp();
+        for (int i = 0; i < SlotCount; ++i)
+            Values[i]->SetText(std::to_string(i) + ".25");
+    }
+    long double Slot(int i) const { return Values[i]->GetExtended(); }
+};
+
+TEST_F(CompHugeRoutinesMoveTest, ComplexLoadsAndStoresKeepTheParts) {
+    THugeAccess access;
+    access.LoadComplex(4 * 2, false);      // slots 2 and 3
+    access.StoreComplex(4 * 10, false);    // kept on the stack
+    access.StoreComplexPop(4 * 12, false); // then popped
+    access.LoadIntImmediate(4 * 4);        // element offset of slots 4 and 5
+    access.LoadComplexIndexed(0);
+    access.LoadIntImmediate(4 * 14);
+    access.StoreComplexIndexed(0);
+    access.LoadIntImmediate(4 * 16);
+    access.StoreComplexIndexedPop(0);
+    access.LoadIntImmediate(4 * 6);
+    access.LoadRealIndexed(0);
+    access.LoadIntImmediate(4 * 18);
+    access.StoreRealIndexed(0);
+    access.StoreRealPop(4 * 19, false);
+    Runner.Run(access, Context, Data, *Processor);
+    EXPECT_FALSE(Processor->Failed());
+    EXPECT_EQ(Processor->Top(), 8);
+    const struct {
+        int Slot;
+        long double Expected;
+    } cases[] = {{10, 2.25L}, {11, 3.25L}, {12, 2.25L}, {13, 3.25L}, {14, 4.25L}, {15, 5.25L},
+                 {16, 4.25L}, {17, 5.25L}, {18, 6.25L}, {19, 6.25L}, {20, 20.25L}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Slot);
+        EXPECT_EQ(Slot(c.Slot), c.Expected);
+    }
+}
+
+TEST_F(CompHugeRoutinesMoveTest, ContextOperandsAreReadThroughEsi) {
+    THugeFloatBase *slots[2] = {Values[5].get(), Values[6].get()};
+    std::memcpy(Context + 0x40, slots, sizeof slots);
+    THugeAccess access;
+    access.LoadComplex(0x40, true);
+    access.StoreComplexPop(4 * 8, false);
+    Runner.Run(access, Context, Data, *Processor);
+    EXPECT_EQ(Slot(8), 5.25L);
+    EXPECT_EQ(Slot(9), 6.25L);
+}
+
+TEST_F(CompHugeRoutinesMoveTest, ArrayCopyAssignsEveryValueInOrder) {
+    // A complex array of three elements is six numbers; the slot after them stays.
+    THugeAccess access;
+    access.EmitHugeArrayCopy(4 * 10, 4 * 1, 6);
+    Runner.Run(access, Context, Data, *Processor);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Slot(10 + i), 1.25L + i) << i;
+    EXPECT_EQ(Slot(16), 16.25L);
+    EXPECT_EQ(Processor->Top(), 8);
+    // the copies are values, not shared objects
+    Values[1]->SetInteger(-1);
+    EXPECT_EQ(Slot(10), 1.25L);
+}
+
+TEST_F(CompHugeRoutinesMoveTest, ArrayCopyInTheMiddleOfCodeKeepsTheStack) {
+    // The copy runs between other statements: the processor's registers survive it.
+    THugeAccess access;
+    access.LoadReal(4 * 3, false);
+    access.EmitHugeArrayCopy(4 * 10, 4 * 1, 2);
+    access.StoreRealPop(4 * 12, false);
+    Runner.Run(access, Context, Data, *Processor);
+    EXPECT_EQ(Slot(12), 3.25L);
+    EXPECT_EQ(Slot(11), 2.25L);
+}
+
+struct TOldZCase {
+    std::int32_t Index;
+    std::uint32_t Done;
+    int Entry; // -1: complex 0
+};
+
+TEST_F(CompHugeRoutinesMoveTest, OldZReadsTheOrbitRecord) {
+    // Entry k of the orbit record holds slots 2k (real) and 2k + 1 (imaginary).
+    THugeFloatBase *orbit[8];
+    for (int i = 0; i < 8; ++i)
+        orbit[i] = Values[i].get();
+    THugeFloatBase **orbitStart = orbit;
+    std::memcpy(Context + pcOrbitStart, &orbitStart, sizeof orbitStart);
+    const TOldZCase cases[] = {{0, 3, 0}, {2, 3, 2}, {3, 3, 3}, {4, 3, -1}, {-1, 3, -1}, {1, 0, -1}};
+    for (const TOldZCase &c : cases) {
+        SCOPED_TRACE(c.Index);
+        std::memcpy(Context + pcIterationsDone, &c.Done, 4);
+        Processor->Reset();
+        THugeAccess access;
+        access.EmitFunction(fnOldZ, vtInteger, vtComplex);
+        access.StoreComplexPop(4 * 20, false);
+        Runner.Run(access, Context, Data, *Processor, static_cast<std::uint32_t>(c.Index));
+        EXPECT_EQ(Processor->Top(), 8);
+        EXPECT_EQ(Slot(20), c.Entry < 0 ? 0.0L : 2 * c.Entry + 0.25L);
+        EXPECT_EQ(Slot(21), c.Entry < 0 ? 0.0L : 2 * c.Entry + 1.25L);
+    }
+}
+
+TEST_F(CompHugeRoutinesMoveTest, PrintAppendsTheDecimalTextsAndPops) {
+    Values[0]->SetText("-1.5");
+    Values[1]->SetText("0.1");
+    THugeAccess access;
+    access.LoadReal(4 * 2, false); // stays below the printed values
+    access.LoadComplex(0, false);
+    access.EmitRoutine(10);
+    access.LoadReal(4 * 1, false);
+    access.EmitRoutine(11);
+    Runner.Run(access, Context, Data, *Processor);
+    std::string *line;
+    std::memcpy(&line, Context + pcPrintLine, sizeof line);
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(*line, "(" + Values[0]->GetText() + ", " + Values[1]->GetText() + ")" + Values[1]->GetText());
+    EXPECT_EQ(Values[0]->GetText().substr(0, 4), "-1.5");
+    EXPECT_EQ(Processor->Top(), 7);
+    EXPECT_EQ(Processor->Register(0).GetExtended(), 2.25L);
+}
+
+struct TConversionCase {
+    int Routine;
+    std::uint32_t Eax;
+    long double Real, Imag; // Imag NAN: a float result
+};
+
+TEST_F(CompHugeRoutinesMoveTest, IntAndBoolConversionsReadThePreviousEax) {
+    const TConversionCase cases[] = {
+        {193, static_cast<std::uint32_t>(-7), -7, 0},
+        {194, 0x7FFFFFFF, 2147483647.0L, NAN},
+        {195, 0x0101, 1, 0},
+        {195, 0xFE, 0, 0},
+        {196, 0x03, 1, NAN},
+        {196, 0x80000000u, 0, NAN},
+    };
+    for (const TConversionCase &c : cases) {
+        SCOPED_TRACE(c.Routine);
+        Processor->Reset();
+        THugeAccess access;
+        access.EmitRoutine(c.Routine);
+        access.StoreRealPop(4 * 8, false);
+        if (!std::isnan(c.Imag))
+            access.StoreRealPop(4 * 9, false);
+        Runner.Run(access, Context, Data, *Processor, c.Eax);
+        EXPECT_EQ(Processor->Top(), 8);
+        EXPECT_EQ(Slot(8), c.Real);
+        if (!std::isnan(c.Imag))
+            EXPECT_EQ(Slot(9), c.Imag);
     }
 }
 
