@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "CompHugeAccess.h"
 #include "CompMessages.h"
 #include "CompTokenizer.h"
 
@@ -731,8 +732,15 @@ void TCodeGenerator::GenerateArrayCopy(TStorageExpression &Target, TStorageExpre
         return;
     }
     const std::int64_t count = target->GetElementCount();
-    if (GenPrecision == pmArbitrary && IsReal(target->DataType))
-        throw EGeneratorError("Arbitrary-precision array copies are not available");
+    if (GenPrecision == pmArbitrary && IsReal(target->DataType)) {
+        // The slots hold number handles: the numbers are assigned, never the handles copied.
+        auto *huge = dynamic_cast<THugeAccess *>(Access.get());
+        if (!huge)
+            throw EGeneratorError("Arbitrary-precision array copy without the arbitrary-precision access");
+        huge->EmitHugeArrayCopy(target->Offset, value->Offset,
+                                CheckedOffset(count * (target->DataType == vtComplex ? 2 : 1)));
+        return;
+    }
     Access->EmitBlockCopy(target->Offset, value->Offset,
                           CheckedOffset(count * StorageElementSize(target->DataType, GenPrecision)));
 }

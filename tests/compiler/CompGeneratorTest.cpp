@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "CompHugeAccess.h"
+#include "CompHugeRoutines.h"
 #include "CompMessages.h"
+#include "HugeFPU.h"
 #include "CompRoutines.h"
 #include "CompRoutinesTestSupport.h"
 #include "CompTokenizer.h"
@@ -1121,6 +1124,77 @@ TEST_F(CompGenerator, ColourOperandsKeepTheirOrderOnTheStack) {
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(machine.At<float>(result->Offset + 4 * k), (l[k] - r[k]) * 0.5f) << "channel " << k;
     EXPECT_EQ(machine.At<double>(green->Offset), (0.5 - 0.125) * 0.5);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Arbitrary precision
+
+namespace {
+
+class CompGeneratorArbitrary : public CompGenerator {
+protected:
+    void SetUp() override { InitializeCompHugeRoutines(); }
+    void TearDown() override { FinalizeCompHugeRoutines(); }
+};
+
+TEST_F(CompGeneratorArbitrary, StatementsBecomeTheCallSequencesOfTheAccess) {
+    // In arbitrary precision the generator asks the access for the same operations; the bytes of
+    // each operation are the access's own (tested with it), so the expected code is the sequence
+    // of requests written out here.
+    struct TCase {
+        const char *Name;
+        TBuilder Build;
+        std::function<void(THugeAccess &)> Expected;
+    };
+    const TCase cases[] = {
+        {"z = sqr(z) + pixel",
+         [](TTestStorage &, TExpressionList &P) {
+             P.Add(
+                 Assign(Pred(psZ), Bin(opAdd, Call(fnSqr, vtComplex, Pred(psZ)), Pred(psPixel), vtComplex)));
+         },
+         [](THugeAccess &A) {
+             A.LoadComplex(184, true);
+             A.LoadComplex(168, true);
+             A.EmitRoutine(45);
+             A.EmitRoutine(22);
+             A.StoreComplexPop(168, true);
+         }},
+        {"z = pixel copies each part through the processor",
+         [](TTestStorage &, TExpressionList &P) { P.Add(Assign(Pred(psZ), Pred(psPixel))); },
+         [](THugeAccess &A) {
+             A.LoadReal(184, true);
+             A.StoreRealPop(168, true);
+             A.LoadReal(188, true);
+             A.StoreRealPop(172, true);
+         }},
+        {"whole float array: the numbers are assigned",
+         [](TTestStorage &S, TExpressionList &P) { P.Add(Assign(Ref(S.X), Ref(S.Y))); },
+         [](THugeAccess &A) { A.EmitHugeArrayCopy(16, 132, 10); }},
+        {"imag of a complex variable",
+         [](TTestStorage &S, TExpressionList &P) {
+             P.Add(Assign(Ref(S.A), Call(fnImag, vtFloat, Ref(S.W))));
+         },
+         [](THugeAccess &A) {
+             A.LoadReal(64, false);
+             A.StoreRealPop(0, false);
+         }},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTestStorage storage(pmArbitrary);
+        // Slots of 4 bytes per real: a 0, b 4, i 8, j 12, x 16, flag 56, w 60, n 68, col 116, y 132.
+        TExpressionList program;
+        program.Add(Label("loop"));
+        c.Build(storage, program);
+        TTestGenerator generator;
+        generator.GenerateSections(program, storage.Storage, pmArbitrary, FakeFormula);
+        THugeAccess expected;
+        c.Expected(expected);
+        EXPECT_EQ(Hex(generator.Section("LOOP")),
+                  Hex(TBytes(expected.GetCode(), expected.GetCode() + expected.GetSize())));
+    }
 }
 
 } // namespace
