@@ -273,8 +273,10 @@ void TChecker::CheckKeyword(TExpressionPtr &Slot, std::uint32_t Flags) {
     case kwElseIf:
         if (topKind != kwIf)
             mismatch(ceElseIfMisplaced, ceElseAfterElse, ceElseAfterElse);
-        CheckCondition(keyword, Flags);
+        // The condition runs only when the branches before it were not taken, so it is checked
+        // in the new branch: what an earlier branch wrote is not there for it to read.
         storage.NextBranch();
+        CheckCondition(keyword, Flags);
         break;
     case kwElse:
         if (topKind != kwIf)

@@ -105,6 +105,8 @@ const TWarningCase WarningCases[] = {
     {"written only in an if", Kind::Formula, "if z == 1\nx = 1\nendif\nz = `x", 9},
     {"written only in one branch", Kind::Formula, "if z == 1\nx = 1\nelseif z == 2\nx = 2\nendif\nz = `x", 9},
     {"written only in a while body", Kind::Formula, "while z == 1\nx = 1\nendwhile\nz = `x", 9},
+    {"read in an elseif after the branch that wrote it", Kind::Formula,
+     "if z == 1\nx = 1\nelseif `x == 2\nendif", 9},
     {"declared and read", Kind::Formula, "float x\nz = `x", 9},
     {"oldz", Kind::Coloring, "#index = real(`oldz(1))", 10},
 };
