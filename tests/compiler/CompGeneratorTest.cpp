@@ -691,16 +691,27 @@ struct TFractalCode {
 TFractalCode GenerateFractal(TStorageList &Storage, std::uint8_t Precision, bool Julia, bool Square,
                              long double CRe, long double CIm) {
     Storage.Precision = Precision;
+    const int digits = Storage.Digits;
     auto complexConstant = [&](long double Re, long double Im) -> std::unique_ptr<TConstant> {
         if (Precision == pmDouble)
             return std::make_unique<TDoubleComplexConstant>(static_cast<double>(Re), static_cast<double>(Im));
-        return std::make_unique<TExtendedComplexConstant>(Re, Im);
+        if (Precision == pmExtended)
+            return std::make_unique<TExtendedComplexConstant>(Re, Im);
+        THugeComplex value(digits);
+        value.Re.SetExtended(Re);
+        value.Im.SetExtended(Im);
+        return std::make_unique<THugeComplexConstant>(digits, value);
     };
     std::unique_ptr<TConstant> four;
-    if (Precision == pmDouble)
+    if (Precision == pmDouble) {
         four = std::make_unique<TDoubleFloatConstant>(4.0);
-    else
+    } else if (Precision == pmExtended) {
         four = std::make_unique<TExtendedFloatConstant>(4.0L);
+    } else {
+        THugeFloat value(digits);
+        value.SetExtended(4.0L);
+        four = std::make_unique<THugeFloatConstant>(digits, value);
+    }
     TStorageNode *zero = Storage.Add(std::make_unique<TConstantNode>(complexConstant(0, 0)));
     TStorageNode *c = Storage.Add(std::make_unique<TConstantNode>(complexConstant(CRe, CIm)));
     TStorageNode *limit = Storage.Add(std::make_unique<TConstantNode>(std::move(four)));
@@ -721,8 +732,15 @@ TFractalCode GenerateFractal(TStorageList &Storage, std::uint8_t Precision, bool
 
 // The iteration frame around the sections: init; n = 0; repeat loop; n + 1; until bailout or
 // n = MaxIter; the count ends in eax.
-TBytes IterationFrame(const TFractalCode &Code, std::uint32_t MaxIter) {
+// With a Processor, ebp holds it while the sections run (arbitrary precision).
+TBytes IterationFrame(const TFractalCode &Code, std::uint32_t MaxIter, const void *Processor = nullptr) {
     TBytes frame = {0x53}; // push ebx
+    if (Processor) {
+        const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(Processor));
+        frame.insert(frame.end(), {0x55, 0xBD}); // push ebp; mov ebp, Processor
+        for (int k = 0; k < 4; ++k)
+            frame.push_back(static_cast<std::uint8_t>(address >> (8 * k)));
+    }
     frame.insert(frame.end(), Code.Init.begin(), Code.Init.end());
     frame.insert(frame.end(), {0x31, 0xDB}); // xor ebx, ebx
     const auto top = static_cast<std::int32_t>(frame.size());
@@ -738,7 +756,10 @@ TBytes IterationFrame(const TFractalCode &Code, std::uint32_t MaxIter) {
     put32(static_cast<std::int32_t>(MaxIter));
     frame.insert(frame.end(), {0x0F, 0x82}); // jb top
     put32(top - static_cast<std::int32_t>(frame.size() + 4));
-    frame.insert(frame.end(), {0x89, 0xD8, 0x5B}); // done: mov eax, ebx; pop ebx
+    frame.insert(frame.end(), {0x89, 0xD8}); // done: mov eax, ebx
+    if (Processor)
+        frame.push_back(0x5D); // pop ebp
+    frame.push_back(0x5B);     // pop ebx
     return frame;
 }
 
@@ -1194,6 +1215,53 @@ TEST_F(CompGeneratorArbitrary, StatementsBecomeTheCallSequencesOfTheAccess) {
         c.Expected(expected);
         EXPECT_EQ(Hex(generator.Section("LOOP")),
                   Hex(TBytes(expected.GetCode(), expected.GetCode() + expected.GetSize())));
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CompGeneratorArbitrary, MandelbrotAndJuliaIterationCountsMatchInArbitraryPrecision) {
+    // Few iterations, so that the 64-bit mantissa of the reference cannot drift far enough from
+    // 40 digits to move a bailout on this grid.
+    constexpr int digits = 40;
+    constexpr std::uint32_t maxIter = 30;
+    constexpr int columns = 12, rows = 9;
+    const long double juliaRe = -0.8L, juliaIm = 0.156L;
+    for (bool julia : {false, true}) {
+        SCOPED_TRACE(julia ? "Julia" : "Mandelbrot");
+        TStorageList storage;
+        storage.Digits = digits;
+        const TFractalCode code = GenerateFractal(storage, pmArbitrary, julia, !julia, juliaRe, juliaIm);
+        THugeProcessor processor(digits);
+        const TBytes frame = IterationFrame(code, maxIter, &processor);
+        TMachine machine(storage);
+        InitHugeContextValues(machine.Context, digits);
+        struct TContextValues {
+            void *Context;
+            ~TContextValues() { DoneHugeContextValues(Context); }
+        } contextValues{machine.Context};
+        auto number = [&](std::int32_t Offset) { return machine.ContextAt<THugeFloatBase *>(Offset); };
+        int inside = 0;
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < columns; ++x) {
+                const long double re =
+                    julia ? -1.6L + 3.2L * x / (columns - 1) : -2.1L + 2.7L * x / (columns - 1);
+                const long double im = -1.2L + 2.4L * y / (rows - 1);
+                number(184)->SetExtended(re); // PIXEL
+                number(188)->SetExtended(im);
+                const std::uint32_t expected =
+                    julia ? ReferenceCount<long double>(re, im, juliaRe, juliaIm, maxIter)
+                          : ReferenceCount<long double>(0, 0, re, im, maxIter);
+                const TCodeRun run = machine.Run(frame);
+                ExpectCleanRun(run);
+                EXPECT_EQ(run.EaxOut, expected) << "pixel (" << x << ", " << y << ")";
+                inside += expected == maxIter;
+            }
+        }
+        EXPECT_GT(inside, 0);
+        EXPECT_LT(inside, rows * columns);
     }
 }
 
