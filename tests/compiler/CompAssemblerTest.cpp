@@ -715,24 +715,37 @@ struct TPixelRun {
     }
 };
 
-void RunProtocolPixel(int Precision, const TModelInput &In, TPixelRun &Run) {
+// The pixel routine around the step body of the precision; in arbitrary precision the body is
+// the C++ step, which takes its step kind from the context.
+void AssembleProtocolRoutine(TRoutineAssembler &Routine, int Precision, TStep Step) {
     TPixelParts parts;
     if (Precision < 2) {
         parts.Init = EmitZFromPixel(Precision);
-        parts.Loop = EmitStep(Precision, In.Step);
+        parts.Loop = EmitStep(Precision, Step);
         parts.Bailout = EmitBailout(Precision);
     } else {
-        Run.Huge.Input = In;
-        Run.Huge.Install(Run.Context);
         parts.Loop = CallWithContext(reinterpret_cast<const void *>(&HugeTestStep));
     }
     parts.ColoringLoop = IncrementField(cxColoringLoops);
-    TRoutineAssembler routine;
-    AssemblePixelRoutine(routine, static_cast<std::uint8_t>(Precision), parts);
-    TColoringStubs colorings;
-    colorings.Install(Run.Context);
+    AssemblePixelRoutine(Routine, static_cast<std::uint8_t>(Precision), parts);
+}
+
+void ExecuteProtocolPixel(const TRoutineAssembler &Routine, const TColoringStubs &Colorings, int Precision,
+                          const TModelInput &In, TPixelRun &Run) {
+    if (Precision == 2) {
+        Run.Huge.Input = In;
+        Run.Huge.Install(Run.Context);
+    }
+    Colorings.Install(Run.Context);
     PrepareContext(Run.Context, Precision, In);
-    routine.Execute(Run.Context.Bytes, Precision == 2 ? &Run.Processor : nullptr);
+    Routine.Execute(Run.Context.Bytes, Precision == 2 ? &Run.Processor : nullptr);
+}
+
+void RunProtocolPixel(int Precision, const TModelInput &In, TPixelRun &Run) {
+    TRoutineAssembler routine;
+    AssembleProtocolRoutine(routine, Precision, In.Step);
+    TColoringStubs colorings;
+    ExecuteProtocolPixel(routine, colorings, Precision, In, Run);
 }
 
 void PrintTo(const TProtocolCase &Case, std::ostream *Out) {
@@ -789,6 +802,68 @@ TEST(LoopProtocolWindow, EachSaveDoublesTheMask) {
         EXPECT_EQ(run.Context.Get<std::uint32_t>(cxMask), 31u);
         EXPECT_EQ(run.SavedRe(precision), 42 - 16);
         EXPECT_EQ(run.Context.Get<std::int32_t>(cxIterationsDone), 40);
+    }
+}
+
+// Several threads run one routine at once, each with its own context (and processor): the code
+// keeps no state of its own, so every pixel still follows the model.
+struct TThreadWork {
+    const TRoutineAssembler *Routine;
+    const TColoringStubs *Colorings;
+    int Precision;
+    std::vector<TModelInput> Inputs;
+    int Mismatches = 0;
+    HANDLE Done;
+};
+
+DWORD WINAPI RunThreadWork(void *Parameter) {
+    auto *work = static_cast<TThreadWork *>(Parameter);
+    for (int round = 0; round < 20; ++round)
+        for (const TModelInput &in : work->Inputs) {
+            const TModelResult expected = RunModel(in, work->Precision == 2);
+            auto run = std::make_unique<TPixelRun>();
+            ExecuteProtocolPixel(*work->Routine, *work->Colorings, work->Precision, in, *run);
+            if (run->Context.Get<std::int32_t>(cxIterationsDone) != expected.IterationsDone ||
+                run->Context.Get<std::uint32_t>(cxMask) != expected.Mask ||
+                run->SavedRe(work->Precision) != expected.SavedRe ||
+                run->ZRe(work->Precision) != expected.ZRe)
+                ++work->Mismatches;
+        }
+    SetEvent(work->Done);
+    return 0;
+}
+
+TEST(RoutineAssemblerThreads, SeveralThreadsRunOneRoutine) {
+    for (int precision = 0; precision < 3; ++precision) {
+        SCOPED_TRACE(testing::Message() << "precision " << precision);
+        TRoutineAssembler routine;
+        AssembleProtocolRoutine(routine, precision, TStep::Count);
+        TColoringStubs colorings;
+        constexpr int ThreadCount = 4;
+        std::unique_ptr<TThreadWork> works[ThreadCount];
+        HANDLE threads[ThreadCount] = {};
+        for (int t = 0; t < ThreadCount; ++t) {
+            works[t] = std::make_unique<TThreadWork>();
+            TThreadWork &work = *works[t];
+            work.Routine = &routine;
+            work.Colorings = &colorings;
+            work.Precision = precision;
+            work.Done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            // Each thread its own mix: periodic within the tolerance, never periodic, bailing out.
+            for (int i = 0; i < 6; ++i)
+                work.Inputs.push_back(TModelInput{TStep::Count, 1.0 + t, 0.5 * i, i % 3 == 2 ? 4000.0 : 1e9,
+                                                  40 + 7 * i, i % 2 ? 0xFFFFFFFFu : 25u, 1, 1 + t % 2, 3,
+                                                  i == 1 ? 10.0f : 0.0f, false});
+            threads[t] = CreateThread(nullptr, 0, RunThreadWork, &work, 0, nullptr);
+            ASSERT_NE(threads[t], nullptr);
+        }
+        for (int t = 0; t < ThreadCount; ++t) {
+            EXPECT_EQ(WaitForSingleObject(works[t]->Done, 60000), WAIT_OBJECT_0);
+            WaitForSingleObject(threads[t], 60000);
+            CloseHandle(threads[t]);
+            CloseHandle(works[t]->Done);
+            EXPECT_EQ(works[t]->Mismatches, 0) << "thread " << t;
+        }
     }
 }
 
