@@ -6,6 +6,7 @@
 #include "CompAccess.h"
 #include "CompHugeAccess.h"
 #include "CompRoutines.h"
+#include "GenColor.h"
 #include "HugeFPU.h"
 
 // Entry points written in assembly (CompHugeRoutines.S): they hand the context or the data block
@@ -15,6 +16,23 @@ extern const std::uint8_t CompHugeOldZThunk[] __asm__("CompHugeOldZThunk");
 extern const std::uint8_t CompHugeArrayCopyThunk[] __asm__("CompHugeArrayCopyThunk");
 extern const std::uint8_t CompHugePrintComplexThunk[] __asm__("CompHugePrintComplexThunk");
 extern const std::uint8_t CompHugePrintFloatThunk[] __asm__("CompHugePrintFloatThunk");
+extern const std::uint8_t CompHugeColorTimesThunk[] __asm__("CompHugeColorTimesThunk");
+extern const std::uint8_t CompHugeColorDivideThunk[] __asm__("CompHugeColorDivideThunk");
+extern const std::uint8_t CompHugeRGBThunk[] __asm__("CompHugeRGBThunk");
+extern const std::uint8_t CompHugeRGBAThunk[] __asm__("CompHugeRGBAThunk");
+extern const std::uint8_t CompHugeHSLThunk[] __asm__("CompHugeHSLThunk");
+extern const std::uint8_t CompHugeHSLAThunk[] __asm__("CompHugeHSLAThunk");
+extern const std::uint8_t CompHugeRedThunk[] __asm__("CompHugeRedThunk");
+extern const std::uint8_t CompHugeGreenThunk[] __asm__("CompHugeGreenThunk");
+extern const std::uint8_t CompHugeBlueThunk[] __asm__("CompHugeBlueThunk");
+extern const std::uint8_t CompHugeHueThunk[] __asm__("CompHugeHueThunk");
+extern const std::uint8_t CompHugeSaturationThunk[] __asm__("CompHugeSaturationThunk");
+extern const std::uint8_t CompHugeLightnessThunk[] __asm__("CompHugeLightnessThunk");
+extern const std::uint8_t CompHugeAlphaThunk[] __asm__("CompHugeAlphaThunk");
+extern const std::uint8_t CompHugeInsideGradientThunk[] __asm__("CompHugeInsideGradientThunk");
+extern const std::uint8_t CompHugeOutsideGradientThunk[] __asm__("CompHugeOutsideGradientThunk");
+extern const std::uint8_t CompHugeBlendThunk[] __asm__("CompHugeBlendThunk");
+extern const std::uint8_t CompHugeComposeThunk[] __asm__("CompHugeComposeThunk");
 }
 
 #define HUGE_THUNK_TARGET extern "C" __attribute__((regparm(3)))
@@ -25,6 +43,42 @@ HUGE_THUNK_TARGET void CompHugePrintComplex(THugeProcessor *Processor, std::int3
     __asm__("CompHugePrintComplex");
 HUGE_THUNK_TARGET void CompHugePrintFloat(THugeProcessor *Processor, std::int32_t, void *Context) noexcept
     __asm__("CompHugePrintFloat");
+HUGE_THUNK_TARGET void CompHugeColorTimes(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeColorTimes");
+HUGE_THUNK_TARGET void CompHugeColorDivide(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeColorDivide");
+HUGE_THUNK_TARGET void CompHugeRGB(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeRGB");
+HUGE_THUNK_TARGET void CompHugeRGBA(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeRGBA");
+HUGE_THUNK_TARGET void CompHugeHSL(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeHSL");
+HUGE_THUNK_TARGET void CompHugeHSLA(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeHSLA");
+HUGE_THUNK_TARGET void CompHugeRed(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeRed");
+HUGE_THUNK_TARGET void CompHugeGreen(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeGreen");
+HUGE_THUNK_TARGET void CompHugeBlue(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeBlue");
+HUGE_THUNK_TARGET void CompHugeHue(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeHue");
+HUGE_THUNK_TARGET void CompHugeSaturation(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeSaturation");
+HUGE_THUNK_TARGET void CompHugeLightness(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeLightness");
+HUGE_THUNK_TARGET void CompHugeAlpha(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeAlpha");
+HUGE_THUNK_TARGET void CompHugeBlend(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeBlend");
+HUGE_THUNK_TARGET void CompHugeCompose(THugeProcessor *Processor, std::int32_t, float *Color) noexcept
+    __asm__("CompHugeCompose");
+HUGE_THUNK_TARGET void CompHugeGradient(THugeProcessor *Processor, void *Mapper, float *Color) noexcept
+    __asm__("CompHugeGradient");
+// The gradient lookup of the x87 routines (position as a stack argument it removes).
+extern "C" __attribute__((regparm(2), stdcall)) void CompGradientHelper(void *Mapper, float *Color,
+                                                                        float Position) noexcept
+    __asm__("CompGradientHelper");
 extern "C" void CompHugeArrayCopy(std::uint8_t *Data, std::int32_t Destination, std::int32_t Source,
                                   std::int32_t Count) noexcept __asm__("CompHugeArrayCopy");
 
@@ -1083,6 +1137,23 @@ TRoutineTable MakeTable() {
     t.Set(151, Plain<ComplexMinusFloatFloatTop>());
     t.Set(152, Plain<ComplexDivFloatComplexTop>());
     t.Set(153, Plain<ComplexDivFloatFloatTop>());
+    t.Set(156, CompHugeColorTimesThunk);
+    t.Set(157, CompHugeColorDivideThunk);
+    t.Set(158, CompHugeRGBThunk);
+    t.Set(159, CompHugeRGBAThunk);
+    t.Set(160, CompHugeHSLThunk);
+    t.Set(161, CompHugeHSLAThunk);
+    t.Set(162, CompHugeRedThunk);
+    t.Set(163, CompHugeGreenThunk);
+    t.Set(164, CompHugeBlueThunk);
+    t.Set(165, CompHugeHueThunk);
+    t.Set(166, CompHugeSaturationThunk);
+    t.Set(167, CompHugeLightnessThunk);
+    t.Set(168, CompHugeAlphaThunk);
+    t.Set(169, CompHugeInsideGradientThunk);
+    t.Set(170, CompHugeOutsideGradientThunk);
+    t.Set(171, CompHugeBlendThunk);
+    t.Set(172, CompHugeComposeThunk);
     t.Set(192, Plain<FloatToComplex>());
     t.Set(193, Value<IntToComplex>());
     t.Set(194, Value<IntToFloat>());
@@ -1170,6 +1241,134 @@ void CompHugePrintFloat(THugeProcessor *Processor, std::int32_t, void *Context) 
         AppendHugePrint(Context, text);
     } catch (...) {
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Colour routines. Floats move between the processor and 80-bit values; the channel arithmetic
+// is that of the x87 templates (80-bit intermediate values, each channel stored as a 32-bit
+// float). Float arguments are on the processor with the first one on top.
+
+namespace {
+
+// Takes Count floats off the processor, top first.
+void TakeFloats(THugeProcessor *Processor, long double *Values, int Count) {
+    for (int i = 0; i < Count; ++i) {
+        Values[i] = Processor->GetExtended();
+        Processor->Pop();
+    }
+}
+
+void ScaleColor(float *Color, long double Factor) {
+    for (int k = 0; k < 4; ++k)
+        Color[k] = static_cast<float>(Color[k] * Factor);
+}
+
+void MakeColor(THugeProcessor *Processor, float *Color, bool WithAlpha, bool FromHSL) {
+    long double values[4] = {0, 0, 0, 1};
+    TakeFloats(Processor, values, WithAlpha ? 4 : 3);
+    for (int k = 0; k < 4; ++k)
+        Color[k] = static_cast<float>(values[k]);
+    if (FromHSL) {
+        float red, green, blue;
+        HSLToRGBFloat(Color[0], Color[1], Color[2], red, green, blue);
+        Color[0] = red;
+        Color[1] = green;
+        Color[2] = blue;
+    }
+}
+
+TFloatColor ToFloatColor(const float *Color) {
+    return {Color[0], Color[1], Color[2], Color[3]};
+}
+
+} // namespace
+
+void CompHugeColorTimes(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    long double factor;
+    TakeFloats(Processor, &factor, 1);
+    ScaleColor(Color, factor);
+}
+
+void CompHugeColorDivide(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    long double divisor;
+    TakeFloats(Processor, &divisor, 1);
+    ScaleColor(Color, 1.0L / divisor);
+}
+
+void CompHugeRGB(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    MakeColor(Processor, Color, false, false);
+}
+
+void CompHugeRGBA(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    MakeColor(Processor, Color, true, false);
+}
+
+void CompHugeHSL(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    MakeColor(Processor, Color, false, true);
+}
+
+void CompHugeHSLA(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    MakeColor(Processor, Color, true, true);
+}
+
+void CompHugeRed(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    Processor->LoadExtended(Color[0]);
+}
+
+void CompHugeGreen(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    Processor->LoadExtended(Color[1]);
+}
+
+void CompHugeBlue(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    Processor->LoadExtended(Color[2]);
+}
+
+void CompHugeAlpha(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    Processor->LoadExtended(Color[3]);
+}
+
+void CompHugeHue(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    Processor->LoadExtended(RGBToHueFloat(ToFloatColor(Color)));
+}
+
+void CompHugeSaturation(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    float saturation, lightness;
+    RGBToSaturationLightness(ToFloatColor(Color), saturation, lightness);
+    Processor->LoadExtended(saturation);
+}
+
+void CompHugeLightness(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    float saturation, lightness;
+    RGBToSaturationLightness(ToFloatColor(Color), saturation, lightness);
+    Processor->LoadExtended(lightness);
+}
+
+void CompHugeGradient(THugeProcessor *Processor, void *Mapper, float *Color) noexcept {
+    long double position;
+    TakeFloats(Processor, &position, 1);
+    CompGradientHelper(Mapper, Color, static_cast<float>(position));
+}
+
+// Color[0..3] the first colour, Color[4..7] the second, which receives the result.
+void CompHugeBlend(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    long double t;
+    TakeFloats(Processor, &t, 1);
+    const long double rest = 1.0L - t;
+    for (int k = 0; k < 4; ++k)
+        Color[4 + k] = static_cast<float>(Color[k] * rest + Color[4 + k] * t);
+}
+
+void CompHugeCompose(THugeProcessor *Processor, std::int32_t, float *Color) noexcept {
+    long double t;
+    TakeFloats(Processor, &t, 1);
+    const long double s = t * Color[7];
+    const long double alpha1 = Color[3];
+    const long double alpha = (alpha1 - s * alpha1) + s;
+    Color[7] = static_cast<float>(alpha);
+    const long double w = alpha == 0 ? 0.0L : s / alpha;
+    const long double rest = 1.0L - w;
+    for (int k = 0; k < 3; ++k)
+        Color[4 + k] = static_cast<float>(Color[k] * rest + Color[4 + k] * w);
 }
 
 const void *HugeRoutineAddress(int Routine) {

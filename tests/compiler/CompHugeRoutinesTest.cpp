@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "CompHugeAccess.h"
+#include "CompRoutinesTestSupport.h"
 #include "CompRoutines.h"
 #include "CompTokenizer.h"
 #include "HugeFPU.h"
@@ -368,6 +369,137 @@ TEST_F(CompHugeRoutinesMoveTest, IntAndBoolConversionsReadThePreviousEax) {
         if (!std::isnan(c.Imag))
             EXPECT_EQ(Slot(9), c.Imag);
     }
+}
+
+// Colour routines with float operands must paint exactly what the x87 templates paint, so that
+// an image does not change where a zoom switches to arbitrary precision.
+struct TColorCase {
+    const char *Name;
+    int Routine;
+    std::vector<float> Colors;       // 0, 4 or 8 floats: first colour, then second
+    std::vector<long double> Floats; // top first
+    bool ColorOut;
+};
+
+class CompHugeColorRoutinesTest : public CompHugeRoutinesTest {
+protected:
+    void SetUp() override {
+        CompHugeRoutinesTest::SetUp();
+        SetGradientColorFunction([](void *Mapper, float Position, float *Color) {
+            const float tag = Mapper == reinterpret_cast<void *>(0x1000) ? 0.25f : 0.75f;
+            Color[0] = Position;
+            Color[1] = Position * 0.5f;
+            Color[2] = tag;
+            Color[3] = 1;
+        });
+        const std::uintptr_t inside = 0x1000, outside = 0x2000;
+        std::memcpy(Context + pcInsideMapper, &inside, 4);
+        std::memcpy(Context + pcOutsideMapper, &outside, 4);
+    }
+    void TearDown() override {
+        SetGradientColorFunction(nullptr);
+        CompHugeRoutinesTest::TearDown();
+    }
+};
+
+TEST_F(CompHugeColorRoutinesTest, ResultsEqualThoseOfTheX87Templates) {
+    const std::vector<float> c1 = {0.9f, 0.3f, 0.1f, 0.6f}, c2 = {0.2f, 0.45f, 0.8f, 0.5f};
+    std::vector<float> both = c1;
+    both.insert(both.end(), c2.begin(), c2.end());
+    std::vector<float> clearSecond = both;
+    clearSecond[7] = 0;
+    std::vector<float> bothClear = clearSecond;
+    bothClear[3] = 0;
+    const TColorCase cases[] = {
+        {"colour * float", 156, c1, {1.5L}, true},
+        {"colour / float", 157, c1, {3.0L}, true},
+        {"rgb", 158, {}, {1.0L, 0.5L, 0.0L}, true},
+        {"rgba", 159, {}, {0.1L, 0.2L, 0.3L, 0.4L}, true},
+        {"hsl", 160, {}, {4.5L, 0.6L, 0.3L}, true},
+        {"hsla", 161, {}, {1.2L, 0.5L, 0.7L, 0.25L}, true},
+        {"red", 162, c1, {}, false},
+        {"green", 163, c1, {}, false},
+        {"blue", 164, c1, {}, false},
+        {"hue", 165, c1, {}, false},
+        {"sat", 166, c1, {}, false},
+        {"lum", 167, c1, {}, false},
+        {"alpha", 168, c1, {}, false},
+        {"inside gradient", 169, {}, {0.3L}, true},
+        {"outside gradient", 170, {}, {0.7L}, true},
+        {"blend", 171, both, {0.3L}, true},
+        {"blend at 0", 171, both, {0.0L}, true},
+        {"blend at 1", 171, both, {1.0L}, true},
+        {"compose", 172, both, {0.7L}, true},
+        {"compose, second clear", 172, clearSecond, {0.7L}, true},
+        {"compose, both clear", 172, bothClear, {0.7L}, true},
+    };
+    alignas(16) float colors[8];
+    for (const TColorCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TCodeRun run;
+        run.X87In = c.Floats;
+        run.ColorsIn = c.Colors;
+        run.Context = Context;
+        run.StackUse = RoutineStackUse(c.Routine);
+        run.ColorOut = c.ColorOut;
+        run.X87OutCount = c.ColorOut ? 0 : 1;
+        RunCode(RoutineAddress(c.Routine), RoutineLength(c.Routine), run);
+
+        // The colours sit in the context; the floats in data slots.
+        Processor->Reset();
+        std::memset(colors, 0, sizeof colors);
+        std::memcpy(colors, c.Colors.data(), c.Colors.size() * sizeof(float));
+        const int colorOffset = 0x100;
+        std::memcpy(Context + colorOffset, colors, sizeof colors);
+        THugeAccess access;
+        const int colorCount = static_cast<int>(c.Colors.size()) / 4;
+        for (int i = colorCount - 1; i >= 0; --i) // the first colour ends at [esp]
+            access.LoadColor(colorOffset + 16 * i, true);
+        const int floatCount = static_cast<int>(c.Floats.size());
+        for (int i = floatCount - 1; i >= 0; --i) {
+            Values[i]->SetExtended(c.Floats[i]);
+            access.LoadReal(4 * i, false);
+        }
+        access.EmitRoutine(c.Routine);
+        if (c.ColorOut)
+            access.StoreColorPop(colorOffset + 32, true);
+        else
+            access.StoreRealPop(4 * 8, false);
+        Runner.Run(access, Context, Data, *Processor);
+
+        EXPECT_EQ(Processor->Top(), 8);
+        EXPECT_FALSE(Processor->Failed());
+        if (c.ColorOut) {
+            float got[4];
+            std::memcpy(got, Context + colorOffset + 32, sizeof got);
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(got[k], run.ColorOutValue[k]) << "channel " << k;
+        } else {
+            ASSERT_EQ(run.X87Out.size(), 1u);
+            EXPECT_EQ(Values[8]->GetExtended(), run.X87Out[0]);
+        }
+    }
+}
+
+TEST_F(CompHugeColorRoutinesTest, SpecificColourResults) {
+    // Independent of the templates: rgb gives alpha 1; compose with a clear second colour keeps
+    // the first one.
+    THugeAccess access;
+    Values[0]->SetText("1");
+    Values[1]->SetText("0.5");
+    Values[2]->SetText("0");
+    access.LoadReal(8, false);
+    access.LoadReal(4, false);
+    access.LoadReal(0, false);
+    access.EmitRoutine(158);
+    access.StoreColorPop(0x100, true);
+    Runner.Run(access, Context, Data, *Processor);
+    float got[4];
+    std::memcpy(got, Context + 0x100, sizeof got);
+    EXPECT_EQ(got[0], 1.0f);
+    EXPECT_EQ(got[1], 0.5f);
+    EXPECT_EQ(got[2], 0.0f);
+    EXPECT_EQ(got[3], 1.0f);
 }
 
 } // namespace
