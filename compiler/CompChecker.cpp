@@ -169,6 +169,13 @@ void TChecker::CloseBlocks(const TCompilePosition &Position) {
 void TChecker::CheckStatement(TExpressionPtr &Slot) {
     if (CheckSectionKind == skdBailout) {
         CheckExpression(Slot, vtBoolean, 0);
+        // REPEAT, ELSE and the other keywords without a condition have no value to test.
+        if (Slot->Kind == ekKeyword) {
+            const auto &keyword = static_cast<const TKeywordExpression &>(*Slot);
+            if (keyword.KeywordId != kwIf && keyword.KeywordId != kwElseIf && keyword.KeywordId != kwWhile &&
+                keyword.KeywordId != kwUntil)
+                throw ECompileError(ceKeywordMisplaced, keyword.Position);
+        }
         ConvertTo(Slot, vtBoolean);
         return;
     }

@@ -65,6 +65,8 @@ const TErrorCase ErrorCases[] = {
     {"index on a scalar", Kind::Formula, "`a[1] = 2", 49},
     {"left side not assignable", Kind::Formula, "a `+ b = c", 16},
     {"literal on the left side", Kind::Formula, "`1 = z", 16},
+    {"repeat as the bailout", Kind::Formula, "init:\nloop:\nbailout:\n`repeat", 14},
+    {"else as the bailout", Kind::Formula, "init:\nloop:\nbailout:\n`else", 24},
     {"keyword as an operand", Kind::Formula, "init:\nz = (`float x)", 14},
 };
 
@@ -379,11 +381,29 @@ TEST_F(CheckerTest, MangledTextsGiveErrorsNotCrashes) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) % Range;
     };
-    const char *inserts[] = {"(",          ")", "[", "]",  "=",       "if ",    "endif\n",
-                             "\n",         "#", "@", "\"", ",",       "float ", "param ",
-                             "endparam\n", "-", "|", "!",  "loop:\n", "fn1("};
+    const char *inserts[] = {"(",          ")",
+                             "[",          "]",
+                             "=",          "if ",
+                             "endif\n",    "\n",
+                             "#",          "@",
+                             "\"",         ",",
+                             "float ",     "param ",
+                             "endparam\n", "-",
+                             "|",          "!",
+                             "loop:\n",    "fn1(",
+                             "repeat\n",   "else\n",
+                             "until ",     "while ",
+                             "endwhile\n", "heading\n",
+                             "func ",      "enum = ",
+                             "\"a\" ",     "default = ",
+                             "int ",       "color ",
+                             "0.5",        "rgb(1, 0, 0)",
+                             "print(",     "oldz(",
+                             "gradient(",  "bailout:\n",
+                             "global:\n",  "final:\n",
+                             "~"};
     int compiled = 0;
-    for (int round = 0; round < 600; round++) {
+    for (int round = 0; round < 3000; round++) {
         std::string text = whole;
         const int edits = 1 + static_cast<int>(next(4));
         for (int e = 0; e < edits; e++) {
