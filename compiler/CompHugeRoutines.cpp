@@ -259,13 +259,30 @@ void ComplexTimesTwo(TProc &P) {
     BothParts(P, [&] { P.MultiplyByTwo(); });
 }
 
+// [y, x, ..] -> [the angle of (x, y), ..]. The angle of the origin is 0, as the x87 partial
+// arctangent gives it, where the processor's would give pi/2.
+void Angle(TProc &P) {
+    if (P.Test() == 0) {
+        P.Exchange(1);
+        const bool origin = P.Test() == 0;
+        P.Exchange(1);
+        if (origin) {
+            P.Pop();
+            P.Pop();
+            P.LoadZero();
+            return;
+        }
+    }
+    P.ArcTan2Pop();
+}
+
 // (ln(a^2 + b^2) / 2, atan2 (b, a)); +2.
 void ComplexLog(TProc &P) {
     PushSquaredModulus(P);
     P.Ln();
     P.DivideByTwo(); // [l, a, b]
     P.Exchange(2);   // [b, a, l]
-    P.ArcTan2Pop();  // [t, l]
+    Angle(P);        // [t, l]
     P.Exchange(1);
 }
 
@@ -286,9 +303,9 @@ void ComplexExp(TProc &P) {
 void ComplexSqrt(TProc &P) {
     PushSquaredModulus(P);
     P.Sqrt();
-    P.Sqrt();       // [r, a, b]
-    P.Exchange(2);  // [b, a, r]
-    P.ArcTan2Pop(); // [t, r]
+    P.Sqrt();      // [r, a, b]
+    P.Exchange(2); // [b, a, r]
+    Angle(P);      // [t, r]
     P.DivideByTwo();
     P.LoadRegister(0);
     P.Sin();
@@ -747,13 +764,26 @@ void FloatSin(TProc &P) {
 void FloatCos(TProc &P) {
     P.Cos();
 }
+// Outside -1 .. 1 the x87 formulas take the square root of a negative number: NaN.
+bool OutsideUnitRange(TProc &P) {
+    TProcessorFloat &x = P.Register(0);
+    if (x.IsSpecial() || x.CompareInteger(1) > 0 || x.CompareInteger(-1) < 0) {
+        x.SetNaN();
+        return true;
+    }
+    return false;
+}
+
 void FloatArcSin(TProc &P) {
-    P.ArcSin();
+    if (!OutsideUnitRange(P))
+        P.ArcSin();
 }
 
 // The x87 routine's atan (sqrt (1 - x^2) / x), in -pi/2 .. pi/2: the principal value less pi for
 // negative x.
 void FloatArcCos(TProc &P) {
+    if (OutsideUnitRange(P))
+        return;
     const std::int32_t sign = P.Test();
     P.ArcCos();
     if (sign < 0)

@@ -8,7 +8,8 @@ Each case line:  routine | registers in | registers out | eax out
 - register lists are top first (the layout the routine sees), comma separated, '-' for none;
   complex values take two entries, real part first;
 - numbers are decimal texts (the inputs are read at the test's precision);
-- eax out is the int or bool result, '-' for none.
+- eax out is the int or bool result, '-' for none;
+- "inf", "-inf" and "nan" are the special results the x87 routine gives for the same operands.
 """
 
 import sys
@@ -21,6 +22,8 @@ OUT = []
 
 
 def text(x):
+    if isinstance(x, str):  # "inf", "-inf" or "nan": what the x87 routine gives
+        return x
     return mp.nstr(mpf(x), 60, min_fixed=-5, max_fixed=5, strip_zeros=True)
 
 
@@ -248,6 +251,27 @@ def main():
     case(75, [], [1])
     case(76, ["0.7"], [mpf("0.7"), mpf("0.7")])
     case(77, ["0.7"], [])
+    # special results
+    case(52, ["0", "0"], ["-inf", 0])
+    case(58, ["0", "0"], ["nan", "nan"])
+    case(26, ["1", "2", "0", "0"], ["nan", "nan"])
+    case(51, ["0", "0"], [0, 0])
+    case(82, ["1", "0"], ["inf"])
+    case(82, ["-1", "0"], ["-inf"])
+    case(84, ["7", "0"], ["nan"])
+    case(109, ["-1"], ["nan"])
+    case(100, ["1"], ["inf"])
+    case(100, ["-1"], ["-inf"])
+    case(90, ["2"], ["nan"])
+    case(96, ["0.5"], ["nan"])
+    case(94, ["0"], [mp.pi / 2])
+    case(94, ["-1"], [0])
+    case(94, ["1"], [0])
+    case(94, ["-1.5"], ["nan"])
+    case(90, ["-1"], [-mp.pi / 2])
+    case(52, ["-1", "0"], [0, mp.pi])
+    case(51, ["-4", "0"], c(csqrt(mpc(-4, 0))))
+    case(40, ["0", "0"], [0, 0])
     sys.stdout.write("\n".join(OUT) + "\n")
 
 

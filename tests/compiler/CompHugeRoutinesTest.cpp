@@ -198,6 +198,8 @@ TEST_F(CompHugeRoutinesTest, ResultsMatchFiftyDigitReferences) {
         for (int i = 0; i < sentinels; ++i)
             EXPECT_EQ(Processor->Register(i).GetExtended(), 1000 + sentinels - 1 - i);
         for (int i = 0; i < out; ++i) {
+            if (c.Out[i] == "nan" || c.Out[i] == "inf" || c.Out[i] == "-inf")
+                continue;
             THugeFloat expected(Digits);
             expected.SetText(c.Out[i]);
             scale = std::max(scale, std::fabs(expected.GetExtended()));
@@ -205,7 +207,13 @@ TEST_F(CompHugeRoutinesTest, ResultsMatchFiftyDigitReferences) {
         for (int i = 0; i < out; ++i) {
             SCOPED_TRACE("result " + std::to_string(i) + ": " + Values[8 + i]->GetText() + " expected " +
                          c.Out[i]);
-            EXPECT_LE(Error(*Values[8 + i], c.Out[i]), 1e-44L * scale);
+            const long double got = Values[8 + i]->GetExtended();
+            if (c.Out[i] == "nan")
+                EXPECT_TRUE(std::isnan(got));
+            else if (c.Out[i] == "inf" || c.Out[i] == "-inf")
+                EXPECT_EQ(got, c.Out[i] == "inf" ? HUGE_VALL : -HUGE_VALL);
+            else
+                EXPECT_LE(Error(*Values[8 + i], c.Out[i]), 1e-44L * scale);
         }
         if (c.HasEax) {
             if (c.Routine >= 68 && c.Routine <= 73 || c.Routine >= 118 && c.Routine <= 123)
