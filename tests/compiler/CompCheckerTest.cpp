@@ -366,6 +366,8 @@ TEST_F(CheckerTest, MangledTextsGiveErrorsNotCrashes) {
         "1\nendif\n",
         "while i < 3\ni = i % 2\nendwhile\nrepeat\nz = conj(z)\nuntil true\n",
         "color c = rgb(1, 0, 0) * 0.5\nprint(\"x\", z)\n",
+        "z = 2 * z - i + 1\nfloat f = |z| / 2 + i % 2\nbool b = z < 1 || !(i == 2) && true\n",
+        "z = z ^ 2 + sin(f) + floor(z) / f\nint k = round(f) + abs(i) - true\n",
         "bailout:\n|z| < 4\n",
         "default:\nfloat param p\ndefault = 2 * pi\nmin = 1\nendparam\nheading\nendheading\n",
     };
@@ -419,8 +421,17 @@ TEST_F(CheckerTest, MangledTextsGiveErrorsNotCrashes) {
                               : round % 5 == 4 ? Kind::Transform
                                                : Kind::Formula;
             TCheckResult result = Compile(text, kind);
-            if (result.Error.Code == 0)
+            if (result.Error.Code == 0) {
                 compiled++;
+                // Whatever compiles is typed as the code generator expects it.
+                for (TExpressionNode *node = Formula->GetExpressions().GetFirst(); node; node = node->Next) {
+                    const std::string violation = TypeViolation(node->Expression.get());
+                    if (!violation.empty()) {
+                        ADD_FAILURE() << violation << " in:\n" << text;
+                        break;
+                    }
+                }
+            }
         } catch (const std::exception &error) {
             ADD_FAILURE() << "unexpected " << error.what() << " for:\n" << text;
         }

@@ -1,11 +1,13 @@
 #include "CompCheckerTestSupport.h"
 
 #include <cctype>
+#include <initializer_list>
 #include <ostream>
 
 #include "CompAccess.h"
 #include "CompMessages.h"
 #include "CompParams.h"
+#include "CompTokenizer.h"
 
 // ---------------------------------------------------------------------------------------------
 // TCheckedFormula
@@ -292,4 +294,204 @@ std::string CaseName(const char *Name) {
     for (const char *p = Name; *p; p++)
         name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     return name;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TypeViolation
+
+namespace {
+
+bool In(std::uint8_t Type, std::initializer_list<std::uint8_t> Types) {
+    for (std::uint8_t t : Types)
+        if (t == Type)
+            return true;
+    return false;
+}
+
+std::uint8_t TypeOf(const TExpression *Expression) {
+    if (!Expression)
+        return 255;
+    if (auto common = dynamic_cast<const TCommonExpression *>(Expression); common && !common->TypeSet)
+        return 254;
+    return Expression->GetReturnType();
+}
+
+// Whether the node itself keeps the rules; its operands are looked at by the caller.
+bool NodeKeepsRules(const TExpression &E, bool InDeclaration) {
+    switch (E.Kind) {
+    case ekVariable:
+        // Names are resolved to storage, except the declared variable of a declaration.
+        return InDeclaration;
+    case ekParameter:
+        return TypeOf(&E) != 254;
+    case ekUnaryOperator: {
+        const auto &u = static_cast<const TUnaryOperatorExpression &>(E);
+        const std::uint8_t r = TypeOf(&E), a = TypeOf(u.Operand.get());
+        switch (u.Operator) {
+        case uoNegate:
+            return r == a && In(r, {vtComplex, vtFloat, vtInteger});
+        case uoModulus:
+            return a == vtComplex && r == vtFloat;
+        default:
+            return a == vtBoolean && r == vtBoolean;
+        }
+    }
+    case ekBinaryOperator: {
+        const auto &b = static_cast<const TBinaryOperatorExpression &>(E);
+        const std::uint8_t r = TypeOf(&E), l = TypeOf(b.Left.get()), t = TypeOf(b.Right.get());
+        switch (b.Operator) {
+        case opAssign:
+            return l == r && t == r;
+        case opAdd:
+        case opSubtract:
+        case opMultiply:
+            if (r == vtColor)
+                return l == vtColor && t == (b.Operator == opMultiply ? vtFloat : vtColor);
+            if (r == vtComplex)
+                return In(l, {vtComplex, vtFloat}) && In(t, {vtComplex, vtFloat}) &&
+                       (l == vtComplex || t == vtComplex);
+            return In(r, {vtFloat, vtInteger}) && l == r && t == r;
+        case opDivide:
+            if (r == vtColor)
+                return l == vtColor && t == vtFloat;
+            if (r == vtComplex)
+                return l == vtComplex && In(t, {vtComplex, vtFloat});
+            return r == vtFloat && l == r && t == r;
+        case opPower:
+            return In(r, {vtFloat, vtComplex}) && l == r && t == r;
+        case opModulo:
+            return In(r, {vtFloat, vtInteger}) && l == r && t == r;
+        case opEqual:
+        case opNotEqual:
+            return r == vtBoolean && l == t && In(l, {vtComplex, vtFloat, vtInteger, vtBoolean});
+        case opAnd:
+        case opOr:
+            return r == vtBoolean && l == vtBoolean && t == vtBoolean;
+        default:
+            return r == vtBoolean && l == t && In(l, {vtFloat, vtInteger});
+        }
+    }
+    case ekFunction: {
+        const auto &f = static_cast<const TFunctionExpression &>(E);
+        const std::uint8_t r = TypeOf(&E);
+        std::vector<std::uint8_t> a;
+        for (int i = 0; i < f.Count(); i++)
+            a.push_back(TypeOf(f.Get(i)));
+        auto args = [&a](std::initializer_list<std::uint8_t> Types) {
+            return a == std::vector<std::uint8_t>(Types);
+        };
+        const int id = f.FunctionId;
+        switch (id) {
+        case fnToInteger:
+            return args({vtBoolean}) && r == vtInteger;
+        case fnToFloat:
+            return a.size() == 1 && In(a[0], {vtInteger, vtBoolean}) && r == vtFloat;
+        case fnToComplex:
+            return a.size() == 1 && In(a[0], {vtFloat, vtInteger, vtBoolean}) && r == vtComplex;
+        case fnSqr:
+        case fnAbs:
+            return a.size() == 1 && In(a[0], {vtComplex, vtFloat, vtInteger}) && r == a[0];
+        case fnCabs:
+        case fnReal:
+        case fnImag:
+        case fnAtan2:
+            return args({vtComplex}) && r == vtFloat;
+        case fnConj:
+        case fnFlip:
+        case fnZero:
+            return args({vtComplex}) && r == vtComplex;
+        case fnCeil:
+        case fnFloor:
+        case fnTrunc:
+        case fnRound:
+            return (args({vtComplex}) && r == vtComplex) || (args({vtFloat}) && r == vtInteger);
+        case fnOldZ:
+            return args({vtInteger}) && r == vtComplex;
+        case fnRandom:
+            return args({vtInteger}) && r == vtInteger;
+        case fnGradient:
+            return args({vtFloat}) && r == vtColor;
+        case fnIdent:
+            return a.size() == 1 && r == a[0];
+        case fnRgb:
+        case fnHsl:
+            return args({vtFloat, vtFloat, vtFloat}) && r == vtColor;
+        case fnRgba:
+        case fnHsla:
+            return args({vtFloat, vtFloat, vtFloat, vtFloat}) && r == vtColor;
+        case fnBlend:
+        case fnCompose:
+            return args({vtColor, vtColor, vtFloat}) && r == vtColor;
+        case fnPrint:
+            for (std::uint8_t t : a)
+                if (t == vtArray || t > vtColor)
+                    return false;
+            return r == vtNone;
+        default:
+            if (id >= fnRed && id <= fnLum)
+                return args({vtColor}) && r == vtFloat;
+            if (id >= FirstMergeId && id <= LastMergeId)
+                return args({vtColor, vtColor}) && r == vtColor;
+            // The functions computed in real or complex arithmetic.
+            return a.size() == 1 && In(a[0], {vtComplex, vtFloat}) && r == a[0];
+        }
+    }
+    case ekUserFunction: {
+        const auto &f = static_cast<const TUserFunctionExpression &>(E);
+        const std::uint8_t r = TypeOf(&E);
+        if (r == vtColor)
+            return f.Count() == 2 && TypeOf(f.Get(0)) == vtColor && TypeOf(f.Get(1)) == vtColor;
+        return r == vtComplex && f.Count() == 1 && TypeOf(f.Get(0)) == vtComplex;
+    }
+    case ekKeyword: {
+        const auto &k = static_cast<const TKeywordExpression &>(E);
+        if (k.KeywordId == kwIf || k.KeywordId == kwElseIf || k.KeywordId == kwWhile ||
+            k.KeywordId == kwUntil)
+            return TypeOf(k.Operand.get()) == vtBoolean;
+        return !k.Operand;
+    }
+    case ekSetting: {
+        const auto &setting = static_cast<const TSettingExpression &>(E);
+        return TypeOf(setting.Value.get()) == setting.SettingType;
+    }
+    case ekStorage: {
+        const auto &reference = static_cast<const TStorageExpression &>(E);
+        for (int i = 0; i < reference.Count(); i++)
+            if (TypeOf(reference.Get(i)) != vtInteger)
+                return false;
+        return true;
+    }
+    case ekDeclaration: {
+        const auto &declaration = static_cast<const TDeclarationExpression &>(E);
+        const auto *variable = dynamic_cast<const TVariableExpression *>(declaration.Variable.get());
+        if (!variable || !declaration.Node)
+            return false;
+        for (int i = 0; i < variable->Count(); i++)
+            if (TypeOf(variable->Get(i)) != vtInteger)
+                return false;
+        return true;
+    }
+    default:
+        return true;
+    }
+}
+
+std::string FindViolation(const TExpression *E, bool InDeclaration) {
+    if (!E)
+        return std::string();
+    if (!NodeKeepsRules(*E, InDeclaration))
+        return DumpTyped(E);
+    const bool declaration = E->Kind == ekDeclaration;
+    for (int i = 0; i < E->ChildCount(); i++) {
+        std::string found = FindViolation(E->GetChild(i), declaration);
+        if (!found.empty())
+            return found;
+    }
+    return std::string();
+}
+
+} // namespace
+
+std::string TypeViolation(const TExpression *Statement) {
+    return FindViolation(Statement, false);
 }

@@ -73,6 +73,12 @@ public:
 // conversions are "toint", "tofloat", "tocomplex", other functions "fID".
 std::string DumpTyped(const TExpression *Expression);
 
+// The first place in a checked statement where a node's operands do not have the types the
+// type rules promise the code generator (operand pairs of every operator, argument types of
+// every function and conversion, boolean conditions, integer indices, resolved names), as text;
+// empty when there is none.
+std::string TypeViolation(const TExpression *Statement);
+
 // A formula text with one place marked by a backquote, which the tests use to say where a
 // message belongs: Text is the text without the mark, Line and Column the mark's place (from 0).
 struct TMarkedText {

@@ -116,6 +116,8 @@ TEST_P(TypeConversions, ConvertAsTheRulesSay) {
     const std::vector<std::string> statements = Formula->Statements();
     ASSERT_FALSE(statements.empty());
     EXPECT_EQ(statements.back(), c.Statement) << c.Text;
+    for (TExpressionNode *node = Formula->GetExpressions().GetFirst(); node; node = node->Next)
+        EXPECT_EQ(TypeViolation(node->Expression.get()), "") << c.Text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TypeConversions, testing::ValuesIn(TypeCases));
