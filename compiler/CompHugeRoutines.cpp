@@ -1,5 +1,7 @@
 #include "CompHugeRoutines.h"
 
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -316,43 +318,72 @@ void ComplexSqrt(TProc &P) {
     P.MultiplyPop(1); // [r cos, r sin]
 }
 
+// x - (2^31 - 1) in place, for deciding whether a saturated 32-bit result was exact.
+void SubtractIntMax(TProcessorFloat &X) {
+    THugeFloatOper *limit = X.GetTemp();
+    limit->SetInteger(INT32_MAX);
+    X.Subtract(*limit);
+    X.ReleaseTemp(limit);
+}
+
 // x87 rounding semantics on a register that is about to be dropped: the floor of x + 0.5 (so
 // -2.5 rounds to -2), computed exactly from the integer and fraction parts.
-std::int32_t RoundHalfUp(TProc &P) {
-    TProcessorFloat &x = P.Register(0);
-    const std::int32_t floor = x.Floor();
-    if (x.IsSpecial() || floor == INT32_MAX || floor == INT32_MIN)
-        return floor;
-    const bool negative = x.Sign() < 0;
-    x.Frac(); // the fraction with the sign of x
-    if (x.IsZero())
+std::int32_t RoundHalfUp(TProcessorFloat &X) {
+    const std::int32_t floor = X.Floor();
+    if (floor == INT32_MIN && X.CompareInteger(INT32_MIN) < 0)
+        return floor; // below -2^31 every result is -2^31 or the indefinite value, the same bits
+    if (floor == INT32_MAX) {
+        SubtractIntMax(X); // x >= 2^31 - 1: beyond the range from 2^31 - 0.5 on
+        X.MultiplyByTwo();
+        return X.CompareInteger(1) >= 0 ? INT32_MIN : INT32_MAX;
+    }
+    const bool negative = X.Sign() < 0;
+    X.Frac(); // the fraction with the sign of x
+    if (X.IsZero())
         return floor;
     bool up;
     if (!negative)
-        up = x.Round() != 0; // fraction >= 0.5
-    else if (x.Round() == 0)
+        up = X.Round() != 0; // fraction >= 0.5
+    else if (X.Round() == 0)
         up = true; // |fraction| < 0.5, so floor's fraction 1 + f > 0.5
     else {
-        x.MultiplyByTwo(); // |fraction| >= 0.5: exactly a half rounds up
-        x.Frac();
-        up = x.IsZero();
+        X.MultiplyByTwo(); // |fraction| >= 0.5: exactly a half rounds up
+        X.Frac();
+        up = X.IsZero();
     }
     return up ? floor + 1 : floor;
 }
 
 enum TRounding { rdFloor, rdCeil, rdTrunc, rdRound };
 
+// ST(0) rounded to a 32-bit integer as the x87 stores it: a result outside the 32-bit range, NaN
+// and infinities give the integer indefinite 80000000h (the processor alone would saturate them,
+// or give 0 for NaN). ST(0) is changed; the callers pop it.
 template <TRounding Mode> std::int32_t RoundTop(TProc &P) {
+    TProcessorFloat &x = P.Register(0);
+    if (x.IsSpecial())
+        return INT32_MIN;
+    std::int32_t result;
     switch (Mode) {
     case rdFloor:
-        return P.Floor();
+        result = x.Floor();
+        break;
     case rdCeil:
-        return P.Ceil();
+        result = x.Ceil();
+        break;
     case rdTrunc:
-        return P.Trunc();
+        result = x.Trunc();
+        break;
     default:
-        return RoundHalfUp(P);
+        return RoundHalfUp(x);
     }
+    // Below the range the saturated value is the indefinite value already; at the top it is either
+    // exact or saturated.
+    if (result != INT32_MAX)
+        return result;
+    SubtractIntMax(x);
+    const bool beyond = Mode == rdCeil ? x.Sign() > 0 && !x.IsZero() : x.CompareInteger(1) >= 0;
+    return beyond ? INT32_MIN : INT32_MAX;
 }
 
 template <TRounding Mode> void ComplexRounding(TProc &P) {
@@ -622,10 +653,18 @@ void ComplexArcTan2(TProc &P) {
     P.ArcTan2Pop();
 }
 
+bool IsNaN(TProcessorFloat &Value) {
+    return Value.IsSpecial() && std::isnan(Value.GetExtended());
+}
+
+bool Unordered(TProc &P, int I) {
+    return IsNaN(P.Register(0)) || IsNaN(P.Register(I));
+}
+
 std::int32_t ComplexEqual(TProc &P) {
-    const bool real = P.Compare(2) == 0;
+    const bool real = !Unordered(P, 2) && P.Compare(2) == 0;
     P.Exchange(1);
-    const bool imag = P.Compare(3) == 0;
+    const bool imag = !Unordered(P, 3) && P.Compare(3) == 0;
     for (int i = 0; i < 4; ++i)
         P.Pop();
     return real && imag;
@@ -637,7 +676,11 @@ std::int32_t ComplexNotEqual(TProc &P) {
 
 enum TComparison { cmLess, cmLessEqual, cmGreater, cmGreaterEqual, cmEqual, cmNotEqual };
 
-bool Decide(TComparison Kind, std::int32_t Order) {
+// As the x87 routines decide: with a NaN operand (unordered) only "not equal" holds. The processor
+// alone would call a NaN equal to everything.
+bool Decide(TComparison Kind, std::int32_t Order, bool Unordered) {
+    if (Unordered)
+        return Kind == cmNotEqual;
     switch (Kind) {
     case cmLess:
         return Order < 0;
@@ -656,17 +699,19 @@ bool Decide(TComparison Kind, std::int32_t Order) {
 
 // Real parts compared, both complex values popped.
 template <TComparison Kind> std::int32_t ComplexCompare(TProc &P) {
+    const bool unordered = Unordered(P, 2);
     const std::int32_t order = P.Compare(2);
     for (int i = 0; i < 4; ++i)
         P.Pop();
-    return Decide(Kind, order);
+    return Decide(Kind, order, unordered);
 }
 
 template <TComparison Kind> std::int32_t FloatCompare(TProc &P) {
+    const bool unordered = Unordered(P, 1);
     const std::int32_t order = P.Compare(1);
     P.Pop();
     P.Pop();
-    return Decide(Kind, order);
+    return Decide(Kind, order, unordered);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -220,6 +220,14 @@ def main():
     for x in ["2.5", "-2.5", "-2.7", "3.49", "-0.5", "1e9", "-123456.75"]:
         for n, kind in ((114, "floor"), (115, "ceil"), (116, "round"), (117, "trunc")):
             case(n, [x], [], rounding(kind, mpf(x)))
+    # beyond the 32-bit range the x87 stores the integer indefinite value
+    indefinite = -2 ** 31
+    for x in ["3e9", "-3e9", "2147483647.2", "2147483646.6", "2147483647.5", "2147483647.49",
+              "-2147483648.2", "-2147483648.7", "-2147483647.5"]:
+        for n, kind in ((114, "floor"), (115, "ceil"), (116, "round"), (117, "trunc")):
+            r = rounding(kind, mpf(x))
+            case(n, [x], [], r if -2 ** 31 <= r < 2 ** 31 else indefinite)
+    case(63, ["3e9", "-0.5"], [indefinite, -1])
     for a, b in (["2.5", "-2.5"], ["-1.5", "0.49"]):
         for n, kind in ((63, "floor"), (64, "ceil"), (65, "trunc"), (66, "round")):
             case(n, [a, b], [rounding(kind, mpf(a)), rounding(kind, mpf(b))])

@@ -1,5 +1,6 @@
 #include "CompHugeRoutines.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -376,6 +377,71 @@ TEST_F(CompHugeRoutinesMoveTest, IntAndBoolConversionsReadThePreviousEax) {
         EXPECT_EQ(Slot(8), c.Real);
         if (!std::isnan(c.Imag))
             EXPECT_EQ(Slot(9), c.Imag);
+    }
+}
+
+struct TNaNCase {
+    int Routine;
+    bool NaNOnTop;
+    std::int32_t Expected; // al for comparisons, eax for rounding
+};
+
+TEST_F(CompHugeRoutinesMoveTest, NaNOperandsBehaveAsOnTheX87) {
+    // A NaN is unequal to everything and neither less nor greater; it stores as the integer
+    // indefinite value.
+    const TNaNCase cases[] = {
+        {118, true, 0},         {119, true, 1},         {120, true, 0},         {121, true, 0},
+        {122, true, 0},         {123, true, 0},         {120, false, 0},        {123, false, 0},
+        {119, false, 1},        {68, true, 0},          {69, true, 1},          {70, true, 0},
+        {73, false, 0},         {114, true, INT32_MIN}, {115, true, INT32_MIN}, {116, true, INT32_MIN},
+        {117, true, INT32_MIN},
+    };
+    Values[0]->SetText("-1");
+    Values[1]->SetText("2");
+    for (const TNaNCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Routine << (c.NaNOnTop ? " NaN on top" : " NaN below"));
+        const bool complex = c.Routine >= 68 && c.Routine <= 73;
+        const bool rounding = c.Routine >= 114 && c.Routine <= 117;
+        Processor->Reset();
+        THugeAccess access;
+        auto pushNaN = [&] {
+            access.LoadReal(0, false);
+            access.EmitRoutine(109); // sqrt (-1)
+        };
+        auto pushOperand = [&] {
+            if (c.NaNOnTop)
+                access.LoadReal(4, false);
+            else
+                pushNaN();
+            if (complex)
+                access.EmitRoutine(192);
+        };
+        if (!rounding)
+            pushOperand();
+        if (c.NaNOnTop)
+            pushNaN();
+        else
+            access.LoadReal(4, false);
+        if (complex)
+            access.EmitRoutine(192);
+        access.EmitRoutine(c.Routine);
+        const auto eax = static_cast<std::int32_t>(Runner.Run(access, Context, Data, *Processor));
+        EXPECT_EQ(Processor->Top(), 8);
+        EXPECT_EQ(rounding ? eax : (eax & 0xFF), c.Expected);
+        // the same on the x87 template
+        TCodeRun run;
+        const long double nan = std::nanl("");
+        if (rounding)
+            run.X87In = {nan};
+        else if (complex)
+            run.X87In =
+                c.NaNOnTop ? std::vector<long double>{nan, 0, 2, 0} : std::vector<long double>{2, 0, nan, 0};
+        else
+            run.X87In = c.NaNOnTop ? std::vector<long double>{nan, 2} : std::vector<long double>{2, nan};
+        RunCode(RoutineAddress(c.Routine), RoutineLength(c.Routine), run);
+        EXPECT_EQ(rounding ? static_cast<std::int32_t>(run.EaxOut)
+                           : static_cast<std::int32_t>(run.EaxOut & 0xFF),
+                  c.Expected);
     }
 }
 
