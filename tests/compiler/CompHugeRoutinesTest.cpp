@@ -445,6 +445,83 @@ TEST_F(CompHugeRoutinesMoveTest, NaNOperandsBehaveAsOnTheX87) {
     }
 }
 
+// Every routine with real operands against the x87 template of the same number, on operands that
+// include zeros, negative parts and values outside the real domains: results (NaN and infinities
+// included) must agree to the x87's precision, so that an image keeps its look when a zoom
+// crosses into arbitrary precision.
+struct TShape {
+    int First, Last;
+    int In, Out;
+    bool IntResult;
+};
+
+TEST_F(CompHugeRoutinesTest, ResultsAgreeWithTheX87Templates) {
+    const TShape shapes[] = {
+        {18, 19, 0, 2, false},  {20, 20, 2, 4, false},  {21, 21, 2, 0, false},   {22, 29, 4, 2, false},
+        {30, 54, 2, 2, false},  {55, 55, 2, 1, false},  {56, 56, 2, 2, false},   {57, 57, 2, 1, false},
+        {58, 59, 2, 2, false},  {60, 61, 2, 1, false},  {62, 66, 2, 2, false},   {67, 67, 2, 1, false},
+        {68, 73, 4, 0, true},   {74, 75, 0, 1, false},  {76, 76, 1, 2, false},   {77, 77, 1, 0, false},
+        {78, 87, 2, 1, false},  {88, 104, 1, 1, false}, {105, 106, 1, 2, false}, {107, 113, 1, 1, false},
+        {114, 117, 1, 0, true}, {118, 123, 2, 0, true}, {144, 153, 3, 2, false}, {192, 192, 1, 2, false},
+    };
+    const long double operands[][4] = {
+        {0.7L, -0.4L, 1.3L, 0.2L},
+        {-2.5L, 1.75L, 0.6L, -0.9L},
+        {0, 0, 2, 1},
+        {-1.5L, 0, -1, 0},
+        {-0.3L, 2.2L, 0, -1.1L},
+        {3, -3, 0.5L, 0.5L},
+        {0.5L, 0.5L, -3, 3},
+        {1, 1, 1, 1},
+        {-1, 0, 0, 0},
+        {2.5L, -2.5L, 7.25L, 0},
+        {40, -0.5L, 1e6L, 3},
+    };
+    for (const TShape &shape : shapes)
+        for (int n = shape.First; n <= shape.Last; ++n)
+            for (const auto &values : operands) {
+                SCOPED_TRACE(testing::Message() << "routine " << n << " operands " << values[0] << ", "
+                                                << values[1] << ", " << values[2] << ", " << values[3]);
+                TCodeRun run;
+                run.X87In.assign(values, values + shape.In);
+                run.StackUse = RoutineStackUse(n);
+                run.X87OutCount = shape.Out;
+                RunCode(RoutineAddress(n), RoutineLength(n), run);
+
+                Processor->Reset();
+                THugeAccess access;
+                for (int i = shape.In - 1; i >= 0; --i) {
+                    Values[i]->SetExtended(values[i]);
+                    access.LoadReal(4 * i, false);
+                }
+                access.EmitRoutine(n);
+                for (int i = 0; i < shape.Out; ++i)
+                    access.StoreRealPop(4 * (8 + i), false);
+                const std::uint32_t eax = Runner.Run(access, Context, Data, *Processor);
+                EXPECT_EQ(Processor->Top(), 8);
+                if (shape.IntResult) {
+                    const bool byte = n < 114 || n > 117;
+                    EXPECT_EQ(byte ? (eax & 0xFF) : eax, byte ? (run.EaxOut & 0xFF) : run.EaxOut);
+                }
+                long double scale = 1;
+                for (int i = 0; i < shape.In; ++i)
+                    scale = std::max(scale, std::fabs(values[i]));
+                for (int i = 0; i < shape.Out; ++i)
+                    if (std::isfinite(run.X87Out[i]))
+                        scale = std::max(scale, std::fabs(run.X87Out[i]));
+                for (int i = 0; i < shape.Out; ++i) {
+                    const long double got = Values[8 + i]->GetExtended(), expected = run.X87Out[i];
+                    if (std::isnan(expected))
+                        EXPECT_TRUE(std::isnan(got)) << "result " << i << ": " << got;
+                    else if (std::isinf(expected))
+                        EXPECT_EQ(got, expected) << "result " << i;
+                    else
+                        EXPECT_LE(std::fabs(got - expected), 1e-15L * scale)
+                            << "result " << i << ": " << got << " expected " << expected;
+                }
+            }
+}
+
 // Colour routines with float operands must paint exactly what the x87 templates paint, so that
 // an image does not change where a zoom switches to arbitrary precision.
 struct TColorCase {
