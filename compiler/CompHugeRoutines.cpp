@@ -766,14 +766,41 @@ void FloatDivideReversed(TProc &P) {
     P.DividePop(1);
 }
 
-// The remainder with the sign of x, as the x87 partial remainder: y times the fraction of x / y.
-// The quotient is never narrowed to an integer type, so large quotients stay right. +1.
+// The remainder with the sign of x, as the x87 partial remainder: x - n y with n = trunc (x / y).
+// n is never narrowed to an integer type, so large quotients stay right; a quotient that the
+// division left just beside an integer is put right by one step of y, so that |r| < |y| and r
+// has the sign of x. +1.
 void FloatModulo(TProc &P) {
+    const std::int32_t signX = P.Test();
     P.LoadRegister(0);
-    P.Divide(2);
-    P.Register(0).Frac();
-    P.MultiplyPop(2); // [x, y f]
-    P.Pop();
+    P.Divide(2); // [q, x, y]
+    {
+        TProcessorFloat &q = P.Register(0);
+        THugeFloatOper *fraction = q.GetTemp();
+        fraction->Assign(q);
+        fraction->Frac();
+        q.Subtract(*fraction); // n
+        q.ReleaseTemp(fraction);
+    }
+    P.Multiply(2);
+    P.SubtractPop(1); // [x - n y, y]
+    if (signX != 0) {
+        // y becomes s = |y| with the sign of x
+        P.Exchange(1);
+        P.Abs();
+        if (signX < 0)
+            P.Negate();
+        P.Exchange(1);
+        const std::int32_t signR = P.Test();
+        if (signR != 0 && signR != signX)
+            P.Add(1); // one y too many
+        const std::int32_t order = P.Compare(1);
+        if (signX > 0 ? order >= 0 : order <= 0) {
+            P.SubtractRev(1); // one y too few: r - s
+            P.Negate();
+        }
+    }
+    P.StoreRegisterPop(1);
 }
 
 void FloatModuloReversed(TProc &P) {

@@ -215,6 +215,10 @@ def main():
         for x, y in fpairs:
             ins = [y, x] if rev else [x, y]
             case(n, ins, [f(mpf(x), mpf(y))])
+    # quotients far beyond 32 bits, exact multiples
+    for x, y in (("1e30", "7"), ("-1e30", "7"), ("12", "-4"), ("1e40", "0.375")):
+        case(84, [x, y], [fmod_x87(mpf(x), mpf(y))])
+        case(85, [y, x], [fmod_x87(mpf(x), mpf(y))])
     case(86, ["0", "2.5"], [0])
     case(86, ["-2", "1.5"], [fpow(mpf(-2), mpf("1.5"))])
     for x in ["2.5", "-2.5", "-2.7", "3.49", "-0.5", "1e9", "-123456.75"]:

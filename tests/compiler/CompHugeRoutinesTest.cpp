@@ -128,15 +128,19 @@ protected:
     void SetUp() override {
         InitializeCompRoutines();
         InitializeCompHugeRoutines();
-        Processor = std::make_unique<THugeProcessor>(Digits);
+        UsePrecision(Digits);
+        std::memset(Context, 0, sizeof Context);
+    }
+    // A processor and data numbers of the given precision.
+    void UsePrecision(int DigitCount) {
+        Processor = std::make_unique<THugeProcessor>(DigitCount);
         for (auto &value : Values) {
-            value = std::make_unique<THugeFloat>(Digits);
+            value = std::make_unique<THugeFloat>(DigitCount);
             value->SetInteger(0);
         }
         std::memset(Data, 0, sizeof Data);
         for (int i = 0; i < SlotCount; ++i)
             Data[i] = Values[i].get();
-        std::memset(Context, 0, sizeof Context);
     }
     void TearDown() override {
         DonePrintLine(Context);
@@ -477,49 +481,54 @@ TEST_F(CompHugeRoutinesTest, ResultsAgreeWithTheX87Templates) {
         {2.5L, -2.5L, 7.25L, 0},
         {40, -0.5L, 1e6L, 3},
     };
-    for (const TShape &shape : shapes)
-        for (int n = shape.First; n <= shape.Last; ++n)
-            for (const auto &values : operands) {
-                SCOPED_TRACE(testing::Message() << "routine " << n << " operands " << values[0] << ", "
-                                                << values[1] << ", " << values[2] << ", " << values[3]);
-                TCodeRun run;
-                run.X87In.assign(values, values + shape.In);
-                run.StackUse = RoutineStackUse(n);
-                run.X87OutCount = shape.Out;
-                RunCode(RoutineAddress(n), RoutineLength(n), run);
+    // One word and many words of mantissa: the routines must not depend on the width.
+    for (int digits : {Digits, 300})
+        for (const TShape &shape : shapes)
+            for (int n = shape.First; n <= shape.Last; ++n)
+                for (const auto &values : operands) {
+                    if (Processor->Digits() != digits)
+                        UsePrecision(digits);
+                    SCOPED_TRACE(testing::Message()
+                                 << digits << " digits, routine " << n << " operands " << values[0] << ", "
+                                 << values[1] << ", " << values[2] << ", " << values[3]);
+                    TCodeRun run;
+                    run.X87In.assign(values, values + shape.In);
+                    run.StackUse = RoutineStackUse(n);
+                    run.X87OutCount = shape.Out;
+                    RunCode(RoutineAddress(n), RoutineLength(n), run);
 
-                Processor->Reset();
-                THugeAccess access;
-                for (int i = shape.In - 1; i >= 0; --i) {
-                    Values[i]->SetExtended(values[i]);
-                    access.LoadReal(4 * i, false);
+                    Processor->Reset();
+                    THugeAccess access;
+                    for (int i = shape.In - 1; i >= 0; --i) {
+                        Values[i]->SetExtended(values[i]);
+                        access.LoadReal(4 * i, false);
+                    }
+                    access.EmitRoutine(n);
+                    for (int i = 0; i < shape.Out; ++i)
+                        access.StoreRealPop(4 * (8 + i), false);
+                    const std::uint32_t eax = Runner.Run(access, Context, Data, *Processor);
+                    EXPECT_EQ(Processor->Top(), 8);
+                    if (shape.IntResult) {
+                        const bool byte = n < 114 || n > 117;
+                        EXPECT_EQ(byte ? (eax & 0xFF) : eax, byte ? (run.EaxOut & 0xFF) : run.EaxOut);
+                    }
+                    long double scale = 1;
+                    for (int i = 0; i < shape.In; ++i)
+                        scale = std::max(scale, std::fabs(values[i]));
+                    for (int i = 0; i < shape.Out; ++i)
+                        if (std::isfinite(run.X87Out[i]))
+                            scale = std::max(scale, std::fabs(run.X87Out[i]));
+                    for (int i = 0; i < shape.Out; ++i) {
+                        const long double got = Values[8 + i]->GetExtended(), expected = run.X87Out[i];
+                        if (std::isnan(expected))
+                            EXPECT_TRUE(std::isnan(got)) << "result " << i << ": " << got;
+                        else if (std::isinf(expected))
+                            EXPECT_EQ(got, expected) << "result " << i;
+                        else
+                            EXPECT_LE(std::fabs(got - expected), 1e-15L * scale)
+                                << "result " << i << ": " << got << " expected " << expected;
+                    }
                 }
-                access.EmitRoutine(n);
-                for (int i = 0; i < shape.Out; ++i)
-                    access.StoreRealPop(4 * (8 + i), false);
-                const std::uint32_t eax = Runner.Run(access, Context, Data, *Processor);
-                EXPECT_EQ(Processor->Top(), 8);
-                if (shape.IntResult) {
-                    const bool byte = n < 114 || n > 117;
-                    EXPECT_EQ(byte ? (eax & 0xFF) : eax, byte ? (run.EaxOut & 0xFF) : run.EaxOut);
-                }
-                long double scale = 1;
-                for (int i = 0; i < shape.In; ++i)
-                    scale = std::max(scale, std::fabs(values[i]));
-                for (int i = 0; i < shape.Out; ++i)
-                    if (std::isfinite(run.X87Out[i]))
-                        scale = std::max(scale, std::fabs(run.X87Out[i]));
-                for (int i = 0; i < shape.Out; ++i) {
-                    const long double got = Values[8 + i]->GetExtended(), expected = run.X87Out[i];
-                    if (std::isnan(expected))
-                        EXPECT_TRUE(std::isnan(got)) << "result " << i << ": " << got;
-                    else if (std::isinf(expected))
-                        EXPECT_EQ(got, expected) << "result " << i;
-                    else
-                        EXPECT_LE(std::fabs(got - expected), 1e-15L * scale)
-                            << "result " << i << ": " << got << " expected " << expected;
-                }
-            }
 }
 
 // Colour routines with float operands must paint exactly what the x87 templates paint, so that
