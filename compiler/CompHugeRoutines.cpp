@@ -470,43 +470,68 @@ void ComplexCosh(TProc &P) { // (cosh a cos b, sinh a sin b)
     P.MultiplyPop(1);
 }
 
+// The tangent family is computed without overflow, as the x87 routines do: with E = e^(-2|x|),
+// [x, t] -> [Q, S, D] where Q = sign (x) (1 - E^2), S = 2E sin 2t and D = 1 + E^2 +/- 2E cos 2t,
+// that is (sinh 2x, sin 2t, cosh 2x +/- cos 2t) all multiplied by 2E; a huge |x| gives the limits
+// instead of infinity over infinity. +2.
+template <bool Minus> void TangentParts(TProc &P) {
+    const std::int32_t sign = P.Test();
+    P.Abs();
+    P.MultiplyByTwo();
+    P.Negate();
+    P.Exp();       // [E, t]
+    P.Exchange(1); // [t, E]
+    P.MultiplyByTwo();
+    P.LoadRegister(0);
+    P.Sin();
+    P.Multiply(2);
+    P.MultiplyByTwo(); // [S, 2t, E]
+    P.Exchange(1);
+    P.Cos();
+    P.Multiply(2);
+    P.MultiplyByTwo(); // [2E cos 2t, S, E]
+    P.Exchange(2);     // [E, S, 2E cos 2t]
+    P.Square();
+    P.LoadRegister(0);
+    AddOne(P); // [1 + E^2, E^2, S, 2E cos 2t]
+    if (Minus)
+        P.SubtractRevPop(3);
+    else
+        P.AddPop(3); // [E^2, S, D]
+    P.Negate();
+    AddOne(P);
+    if (sign < 0)
+        P.Negate(); // [Q, S, D]
+}
+
+// [Q, S, D] -> [Q / D, S / D]
+void DivideTangentParts(TProc &P) {
+    P.Divide(2);
+    P.Exchange(1);
+    P.Divide(2);
+    P.Exchange(2);
+    P.Pop();
+}
+
 // tan and cotan: (sin 2a, +/-sinh 2b) / (cosh 2b +/- cos 2a).
 template <bool Cotangent> void ComplexTan(TProc &P) {
-    BothParts(P, [&] { P.MultiplyByTwo(); });
-    P.Exchange(1);
-    SinhCoshPair(P); // [sh, ch, 2a]
-    P.LoadRegister(2);
-    P.Cos();
-    if (Cotangent) {
-        P.SubtractPop(2); // [sh, ch - cos 2a, 2a]
+    P.Exchange(1); // x = b, t = a
+    TangentParts<Cotangent>(P);
+    DivideTangentParts(P); // [sinh part, sin part]
+    if (Cotangent)
         P.Negate();
-    } else
-        P.AddPop(2);
-    P.Exchange(2); // [2a, d, sh]
-    P.Sin();
-    P.Divide(1);
     P.Exchange(1);
-    P.DividePop(2);
 }
 
 // tanh and cotanh: (sinh 2a, +/-sin 2b) / (cosh 2a +/- cos 2b).
 template <bool Cotangent> void ComplexTanh(TProc &P) {
-    BothParts(P, [&] { P.MultiplyByTwo(); });
-    SinhCoshPair(P); // [sh, ch, 2b]
-    P.LoadRegister(2);
-    P.Cos();
-    if (Cotangent)
-        P.SubtractPop(2);
-    else
-        P.AddPop(2);
-    P.Exchange(2); // [2b, d, sh]
-    P.Sin();
-    if (Cotangent)
+    TangentParts<Cotangent>(P);
+    DivideTangentParts(P);
+    if (Cotangent) {
+        P.Exchange(1);
         P.Negate();
-    P.Divide(1);
-    P.Exchange(1);
-    P.DividePop(2);
-    P.Exchange(1);
+        P.Exchange(1);
+    }
 }
 
 // [z] -> [z + sqrt (z^2 +/- 1)]; +4.
@@ -894,19 +919,25 @@ template <bool Cotangent> void FloatTan(TProc &P) {
         P.DividePop(1);
 }
 
-// (E - 1/E) / (E + 1/E) and its inverse; +2.
+// sign (x) (1 - E) / (1 + E) with E = e^(-2|x|), and its inverse, as the x87 routines compute
+// them: no overflow for large |x|. +1.
 template <bool Cotangent> void FloatTanh(TProc &P) {
+    const std::int32_t sign = P.Test();
+    P.Abs();
+    P.MultiplyByTwo();
+    P.Negate();
     P.Exp();
     P.LoadRegister(0);
-    P.Reciprocal(); // [r, E]
-    P.LoadRegister(1);
-    P.Add(1);            // [E + r, r, E]
-    P.Exchange(2);       // [E, r, E + r]
-    P.SubtractRevPop(1); // [E - r, E + r]
+    AddOne(P); // [1 + E, E]
+    P.Exchange(1);
+    P.Negate();
+    AddOne(P); // [1 - E, 1 + E]
     if (Cotangent)
         P.DividePop(1);
     else
         P.DivideRevPop(1);
+    if (sign < 0)
+        P.Negate();
 }
 
 void FloatArcTan(TProc &P) {

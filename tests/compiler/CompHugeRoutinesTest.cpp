@@ -478,6 +478,8 @@ TEST_F(CompHugeRoutinesTest, ResultsAgreeWithTheX87Templates) {
         {0.5L, 0.5L, -3, 3},
         {1, 1, 1, 1},
         {-1, 0, 0, 0},
+        {0.3L, 1e12L, -1e12L, 0.5L},
+        {-1e12L, 0.25L, 0.5L, 3e10L},
         {2.5L, -2.5L, 7.25L, 0},
         {40, -0.5L, 1e6L, 3},
     };
@@ -486,6 +488,12 @@ TEST_F(CompHugeRoutinesTest, ResultsAgreeWithTheX87Templates) {
         for (const TShape &shape : shapes)
             for (int n = shape.First; n <= shape.Last; ++n)
                 for (const auto &values : operands) {
+                    // z + sqrt (z^2 - 1) and its kin cancel for large z: at 64 bits the inverse functions
+                    // lose every digit there, at 50 digits they do not
+                    const bool large = std::fabs(values[0]) > 1e9L || std::fabs(values[1]) > 1e9L;
+                    if (large && n >= 32 && n <= 38)
+                        continue;
+
                     if (Processor->Digits() != digits)
                         UsePrecision(digits);
                     SCOPED_TRACE(testing::Message()
