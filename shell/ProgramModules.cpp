@@ -1,6 +1,7 @@
 #include "ProgramModules.h"
 
 #include "CompFileManager.h"
+#include "CompHugeRoutines.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
@@ -23,6 +24,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompFileManager", InitializeCompFileManager, FinalizeCompFileManager},
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
+        {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
     };
 }
 
