@@ -17,8 +17,13 @@ bool IsBlankOrTab(char c) {
     return c == ' ' || c == '\t';
 }
 
-// Blanks around an entry header. A LF is counted as one too: in a file with LF-only line ends the
-// whole text is one line, and the name must not take in the line feeds before it.
+// A line ends with CR LF, a lone CR or a lone LF (files saved by other editors use LF only).
+bool IsLineBreak(char c) {
+    return c == CR || c == LF;
+}
+
+// Blanks around an entry header. A LF is counted as one too, so that a header given with a line
+// feed before the name still yields the bare name.
 bool IsHeaderBlank(char c) {
     return c == ' ' || c == '\t' || c == LF;
 }
@@ -53,15 +58,15 @@ std::size_t FindIgnoringCase(const std::string &Text, const std::string &Key, st
     return std::string::npos;
 }
 
-// Lines of a body: split at CR LF or CR (a LF alone is an ordinary character).
+// Lines of a body: split at CR LF, CR or LF.
 void SplitBodyLines(const std::string &Text, TStrings &Lines) {
     Lines.Clear();
     std::size_t start = 0;
     for (std::size_t i = 0; i < Text.size(); ++i) {
-        if (Text[i] != CR)
+        if (!IsLineBreak(Text[i]))
             continue;
         Lines.Add(Text.substr(start, i - start));
-        if (i + 1 < Text.size() && Text[i + 1] == LF)
+        if (Text[i] == CR && i + 1 < Text.size() && Text[i + 1] == LF)
             ++i;
         start = i + 1;
     }
@@ -337,9 +342,9 @@ const std::string &TEntryData::GetComments() {
             ++i;
         if (i >= n)
             break;
-        if (text[i] == CR) {
+        if (IsLineBreak(text[i])) {
             ++i;
-            if (i < n && text[i] == LF)
+            if (text[i - 1] == CR && i < n && text[i] == LF)
                 ++i;
             continue;
         }
@@ -349,7 +354,7 @@ const std::string &TEntryData::GetComments() {
         while (i < n && IsBlankOrTab(text[i]))
             ++i;
         std::size_t start = i;
-        while (i < n && text[i] != CR)
+        while (i < n && !IsLineBreak(text[i]))
             ++i;
         if (!comments.empty())
             comments += "\r\n";
@@ -376,7 +381,7 @@ bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> 
         // The next ':' outside a comment.
         for (; pos < n; ++pos) {
             char c = text[pos];
-            if (c == CR)
+            if (IsLineBreak(c))
                 comment = false;
             else if (c == ';')
                 comment = true;
@@ -400,7 +405,7 @@ bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> 
         comment = false;
         for (; pos < n; ++pos) {
             char c = text[pos];
-            if (c == CR) {
+            if (IsLineBreak(c)) {
                 comment = false;
                 continue;
             }
@@ -430,7 +435,7 @@ bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> 
             // The value, following lines continued with a backslash.
             std::string value;
             for (;;) {
-                std::size_t lineEnd = text.find(CR, p);
+                std::size_t lineEnd = text.find_first_of("\r\n", p);
                 if (lineEnd == std::string::npos)
                     lineEnd = n;
                 std::size_t quote = text.find('"', p);
@@ -444,7 +449,7 @@ bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> 
                 if (last > p && text[last - 1] == '\\' && lineEnd < n) {
                     value.append(text, p, last - 1 - p);
                     p = lineEnd + 1;
-                    if (p < n && text[p] == LF)
+                    if (text[lineEnd] == CR && p < n && text[p] == LF)
                         ++p;
                     while (p < n && IsBlankOrTab(text[p]))
                         ++p;
@@ -647,7 +652,7 @@ void TEntryCollection::DoScan(TStream &Stream) {
     int64_t lineStart = pos;
     int lineNumber = 0;
     bool comment = false;
-    bool afterCR = false;
+    bool afterCR = false; // a LF here belongs to the CR's line end
 
     // The open entry.
     bool open = false;
@@ -665,12 +670,12 @@ void TEntryCollection::DoScan(TStream &Stream) {
             const char c = block[k];
             const int fixup = bodyFixup;
             bodyFixup = 0;
-            if (fixup == 1 && c == CR) {
+            if (fixup == 1 && IsLineBreak(c)) {
                 // The '{' ends its line: the body starts on the next line.
                 bodyStart = pos + 1;
                 startLine = lineNumber + 1;
                 startColumn = 0;
-                bodyFixup = 2;
+                bodyFixup = c == CR ? 2 : 0;
             } else if (fixup == 2 && c == LF) {
                 bodyStart = pos + 1;
             }
@@ -682,12 +687,12 @@ void TEntryCollection::DoScan(TStream &Stream) {
                 continue;
             }
             afterCR = false;
-            if (c == CR) {
+            if (IsLineBreak(c)) {
                 ++lineNumber;
                 comment = false;
                 line.clear();
                 lineStart = pos + 1;
-                afterCR = true;
+                afterCR = c == CR;
                 continue;
             }
             line += c;
@@ -777,7 +782,7 @@ void TEntryCollection::AppendEntry(const std::string &Text, const std::string &N
         else
             stream->WriteString(Name + " (" + Title + ") {\r\n");
         stream->WriteString(body);
-        bool endsWithLineBreak = body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0;
+        bool endsWithLineBreak = !body.empty() && IsLineBreak(body.back());
         stream->WriteString(endsWithLineBreak ? "}\r\n" : "\r\n}\r\n");
         stream.Release();
     }

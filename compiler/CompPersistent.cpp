@@ -17,6 +17,11 @@ bool IsBlankOrTab(char c) {
     return c == ' ' || c == '\t';
 }
 
+// A line ends with CR LF, a lone CR or a lone LF (files saved by other editors use LF only).
+bool IsLineBreak(char c) {
+    return c == CR || c == LF;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -117,9 +122,9 @@ void TEntryStream::ExamineChar() {
                 FColumn += tab - 1;
             return;
         }
-        if (c == CR) {
+        if (IsLineBreak(c)) {
             ++FPosition;
-            if (FPosition < FTextLength && text[FPosition] == LF)
+            if (c == CR && FPosition < FTextLength && text[FPosition] == LF)
                 ++FPosition;
             ++FLine;
             FColumn = 0;
@@ -131,12 +136,12 @@ void TEntryStream::ExamineChar() {
         int64_t p = FPosition + 1;
         while (p < FTextLength && IsBlankOrTab(text[p]))
             ++p;
-        if (p >= FTextLength || text[p] != CR)
+        if (p >= FTextLength || !IsLineBreak(text[p]))
             return; // an ordinary backslash
         // A continuation: the line break and the next line's indentation are passed.
         ++FLine;
         ++p;
-        if (p < FTextLength && text[p] == LF)
+        if (text[p - 1] == CR && p < FTextLength && text[p] == LF)
             ++p;
         int64_t start = p;
         while (p < FTextLength && IsBlankOrTab(text[p]))
@@ -173,7 +178,12 @@ void TEntryStream::Rewind() {
 }
 
 bool TEntryStream::AtLineEnd() const {
-    return FPosition >= FTextLength - 1 || Text()[FPosition + 1] == CR;
+    if (FPosition >= FTextLength - 1)
+        return true;
+    const char *text = Text();
+    // On an empty line the cursor stands on its CR; the LF after it is the same line end.
+    const char next = text[FPosition + 1];
+    return next == CR || (next == LF && text[FPosition] != CR);
 }
 
 void TEntryStream::PushPosition() {

@@ -123,18 +123,68 @@ TEST(EntryScanner, HandlesLinesLongerThanAReadBlock) {
     EXPECT_EQ(reader->GetEntry(2)->StartLine(), 6);
 }
 
-TEST(EntryScanner, LineFeedOnlyFilesStillYieldEntries) {
-    const std::string text = "; comment\nOne {\na=1\n}\n\nTwo (Second) {\nb=2\n}\n";
-    auto reader = TEntryReader::CreateFromString(text, false);
-    // Without a CR the whole text is one line, so the first ';' hides everything after it.
-    EXPECT_EQ(reader->GetCount(), 0);
-    auto plain = TEntryReader::CreateFromString(text.substr(10), false);
-    ASSERT_EQ(plain->GetCount(), 2);
-    EXPECT_EQ(plain->GetEntry(0)->Name(), "One");
-    EXPECT_EQ(plain->GetEntry(0)->GetText(), "\na=1\n");
-    EXPECT_EQ(plain->GetEntry(1)->Name(), "Two");
-    EXPECT_EQ(plain->GetEntry(1)->Title(), "Second");
-    EXPECT_EQ(plain->GetEntry(1)->StartLine(), 0);
+// The line-end forms files come with: CR LF, a lone CR (older editors) and a lone LF (editors of
+// other systems). Every form must scan to the same entries.
+struct TLineEndForm {
+    const char *Name;
+    const char *Break;
+};
+const TLineEndForm LineEndForms[] = {{"CR LF", "\r\n"}, {"CR", "\r"}, {"LF", "\n"}};
+
+// Text with every line end (CR LF, lone CR, lone LF) written as Break.
+std::string WithLineEnds(const std::string &Text, const char *Break) {
+    std::string result;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] == '\r' || Text[i] == '\n') {
+            result += Break;
+            if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n')
+                ++i;
+        } else {
+            result += Text[i];
+        }
+    }
+    return result;
+}
+
+TEST(EntryScanner, EveryLineEndFormGivesTheSameEntries) {
+    for (const TScanCase &c : ScanCases) {
+        const std::string original = ReadFileBytes(CompilerDataPath(c.File));
+        ASSERT_FALSE(original.empty()) << c.File;
+        for (const TLineEndForm &form : LineEndForms) {
+            const std::string text = WithLineEnds(original, form.Break);
+            std::vector<std::string> texts, headers;
+            for (const TExpectedEntry &e : c.Entries) {
+                texts.push_back(WithLineEnds(e.Text, form.Break));
+                headers.push_back(WithLineEnds(e.HeaderStart, form.Break));
+            }
+            std::vector<TExpectedEntry> expected = c.Entries;
+            for (std::size_t i = 0; i < expected.size(); ++i) {
+                expected[i].Text = texts[i].c_str();
+                expected[i].HeaderStart = headers[i].c_str();
+            }
+            for (bool keep : {false, true}) {
+                auto reader = TEntryReader::CreateFromString(text, keep);
+                ExpectEntries(*reader, text, expected, std::string(c.File) + " in " + form.Name);
+            }
+        }
+    }
+}
+
+TEST(EntryScanner, CommentsEndAtEveryLineEnd) {
+    // A ';' comment, with braces in it, ends with its line, whatever the line end is.
+    const std::string source = "; a comment { with braces }\r\nOne {\r\na=1 ; } not the end\r\n}\r\n"
+                               "; Two {\r\nThree (Third) {\r\nb=2\r\n}\r\n";
+    for (const TLineEndForm &form : LineEndForms) {
+        const std::string text = WithLineEnds(source, form.Break);
+        auto reader = TEntryReader::CreateFromString(text, false);
+        ASSERT_EQ(reader->GetCount(), 2) << form.Name;
+        EXPECT_EQ(reader->GetEntry(0)->Name(), "One") << form.Name;
+        EXPECT_EQ(reader->GetEntry(0)->GetText(), WithLineEnds("a=1 ; } not the end\r\n", form.Break));
+        EXPECT_EQ(reader->GetEntry(1)->Name(), "Three") << form.Name;
+        EXPECT_EQ(reader->GetEntry(1)->Title(), "Third") << form.Name;
+        EXPECT_EQ(reader->GetEntry(1)->StartLine(), 6) << form.Name;
+        EXPECT_EQ(reader->GetEntry(1)->StartColumn(), 0) << form.Name;
+    }
 }
 
 TEST(EntryHeader, SplitsNameAndTitle) {
@@ -259,6 +309,23 @@ TEST(EntryData, LooksUpKeysInTheRawText) {
     EXPECT_EQ(reader->IndexOfName("Missing"), -1);
 }
 
+TEST(EntryData, LookUpsReadEveryLineEndForm) {
+    for (const TLineEndForm &form : LineEndForms) {
+        auto reader = TEntryReader::CreateFromString(WithLineEnds(ParameterEntry, form.Break), false);
+        ASSERT_EQ(reader->GetCount(), 2) << form.Name;
+        TEntryData *spiral = reader->GetEntry(0);
+        // A continued title, comments joined with CR LF, keys after a comment line, a date.
+        EXPECT_EQ(spiral->GetTitle(), "Golden Spiral") << form.Name;
+        EXPECT_EQ(spiral->GetComments(), "Made for the tests\r\nsecond line  \r\n") << form.Name;
+        EXPECT_EQ(spiral->GetAuthor(), "Jane Doe") << form.Name;
+        EXPECT_EQ(spiral->GetDate(), EncodeDate(2004, 8, 19)) << form.Name;
+        std::string value;
+        spiral->FindKey("ENTRY", {"INSIDE"}, value);
+        EXPECT_EQ(value, "Smooth") << form.Name;
+        EXPECT_EQ(reader->GetEntry(1)->GetTitle(), "Bare") << form.Name;
+    }
+}
+
 TEST(EntryCollection, AppendsWithOneEmptyLineBetweenEntries) {
     struct Case {
         const char *Before;
@@ -270,6 +337,9 @@ TEST(EntryCollection, AppendsWithOneEmptyLineBetweenEntries) {
         {"Old {\r\n}\r\n\r\n\r\n\r\n", "", "a=1", "Old {\r\n}\r\n\r\nNew {\r\na=1\r\n}\r\n"},
         {"  \r\n\t\r\n", "A title", "", "New (A title) {\r\n\r\n}\r\n"},
         {"; only a comment", "", "x", "; only a comment\r\n\r\nNew {\r\nx\r\n}\r\n"},
+        // A body whose last line ends with a lone LF or CR gets no empty line before the brace.
+        {"", "", "a=1\n", "New {\r\na=1\n}\r\n"},
+        {"", "", "a=1\r", "New {\r\na=1\r}\r\n"},
     };
     for (const Case &c : cases) {
         TStringStream stream(c.Before);
@@ -372,17 +442,21 @@ TEST(EntryCollection, ChangesTitles) {
         {"ignores a title in a comment", "fractal: ; title=\"No\"\r\n  w=1\r\n",
          "fractal:\r\n  title=\"New \"\r\n; title=\"No\"\r\n  w=1\r\n"},
     };
-    for (const Case &c : cases) {
-        TEntryWriter writer;
-        writer.AppendEntry(std::string(c.Body), "Target", "Header", false);
-        writer.AppendEntry(std::string("b=2\r\n"), "Other", "", false);
-        writer.ChangeTitle(0, "New \"");
-        ASSERT_EQ(writer.GetCount(), 2) << c.What;
-        EXPECT_EQ(writer.GetEntry(0)->Name(), "Other") << c.What;
-        TEntryData *moved = writer.GetEntry(1);
-        EXPECT_EQ(moved->Name(), "Target") << c.What;
-        EXPECT_EQ(moved->Title(), "Header") << c.What;
-        EXPECT_EQ(moved->GetText(), c.NewBody) << c.What;
+    // A body with lone CR or LF line ends is retitled alike; the lines are written back with CR LF.
+    for (const TLineEndForm &form : LineEndForms) {
+        for (const Case &c : cases) {
+            const std::string what = std::string(c.What) + " in " + form.Name;
+            TEntryWriter writer;
+            writer.AppendEntry(WithLineEnds(c.Body, form.Break), "Target", "Header", false);
+            writer.AppendEntry(std::string("b=2\r\n"), "Other", "", false);
+            writer.ChangeTitle(0, "New \"");
+            ASSERT_EQ(writer.GetCount(), 2) << what;
+            EXPECT_EQ(writer.GetEntry(0)->Name(), "Other") << what;
+            TEntryData *moved = writer.GetEntry(1);
+            EXPECT_EQ(moved->Name(), "Target") << what;
+            EXPECT_EQ(moved->Title(), "Header") << what;
+            EXPECT_EQ(moved->GetText(), c.NewBody) << what;
+        }
     }
 }
 

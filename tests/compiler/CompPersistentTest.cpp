@@ -227,6 +227,91 @@ TEST(EntryStream, TracksLinesColumnsAndContinuations) {
     EXPECT_EQ(stream.CurrentChar(), 'c');
 }
 
+// The line-end forms files come with: CR LF, a lone CR and a lone LF (editors of other systems).
+struct TLineEndForm {
+    const char *Name;
+    const char *Break;
+};
+const TLineEndForm LineEndForms[] = {{"CR LF", "\r\n"}, {"CR", "\r"}, {"LF", "\n"}};
+
+// Text with every '|' written as Break.
+std::string WithBreaks(const std::string &Text, const char *Break) {
+    std::string result;
+    for (char c : Text) {
+        if (c == '|')
+            result += Break;
+        else
+            result += c;
+    }
+    return result;
+}
+
+TEST(EntryStream, EveryLineEndFormReadsAlike) {
+    struct Step {
+        char Char;
+        int Line, Column;
+        bool AtLineEnd;
+    } steps[] = {
+        {'a', 10, 4, false}, {'b', 10, 5, false}, {'c', 11, 4, false}, {'d', 11, 5, true},
+        {' ', 12, 0, false}, {'e', 12, 0, false}, {'f', 12, 1, false}, {'\\', 12, 2, false},
+        {'x', 12, 3, true},  {' ', 13, 0, false}, {' ', 14, 0, true},  {'g', 14, 0, true},
+    };
+    for (const TLineEndForm &form : LineEndForms) {
+        // A continuation with blanks after the backslash, an ordinary backslash, an empty line.
+        const std::string text = WithBreaks("ab\\  |    cd|ef\\x||g", form.Break);
+        TEntryStream stream;
+        stream.Load("E", "", 10, 4, text.size(), text.data());
+        for (const Step &s : steps) {
+            EXPECT_EQ(stream.CurrentChar(), s.Char) << form.Name;
+            EXPECT_EQ(stream.Line(), s.Line) << form.Name << " " << s.Char;
+            EXPECT_EQ(stream.Column(), s.Column) << form.Name << " " << s.Char;
+            EXPECT_EQ(stream.AtLineEnd(), s.AtLineEnd) << form.Name << " " << s.Char << s.Line;
+            stream.NextChar();
+        }
+        EXPECT_TRUE(stream.AtEnd()) << form.Name;
+        stream.Rewind();
+        stream.SkipLine();
+        EXPECT_EQ(stream.CurrentChar(), 'e') << form.Name << ": a continued line is one line";
+
+        std::string comments;
+        const std::string commented = WithBreaks("; first|;second  ||  ; third|key=1", form.Break);
+        TEntryStream withComments(commented.data(), commented.size());
+        withComments.ReadComments(comments);
+        EXPECT_EQ(comments, "first\r\nsecond  \r\nthird") << form.Name;
+    }
+}
+
+TEST(ParReader, EveryLineEndFormGivesTheSameItemsAndErrors) {
+    const std::string source = "fractal:|  ; a comment = 1|  title=\"Long \\|   title\" width=640|"
+                               "layer:|  height=abc|";
+    for (const TLineEndForm &form : LineEndForms) {
+        const std::string text = WithBreaks(source, form.Break);
+        TParReader reader(text.data(), text.size());
+        std::vector<std::string> items;
+        std::string error;
+        try {
+            for (std::string key = reader.Next(); !key.empty() || !reader.GetSectionName().empty();
+                 key = reader.Next()) {
+                if (key.empty()) {
+                    items.push_back(reader.GetSectionName() + ":");
+                    continue;
+                }
+                items.push_back(key + "=" + reader.GetValue());
+                if (key != "title")
+                    reader.GetInteger();
+            }
+        } catch (const EInvalidParFile &e) {
+            error = e.Message();
+        }
+        const std::vector<std::string> expected = {"fractal:", "title=Long title", "width=640",
+                                                   "layer:", "height=abc"};
+        EXPECT_EQ(items, expected) << form.Name;
+        // The value ends at the line end after "abc": the cursor is at the start of line 7
+        // (counted from 1).
+        EXPECT_NE(error.find("(7:1)"), std::string::npos) << form.Name << ": " << error;
+    }
+}
+
 TEST(EntryStream, ReadsLeadingComments) {
     struct Case {
         const char *Text;
