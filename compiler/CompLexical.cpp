@@ -454,10 +454,34 @@ void TLexical::GenerateCode() {
                 List->Leave();
         }
     } release{*this, list};
-    if (FNoSource)
-        GenerateEmpty();
-    else
-        Generate();
+    FGenerateError.clear();
+    // A generation can fail on values the user just chose (a parameter that makes an array too
+    // large, say). That must not escape into the caller's change handling nor leave half-built
+    // routines behind, and the next change has to be able to generate again: so the failure is
+    // recorded here and HasError, which blocks regeneration, stays clear.
+    try {
+        if (FNoSource)
+            GenerateEmpty();
+        else
+            Generate();
+    } catch (const ECompileError &error) {
+        RecordGenerateError(error.Code, error.Position(), error.Message());
+    } catch (const std::exception &error) {
+        RecordGenerateError(ceUnknown, TCompilePosition{}, error.what());
+    }
+}
+
+void TLexical::RecordGenerateError(std::uint8_t Code, const TCompilePosition &Position,
+                                   const std::string &Text) {
+    FGenerateError = Text.empty() ? std::string("Code generation failed") : Text;
+    try {
+        ResetCode();
+    } catch (...) {
+        // The failure being recorded is the one to report; the routines are emptied by the
+        // next generation.
+    }
+    if (TErrorManager *messages = ErrorManager())
+        messages->AddError(this, Code, Position, FGenerateError + ".");
 }
 
 void TLexical::Assign(const TLexical &Source) {

@@ -51,6 +51,9 @@ public:
     virtual void Generate() = 0;
     // Makes the object usable without code; here: clears the parameters.
     virtual void GenerateEmpty();
+    // Empties every routine of the object and keeps its program and parameters: what is left
+    // after a code generation that failed. Nothing to empty here.
+    virtual void ResetCode() {}
     // The section a ':' line switches to; empty: the compact form is refused.
     virtual void GetLoopSection(std::string &Name) {}
     // The section that receives the last statement of the compact form.
@@ -115,7 +118,10 @@ public:
     // Applies the pending change level once and clears it.
     void ApplyChanges();
     void Compile();
-    // Generates code again (nothing after a failed compile), under the compile lock.
+    // Generates code again (nothing after a failed compile), under the compile lock. A failure
+    // of the generation is not passed on: the object is left with empty code (ResetCode), its
+    // parameters kept, the failure's text in GetGenerateError and in the message list, and the
+    // next regeneration runs as usual.
     void GenerateCode();
     // Each parameter takes the value of the parameter of OldParams with the same name (case
     // ignored) and the same type.
@@ -132,6 +138,8 @@ public:
     const std::string &GetEntryName() const { return FEntryName; }
     std::int32_t GetErrorLine() const { return FErrorLine; }
     std::int32_t GetErrorColumn() const { return FErrorColumn; }
+    // Why the last code generation failed; empty after one that succeeded.
+    const std::string &GetGenerateError() const { return FGenerateError; }
     const std::string &GetFileName() const { return FFileName; }
     bool GetKeepValues() const { return FKeepValues; }
     bool GetClearRequested() const { return FClearRequested; }
@@ -179,6 +187,8 @@ private:
     void CompileFromSource();
     // Ends a compile: the error is recorded and the object left with empty code.
     void RecordCompileError(const ECompileError &Error);
+    // Ends a failed code generation: empty code, the failure recorded.
+    void RecordGenerateError(std::uint8_t Code, const TCompilePosition &Position, const std::string &Text);
 
     // Tokenizer callbacks.
     void TokenizerLoopSection(std::string &Name) { GetLoopSection(Name); }
@@ -201,6 +211,7 @@ private:
     std::string FEntryName;
     std::int32_t FErrorLine = 0;
     std::int32_t FErrorColumn = 0;
+    std::string FGenerateError;
     std::string FFileName;
     bool FKeepValues = false;
     bool FClearRequested = false;

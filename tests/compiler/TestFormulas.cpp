@@ -420,3 +420,119 @@ std::string DumpExpression(const TExpression *Expression) {
         return "<kind " + std::to_string(Expression->Kind) + ">";
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// TTestCompiledFormula
+
+std::vector<std::uint8_t> TTestCompiledFormula::Section(const std::string &Name) const {
+    auto found = Sections.find(Name);
+    return found == Sections.end() ? std::vector<std::uint8_t>() : found->second;
+}
+
+void TTestCompiledFormula::InitCompile() {
+    Rules.Reset();
+    TCompiler::InitCompile();
+}
+
+void TTestCompiledFormula::ResetCode() {
+    Sections.clear();
+    PixelRoutine.Clear();
+    DataSize = 0;
+}
+
+void TTestCompiledFormula::GenerateEmpty() {
+    ResetCode();
+    TCompiler::GenerateEmpty();
+    ++GenerateEmptyCount;
+}
+
+void TTestCompiledFormula::Generate() {
+    ResetCode();
+    TCompiler::Generate();
+    DataSize = GetStorage().DataSize;
+    if (Rules.Kind == TTestFormulaKind::Formula) {
+        if (Sections.find("BAILOUT") == Sections.end())
+            Sections["BAILOUT"] = {0x30, 0xC0}; // xor al, al: bail out
+        AssemblePixelRoutine();
+    }
+    ++GenerateCount;
+}
+
+void TTestCompiledFormula::CompileSection(const std::string &Name, const std::uint8_t *Code,
+                                          std::int32_t Size) {
+    Sections[Name].assign(Code, Code + Size);
+}
+
+void TTestCompiledFormula::AssemblePixelRoutine() {
+    const std::vector<std::uint8_t> init = Section("INIT"), loop = Section("LOOP"),
+                                    bailout = Section("BAILOUT");
+    auto append = [this](const std::vector<std::uint8_t> &Code) {
+        if (!Code.empty())
+            PixelRoutine.Emit(Code.data(), static_cast<std::int32_t>(Code.size()));
+    };
+    PixelRoutine.Clear();
+    PixelRoutine.Precision = GetPrecision();
+    PixelRoutine.EmitEntry();
+    PixelRoutine.EmitPushData(TTestPixelContext::FormulaDataCell);
+    append(init);
+    PixelRoutine.EmitLoopStart();
+    append(loop);
+    append(bailout);
+    // No coloring loop code is joined in: the colorings here are the context's routines only.
+    PixelRoutine.EmitBailoutBranch(0);
+    PixelRoutine.EmitLoopEnd(static_cast<std::int32_t>(loop.size() + bailout.size()));
+    PixelRoutine.EmitPopData();
+    PixelRoutine.EmitLoopExit();
+    PixelRoutine.EmitExit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TTestPixelContext
+
+TTestPixelContext::TTestPixelContext(const TTestCompiledFormula &AFormula, std::int32_t MaxIter)
+    : Formula(AFormula), Memory(512 + 16), DataMemory(static_cast<std::size_t>(AFormula.GetDataSize()) + 32) {
+    auto align = [](std::uint8_t *P) {
+        return reinterpret_cast<std::uint8_t *>((reinterpret_cast<std::uintptr_t>(P) + 15) &
+                                                ~std::uintptr_t(15));
+    };
+    Bytes = align(Memory.data());
+    Data = align(DataMemory.data());
+    Formula.GetStorage().InitData(Data);
+    At<void *>(FormulaDataCell) = Data;
+    EmptyRoutine.EmitReturn();
+    for (const std::int32_t cell : {0x3C, 0x40, 0x44, 0x48, 0x4C, 0x50})
+        At<const void *>(cell) = EmptyRoutine.GetCode();
+    At<std::int32_t>(MaxIterCell) = MaxIter;
+}
+
+TTestPixelContext::~TTestPixelContext() {
+    Formula.GetStorage().DoneData(Data);
+}
+
+void TTestPixelContext::SetPeriodicity(std::uint32_t Threshold, std::uint32_t Mask, std::int32_t Saves,
+                                       float Tolerance) {
+    At<std::uint32_t>(PeriodThreshold) = Threshold;
+    At<std::uint32_t>(0x0C) = Mask;
+    At<std::int32_t>(SavesPerStep) = Saves;
+    At<float>(PeriodTolerance) = Tolerance;
+    PerMask = Mask;
+    PerSavesPerStep = Saves;
+}
+
+void TTestPixelContext::SetPixel(long double Re, long double Im) {
+    if (Formula.GetPrecision() == pmDouble) {
+        At<double>(0xD0) = static_cast<double>(Re);
+        At<double>(0xD8) = static_cast<double>(Im);
+    } else {
+        At<long double>(0x100) = Re;
+        At<long double>(0x110) = Im;
+    }
+}
+
+std::int32_t TTestPixelContext::Iterate() {
+    // What a piece resets before every pixel.
+    At<std::uint32_t>(PeriodMask) = PerMask;
+    At<std::int32_t>(SavesLeft) = PerSavesPerStep;
+    Formula.GetPixelRoutine().Execute(Bytes, nullptr);
+    return At<std::int32_t>(IterationsDone);
+}

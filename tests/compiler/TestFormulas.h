@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "CompAssembler.h"
+#include "CompCompiler.h"
 #include "CompParser.h"
 
 enum class TTestFormulaKind { Transform, Formula, Coloring };
@@ -120,6 +122,118 @@ class TTestTransform : public TTestParser {
 public:
     TTestTransform() : TTestParser(TTestFormulaKind::Transform) {}
     DECLARE_CLASS_NAME(TTestTransform)
+};
+
+// A formula object of one kind on the whole compiler chain, compiled from entry files through
+// the compile driver. It keeps the code of every section and, as a fractal formula, joins its
+// INIT, LOOP and BAILOUT code into a pixel routine the way the formula classes do; colorings are
+// the code pointers the caller puts into the pixel context. Double and extended precision.
+class TTestCompiledFormula : public TCompiler {
+public:
+    explicit TTestCompiledFormula(TTestFormulaKind AKind = TTestFormulaKind::Formula) : Rules(AKind) {}
+    DECLARE_CLASS_NAME(TTestCompiledFormula)
+
+    // The section's code as handed over by the generator; empty when there is none.
+    std::vector<std::uint8_t> Section(const std::string &Name) const;
+    // Size of the data block the pixel routine expects in the context's formula data cell.
+    std::int32_t GetDataSize() const { return DataSize; }
+    const TRoutineAssembler &GetPixelRoutine() const { return PixelRoutine; }
+
+    // Empties the routines, generates, then joins the pixel routine of a fractal formula; a
+    // missing BAILOUT section bails out after the first pass (xor al, al).
+    void Generate() override;
+    void GenerateEmpty() override;
+    void ResetCode() override;
+    void CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) override;
+
+    void InitCompile() override;
+    void GetLoopSection(std::string &Name) override { Name = Rules.LoopSection(); }
+    void GetBailoutSection(std::string &Name) override { Name = Rules.BailoutSection(); }
+    void GetDefaultSection(std::string &Name) override { Name = Rules.DefaultSection(); }
+    void GetLeadingSection(const std::string &Label, std::string &Name) override {
+        Name = Rules.LeadingSection(Label);
+    }
+    bool FindPredefinedSymbol(const std::string &Name, int &Id) override {
+        return Rules.FindPredefinedSymbol(Name, Id);
+    }
+    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override {
+        Kind = Rules.SectionKind(Label);
+    }
+    int GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) override {
+        return Rules.GetSettingType(Section, Name, Type);
+    }
+    int SetConstantSetting(const std::string &Section, const std::string &Name,
+                           const TLiteral &Value) override {
+        return Rules.SetConstantSetting(Section, Name, Value);
+    }
+    int SetIdentifierSetting(const std::string &Section, const TToken &Name, const TToken &Value) override {
+        return Rules.SetIdentifierSetting(Section, Name, Value);
+    }
+    int SetStringSetting(const std::string &Section, const std::string &Name,
+                         const std::string &Text) override {
+        return Rules.SetStringSetting(Section, Name, Text);
+    }
+    bool IsFunctionAllowed(const std::string &Section, std::uint8_t FunctionId) override {
+        return Rules.IsFunctionAllowed(Section, FunctionId);
+    }
+    bool IsPredefinedReadable(const std::string &Section, std::uint8_t SymbolId) override {
+        return Rules.IsPredefinedReadable(Section, SymbolId);
+    }
+    bool IsPredefinedWritable(const std::string &Section, std::uint8_t SymbolId) override {
+        return Rules.IsPredefinedWritable(Section, SymbolId);
+    }
+
+    TTestFormulaRules Rules;
+    // Generations that ran to the end, and empty generations.
+    int GenerateCount = 0;
+    int GenerateEmptyCount = 0;
+
+private:
+    void AssemblePixelRoutine();
+
+    std::map<std::string, std::vector<std::uint8_t>> Sections;
+    TRoutineAssembler PixelRoutine;
+    std::int32_t DataSize = 0;
+};
+
+// A zeroed, 16-byte aligned pixel context for a compiled formula, with the formula's data block
+// (constants in place) in its data cell and empty coloring routines in every coloring cell.
+class TTestPixelContext {
+public:
+    // Offsets the callers of a pixel routine fill in.
+    static constexpr std::int32_t PeriodThreshold = 0x00, PeriodMask = 0x04, SavesLeft = 0x08,
+                                  SavesPerStep = 0x10, PeriodTolerance = 0x14, MaxIterCell = 0x34,
+                                  IterationsDone = 0x38, FormulaDataCell = 0x6C, StopFlagCell = 0x98;
+
+    TTestPixelContext(const TTestCompiledFormula &AFormula, std::int32_t MaxIter);
+    ~TTestPixelContext();
+    TTestPixelContext(const TTestPixelContext &) = delete;
+    TTestPixelContext &operator=(const TTestPixelContext &) = delete;
+
+    // Periodicity window of one pixel: the test runs while the remaining count is below
+    // Threshold; initial mask, saves per mask step and tolerance as a piece sets them.
+    void SetPeriodicity(std::uint32_t Threshold, std::uint32_t Mask, std::int32_t Saves, float Tolerance);
+    // PIXEL in the formula's precision.
+    void SetPixel(long double Re, long double Im);
+    // Runs the pixel routine once; returns the iterations done.
+    std::int32_t Iterate();
+
+    template <class T> T &At(std::int32_t Offset) { return *reinterpret_cast<T *>(Bytes + Offset); }
+    // The stop flag, which another thread may set while Iterate runs.
+    volatile std::uint8_t &StopFlag() {
+        return *reinterpret_cast<volatile std::uint8_t *>(Bytes + StopFlagCell);
+    }
+
+    std::uint8_t *Bytes;
+
+private:
+    const TTestCompiledFormula &Formula;
+    std::vector<std::uint8_t> Memory;
+    std::vector<std::uint8_t> DataMemory;
+    std::uint8_t *Data = nullptr;
+    TRoutineAssembler EmptyRoutine;
+    std::int32_t PerSavesPerStep = 0;
+    std::uint32_t PerMask = 0;
 };
 
 // An expression tree as compact text: binary operators as "(op left right)", unary operators as
