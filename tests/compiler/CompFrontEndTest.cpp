@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "CompCheckerTestSupport.h"
+#include "CompClasses.h"
 #include "CompEntries.h"
 #include "CompEntriesTestSupport.h"
 #include "CompLexical.h"
@@ -432,6 +433,24 @@ TEST_F(FrontEndTest, MessagesStandAtTheirPlaces) {
     }
 }
 
+// The program a compile left: every statement with its position and type, and the parameters.
+std::vector<std::string> Program(const TCheckedFormula &Formula) {
+    std::vector<std::string> lines;
+    for (TExpressionNode *node = Formula.GetExpressions().GetFirst(); node; node = node->Next) {
+        const TCompilePosition &at = node->Expression->Position;
+        lines.push_back(std::to_string(at.Line) + ":" + std::to_string(at.Column) + " " +
+                        DumpTyped(node->Expression.get()));
+    }
+    for (int i = 0; i < Formula.GetParams().GetCount(); ++i) {
+        const TParam *param = Formula.GetParams().GetItem(i);
+        lines.push_back("param " + param->GetName() + " " + std::to_string(param->Type) + " " +
+                        param->GetCaption());
+    }
+    return lines;
+}
+
+// A file compiles alike whatever its line ends: the same entries at the same lines, the same
+// program with the same positions, the same messages at the same places.
 TEST_F(FrontEndTest, EveryLineEndFormScansAndCompilesAlike) {
     std::vector<TFixture> fixtures(std::begin(CleanFixtures), std::end(CleanFixtures));
     fixtures.push_back(MessageFixture);
@@ -440,29 +459,36 @@ TEST_F(FrontEndTest, EveryLineEndFormScansAndCompilesAlike) {
         ASSERT_FALSE(original.empty()) << fixture.File;
         std::vector<TScannedEntry> firstEntries;
         std::vector<TCompileRecord> firstRecords;
-        for (const TLineEndForm &form : LineEndForms) {
+        std::vector<std::vector<std::string>> firstPrograms;
+        for (std::size_t f = 0; f < std::size(LineEndForms); ++f) {
+            const TLineEndForm &form = LineEndForms[f];
             const std::string what = std::string(fixture.File) + " in " + form.Name;
             const std::string text = WithLineEnds(original, form.Break);
-            const std::string path = Folder.File(
-                std::string(form.Name == LineEndForms[0].Name ? "crlf" : form.Name) + "_" + fixture.File);
+            const std::string path = Folder.File("form" + std::to_string(f) + "_" + fixture.File);
             WriteFileBytes(path, text);
             const std::vector<TScannedEntry> entries = ScanEntries(text);
             ASSERT_FALSE(entries.empty()) << what;
             std::vector<TCompileRecord> records;
+            std::vector<std::vector<std::string>> programs;
             for (const TScannedEntry &entry : entries) {
                 TCompileRecord record;
-                Compile(fixture.FormulaKind, path, entry.Name, record);
+                std::unique_ptr<TCheckedFormula> formula =
+                    Compile(fixture.FormulaKind, path, entry.Name, record);
                 records.push_back(record);
+                programs.push_back(Program(*formula));
             }
-            if (firstEntries.empty()) {
+            if (f == 0) {
                 firstEntries = entries;
                 firstRecords = records;
+                firstPrograms = programs;
                 continue;
             }
             EXPECT_EQ(entries, firstEntries) << what;
             ASSERT_EQ(records.size(), firstRecords.size()) << what;
-            for (std::size_t i = 0; i < records.size(); ++i)
+            for (std::size_t i = 0; i < records.size(); ++i) {
                 EXPECT_EQ(records[i], firstRecords[i]) << what << " " << entries[i].Name;
+                EXPECT_EQ(programs[i], firstPrograms[i]) << what << " " << entries[i].Name;
+            }
         }
     }
 }
