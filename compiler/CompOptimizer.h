@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "CompAccess.h"
 #include "CompAssembler.h"
 #include "CompChecker.h"
 #include "CompClasses.h"
@@ -118,4 +119,43 @@ protected:
 
 private:
     void ConstantsChanged(TObject *Sender);
+
+    TExpressionPtr Fold(const TExpression &E);
+    TExpressionPtr FoldParameter(const TExpression &E);
+    TExpressionPtr FoldUserFunction(const TUserFunctionExpression &E);
+    TExpressionPtr FoldPredefined(const TPredefinedExpression &E);
+    TExpressionPtr FoldUnary(const TUnaryOperatorExpression &E);
+    TExpressionPtr FoldBinary(const TBinaryOperatorExpression &E);
+    // A call of Function with the folded arguments; computed when they are all constants.
+    TExpressionPtr FoldCall(const TCustomFunctionExpression &E, std::uint8_t Function);
+    TExpressionPtr FoldStorage(const TStorageExpression &E);
+    void FoldDeclaration(const TDeclarationExpression &E);
+    void FoldSetting(const TSettingExpression &E);
+
+    // The cheaper forms of a binary node whose operands are not both constants.
+    TExpressionPtr Simplify(std::unique_ptr<TBinaryOperatorExpression> E);
+    TExpressionPtr SimplifyMultiply(std::unique_ptr<TBinaryOperatorExpression> E);
+    TExpressionPtr SimplifyDivide(std::unique_ptr<TBinaryOperatorExpression> E);
+    TExpressionPtr SimplifyPower(std::unique_ptr<TBinaryOperatorExpression> E);
+    TExpressionPtr SimplifyLogical(std::unique_ptr<TBinaryOperatorExpression> E);
+
+    // Runs the routine of an operation once over constant operands. Kind is the expression kind
+    // (unary operator, binary operator or function), Code its operator or function id.
+    std::unique_ptr<TConstant> Compute(std::uint8_t Kind, int Code, const TConstant *const *Operands,
+                                       int Count, std::uint8_t ResultType);
+    // Whether the processor access of the precision has what a rewritten node needs.
+    bool HasFunctionRoutine(int Function, std::uint8_t ArgumentType, std::uint8_t ResultType);
+    bool HasNegation(std::uint8_t Type);
+    TProcessorAccess &QueryAccess();
+    // Asks the code generator of this object (when it is one) for a class-specific routine, so
+    // that folding picks the routine the generated code would use.
+    void SelectFoldingRoutine(int Function, int ArgumentType, int ResultType, int &Routine);
+
+    // Replaces the complex, float and colour constants of a folded tree by constant nodes.
+    void MoveConstants(TExpressionPtr &Slot);
+    // Drops IF and ELSEIF branches whose conditions are constant.
+    void ResolveConstantConditions();
+
+    std::unique_ptr<TProcessorAccess> FQueryAccess;
+    std::uint8_t FQueryPrecision = 0;
 };
