@@ -296,6 +296,26 @@ std::vector<long double> BoundOf(const TParam &Param, bool Max) {
     }
 }
 
+// The code sections each entry's program holds, in order: the compact form and text without a
+// label land in the same sections as labelled text.
+const std::pair<const char *, const char *> ExpectedSections[] = {
+    {"Mandelbrot", "INIT LOOP BAILOUT"},    {"MandelbrotCompact", "INIT LOOP BAILOUT"},
+    {"JuliaFunction", "INIT LOOP BAILOUT"}, {"Newton", "INIT LOOP BAILOUT"},
+    {"OrbitPalette", "INIT LOOP FINAL"},    {"Twist", "TRANSFORM"},
+};
+
+std::string SectionsOf(const TCheckedFormula &Formula) {
+    std::string sections;
+    for (TExpressionNode *node = Formula.GetExpressions().GetFirst(); node; node = node->Next) {
+        if (node->Expression->Kind != ekLabel)
+            continue;
+        if (!sections.empty())
+            sections += " ";
+        sections += UpperCase(static_cast<const TLabelExpression &>(*node->Expression).Name);
+    }
+    return sections;
+}
+
 TEST_F(FrontEndTest, FixturesCompileWithoutMessages) {
     const std::vector<std::vector<std::string>> expectedNames = {
         {"Mandelbrot", "MandelbrotCompact", "JuliaFunction", "Newton"}, {"OrbitPalette"}, {"Twist"}};
@@ -313,6 +333,11 @@ TEST_F(FrontEndTest, FixturesCompileWithoutMessages) {
             EXPECT_EQ(record, TCompileRecord{}) << fixture.File << " " << entry.Name;
             EXPECT_FALSE(formula->GetHasWarnings()) << entry.Name;
             EXPECT_EQ(formula->GetEntryTitle(), entry.Title) << entry.Name;
+            for (const auto &[name, sections] : ExpectedSections) {
+                if (entry.Name == name) {
+                    EXPECT_EQ(SectionsOf(*formula), sections) << entry.Name;
+                }
+            }
 
             // The parameters, in the order their blocks end.
             std::vector<std::string> declared, found;
