@@ -98,11 +98,10 @@ std::size_t SkipLeadingComments(const char *Buffer, std::size_t Size) {
             ++i;
         if (i >= Size || Buffer[i] != ';')
             return kept;
-        while (i < Size && Buffer[i] != '\r')
+        // A comment line ends at CR LF, a lone CR or a lone LF.
+        while (i < Size && Buffer[i] != '\r' && Buffer[i] != '\n')
             ++i;
-        if (i < Size)
-            ++i; // the CR
-        if (i < Size && Buffer[i] == '\n')
+        if (i < Size && Buffer[i++] == '\r' && i < Size && Buffer[i] == '\n')
             ++i;
         kept = i;
     }

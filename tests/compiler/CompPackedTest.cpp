@@ -89,7 +89,8 @@ TEST(SkipLeadingComments, KeepsWholeCommentLinesOnly) {
         {"  \r\n\t; indented\r\n\r\nz=1", 17}, // blank lines after the comment are not kept
         {"z=1 ; not leading", 0},
         {";last line without end", 22},
-        {"; lf only\n; same line for the packer\r\nx", 38},
+        {"; lf only\n; two\nz=1\r\n", 16}, // a lone LF ends a comment line too
+        {"; lone cr\rz=1", 10},
         {"", 0},
         {"\r\n\r\n", 0},
     };

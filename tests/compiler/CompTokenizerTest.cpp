@@ -360,7 +360,7 @@ TEST(Tokenizer, Errors) {
                              {"a = 1_0", 3, {0, 4}},
                              {"a = 99999999999", 5, {0, 4}},
                              {"a = 1\r\n  b = ?", 4, {1, 6}, "Invalid character encountered: '?'"},
-                             {"a = 1\nb", 4, {0, 5}, "Invalid character encountered: '\n'"},
+                             {"a = 1\n  b = ?", 4, {1, 6}, "Invalid character encountered: '?'"},
                              {"s = \"abc", 6, {0, 4}},
                              {"s = \"abc\r\ndef\"", 6, {0, 4}},
                              {"s = \"", 6, {0, 4}},
