@@ -333,6 +333,28 @@ int main(int argc, char **argv) {
                         verdict);
         }
     }
+    // The fixed cost of one pixel: the routine's entry, coloring calls and exit around a loop
+    // that bails out at once, with this program's context handling.
+    {
+        TTestCompiledFormula formula;
+        try {
+            formula.SetSource(fixtures, "Immediate");
+        } catch (const std::exception &) {
+        }
+        if (formula.GetPixelRoutine().GetSize() > 0) {
+            std::vector<std::int32_t> counts;
+            const TArea area{-2.0, -2.0, 4.0};
+            LARGE_INTEGER start, stop;
+            QueryPerformanceCounter(&start);
+            CompiledGrid(formula, area, false, counts);
+            QueryPerformanceCounter(&stop);
+            std::printf("\npixel routine without iterations: %.1f ns per pixel\n",
+                        Seconds(start, stop) * 1e9 / (double(GridSize) * GridSize));
+        } else {
+            std::printf("\nImmediate cannot be compiled\n");
+            ++failures;
+        }
+    }
     std::printf("\nratio: compiled iterations per second / C++ iterations per second. With periodicity on,\n"
                 "pixels found periodic count maxiter iterations done without doing them all.\n");
     FinalizeCompFileManager();

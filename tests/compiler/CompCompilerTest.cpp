@@ -112,16 +112,28 @@ private:
 // declarations reach the generator only as constants); they are disabled until it is in.
 
 constexpr int GridSize = 256;
-constexpr std::int32_t GridMaxIter = 100;
+constexpr std::int32_t GridMaxIter = 1000;
+
+// A Julia seed as typed by the user and as the constant of each precision.
+struct TSeed {
+    const char *ReText, *ImText;
+    double Re, Im;
+    long double ExtendedRe, ExtendedIm;
+};
+// The Julia entry's default seed.
+constexpr TSeed DefaultSeed{nullptr, nullptr, -0.8, 0.156, -0.8L, 0.156L};
+constexpr TSeed OtherSeed{"-0.123", "0.745", -0.123, 0.745, -0.123L, 0.745L};
 
 struct TGridCase {
     const char *Entry;
     std::uint8_t Precision;
     bool Julia;
+    TSeed Seed = DefaultSeed;
 };
 
 std::ostream &operator<<(std::ostream &Stream, const TGridCase &Case) {
-    return Stream << Case.Entry << (Case.Precision == pmDouble ? ", double" : ", extended");
+    return Stream << Case.Entry << (Case.Precision == pmDouble ? ", double" : ", extended")
+                  << (Case.Seed.ReText ? ", changed seed" : "");
 }
 
 class CompCompilerGrid : public CompCompiler, public testing::WithParamInterface<TGridCase> {};
@@ -146,6 +158,16 @@ TEST_P(CompCompilerGrid, DISABLED_IterationCountsEqualTheCLoop) {
     const TGridCase &c = GetParam();
     std::unique_ptr<TTestCompiledFormula> formula = CompileEntry(c.Entry, c.Precision);
     ASSERT_GT(formula->GetPixelRoutine().GetSize(), 0);
+    if (c.Seed.ReText) {
+        // A new parameter value is compiled into new code.
+        const int index = formula->GetParams().IndexOfName("seed", pkOrdinary);
+        ASSERT_GE(index, 0);
+        auto *seed = dynamic_cast<TComplexParam *>(formula->GetParams().GetItem(index));
+        ASSERT_NE(seed, nullptr);
+        const int generated = formula->GenerateCount;
+        seed->Value.SetText(c.Seed.ReText, c.Seed.ImText);
+        EXPECT_EQ(formula->GenerateCount, generated + 1);
+    }
     const std::vector<std::int32_t> counts = RunGrid(*formula, c.Julia);
 
     TFormulaControlWord control;
@@ -157,8 +179,9 @@ TEST_P(CompCompilerGrid, DISABLED_IterationCountsEqualTheCLoop) {
             const long double re =
                 asStored(c.Julia ? -1.6L + 3.2L * x / GridSize : -2.2L + 3.0L * x / GridSize);
             const long double im = asStored(-1.5L + 3.0L * y / GridSize);
-            // The Julia entry's parameter defaults: seed (-0.8, 0.156), limit 4.
-            const long double seedRe = isDouble ? -0.8 : -0.8L, seedIm = isDouble ? 0.156 : 0.156L;
+            // The Julia entry's limit is 4.
+            const long double seedRe = isDouble ? c.Seed.Re : c.Seed.ExtendedRe;
+            const long double seedIm = isDouble ? c.Seed.Im : c.Seed.ExtendedIm;
             std::int32_t expected;
             if (isDouble)
                 expected = c.Julia ? QuadraticCount<double>(re, im, seedRe, seedIm, 4.0L, GridMaxIter)
@@ -182,9 +205,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TGridCase{"Mandelbrot", pmDouble, false}, TGridCase{"Mandelbrot", pmExtended, false},
                     TGridCase{"MandelbrotCompact", pmDouble, false},
                     TGridCase{"MandelbrotCompact", pmExtended, false}, TGridCase{"Julia", pmDouble, true},
-                    TGridCase{"Julia", pmExtended, true}),
+                    TGridCase{"Julia", pmExtended, true}, TGridCase{"Julia", pmDouble, true, OtherSeed},
+                    TGridCase{"Julia", pmExtended, true, OtherSeed}),
     [](const testing::TestParamInfo<TGridCase> &Info) {
-        return std::string(Info.param.Entry) + (Info.param.Precision == pmDouble ? "Double" : "Extended");
+        return std::string(Info.param.Entry) + (Info.param.Precision == pmDouble ? "Double" : "Extended") +
+               (Info.param.Seed.ReText ? "ChangedSeed" : "");
     });
 
 TEST_F(CompCompiler, DISABLED_CompactAndLabelledMandelbrotGiveTheSameCounts) {
