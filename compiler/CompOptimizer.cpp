@@ -209,7 +209,19 @@ template <class T> T GetValue(const std::uint8_t *At) {
 }
 
 // Writes a constant into its operand slot in the layout the loads of its precision expect.
-void PutOperand(std::uint8_t *Slot, const TConstant &Constant) {
+void PutOperand(std::uint8_t *Slot, const TConstant &Constant, std::uint8_t FoldPrecision) {
+    // Double values folded in extended registers, as the code holds them.
+    if (FoldPrecision == pmExtended) {
+        if (const auto *c = dynamic_cast<const TDoubleComplexConstant *>(&Constant)) {
+            PutValue(Slot, static_cast<long double>(c->Re));
+            PutValue(Slot + 16, static_cast<long double>(c->Im));
+            return;
+        }
+        if (const auto *c = dynamic_cast<const TDoubleFloatConstant *>(&Constant)) {
+            PutValue(Slot, static_cast<long double>(c->Value));
+            return;
+        }
+    }
     switch (Constant.Type) {
     case vtComplex: {
         const auto &complex = static_cast<const TComplexConstant &>(Constant);
@@ -357,6 +369,45 @@ void EmitStorePop(TProcessorAccess &Access, std::uint8_t Type, std::int32_t Offs
     }
 }
 
+std::unique_ptr<TConstant> ZeroConstant(std::uint8_t Type, std::uint8_t Precision, int Digits) {
+    switch (Type) {
+    case vtComplex:
+        if (Precision == pmDouble)
+            return std::make_unique<TDoubleComplexConstant>(0.0, 0.0);
+        if (Precision == pmExtended)
+            return std::make_unique<TExtendedComplexConstant>(0.0L, 0.0L);
+        return std::make_unique<THugeComplexConstant>(Digits);
+    case vtFloat:
+        if (Precision == pmDouble)
+            return std::make_unique<TDoubleFloatConstant>(0.0);
+        if (Precision == pmExtended)
+            return std::make_unique<TExtendedFloatConstant>(0.0L);
+        return std::make_unique<THugeFloatConstant>(Digits);
+    case vtInteger:
+        return std::make_unique<TIntConstant>(0);
+    case vtBoolean:
+        return std::make_unique<TBoolConstant>(false);
+    case vtColor:
+        return std::make_unique<TColorConstant>(0.0f, 0.0f, 0.0f, 0.0f);
+    default:
+        throw EInternalCompilerError("TOptimizer.NewConstant: no constant of type %d",
+                                     static_cast<int>(Type));
+    }
+}
+
+// A double formula keeps intermediate results in 80-bit registers; folded values are held the
+// same way and rounded to double only where they land in the tree for good.
+void RoundToDouble(std::unique_ptr<TConstant> &Constant) {
+    if (const auto *c = dynamic_cast<const TExtendedComplexConstant *>(Constant.get())) {
+        TFoldFPUScope fpu;
+        Constant =
+            std::make_unique<TDoubleComplexConstant>(static_cast<double>(c->Re), static_cast<double>(c->Im));
+    } else if (const auto *f = dynamic_cast<const TExtendedFloatConstant *>(Constant.get())) {
+        TFoldFPUScope fpu;
+        Constant = std::make_unique<TDoubleFloatConstant>(static_cast<double>(f->Value));
+    }
+}
+
 bool IsFunctionCallFoldable(int Function) {
     return Function != fnOldZ && Function != fnPrint && Function != fnGradient;
 }
@@ -467,30 +518,7 @@ std::unique_ptr<TConstant> TOptimizer::MakeConstant(const TLiteral &Literal) con
 }
 
 std::unique_ptr<TConstant> TOptimizer::NewConstant(std::uint8_t Type) const {
-    const std::uint8_t precision = GetPrecision();
-    switch (Type) {
-    case vtComplex:
-        if (precision == pmDouble)
-            return std::make_unique<TDoubleComplexConstant>(0.0, 0.0);
-        if (precision == pmExtended)
-            return std::make_unique<TExtendedComplexConstant>(0.0L, 0.0L);
-        return std::make_unique<THugeComplexConstant>(GetDigits());
-    case vtFloat:
-        if (precision == pmDouble)
-            return std::make_unique<TDoubleFloatConstant>(0.0);
-        if (precision == pmExtended)
-            return std::make_unique<TExtendedFloatConstant>(0.0L);
-        return std::make_unique<THugeFloatConstant>(GetDigits());
-    case vtInteger:
-        return std::make_unique<TIntConstant>(0);
-    case vtBoolean:
-        return std::make_unique<TBoolConstant>(false);
-    case vtColor:
-        return std::make_unique<TColorConstant>(0.0f, 0.0f, 0.0f, 0.0f);
-    default:
-        throw EInternalCompilerError("TOptimizer.NewConstant: no constant of type %d",
-                                     static_cast<int>(Type));
-    }
+    return ZeroConstant(Type, GetPrecision(), GetDigits());
 }
 
 // --- Computing constants ---------------------------------------------------------------------
@@ -521,7 +549,7 @@ bool TOptimizer::HasNegation(std::uint8_t Type) {
 
 std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, const TConstant *const *Operands,
                                                int Count, std::uint8_t ResultType) {
-    const std::uint8_t precision = GetPrecision();
+    const std::uint8_t precision = GetPrecision() == pmDouble ? pmExtended : GetPrecision();
     std::unique_ptr<TProcessorAccess> access = CreateProcessorAccess(precision);
     access->OnSelectFunction = MakeEvent<&TOptimizer::SelectFoldingRoutine>(this);
 
@@ -579,8 +607,8 @@ std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, cons
 
     TFoldBlock buffer(static_cast<std::size_t>((Count + 1) * FoldSlotSize));
     for (int i = 0; i < Count; i++)
-        PutOperand(buffer.Data() + slot(i), *Operands[i]);
-    std::unique_ptr<TConstant> result = NewConstant(ResultType);
+        PutOperand(buffer.Data() + slot(i), *Operands[i], precision);
+    std::unique_ptr<TConstant> result = ZeroConstant(ResultType, precision, GetDigits());
     PrepareResult(buffer.Data() + slot(Count), *result);
 
     TFoldBlock context(FoldContextSize);
@@ -810,9 +838,11 @@ void TOptimizer::FoldSetting(const TSettingExpression &E) {
     if (!E.Value)
         return;
     TExpressionPtr value = Fold(*E.Value);
-    const TConstant *constant = ConstantOf(value.get());
-    if (!constant)
+    if (!value || value->Kind != ekConstant)
         throw EInternalCompilerError("TOptimizer: the value of setting '%s' is not constant", E.Name);
+    std::unique_ptr<TConstant> &constant = static_cast<TConstantExpression &>(*value).Constant;
+    if (GetPrecision() == pmDouble)
+        RoundToDouble(constant);
     const_cast<TSettingExpression &>(E).Apply(*this, *constant);
 }
 
@@ -1025,6 +1055,8 @@ void TOptimizer::MoveConstants(TExpressionPtr &Slot) {
             const std::uint8_t type = expression.Constant->Type;
             if (type != vtComplex && type != vtFloat && type != vtColor)
                 continue;
+            if (GetPrecision() == pmDouble)
+                RoundToDouble(expression.Constant);
             TStorageList &storage = GetStorage();
             TStorageNode *node = storage.FindConstant(*expression.Constant);
             if (!node)

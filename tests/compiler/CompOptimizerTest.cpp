@@ -451,4 +451,138 @@ TEST_F(CompOptimizer, ResolvesConstantConditions) {
     }
 }
 
+// The code of every section run once, in order, over a zeroed context and the formula's data
+// block; the values of variables are read back afterwards.
+class TSectionRunner {
+public:
+    explicit TSectionRunner(TOptimizedFormula &AFormula) : Formula(AFormula) {
+        TStorageList &storage = Formula.GetStorage();
+        Data.assign(static_cast<std::size_t>(std::max(storage.DataSize, 1)) + 16, 0);
+        storage.InitData(Block());
+        std::memset(Context, 0, sizeof Context);
+        std::memcpy(Context + DataCell, &BlockAddress, 0);
+        std::uint8_t *block = Block();
+        std::memcpy(Context + DataCell, &block, sizeof block);
+        if (Formula.GetPrecision() == pmArbitrary)
+            Processor = std::make_unique<THugeProcessor>(Formula.GetDigits());
+        for (const auto &section : Formula.Sections) {
+            TRoutineAssembler routine;
+            routine.Precision = Formula.GetPrecision();
+            routine.EmitEntry();
+            routine.EmitPushData(DataCell);
+            routine.Emit(section.second.data(), static_cast<std::int32_t>(section.second.size()));
+            routine.EmitPopData();
+            routine.EmitExit();
+            routine.Execute(Context, Processor.get());
+        }
+    }
+    ~TSectionRunner() { Formula.GetStorage().DoneData(Block()); }
+
+    // The bytes that make up the value of variable Name (for arbitrary precision: the text of
+    // every part).
+    std::string Value(const std::string &Name) {
+        const TVariableNode *node = Formula.GetStorage().FindVariable(Name);
+        if (!node)
+            return "<no variable " + Name + ">";
+        const std::uint8_t *at = Block() + node->Offset;
+        const std::uint8_t precision = Formula.GetPrecision();
+        const int parts = node->DataType == vtComplex ? 2 : 1;
+        std::string bytes;
+        switch (node->DataType) {
+        case vtComplex:
+        case vtFloat:
+            for (int part = 0; part < parts; part++) {
+                if (precision == pmDouble) {
+                    bytes.append(reinterpret_cast<const char *>(at + 8 * part), 8);
+                } else if (precision == pmExtended) {
+                    bytes.append(reinterpret_cast<const char *>(at + 16 * part), 10);
+                } else {
+                    const THugeFloatBase *value;
+                    std::memcpy(&value, at + 4 * part, sizeof value);
+                    bytes += value->GetText() + (value->FSign ? "-" : "+") + ";";
+                }
+            }
+            return bytes;
+        case vtInteger:
+            return std::string(reinterpret_cast<const char *>(at), 4);
+        case vtBoolean:
+            return std::string(reinterpret_cast<const char *>(at), 1);
+        default:
+            return "<type>";
+        }
+    }
+
+private:
+    static constexpr int DataCell = 0x200;
+    std::uint8_t *Block() {
+        auto address = reinterpret_cast<std::uintptr_t>(Data.data());
+        return Data.data() + ((16 - address % 16) % 16);
+    }
+
+    TOptimizedFormula &Formula;
+    std::vector<std::uint8_t> Data;
+    void *BlockAddress = nullptr;
+    alignas(16) std::uint8_t Context[1024];
+    std::unique_ptr<THugeProcessor> Processor;
+};
+
+struct TRunCase {
+    const char *Name;
+    // Assignments of the variables a and b, in the language.
+    const char *Operands;
+    // The operation on the variables and the same operation written with constants.
+    const char *OnVariables;
+    const char *OnConstants;
+    const char *Type;
+};
+
+TEST_F(CompOptimizer, FoldedValuesEqualTheValuesTheCodeComputes) {
+    const TRunCase cases[] = {
+        {"float sine", "float a = 0.5", "sin(a)", "sin(0.5)", "float"},
+        {"float power", "float a = 2\nfloat b = 0.5", "a ^ b", "2 ^ 0.5", "float"},
+        {"float quotient", "float a = 1\nfloat b = 3", "a / b + b / a", "1 / 3 + 3 / 1", "float"},
+        {"float sum with rounding", "float a = 0.1\nfloat b = 0.2", "a + b", "0.1 + 0.2", "float"},
+        {"float modulo", "float a = 7.5\nfloat b = 2", "a % b", "7.5 % 2", "float"},
+        {"float arc tangent", "float a = 3", "atan(a)", "atan(3)", "float"},
+        {"float of a NaN", "float a = 0 / 0", "a * 2", "(0 / 0) * 2", "float"},
+        {"float overflow", "float a = 1e300", "a * a * a", "1e300 * 1e300 * 1e300", "float"},
+        {"float huge exponent", "float a = 2\nfloat b = 100000", "a ^ b", "2 ^ 100000", "float"},
+        {"float division by zero", "float a = 1\nfloat b = 0", "a / b", "1 / 0", "float"},
+        {"complex exponential", "complex a = (1, 2)", "exp(a)", "exp((1, 2))", "complex"},
+        {"complex power", "complex a = (3, 4)\ncomplex b = (0.5, 0.1)", "a ^ b", "(3, 4) ^ (0.5, 0.1)",
+         "complex"},
+        {"complex square root of a negative", "complex a = (-2, 0)", "sqrt(a)", "sqrt((-2, 0))", "complex"},
+        {"complex logarithm of 0", "complex a = 0", "log(a)", "log(0)", "complex"},
+        {"complex division by zero", "complex a = (1, 2)\nfloat b = 0", "a / b", "(1, 2) / 0", "complex"},
+        {"complex huge exponent", "complex a = (1, 1)\ncomplex b = (1e300, 0)", "a ^ b",
+         "(1, 1) ^ (1e300, 0)", "complex"},
+        {"complex cotangent", "complex a = (0.3, 0.7)", "cotanh(a) + cos(a) * tan(a)",
+         "cotanh((0.3, 0.7)) + cos((0.3, 0.7)) * tan((0.3, 0.7))", "complex"},
+        {"complex modulus", "complex a = (3, 4)", "|a| + cabs(a)", "|(3, 4)| + cabs((3, 4))", "float"},
+        {"complex reciprocal", "complex a = (0.25, -8)", "recip(a) * flip(a)",
+         "recip((0.25, -8)) * flip((0.25, -8))", "complex"},
+        {"integer modulo by zero", "int a = 7\nint b = 0", "a % b", "7 % 0", "int"},
+        {"integer overflow", "int a = 65536", "a * a + a", "65536 * 65536 + 65536", "int"},
+        {"integer rounding", "float a = 2.5", "round(a) + trunc(-a)", "round(2.5) + trunc(-2.5)", "int"},
+        {"comparison", "float a = 0.1\nfloat b = 0.3", "a + a + a > b", "0.1 + 0.1 + 0.1 > 0.3", "bool"},
+        {"comparison with NaN", "float a = 0 / 0", "a == a", "(0 / 0) == (0 / 0)", "bool"},
+    };
+    for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
+        for (const TRunCase &c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + " in precision " + std::to_string(precision));
+            const std::string text = std::string("init:\n") + c.Operands + "\n" + c.Type +
+                                     " r1 = " + c.OnVariables + "\n" + c.Type + " r2 = " + c.OnConstants +
+                                     "\n";
+            TOptimizedFormula &formula = Optimize(text, precision, true);
+            // The second value must have been folded into a constant.
+            const std::string folded = formula.Statements().back();
+            EXPECT_TRUE(folded.rfind("(= r2 ", 0) == 0 && folded.find('(', 1) == std::string::npos ||
+                        folded.rfind("(= r2 k", 0) == 0)
+                << folded;
+            TSectionRunner run(formula);
+            EXPECT_EQ(run.Value("r1"), run.Value("r2"));
+        }
+    }
+}
+
 } // namespace
