@@ -107,9 +107,6 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 // Iteration counts against C
-//
-// The tests that run compiled entries wait for the optimizer's folding (literals, parameters and
-// declarations reach the generator only as constants); they are disabled until it is in.
 
 constexpr int GridSize = 256;
 constexpr std::int32_t GridMaxIter = 1000;
@@ -154,7 +151,7 @@ std::vector<std::int32_t> RunGrid(const TTestCompiledFormula &Formula, bool Juli
     return counts;
 }
 
-TEST_P(CompCompilerGrid, DISABLED_IterationCountsEqualTheCLoop) {
+TEST_P(CompCompilerGrid, IterationCountsEqualTheCLoop) {
     const TGridCase &c = GetParam();
     std::unique_ptr<TTestCompiledFormula> formula = CompileEntry(c.Entry, c.Precision);
     ASSERT_GT(formula->GetPixelRoutine().GetSize(), 0);
@@ -212,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                (Info.param.Seed.ReText ? "ChangedSeed" : "");
     });
 
-TEST_F(CompCompiler, DISABLED_CompactAndLabelledMandelbrotGiveTheSameCounts) {
+TEST_F(CompCompiler, CompactAndLabelledMandelbrotGiveTheSameCounts) {
     for (const std::uint8_t precision : {pmDouble, pmExtended}) {
         SCOPED_TRACE(int(precision));
         std::unique_ptr<TTestCompiledFormula> labelled = CompileEntry("Mandelbrot", precision);
@@ -223,7 +220,7 @@ TEST_F(CompCompiler, DISABLED_CompactAndLabelledMandelbrotGiveTheSameCounts) {
     }
 }
 
-TEST_F(CompCompiler, DISABLED_PrecisionChangeRegeneratesTheRoutineForTheNewLayout) {
+TEST_F(CompCompiler, PrecisionChangeRegeneratesTheRoutineForTheNewLayout) {
     std::unique_ptr<TTestCompiledFormula> formula = CompileEntry("Mandelbrot", pmDouble);
     const int generated = formula->GenerateCount;
     formula->SetPrecision(pmExtended);
@@ -248,7 +245,7 @@ struct TRunner {
     }
 };
 
-TEST_F(CompCompiler, DISABLED_EndlessWhileLoopEndsWhenTheStopFlagIsSet) {
+TEST_F(CompCompiler, EndlessWhileLoopEndsWhenTheStopFlagIsSet) {
     for (const std::uint8_t precision : {pmDouble, pmExtended}) {
         SCOPED_TRACE(int(precision));
         std::unique_ptr<TTestCompiledFormula> formula = CompileEntry("Endless", precision);
@@ -364,7 +361,7 @@ TEST_F(CompCompiler, GenerationFailureIsRecordedAndNotPassedOn) {
     }
 }
 
-TEST_F(CompCompiler, DISABLED_FailedRegenerationLeavesEmptyCodeKeepsParametersAndRecovers) {
+TEST_F(CompCompiler, FailedRegenerationLeavesEmptyCodeKeepsParametersAndRecovers) {
     std::unique_ptr<TTestCompiledFormula> formula = CompileEntry("ParamArray", pmDouble);
     ErrorManager()->SetFormula(formula.get());
     const int index = formula->GetParams().IndexOfName("count", pkOrdinary);
