@@ -86,6 +86,8 @@ public:
         if (WithCode)
             GenerateSections(*GetOptimizedList(), GetStorage(), GetPrecision(), this);
     }
+    // Objects without a source keep their parameters when a change asks for code.
+    void GenerateEmpty() override {}
     void CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) override {
         Sections.emplace_back(Name, TBytes(Code, Code + Size));
     }
@@ -583,6 +585,224 @@ TEST_F(CompOptimizer, FoldedValuesEqualTheValuesTheCodeComputes) {
             EXPECT_EQ(run.Value("r1"), run.Value("r2"));
         }
     }
+}
+
+TEST_F(CompOptimizer, ParameterValuesAreConstants) {
+    // z ^ @p1 with p1 set to 2 is a square.
+    Formula = std::make_unique<TOptimizedFormula>();
+    Formula->CompileText("z = z ^ @p1\nz = fn1(z) + fn1(0.5)\nz = z * @p2");
+    auto *p1 = dynamic_cast<TComplexParam *>(Formula->FindParam("p1"));
+    auto *p2 = dynamic_cast<TComplexParam *>(Formula->FindParam("p2"));
+    auto *fn1 = dynamic_cast<TFuncParam *>(Formula->FindParam("fn1"));
+    ASSERT_TRUE(p1 && p2 && fn1);
+    p1->Value.SetText("2", "0");
+    p2->Value.SetText("0", "-1");
+    fn1->SetValue(fnCos);
+    Formula->GenerateNow();
+    EXPECT_EQ(Formula->Statements(),
+              (std::vector<std::string>{"(= #20 sqr(#20))", "(= #20 (+ cos(#20) k(0.87758256189037276,-0)))",
+                                        "(= #20 timesminusi(#20))"}));
+
+    // Other values give other code the next time.
+    p1->Value.SetText("3", "0");
+    fn1->SetValue(fnIdent);
+    p2->Value.SetText("1.5", "0");
+    Formula->GenerateNow();
+    EXPECT_EQ(Formula->Statements(),
+              (std::vector<std::string>{"(= #20 cube(#20))", "(= #20 (+ f22(#20) k(0.5,0)))",
+                                        "(= #20 (* k(1.5,0) #20))"}));
+}
+
+TEST_F(CompOptimizer, ColorParametersBecomeFloatColors) {
+    Optimize("init:\ncolor k2 = @k\ndefault:\ncolor param k\nendparam\n", pmDouble, false,
+             TTestFormulaKind::Coloring);
+    // Bytes blue 51, green 0, red 255, alpha 255: fractions of 255.
+    static_cast<TColorParam *>(Formula->FindParam("k"))->SetValue(0xFFFF0033);
+    Formula->GenerateNow();
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= k2 krgba(1,0,0.20000000298023224,1))"}));
+}
+
+TEST_F(CompOptimizer, PredefinedSymbolsTakeTheLocationValues) {
+    Formula = std::make_unique<TOptimizedFormula>();
+    Formula->CompileText("z = #pi + #e\nz = #center\nz = #screenmax\nint i = #width + #height * #maxiter\n"
+                         "float x = #magn + #angle + #stretch + #skew + #randomrange\nz = #pixel");
+    TFormulaConstants &constants = Formula->GetConstants();
+    constants.Center.SetText("-0.75", "0.125");
+    constants.SetWidth(640);
+    constants.SetHeight(480);
+    constants.SetMaxIter(100);
+    constants.Magn.SetText("1e10");
+    constants.Angle.SetText("0.5");
+    constants.Stretch.SetText("2");
+    constants.Skew.SetText("0.25");
+    Formula->GenerateNow();
+    EXPECT_EQ(Formula->Statements(),
+              (std::vector<std::string>{"(= #20 k(5.8598744820488378,0))", "(= #20 k(-0.75,0.125))",
+                                        "(= #20 k(640,480))", "(= i 48640)", "(= x k12147483650.75)",
+                                        "(= #20 #0)"}));
+}
+
+TEST_F(CompOptimizer, EqualConstantsShareOneNode) {
+    Optimize("float x = real(z)\nx = x * 1.5\nx = x + 1.5\nx = x - 2.5\nz = z * (1.5, 0)");
+    // 1.5, 2.5 and the complex 1.5 (the float 1 of the comparison in real() is not there).
+    EXPECT_EQ(Formula->ConstantNodeCount(), 3);
+    // A second generation starts from a storage list without the earlier constants.
+    Formula->GenerateNow();
+    EXPECT_EQ(Formula->ConstantNodeCount(), 3);
+}
+
+TEST_F(CompOptimizer, DeclarationsGetTheFoldedDimensions) {
+    Optimize(
+        "init:\nfloat a[3 - 3]\nfloat b[2, @n + 1]\nz = 0\ndefault:\nint param n\ndefault = 4\nendparam\n");
+    EXPECT_EQ(Formula->GetStorage().FindVariable("a")->GetElementCount(), 1);
+    EXPECT_EQ(Formula->GetStorage().FindVariable("b")->GetElementCount(), 10);
+    // Declarations leave no statement.
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= #20 k(0,0))"}));
+
+    // A parameter that makes the array too large is a compile error, not an allocation.
+    static_cast<TIntParam *>(Formula->FindParam("n"))->SetValue(2000000000);
+    try {
+        Formula->GenerateNow();
+        ADD_FAILURE() << "no error";
+    } catch (const ECompileError &error) {
+        EXPECT_EQ(error.Code, ceLiteralOutOfRange);
+        EXPECT_EQ(error.Position(), (TCompilePosition{2, 14}));
+    }
+    EXPECT_EQ(Formula->GetOptimizedList(), nullptr);
+}
+
+TEST_F(CompOptimizer, SettingsTakeTheirFoldedValues) {
+    Optimize("init:\nz = @f\ndefault:\nfloat param f\ndefault = 2 * pi\nendparam\n");
+    auto *f = static_cast<TFloatParam *>(Formula->FindParam("f"));
+    EXPECT_NEAR(static_cast<double>(f->Default.GetValue()), 6.283185307179586, 1e-13);
+    EXPECT_NEAR(static_cast<double>(f->Value.GetValue()), 6.283185307179586, 1e-13);
+    // A value the user chose stays when the setting is applied again.
+    f->Value.SetText("1.25");
+    f->Modified = true;
+    Formula->GenerateNow();
+    EXPECT_EQ(f->Value.GetText(), "1.25");
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= #20 k(1.25,0))"}));
+}
+
+TEST_F(CompOptimizer, ExtremeConstantsFoldWithoutFailing) {
+    const TFoldCase cases[] = {
+        {"division by a constant zero", "x = x / 0", {"(= x (* x kinf))"}},
+        {"constant division by zero", "x = 1 / 0 + x", {"(= x (+ kinf x))"}},
+        {"zero over zero", "x = (0 / 0) * x", {"(= x (* knan x))"}},
+        {"huge float exponent", "x = 2 ^ 100000", {"(= x kinf)"}},
+        {"huge complex exponent", "z = (1, 1) ^ 1e300", {}},
+        {"literal beyond the range", "x = 1e5000 * x", {"(= x (* kinf x))"}},
+        {"NaN exponent", "z = z ^ (0 / 0)", {}},
+        {"integer modulo by zero", "int i = 7 % 0", {"(= i 0)"}},
+        {"integer overflow", "int i = 2147483647 + 1", {"(= i -2147483648)"}},
+        {"rounding beyond the integer range", "int i = round(1e300)", {"(= i -2147483648)"}},
+        {"logarithm of zero", "z = log(0) + z", {}},
+        {"square root of a negative float", "x = sqrt(-1) * x", {}},
+        {"tangent of a huge argument", "x = tan(1e300) + x", {}},
+    };
+    for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
+        for (const TFoldCase &c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + " in precision " + std::to_string(precision));
+            std::vector<std::string> statements;
+            EXPECT_NO_THROW(
+                statements = Optimize(std::string("float x = real(z)\n") + c.Text, precision).Statements());
+            if (precision != pmArbitrary && !c.Expected.empty()) {
+                ASSERT_EQ(statements.size(), 2u);
+                EXPECT_EQ(statements[1], c.Expected[0]);
+            }
+        }
+    }
+}
+
+TEST(CompOptimizerClassify, ClassifiesConstantsByValue) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    auto huge = [](const char *Text) {
+        auto constant = std::make_unique<THugeFloatConstant>(40);
+        FloatTextToHuge(Text, constant->Value);
+        return constant;
+    };
+    auto hugeComplex = [](const char *Re, const char *Im) {
+        auto constant = std::make_unique<THugeComplexConstant>(40);
+        FloatTextToHuge(Re, constant->Value.Re);
+        FloatTextToHuge(Im, constant->Value.Im);
+        return constant;
+    };
+    auto hugeNaN = std::make_unique<THugeFloatConstant>(40);
+    hugeNaN->Value.SetNaN();
+    struct TCase {
+        const char *Name;
+        std::unique_ptr<TConstant> Constant;
+        int Class;
+    };
+    TCase cases[] = {
+        {"double 0", std::make_unique<TDoubleFloatConstant>(0.0), ccZero},
+        {"double -0", std::make_unique<TDoubleFloatConstant>(-0.0), ccZero},
+        {"double 1", std::make_unique<TDoubleFloatConstant>(1.0), ccOne},
+        {"double -1", std::make_unique<TDoubleFloatConstant>(-1.0), ccMinusOne},
+        {"double 2", std::make_unique<TDoubleFloatConstant>(2.0), ccTwo},
+        {"double 3", std::make_unique<TDoubleFloatConstant>(3.0), ccThree},
+        {"double 4", std::make_unique<TDoubleFloatConstant>(4.0), ccFour},
+        {"double near 2", std::make_unique<TDoubleFloatConstant>(2.0000000000000004), ccNone},
+        {"double NaN", std::make_unique<TDoubleFloatConstant>(nan), ccNone},
+        {"extended 1 + 2^-63", std::make_unique<TExtendedFloatConstant>(1.0L + 0x1p-63L), ccNone},
+        {"extended -1", std::make_unique<TExtendedFloatConstant>(-1.0L), ccMinusOne},
+        {"complex 2", std::make_unique<TDoubleComplexConstant>(2.0, 0.0), ccTwo},
+        {"complex i", std::make_unique<TExtendedComplexConstant>(0.0L, 1.0L), ccI},
+        {"complex -i", std::make_unique<TDoubleComplexConstant>(0.0, -1.0), ccMinusI},
+        {"complex 1 + i", std::make_unique<TDoubleComplexConstant>(1.0, 1.0), ccNone},
+        {"complex 2i", std::make_unique<TDoubleComplexConstant>(0.0, 2.0), ccNone},
+        {"complex with NaN part", std::make_unique<TDoubleComplexConstant>(nan, 0.0), ccNone},
+        {"integer 4", std::make_unique<TIntConstant>(4), ccFour},
+        {"integer -1", std::make_unique<TIntConstant>(-1), ccMinusOne},
+        {"integer 5", std::make_unique<TIntConstant>(5), ccNone},
+        {"boolean", std::make_unique<TBoolConstant>(true), ccNone},
+        {"colour", std::make_unique<TColorConstant>(1.0f, 0.0f, 0.0f, 1.0f), ccNone},
+        {"arbitrary 3", huge("3"), ccThree},
+        {"arbitrary 0", huge("0"), ccZero},
+        {"arbitrary 1 + 10^-35", huge("1.00000000000000000000000000000000001"), ccNone},
+        {"arbitrary NaN", std::move(hugeNaN), ccNone},
+        {"arbitrary complex -i", hugeComplex("0", "-1"), ccMinusI},
+        {"arbitrary complex -1", hugeComplex("-1", "0"), ccMinusOne},
+    };
+    for (const TCase &c : cases)
+        EXPECT_EQ(ClassifyConstant(*c.Constant), c.Class) << c.Name;
+}
+
+TEST(CompOptimizerConstants, ReportsEachChangeOnce) {
+    TFormulaConstants constants;
+    int changes = 0;
+    struct TCounter {
+        static void Changed(void *Data, TObject *) { ++*static_cast<int *>(Data); }
+    };
+    constants.OnChange = TNotifyEvent(&TCounter::Changed, &changes);
+
+    constants.SetWidth(640);
+    constants.SetWidth(640);
+    constants.SetHeight(480);
+    constants.SetMaxIter(250);
+    constants.Magn.SetText("2");
+    constants.Center.SetText("1", "-1");
+    EXPECT_EQ(changes, 5);
+
+    TFormulaConstants other;
+    other.Assign(constants);
+    EXPECT_EQ(other.GetWidth(), 640);
+    EXPECT_EQ(other.GetHeight(), 480);
+    EXPECT_EQ(other.GetMaxIter(), 250);
+    EXPECT_EQ(other.Magn.GetText(), "2");
+    EXPECT_EQ(other.Center.Im.GetText(), "-1");
+
+    changes = 0;
+    other.Angle.SetText("0.5");
+    other.Skew.SetText("0.1");
+    other.Stretch.SetText("3");
+    other.SetWidth(1);
+    constants.Assign(other);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(constants.Stretch.GetText(), "3");
+    EXPECT_EQ(constants.GetWidth(), 1);
+    constants.Assign(other);
+    EXPECT_EQ(changes, 1);
 }
 
 } // namespace
