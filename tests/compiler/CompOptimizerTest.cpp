@@ -714,6 +714,48 @@ TEST_F(CompOptimizer, ExtremeConstantsFoldWithoutFailing) {
     }
 }
 
+TEST_F(CompOptimizer, ChangedValuesRegenerateTheCode) {
+    TTempFolder folder;
+    const std::string file = folder.File("optimizer.ofm");
+    WriteFileBytes(file, "Test {\r\n"
+                         "init:\r\n"
+                         "  int w = #width\r\n"
+                         "  if @p1 == 1\r\n"
+                         "    z = 1\r\n"
+                         "  else\r\n"
+                         "    z = 2\r\n"
+                         "  endif\r\n"
+                         "}\r\n");
+    Formula = std::make_unique<TOptimizedFormula>();
+    Formula->SetSource(file, "Test");
+    ASSERT_FALSE(Formula->GetHasError());
+    EXPECT_EQ(Formula->GenerateCount, 1);
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= w 0)", "(= #20 k(2,0))"}));
+
+    // A parameter picks the other branch.
+    static_cast<TComplexParam *>(Formula->FindParam("p1"))->Value.SetText("1", "0");
+    EXPECT_EQ(Formula->GenerateCount, 2);
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= w 0)", "(= #20 k(1,0))"}));
+
+    // The image width reaches WIDTH.
+    Formula->GetConstants().SetWidth(800);
+    EXPECT_EQ(Formula->GenerateCount, 3);
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= w 800)", "(= #20 k(1,0))"}));
+
+    // All values of a location at once: one more generation.
+    TFormulaConstants location;
+    location.SetWidth(1024);
+    location.SetHeight(768);
+    location.SetMaxIter(500);
+    location.Magn.SetText("4");
+    location.Center.SetText("0.5", "0.5");
+    Formula->GetConstants().Assign(location);
+    EXPECT_EQ(Formula->GenerateCount, 4);
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= w 1024)", "(= #20 k(1,0))"}));
+    // Nothing is kept of the optimized list between generations.
+    EXPECT_EQ(Formula->GetOptimizedList(), nullptr);
+}
+
 TEST(CompOptimizerClassify, ClassifiesConstantsByValue) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     auto huge = [](const char *Text) {
