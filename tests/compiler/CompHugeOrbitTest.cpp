@@ -77,7 +77,8 @@ bool CounterIsInUse() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The formula: init z = 0; loop z = z*z + pixel; bailout |z| < 4, as a hand-built tree.
+// The formula: init z = 0; loop z = z*z + pixel (or sqr(z) + pixel); bailout |z| < 4, as a
+// hand-built tree.
 
 const TObject *const NoFormula = reinterpret_cast<const TObject *>(0x12345678); // never printed to
 
@@ -142,7 +143,7 @@ constexpr std::int32_t cxThreshold = 0x00, cxMask = 0x04, cxSavesLeft = 0x08, cx
 // the pixel context with its numbers, the formula's data block and empty coloring code.
 class TMandelbrotMachine {
 public:
-    explicit TMandelbrotMachine(int Digits) : FProcessor(Digits) {
+    explicit TMandelbrotMachine(int Digits, bool Square = false) : FProcessor(Digits) {
         FStorage.Digits = Digits;
         FStorage.Precision = pmArbitrary;
         auto zero = std::make_unique<THugeComplexConstant>(Digits);
@@ -155,8 +156,14 @@ public:
         program.Add(Label("init"));
         program.Add(Assign(Pred(psZ), Ref(start)));
         program.Add(Label("loop"));
-        program.Add(Assign(Pred(psZ), Bin(opAdd, Bin(opMultiply, Pred(psZ), Pred(psZ), vtComplex),
-                                          Pred(psPixel), vtComplex)));
+        TExpressionPtr square = Bin(opMultiply, Pred(psZ), Pred(psZ), vtComplex);
+        if (Square) {
+            auto call = std::make_unique<TFunctionExpression>(At(), static_cast<std::uint8_t>(fnSqr));
+            call->Add(Pred(psZ));
+            call->SetReturnType(vtComplex);
+            square = std::move(call);
+        }
+        program.Add(Assign(Pred(psZ), Bin(opAdd, std::move(square), Pred(psPixel), vtComplex)));
         program.Add(Label("bailout"));
         program.Add(Bin(opLess, Modulus(Pred(psZ)), Ref(limit), vtBoolean));
         TSectionCollector generator;
@@ -289,25 +296,27 @@ TEST_F(CompHugeOrbit, DeepOrbitAgreesWithTheReferenceTo55Digits) {
     const TReferenceOrbit orbit = ReadReferenceOrbit();
     ASSERT_FALSE(orbit.CRe.empty()) << "reference data missing";
     ASSERT_FALSE(orbit.Iterates.empty());
-    TMandelbrotMachine machine(60);
-    machine.Number(cxPixel).SetText(orbit.CRe);
-    machine.Number(cxPixel + 4).SetText(orbit.CIm);
-    for (const TReferenceIterate &iterate : orbit.Iterates) {
-        SCOPED_TRACE("iteration " + std::to_string(iterate.Iteration));
-        // A maximum of k iterations stops the loop with the k-th iterate in z.
-        EXPECT_EQ(machine.Run(iterate.Iteration, false), iterate.Iteration) << "the orbit escaped";
-        THugeFloat re(60), im(60);
-        re.SetText(iterate.Re);
-        im.SetText(iterate.Im);
-        const long double size = std::hypot(re.GetExtended(), im.GetExtended());
-        const long double tolerance = 1e-55L * size;
-        EXPECT_LE(Distance(machine.Number(cxZ), iterate.Re), tolerance) << "real part " << iterate.Re;
-        EXPECT_LE(Distance(machine.Number(cxZ + 4), iterate.Im), tolerance)
-            << "imaginary part " << iterate.Im;
+    for (bool square : {false, true}) {
+        SCOPED_TRACE(square ? "sqr(z) + pixel" : "z*z + pixel");
+        TMandelbrotMachine machine(60, square);
+        machine.Number(cxPixel).SetText(orbit.CRe);
+        machine.Number(cxPixel + 4).SetText(orbit.CIm);
+        for (const TReferenceIterate &iterate : orbit.Iterates) {
+            SCOPED_TRACE("iteration " + std::to_string(iterate.Iteration));
+            // A maximum of k iterations stops the loop with the k-th iterate in z.
+            EXPECT_EQ(machine.Run(iterate.Iteration, false), iterate.Iteration) << "the orbit escaped";
+            THugeFloat re(60), im(60);
+            re.SetText(iterate.Re);
+            im.SetText(iterate.Im);
+            const long double tolerance = 1e-55L * std::hypot(re.GetExtended(), im.GetExtended());
+            EXPECT_LE(Distance(machine.Number(cxZ), iterate.Re), tolerance) << "real part " << iterate.Re;
+            EXPECT_LE(Distance(machine.Number(cxZ + 4), iterate.Im), tolerance)
+                << "imaginary part " << iterate.Im;
+        }
+        EXPECT_FALSE(machine.Processor().Failed());
+        EXPECT_EQ(machine.Processor().Top(), THugeProcessor::RegisterCount) << "values left on the stack";
+        EXPECT_EQ(machine.Processor().TempIndex(), 0);
     }
-    EXPECT_FALSE(machine.Processor().Failed());
-    EXPECT_EQ(machine.Processor().Top(), THugeProcessor::RegisterCount) << "values left on the stack";
-    EXPECT_EQ(machine.Processor().TempIndex(), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
