@@ -480,8 +480,12 @@ void TLexical::RecordGenerateError(std::uint8_t Code, const TCompilePosition &Po
         // The failure being recorded is the one to report; the routines are emptied by the
         // next generation.
     }
-    if (TErrorManager *messages = ErrorManager())
-        messages->AddError(this, Code, Position, FGenerateError + ".");
+    try {
+        if (TErrorManager *messages = ErrorManager())
+            messages->AddError(this, Code, Position, FGenerateError + ".");
+    } catch (...) {
+        // Without memory for the message the failure stays in GetGenerateError only.
+    }
 }
 
 void TLexical::Assign(const TLexical &Source) {
