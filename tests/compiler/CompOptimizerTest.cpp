@@ -509,6 +509,8 @@ public:
             return std::string(reinterpret_cast<const char *>(at), 4);
         case vtBoolean:
             return std::string(reinterpret_cast<const char *>(at), 1);
+        case vtColor:
+            return std::string(reinterpret_cast<const char *>(at), 16);
         default:
             return "<type>";
         }
@@ -536,6 +538,7 @@ struct TRunCase {
     const char *OnVariables;
     const char *OnConstants;
     const char *Type;
+    TTestFormulaKind Kind = TTestFormulaKind::Formula;
 };
 
 TEST_F(CompOptimizer, FoldedValuesEqualTheValuesTheCodeComputes) {
@@ -568,6 +571,19 @@ TEST_F(CompOptimizer, FoldedValuesEqualTheValuesTheCodeComputes) {
         {"integer rounding", "float a = 2.5", "round(a) + trunc(-a)", "round(2.5) + trunc(-2.5)", "int"},
         {"comparison", "float a = 0.1\nfloat b = 0.3", "a + a + a > b", "0.1 + 0.1 + 0.1 > 0.3", "bool"},
         {"comparison with NaN", "float a = 0 / 0", "a == a", "(0 / 0) == (0 / 0)", "bool"},
+        {"colour from floats", "float a = 0.3\nfloat b = 1.7", "rgba(a, b, -a, a * b)",
+         "rgba(0.3, 1.7, -0.3, 0.3 * 1.7)", "color", TTestFormulaKind::Coloring},
+        {"colour from hue", "float a = 0.3\nfloat b = 0.9", "hsl(a * 20, b, a)", "hsl(0.3 * 20, 0.9, 0.3)",
+         "color", TTestFormulaKind::Coloring},
+        {"colour blend", "color a = rgb(0.25, 0.5, 1)\ncolor b = rgba(1, 0, 0, 0.5)",
+         "blend(a, b, 0.3) + compose(a, b, 0.5)",
+         "blend(rgb(0.25, 0.5, 1), rgba(1, 0, 0, 0.5), 0.3) + compose(rgb(0.25, 0.5, 1), rgba(1, 0, 0, 0.5), "
+         "0.5)",
+         "color", TTestFormulaKind::Coloring},
+        {"colour parts", "color a = hsla(2, 0.5, 0.25, 0.75)", "hue(a) + sat(a) * lum(a) - alpha(a) * red(a)",
+         "hue(hsla(2, 0.5, 0.25, 0.75)) + sat(hsla(2, 0.5, 0.25, 0.75)) * lum(hsla(2, 0.5, 0.25, 0.75)) - "
+         "alpha(hsla(2, 0.5, 0.25, 0.75)) * red(hsla(2, 0.5, 0.25, 0.75))",
+         "float", TTestFormulaKind::Coloring},
     };
     for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
         for (const TRunCase &c : cases) {
@@ -575,7 +591,7 @@ TEST_F(CompOptimizer, FoldedValuesEqualTheValuesTheCodeComputes) {
             const std::string text = std::string("init:\n") + c.Operands + "\n" + c.Type +
                                      " r1 = " + c.OnVariables + "\n" + c.Type + " r2 = " + c.OnConstants +
                                      "\n";
-            TOptimizedFormula &formula = Optimize(text, precision, true);
+            TOptimizedFormula &formula = Optimize(text, precision, true, c.Kind);
             // The second value must have been folded into a constant.
             const std::string folded = formula.Statements().back();
             EXPECT_TRUE(folded.rfind("(= r2 ", 0) == 0 && folded.find('(', 1) == std::string::npos ||
