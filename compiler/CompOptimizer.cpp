@@ -185,7 +185,7 @@ constexpr int FoldContextSize = 1024;
 // An aligned, zero-filled block freed on scope exit.
 class TFoldBlock {
 public:
-    explicit TFoldBlock(std::size_t Size) : FSize(Size) {
+    explicit TFoldBlock(std::size_t Size) {
         FData = static_cast<std::uint8_t *>(::operator new(Size, std::align_val_t(16)));
         std::memset(FData, 0, Size);
     }
@@ -196,7 +196,6 @@ public:
 
 private:
     std::uint8_t *FData;
-    std::size_t FSize;
 };
 
 template <class T> void PutValue(std::uint8_t *At, T Value) {
