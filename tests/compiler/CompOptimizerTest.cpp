@@ -86,6 +86,12 @@ public:
         if (WithCode)
             GenerateSections(*GetOptimizedList(), GetStorage(), GetPrecision(), this);
     }
+    // With OverrideFunction set, that function takes the routine of OverrideWith.
+    void SelectFunctionRoutine(int Function, int ArgumentType, int ResultType, int &Routine) override {
+        if (Function == OverrideFunction)
+            Routine = CreateProcessorAccess(GetPrecision())
+                          ->GetFunctionRoutine(OverrideWith, ArgumentType, ResultType);
+    }
     // Objects without a source keep their parameters when a change asks for code.
     void GenerateEmpty() override {}
     void CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) override {
@@ -162,6 +168,8 @@ public:
 
     TTestFormulaRules Rules;
     bool WithCode = false;
+    int OverrideFunction = -1;
+    int OverrideWith = -1;
     int GenerateCount = 0;
     std::vector<std::string> Optimized;
     std::vector<std::pair<std::string, TBytes>> Sections;
@@ -355,7 +363,7 @@ const char *const PreludeC = "(= c b)";
 TEST_F(CompOptimizer, SimplifiesOperationsWithOneConstantOperand) {
     const TFoldCase cases[] = {
         {"x / 4 multiplies by the reciprocal", "x = x / 4", {"(= x (* x k0.25))"}},
-        {"x / 3 multiplies by the rounded reciprocal", "x = x / 3", {"(= x (* x k0.33333333333333331))"}},
+        {"x / 8 multiplies by the reciprocal", "x = x / -8", {"(= x (* x k-0.125))"}},
         {"0 / x is 0", "x = 0 / x", {"(= x k0)"}},
         {"1 / x is recip", "x = 1 / x", {"(= x recip(x))"}},
         {"-1 / x is the negated recip", "x = -1 / x", {"(= x (neg recip(x)))"}},
@@ -398,12 +406,20 @@ TEST_F(CompOptimizer, SimplifiesOperationsWithOneConstantOperand) {
         {"constants fold through the routines", "x = x + 2 * 3 - 1", {"(= x (- (+ x k6) k1))"}},
         {"integer arithmetic folds to immediates", "int i = 7 * 6 % 5", {"(= i 2)"}},
     };
-    for (const TFoldCase &c : cases) {
-        SCOPED_TRACE(c.Name);
-        std::vector<std::string> expected = {PreludeX, PreludeB, PreludeC};
-        expected.insert(expected.end(), c.Expected.begin(), c.Expected.end());
-        EXPECT_EQ(Optimize(std::string(Prelude) + c.Text).Statements(), expected);
+    // The constants classify alike in every precision (exactly in arbitrary precision).
+    for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
+        for (const TFoldCase &c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + " in precision " + std::to_string(precision));
+            std::vector<std::string> expected = {PreludeX, PreludeB, PreludeC};
+            expected.insert(expected.end(), c.Expected.begin(), c.Expected.end());
+            EXPECT_EQ(Optimize(std::string(Prelude) + c.Text, precision).Statements(), expected);
+        }
     }
+    // The reciprocal is rounded to the precision.
+    EXPECT_EQ(Optimize("float x = real(z)\nx = x / 3").Statements().back(),
+              "(= x (* x k0.33333333333333331))");
+    EXPECT_EQ(Optimize("float x = real(z)\nx = x / 3", pmExtended).Statements().back(),
+              "(= x (* x k0.33333333333333333))");
 }
 
 TEST_F(CompOptimizer, ResolvesConstantConditions) {
@@ -624,6 +640,16 @@ TEST_F(CompOptimizer, ParameterValuesAreConstants) {
     EXPECT_EQ(Formula->Statements(),
               (std::vector<std::string>{"(= #20 cube(#20))", "(= #20 (+ f22(#20) k(0.5,0)))",
                                         "(= #20 (* k(1.5,0) #20))"}));
+}
+
+TEST_F(CompOptimizer, FoldsWithTheRoutineTheFormulaClassSelects) {
+    // A formula class that computes sin with the cosine routine: the folded value must follow.
+    Formula = std::make_unique<TOptimizedFormula>();
+    Formula->OverrideFunction = fnSin;
+    Formula->OverrideWith = fnCos;
+    Formula->CompileText("float x = sin(0.5)");
+    Formula->GenerateNow();
+    EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= x k0.87758256189037276)"}));
 }
 
 TEST_F(CompOptimizer, ColorParametersBecomeFloatColors) {
