@@ -642,6 +642,16 @@ TEST_F(CompOptimizer, ParameterValuesAreConstants) {
                                         "(= #20 (* k(1.5,0) #20))"}));
 }
 
+TEST_F(CompOptimizer, AWrittenParameterStartsFromItsValue) {
+    Formula = std::make_unique<TOptimizedFormula>();
+    Formula->CompileText("@q = @q + 1\nz = @q * 2");
+    static_cast<TComplexParam *>(Formula->FindParam("q"))->Value.SetText("3", "0.5");
+    Formula->GenerateNow();
+    // The copy is a variable: reads after the write are not folded.
+    EXPECT_EQ(Formula->Statements(),
+              (std::vector<std::string>{"(= @q k(3,0.5))", "(= @q k(4,0.5))", "(= #20 twice(@q))"}));
+}
+
 TEST_F(CompOptimizer, FoldsWithTheRoutineTheFormulaClassSelects) {
     // A formula class that computes sin with the cosine routine: the folded value must follow.
     Formula = std::make_unique<TOptimizedFormula>();
