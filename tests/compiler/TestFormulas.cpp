@@ -497,7 +497,18 @@ TTestPixelContext::TTestPixelContext(const TTestCompiledFormula &AFormula, std::
     };
     Bytes = align(Memory.data());
     Data = align(DataMemory.data());
-    Formula.GetStorage().InitData(Data);
+    if (Formula.GetPrecision() == pmArbitrary) {
+        FProcessor = std::make_unique<THugeProcessor>(Formula.GetDigits());
+        InitHugeContextValues(Bytes, Formula.GetDigits());
+        try {
+            Formula.GetStorage().InitData(Data);
+        } catch (...) {
+            DoneHugeContextValues(Bytes);
+            throw;
+        }
+    } else {
+        Formula.GetStorage().InitData(Data);
+    }
     At<void *>(FormulaDataCell) = Data;
     EmptyRoutine.EmitReturn();
     for (const std::int32_t cell : {0x3C, 0x40, 0x44, 0x48, 0x4C, 0x50})
@@ -507,6 +518,8 @@ TTestPixelContext::TTestPixelContext(const TTestCompiledFormula &AFormula, std::
 
 TTestPixelContext::~TTestPixelContext() {
     Formula.GetStorage().DoneData(Data);
+    if (FProcessor)
+        DoneHugeContextValues(Bytes);
 }
 
 void TTestPixelContext::SetPeriodicity(std::uint32_t Threshold, std::uint32_t Mask, std::int32_t Saves,
@@ -520,7 +533,10 @@ void TTestPixelContext::SetPeriodicity(std::uint32_t Threshold, std::uint32_t Ma
 }
 
 void TTestPixelContext::SetPixel(long double Re, long double Im) {
-    if (Formula.GetPrecision() == pmDouble) {
+    if (FProcessor) {
+        Huge(0xB8).SetExtended(Re);
+        Huge(0xBC).SetExtended(Im);
+    } else if (Formula.GetPrecision() == pmDouble) {
         At<double>(0xD0) = static_cast<double>(Re);
         At<double>(0xD8) = static_cast<double>(Im);
     } else {
@@ -529,10 +545,15 @@ void TTestPixelContext::SetPixel(long double Re, long double Im) {
     }
 }
 
+void TTestPixelContext::SetPixelText(const std::string &Re, const std::string &Im) {
+    Huge(0xB8).SetText(Re);
+    Huge(0xBC).SetText(Im);
+}
+
 std::int32_t TTestPixelContext::Iterate() {
     // What a piece resets before every pixel.
     At<std::uint32_t>(PeriodMask) = PerMask;
     At<std::int32_t>(SavesLeft) = PerSavesPerStep;
-    Formula.GetPixelRoutine().Execute(Bytes, nullptr);
+    Formula.GetPixelRoutine().Execute(Bytes, FProcessor.get());
     return At<std::int32_t>(IterationsDone);
 }

@@ -13,6 +13,7 @@
 #include "CompAssembler.h"
 #include "CompCompiler.h"
 #include "CompParser.h"
+#include "HugeFPU.h"
 
 enum class TTestFormulaKind { Transform, Formula, Coloring };
 
@@ -127,7 +128,8 @@ public:
 // A formula object of one kind on the whole compiler chain, compiled from entry files through
 // the compile driver. It keeps the code of every section and, as a fractal formula, joins its
 // INIT, LOOP and BAILOUT code into a pixel routine the way the formula classes do; colorings are
-// the code pointers the caller puts into the pixel context. Double and extended precision.
+// the code pointers the caller puts into the pixel context. Double, extended and arbitrary
+// precision (with the digits set through SetDigits).
 class TTestCompiledFormula : public TCompiler {
 public:
     explicit TTestCompiledFormula(TTestFormulaKind AKind = TTestFormulaKind::Formula) : Rules(AKind) {}
@@ -197,7 +199,9 @@ private:
 };
 
 // A zeroed, 16-byte aligned pixel context for a compiled formula, with the formula's data block
-// (constants in place) in its data cell and empty coloring routines in every coloring cell.
+// (constants in place) in its data cell and empty coloring routines in every coloring cell. In
+// arbitrary precision it also holds the context's numbers, created with the formula's digits,
+// and the processor the routine runs on.
 class TTestPixelContext {
 public:
     // Offsets the callers of a pixel routine fill in.
@@ -213,8 +217,15 @@ public:
     // Periodicity window of one pixel: the test runs while the remaining count is below
     // Threshold; initial mask, saves per mask step and tolerance as a piece sets them.
     void SetPeriodicity(std::uint32_t Threshold, std::uint32_t Mask, std::int32_t Saves, float Tolerance);
-    // PIXEL in the formula's precision.
+    // PIXEL in the formula's precision (in arbitrary precision, the 80-bit values exactly).
     void SetPixel(long double Re, long double Im);
+    // PIXEL as decimal text; arbitrary precision only.
+    void SetPixelText(const std::string &Re, const std::string &Im);
+    // An arbitrary-precision number of the context by the offset of its handle (Z at 0xA8, PIXEL
+    // at 0xB8); arbitrary precision only.
+    THugeFloatBase &Huge(std::int32_t Offset) { return *At<THugeFloatBase *>(Offset); }
+    // The processor of an arbitrary-precision routine; null in the other precisions.
+    THugeProcessor *Processor() const { return FProcessor.get(); }
     // Runs the pixel routine once; returns the iterations done.
     std::int32_t Iterate();
 
@@ -231,6 +242,7 @@ private:
     std::vector<std::uint8_t> Memory;
     std::vector<std::uint8_t> DataMemory;
     std::uint8_t *Data = nullptr;
+    std::unique_ptr<THugeProcessor> FProcessor;
     TRoutineAssembler EmptyRoutine;
     std::int32_t PerSavesPerStep = 0;
     std::uint32_t PerMask = 0;
