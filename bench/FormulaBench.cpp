@@ -21,8 +21,10 @@
 #include <vector>
 
 #include "CompFileManager.h"
+#include "CompHugeRoutines.h"
 #include "CompRoutines.h"
 #include "GenUtils.h"
+#include "HugeDirectLoop.h"
 
 // The formula class of the compiler tests, built into this program as well.
 #include "../tests/compiler/TestFormulas.cpp"
@@ -272,12 +274,94 @@ std::int64_t Sum(const std::vector<std::int32_t> &Counts) {
     return total;
 }
 
+// --- Arbitrary precision --------------------------------------------------------------------
+
+// The Mandelbrot entry compiled with 40, 100 and 250 digits over a small grid around the neck of
+// the set (every pixel class from quick escapes to maxiter), against the same iteration made of
+// direct calls of the numbers' operations. Best of a few runs each, taken in turns; the counts of
+// every pixel must agree. Returns the number of failures.
+int HugeMandelbrot(const std::string &Fixtures) {
+    constexpr int size = 64, repeats = 3;
+    constexpr std::int32_t maxIter = 200;
+    constexpr double left = -1.0, top = -0.25, span = 0.5;
+    std::printf("\nMandelbrot in arbitrary precision, %dx%d pixels, maxiter %d, view %.2f%+.2fi, span %.2f,\n"
+                "periodicity off, best of %d runs; direct: the same number operations called from C++\n\n",
+                size, size, static_cast<int>(maxIter), left, top, span, repeats);
+    std::printf("%6s %11s %13s %13s %7s %s\n", "digits", "iterations", "compiled it/s", "direct it/s",
+                "ratio", "counts");
+    int failures = 0;
+    for (const int digits : {40, 100, 250}) {
+        TTestCompiledFormula formula;
+        try {
+            formula.SetDigits(digits);
+            formula.SetPrecision(pmArbitrary);
+            formula.SetSource(Fixtures, "Mandelbrot");
+        } catch (const std::exception &error) {
+            std::printf("%6d cannot be compiled: %s\n", digits, error.what());
+            ++failures;
+            continue;
+        }
+        if (formula.GetHasError() || !formula.GetGenerateError().empty() ||
+            formula.GetPixelRoutine().GetSize() == 0) {
+            std::printf("%6d cannot be compiled: %s\n", digits, formula.GetGenerateError().c_str());
+            ++failures;
+            continue;
+        }
+        std::vector<std::unique_ptr<THugeFloat>> re, im;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                re.push_back(std::make_unique<THugeFloat>(digits));
+                re.back()->SetExtended(left + span * x / size);
+                im.push_back(std::make_unique<THugeFloat>(digits));
+                im.back()->SetExtended(top + span * y / size);
+            }
+        TTestPixelContext context(formula, maxIter);
+        THugeDirectLoop direct(digits, maxIter);
+        std::vector<std::int32_t> compiled(re.size()), reference(re.size());
+        double compiledTime = 1e30, directTime = 1e30;
+        for (int k = 0; k < repeats; ++k) {
+            LARGE_INTEGER start, middle, stop;
+            QueryPerformanceCounter(&start);
+            for (std::size_t i = 0; i < re.size(); ++i) {
+                context.Huge(0xB8).Assign(*re[i]);
+                context.Huge(0xBC).Assign(*im[i]);
+                compiled[i] = context.Iterate();
+            }
+            QueryPerformanceCounter(&middle);
+            for (std::size_t i = 0; i < re.size(); ++i)
+                reference[i] = direct.Run(*re[i], *im[i]);
+            QueryPerformanceCounter(&stop);
+            compiledTime = std::min(compiledTime, Seconds(start, middle));
+            directTime = std::min(directTime, Seconds(middle, stop));
+        }
+        int differing = 0;
+        for (std::size_t i = 0; i < compiled.size(); ++i)
+            differing += compiled[i] != reference[i];
+        const bool failed = context.Processor()->Failed();
+        failures += differing != 0 || failed;
+        char verdict[64];
+        if (failed)
+            std::snprintf(verdict, sizeof verdict, "processor fault");
+        else if (differing == 0)
+            std::snprintf(verdict, sizeof verdict, "equal");
+        else
+            std::snprintf(verdict, sizeof verdict, "%d pixels differ", differing);
+        const double iterations = static_cast<double>(Sum(reference));
+        std::printf("%6d %11lld %13.0f %13.0f %7.3f %s\n", digits, static_cast<long long>(Sum(compiled)),
+                    static_cast<double>(Sum(compiled)) / compiledTime, iterations / directTime,
+                    static_cast<double>(Sum(compiled)) / compiledTime / (iterations / directTime), verdict);
+    }
+    std::printf("\nratio: compiled iterations per second / direct iterations per second.\n");
+    return failures;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     InitializeGenUtils();
     InitializeCompFileManager();
     InitializeCompRoutines();
+    InitializeCompHugeRoutines();
     const std::string fixtures = argc > 1 ? argv[1] : DefaultFixturePath();
     std::printf("Compiled formulas against the same loops in C++ (-O2, x87), %dx%d pixels, maxiter %d,\n"
                 "single thread; fixtures %s\n\n",
@@ -333,6 +417,8 @@ int main(int argc, char **argv) {
                         verdict);
         }
     }
+    failures += HugeMandelbrot(fixtures);
+
     // The Mandelbrot loop as one would write it in plain C++: GCC keeps z in x87 registers at
     // the 64-bit mantissa, so it rounds differently from a formula whose z is a double variable
     // and its counts differ on border pixels; shown for the speed only.
@@ -401,6 +487,7 @@ int main(int argc, char **argv) {
     }
     std::printf("\nratio: compiled iterations per second / C++ iterations per second. With periodicity on,\n"
                 "pixels found periodic count maxiter iterations done without doing them all.\n");
+    FinalizeCompHugeRoutines();
     FinalizeCompFileManager();
     FinalizeGenUtils();
     return failures == 0 ? 0 : 1;

@@ -23,6 +23,7 @@
 #include "CompStorage.h"
 #include "CompTokenizer.h"
 #include "HugeFPU.h"
+#include "HugeDirectLoop.h"
 #include "HugeMath.h"
 
 namespace {
@@ -158,44 +159,6 @@ private:
     alignas(16) std::uint8_t FContext[256] = {};
 };
 
-// The same iteration with the numbers' own operations, in the order the routines use them:
-// sqr(z) as (x^2 - y^2, 2xy), then + pixel; the bailout squares both parts again.
-class TDirectLoop {
-public:
-    explicit TDirectLoop(int Digits)
-        : FX(Digits), FY(Digits), FProduct(Digits), FSquare(Digits), FModulus(Digits), FLimit(Digits, 4) {}
-
-    std::int32_t Run(const THugeFloat &Re, const THugeFloat &Im) {
-        FX.SetInteger(0);
-        FY.SetInteger(0);
-        std::int32_t counter = MaxIter;
-        for (;;) {
-            FProduct.Assign(FX);
-            FProduct.Multiply(FY);
-            FProduct.MultiplyByTwo(); // 2xy
-            FY.Square();
-            FX.Square();
-            FX.Subtract(FY); // x^2 - y^2
-            FX.Add(Re);
-            FY.Assign(FProduct);
-            FY.Add(Im);
-            FModulus.Assign(FX);
-            FModulus.Square();
-            FSquare.Assign(FY);
-            FSquare.Square();
-            FModulus.Add(FSquare);
-            if (!(FModulus.Compare(FLimit) < 0))
-                break;
-            if (--counter == 0)
-                break;
-        }
-        return MaxIter - counter;
-    }
-
-private:
-    THugeFloat FX, FY, FProduct, FSquare, FModulus, FLimit;
-};
-
 // The call sequence of the generated code, made from C++ on a processor: it separates the cost of
 // the processor's copies and exchanges from that of the generated code and its calls.
 class TProcessorLoop {
@@ -297,7 +260,7 @@ int main() {
                 points.push_back(std::move(point));
             }
         TMandelbrotRoutine routine(digits);
-        TDirectLoop direct(digits);
+        THugeDirectLoop direct(digits, MaxIter);
         TProcessorLoop processor(digits);
         std::vector<std::int32_t> routineCounts(points.size()), directCounts(points.size()),
             processorCounts(points.size());
