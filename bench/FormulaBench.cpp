@@ -281,7 +281,7 @@ std::int64_t Sum(const std::vector<std::int32_t> &Counts) {
 // direct calls of the numbers' operations. Best of a few runs each, taken in turns; the counts of
 // every pixel must agree. Returns the number of failures.
 int HugeMandelbrot(const std::string &Fixtures) {
-    constexpr int size = 64, repeats = 3;
+    constexpr int size = 64, repeats = 5;
     constexpr std::int32_t maxIter = 200;
     constexpr double left = -1.0, top = -0.25, span = 0.5;
     std::printf("\nMandelbrot in arbitrary precision, %dx%d pixels, maxiter %d, view %.2f%+.2fi, span %.2f,\n"
