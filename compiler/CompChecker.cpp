@@ -1,5 +1,6 @@
 #include "CompChecker.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "CompAccess.h"
@@ -81,7 +82,11 @@ void TChecker::Check() {
     Constructs.Clear();
     CheckSectionName.clear();
     CheckSectionKind = 0;
+    WrittenParameters.clear();
+    PassedParameterWrites.clear();
+    ParameterCopyStarts.clear();
     OpenLeadingSection();
+    FindWrittenParameters();
 
     TExpressionList &list = GetExpressions();
     TCompilePosition last;
@@ -112,6 +117,7 @@ void TChecker::Check() {
         }
     }
     CloseBlocks(Stream ? TCompilePosition{Stream->Line(), Stream->Column()} : last);
+    StartCopiesAfterSettings();
     ReportUnused();
 }
 
@@ -150,6 +156,65 @@ void TChecker::OpenLeadingSection() {
     for (TExpressionPtr &statement : statements)
         if (statement)
             list.Add(std::move(statement));
+}
+
+void TChecker::FindWrittenParameters() {
+    // A parameter the program writes is read through its copy everywhere, also before the first
+    // write in the text: in a loop the reads before the write see what the previous pass wrote.
+    // So the walk must know every written parameter before it reaches the first read.
+    std::vector<const TExpression *> pending;
+    for (const TExpressionNode *node = GetExpressions().GetFirst(); node; node = node->Next)
+        if (node->Expression)
+            pending.push_back(node->Expression.get());
+    while (!pending.empty()) {
+        const TExpression *expression = pending.back();
+        pending.pop_back();
+        if (expression->Kind == ekBinaryOperator) {
+            const auto &binary = static_cast<const TBinaryOperatorExpression &>(*expression);
+            if (binary.Operator == opAssign && binary.Left && binary.Left->Kind == ekParameter)
+                WrittenParameters.insert(
+                    UpperCase(static_cast<const TParameterExpression &>(*binary.Left).Name));
+        }
+        for (std::int32_t i = 0; i < expression->ChildCount(); i++)
+            if (const TExpression *child = expression->GetChild(i))
+                pending.push_back(child);
+    }
+}
+
+void TChecker::StartCopiesAfterSettings() {
+    // A copy's start folds to the parameter's value at the moment the optimizer reaches it, but a
+    // DEFAULT setting placed after it would only then give the parameter its value: the first
+    // code generated would start the copy from the value before the default. Settings carry no
+    // code, so moving the start behind them leaves it at the same place in the section.
+    if (ParameterCopyStarts.empty())
+        return;
+    auto isStart = [this](const TExpression *Statement) {
+        return std::find(ParameterCopyStarts.begin(), ParameterCopyStarts.end(), Statement) !=
+               ParameterCopyStarts.end();
+    };
+    TExpressionList &list = GetExpressions();
+    std::vector<TExpressionPtr> statements, pending;
+    statements.reserve(static_cast<std::size_t>(list.GetCount()));
+    for (TExpressionNode *node = list.GetFirst(); node; node = node->Next) {
+        TExpressionPtr &statement = node->Expression;
+        if (!statement)
+            continue;
+        if (isStart(statement.get())) {
+            pending.push_back(std::move(statement));
+            continue;
+        }
+        if (statement->Kind != ekSetting) {
+            for (TExpressionPtr &start : pending)
+                statements.push_back(std::move(start));
+            pending.clear();
+        }
+        statements.push_back(std::move(statement));
+    }
+    for (TExpressionPtr &start : pending)
+        statements.push_back(std::move(start));
+    list.Clear();
+    for (TExpressionPtr &statement : statements)
+        list.Add(std::move(statement));
 }
 
 void TChecker::CloseBlocks(const TCompilePosition &Position) {
@@ -478,17 +543,8 @@ void TChecker::CheckAssignment(TExpressionPtr &Slot, std::uint8_t Expected, std:
             throw ECompileError(ceGlobalWriteToParameter, leftPosition);
         Warning(cwWriteToParameter, leftPosition);
         const std::string name = static_cast<const TParameterExpression &>(*assignment.Left).Name;
-        TParameterNode *copy = storage.FindParameter(name);
-        if (!copy) {
-            const std::uint8_t type = ParameterType(name);
-            copy = storage.AddNode(std::make_unique<TParameterNode>(name, type));
-            // The copy takes the parameter's value before the formula's own code runs; from now
-            // on every read of the parameter reads the copy.
-            auto source = std::make_unique<TParameterExpression>(leftPosition, name);
-            source->SetReturnType(type);
-            GetExpressions().InsertSetting(MakeAssignment(leftPosition, copy, std::move(source)),
-                                           InsertAfterGlobal());
-        }
+        TParameterNode *copy = ParameterCopy(name, leftPosition);
+        PassedParameterWrites.insert(UpperCase(name));
         target = copy->DataType;
         assignment.Left = std::make_unique<TStorageExpression>(leftPosition, copy);
         break;
@@ -509,6 +565,21 @@ void TChecker::CheckAssignment(TExpressionPtr &Slot, std::uint8_t Expected, std:
     // 4. The value takes the target's type.
     ConvertTo(assignment.Right, target, leftPosition);
     assignment.SetReturnType(target);
+}
+
+TParameterNode *TChecker::ParameterCopy(const std::string &Name, const TCompilePosition &Position) {
+    TStorageList &storage = GetStorage();
+    if (TParameterNode *copy = storage.FindParameter(Name))
+        return copy;
+    const std::uint8_t type = ParameterType(Name);
+    TParameterNode *copy = storage.AddNode(std::make_unique<TParameterNode>(Name, type));
+    // The copy takes the parameter's value once per pixel, before the formula's own code runs.
+    auto source = std::make_unique<TParameterExpression>(Position, Name);
+    source->SetReturnType(type);
+    TExpressionPtr start = MakeAssignment(Position, copy, std::move(source));
+    ParameterCopyStarts.push_back(start.get());
+    GetExpressions().InsertSetting(std::move(start), InsertAfterGlobal());
+    return copy;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -560,10 +631,20 @@ void TChecker::CheckParameterRead(TExpressionPtr &Slot, std::uint32_t Flags) {
     if (Flags & cfNoParameters)
         throw ECompileError(ceParameterNotAllowed, parameter.Position);
     const std::uint8_t type = ParameterType(parameter.Name);
-    if (TParameterNode *copy = GetStorage().FindParameter(parameter.Name)) {
-        if (Flags & cfConstant)
+    const std::string key = UpperCase(parameter.Name);
+    if (Flags & cfConstant) {
+        // Constant expressions are evaluated once, when the code is generated: before the first
+        // write they take the parameter's value, after it there is no single value to take.
+        if (PassedParameterWrites.count(key))
             throw ECompileError(ceConstantExpected, parameter.Position);
-        Slot = std::make_unique<TStorageExpression>(parameter.Position, copy);
+        parameter.SetReturnType(type);
+        return;
+    }
+    // The global section runs before any pixel's copy is set and cannot write the parameter, so
+    // there the parameter itself holds the value the copy starts from.
+    if (CheckSectionKind != skdGlobal && WrittenParameters.count(key)) {
+        Slot = std::make_unique<TStorageExpression>(parameter.Position,
+                                                    ParameterCopy(parameter.Name, parameter.Position));
         return;
     }
     parameter.SetReturnType(type);

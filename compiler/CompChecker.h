@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "CompClasses.h"
 #include "CompSettings.h"
@@ -39,6 +41,12 @@ protected:
     // Upper-case label and kind of the section being checked.
     std::string CheckSectionName;
     std::uint8_t CheckSectionKind = 0;
+    // Upper-case names of the parameters the program assigns to anywhere, found before the walk,
+    // and of those whose first assignment the walk has passed.
+    std::set<std::string> WrittenParameters;
+    std::set<std::string> PassedParameterWrites;
+    // The statements copy := parameter the walk inserted.
+    std::vector<const TExpression *> ParameterCopyStarts;
 
     void TypeWarning(std::uint8_t Code, const TCompilePosition &Position) override {
         Warning(Code, Position);
@@ -73,6 +81,13 @@ private:
     // The type of an ordinary parameter, created as a complex parameter when the formula uses a
     // name it does not declare.
     std::uint8_t ParameterType(const std::string &Name);
+    // Collects WrittenParameters from every statement, at any depth.
+    void FindWrittenParameters();
+    // The per-pixel copy of a parameter the program writes, created with its initialization
+    // copy := parameter on first need.
+    TParameterNode *ParameterCopy(const std::string &Name, const TCompilePosition &Position);
+    // Moves every copy := parameter behind the setting statements that follow it.
+    void StartCopiesAfterSettings();
     // Inserts Name := 0 for a variable read before it was surely written.
     void InsertInitialization(TVariableNode &Node, const TCompilePosition &Position);
     // Where statements inserted from the current section go: after the section that follows a

@@ -58,6 +58,7 @@ const TErrorCase ErrorCases[] = {
     {"function parameter in a default setting", Kind::Formula,
      "default:\nfloat param x\ndefault = real(`fn1(1))\nendparam", 65},
     {"variable in a dimension", Kind::Formula, "int n = 2\nfloat a[`n]", 50},
+    {"written parameter in a later dimension", Kind::Formula, "@n = 2\nfloat a[`@n]", 50},
     {"non-constant symbol in a dimension", Kind::Formula, "float a[`#x]", 50},
     {"assignment in a dimension", Kind::Formula, "int n\nfloat a[`n = 2]", 50},
     {"keyword in a setting", Kind::Formula, "default:\nprecision = `float x", 50},
@@ -216,7 +217,7 @@ TEST_F(CheckerTest, GlobalWithoutInitGetsAnInitSectionBeforeTheLoop) {
                                                "(= q:c (0,0)):c",
                                                "label loop 2",
                                                "(= #20:c (+ #20:c q:c):c):c",
-                                               "(= copy@p:c (* @p:c tofloat(2):f):c):c",
+                                               "(= copy@p:c (* copy@p:c tofloat(2):f):c):c",
                                                "label bailout 3",
                                                "(< (mod #20:c):f tofloat(4):f):b"};
     EXPECT_EQ(Formula->Statements(), expected);
@@ -264,14 +265,61 @@ TEST_F(CheckerTest, GlobalVariableIsInitializedInTheGlobalSection) {
     EXPECT_EQ(std::count(statements.begin(), statements.end(), "(= g:f 0):f"), 1);
 }
 
-TEST_F(CheckerTest, ReadsAfterAParameterWriteUseTheCopy) {
-    TCheckResult result = Compile("z = @p\n@p = 2\nz = @p");
-    ASSERT_EQ(result.Error.Code, 0) << result.Error;
-    const std::vector<std::string> expected = {"label INIT 2", "(= copy@p:c @p:c):c", "(= #20:c @p:c):c",
-                                               "(= copy@p:c tocomplex(2):c):c", "(= #20:c copy@p:c):c"};
-    EXPECT_EQ(Formula->Statements(), expected);
-    ASSERT_NE(Formula->FindParam("p"), nullptr);
-    EXPECT_EQ(Formula->FindParam("p")->Type, vtComplex);
+// Once a formula writes a parameter anywhere, every read of it outside the global section reads
+// the per-pixel copy, also reads before the write in the text and the write's own right side: a
+// loop must see what its previous pass wrote. The copy starts from the parameter once, after the
+// first label that is not GLOBAL, behind the settings there, so that a DEFAULT has given the
+// parameter its value when the start is folded. The global section runs before any copy is set
+// and reads the parameter itself; so do constant expressions (dimensions, settings) before the
+// first write.
+TEST_F(CheckerTest, EveryReadOfAWrittenParameterUsesTheCopy) {
+    struct TCase {
+        const char *Name;
+        Kind FormulaKind;
+        const char *Text;
+        std::vector<std::string> Statements;
+    } cases[] = {
+        {"reads before and after the write",
+         Kind::Formula,
+         "z = @p\n@p = 2\nz = @p",
+         {"label INIT 2", "(= copy@p:c @p:c):c", "(= #20:c copy@p:c):c", "(= copy@p:c tocomplex(2):c):c",
+          "(= #20:c copy@p:c):c"}},
+        {"the write's own right side in a loop",
+         Kind::Formula,
+         "init:\nz = 0\nloop:\n@q = @q * 2\nz = @q\nbailout:\n|z| < 1000",
+         {"label init 2", "(= copy@q:c @q:c):c", "(= #20:c tocomplex(0):c):c", "label loop 2",
+          "(= copy@q:c (* copy@q:c tofloat(2):f):c):c", "(= #20:c copy@q:c):c", "label bailout 3",
+          "(< (mod #20:c):f tofloat(1000):f):b"}},
+        {"a write nested in an expression, read first in a condition",
+         Kind::Formula,
+         "loop:\nif @p == 1\nz = z + (@p = 2)\nendif",
+         {"label INIT 2", "(= copy@p:c @p:c):c", "label loop 2", "(kw0 (== copy@p:c tocomplex(1):c):b)",
+          "(= #20:c (+ #20:c (= copy@p:c tocomplex(2):c):c):c):c", "(kw3)"}},
+        {"the global section reads the parameter",
+         Kind::Formula,
+         "global:\nfloat g = real(@p)\ninit:\nz = @p\nloop:\n@p = @p + g\nbailout:\n|z| < 4",
+         {"label global 1", "(= g:f f29(@p:c):f):f", "label init 2", "(= copy@p:c @p:c):c",
+          "(= #20:c copy@p:c):c", "label loop 2", "(= copy@p:c (+ copy@p:c g:f):c):c", "label bailout 3",
+          "(< (mod #20:c):f tofloat(4):f):b"}},
+        {"the copy starts after the default setting, a dimension before the write reads the parameter",
+         Kind::Formula,
+         "init:\nfloat a[@n]\nz = @n\nloop:\n@n = @n + 1\nbailout:\n|z| < 4\ndefault:\nint param n\n"
+         "default = 3\nendparam",
+         {"label init 2", "default n:i 3", "(= copy@n:i @n:i):i", "decl a:f[@n:i]",
+          "(= #20:c tocomplex(copy@n:i):c):c", "label loop 2", "(= copy@n:i (+ copy@n:i 1):i):i",
+          "label bailout 3", "(< (mod #20:c):f tofloat(4):f):b"}},
+        {"a coloring reads the copy in its final section",
+         Kind::Coloring,
+         "init:\nloop:\n@q = @q * 2\nfinal:\n#index = real(@q)",
+         {"label init 2", "(= copy@q:c @q:c):c", "label loop 2", "(= copy@q:c (* copy@q:c tofloat(2):f):c):c",
+          "label final 2", "(= #19:f f29(copy@q:c):f):f"}},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TCheckResult result = Compile(c.Text, c.FormulaKind);
+        ASSERT_EQ(result.Error.Code, 0) << result.Error;
+        EXPECT_EQ(Formula->Statements(), c.Statements);
+    }
 }
 
 TEST_F(CheckerTest, ArrayDeclarationWithAssignmentGoesToTheStart) {

@@ -66,11 +66,13 @@ std::string FixturePath() {
     return CompilerDataPath("CompCompiler_fixtures.ofm");
 }
 
-// Compiles an entry of the fixture file in Precision; the formula must compile cleanly.
-std::unique_ptr<TTestCompiledFormula> CompileEntry(const std::string &Entry, std::uint8_t Precision) {
+// Compiles an entry of the fixture file (or of File) in Precision; the formula must compile
+// cleanly.
+std::unique_ptr<TTestCompiledFormula> CompileEntry(const std::string &Entry, std::uint8_t Precision,
+                                                   const std::string &File = FixturePath()) {
     auto formula = std::make_unique<TTestCompiledFormula>();
     formula->SetPrecision(Precision);
-    formula->SetSource(FixturePath(), Entry);
+    formula->SetSource(File, Entry);
     EXPECT_FALSE(formula->GetHasError())
         << Entry << ": line " << formula->GetErrorLine() << ", column " << formula->GetErrorColumn();
     EXPECT_EQ(formula->GetGenerateError(), "") << Entry;
@@ -392,6 +394,55 @@ TEST_F(CompCompiler, FailedRegenerationLeavesEmptyCodeKeepsParametersAndRecovers
     context.SetPixel(0, 0);
     // z starts at 1 and gains 1 per pass while |z|^2 < 100: passes with z = 2 .. 9 count.
     EXPECT_EQ(context.Iterate(), 8);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameters the formula writes
+
+// A written parameter is a per-pixel variable: each loop pass reads what the pass before wrote,
+// also where the read comes before the write in the text or is the write's own right side, and
+// every pixel starts again from the parameter's value. The counts follow from q doubling per
+// pass while real(z) < 1000: from q = 1 the right side of the write sees 1, 2, 4 ... and z takes
+// 2 .. 512 (9 passes) where z is read after the write, 1 .. 512 (10 passes) where before; from
+// q = 3, z takes 6 .. 768 (8 passes) or 3 .. 768 (9 passes). A parameter read as its constant
+// value instead never reaches the bailout. The cases with the default run the code of the first
+// generation, where the copy must already start from the default, not from the value before it.
+TEST_F(CompCompiler, WrittenParameterDoublesOnEveryPass) {
+    struct TCase {
+        const char *Entry;
+        const char *Value; // nullptr: the default, 1
+        std::int32_t Passes;
+    } cases[] = {
+        {"DoublingParameter", nullptr, 9},
+        {"DoublingParameter", "3", 8},
+        {"DoublingBeforeTheRead", nullptr, 10},
+        {"DoublingBeforeTheRead", "3", 9},
+    };
+    constexpr std::int32_t MaxIter = 100;
+    for (const std::uint8_t precision : {pmDouble, pmExtended}) {
+        for (const TCase &c : cases) {
+            SCOPED_TRACE(std::string(c.Entry) + " q = " + (c.Value ? c.Value : "1") + ", precision " +
+                         std::to_string(precision));
+            std::unique_ptr<TTestCompiledFormula> formula =
+                CompileEntry(c.Entry, precision, CompilerDataPath("CompCompiler_parameters.ofm"));
+            if (c.Value) {
+                const int index = formula->GetParams().IndexOfName("q", pkOrdinary);
+                ASSERT_GE(index, 0);
+                auto *q = dynamic_cast<TFloatParam *>(formula->GetParams().GetItem(index));
+                ASSERT_NE(q, nullptr);
+                const int generated = formula->GenerateCount;
+                q->Value.SetText(c.Value);
+                ASSERT_EQ(formula->GenerateCount, generated + 1);
+            }
+            ASSERT_GT(formula->GetPixelRoutine().GetSize(), 0);
+            TTestPixelContext context(*formula, MaxIter);
+            context.SetPixel(0, 0);
+            EXPECT_EQ(context.Iterate(), c.Passes);
+            // The same data block again: the copy starts from the parameter once more.
+            context.SetPixel(0.5, 0.5);
+            EXPECT_EQ(context.Iterate(), c.Passes);
+        }
+    }
 }
 
 } // namespace
