@@ -322,6 +322,30 @@ TEST_F(CheckerTest, EveryReadOfAWrittenParameterUsesTheCopy) {
     }
 }
 
+// The code generator picks the routine of a unary operator by the operand's type alone, except
+// for complex operands, and the function zero always drops a complex argument: modulus bars and
+// zero must hand it complex operands of every source type, logical not a boolean, and negation
+// a number. Otherwise a float modulus would be computed as a negation.
+TEST_F(CheckerTest, OperandsReachUnaryRoutinesAndZeroInTheirOnlyTypes) {
+    struct TCase {
+        const char *Text;
+        const char *Statement;
+    } cases[] = {
+        {"float x = 2\nfloat m = |x|", "(= m:f (mod tocomplex(x:f):c):f):f"},
+        {"int i = 2\nfloat m = |i|", "(= m:f (mod tocomplex(i:i):c):f):f"},
+        {"float x = 2\nbool b = !x", "(= b:b (not (!= x:f 0):b):b):b"},
+        {"float x = 2\nfloat y = -x", "(= y:f (neg x:f):f):f"},
+        {"float x = 2\nz = zero(x)", "(= #20:c f23(tocomplex(x:f):c):c):c"},
+        {"int i = 2\nz = zero(i)", "(= #20:c f23(tocomplex(i:i):c):c):c"},
+        {"bool b = true\nz = zero(b)", "(= #20:c f23(tocomplex(b:b):c):c):c"},
+    };
+    for (const TCase &c : cases) {
+        TCheckResult result = Compile(c.Text);
+        ASSERT_EQ(result.Error.Code, 0) << c.Text << " " << result.Error;
+        EXPECT_EQ(Formula->Statements().back(), c.Statement) << c.Text;
+    }
+}
+
 TEST_F(CheckerTest, ArrayDeclarationWithAssignmentGoesToTheStart) {
     TCheckResult result = Compile("float a[2]\nz = 1\nfloat b[2] = a");
     ASSERT_EQ(result.Error.Code, 0) << result.Error;
