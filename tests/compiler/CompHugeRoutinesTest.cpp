@@ -221,7 +221,7 @@ TEST_F(CompHugeRoutinesTest, ResultsMatchFiftyDigitReferences) {
                 EXPECT_LE(Error(*Values[8 + i], c.Out[i]), 1e-44L * scale);
         }
         if (c.HasEax) {
-            if (c.Routine >= 68 && c.Routine <= 73 || c.Routine >= 118 && c.Routine <= 123)
+            if ((c.Routine >= 68 && c.Routine <= 73) || (c.Routine >= 118 && c.Routine <= 123))
                 EXPECT_EQ(eax & 0xFF, c.Eax);
             else
                 EXPECT_EQ(eax, c.Eax);
@@ -379,8 +379,9 @@ TEST_F(CompHugeRoutinesMoveTest, IntAndBoolConversionsReadThePreviousEax) {
         Runner.Run(access, Context, Data, *Processor, c.Eax);
         EXPECT_EQ(Processor->Top(), 8);
         EXPECT_EQ(Slot(8), c.Real);
-        if (!std::isnan(c.Imag))
+        if (!std::isnan(c.Imag)) {
             EXPECT_EQ(Slot(9), c.Imag);
+        }
     }
 }
 
@@ -524,8 +525,9 @@ TEST_F(CompHugeRoutinesTest, ResultsAgreeWithTheX87Templates) {
                     EXPECT_FALSE(Processor->Failed());
                     EXPECT_EQ(Processor->TempIndex(), 0);
                     EXPECT_EQ(Processor->Top(), 8 - sentinels);
-                    if (Processor->Top() == 8 - sentinels && sentinels > 0)
+                    if (Processor->Top() == 8 - sentinels && sentinels > 0) {
                         EXPECT_EQ(Processor->Register(0).GetExtended(), 1000 + sentinels - 1);
+                    }
                     if (shape.IntResult) {
                         const bool byte = n < 114 || n > 117;
                         EXPECT_EQ(byte ? (eax & 0xFF) : eax, byte ? (run.EaxOut & 0xFF) : run.EaxOut);

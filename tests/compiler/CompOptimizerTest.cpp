@@ -349,10 +349,6 @@ struct TFoldCase {
     std::vector<std::string> Expected;
 };
 
-std::ostream &operator<<(std::ostream &Stream, const TFoldCase &Case) {
-    return Stream << Case.Name;
-}
-
 // Statements before the one under test: a float, a boolean and a complex value the optimizer
 // cannot know.
 const char *const Prelude = "float x = real(z)\nbool b = x > 1\nbool c = b\n";

@@ -75,8 +75,9 @@ TEST(PackEntryText, PadsFollowThePayloadLength) {
         std::string tail = c.Tail;
         ASSERT_GE(packed.size(), tail.size());
         EXPECT_EQ(packed.substr(packed.size() - tail.size()), tail) << c.Size;
-        if (tail == "\r\n")
+        if (tail == "\r\n") {
             EXPECT_NE(packed[packed.size() - 3], '=') << c.Size;
+        }
     }
 }
 

@@ -81,8 +81,9 @@ TEST_F(AutoSetup, FirstStartCreatesTheDataFoldersAndChoosesTheDefaults) {
     for (const auto &Case : Cases) {
         EXPECT_EQ(Case.Folder, Case.Expected);
         EXPECT_TRUE(DirectoryExists(Case.Expected)) << Case.Expected;
-        if (Case.Example)
+        if (Case.Example) {
             EXPECT_TRUE(FileExists(Case.Expected + Case.Example)) << Case.Expected << Case.Example;
+        }
     }
     EXPECT_EQ(FManager->Fractal->DefaultFile, FDocuments + "Parameters\\Examples.opr");
     EXPECT_EQ(FManager->Fractal->DefaultEntry, "Default");
