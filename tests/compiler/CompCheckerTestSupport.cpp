@@ -12,11 +12,6 @@
 // ---------------------------------------------------------------------------------------------
 // TCheckedFormula
 
-void TCheckedFormula::InitCompile() {
-    TChecker::InitCompile();
-    Rules.Reset();
-}
-
 void TCheckedFormula::CompileText(const std::string &Text) {
     Expressions->Clear();
     Storage->Clear();

@@ -13,9 +13,9 @@
 #include "CompChecker.h"
 #include "TestFormulas.h"
 
-class TCheckedFormula : public TChecker {
+class TCheckedFormula : public TRuleForwarding<TChecker> {
 public:
-    explicit TCheckedFormula(TTestFormulaKind AKind) : Rules(AKind) {}
+    explicit TCheckedFormula(TTestFormulaKind AKind) : TRuleForwarding<TChecker>(AKind) {}
     DECLARE_CLASS_NAME(TCheckedFormula)
 
     // InitCompile, the tokenizer, Check and EndParse over Text, as a compile does; the lists
@@ -23,49 +23,11 @@ public:
     void CompileText(const std::string &Text);
 
     void Generate() override {}
-    void InitCompile() override;
-    void GetLoopSection(std::string &Name) override { Name = Rules.LoopSection(); }
-    void GetBailoutSection(std::string &Name) override { Name = Rules.BailoutSection(); }
-    void GetDefaultSection(std::string &Name) override { Name = Rules.DefaultSection(); }
-    void GetLeadingSection(const std::string &Label, std::string &Name) override {
-        Name = Rules.LeadingSection(Label);
-    }
-    bool FindPredefinedSymbol(const std::string &Name, int &Id) override {
-        return Rules.FindPredefinedSymbol(Name, Id);
-    }
-    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override {
-        Kind = Rules.SectionKind(Label);
-    }
-    int GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) override {
-        return Rules.GetSettingType(Section, Name, Type);
-    }
-    int SetConstantSetting(const std::string &Section, const std::string &Name,
-                           const TLiteral &Value) override {
-        return Rules.SetConstantSetting(Section, Name, Value);
-    }
-    int SetIdentifierSetting(const std::string &Section, const TToken &Name, const TToken &Value) override {
-        return Rules.SetIdentifierSetting(Section, Name, Value);
-    }
-    int SetStringSetting(const std::string &Section, const std::string &Name,
-                         const std::string &Text) override {
-        return Rules.SetStringSetting(Section, Name, Text);
-    }
-    bool IsFunctionAllowed(const std::string &Section, std::uint8_t FunctionId) override {
-        return Rules.IsFunctionAllowed(Section, FunctionId);
-    }
-    bool IsPredefinedReadable(const std::string &Section, std::uint8_t SymbolId) override {
-        return Rules.IsPredefinedReadable(Section, SymbolId);
-    }
-    bool IsPredefinedWritable(const std::string &Section, std::uint8_t SymbolId) override {
-        return Rules.IsPredefinedWritable(Section, SymbolId);
-    }
 
     // The statements, one line each, with types (see DumpTyped).
     std::vector<std::string> Statements() const;
     // The parameter of that name (any kind), or nullptr.
     TParam *FindParam(const std::string &Name) const;
-
-    TTestFormulaRules Rules;
 };
 
 // An expression as text with the types the checker gave: "x:f" is a float, types are c f i b a

@@ -29,9 +29,10 @@ using TBytes = std::vector<std::uint8_t>;
 // joins them. It answers the stages' questions like a fractal formula, a coloring or a
 // transformation, records the optimized list of every generation as text and keeps the code of
 // every section.
-class TOptimizedFormula : public TOptimizer, public TCodeGenerator {
+class TOptimizedFormula : public TRuleForwarding<TOptimizer>, public TCodeGenerator {
 public:
-    explicit TOptimizedFormula(TTestFormulaKind AKind = TTestFormulaKind::Formula) : Rules(AKind) {}
+    explicit TOptimizedFormula(TTestFormulaKind AKind = TTestFormulaKind::Formula)
+        : TRuleForwarding<TOptimizer>(AKind) {}
     DECLARE_CLASS_NAME(TOptimizedFormula)
 
     // The front end over Text (LF line ends allowed), as a compile does, without generating.
@@ -98,46 +99,6 @@ public:
         Sections.emplace_back(Name, TBytes(Code, Code + Size));
     }
 
-    void InitCompile() override {
-        TOptimizer::InitCompile();
-        Rules.Reset();
-    }
-    void GetLoopSection(std::string &Name) override { Name = Rules.LoopSection(); }
-    void GetBailoutSection(std::string &Name) override { Name = Rules.BailoutSection(); }
-    void GetDefaultSection(std::string &Name) override { Name = Rules.DefaultSection(); }
-    void GetLeadingSection(const std::string &Label, std::string &Name) override {
-        Name = Rules.LeadingSection(Label);
-    }
-    bool FindPredefinedSymbol(const std::string &Name, int &Id) override {
-        return Rules.FindPredefinedSymbol(Name, Id);
-    }
-    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override {
-        Kind = Rules.SectionKind(Label);
-    }
-    int GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) override {
-        return Rules.GetSettingType(Section, Name, Type);
-    }
-    int SetConstantSetting(const std::string &Section, const std::string &Name,
-                           const TLiteral &Value) override {
-        return Rules.SetConstantSetting(Section, Name, Value);
-    }
-    int SetIdentifierSetting(const std::string &Section, const TToken &Name, const TToken &Value) override {
-        return Rules.SetIdentifierSetting(Section, Name, Value);
-    }
-    int SetStringSetting(const std::string &Section, const std::string &Name,
-                         const std::string &Text) override {
-        return Rules.SetStringSetting(Section, Name, Text);
-    }
-    bool IsFunctionAllowed(const std::string &Section, std::uint8_t FunctionId) override {
-        return Rules.IsFunctionAllowed(Section, FunctionId);
-    }
-    bool IsPredefinedReadable(const std::string &Section, std::uint8_t SymbolId) override {
-        return Rules.IsPredefinedReadable(Section, SymbolId);
-    }
-    bool IsPredefinedWritable(const std::string &Section, std::uint8_t SymbolId) override {
-        return Rules.IsPredefinedWritable(Section, SymbolId);
-    }
-
     TParam *FindParam(const std::string &Name) const {
         const int index = Params->IndexOfName(Name, pkOrdinary | pkFunction);
         return index >= 0 ? Params->GetItem(index) : nullptr;
@@ -166,7 +127,6 @@ public:
 
     static std::string Dump(const TExpression *E);
 
-    TTestFormulaRules Rules;
     bool WithCode = false;
     int OverrideFunction = -1;
     int OverrideWith = -1;

@@ -293,11 +293,6 @@ void TTestParser::GenerateEmpty() {
     TParser::GenerateEmpty();
 }
 
-void TTestParser::InitCompile() {
-    Rules.Reset();
-    TParser::InitCompile();
-}
-
 void TTestParser::BeginSettingsSection(const std::string &Name, std::uint8_t Kind) {
     Log.push_back("settings " + Name + " " + std::to_string(Kind));
 }
@@ -427,11 +422,6 @@ std::string DumpExpression(const TExpression *Expression) {
 std::vector<std::uint8_t> TTestCompiledFormula::Section(const std::string &Name) const {
     auto found = Sections.find(Name);
     return found == Sections.end() ? std::vector<std::uint8_t>() : found->second;
-}
-
-void TTestCompiledFormula::InitCompile() {
-    Rules.Reset();
-    TCompiler::InitCompile();
 }
 
 void TTestCompiledFormula::ResetCode() {

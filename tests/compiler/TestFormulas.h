@@ -57,12 +57,70 @@ private:
     bool ColorWritten = false;
 };
 
+// Forwards the section and symbol questions of a parser stage to Rules, and resets Rules at the
+// start of every compile. Base is the stage the test object is built on.
+template <class Base> class TSectionRuleForwarding : public Base {
+public:
+    explicit TSectionRuleForwarding(TTestFormulaKind AKind) : Rules(AKind) {}
+
+    void InitCompile() override {
+        Rules.Reset();
+        Base::InitCompile();
+    }
+    void GetLoopSection(std::string &Name) override { Name = Rules.LoopSection(); }
+    void GetBailoutSection(std::string &Name) override { Name = Rules.BailoutSection(); }
+    void GetDefaultSection(std::string &Name) override { Name = Rules.DefaultSection(); }
+    void GetLeadingSection(const std::string &Label, std::string &Name) override {
+        Name = Rules.LeadingSection(Label);
+    }
+    bool FindPredefinedSymbol(const std::string &Name, int &Id) override {
+        return Rules.FindPredefinedSymbol(Name, Id);
+    }
+    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override {
+        Kind = Rules.SectionKind(Label);
+    }
+
+    TTestFormulaRules Rules;
+};
+
+// Also forwards the questions of the settings parser and the checker; Base is the checker or a
+// stage built on it.
+template <class Base> class TRuleForwarding : public TSectionRuleForwarding<Base> {
+public:
+    using TSectionRuleForwarding<Base>::TSectionRuleForwarding;
+    using TSectionRuleForwarding<Base>::Rules;
+
+    int GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) override {
+        return Rules.GetSettingType(Section, Name, Type);
+    }
+    int SetConstantSetting(const std::string &Section, const std::string &Name,
+                           const TLiteral &Value) override {
+        return Rules.SetConstantSetting(Section, Name, Value);
+    }
+    int SetIdentifierSetting(const std::string &Section, const TToken &Name, const TToken &Value) override {
+        return Rules.SetIdentifierSetting(Section, Name, Value);
+    }
+    int SetStringSetting(const std::string &Section, const std::string &Name,
+                         const std::string &Text) override {
+        return Rules.SetStringSetting(Section, Name, Text);
+    }
+    bool IsFunctionAllowed(const std::string &Section, std::uint8_t FunctionId) override {
+        return Rules.IsFunctionAllowed(Section, FunctionId);
+    }
+    bool IsPredefinedReadable(const std::string &Section, std::uint8_t SymbolId) override {
+        return Rules.IsPredefinedReadable(Section, SymbolId);
+    }
+    bool IsPredefinedWritable(const std::string &Section, std::uint8_t SymbolId) override {
+        return Rules.IsPredefinedWritable(Section, SymbolId);
+    }
+};
+
 // A compiled object on the parser that records the driver's calls in Log ("check", "generate",
 // "empty", "settings NAME KIND", "setting N tokens", "end settings L:C") and lets a test hook
 // into the check and the code generation. Settings statements are only recorded.
-class TTestParser : public TParser {
+class TTestParser : public TSectionRuleForwarding<TParser> {
 public:
-    explicit TTestParser(TTestFormulaKind AKind) : Rules(AKind) {}
+    explicit TTestParser(TTestFormulaKind AKind) : TSectionRuleForwarding<TParser>(AKind) {}
     DECLARE_CLASS_NAME(TTestParser)
 
     // Runs the parser stages over Text without a file: InitCompile, the tokenizer, EndParse.
@@ -77,24 +135,10 @@ public:
     void Check() override;
     void Generate() override;
     void GenerateEmpty() override;
-    void GetLoopSection(std::string &Name) override { Name = Rules.LoopSection(); }
-    void GetBailoutSection(std::string &Name) override { Name = Rules.BailoutSection(); }
-    void GetDefaultSection(std::string &Name) override { Name = Rules.DefaultSection(); }
-    void GetLeadingSection(const std::string &Label, std::string &Name) override {
-        Name = Rules.LeadingSection(Label);
-    }
-    bool FindPredefinedSymbol(const std::string &Name, int &Id) override {
-        return Rules.FindPredefinedSymbol(Name, Id);
-    }
-    void InitCompile() override;
     void BeginSettingsSection(const std::string &Name, std::uint8_t Kind) override;
     void EndSettingsSection(const TCompilePosition &Position) override;
     void ParseSettingStatement(TToken *FirstToken) override;
-    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override {
-        Kind = Rules.SectionKind(Label);
-    }
 
-    TTestFormulaRules Rules;
     std::vector<std::string> Log;
     int CheckCount = 0;
     int GenerateCount = 0;
@@ -130,9 +174,10 @@ public:
 // INIT, LOOP and BAILOUT code into a pixel routine the way the formula classes do; colorings are
 // the code pointers the caller puts into the pixel context. Double, extended and arbitrary
 // precision (with the digits set through SetDigits).
-class TTestCompiledFormula : public TCompiler {
+class TTestCompiledFormula : public TRuleForwarding<TCompiler> {
 public:
-    explicit TTestCompiledFormula(TTestFormulaKind AKind = TTestFormulaKind::Formula) : Rules(AKind) {}
+    explicit TTestCompiledFormula(TTestFormulaKind AKind = TTestFormulaKind::Formula)
+        : TRuleForwarding<TCompiler>(AKind) {}
     DECLARE_CLASS_NAME(TTestCompiledFormula)
 
     // The section's code as handed over by the generator; empty when there is none.
@@ -148,44 +193,6 @@ public:
     void ResetCode() override;
     void CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) override;
 
-    void InitCompile() override;
-    void GetLoopSection(std::string &Name) override { Name = Rules.LoopSection(); }
-    void GetBailoutSection(std::string &Name) override { Name = Rules.BailoutSection(); }
-    void GetDefaultSection(std::string &Name) override { Name = Rules.DefaultSection(); }
-    void GetLeadingSection(const std::string &Label, std::string &Name) override {
-        Name = Rules.LeadingSection(Label);
-    }
-    bool FindPredefinedSymbol(const std::string &Name, int &Id) override {
-        return Rules.FindPredefinedSymbol(Name, Id);
-    }
-    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override {
-        Kind = Rules.SectionKind(Label);
-    }
-    int GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) override {
-        return Rules.GetSettingType(Section, Name, Type);
-    }
-    int SetConstantSetting(const std::string &Section, const std::string &Name,
-                           const TLiteral &Value) override {
-        return Rules.SetConstantSetting(Section, Name, Value);
-    }
-    int SetIdentifierSetting(const std::string &Section, const TToken &Name, const TToken &Value) override {
-        return Rules.SetIdentifierSetting(Section, Name, Value);
-    }
-    int SetStringSetting(const std::string &Section, const std::string &Name,
-                         const std::string &Text) override {
-        return Rules.SetStringSetting(Section, Name, Text);
-    }
-    bool IsFunctionAllowed(const std::string &Section, std::uint8_t FunctionId) override {
-        return Rules.IsFunctionAllowed(Section, FunctionId);
-    }
-    bool IsPredefinedReadable(const std::string &Section, std::uint8_t SymbolId) override {
-        return Rules.IsPredefinedReadable(Section, SymbolId);
-    }
-    bool IsPredefinedWritable(const std::string &Section, std::uint8_t SymbolId) override {
-        return Rules.IsPredefinedWritable(Section, SymbolId);
-    }
-
-    TTestFormulaRules Rules;
     // Generations that ran to the end, and empty generations.
     int GenerateCount = 0;
     int GenerateEmptyCount = 0;
