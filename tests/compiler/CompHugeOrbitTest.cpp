@@ -27,54 +27,11 @@
 #include "HugeFPU.h"
 #include "HugeMath.h"
 
-// ---------------------------------------------------------------------------------------------
-// Allocation counting: every operator new of this test program passes through here and is
-// counted while a test asks for it.
+// The counting operator new of this test program is defined here.
+#define COUNTING_OPERATOR_NEW_HERE
+#include "tests/AllocationCounting.h"
 
 namespace {
-std::atomic<bool> CountAllocations{false};
-std::atomic<long> AllocationCount{0};
-} // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-    if (CountAllocations.load(std::memory_order_relaxed))
-        AllocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop
-
-namespace {
-
-// Counts the allocations made while it is switched on; switched off again on destruction.
-class TAllocationCounter {
-public:
-    TAllocationCounter() { AllocationCount = 0; }
-    ~TAllocationCounter() { CountAllocations = false; }
-    void Start() { CountAllocations = true; }
-    void Stop() { CountAllocations = false; }
-    long Count() const { return AllocationCount.load(); }
-};
-
-// Whether the counting operator new is the one this program uses.
-bool CounterIsInUse() {
-    TAllocationCounter probe;
-    probe.Start();
-    static int *volatile sink;
-    sink = new int(1); // kept through a volatile, so the pair is not elided
-    probe.Stop();
-    delete sink;
-    return probe.Count() > 0;
-}
 
 // ---------------------------------------------------------------------------------------------
 // The formula: init z = 0; loop z = z*z + pixel (or sqr(z) + pixel); bailout |z| < 4, as a
@@ -323,7 +280,7 @@ TEST_F(CompHugeOrbit, DeepOrbitAgreesWithTheReferenceTo55Digits) {
 // No heap memory while pixels are calculated
 
 TEST_F(CompHugeOrbit, AssembledRoutineAllocatesNothing) {
-    ASSERT_TRUE(CounterIsInUse()) << "the counting operator new is not the one in use";
+    ASSERT_TRUE(TAllocationCounter::InUse()) << "the counting operator new is not the one in use";
     constexpr int digits = 100;
     constexpr std::int32_t maxIter = 150;
     TMandelbrotMachine machine(digits);

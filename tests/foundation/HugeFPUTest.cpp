@@ -10,56 +10,17 @@
 #include <cstring>
 #include <new>
 
+// The counting operator new of this test program is defined here.
+#define COUNTING_OPERATOR_NEW_HERE
+#include "tests/AllocationCounting.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 using namespace hugetest;
 
-// ---------------------------------------------------------------- allocation counting
-//
-// Counts every allocation through operator new while a test asks for it.
 namespace {
-std::atomic<bool> CountAllocations{false};
-std::atomic<long> AllocationCount{0};
-} // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-    if (CountAllocations.load(std::memory_order_relaxed))
-        AllocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
-}
-
-namespace {
-
-class AllocationCounter {
-public:
-    AllocationCounter() {
-        AllocationCount = 0;
-        CountAllocations = true;
-    }
-    ~AllocationCounter() { CountAllocations = false; }
-    long Count() const { return AllocationCount.load(); }
-
-    // Whether the counting replacement of operator new is the one in use.
-    static bool Works() {
-        AllocationCounter probe;
-        static int *volatile sink;
-        sink = new int(1); // kept through a volatile, so the pair is not elided
-        delete sink;
-        return probe.Count() > 0;
-    }
-};
 
 constexpr int Digits = 40; // 6 words
 
@@ -253,6 +214,67 @@ TEST_F(HugeProcessorTest, DeepestFunctionsStayWithinThePoolAndGiveItBack) {
     }
 }
 
+// Loads and stores copy every field and word, at the processor's width and at
+// others; the special states travel too.
+TEST_F(HugeProcessorTest, LoadsAndStoresKeepEveryWord) {
+    THugeFloat full(Digits);
+    full.Randomize(); // every word used, so a word left behind shows
+    full.FSign = true;
+    full.FExponent = 3;
+    THugeFloat infinite(Digits), nan(Digits), negativeZero(Digits);
+    infinite.SetInfinite(true);
+    nan.SetNaN();
+    negativeZero.SetZero(true);
+    for (const THugeFloat *source : {&full, &infinite, &nan, &negativeZero}) {
+        P.Reset();
+        P.LoadHuge(*source);
+        P.LoadRegister(0);
+        THugeFloat same(Digits), wide(Digits + 40), narrow(20);
+        P.StoreHuge(same);
+        P.StoreHugePop(wide);
+        P.StoreHugePop(narrow);
+        EXPECT_TRUE(same.Equals(*source)) << Describe(*source);
+        THugeFloat expectedWide(Digits + 40), expectedNarrow(20);
+        expectedWide.Assign(*source);
+        expectedNarrow.Assign(*source);
+        EXPECT_TRUE(wide.Equals(expectedWide)) << Describe(*source);
+        EXPECT_TRUE(narrow.Equals(expectedNarrow)) << Describe(*source);
+        EXPECT_EQ(P.Top(), THugeProcessor::RegisterCount);
+        EXPECT_FALSE(P.Failed());
+    }
+    // a wider number loads truncated to the processor's words, as Assign does
+    THugeFloat wideSource(Digits + 40);
+    wideSource.Randomize();
+    P.Reset();
+    P.LoadHuge(wideSource);
+    THugeFloat expected(Digits);
+    expected.Assign(wideSource);
+    EXPECT_TRUE(P.Register(0).Equals(expected));
+}
+
+// A store into a deeper register followed by further loads: the register the
+// store frees is reused without disturbing the value it left behind.
+TEST_F(HugeProcessorTest, StoreRegisterPopLeavesNoSharedRegister) {
+    for (int i = 1; i <= 5; ++i)
+        P.LoadInteger(i);  // [5, 4, 3, 2, 1]
+    P.StoreRegisterPop(3); // [4, 3, 5, 1]
+    ASSERT_EQ(P.Top(), 4);
+    const int32_t afterStore[] = {4, 3, 5, 1};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(P.Register(i).CompareInteger(afterStore[i]), 0) << "ST(" << i << ")";
+    P.LoadInteger(7);  // reuses the freed register
+    P.LoadRegister(3); // [5, 7, 4, 3, 5, 1]
+    P.Negate();        // only the top changes
+    P.AddTo(3);        // ST(3) := 3 + -5
+    const int32_t afterLoads[] = {-5, 7, 4, -2, 5, 1};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(P.Register(i).CompareInteger(afterLoads[i]), 0) << "ST(" << i << ")";
+    P.StoreRegisterPop(0); // a store onto itself is a plain pop
+    EXPECT_EQ(P.Top(), 3);
+    ExpectTop(7, "after storing ST(0) into itself");
+    EXPECT_FALSE(P.Failed());
+}
+
 // ---------------------------------------------------------------- misuse
 
 TEST_F(HugeProcessorTest, EightLoadsFillTheStackAndANinthFails) {
@@ -366,7 +388,7 @@ TEST_F(HugeProcessorTest, InvalidExtendedEncodingsLoadAsNaN) {
 // ---------------------------------------------------------------- no allocation
 
 TEST_F(HugeProcessorTest, EvaluationAllocatesNothing) {
-    ASSERT_TRUE(AllocationCounter::Works()) << "the counting operator new is not the one in use";
+    ASSERT_TRUE(TAllocationCounter::InUse()) << "the counting operator new is not the one in use";
     THugeFloat cx = Text("-0.743643887037158704752191506114774");
     THugeFloat cy = Text("0.131825904205311970493132056385139");
     THugeFloat zx(Digits), zy(Digits), bailout(Digits, 4);
@@ -374,7 +396,8 @@ TEST_F(HugeProcessorTest, EvaluationAllocatesNothing) {
     other.SetText("0.25");
     long allocations;
     {
-        AllocationCounter counter;
+        TAllocationCounter counter;
+        counter.Start();
         for (int i = 0; i < 50; ++i) {
             // z := z^2 + c on the stack, with the bailout test
             P.Reset();
