@@ -151,6 +151,30 @@ void THugeProcessor::ReleaseConstantValue(THugeFloatBase *value) {
 
 // ---------------------------------------------------------------- stack
 
+namespace {
+// The copy of every load and store between numbers of the same width: the
+// fields and the mantissa words, nothing else to adjust. A plain word loop:
+// for the few words of a typical precision a library call costs more than
+// the copy. (The empty statement keeps the compiler from turning the loop
+// back into such a call.) Other widths go through Assign.
+inline void CopyNumber(THugeFloatBase &target, const THugeFloatBase &source) {
+    const int n = source.FWordCount;
+    if (n != target.FWordCount) {
+        target.Assign(source);
+        return;
+    }
+    target.FSign = source.FSign;
+    target.FState = source.FState;
+    target.FExponent = source.FExponent;
+    uint32_t *to = target.FMantissa;
+    const uint32_t *from = source.FMantissa;
+    for (int i = 0; i < n; ++i) {
+        to[i] = from[i];
+        __asm__ volatile("");
+    }
+}
+} // namespace
+
 TProcessorFloat &THugeProcessor::Invalid() {
     Fault();
     FScratch->SetNaN();
@@ -186,11 +210,11 @@ template <class Operation> void THugeProcessor::Guarded(TProcessorFloat &target,
 
 void THugeProcessor::LoadRegister(int i) {
     TProcessorFloat &source = St(i);
-    Push().Assign(source);
+    CopyNumber(Push(), source);
 }
 
 void THugeProcessor::LoadHuge(const THugeFloatBase &value) {
-    Push().Assign(value);
+    CopyNumber(Push(), value);
 }
 
 void THugeProcessor::LoadInteger(int32_t value) {
@@ -216,17 +240,27 @@ void THugeProcessor::LoadOne() {
 }
 
 void THugeProcessor::StoreRegisterPop(int i) {
+    const unsigned index = static_cast<unsigned>(FTop) + static_cast<unsigned>(i);
+    if (static_cast<unsigned>(i) < RegisterCount && index < RegisterCount) {
+        // The register that is popped is free afterwards, so the value moves
+        // by swapping the two registers instead of copying words.
+        TProcessorFloat *top = FRegisters[FTop];
+        FRegisters[FTop] = FRegisters[index];
+        FRegisters[index] = top;
+        Pop();
+        return;
+    }
     TProcessorFloat &target = St(i);
-    target.Assign(St(0));
+    CopyNumber(target, St(0));
     Pop();
 }
 
 void THugeProcessor::StoreHuge(THugeFloatBase &value) {
-    value.Assign(St(0));
+    CopyNumber(value, St(0));
 }
 
 void THugeProcessor::StoreHugePop(THugeFloatBase &value) {
-    value.Assign(St(0));
+    CopyNumber(value, St(0));
     Pop();
 }
 
