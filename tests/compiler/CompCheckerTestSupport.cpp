@@ -231,18 +231,14 @@ std::ostream &operator<<(std::ostream &Stream, const TMessageRecord &Record) {
 // CheckerTest
 
 void CheckerTest::SetUp() {
-    if (!ErrorManager()) {
-        InitializeCompMessages();
-        FOwnMessages = true;
-    }
+    FGlobals.Start();
 }
 
 void CheckerTest::TearDown() {
     if (ErrorManager())
         ErrorManager()->ClearFormula();
     Formula.reset();
-    if (FOwnMessages)
-        FinalizeCompMessages();
+    FGlobals.Finish();
 }
 
 TCheckResult CheckerTest::Compile(const std::string &Text, TTestFormulaKind Kind) {

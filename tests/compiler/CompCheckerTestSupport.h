@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "CompChecker.h"
+#include "CompGlobalsTestSupport.h"
 #include "TestFormulas.h"
 
 class TCheckedFormula : public TRuleForwarding<TChecker> {
@@ -91,5 +92,5 @@ protected:
     std::unique_ptr<TCheckedFormula> Formula;
 
 private:
-    bool FOwnMessages = false;
+    TCompilerGlobals FGlobals;
 };

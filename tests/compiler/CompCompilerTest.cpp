@@ -15,6 +15,7 @@
 
 #include "CompCompiler.h"
 #include "CompEntriesTestSupport.h"
+#include "CompGlobalsTestSupport.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompParams.h"
@@ -84,27 +85,11 @@ std::unique_ptr<TTestCompiledFormula> CompileEntry(const std::string &Entry, std
 // objects and with the message list, as they do in the program.
 class CompCompiler : public testing::Test {
 protected:
-    void SetUp() override {
-        if (!CompiledObjects()) {
-            InitializeCompLexical();
-            FStartedList = true;
-        }
-        if (!ErrorManager()) {
-            InitializeCompMessages();
-            FStartedMessages = true;
-        }
-    }
-    void TearDown() override {
-        ErrorManager()->ClearFormula();
-        if (FStartedList)
-            FinalizeCompLexical();
-        if (FStartedMessages)
-            FinalizeCompMessages();
-    }
+    void SetUp() override { FGlobals.Start(true); }
+    void TearDown() override { FGlobals.Finish(); }
 
 private:
-    bool FStartedList = false;
-    bool FStartedMessages = false;
+    TCompilerGlobals FGlobals;
 };
 
 // ---------------------------------------------------------------------------------------------

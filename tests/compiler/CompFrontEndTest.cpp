@@ -14,6 +14,7 @@
 #include "CompClasses.h"
 #include "CompEntries.h"
 #include "CompEntriesTestSupport.h"
+#include "CompGlobalsTestSupport.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompParams.h"
@@ -112,14 +113,7 @@ std::vector<TScannedEntry> ScanEntries(const std::string &Text) {
 class FrontEndTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!CompiledObjects()) {
-            InitializeCompLexical();
-            FStartedList = true;
-        }
-        if (!ErrorManager()) {
-            InitializeCompMessages();
-            FStartedMessages = true;
-        }
+        FGlobals.Start(true);
         // Warnings count as messages here: a clean formula must not produce any.
         if (ConfigManager() && ConfigManager()->General) {
             FSavedWarnings = ConfigManager()->General->GenerateWarnings;
@@ -129,11 +123,7 @@ protected:
     void TearDown() override {
         if (ConfigManager() && ConfigManager()->General)
             ConfigManager()->General->GenerateWarnings = FSavedWarnings;
-        ErrorManager()->ClearFormula();
-        if (FStartedList)
-            FinalizeCompLexical();
-        if (FStartedMessages)
-            FinalizeCompMessages();
+        FGlobals.Finish();
     }
 
     // Selects entry EntryName of the file for a new object of Kind, whose messages are the ones
@@ -185,8 +175,7 @@ protected:
     TTempFolder Folder;
 
 private:
-    bool FStartedList = false;
-    bool FStartedMessages = false;
+    TCompilerGlobals FGlobals;
     bool FSavedWarnings = true;
     int FFileCounter = 0;
 };

@@ -16,6 +16,7 @@
 
 #include "CompCompiler.h"
 #include "CompEntriesTestSupport.h"
+#include "CompGlobalsTestSupport.h"
 #include "CompHugeRoutines.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
@@ -35,27 +36,11 @@ protected:
         InitializeCompHugeRoutines();
     }
     static void TearDownTestSuite() { FinalizeCompHugeRoutines(); }
-    void SetUp() override {
-        if (!CompiledObjects()) {
-            InitializeCompLexical();
-            FStartedList = true;
-        }
-        if (!ErrorManager()) {
-            InitializeCompMessages();
-            FStartedMessages = true;
-        }
-    }
-    void TearDown() override {
-        ErrorManager()->ClearFormula();
-        if (FStartedList)
-            FinalizeCompLexical();
-        if (FStartedMessages)
-            FinalizeCompMessages();
-    }
+    void SetUp() override { FGlobals.Start(true); }
+    void TearDown() override { FGlobals.Finish(); }
 
 private:
-    bool FStartedList = false;
-    bool FStartedMessages = false;
+    TCompilerGlobals FGlobals;
 };
 
 // Compiles an entry of the fixture file; the formula must compile cleanly. The digits are set

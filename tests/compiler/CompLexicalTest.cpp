@@ -11,6 +11,7 @@
 
 #include "CompEntriesTestSupport.h"
 #include "CompFileManager.h"
+#include "CompGlobalsTestSupport.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "TestFormulas.h"
@@ -72,25 +73,12 @@ void RecordEvents(TTestParser &Object) {
 class LexicalTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!CompiledObjects()) {
-            InitializeCompLexical();
-            FStartedList = true;
-        }
-        if (!ErrorManager()) {
-            InitializeCompMessages();
-            FStartedMessages = true;
-        }
+        FGlobals.Start(true);
         File = Folder.File("test.ofm");
         WriteFileBytes(File, FormulaFile);
         SetFileDay(File, 1);
     }
-    void TearDown() override {
-        ErrorManager()->ClearFormula();
-        if (FStartedList)
-            FinalizeCompLexical();
-        if (FStartedMessages)
-            FinalizeCompMessages();
-    }
+    void TearDown() override { FGlobals.Finish(); }
 
     // A fractal formula compiled from entry Mandel, with a clean log.
     std::unique_ptr<TTestFormula> CompiledFormula() {
@@ -105,8 +93,7 @@ protected:
     std::string File;
 
 private:
-    bool FStartedList = false;
-    bool FStartedMessages = false;
+    TCompilerGlobals FGlobals;
 };
 
 TEST_F(LexicalTest, SelectingASourceCompilesOnce) {

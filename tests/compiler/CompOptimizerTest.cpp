@@ -13,6 +13,7 @@
 
 #include "CompEntriesTestSupport.h"
 #include "CompGenerator.h"
+#include "CompGlobalsTestSupport.h"
 #include "CompHugeRoutines.h"
 #include "CompMessages.h"
 #include "CompParams.h"
@@ -271,18 +272,12 @@ protected:
         InitializeCompRoutines();
         InitializeCompHugeRoutines();
     }
-    void SetUp() override {
-        if (!ErrorManager()) {
-            InitializeCompMessages();
-            FOwnMessages = true;
-        }
-    }
+    void SetUp() override { FGlobals.Start(); }
     void TearDown() override {
         if (ErrorManager())
             ErrorManager()->ClearFormula();
         Formula.reset();
-        if (FOwnMessages)
-            FinalizeCompMessages();
+        FGlobals.Finish();
     }
 
     // A fresh formula compiles Text in Precision and generates once.
@@ -300,7 +295,7 @@ protected:
     std::unique_ptr<TOptimizedFormula> Formula;
 
 private:
-    bool FOwnMessages = false;
+    TCompilerGlobals FGlobals;
 };
 
 struct TFoldCase {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "CompMessages.h"
+#include "CompGlobalsTestSupport.h"
 #include "CompRoutinesTestSupport.h"
 
 // The 80-bit constants the templates read.
@@ -293,10 +294,7 @@ TEST(CompRoutinesBlockCopy, CopiesCountUnitsForwardWithinTheDataBlock) {
 class CompRoutinesOutput : public testing::Test {
 protected:
     void SetUp() override {
-        if (!ErrorManager()) {
-            InitializeCompMessages();
-            FOwnMessages = true;
-        }
+        FGlobals.Start();
         ErrorManager()->SetFormula(&FFormula);
         ErrorManager()->Clear();
         TRoutineFormulaInfo info;
@@ -310,9 +308,7 @@ protected:
     void TearDown() override {
         SetRoutineFormulaInfo(TRoutineFormulaInfo());
         DonePrintLine(FContext.Bytes);
-        ErrorManager()->ClearFormula();
-        if (FOwnMessages)
-            FinalizeCompMessages();
+        FGlobals.Finish();
     }
 
     // Runs routine N with the formula in eax, unless Eax says otherwise.
@@ -340,7 +336,7 @@ protected:
 
     TObject FFormula;
     TContext FContext;
-    bool FOwnMessages = false;
+    TCompilerGlobals FGlobals;
 };
 
 TEST_F(CompRoutinesOutput, PrintRoutinesBuildOneLinePostedWithItsPosition) {
