@@ -123,29 +123,7 @@ TEST(EntryScanner, HandlesLinesLongerThanAReadBlock) {
     EXPECT_EQ(reader->GetEntry(2)->StartLine(), 6);
 }
 
-// The line-end forms files come with: CR LF, a lone CR (older editors) and a lone LF (editors of
-// other systems). Every form must scan to the same entries.
-struct TLineEndForm {
-    const char *Name;
-    const char *Break;
-};
-const TLineEndForm LineEndForms[] = {{"CR LF", "\r\n"}, {"CR", "\r"}, {"LF", "\n"}};
-
-// Text with every line end (CR LF, lone CR, lone LF) written as Break.
-std::string WithLineEnds(const std::string &Text, const char *Break) {
-    std::string result;
-    for (std::size_t i = 0; i < Text.size(); ++i) {
-        if (Text[i] == '\r' || Text[i] == '\n') {
-            result += Break;
-            if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n')
-                ++i;
-        } else {
-            result += Text[i];
-        }
-    }
-    return result;
-}
-
+// Every line-end form must scan to the same entries.
 TEST(EntryScanner, EveryLineEndFormGivesTheSameEntries) {
     for (const TScanCase &c : ScanCases) {
         const std::string original = ReadFileBytes(CompilerDataPath(c.File));

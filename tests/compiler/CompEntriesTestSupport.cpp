@@ -71,3 +71,17 @@ TTempFolder::~TTempFolder() {
         // A folder left behind in the temporary folder harms no later run.
     }
 }
+
+std::string WithLineEnds(const std::string &Text, const char *Break) {
+    std::string result;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] == '\r' || Text[i] == '\n') {
+            result += Break;
+            if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n')
+                ++i;
+        } else {
+            result += Text[i];
+        }
+    }
+    return result;
+}

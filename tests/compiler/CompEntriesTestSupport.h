@@ -9,6 +9,17 @@ std::string CompilerDataPath(const std::string &Name);
 std::string ReadFileBytes(const std::string &Path);
 void WriteFileBytes(const std::string &Path, const std::string &Bytes);
 
+// The line-end forms files come with: CR LF, a lone CR (older editors) and a lone LF (editors of
+// other systems).
+struct TLineEndForm {
+    const char *Name;
+    const char *Break;
+};
+inline constexpr TLineEndForm LineEndForms[] = {{"CR LF", "\r\n"}, {"CR", "\r"}, {"LF", "\n"}};
+
+// Text with every line end (CR LF, lone CR, lone LF) written as Break.
+std::string WithLineEnds(const std::string &Text, const char *Break);
+
 // A fresh folder of its own under the system's temporary folder, deleted with everything in it
 // when the object goes.
 class TTempFolder {

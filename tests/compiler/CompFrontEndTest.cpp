@@ -38,28 +38,6 @@ const TFixture CleanFixtures[] = {
 // Formulas with faults at known places.
 const TFixture MessageFixture = {"CompFrontEnd_messages.ofm", Kind::Formula};
 
-// The line-end forms files come with: CR LF, a lone CR and a lone LF (editors of other systems).
-struct TLineEndForm {
-    const char *Name;
-    const char *Break;
-};
-const TLineEndForm LineEndForms[] = {{"CR LF", "\r\n"}, {"CR", "\r"}, {"LF", "\n"}};
-
-// Text with every line end (CR LF, lone CR, lone LF) written as Break.
-std::string WithLineEnds(const std::string &Text, const char *Break) {
-    std::string result;
-    for (std::size_t i = 0; i < Text.size(); ++i) {
-        if (Text[i] == '\r' || Text[i] == '\n') {
-            result += Break;
-            if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n')
-                ++i;
-        } else {
-            result += Text[i];
-        }
-    }
-    return result;
-}
-
 // What one compile left: the error state and every message, as text.
 struct TCompileRecord {
     bool HasError = false;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "CompEntries.h"
+#include "CompEntriesTestSupport.h"
 #include "CompPersistent.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -226,13 +227,6 @@ TEST(EntryStream, TracksLinesColumnsAndContinuations) {
     stream.PopPosition(); // an empty stack changes nothing
     EXPECT_EQ(stream.CurrentChar(), 'c');
 }
-
-// The line-end forms files come with: CR LF, a lone CR and a lone LF (editors of other systems).
-struct TLineEndForm {
-    const char *Name;
-    const char *Break;
-};
-const TLineEndForm LineEndForms[] = {{"CR LF", "\r\n"}, {"CR", "\r"}, {"LF", "\n"}};
 
 // Text with every '|' written as Break.
 std::string WithBreaks(const std::string &Text, const char *Break) {
