@@ -17,6 +17,7 @@
 #include "CompCompiler.h"
 #include "CompEntriesTestSupport.h"
 #include "CompGlobalsTestSupport.h"
+#include "CompHugeOrbitTestSupport.h"
 #include "CompHugeRoutines.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
@@ -149,44 +150,6 @@ INSTANTIATE_TEST_SUITE_P(Entries, CompHugeFixtureGrid,
 
 // ---------------------------------------------------------------------------------------------
 // A deep orbit of the compiled entry against the reference
-
-struct TReferenceIterate {
-    std::int32_t Iteration;
-    std::string Re, Im;
-};
-
-struct TReferenceOrbit {
-    std::string CRe, CIm;
-    std::vector<TReferenceIterate> Iterates;
-};
-
-TReferenceOrbit ReadReferenceOrbit() {
-    TReferenceOrbit orbit;
-    std::ifstream file(CompilerDataPath("CompHugeOrbit_reference.txt"));
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream words(line);
-        std::string key, re, im;
-        if (!(words >> key >> re >> im))
-            continue;
-        if (key == "c") {
-            orbit.CRe = re;
-            orbit.CIm = im;
-        } else {
-            orbit.Iterates.push_back({std::stoi(key), re, im});
-        }
-    }
-    return orbit;
-}
-
-// |Value - Reference| as an 80-bit number, the difference formed in Value's precision.
-long double Distance(const THugeFloatBase &Value, const std::string &Reference) {
-    THugeFloat difference(Value.FPrecision), reference(Value.FPrecision);
-    difference.Assign(Value);
-    reference.SetText(Reference);
-    difference.Subtract(reference);
-    return std::fabs(difference.GetExtended());
-}
 
 TEST_F(CompHugeFixture, CompiledMandelbrotFollowsADeepOrbitTo55Digits) {
     // The point lies about 1e-30 inside the main cardioid: only with all its digits does the orbit

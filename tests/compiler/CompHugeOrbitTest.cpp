@@ -20,6 +20,7 @@
 #include "CompDefinitions.h"
 #include "CompExpressions.h"
 #include "CompGenerator.h"
+#include "CompHugeOrbitTestSupport.h"
 #include "CompHugeRoutines.h"
 #include "CompRoutines.h"
 #include "CompStorage.h"
@@ -206,44 +207,6 @@ protected:
 
 // ---------------------------------------------------------------------------------------------
 // A deep orbit against the reference
-
-struct TReferenceIterate {
-    std::int32_t Iteration;
-    std::string Re, Im;
-};
-
-struct TReferenceOrbit {
-    std::string CRe, CIm;
-    std::vector<TReferenceIterate> Iterates;
-};
-
-TReferenceOrbit ReadReferenceOrbit() {
-    TReferenceOrbit orbit;
-    std::ifstream file(std::string(TEST_DATA_DIR) + "compiler\\data\\CompHugeOrbit_reference.txt");
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream words(line);
-        std::string key, re, im;
-        if (!(words >> key >> re >> im))
-            continue;
-        if (key == "c") {
-            orbit.CRe = re;
-            orbit.CIm = im;
-        } else {
-            orbit.Iterates.push_back({std::stoi(key), re, im});
-        }
-    }
-    return orbit;
-}
-
-// |Value - Reference| as an 80-bit number, the difference formed in Value's precision.
-long double Distance(const THugeFloatBase &Value, const std::string &Reference) {
-    THugeFloat difference(Value.FPrecision), reference(Value.FPrecision);
-    difference.Assign(Value);
-    reference.SetText(Reference);
-    difference.Subtract(reference);
-    return std::fabs(difference.GetExtended());
-}
 
 TEST_F(CompHugeOrbit, DeepOrbitAgreesWithTheReferenceTo55Digits) {
     // The point lies about 1e-30 inside the main cardioid, where the orbit circles slowly for
