@@ -12,30 +12,6 @@
 // ---------------------------------------------------------------------------------------------
 // TCheckedFormula
 
-void TCheckedFormula::CompileText(const std::string &Text) {
-    Expressions->Clear();
-    Storage->Clear();
-    Settings->Clear();
-    Params->Clear();
-    TEntryStream stream(Text.data(), Text.size());
-    struct TScope {
-        TCheckedFormula &Owner;
-        ~TScope() {
-            Owner.Stream = nullptr;
-            Owner.Params->HoldChanges = false;
-            Owner.Params->ChangePending = false;
-        }
-    } scope{*this};
-    // A compile runs with code generation held back; parameters the checker adds must not start
-    // one.
-    Params->HoldChanges = true;
-    Stream = &stream;
-    InitCompile();
-    Tokenizer->Tokenize(stream);
-    Check();
-    EndParse({stream.Line(), stream.Column()});
-}
-
 std::vector<std::string> TCheckedFormula::Statements() const {
     std::vector<std::string> lines;
     for (TExpressionNode *node = Expressions->GetFirst(); node; node = node->Next)

@@ -14,14 +14,10 @@
 #include "CompGlobalsTestSupport.h"
 #include "TestFormulas.h"
 
-class TCheckedFormula : public TRuleForwarding<TChecker> {
+class TCheckedFormula : public TTextCompiling<TChecker> {
 public:
-    explicit TCheckedFormula(TTestFormulaKind AKind) : TRuleForwarding<TChecker>(AKind) {}
+    explicit TCheckedFormula(TTestFormulaKind AKind) : TTextCompiling<TChecker>(AKind) {}
     DECLARE_CLASS_NAME(TCheckedFormula)
-
-    // InitCompile, the tokenizer, Check and EndParse over Text, as a compile does; the lists
-    // start empty. ECompileError passes to the caller.
-    void CompileText(const std::string &Text);
 
     void Generate() override {}
 

@@ -30,10 +30,10 @@ using TBytes = std::vector<std::uint8_t>;
 // joins them. It answers the stages' questions like a fractal formula, a coloring or a
 // transformation, records the optimized list of every generation as text and keeps the code of
 // every section.
-class TOptimizedFormula : public TRuleForwarding<TOptimizer>, public TCodeGenerator {
+class TOptimizedFormula : public TTextCompiling<TOptimizer>, public TCodeGenerator {
 public:
     explicit TOptimizedFormula(TTestFormulaKind AKind = TTestFormulaKind::Formula)
-        : TRuleForwarding<TOptimizer>(AKind) {}
+        : TTextCompiling<TOptimizer>(AKind) {}
     DECLARE_CLASS_NAME(TOptimizedFormula)
 
     // The front end over Text (LF line ends allowed), as a compile does, without generating.
@@ -44,25 +44,7 @@ public:
                 text += '\r';
             text += c;
         }
-        Expressions->Clear();
-        Storage->Clear();
-        Settings->Clear();
-        Params->Clear();
-        TEntryStream stream(text.data(), text.size());
-        struct TScope {
-            TOptimizedFormula &Owner;
-            ~TScope() {
-                Owner.Stream = nullptr;
-                Owner.Params->HoldChanges = false;
-                Owner.Params->ChangePending = false;
-            }
-        } scope{*this};
-        Params->HoldChanges = true;
-        Stream = &stream;
-        InitCompile();
-        Tokenizer->Tokenize(stream);
-        Check();
-        EndParse({stream.Line(), stream.Column()});
+        TTextCompiling<TOptimizer>::CompileText(text);
     }
 
     // Generate as the compile driver runs it: parameter changes made by settings start no

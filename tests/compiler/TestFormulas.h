@@ -13,6 +13,7 @@
 #include "CompAssembler.h"
 #include "CompCompiler.h"
 #include "CompParser.h"
+#include "CompPersistent.h"
 #include "HugeFPU.h"
 
 enum class TTestFormulaKind { Transform, Formula, Coloring };
@@ -112,6 +113,39 @@ public:
     }
     bool IsPredefinedWritable(const std::string &Section, std::uint8_t SymbolId) override {
         return Rules.IsPredefinedWritable(Section, SymbolId);
+    }
+};
+
+// A checker-based test object that runs the front end (tokenizer, parser, settings parser,
+// checker) over a text without a file, as a compile does but without generating code.
+template <class Base> class TTextCompiling : public TRuleForwarding<Base> {
+public:
+    using TRuleForwarding<Base>::TRuleForwarding;
+
+    // InitCompile, the tokenizer, Check and EndParse over Text; the lists start empty.
+    // ECompileError passes to the caller.
+    void CompileText(const std::string &Text) {
+        this->Expressions->Clear();
+        this->Storage->Clear();
+        this->Settings->Clear();
+        this->Params->Clear();
+        TEntryStream stream(Text.data(), Text.size());
+        struct TScope {
+            TTextCompiling &Owner;
+            ~TScope() {
+                Owner.Stream = nullptr;
+                Owner.Params->HoldChanges = false;
+                Owner.Params->ChangePending = false;
+            }
+        } scope{*this};
+        // A compile runs with code generation held back; parameters the checker adds must not
+        // start one.
+        this->Params->HoldChanges = true;
+        this->Stream = &stream;
+        this->InitCompile();
+        this->Tokenizer->Tokenize(stream);
+        this->Check();
+        this->EndParse({stream.Line(), stream.Column()});
     }
 };
 
