@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CompGlobalsTestSupport.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
 #include "CompRoutinesTestSupport.h"
@@ -724,20 +725,13 @@ TEST(CompAccessExecution, JumpsCountFromTheirFirstByteAndCanBePatched) {
 class CompAccessBoundsCheck : public testing::Test {
 protected:
     void SetUp() override {
-        if (!ErrorManager()) {
-            InitializeCompMessages();
-            FOwnMessages = true;
-        }
+        FGlobals.Start();
         ErrorManager()->SetFormula(&FFormula);
         ErrorManager()->Clear();
     }
-    void TearDown() override {
-        ErrorManager()->ClearFormula();
-        if (FOwnMessages)
-            FinalizeCompMessages();
-    }
+    void TearDown() override { FGlobals.Finish(); }
     TObject FFormula;
-    bool FOwnMessages = false;
+    TCompilerGlobals FGlobals;
 };
 
 TEST_F(CompAccessBoundsCheck, IndexesOutsideTheArrayBecomeTheLastOneReportedOnlyInDebug) {
