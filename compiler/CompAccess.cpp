@@ -572,6 +572,59 @@ void TProcessorAccess::StoreColorPop(std::int32_t Offset, bool InContext) {
     EmitDropColor();
 }
 
+void TProcessorAccess::LoadValue(std::uint8_t Type, std::int32_t Offset, bool InContext) {
+    switch (Type) {
+    case vtComplex:
+        LoadComplex(Offset, InContext);
+        break;
+    case vtFloat:
+        LoadReal(Offset, InContext);
+        break;
+    case vtInteger:
+        LoadInt(Offset, InContext);
+        break;
+    case vtBoolean:
+        LoadBool(Offset, InContext);
+        break;
+    case vtColor:
+        LoadColor(Offset, InContext);
+        break;
+    default:
+        throw EInternalCompilerError("Cannot load a value of type %d", static_cast<int>(Type));
+    }
+}
+
+void TProcessorAccess::StoreValue(std::uint8_t Type, std::int32_t Offset, bool InContext, bool Pop) {
+    switch (Type) {
+    case vtComplex:
+        if (Pop)
+            StoreComplexPop(Offset, InContext);
+        else
+            StoreComplex(Offset, InContext);
+        break;
+    case vtFloat:
+        if (Pop)
+            StoreRealPop(Offset, InContext);
+        else
+            StoreReal(Offset, InContext);
+        break;
+    case vtInteger:
+        StoreInt(Offset, InContext);
+        break;
+    case vtBoolean:
+        StoreBool(Offset, InContext);
+        break;
+    case vtColor:
+        if (Pop)
+            StoreColorPop(Offset, InContext);
+        else
+            StoreColor(Offset, InContext);
+        break;
+    default:
+        throw EInternalCompilerError("Cannot store a value of type %d", static_cast<int>(Type));
+    }
+}
+
 void TProcessorAccess::LoadColorIndexed(std::int32_t Offset) {
     EmitBytes({0x83, 0xEC, 0x10, 0x89, 0xC1}); // sub esp, 16; mov ecx, eax
     for (std::uint8_t k = 0; k <= 8; k += 8) {

@@ -142,6 +142,11 @@ public:
     void StoreColorIndexedPop(std::int32_t Offset);
     void EmitDropColor();
 
+    // A value of any type code: the load or store form of that type. Int and bool values have no
+    // stack slot, so Pop matters only for complex, float and colour values.
+    void LoadValue(std::uint8_t Type, std::int32_t Offset, bool InContext);
+    void StoreValue(std::uint8_t Type, std::int32_t Offset, bool InContext, bool Pop);
+
     void EmitDiscardComplex();
     void EmitDiscardReal();
     // eax := eax * N, the stride of an array dimension.

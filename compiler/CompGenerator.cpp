@@ -346,59 +346,6 @@ void TCodeGenerator::NeedRoutine(int Routine, const TExpression &E, const char *
             Format("No routine for %s at line %d, column %d", What, E.Position.Line, E.Position.Column));
 }
 
-void TCodeGenerator::LoadValue(std::uint8_t Type, std::int32_t Offset, bool InContext) {
-    switch (Type) {
-    case vtComplex:
-        Access->LoadComplex(Offset, InContext);
-        break;
-    case vtFloat:
-        Access->LoadReal(Offset, InContext);
-        break;
-    case vtInteger:
-        Access->LoadInt(Offset, InContext);
-        break;
-    case vtBoolean:
-        Access->LoadBool(Offset, InContext);
-        break;
-    case vtColor:
-        Access->LoadColor(Offset, InContext);
-        break;
-    default:
-        throw EGeneratorError(Format("Cannot load a value of type %d", Type));
-    }
-}
-
-void TCodeGenerator::StoreValue(std::uint8_t Type, std::int32_t Offset, bool InContext, bool Pop) {
-    switch (Type) {
-    case vtComplex:
-        if (Pop)
-            Access->StoreComplexPop(Offset, InContext);
-        else
-            Access->StoreComplex(Offset, InContext);
-        break;
-    case vtFloat:
-        if (Pop)
-            Access->StoreRealPop(Offset, InContext);
-        else
-            Access->StoreReal(Offset, InContext);
-        break;
-    case vtInteger:
-        Access->StoreInt(Offset, InContext);
-        break;
-    case vtBoolean:
-        Access->StoreBool(Offset, InContext);
-        break;
-    case vtColor:
-        if (Pop)
-            Access->StoreColorPop(Offset, InContext);
-        else
-            Access->StoreColor(Offset, InContext);
-        break;
-    default:
-        throw EGeneratorError(Format("Cannot store a value of type %d", Type));
-    }
-}
-
 void TCodeGenerator::GenerateExpression(TExpression &E, bool Discard) {
     if (!Access)
         throw EGeneratorError("No generation running");
@@ -436,7 +383,7 @@ void TCodeGenerator::GenerateValue(TExpression &E) {
         if (offset < 0)
             throw EGeneratorError(
                 Format("Predefined symbol %d is not in the pixel context", symbol.SymbolId));
-        LoadValue(symbol.GetReturnType(), offset, true);
+        Access->LoadValue(symbol.GetReturnType(), offset, true);
         break;
     }
     case ekConstant: {
@@ -492,9 +439,9 @@ void TCodeGenerator::GenerateBinary(TBinaryOperatorExpression &E) {
             if (!temp)
                 throw EGeneratorError("Temporary of a parked operand missing");
             GenerateValue(*E.Left);
-            StoreValue(leftType, temp->Offset, false, true);
+            Access->StoreValue(leftType, temp->Offset, false, true);
             GenerateValue(*E.Right);
-            LoadValue(leftType, temp->Offset, false);
+            Access->LoadValue(leftType, temp->Offset, false);
         } else {
             GenerateValue(*E.Right);
             GenerateValue(*E.Left);
@@ -564,16 +511,16 @@ void TCodeGenerator::GenerateFunction(TFunctionExpression &E) {
             if (!temp)
                 throw EGeneratorError("Temporary of a parked argument missing");
             GenerateValue(argument);
-            StoreValue(type, temp->Offset, false, true);
+            Access->StoreValue(type, temp->Offset, false, true);
         }
         GenerateValue(*E.Get(count - 1));
         for (std::int32_t i = count - 2; i >= 0; --i) {
             TExpression &argument = *E.Get(i);
             const std::uint8_t type = argument.GetReturnType();
             if (IsReal(type))
-                LoadValue(type,
-                          GenStorage->FindTemporary(E.FirstTempId + static_cast<std::uint32_t>(i))->Offset,
-                          false);
+                Access->LoadValue(
+                    type, GenStorage->FindTemporary(E.FirstTempId + static_cast<std::uint32_t>(i))->Offset,
+                    false);
             else
                 GenerateValue(argument);
         }
@@ -753,7 +700,7 @@ void TCodeGenerator::StorageAccess(TStorageExpression &E, int Mode, std::int64_t
         temp = GenStorage->FindTemporary(static_cast<std::uint32_t>(Temp));
         if (!temp)
             throw EGeneratorError("Temporary of a parked value missing");
-        StoreValue(type, temp->Offset, false, true);
+        Access->StoreValue(type, temp->Offset, false, true);
     }
 
     std::int64_t base = E.Node->Offset;
@@ -796,10 +743,10 @@ void TCodeGenerator::StorageAccess(TStorageExpression &E, int Mode, std::int64_t
     const std::int32_t offset = CheckedOffset(base);
 
     if (temp)
-        LoadValue(type, temp->Offset, false);
+        Access->LoadValue(type, temp->Offset, false);
     if (!storing) {
         if (!computed) {
-            LoadValue(type, offset, false);
+            Access->LoadValue(type, offset, false);
             return;
         }
         switch (type) {
@@ -825,7 +772,7 @@ void TCodeGenerator::StorageAccess(TStorageExpression &E, int Mode, std::int64_t
     }
     const bool pop = Mode == saStorePop;
     if (!computed) {
-        StoreValue(type, offset, false, pop);
+        Access->StoreValue(type, offset, false, pop);
         return;
     }
     switch (type) {
@@ -895,7 +842,7 @@ void TCodeGenerator::GenerateAssignment(TBinaryOperatorExpression &E, bool Disca
             PredefinedContextOffset(static_cast<TPredefinedExpression &>(target).SymbolId, GenPrecision);
         if (offset < 0)
             throw EGeneratorError("Assignment to a predefined symbol outside the pixel context");
-        StoreValue(type, offset, true, Discard);
+        Access->StoreValue(type, offset, true, Discard);
         return;
     }
     if (target.Kind != ekStorage)

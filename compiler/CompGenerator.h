@@ -117,8 +117,6 @@ private:
     // Base offset of E with its constant indices applied.
     std::int32_t ConstantIndexBase(TStorageExpression &E, bool ReportClamped);
 
-    void LoadValue(std::uint8_t Type, std::int32_t Offset, bool InContext);
-    void StoreValue(std::uint8_t Type, std::int32_t Offset, bool InContext, bool Pop);
     void EmitStopCheck(std::int32_t Distance);
     void PatchJumpIfFalse(std::int32_t At, std::int32_t Target);
     void PatchJump(std::int32_t At, std::int32_t Target);

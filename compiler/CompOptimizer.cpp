@@ -324,50 +324,6 @@ void PrepareResult(std::uint8_t *Slot, TConstant &Constant) {
     }
 }
 
-void EmitLoad(TProcessorAccess &Access, std::uint8_t Type, std::int32_t Offset) {
-    switch (Type) {
-    case vtComplex:
-        Access.LoadComplex(Offset, false);
-        break;
-    case vtFloat:
-        Access.LoadReal(Offset, false);
-        break;
-    case vtInteger:
-        Access.LoadInt(Offset, false);
-        break;
-    case vtBoolean:
-        Access.LoadBool(Offset, false);
-        break;
-    case vtColor:
-        Access.LoadColor(Offset, false);
-        break;
-    default:
-        throw EInternalCompilerError("TOptimizer: cannot load a value of type %d", static_cast<int>(Type));
-    }
-}
-
-void EmitStorePop(TProcessorAccess &Access, std::uint8_t Type, std::int32_t Offset) {
-    switch (Type) {
-    case vtComplex:
-        Access.StoreComplexPop(Offset, false);
-        break;
-    case vtFloat:
-        Access.StoreRealPop(Offset, false);
-        break;
-    case vtInteger:
-        Access.StoreInt(Offset, false);
-        break;
-    case vtBoolean:
-        Access.StoreBool(Offset, false);
-        break;
-    case vtColor:
-        Access.StoreColorPop(Offset, false);
-        break;
-    default:
-        throw EInternalCompilerError("TOptimizer: cannot store a value of type %d", static_cast<int>(Type));
-    }
-}
-
 std::unique_ptr<TConstant> ZeroConstant(std::uint8_t Type, std::uint8_t Precision, int Digits) {
     switch (Type) {
     case vtComplex:
@@ -559,7 +515,7 @@ std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, cons
     case ekUnaryOperator: {
         const std::uint8_t type = Operands[0]->Type;
         routine = access->GetUnaryOperatorRoutine(Code, type);
-        EmitLoad(*access, type, slot(0));
+        access->LoadValue(type, slot(0), false);
         access->EmitUnaryOperator(Code, type, ResultType);
         break;
     }
@@ -574,9 +530,9 @@ std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, cons
             else
                 access->LoadBoolDl(slot(1), false);
         } else {
-            EmitLoad(*access, right, slot(1));
+            access->LoadValue(right, slot(1), false);
         }
-        EmitLoad(*access, left, slot(0));
+        access->LoadValue(left, slot(0), false);
         access->EmitOperator(Code, 1, ResultType, right, left);
         break;
     }
@@ -591,7 +547,7 @@ std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, cons
         if (routine == 0)
             return nullptr;
         for (int i = Count - 1; i >= 0; i--)
-            EmitLoad(*access, Operands[i]->Type, slot(i));
+            access->LoadValue(Operands[i]->Type, slot(i), false);
         access->EmitFunction(Code, type, ResultType);
         break;
     }
@@ -602,7 +558,7 @@ std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, cons
     // translate.
     if (routine == 0)
         return nullptr;
-    EmitStorePop(*access, ResultType, slot(Count));
+    access->StoreValue(ResultType, slot(Count), false, true);
 
     TFoldBlock buffer(static_cast<std::size_t>((Count + 1) * FoldSlotSize));
     for (int i = 0; i < Count; i++)
