@@ -30,10 +30,6 @@ struct alignas(16) TContext {
     alignas(16) std::uint8_t Data[16];
 };
 
-void Append(TRoutineAssembler &Routine, const TCodeAssembler &Part) {
-    Routine.Emit(Part.GetCode(), Part.GetSize());
-}
-
 void AssembleMandelbrot(TRoutineAssembler &Routine, std::uint8_t Precision) {
     const TLayout &layout = Layouts[Precision];
     auto init = CreateProcessorAccess(Precision);
@@ -51,19 +47,7 @@ void AssembleMandelbrot(TRoutineAssembler &Routine, std::uint8_t Precision) {
     bailout->LoadReal(0, false);
     bailout->EmitOperator(opLess, 2, vtBoolean, vtFloat, vtFloat);
 
-    Routine.Clear();
-    Routine.Precision = Precision;
-    Routine.EmitEntry();
-    Routine.EmitPushData(cxFormulaData);
-    Append(Routine, *init);
-    Routine.EmitLoopStart();
-    Append(Routine, *loop);
-    Append(Routine, *bailout);
-    Routine.EmitBailoutBranch(0);
-    Routine.EmitLoopEnd(loop->GetSize() + bailout->GetSize());
-    Routine.EmitPopData();
-    Routine.EmitLoopExit();
-    Routine.EmitExit();
+    Routine.AssemblePixelRoutine(Precision, cxFormulaData, *init, *loop, *bailout);
 }
 
 double Seconds(LARGE_INTEGER Start, LARGE_INTEGER Stop) {

@@ -101,18 +101,7 @@ public:
         const auto &init = generator.Section("INIT"), &loop = generator.Section("LOOP"),
                    &bailout = generator.Section("BAILOUT");
 
-        FRoutine.Precision = pmArbitrary;
-        FRoutine.EmitEntry();
-        FRoutine.EmitPushData(cxFormulaData);
-        FRoutine.Emit(init.data(), static_cast<std::int32_t>(init.size()));
-        FRoutine.EmitLoopStart();
-        FRoutine.Emit(loop.data(), static_cast<std::int32_t>(loop.size()));
-        FRoutine.Emit(bailout.data(), static_cast<std::int32_t>(bailout.size()));
-        FRoutine.EmitBailoutBranch(0);
-        FRoutine.EmitLoopEnd(static_cast<std::int32_t>(loop.size() + bailout.size()));
-        FRoutine.EmitPopData();
-        FRoutine.EmitLoopExit();
-        FRoutine.EmitExit();
+        FRoutine.AssemblePixelRoutine(pmArbitrary, cxFormulaData, init, loop, bailout);
         FColoring.EmitReturn();
 
         FData.assign(static_cast<std::size_t>(std::max(FStorage.DataSize, 1)) + 16, 0);

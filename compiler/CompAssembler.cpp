@@ -333,3 +333,25 @@ std::uint32_t HugePeriodicityCheck(void *Processor, void *Context, std::uint32_t
         return Counter;
     }
 }
+
+void TRoutineAssembler::AssemblePixelRoutine(std::uint8_t APrecision, std::int32_t DataOffset,
+                                             TCodePiece Init, TCodePiece Loop, TCodePiece Bailout,
+                                             TCodePiece ColoringLoop, TCodePiece Recording) {
+    Clear();
+    Precision = APrecision;
+    EmitEntry();
+    EmitPushData(DataOffset);
+    Emit(Init.Bytes, Init.Size);
+    Emit(Recording.Bytes, Recording.Size);
+    EmitLoopStart();
+    Emit(Loop.Bytes, Loop.Size);
+    Emit(Bailout.Bytes, Bailout.Size);
+    const std::int32_t skip = ColoringLoop.Size + Recording.Size;
+    EmitBailoutBranch(skip);
+    Emit(ColoringLoop.Bytes, ColoringLoop.Size);
+    Emit(Recording.Bytes, Recording.Size);
+    EmitLoopEnd(Loop.Size + Bailout.Size + skip);
+    EmitPopData();
+    EmitLoopExit();
+    EmitExit();
+}

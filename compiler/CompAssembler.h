@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "CompAccess.h"
 #include "SysUtils.h"
@@ -35,6 +36,18 @@ constexpr std::int32_t RoutineExitSize = 14;
 constexpr std::int32_t RoutineReturnSize = 1;
 // Loop end with its closing rel32, by precision (0 double, 1 extended, 2 arbitrary).
 std::int32_t RoutineLoopEndSize(std::uint8_t Precision);
+
+// A piece of generated code to join into a routine: Size bytes at Bytes.
+struct TCodePiece {
+    const std::uint8_t *Bytes = nullptr;
+    std::int32_t Size = 0;
+
+    TCodePiece() = default;
+    TCodePiece(const std::uint8_t *ABytes, std::int32_t ASize) : Bytes(ABytes), Size(ASize) {}
+    TCodePiece(const std::vector<std::uint8_t> &Code)
+        : Bytes(Code.data()), Size(static_cast<std::int32_t>(Code.size())) {}
+    TCodePiece(const TCodeAssembler &Code) : Bytes(Code.GetCode()), Size(Code.GetSize()) {}
+};
 
 class TRoutineAssembler : public TCodeAssembler {
 public:
@@ -72,6 +85,14 @@ public:
     void EmitExit();
     // A bare return, for code blocks called from within a pixel routine; flushes like EmitExit.
     void EmitReturn();
+
+    // The pixel routine of a fractal formula, from the start: entry, the data pointer of
+    // DataOffset, INIT, the orbit recording code, loop start, LOOP and BAILOUT (leaving the bailout
+    // result in al), the bailout branch over the coloring loop code and the recording code once
+    // more, those two, the loop end, data release, loop exit and exit.
+    void AssemblePixelRoutine(std::uint8_t APrecision, std::int32_t DataOffset, TCodePiece Init,
+                              TCodePiece Loop, TCodePiece Bailout, TCodePiece ColoringLoop = {},
+                              TCodePiece Recording = {});
 
 protected:
     // Committed memory with read, write and execute rights; EOutOfMemory when there is none.

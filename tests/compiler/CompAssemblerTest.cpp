@@ -144,21 +144,8 @@ struct TPixelParts {
 // The joined pixel routine: entry, data pointer, INIT, loop start, LOOP and BAILOUT, the bailout
 // branch over the coloring loop code, the loop end, data pointer release, loop exit and exit.
 void AssemblePixelRoutine(TRoutineAssembler &Routine, std::uint8_t Precision, const TPixelParts &Parts) {
-    Routine.Clear();
-    Routine.Precision = Precision;
-    Routine.EmitEntry();
-    Routine.EmitPushData(cxFormulaData);
-    EmitVector(Routine, Parts.Init);
-    Routine.EmitLoopStart();
-    EmitVector(Routine, Parts.Loop);
-    EmitVector(Routine, Parts.Bailout);
-    const auto skip = static_cast<std::int32_t>(Parts.ColoringLoop.size());
-    Routine.EmitBailoutBranch(skip);
-    EmitVector(Routine, Parts.ColoringLoop);
-    Routine.EmitLoopEnd(static_cast<std::int32_t>(Parts.Loop.size() + Parts.Bailout.size()) + skip);
-    Routine.EmitPopData();
-    Routine.EmitLoopExit();
-    Routine.EmitExit();
+    Routine.AssemblePixelRoutine(Precision, cxFormulaData, Parts.Init, Parts.Loop, Parts.Bailout,
+                                 Parts.ColoringLoop);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -456,24 +456,9 @@ void TTestCompiledFormula::CompileSection(const std::string &Name, const std::ui
 void TTestCompiledFormula::AssemblePixelRoutine() {
     const std::vector<std::uint8_t> init = Section("INIT"), loop = Section("LOOP"),
                                     bailout = Section("BAILOUT");
-    auto append = [this](const std::vector<std::uint8_t> &Code) {
-        if (!Code.empty())
-            PixelRoutine.Emit(Code.data(), static_cast<std::int32_t>(Code.size()));
-    };
-    PixelRoutine.Clear();
-    PixelRoutine.Precision = GetPrecision();
-    PixelRoutine.EmitEntry();
-    PixelRoutine.EmitPushData(TTestPixelContext::FormulaDataCell);
-    append(init);
-    PixelRoutine.EmitLoopStart();
-    append(loop);
-    append(bailout);
     // No coloring loop code is joined in: the colorings here are the context's routines only.
-    PixelRoutine.EmitBailoutBranch(0);
-    PixelRoutine.EmitLoopEnd(static_cast<std::int32_t>(loop.size() + bailout.size()));
-    PixelRoutine.EmitPopData();
-    PixelRoutine.EmitLoopExit();
-    PixelRoutine.EmitExit();
+    PixelRoutine.AssemblePixelRoutine(GetPrecision(), TTestPixelContext::FormulaDataCell, init, loop,
+                                      bailout);
 }
 
 // ---------------------------------------------------------------------------------------------
