@@ -24,18 +24,25 @@ start_wineserver() {
   "$top/tools/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
 stop_wineserver() { WINEPREFIX="$build/wine/prefix" wineserver -k >/dev/null 2>&1 || true; }
+# Tests and benchmarks draw on an Xvfb display of their own, never on the user's screen.
+use_own_display() {
+  DISPLAY=":$("$top/tools/xvfb-display" "$build/wine")"
+  export DISPLAY
+}
 
 case "$mode" in
   run)
     exec "$top/tools/wine-run" "$build/OrbiskVantel.exe" "$@"
     ;;
   test)
+    use_own_display
     start_wineserver
     trap stop_wineserver EXIT
     cd "$build"
     ctest --output-on-failure -j "$(nproc)" "$@"
     ;;
   bench)
+    use_own_display
     start_wineserver
     trap stop_wineserver EXIT
     for program in "$build"/bench/*.exe; do
