@@ -23,7 +23,10 @@ start_wineserver() {
   # Start Wine's own services now, detached from our output, so that a test's pipes close when it ends.
   "$top/tools/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
-stop_wineserver() { WINEPREFIX="$build/wine/prefix" wineserver -k >/dev/null 2>&1 || true; }
+stop_services() {
+  WINEPREFIX="$build/wine/prefix" wineserver -k >/dev/null 2>&1 || true
+  "$top/tools/xvfb-display" --stop "$build/wine" || true
+}
 # Tests and benchmarks draw on an Xvfb display of their own, never on the user's screen.
 use_own_display() {
   DISPLAY=":$("$top/tools/xvfb-display" "$build/wine")"
@@ -35,16 +38,16 @@ case "$mode" in
     exec "$top/tools/wine-run" "$build/OrbiskVantel.exe" "$@"
     ;;
   test)
+    trap stop_services EXIT
     use_own_display
     start_wineserver
-    trap stop_wineserver EXIT
     cd "$build"
     ctest --output-on-failure -j "$(nproc)" "$@"
     ;;
   bench)
+    trap stop_services EXIT
     use_own_display
     start_wineserver
-    trap stop_wineserver EXIT
     for program in "$build"/bench/*.exe; do
       [ -e "$program" ] || continue
       echo "== $(basename "$program")"
