@@ -6,7 +6,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 
 packages=(
-  cmake ninja-build nasm dpkg-dev xauth xvfb
+  cmake ninja-build nasm dpkg-dev xauth xvfb binutils
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev googletest wine wine32:i386
   g++-multilib libmpfr-dev:i386 libgmp-dev:i386 python3-mpmath
@@ -43,6 +43,9 @@ SRC
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 fi
+
+# 32-bit programs run natively, or under emulation where this machine's kernel refuses them.
+"$top/tools/i386-emulation.sh"
 
 # libjpeg-turbo from Debian's source package, cross-built once into the build tree.
 if [ $need_src -eq 1 ]; then
