@@ -12,6 +12,7 @@
 #include "CompAssembler.h"
 #include "CompDefinitions.h"
 #include "CompRoutines.h"
+#include "bench/BenchEmulation.h"
 
 namespace {
 
@@ -136,6 +137,7 @@ std::int64_t RunReference(double &Time) {
 } // namespace
 
 int main() {
+    PrintEmulationNotice();
     InitializeCompRoutines();
     std::printf("Mandelbrot pixel routine, %dx%d pixels, maxiter %d\n\n", Width, Height, MaxIter);
     std::printf("%-34s %14s %10s %12s %8s\n", "run", "iterations", "seconds", "M iter/s", "speed");

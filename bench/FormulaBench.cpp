@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchEmulation.h"
 #include "CompFileManager.h"
 #include "CompHugeRoutines.h"
 #include "CompRoutines.h"
@@ -358,6 +359,7 @@ int HugeMandelbrot(const std::string &Fixtures) {
 } // namespace
 
 int main(int argc, char **argv) {
+    PrintEmulationNotice();
     InitializeGenUtils();
     InitializeCompFileManager();
     InitializeCompRoutines();

@@ -16,6 +16,8 @@
 #include <mpfr.h>
 #endif
 
+#include "bench/BenchEmulation.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -248,6 +250,7 @@ std::string Figure(double ns) {
 } // namespace
 
 int main() {
+    PrintEmulationNotice();
     const int widths[] = {4, 8, 16, 34, 105};
     std::printf("Arbitrary-precision numbers: time per operation (operand and result of n 32-bit words)\n\n");
     std::printf("%5s %6s", "words", "digits");

@@ -25,6 +25,7 @@
 #include "HugeFPU.h"
 #include "HugeDirectLoop.h"
 #include "HugeMath.h"
+#include "bench/BenchEmulation.h"
 
 namespace {
 
@@ -227,6 +228,7 @@ double RunGrid(TSide &Side, const std::vector<TPoint> &Points, std::vector<std::
 } // namespace
 
 int main() {
+    PrintEmulationNotice();
     InitializeCompRoutines();
     InitializeCompHugeRoutines();
     std::printf("Mandelbrot in arbitrary precision, %dx%d pixels, maxiter %d, view %.2f%+.2fi, span %.2f\n",
