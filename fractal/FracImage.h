@@ -159,6 +159,7 @@ private:
     void ClearPixels();
     std::uint32_t TableEntry(int Code) const;
     void CheckRect(const TLayerRect &Rect, int W, int H) const;
+    void SanitizeCodes(int Left, int Top, int Right, int Bottom);
     std::uint8_t *AntiAliasCell(int X, int Y) const {
         return FAntiAliasBuffer.get() + (static_cast<std::int64_t>(Y) * (FWidth - 1) + X) * 16;
     }
