@@ -852,6 +852,13 @@ TGradient::TGradient(TGradientTable &ATable) : FTable(ATable) {
     FColorItems->FActive = true;
     FOpacityItems->FActive = false;
     FModified = false;
+    // The first undo step holds the gradient as it starts, active flags included.
+    if (FHistory->GetCount() > 0) {
+        TParWriter writer;
+        SaveToWriter(writer);
+        writer.Finish();
+        FHistory->GetCurrent()->State = writer.GetText();
+    }
 }
 
 TGradient::~TGradient() {

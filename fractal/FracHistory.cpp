@@ -381,8 +381,7 @@ int32_t THistoryDataStream::Read(void *Buffer, int32_t Count) {
 int32_t THistoryDataStream::Write(const void *Buffer, int32_t Count) {
     if (Count <= 0)
         return 0;
-    if (FSuccessor || FPredecessor || !FFilled)
-        Claim(true);
+    Claim(true);
     FData->Lock();
     TMemoryStream &memory = FData->Memory();
     memory.SetPosition(FPosition);
@@ -408,8 +407,7 @@ int64_t THistoryDataStream::Seek(int64_t Offset, int Origin) {
 }
 
 void THistoryDataStream::SetSize(int64_t NewSize) {
-    if (FSuccessor || FPredecessor || !FFilled)
-        Claim(true);
+    Claim(true);
     FData->Lock();
     FData->Memory().SetSize(NewSize);
     FData->Unlock();
@@ -460,15 +458,21 @@ THistoryDataStream *THistoryDataList::Insert(int Index) {
     auto stream = std::make_unique<THistoryDataStream>(FManager);
     THistoryDataStream *result = stream.get();
     FStreams.Insert(Index, std::move(stream));
+    for (int i = 0; i < FLockCount; ++i)
+        result->Lock();
     return result;
 }
 
 void THistoryDataList::LockAll() {
+    ++FLockCount;
     for (int i = 0; i < FStreams.Count(); ++i)
         FStreams.Items(i)->Lock();
 }
 
 void THistoryDataList::UnlockAll() {
+    if (FLockCount == 0)
+        return;
+    --FLockCount;
     for (int i = 0; i < FStreams.Count(); ++i)
         FStreams.Items(i)->Unlock();
 }

@@ -157,6 +157,7 @@ public:
 
     int GetCount() const { return FStreams.Count(); }
     THistoryDataStream *GetItem(int Index) const { return FStreams.Items(Index); }
+    // A new empty stream; in a locked list (the current step's) it is locked too.
     THistoryDataStream *Insert(int Index);
     void Delete(int Index) { FStreams.Delete(Index); }
     void Move(int From, int To) { FStreams.Move(From, To); }
@@ -170,6 +171,7 @@ public:
 private:
     THistoryDataManager &FManager;
     TObjectList<THistoryDataStream> FStreams;
+    int FLockCount = 0;
 };
 
 class THistoryItem : public TObject {
