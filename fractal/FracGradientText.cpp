@@ -217,8 +217,15 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
 }
 
 void TGradient::LoadFromMapFile(const std::string &FileName) {
+    // 256 colour lines with names fit in far less; anything larger is not a palette.
+    constexpr std::int64_t MaxPaletteFileSize = 1 << 20;
     TMemoryStream file;
-    file.LoadFromFile(FileName);
+    {
+        TFileStream source(FileName, fmOpenRead | fmShareDenyWrite);
+        if (source.Size() > MaxPaletteFileSize)
+            throw EGradientPaletteError("Palette file \"%s\" is too large for a palette", ExtractFileName(FileName));
+        file.LoadFromStream(source);
+    }
     std::string text(static_cast<const char *>(file.Memory()), static_cast<std::size_t>(file.Size()));
     std::vector<std::string> lines = SplitLines(text);
 

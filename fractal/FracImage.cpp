@@ -368,39 +368,38 @@ void TLayerImage::ApplyAntiAliasBuffer() {
     FAntiAliasBuffer.reset();
 }
 
-void TLayerImage::SaveData(TStream &Stream, int FromPercent, int ToPercent) {
-    if (!FPixels)
-        return;
+// Moves the pixel rows, then the anti-aliasing cells, through Move(address, bytes); row by row with
+// progress reports when FromPercent < ToPercent, else in one block.
+template <class TMove> void TLayerImage::MovePixels(int FromPercent, int ToPercent, TMove Move) {
     std::int64_t rowBytes = static_cast<std::int64_t>(FWidth) * FBytesPerPixel;
     if (FromPercent < ToPercent && FHeight > 0) {
         for (int y = 0; y < FHeight; ++y) {
-            WriteBlock(Stream, PixelPtr(0, y), rowBytes);
+            Move(PixelPtr(0, y), rowBytes);
             ReportProgress(FromPercent, ToPercent, y, FHeight);
         }
     } else {
-        WriteBlock(Stream, FPixels.get(), rowBytes * FHeight);
+        Move(FPixels.get(), rowBytes * FHeight);
     }
     if (FAntiAliasBuffer)
-        WriteBlock(Stream, FAntiAliasBuffer.get(), AntiAliasCells() * 16);
+        Move(FAntiAliasBuffer.get(), AntiAliasCells() * 16);
+}
+
+void TLayerImage::SaveData(TStream &Stream, int FromPercent, int ToPercent) {
+    if (!FPixels)
+        return;
+    MovePixels(FromPercent, ToPercent,
+               [&Stream](std::uint8_t *Data, std::int64_t Size) { WriteBlock(Stream, Data, Size); });
 }
 
 void TLayerImage::LoadData(TStream &Stream, int FromPercent, int ToPercent) {
     if (!FPixels)
         return;
-    std::int64_t rowBytes = static_cast<std::int64_t>(FWidth) * FBytesPerPixel;
-    std::int64_t needed = rowBytes * FHeight + (FAntiAliasBuffer ? AntiAliasCells() * 16 : 0);
+    std::int64_t needed = static_cast<std::int64_t>(FWidth) * FHeight * FBytesPerPixel +
+                          (FAntiAliasBuffer ? AntiAliasCells() * 16 : 0);
     if (Stream.Remaining() < needed)
         throw EReadError("Stream read error");
-    if (FromPercent < ToPercent && FHeight > 0) {
-        for (int y = 0; y < FHeight; ++y) {
-            ReadBlock(Stream, PixelPtr(0, y), rowBytes);
-            ReportProgress(FromPercent, ToPercent, y, FHeight);
-        }
-    } else {
-        ReadBlock(Stream, FPixels.get(), rowBytes * FHeight);
-    }
-    if (FAntiAliasBuffer)
-        ReadBlock(Stream, FAntiAliasBuffer.get(), AntiAliasCells() * 16);
+    MovePixels(FromPercent, ToPercent,
+               [&Stream](std::uint8_t *Data, std::int64_t Size) { ReadBlock(Stream, Data, Size); });
     if (FMode == lmCode)
         SanitizeCodes(0, 0, FWidth, FHeight);
 }

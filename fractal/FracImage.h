@@ -160,6 +160,7 @@ private:
     std::uint32_t TableEntry(int Code) const;
     void CheckRect(const TLayerRect &Rect, int W, int H) const;
     void SanitizeCodes(int Left, int Top, int Right, int Bottom);
+    template <class TMove> void MovePixels(int FromPercent, int ToPercent, TMove Move);
     std::uint8_t *AntiAliasCell(int X, int Y) const {
         return FAntiAliasBuffer.get() + (static_cast<std::int64_t>(Y) * (FWidth - 1) + X) * 16;
     }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -228,4 +230,17 @@ TEST(FracGradientText, UnsoundPalettesAreReportedAndChangeNothing) {
         }
         EXPECT_EQ(GradientText(*g, 71 | 8), before) << c.Name;
     }
+    // A file far larger than any palette is refused before it is read.
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string huge = std::string(temp) + "FracPaletteHuge.map";
+    {
+        std::ofstream file(huge, std::ios::binary);
+        const std::string line = "1 2 3 a colour with a long name to fill the file quickly\r\n";
+        for (std::size_t written = 0; written <= (1u << 20); written += line.size())
+            file << line;
+    }
+    TGradientFixture g;
+    EXPECT_THROW(g->LoadFromMapFile(huge), EGradientPaletteError);
+    DeleteFileA(huge.c_str());
 }
