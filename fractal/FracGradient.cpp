@@ -976,7 +976,8 @@ void TGradient::Commit() {
     FPendingRender = 0;
     FPendingColorNode = FPendingOpacityNode = nullptr;
     FPendingAllColor = FPendingAllOpacity = false;
-    FPendingKind = gkGeneral;
+    // The pending kind stays: a later selection or title change then updates the current undo
+    // step instead of adding one.
     if (level == 2) {
         if (render & ppColor)
             FColorItems->RenderAround(colorNode ? colorNode->Index() : -1);

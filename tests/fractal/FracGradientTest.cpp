@@ -219,6 +219,17 @@ TEST(FracGradient, EditsMakeUndoStepsThatReadTheGradientBack) {
         color.GetNode(1)->SetPosition(p);
     EXPECT_EQ(history.GetCount(), steps + 1);
     EXPECT_EQ(history.GetCurrent()->Caption, "Adjust Node");
+    // Selection changes update the current step instead of adding steps.
+    color.SelectNext();
+    color.SelectAll();
+    EXPECT_EQ(history.GetCount(), steps + 1);
+    int selected = 0;
+    for (std::size_t at = 0; (at = history.GetCurrent()->State.find("selected=yes", at)) != std::string::npos;
+         ++at)
+        ++selected;
+    EXPECT_EQ(selected, 5); // four colour nodes and the opacity node
+    color.SelectNone();
+    color.GetNode(0)->SetSelected(true);
     g->StartNewUndoStep();
     color.GetNode(1)->SetPosition(120);
     EXPECT_EQ(history.GetCount(), steps + 2);
