@@ -223,7 +223,8 @@ void TGradient::LoadFromMapFile(const std::string &FileName) {
     {
         TFileStream source(FileName, fmOpenRead | fmShareDenyWrite);
         if (source.Size() > MaxPaletteFileSize)
-            throw EGradientPaletteError("Palette file \"%s\" is too large for a palette", ExtractFileName(FileName));
+            throw EGradientPaletteError("Palette file \"%s\" is too large for a palette",
+                                        ExtractFileName(FileName));
         file.LoadFromStream(source);
     }
     std::string text(static_cast<const char *>(file.Memory()), static_cast<std::size_t>(file.Size()));

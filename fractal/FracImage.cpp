@@ -93,25 +93,32 @@ std::int64_t TLayerImage::AntiAliasCells() const {
     return static_cast<std::int64_t>(std::max(FWidth - 1, 0)) * std::max(FHeight - 1, 0);
 }
 
+std::int64_t TLayerImage::AntiAliasBytes(int W, int H) {
+    return static_cast<std::int64_t>(std::max(W - 1, 0)) * std::max(H - 1, 0) * 16 + 16;
+}
+
+void TLayerImage::Install(TBuffer Pixels, TBuffer Row, std::int64_t RowCapacity, TBuffer AntiAlias, int W,
+                          int H) {
+    FPixels = std::move(Pixels);
+    FRowBuffer = std::move(Row);
+    FRowCapacity = RowCapacity;
+    FRowCount = 0;
+    FAntiAliasBuffer = std::move(AntiAlias);
+    FWidth = W;
+    FHeight = H;
+    FCenterX = W / 2;
+    FCenterY = H / 2;
+}
+
 void TLayerImage::Allocate(int W, int H, int BytesPerPixel) {
     // Everything is allocated before anything is replaced: a failure leaves the image as it was.
     TBuffer pixels = AllocateBuffer(PixelBytes(W, H, BytesPerPixel));
     TBuffer row = AllocateBuffer(static_cast<std::int64_t>(W) * BytesPerPixel + 16);
     TBuffer antiAlias;
-    bool keepAntiAlias = FAntiAliasBuffer && BytesPerPixel == 16;
-    if (keepAntiAlias)
-        antiAlias =
-            AllocateBuffer(static_cast<std::int64_t>(std::max(W - 1, 0)) * std::max(H - 1, 0) * 16 + 16);
-    FPixels = std::move(pixels);
-    FRowBuffer = std::move(row);
-    FRowCapacity = W;
-    FRowCount = 0;
-    FAntiAliasBuffer = std::move(antiAlias);
-    FWidth = W;
-    FHeight = H;
-    FCenterX = W / 2;
-    FCenterY = H / 2;
+    if (FAntiAliasBuffer && BytesPerPixel == 16)
+        antiAlias = AllocateBuffer(AntiAliasBytes(W, H));
     FBytesPerPixel = BytesPerPixel;
+    Install(std::move(pixels), std::move(row), W, std::move(antiAlias), W, H);
 }
 
 void TLayerImage::SetSize(int W, int H) {
@@ -325,21 +332,12 @@ void TLayerImage::Crop(const TLayerRect &Rect) {
     TBuffer row = AllocateBuffer(static_cast<std::int64_t>(longest) * FBytesPerPixel + 16);
     TBuffer antiAlias;
     if (FAntiAliasBuffer)
-        antiAlias =
-            AllocateBuffer(static_cast<std::int64_t>(std::max(w - 1, 0)) * std::max(h - 1, 0) * 16 + 16);
+        antiAlias = AllocateBuffer(AntiAliasBytes(w, h));
     std::size_t rowBytes = static_cast<std::size_t>(w) * FBytesPerPixel;
     for (int y = 0; y < h; ++y)
         std::memcpy(pixels.get() + y * rowBytes, PixelPtr(Rect.Left, Rect.Top + y), rowBytes);
-    FPixels = std::move(pixels);
-    FRowBuffer = std::move(row);
-    FRowCapacity = longest;
-    FRowCount = 0;
     // Cells of the old size would no longer match the pixels; the buffer follows the new size.
-    FAntiAliasBuffer = std::move(antiAlias);
-    FWidth = w;
-    FHeight = h;
-    FCenterX = w / 2;
-    FCenterY = h / 2;
+    Install(std::move(pixels), std::move(row), longest, std::move(antiAlias), w, h);
 }
 
 void TLayerImage::CreateAntiAliasBuffer() {
@@ -352,7 +350,7 @@ void TLayerImage::UpdateAntiAliasBuffer() {
         FAntiAliasBuffer.reset();
         return;
     }
-    FAntiAliasBuffer = AllocateBuffer(AntiAliasCells() * 16 + 16);
+    FAntiAliasBuffer = AllocateBuffer(AntiAliasBytes(FWidth, FHeight));
 }
 
 void TLayerImage::SetAntiAliasPixel(int X, int Y, const TFloatColor &Color) {

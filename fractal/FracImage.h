@@ -155,6 +155,10 @@ private:
     static TBuffer AllocateBuffer(std::int64_t Size);
     // Pixels plus the 16 spare bytes; EOutOfMemory beyond what a 32-bit process can address.
     static std::int64_t PixelBytes(int W, int H, int BytesPerPixel);
+    // The anti-aliasing cells of a W x H image plus the spare bytes.
+    static std::int64_t AntiAliasBytes(int W, int H);
+    // Takes new buffers and the size they were made for; nothing here can fail.
+    void Install(TBuffer Pixels, TBuffer Row, std::int64_t RowCapacity, TBuffer AntiAlias, int W, int H);
     void Allocate(int W, int H, int BytesPerPixel);
     void ClearPixels();
     std::uint32_t TableEntry(int Code) const;
