@@ -42,6 +42,13 @@ void FillPattern(TLayerImage &Image) {
         }
 }
 
+// Sets mode and size and fills the pattern.
+void MakePatterned(TLayerImage &Image, std::uint8_t Mode, int W, int H) {
+    Image.SetMode(Mode);
+    Image.SetSize(W, H);
+    FillPattern(Image);
+}
+
 } // namespace
 
 TEST(FracImage, GradientPositionsBecomeCodes) {
@@ -117,9 +124,7 @@ TEST(FracImage, StreamsOutAndBackIdenticallyInEveryMode) {
                 continue;
             TLayerImage image;
             image.SetColorTable(table.get());
-            image.SetMode(mode);
-            image.SetSize(7, 5);
-            FillPattern(image);
+            MakePatterned(image, mode, 7, 5);
             if (antiAlias) {
                 image.CreateAntiAliasBuffer();
                 for (int y = 0; y < 4; ++y)
@@ -187,9 +192,7 @@ TEST(FracImage, LoadedCodesBeyondTheTableCountAsNotCalculated) {
 
 TEST(FracImage, RectanglesCarryTheirPixelsOnly) {
     TLayerImage image;
-    image.SetMode(lmFloatColor);
-    image.SetSize(6, 4);
-    FillPattern(image);
+    MakePatterned(image, lmFloatColor, 6, 4);
     image.CreateAntiAliasBuffer();
     image.SetAntiAliasPixel(3, 2, TFloatColor{0.5f, 0.5f, 0.5f, 0.5f});
     TMemoryStream stream;
@@ -220,13 +223,9 @@ TEST(FracImage, RectanglesCarryTheirPixelsOnly) {
 TEST(FracImage, CropKeepsTheOverlapAndOtherwiseClears) {
     for (std::uint8_t mode : {lmCode, lmColor, lmFloatColor}) {
         TLayerImage image;
-        image.SetMode(mode);
-        image.SetSize(8, 6);
-        FillPattern(image);
+        MakePatterned(image, mode, 8, 6);
         TLayerImage reference;
-        reference.SetMode(mode);
-        reference.SetSize(8, 6);
-        FillPattern(reference);
+        MakePatterned(reference, mode, 8, 6);
 
         image.Crop(TLayerRect{2, 1, 7, 4});
         ASSERT_EQ(image.Width(), 5);
@@ -259,9 +258,7 @@ TEST(FracImage, CropKeepsTheOverlapAndOtherwiseClears) {
 
 TEST(FracImage, ImagesTooLargeForMemoryAreRefusedWhole) {
     TLayerImage image;
-    image.SetMode(lmFloatColor);
-    image.SetSize(3, 2);
-    FillPattern(image);
+    MakePatterned(image, lmFloatColor, 3, 2);
     TMemoryStream before;
     image.SaveData(before);
     struct {
@@ -279,13 +276,9 @@ TEST(FracImage, ImagesTooLargeForMemoryAreRefusedWhole) {
 
 TEST(FracImage, AntiAliasCellsReplaceAllButTheLastRowAndColumn) {
     TLayerImage image;
-    image.SetMode(lmFloatColor);
-    image.SetSize(3, 3);
-    FillPattern(image);
+    MakePatterned(image, lmFloatColor, 3, 3);
     TLayerImage reference;
-    reference.SetMode(lmFloatColor);
-    reference.SetSize(3, 3);
-    FillPattern(reference);
+    MakePatterned(reference, lmFloatColor, 3, 3);
     image.CreateAntiAliasBuffer();
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 2; ++x)
