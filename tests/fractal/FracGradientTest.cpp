@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "FracGradientTestSupport.h"
 
@@ -330,6 +331,78 @@ TEST(FracGradient, RandomizedPartsStayWithinTheirRanges) {
             for (int v : {node->Red(), node->Green(), node->Blue()})
                 low += v < 64;
             EXPECT_GE(low, 1);
+        }
+    }
+}
+
+TEST(FracGradient, RandomEditSequencesKeepTheModelAndTableConsistent) {
+    std::mt19937 random(20261210);
+    auto pick = [&random](int Range) { return static_cast<int>(random() % static_cast<unsigned>(Range)); };
+    TGradientFixture g;
+    for (int step = 1; step <= 300; ++step) {
+        TGradientItems &items = pick(2) ? static_cast<TGradientItems &>(g->ColorItems())
+                                        : static_cast<TGradientItems &>(g->OpacityItems());
+        int count = items.GetCount();
+        switch (pick(14)) {
+        case 0:
+        case 1:
+            items.InsertAt(pick(400));
+            break;
+        case 2:
+            if (count > 1)
+                items.Delete(pick(count));
+            break;
+        case 3:
+        case 4:
+            if (count > 0)
+                items.GetNode(pick(count))->SetPosition(pick(420) - 10);
+            break;
+        case 5:
+            if (count > 0)
+                items.GetNode(pick(count))->SetValue(static_cast<std::uint32_t>(random() & 0xFFFFFF));
+            break;
+        case 6:
+            items.SetRotation(pick(500) - 250);
+            break;
+        case 7:
+            items.Reverse();
+            break;
+        case 8:
+            items.SetSmooth(!items.Smooth());
+            break;
+        case 9:
+            g->SetLinked(!g->Linked());
+            break;
+        case 10:
+            items.SelectNext();
+            items.SetSelectedPosition(pick(400));
+            break;
+        case 11:
+            g->History().Undo();
+            break;
+        case 12:
+            g->History().Redo();
+            break;
+        default:
+            items.Invert();
+            break;
+        }
+        for (TGradientItems *part : {static_cast<TGradientItems *>(&g->ColorItems()),
+                                     static_cast<TGradientItems *>(&g->OpacityItems())})
+            for (int i = 0; i < part->GetCount(); ++i) {
+                ASSERT_EQ(part->GetNode(i)->Index(), i) << step;
+                ASSERT_GE(part->GetNode(i)->Position(), 0) << step;
+                ASSERT_LT(part->GetNode(i)->Position(), 400) << step;
+                if (i > 0) {
+                    ASSERT_LT(part->GetNode(i - 1)->Position(), part->GetNode(i)->Position()) << step;
+                }
+            }
+        if (g->Linked()) {
+            ASSERT_EQ(NodePositions(g->ColorItems()), NodePositions(g->OpacityItems())) << step;
+        }
+        if (step % 30 == 0) {
+            auto fresh = FreshCopy(*g);
+            ASSERT_TRUE(SameGradientEntries(*g.Table, *fresh->Table)) << step;
         }
     }
 }
