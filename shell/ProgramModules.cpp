@@ -5,6 +5,8 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "FracHistory.h"
+#include "FracProgress.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -25,6 +27,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
+        {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
+        {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
     };
 }
 
