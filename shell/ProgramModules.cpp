@@ -5,6 +5,7 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "FracMerge.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -25,6 +26,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
+        {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
     };
 }
 
