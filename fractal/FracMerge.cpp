@@ -278,34 +278,33 @@ void MergeHue(const std::uint32_t *Base, std::uint32_t *Layer, int Count) {
     });
 }
 
-void MergeSaturation(const std::uint32_t *Base, std::uint32_t *Layer, int Count) {
+namespace {
+
+// Converts the pixel that gives two components fully and takes the remaining one, Taken, from the
+// other pixel.
+template <bool WholeFromLayer, std::uint8_t TIntegerHSL::*Taken>
+void MergeTwoAndOne(const std::uint32_t *Base, std::uint32_t *Layer, int Count) {
     MergePixels(Base, Layer, Count, [](std::uint32_t base, std::uint32_t &layer) {
-        TIntegerHSL hsl = PixelToHSL(base);
-        TIntegerHSL from{};
-        PixelSatLight(layer, from);
-        hsl.Saturation = from.Saturation;
+        TIntegerHSL hsl = PixelToHSL(WholeFromLayer ? layer : base);
+        TIntegerHSL other{};
+        PixelSatLight(WholeFromLayer ? base : layer, other);
+        hsl.*Taken = other.*Taken;
         HSLToPixel(hsl, layer);
     });
+}
+
+} // namespace
+
+void MergeSaturation(const std::uint32_t *Base, std::uint32_t *Layer, int Count) {
+    MergeTwoAndOne<false, &TIntegerHSL::Saturation>(Base, Layer, Count);
 }
 
 void MergeColor(const std::uint32_t *Base, std::uint32_t *Layer, int Count) {
-    MergePixels(Base, Layer, Count, [](std::uint32_t base, std::uint32_t &layer) {
-        TIntegerHSL hsl = PixelToHSL(layer);
-        TIntegerHSL from{};
-        PixelSatLight(base, from);
-        hsl.Lightness = from.Lightness;
-        HSLToPixel(hsl, layer);
-    });
+    MergeTwoAndOne<true, &TIntegerHSL::Lightness>(Base, Layer, Count);
 }
 
 void MergeLuminance(const std::uint32_t *Base, std::uint32_t *Layer, int Count) {
-    MergePixels(Base, Layer, Count, [](std::uint32_t base, std::uint32_t &layer) {
-        TIntegerHSL hsl = PixelToHSL(base);
-        TIntegerHSL from{};
-        PixelSatLight(layer, from);
-        hsl.Lightness = from.Lightness;
-        HSLToPixel(hsl, layer);
-    });
+    MergeTwoAndOne<false, &TIntegerHSL::Lightness>(Base, Layer, Count);
 }
 
 void MergeHSLAdd(const std::uint32_t *Base, std::uint32_t *Layer, int Count) {

@@ -160,31 +160,36 @@ void MergeFloatHue(const TFloatColor *Base, TFloatColor *Layer, int Count) {
     }
 }
 
-void MergeFloatSaturation(const TFloatColor *Base, TFloatColor *Layer, int Count) {
+namespace {
+
+// Converts the pixel that gives two components fully and takes the remaining one (saturation or
+// lightness) from the other pixel.
+template <bool WholeFromLayer, bool TakeSaturation>
+void MergeTwoAndOne(const TFloatColor *Base, TFloatColor *Layer, int Count) {
     for (int i = 0; i < Count; ++i) {
-        float h, s, l, layerS, layerL;
-        RGBToHSLFloat(Base[i], h, s, l);
-        RGBToSaturationLightness(Layer[i], layerS, layerL);
-        StoreHSL(h, layerS, l, Layer[i]);
+        float h, s, l, otherS, otherL;
+        RGBToHSLFloat(WholeFromLayer ? Layer[i] : Base[i], h, s, l);
+        RGBToSaturationLightness(WholeFromLayer ? Base[i] : Layer[i], otherS, otherL);
+        if (TakeSaturation)
+            s = otherS;
+        else
+            l = otherL;
+        StoreHSL(h, s, l, Layer[i]);
     }
+}
+
+} // namespace
+
+void MergeFloatSaturation(const TFloatColor *Base, TFloatColor *Layer, int Count) {
+    MergeTwoAndOne<false, true>(Base, Layer, Count);
 }
 
 void MergeFloatColor(const TFloatColor *Base, TFloatColor *Layer, int Count) {
-    for (int i = 0; i < Count; ++i) {
-        float h, s, l, baseS, baseL;
-        RGBToHSLFloat(Layer[i], h, s, l);
-        RGBToSaturationLightness(Base[i], baseS, baseL);
-        StoreHSL(h, s, baseL, Layer[i]);
-    }
+    MergeTwoAndOne<true, false>(Base, Layer, Count);
 }
 
 void MergeFloatLuminance(const TFloatColor *Base, TFloatColor *Layer, int Count) {
-    for (int i = 0; i < Count; ++i) {
-        float h, s, l, layerS, layerL;
-        RGBToHSLFloat(Base[i], h, s, l);
-        RGBToSaturationLightness(Layer[i], layerS, layerL);
-        StoreHSL(h, s, layerL, Layer[i]);
-    }
+    MergeTwoAndOne<false, false>(Base, Layer, Count);
 }
 
 void MergeFloatHSLAdd(const TFloatColor *Base, TFloatColor *Layer, int Count) {
