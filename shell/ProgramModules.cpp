@@ -7,6 +7,7 @@
 #include "CompRoutines.h"
 #include "FracHistory.h"
 #include "FracProgress.h"
+#include "FracMerge.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -29,6 +30,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
         {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
+        {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
     };
 }
 
