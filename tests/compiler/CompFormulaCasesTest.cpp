@@ -14,8 +14,6 @@
 #include "CompEntriesTestSupport.h"
 #include "CompGenerator.h"
 #include "CompGlobalsTestSupport.h"
-#include "CompHugeRoutines.h"
-#include "CompRoutines.h"
 #include "TestFormulas.h"
 
 namespace {
@@ -164,19 +162,7 @@ void ExpectNear(const THugeFloatBase &Got, const std::string &Expected, long dou
     EXPECT_LE(std::fabs(difference.GetExtended()), Tolerance) << got.GetText() << " for " << Expected;
 }
 
-class CompFormulaCases : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        InitializeCompRoutines();
-        InitializeCompHugeRoutines();
-    }
-    static void TearDownTestSuite() { FinalizeCompHugeRoutines(); }
-    void SetUp() override { FGlobals.Start(true); }
-    void TearDown() override { FGlobals.Finish(); }
-
-private:
-    TCompilerGlobals FGlobals;
-};
+class CompFormulaCases : public TCompiledFormulaFixture {};
 
 TEST_F(CompFormulaCases, GiveTheirValuesInEveryPrecision) {
     const std::vector<TFormulaCase> cases = Cases();
