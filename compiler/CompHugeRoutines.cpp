@@ -106,10 +106,10 @@ void PushSquaredModulus(TProc &P) {
 // although the modulus itself, its root and its logarithm lie well within the range. Such a pair
 // is scaled by 2^(-32 s), s the larger part's word exponent: exactly, as only the exponents change
 // (a part that falls below the range becomes 0, negligible beside the other), and without changing
-// the angle. The caller puts the scale back into its result. [a, b, ..] -> [a', b', ..]; returns
-// s, 0 for a pair that needs no scaling.
-std::int32_t ScaleToModulusRange(TProc &P) {
-    TProcessorFloat &a = P.Register(0), &b = P.Register(1);
+// the angle. The caller puts the scale back into its result. The pair in ST(First) and
+// ST(First + 1) is scaled in place; returns s, 0 for a pair that needs no scaling.
+std::int32_t ScaleToModulusRange(TProc &P, int First = 0) {
+    TProcessorFloat &a = P.Register(First), &b = P.Register(First + 1);
     if (a.IsSpecial() || b.IsSpecial() || (a.IsZero() && b.IsZero()))
         return 0;
     const std::int32_t top = a.IsZero()   ? b.FExponent
@@ -128,6 +128,12 @@ std::int32_t ScaleToModulusRange(TProc &P) {
             part->FExponent = static_cast<std::int32_t>(exponent);
     }
     return top;
+}
+
+// Both parts of the complex value on top times 2^(-32 s), undoing a scaled divisor.
+void UnscaleQuotient(TProc &P, std::int32_t S) {
+    P.Register(0).MultiplyPowerOfTwo(-32 * S);
+    P.Register(1).MultiplyPowerOfTwo(-32 * S);
 }
 
 // X := X + 32 s ln 2, the logarithm of the factor 2^(32 s) that ScaleToModulusRange took out.
@@ -242,6 +248,7 @@ void ComplexNegate(TProc &P) {
 
 // (a + bi) / (c + di) = (a + bi)(c - di) / (c^2 + d^2); +2.
 void ComplexDivide(TProc &P) {
+    const std::int32_t scale = ScaleToModulusRange(P, 2);
     P.LoadRegister(2);
     P.Square();
     P.LoadRegister(4);
@@ -256,6 +263,8 @@ void ComplexDivide(TProc &P) {
     P.Exchange(4); // [n, a, b, c/n, -d/n]
     P.Pop();
     ComplexMultiply(P);
+    if (scale != 0)
+        UnscaleQuotient(P, scale);
 }
 
 void ComplexDivideReversed(TProc &P) {
@@ -677,6 +686,7 @@ void ComplexCabsComplex(TProc &P) {
 
 // (a, -b) / (a^2 + b^2); +2.
 void ComplexReciprocal(TProc &P) {
+    const std::int32_t scale = ScaleToModulusRange(P);
     PushSquaredModulus(P); // [n, a, b]
     P.Exchange(1);
     P.Divide(1); // [a/n, n, b]
@@ -686,6 +696,8 @@ void ComplexReciprocal(TProc &P) {
     P.Exchange(1);
     P.Pop();
     P.Exchange(1);
+    if (scale != 0)
+        UnscaleQuotient(P, scale);
 }
 
 void ComplexConj(TProc &P) {
