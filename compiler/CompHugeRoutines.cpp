@@ -453,12 +453,11 @@ template <TRounding Mode> std::int32_t FloatRounding(TProc &P) {
     return value;
 }
 
-// z^w = exp (w log z), 0 when |z|^2 is 0; z on top; +2.
+// z^w = exp (w log z), 0 when |z|^2 is 0; z on top; +2. The modulus is 0 exactly when both parts
+// are (the square of a part far below 1 would vanish although the power need not); a NaN part
+// is not 0, as the x87 test of the modulus finds.
 void ComplexPower(TProc &P) {
-    PushSquaredModulus(P);
-    const std::int32_t sign = P.Test();
-    P.Pop();
-    if (sign == 0) {
+    if (P.Register(0).IsZero() && P.Register(1).IsZero()) {
         for (int i = 0; i < 4; ++i)
             P.Pop();
         P.LoadZero();

@@ -75,6 +75,8 @@ std::vector<TFormulaCase> Cases() {
         {"complex quotient by (3, 4) 1e-30000", "loop:\nz = #pixel / ((#pixel + (0, 4)) * 1e-30000)",
          "3.6e29999", "nan"},
         {"recip of 1e-30000", "loop:\nz = recip((#pixel - 2) * 1e-30000)", "1e30000", "nan"},
+        {"power of 1e-30000", "loop:\nz = ((#pixel - 2) * 1e-30000) ^ 0.5", "1e-15000", "0"},
+        {"power of NaN", "loop:\nz = ((#pixel - 3) / 0) ^ 0.5", "nan"},
         {"atan of 1e-30000", "loop:\nfloat x = atan(1e-30000 * (real(#pixel) - 2))\nz = x", "1e-30000", "0"},
         {"atan of 1e30000", "loop:\nfloat x = atan(1e30000 * (real(#pixel) - 2))\nz = x",
          "1.57079632679489661923132169163975144209858469968755291048747"},
