@@ -188,15 +188,16 @@ int TProcessorAccess::GetOperatorRoutine(int Operator, int Order, int ResultType
             return 118;
         case opNotEqual:
             return 119;
-        // Reversed order tests the mirrored comparison: left < right is top > next.
+        // Both orders use the routine of the operator itself; EmitOperator exchanges the operands
+        // first in reversed order (a mirrored comparison would answer differently for a NaN).
         case opLess:
-            return pick(120, 122);
+            return 120;
         case opLessEqual:
-            return pick(121, 123);
+            return 121;
         case opGreater:
-            return pick(122, 120);
+            return 122;
         case opGreaterEqual:
-            return pick(123, 121);
+            return 123;
         default:
             return 0;
         }
@@ -436,7 +437,13 @@ int TProcessorAccess::GetOperatorStackUse(int Operator, int Order, int ResultTyp
 }
 
 void TProcessorAccess::EmitOperator(int Operator, int Order, int ResultType, int RightType, int LeftType) {
-    EmitRoutine(GetOperatorRoutine(Operator, Order, ResultType, RightType, LeftType));
+    const int routine = GetOperatorRoutine(Operator, Order, ResultType, RightType, LeftType);
+    // An ordered float comparison with the right operand on top puts the left one back on top
+    // (flip exchanges the two registers), so that an unordered pair gives the operator's own
+    // answer whichever operand was evaluated first.
+    if (Order == 2 && LeftType == vtFloat && RightType == vtFloat && routine >= 120 && routine <= 123)
+        EmitRoutine(62);
+    EmitRoutine(routine);
 }
 
 int TProcessorAccess::GetFunctionStackUse(int Function, int ArgumentType, int ResultType) {

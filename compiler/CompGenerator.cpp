@@ -5,6 +5,7 @@
 
 #include "CompHugeAccess.h"
 #include "CompMessages.h"
+#include "CompOptimizer.h"
 #include "CompTokenizer.h"
 
 namespace {
@@ -137,9 +138,18 @@ void TCodeGenerator::BeginGeneration(TStorageList &Storage, std::uint8_t Precisi
     GenFormula = Formula;
     Access = CreateProcessorAccess(Precision);
     Access->OnSelectFunction = MakeEvent<&TCodeGenerator::SelectFunction>(this);
+    PlanAccess = Access.get();
+    PlanPrecision = Precision;
+    PlanRecording = true;
+    if (Precision == pmArbitrary) {
+        X87Access = CreateProcessorAccess(pmExtended);
+        X87Access->OnSelectFunction = MakeEvent<&TCodeGenerator::SelectFunction>(this);
+    }
 }
 
 void TCodeGenerator::EndGeneration() {
+    PlanAccess = nullptr;
+    X87Access.reset();
     Access.reset();
     GenConstructs.Clear();
     GenStorage = nullptr;
@@ -216,6 +226,8 @@ void TCodeGenerator::GenerateSections(TExpressionList &Statements, TStorageList 
 // Planning
 
 void TCodeGenerator::AddTemporary(std::uint32_t TempId, std::uint8_t Type) {
+    if (!PlanRecording)
+        return;
     if (!GenStorage)
         throw EGeneratorError("No storage list for temporaries");
     if (!GenStorage->FindTemporary(TempId))
@@ -228,8 +240,9 @@ int TCodeGenerator::Plan(TExpression &E) {
         auto &unary = static_cast<TUnaryOperatorExpression &>(E);
         const std::uint8_t operandType = unary.Operand->GetReturnType();
         const int operand = Plan(*unary.Operand);
-        const int use = Access->GetUnaryOperatorStackUse(unary.Operator, operandType, unary.GetReturnType()) +
-                        TypeRegisterCount(operandType);
+        const int use =
+            PlanAccess->GetUnaryOperatorStackUse(unary.Operator, operandType, unary.GetReturnType()) +
+            TypeRegisterCount(operandType);
         return std::max(TypeRegisterCount(unary.GetReturnType()), std::max(operand, use));
     }
     case ekBinaryOperator: {
@@ -262,24 +275,71 @@ int TCodeGenerator::Plan(TExpression &E) {
     }
 }
 
+namespace {
+
+// The operand order of a binary node whose operands need Left and Right registers at their peaks.
+std::uint8_t ChooseOrder(int Left, int Right, std::uint8_t LeftType, std::uint8_t RightType) {
+    if (TypeRegisterCount(RightType) + Left <= RegisterCount)
+        return orRightFirst;
+    if (TypeRegisterCount(LeftType) + Right <= RegisterCount)
+        return orLeftFirst;
+    return orParked;
+}
+
+bool EitherAssigns(const TExpression &A, const TExpression &B) {
+    return !IsFreeOfAssignments(&A) || !IsFreeOfAssignments(&B);
+}
+
+} // namespace
+
+int TCodeGenerator::X87Need(TExpression &E) {
+    TProcessorAccess *const access = PlanAccess;
+    const std::uint8_t precision = PlanPrecision;
+    PlanAccess = X87Access.get();
+    PlanPrecision = pmExtended;
+    PlanRecording = false;
+    struct TRestore {
+        TCodeGenerator &Self;
+        TProcessorAccess *Access;
+        std::uint8_t Precision;
+        ~TRestore() {
+            Self.PlanAccess = Access;
+            Self.PlanPrecision = Precision;
+            Self.PlanRecording = true;
+        }
+    } restore{*this, access, precision};
+    return Plan(E);
+}
+
 int TCodeGenerator::PlanBinary(TBinaryOperatorExpression &E) {
     const std::uint8_t leftType = E.Left->GetReturnType(), rightType = E.Right->GetReturnType();
     const std::uint8_t resultType = E.GetReturnType();
+    // The stack uses of some routines differ between the x87 and arbitrary precision, and so may
+    // the order the plan picks. Where an operand assigns, the order decides the result: arbitrary
+    // precision then takes the operand first that the x87 takes first, so that an image does not
+    // change when a zoom crosses into arbitrary precision. (Only a right operand first that does
+    // not fit the registers is left to the precision's own plan.)
+    std::uint8_t x87Order = 0;
+    if (X87Access && PlanRecording && EitherAssigns(*E.Left, *E.Right))
+        x87Order = ChooseOrder(X87Need(*E.Left), X87Need(*E.Right), leftType, rightType);
     int left = Plan(*E.Left), right = Plan(*E.Right);
-    if (TypeRegisterCount(rightType) + left <= RegisterCount) {
+    E.Order = ChooseOrder(left, right, leftType, rightType);
+    if (x87Order == orRightFirst && TypeRegisterCount(rightType) + left <= RegisterCount)
         E.Order = orRightFirst;
+    else if (x87Order == orLeftFirst || x87Order == orParked)
+        E.Order = TypeRegisterCount(leftType) + right <= RegisterCount ? orLeftFirst : orParked;
+    if (E.Order == orRightFirst) {
         left += TypeRegisterCount(rightType);
-    } else if (TypeRegisterCount(leftType) + right <= RegisterCount) {
-        E.Order = orLeftFirst;
+    } else if (E.Order == orLeftFirst) {
         right += TypeRegisterCount(leftType);
     } else {
-        E.Order = orParked;
         E.TempId = static_cast<std::uint32_t>(NextTempId);
         AddTemporary(E.TempId, leftType);
-        ++NextTempId;
+        if (PlanRecording)
+            ++NextTempId;
     }
     const int use = TypeRegisterCount(leftType) + TypeRegisterCount(rightType) +
-                    Access->GetOperatorStackUse(E.Operator, E.Order, resultType, rightType, leftType);
+                    PlanAccess->GetOperatorStackUse(E.Operator, E.Order, resultType, rightType, leftType);
     return std::max({TypeRegisterCount(resultType), use, left, right});
 }
 
@@ -288,7 +348,7 @@ int TCodeGenerator::PlanAssignment(TBinaryOperatorExpression &E) {
     const int value = Plan(*E.Right);
     int held = TypeRegisterCount(valueType);
     // Storing without popping copies the value first in extended precision.
-    if (IsReal(E.GetReturnType()) && GenPrecision == pmExtended)
+    if (IsReal(E.GetReturnType()) && PlanPrecision == pmExtended)
         ++held;
     E.Order = orRightFirst;
     if (E.Left->Kind != ekStorage)
@@ -302,12 +362,29 @@ int TCodeGenerator::PlanAssignment(TBinaryOperatorExpression &E) {
     E.Order = orParked;
     E.TempId = static_cast<std::uint32_t>(NextTempId);
     AddTemporary(E.TempId, valueType);
-    ++NextTempId;
+    if (PlanRecording)
+        ++NextTempId;
     return std::max({held, value, indexes});
 }
 
 int TCodeGenerator::PlanFunction(TFunctionExpression &E) {
     const std::int32_t count = E.Count();
+    // Parked arguments run from the first on, direct ones from the last: where an argument
+    // assigns, arbitrary precision parks them when the x87 does (see PlanBinary).
+    bool x87Parks = false;
+    if (X87Access && PlanRecording) {
+        bool assigns = false;
+        for (std::int32_t i = 0; i < count && !assigns; ++i)
+            assigns = !IsFreeOfAssignments(E.Get(i));
+        if (assigns) {
+            int x87Total = 0, x87Held = 0;
+            for (std::int32_t i = count - 1; i >= 0; --i) {
+                x87Total = std::max(x87Total, X87Need(*E.Get(i)) + x87Held);
+                x87Held += TypeRegisterCount(E.Get(i)->GetReturnType());
+            }
+            x87Parks = x87Total > RegisterCount;
+        }
+    }
     int total = 0, largest = 0, held = 0;
     for (std::int32_t i = count - 1; i >= 0; --i) {
         const int need = Plan(*E.Get(i));
@@ -315,7 +392,7 @@ int TCodeGenerator::PlanFunction(TFunctionExpression &E) {
         largest = std::max(largest, need);
         held += TypeRegisterCount(E.Get(i)->GetReturnType());
     }
-    if (total > RegisterCount) {
+    if (total > RegisterCount || x87Parks) {
         E.ArgumentMode = amParked;
         E.FirstTempId = static_cast<std::uint32_t>(NextTempId);
         for (std::int32_t i = 0; i <= count - 2; ++i) {
@@ -323,13 +400,14 @@ int TCodeGenerator::PlanFunction(TFunctionExpression &E) {
             if (IsReal(type))
                 AddTemporary(E.FirstTempId + static_cast<std::uint32_t>(i), type);
         }
-        NextTempId += count - 1;
+        if (PlanRecording)
+            NextTempId += count - 1;
         total = largest;
     } else {
         E.ArgumentMode = amDirect;
     }
     const std::uint8_t argumentType = count > 0 ? E.Get(0)->GetReturnType() : vtNone;
-    const int use = Access->GetFunctionStackUse(E.FunctionId, argumentType, E.GetReturnType()) + held;
+    const int use = PlanAccess->GetFunctionStackUse(E.FunctionId, argumentType, E.GetReturnType()) + held;
     return std::max({TypeRegisterCount(E.GetReturnType()), total, use});
 }
 

@@ -99,6 +99,9 @@ private:
     int PlanBinary(TBinaryOperatorExpression &E);
     int PlanAssignment(TBinaryOperatorExpression &E);
     int PlanFunction(TFunctionExpression &E);
+    // The peak register need of E as extended precision plans it, recording nothing; used where
+    // arbitrary precision must evaluate operands in the x87 order.
+    int X87Need(TExpression &E);
     void AddTemporary(std::uint32_t TempId, std::uint8_t Type);
 
     void GenerateValue(TExpression &E);
@@ -129,6 +132,14 @@ private:
 
     TStorageList *GenStorage = nullptr;
     std::uint8_t GenPrecision = pmDouble;
+    // In arbitrary precision, an extended-precision access whose stack uses plan the x87 order of
+    // operands that assign; nullptr otherwise.
+    std::unique_ptr<TProcessorAccess> X87Access;
+    // The access and precision the planner counts with, and whether it records its plan (Order,
+    // temporaries); X87Need switches them to the x87 figures for a moment.
+    TProcessorAccess *PlanAccess = nullptr;
+    std::uint8_t PlanPrecision = pmDouble;
+    bool PlanRecording = true;
     const TObject *GenFormula = nullptr;
     // Open IF, ELSEIF, ELSE, WHILE and REPEAT blocks with the code positions to patch.
     TConstructList GenConstructs;

@@ -1,5 +1,6 @@
 #include "CompHugeRoutines.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -99,6 +100,48 @@ void PushSquaredModulus(TProc &P) {
     P.LoadRegister(2);
     P.Square();
     P.AddPop(1);
+}
+
+// Parts beyond about 2^(32 x 2040) or below its reciprocal make a^2 + b^2 overflow or vanish,
+// although the modulus itself, its root and its logarithm lie well within the range. Such a pair
+// is scaled by 2^(-32 s), s the larger part's word exponent: exactly, as only the exponents change
+// (a part that falls below the range becomes 0, negligible beside the other), and without changing
+// the angle. The caller puts the scale back into its result. The pair in ST(First) and
+// ST(First + 1) is scaled in place; returns s, 0 for a pair that needs no scaling.
+std::int32_t ScaleToModulusRange(TProc &P, int First = 0) {
+    TProcessorFloat &a = P.Register(First), &b = P.Register(First + 1);
+    if (a.IsSpecial() || b.IsSpecial() || (a.IsZero() && b.IsZero()))
+        return 0;
+    const std::int32_t top = a.IsZero()   ? b.FExponent
+                             : b.IsZero() ? a.FExponent
+                                          : std::max(a.FExponent, b.FExponent);
+    constexpr std::int32_t Limit = HugeMaxExponent / 2 - 8;
+    if (top > -Limit && top < Limit)
+        return 0;
+    for (TProcessorFloat *part : {&a, &b}) {
+        if (part->IsZero())
+            continue;
+        const std::int64_t exponent = static_cast<std::int64_t>(part->FExponent) - top;
+        if (exponent < HugeMinExponent)
+            part->SetZero(part->FSign);
+        else
+            part->FExponent = static_cast<std::int32_t>(exponent);
+    }
+    return top;
+}
+
+// Both parts of the complex value on top times 2^(-32 s), undoing a scaled divisor.
+void UnscaleQuotient(TProc &P, std::int32_t S) {
+    P.Register(0).MultiplyPowerOfTwo(-32 * S);
+    P.Register(1).MultiplyPowerOfTwo(-32 * S);
+}
+
+// X := X + 32 s ln 2, the logarithm of the factor 2^(32 s) that ScaleToModulusRange took out.
+void AddWordsLog(TProcessorFloat &X, std::int32_t S) {
+    THugeTempHolder term(X);
+    term->LoadLn2();
+    term->MultiplyInteger(32 * S);
+    X.Add(*term);
 }
 
 // [a, b, c, d] -> [c, d, a, b]
@@ -205,6 +248,7 @@ void ComplexNegate(TProc &P) {
 
 // (a + bi) / (c + di) = (a + bi)(c - di) / (c^2 + d^2); +2.
 void ComplexDivide(TProc &P) {
+    const std::int32_t scale = ScaleToModulusRange(P, 2);
     P.LoadRegister(2);
     P.Square();
     P.LoadRegister(4);
@@ -219,6 +263,8 @@ void ComplexDivide(TProc &P) {
     P.Exchange(4); // [n, a, b, c/n, -d/n]
     P.Pop();
     ComplexMultiply(P);
+    if (scale != 0)
+        UnscaleQuotient(P, scale);
 }
 
 void ComplexDivideReversed(TProc &P) {
@@ -280,9 +326,12 @@ void Angle(TProc &P) {
 
 // (ln(a^2 + b^2) / 2, atan2 (b, a)); +2.
 void ComplexLog(TProc &P) {
+    const std::int32_t scale = ScaleToModulusRange(P);
     PushSquaredModulus(P);
     P.Ln();
     P.DivideByTwo(); // [l, a, b]
+    if (scale != 0)
+        AddWordsLog(P.Register(0), scale);
     P.Exchange(2);   // [b, a, l]
     Angle(P);        // [t, l]
     P.Exchange(1);
@@ -303,9 +352,12 @@ void ComplexExp(TProc &P) {
 
 // sqrt |z| at half the angle; +2.
 void ComplexSqrt(TProc &P) {
+    const std::int32_t scale = ScaleToModulusRange(P);
     PushSquaredModulus(P);
     P.Sqrt();
-    P.Sqrt();      // [r, a, b]
+    P.Sqrt(); // [r, a, b]
+    if (scale != 0)
+        P.Register(0).MultiplyPowerOfTwo(16 * scale);
     P.Exchange(2); // [b, a, r]
     Angle(P);      // [t, r]
     P.DivideByTwo();
@@ -401,12 +453,11 @@ template <TRounding Mode> std::int32_t FloatRounding(TProc &P) {
     return value;
 }
 
-// z^w = exp (w log z), 0 when |z|^2 is 0; z on top; +2.
+// z^w = exp (w log z), 0 when |z|^2 is 0; z on top; +2. The modulus is 0 exactly when both parts
+// are (the square of a part far below 1 would vanish although the power need not); a NaN part
+// is not 0, as the x87 test of the modulus finds.
 void ComplexPower(TProc &P) {
-    PushSquaredModulus(P);
-    const std::int32_t sign = P.Test();
-    P.Pop();
-    if (sign == 0) {
+    if (P.Register(0).IsZero() && P.Register(1).IsZero()) {
         for (int i = 0; i < 4; ++i)
             P.Pop();
         P.LoadZero();
@@ -619,8 +670,11 @@ void ComplexModulusFloat(TProc &P) {
 }
 
 void ComplexCabs(TProc &P) {
+    const std::int32_t scale = ScaleToModulusRange(P);
     ComplexModulusFloat(P);
     P.Sqrt();
+    if (scale != 0)
+        P.Register(0).MultiplyPowerOfTwo(32 * scale);
 }
 
 void ComplexCabsComplex(TProc &P) {
@@ -631,6 +685,7 @@ void ComplexCabsComplex(TProc &P) {
 
 // (a, -b) / (a^2 + b^2); +2.
 void ComplexReciprocal(TProc &P) {
+    const std::int32_t scale = ScaleToModulusRange(P);
     PushSquaredModulus(P); // [n, a, b]
     P.Exchange(1);
     P.Divide(1); // [a/n, n, b]
@@ -640,6 +695,8 @@ void ComplexReciprocal(TProc &P) {
     P.Exchange(1);
     P.Pop();
     P.Exchange(1);
+    if (scale != 0)
+        UnscaleQuotient(P, scale);
 }
 
 void ComplexConj(TProc &P) {
@@ -686,10 +743,34 @@ bool Unordered(TProc &P, int I) {
     return IsNaN(P.Register(0)) || IsNaN(P.Register(I));
 }
 
+enum TComparison { cmLess, cmLessEqual, cmGreater, cmGreaterEqual, cmEqual, cmNotEqual };
+
+// As the x87 routines decide, from the flags of the comparison: an unordered pair (a NaN operand)
+// sets "equal" and "less" at once, so ==, < and <= hold and !=, > and >= do not. The processor's
+// own comparison calls a NaN equal to everything, which would make >= hold too.
+bool Decide(TComparison Kind, std::int32_t Order, bool Unordered) {
+    const bool less = Unordered || Order < 0;
+    const bool equal = Unordered || Order == 0;
+    switch (Kind) {
+    case cmLess:
+        return less;
+    case cmLessEqual:
+        return less || equal;
+    case cmGreater:
+        return !less && !equal;
+    case cmGreaterEqual:
+        return !less;
+    case cmEqual:
+        return equal;
+    default:
+        return !equal;
+    }
+}
+
 std::int32_t ComplexEqual(TProc &P) {
-    const bool real = !Unordered(P, 2) && P.Compare(2) == 0;
+    const bool real = Decide(cmEqual, P.Compare(2), Unordered(P, 2));
     P.Exchange(1);
-    const bool imag = !Unordered(P, 3) && P.Compare(3) == 0;
+    const bool imag = Decide(cmEqual, P.Compare(3), Unordered(P, 3));
     for (int i = 0; i < 4; ++i)
         P.Pop();
     return real && imag;
@@ -697,29 +778,6 @@ std::int32_t ComplexEqual(TProc &P) {
 
 std::int32_t ComplexNotEqual(TProc &P) {
     return !ComplexEqual(P);
-}
-
-enum TComparison { cmLess, cmLessEqual, cmGreater, cmGreaterEqual, cmEqual, cmNotEqual };
-
-// As the x87 routines decide: with a NaN operand (unordered) only "not equal" holds. The processor
-// alone would call a NaN equal to everything.
-bool Decide(TComparison Kind, std::int32_t Order, bool Unordered) {
-    if (Unordered)
-        return Kind == cmNotEqual;
-    switch (Kind) {
-    case cmLess:
-        return Order < 0;
-    case cmLessEqual:
-        return Order <= 0;
-    case cmGreater:
-        return Order > 0;
-    case cmGreaterEqual:
-        return Order >= 0;
-    case cmEqual:
-        return Order == 0;
-    default:
-        return Order != 0;
-    }
 }
 
 // Real parts compared, both complex values popped.

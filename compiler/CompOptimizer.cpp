@@ -1,5 +1,6 @@
 #include "CompOptimizer.h"
 
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -114,6 +115,52 @@ int ClassifyHuge(const THugeFloatBase &Value) {
         if (Value.CompareInteger(known.Value) == 0)
             return known.Class;
     return ccNone;
+}
+
+// A finite power of two of either sign: the only values whose reciprocal is exact, so that
+// multiplying by the reciprocal gives what dividing gives.
+bool IsPowerOfTwo(long double Value) {
+    if (!std::isfinite(Value) || Value == 0)
+        return false;
+    int exponent = 0;
+    return std::fabs(std::frexp(Value, &exponent)) == 0.5L;
+}
+
+bool IsPowerOfTwo(const THugeFloatBase &Value) {
+    if (Value.IsSpecial() || Value.IsZero())
+        return false;
+    const std::uint32_t top = Value.TopWord();
+    if ((top & (top - 1)) != 0)
+        return false;
+    for (int i = 0; i < Value.FWordCount - 1; ++i)
+        if (Value.FMantissa[i] != 0)
+            return false;
+    return true;
+}
+
+// A real power of two: a float, or a complex value with imaginary part 0.
+bool IsRealPowerOfTwo(const TConstant &Constant) {
+    if (Constant.Type == vtFloat) {
+        const auto &real = static_cast<const TFloatConstant &>(Constant);
+        if (real.Precision == pmDouble)
+            return IsPowerOfTwo(static_cast<const TDoubleFloatConstant &>(real).Value);
+        if (real.Precision == pmExtended)
+            return IsPowerOfTwo(static_cast<const TExtendedFloatConstant &>(real).Value);
+        return IsPowerOfTwo(static_cast<const THugeFloatConstant &>(real).Value);
+    }
+    if (Constant.Type != vtComplex)
+        return false;
+    const auto &complex = static_cast<const TComplexConstant &>(Constant);
+    if (complex.Precision == pmDouble) {
+        const auto &c = static_cast<const TDoubleComplexConstant &>(complex);
+        return c.Im == 0 && IsPowerOfTwo(c.Re);
+    }
+    if (complex.Precision == pmExtended) {
+        const auto &c = static_cast<const TExtendedComplexConstant &>(complex);
+        return c.Im == 0 && IsPowerOfTwo(c.Re);
+    }
+    const auto &c = static_cast<const THugeComplexConstant &>(complex);
+    return c.Value.Im.IsZero() && IsPowerOfTwo(c.Value.Re);
 }
 
 // A complex value by the classes of its parts.
@@ -915,11 +962,15 @@ TExpressionPtr TOptimizer::SimplifyDivide(std::unique_ptr<TBinaryOperatorExpress
         }
     }
     if (const TConstant *c = ConstantOf(E->Right.get())) {
-        // x / c as x * (1 / c), with the reciprocal computed by the routine the code would use.
-        if (QueryAccess().GetOperatorRoutine(opMultiply, 1, type, c->Type, TypeOf(*E->Left)) == 0)
+        // x / c as x * (1 / c), with the reciprocal computed by the routine the code would use,
+        // only where that reciprocal is exact (c a power of two): a rounded one would change
+        // results (3 / 3 would become 3 * 0.333..., just below 1), and a division by 0 keeps the
+        // division's own result.
+        if (!IsRealPowerOfTwo(*c) ||
+            QueryAccess().GetOperatorRoutine(opMultiply, 1, type, c->Type, TypeOf(*E->Left)) == 0)
             return E;
         std::unique_ptr<TConstant> k = Compute(ekFunction, fnRecip, &c, 1, c->Type);
-        if (!k)
+        if (!k || !IsRealPowerOfTwo(*k))
             return E;
         auto product = std::make_unique<TBinaryOperatorExpression>(
             E->Position, std::move(E->Left), MakeConstantExpression(E->Right->Position, std::move(k)),

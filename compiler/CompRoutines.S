@@ -981,15 +981,17 @@ ROUTINE 67, 0
 6:
 ENDROUTINE 67
 
-// Complex equality: both parts equal (ordered), bool in al.
+// Complex equality: both parts equal, bool in al. Comparisons decide by the flags fucom leaves
+// (C3 equal, C0 less): an unordered pair (a NaN operand) sets both, so it counts as equal, less and
+// less or equal, and not as unequal, greater or greater or equal.
 ROUTINE 68, 0
     fucomp st(2)
     fnstsw ax
-    EQUAL_FROM_AH
+    sahf
     sete cl
     fucomp st(2)
     fnstsw ax
-    EQUAL_FROM_AH
+    sahf
     sete al
     and al, cl
     fstp st(0)
@@ -999,11 +1001,11 @@ ENDROUTINE 68
 ROUTINE 69, 0
     fucomp st(2)
     fnstsw ax
-    EQUAL_FROM_AH
+    sahf
     sete cl
     fucomp st(2)
     fnstsw ax
-    EQUAL_FROM_AH
+    sahf
     sete al
     and al, cl
     xor al, 1
@@ -1011,29 +1013,27 @@ ROUTINE 69, 0
     fstp st(0)
 ENDROUTINE 69
 
-// Comparisons of the real parts, both complex values popped: [a b c d] -> a op c. A comparison
-// with NaN is false.
-ROUTINE 70, 0                       // a < c, tested as c > a
+// Comparisons of the real parts, both complex values popped: [a b c d] -> a op c, by the flags as
+// above.
+ROUTINE 70, 0                       // a < c: C0
     fstp st(1)
-    fxch st(1)
     fucompp
     fnstsw ax
     sahf
-    seta al
+    setb al
     fstp st(0)
 ENDROUTINE 70
 
-ROUTINE 71, 0                       // a <= c
+ROUTINE 71, 0                       // a <= c: C0 or C3
     fstp st(1)
-    fxch st(1)
     fucompp
     fnstsw ax
     sahf
-    setae al
+    setbe al
     fstp st(0)
 ENDROUTINE 71
 
-ROUTINE 72, 0                       // a > c
+ROUTINE 72, 0                       // a > c: neither
     fstp st(1)
     fucompp
     fnstsw ax
@@ -1042,7 +1042,7 @@ ROUTINE 72, 0                       // a > c
     fstp st(0)
 ENDROUTINE 72
 
-ROUTINE 73, 0                       // a >= c
+ROUTINE 73, 0                       // a >= c: not C0
     fstp st(1)
     fucompp
     fnstsw ax
@@ -1325,46 +1325,44 @@ ROUTINE 117, 0                      // trunc to int
     INT_ROUND 0x0C00
 ENDROUTINE 117
 
-// Float comparisons, [x y] -> x op y in al, both popped; a comparison with NaN is false (and !=
-// true).
-ROUTINE 118, 0
+// Float comparisons, [x y] -> x op y in al, both popped; by the flags fucom leaves, so that an
+// unordered pair (a NaN operand) makes ==, < and <= true and !=, > and >= false.
+ROUTINE 118, 0                      // C3
     fucompp
     fnstsw ax
-    EQUAL_FROM_AH
+    sahf
     sete al
 ENDROUTINE 118
 
-ROUTINE 119, 0
+ROUTINE 119, 0                      // not C3
     fucompp
     fnstsw ax
-    EQUAL_FROM_AH
+    sahf
     setne al
 ENDROUTINE 119
 
-ROUTINE 120, 0                      // x < y, tested as y > x
-    fxch st(1)
+ROUTINE 120, 0                      // x < y: C0
     fucompp
     fnstsw ax
     sahf
-    seta al
+    setb al
 ENDROUTINE 120
 
-ROUTINE 121, 0                      // x <= y
-    fxch st(1)
+ROUTINE 121, 0                      // x <= y: C0 or C3
     fucompp
     fnstsw ax
     sahf
-    setae al
+    setbe al
 ENDROUTINE 121
 
-ROUTINE 122, 0                      // x > y
+ROUTINE 122, 0                      // x > y: neither
     fucompp
     fnstsw ax
     sahf
     seta al
 ENDROUTINE 122
 
-ROUTINE 123, 0                      // x >= y
+ROUTINE 123, 0                      // x >= y: not C0
     fucompp
     fnstsw ax
     sahf

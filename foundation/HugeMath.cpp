@@ -344,13 +344,22 @@ void THugeFloatMath::Exp() {
     }
     if (negative)
         ++power;
-    if (power >= INT32_MAX || !SubtractTableMultiple(*this, static_cast<uint32_t>(power), HugeLn2Table, -1)) {
+    if (power >= INT32_MAX) {
         // 2^N is beyond the exponent range
         if (negative)
             SetZero(false);
         else
             SetInfinite(false);
         return;
+    }
+    // With N = 0 the argument is its own remainder. Otherwise only an argument far below 1 can be
+    // too wide for the exact subtraction (its words lie far below those of ln 2): then |x| < ln 2,
+    // N = 1 and the remainder ln 2 - |x| is taken with an ordinary subtraction, which loses
+    // nothing that n words of a value near ln 2 could hold.
+    if (power != 0 && !SubtractTableMultiple(*this, static_cast<uint32_t>(power), HugeLn2Table, -1)) {
+        THugeMathTempHolder ln2(*this);
+        ln2->LoadLn2();
+        Subtract(*ln2);
     }
     if (negative)
         FSign = !FSign;

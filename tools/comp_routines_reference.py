@@ -217,17 +217,27 @@ for n, (reversed_, f, tol) in complex_binary.items():
         stack = [c, d, a, b] if reversed_ else [a, b, c, d]
         emit(n, tol_here, stack, [], [], [r.real, r.imag], None, [])
 
+# Comparisons decide by the flags fucom leaves: an unordered pair (a NaN operand) sets "equal"
+# and "less" together, so ==, < and <= hold and !=, > and >= do not.
+def less(x, y):
+    return math.isnan(x) or math.isnan(y) or x < y
+
+
+def equal(x, y):
+    return math.isnan(x) or math.isnan(y) or x == y
+
+
 # Complex comparisons: == and != of both parts; <, <=, >, >= of the real parts only.
 compare_cases = [((1.0, 2.0), (1.0, 2.0)), ((1.0, 2.0), (1.0, 3.0)), ((0.5, 2.0), (1.0, 2.0)),
                  ((1.5, -2.0), (1.0, 9.0)), ((NAN, 0.0), (NAN, 0.0)), ((1.0, NAN), (1.0, 2.0)),
                  ((-0.0, 0.0), (0.0, -0.0))]
 ops = {
-    68: lambda x, y: x[0] == y[0] and x[1] == y[1],
-    69: lambda x, y: not (x[0] == y[0] and x[1] == y[1]),
-    70: lambda x, y: x[0] < y[0],
-    71: lambda x, y: x[0] <= y[0],
-    72: lambda x, y: x[0] > y[0],
-    73: lambda x, y: x[0] >= y[0],
+    68: lambda x, y: equal(x[0], y[0]) and equal(x[1], y[1]),
+    69: lambda x, y: not (equal(x[0], y[0]) and equal(x[1], y[1])),
+    70: lambda x, y: less(x[0], y[0]),
+    71: lambda x, y: less(x[0], y[0]) or equal(x[0], y[0]),
+    72: lambda x, y: not (less(x[0], y[0]) or equal(x[0], y[0])),
+    73: lambda x, y: not less(x[0], y[0]),
 }
 for n, f in ops.items():
     for (a, b), (c, d) in compare_cases:
@@ -357,12 +367,12 @@ for n, (reversed_, f, tol) in float_binary.items():
         emit(n, tol, [y, x] if reversed_ else [x, y], [], [], [r], None, [])
 
 float_compare = {
-    118: lambda x, y: x == y,
-    119: lambda x, y: x != y,
-    120: lambda x, y: x < y,
-    121: lambda x, y: x <= y,
-    122: lambda x, y: x > y,
-    123: lambda x, y: x >= y,
+    118: lambda x, y: equal(x, y),
+    119: lambda x, y: not equal(x, y),
+    120: lambda x, y: less(x, y),
+    121: lambda x, y: less(x, y) or equal(x, y),
+    122: lambda x, y: not (less(x, y) or equal(x, y)),
+    123: lambda x, y: not less(x, y),
 }
 for n, f in float_compare.items():
     for x, y in [(1.0, 2.0), (2.0, 1.0), (1.5, 1.5), (-0.0, 0.0), (NAN, 1.0), (1.0, NAN), (-INF, 3.0)]:

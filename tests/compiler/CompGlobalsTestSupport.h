@@ -3,8 +3,12 @@
 // made and frees only what it made.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include "CompHugeRoutines.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
+#include "CompRoutines.h"
 
 class TCompilerGlobals {
 public:
@@ -32,4 +36,21 @@ public:
 private:
     bool FStartedList = false;
     bool FStartedMessages = false;
+};
+
+// A fixture for compiled objects run in any precision: the routine tables are set up for the
+// suite, and the compiled objects live in the global list with the message list, as in the
+// program.
+class TCompiledFormulaFixture : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        InitializeCompRoutines();
+        InitializeCompHugeRoutines();
+    }
+    static void TearDownTestSuite() { FinalizeCompHugeRoutines(); }
+    void SetUp() override { FGlobals.Start(true); }
+    void TearDown() override { FGlobals.Finish(); }
+
+private:
+    TCompilerGlobals FGlobals;
 };

@@ -28,21 +28,7 @@ namespace {
 
 constexpr std::int32_t cxZ = 0xA8;
 
-// The compiled objects live in the global list of compiled objects with the message list, as in
-// the program; the arbitrary-precision routines are registered for the generator.
-class CompHugeFixture : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        InitializeCompRoutines();
-        InitializeCompHugeRoutines();
-    }
-    static void TearDownTestSuite() { FinalizeCompHugeRoutines(); }
-    void SetUp() override { FGlobals.Start(true); }
-    void TearDown() override { FGlobals.Finish(); }
-
-private:
-    TCompilerGlobals FGlobals;
-};
+class CompHugeFixture : public TCompiledFormulaFixture {};
 
 // Compiles an entry of the fixture file; the formula must compile cleanly. The digits are set
 // before the precision, so that the code is generated once for the final layout.

@@ -393,12 +393,13 @@ struct TNaNCase {
 };
 
 TEST_F(CompHugeRoutinesMoveTest, NaNOperandsBehaveAsOnTheX87) {
-    // A NaN is unequal to everything and neither less nor greater; it stores as the integer
+    // A comparison with a NaN decides by the processor flags of an unordered pair: ==, < and <=
+    // hold, !=, > and >= do not, whichever side the NaN is on. A NaN stores as the integer
     // indefinite value.
     const TNaNCase cases[] = {
-        {118, true, 0},         {119, true, 1},         {120, true, 0},         {121, true, 0},
-        {122, true, 0},         {123, true, 0},         {120, false, 0},        {123, false, 0},
-        {119, false, 1},        {68, true, 0},          {69, true, 1},          {70, true, 0},
+        {118, true, 1},         {119, true, 0},         {120, true, 1},         {121, true, 1},
+        {122, true, 0},         {123, true, 0},         {120, false, 1},        {123, false, 0},
+        {119, false, 0},        {68, true, 1},          {69, true, 0},          {70, true, 1},
         {73, false, 0},         {114, true, INT32_MIN}, {115, true, INT32_MIN}, {116, true, INT32_MIN},
         {117, true, INT32_MIN},
     };

@@ -297,6 +297,8 @@ TEST_F(CompOptimizer, SimplifiesOperationsWithOneConstantOperand) {
     const TFoldCase cases[] = {
         {"x / 4 multiplies by the reciprocal", "x = x / 4", {"(= x (* x k0.25))"}},
         {"x / 8 multiplies by the reciprocal", "x = x / -8", {"(= x (* x k-0.125))"}},
+        // A reciprocal that is not exact would change the quotient: 3 / 3 must stay 1.
+        {"x / 3 stays a division", "x = x / 3", {"(= x (/ x k3))"}},
         {"0 / x is 0", "x = 0 / x", {"(= x k0)"}},
         {"1 / x is recip", "x = 1 / x", {"(= x recip(x))"}},
         {"-1 / x is the negated recip", "x = -1 / x", {"(= x (neg recip(x)))"}},
@@ -348,11 +350,6 @@ TEST_F(CompOptimizer, SimplifiesOperationsWithOneConstantOperand) {
             EXPECT_EQ(Optimize(std::string(Prelude) + c.Text, precision).Statements(), expected);
         }
     }
-    // The reciprocal is rounded to the precision.
-    EXPECT_EQ(Optimize("float x = real(z)\nx = x / 3").Statements().back(),
-              "(= x (* x k0.33333333333333331))");
-    EXPECT_EQ(Optimize("float x = real(z)\nx = x / 3", pmExtended).Statements().back(),
-              "(= x (* x k0.33333333333333333))");
 }
 
 TEST_F(CompOptimizer, ResolvesConstantConditions) {
@@ -669,7 +666,7 @@ TEST_F(CompOptimizer, SettingsTakeTheirFoldedValues) {
 
 TEST_F(CompOptimizer, ExtremeConstantsFoldWithoutFailing) {
     const TFoldCase cases[] = {
-        {"division by a constant zero", "x = x / 0", {"(= x (* x kinf))"}},
+        {"division by a constant zero", "x = x / 0", {"(= x (/ x k0))"}},
         {"constant division by zero", "x = 1 / 0 + x", {"(= x (+ kinf x))"}},
         {"zero over zero", "x = (0 / 0) * x", {"(= x (* knan x))"}},
         {"huge float exponent", "x = 2 ^ 100000", {"(= x kinf)"}},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace hugetest;
@@ -138,6 +139,37 @@ TEST(HugeMath, SpecialArguments) {
             THugeFloat expected(50);
             expected.SetText(c.Value);
             EXPECT_EQ(x.Compare(expected), 0) << c.Name << "(" << c.Argument << ") = " << x.GetText();
+        }
+    }
+}
+
+// e^x for x = +-3 * 2^(32 e) at every word exponent e below 0 (at 300 digits, where the series
+// is long, the exponents down to twice the width and the lowest): e^x - 1 - x is about x^2 / 2,
+// so the result must lie within x^2 or a few units of the last word of 1, whichever is larger.
+// Tiny arguments were once taken for an overflow (+infinity) or an underflow (0).
+TEST(HugeMath, ExpNearZeroAtEveryExponent) {
+    for (const int digits : {40, 300}) {
+        THugeFloat one(digits, 1);
+        const int n = one.FWordCount;
+        for (int32_t e = -1; e > HugeMinExponent; --e) {
+            if (digits > 40 && e < -2 * n && e > HugeMinExponent + 1)
+                continue;
+            for (const bool negative : {false, true}) {
+                THugeFloat x(digits, 3);
+                x.FExponent = e;
+                x.FSign = negative;
+                THugeFloat y(digits);
+                y.Assign(x);
+                y.Exp();
+                ASSERT_EQ(y.FState, hsNormal) << "e^x with x = " << x.GetText();
+                THugeFloat d(digits);
+                d.Assign(y);
+                d.Subtract(one);
+                d.Subtract(x);
+                const int32_t limit = std::max(2 * e, -(n - 1));
+                EXPECT_TRUE(d.IsZero() || d.FExponent <= limit)
+                    << digits << " digits, x = " << x.GetText() << ": e^x = " << y.GetText();
+            }
         }
     }
 }
