@@ -734,34 +734,81 @@ void TEntryCollection::DoScan(TStream &Stream) {
     }
 }
 
-void TEntryCollection::PrepareAppend(TStream &Stream, int64_t Start) {
-    // Trailing white space goes; what remains is followed by exactly one empty line.
-    int64_t end = Stream.Size();
-    char buffer[16];
-    bool found = false;
-    while (end > Start && !found) {
-        int64_t from = end - static_cast<int64_t>(sizeof(buffer));
-        if (from < Start)
-            from = Start;
-        int32_t count = static_cast<int32_t>(end - from);
-        Stream.Seek(from, soFromBeginning);
-        Stream.ReadBuffer(buffer, count);
-        while (count > 0) {
-            char c = buffer[count - 1];
-            if (c != '\t' && c != LF && c != CR && c != ' ') {
-                found = true;
-                break;
-            }
-            --count;
-        }
-        end = from + count;
-    }
-    if (end < Stream.Size())
-        Stream.SetSize(end);
-    Stream.Seek(end, soFromBeginning);
-    if (end > Start)
-        Stream.WriteString("\r\n\r\n");
+std::string TEntryCollection::ReadSource(int Mode, int64_t &Start) {
+    TEntryStreamUse stream(*this, Mode);
+    Start = stream->Position();
+    const int64_t size = stream->Size() - Start;
+    if (size < 0 || size > INT32_MAX)
+        throw EEntryError("Entry source too large (%lld bytes)", static_cast<long long>(stream->Size()));
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (!text.empty())
+        stream->ReadBuffer(&text[0], static_cast<int32_t>(text.size()));
+    stream.Release();
+    return text;
 }
+
+void TEntryCollection::StoreEdited(const std::string &Old, const std::string &Content) {
+    if (Content.size() > INT32_MAX)
+        throw EEntryError("Entry source too large (%lld bytes)", static_cast<long long>(Content.size()));
+    std::size_t unchanged = 0;
+    const std::size_t common = std::min(Old.size(), Content.size());
+    while (unchanged < common && Old[unchanged] == Content[unchanged])
+        ++unchanged;
+    if (unchanged == Old.size() && unchanged == Content.size())
+        return;
+    StoreSource(Content, unchanged);
+}
+
+void TEntryCollection::StoreSource(const std::string &Content, std::size_t Unchanged) {
+    TEntryStreamUse stream(*this, smRewrite);
+    const int64_t start = stream->Position();
+    const int64_t from = start + static_cast<int64_t>(Unchanged);
+    const int64_t oldSize = stream->Size();
+    std::string oldTail(static_cast<std::size_t>(std::max<int64_t>(oldSize - from, 0)), '\0');
+    stream->Seek(from, soFromBeginning);
+    if (!oldTail.empty())
+        stream->ReadBuffer(&oldTail[0], static_cast<int32_t>(oldTail.size()));
+    try {
+        stream->Seek(from, soFromBeginning);
+        stream->WriteBuffer(Content.data() + Unchanged, static_cast<int32_t>(Content.size() - Unchanged));
+        stream->SetSize(start + static_cast<int64_t>(Content.size()));
+    } catch (...) {
+        // Put the old bytes back: they fit where they stood before, so this normally succeeds
+        // even when the stream cannot grow any more.
+        try {
+            stream->Seek(from, soFromBeginning);
+            stream->WriteBuffer(oldTail.data(), static_cast<int32_t>(oldTail.size()));
+            stream->SetSize(oldSize);
+        } catch (...) {
+        }
+        throw;
+    }
+    stream.Release();
+}
+
+namespace {
+
+// Appends an entry to the text of a source: trailing white space goes, and what remains is
+// followed by exactly one empty line.
+void AppendEntryText(std::string &Content, const std::string &Name, const std::string &Title,
+                     const std::string &Body) {
+    std::size_t end = Content.size();
+    while (end > 0 && (Content[end - 1] == '\t' || Content[end - 1] == LF || Content[end - 1] == CR ||
+                       Content[end - 1] == ' '))
+        --end;
+    Content.resize(end);
+    if (end > 0)
+        Content += "\r\n\r\n";
+    if (Title.empty())
+        Content += Name + " {\r\n";
+    else
+        Content += Name + " (" + Title + ") {\r\n";
+    Content += Body;
+    bool endsWithLineBreak = !Body.empty() && IsLineBreak(Body.back());
+    Content += endsWithLineBreak ? "}\r\n" : "\r\n}\r\n";
+}
+
+} // namespace
 
 void TEntryCollection::AppendEntry(TStream &Source, const std::string &Name, const std::string &Title,
                                    bool Compress) {
@@ -774,18 +821,11 @@ void TEntryCollection::AppendEntry(const std::string &Text, const std::string &N
     std::string body = Text;
     if (Compress)
         TEntryCompressor::Compress(body);
-    {
-        TEntryStreamUse stream(*this, smAppend);
-        PrepareAppend(*stream, stream->Position());
-        if (Title.empty())
-            stream->WriteString(Name + " {\r\n");
-        else
-            stream->WriteString(Name + " (" + Title + ") {\r\n");
-        stream->WriteString(body);
-        bool endsWithLineBreak = !body.empty() && IsLineBreak(body.back());
-        stream->WriteString(endsWithLineBreak ? "}\r\n" : "\r\n}\r\n");
-        stream.Release();
-    }
+    int64_t start;
+    const std::string old = ReadSource(smAppend, start);
+    std::string content = old;
+    AppendEntryText(content, Name, Title, body);
+    StoreEdited(old, content);
     FScanned = false;
     Scan(FKeepTexts);
 }
@@ -794,26 +834,23 @@ void TEntryCollection::DeleteEntry(int I) {
     TEntryCollectionLock lock(*this);
     Scan(false);
     CheckIndex(I);
-    int64_t cut = FEntries.Items(I)->NamePos();
-    {
-        TEntryStreamUse stream(*this, smRewrite);
-        if (I == GetCount() - 1) {
-            stream->SetSize(cut);
-        } else {
-            int64_t next = FEntries.Items(I + 1)->NamePos();
-            int64_t size = stream->Size();
-            std::string rest(static_cast<std::size_t>(size - next), '\0');
-            stream->Seek(next, soFromBeginning);
-            if (!rest.empty())
-                stream->ReadBuffer(&rest[0], static_cast<int32_t>(rest.size()));
-            stream->SetSize(cut);
-            stream->Seek(cut, soFromBeginning);
-            stream->WriteString(rest);
-        }
-        stream.Release();
-    }
+    int64_t start;
+    const std::string old = ReadSource(smRead, start);
+    std::string content = old;
+    EraseEntryText(content, start, I);
+    StoreEdited(old, content);
     FScanned = false;
     Scan(FKeepTexts);
+}
+
+void TEntryCollection::EraseEntryText(std::string &Content, int64_t Start, int I) {
+    // From the entry's name to the next entry's name, or to the end.
+    const int64_t cut = FEntries.Items(I)->NamePos() - Start;
+    const int64_t next =
+        I == GetCount() - 1 ? static_cast<int64_t>(Content.size()) : FEntries.Items(I + 1)->NamePos() - Start;
+    if (cut < 0 || next < cut || next > static_cast<int64_t>(Content.size()))
+        throw EEntryError("List index out of bounds (%d)", I);
+    Content.erase(static_cast<std::size_t>(cut), static_cast<std::size_t>(next - cut));
 }
 
 void TEntryCollection::CopyEntry(TEntryData &Entry, int CompressMode) {
@@ -851,16 +888,19 @@ void TEntryCollection::ChangeTitle(int I, const std::string &NewTitle) {
     std::string text = entry->GetText();
     std::string name = entry->Name();
     std::string headerTitle = entry->Title();
-    int count = GetCount();
 
     TStringList lines;
     SplitBodyLines(text, lines);
     SetEntryTitle(lines, NewTitle);
-    // The new entry is written first; the old one is removed only once the new one is there,
-    // so a failure leaves at worst both, never neither.
-    AppendEntry(JoinBodyLines(lines), name, headerTitle, false);
-    if (GetCount() == count + 1 && I < GetCount() && SameText(FEntries.Items(I)->Name(), name))
-        DeleteEntry(I);
+    // One write: the entry leaves its place and comes back at the end, retitled and plain.
+    int64_t start;
+    const std::string old = ReadSource(smRead, start);
+    std::string content = old;
+    EraseEntryText(content, start, I);
+    AppendEntryText(content, name, headerTitle, JoinBodyLines(lines));
+    StoreEdited(old, content);
+    FScanned = false;
+    Scan(FKeepTexts);
 }
 
 void TEntryCollection::Compress(std::string &Buffer) {

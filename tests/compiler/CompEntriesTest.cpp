@@ -438,42 +438,6 @@ TEST(EntryCollection, ChangesTitles) {
     }
 }
 
-// A collection over a memory stream whose appends can be made to fail, like a full disk.
-class TFailingCollection : public TEntryCollection {
-public:
-    explicit TFailingCollection(const std::string &Text) : FStream(Text) { Scan(false); }
-    bool FailAppend = false;
-    const std::string &Text() const { return FStream.DataString(); }
-
-protected:
-    TStream *GetStream(int Mode) override {
-        if (Mode == smAppend && FailAppend)
-            throw EEntryError("Could not open '%s'", std::string("full disk"));
-        FStream.Seek(0, soFromBeginning);
-        return &FStream;
-    }
-    bool SourceChanged() override { return false; }
-    void ReleaseStream(TStream *) override {}
-
-private:
-    TStringStream FStream;
-};
-
-TEST(EntryCollection, AFailedRetitleKeepsTheEntry) {
-    const std::string text = "Keep {\r\nfractal:\r\n  title=\"Old\"\r\n}\r\n\r\nOther {\r\n}\r\n";
-    TFailingCollection collection(text);
-    collection.FailAppend = true;
-    EXPECT_THROW(collection.ChangeTitle(0, "New"), EEntryError);
-    EXPECT_EQ(collection.Text(), text);
-    ASSERT_EQ(collection.IndexOfName("Keep"), 0);
-    EXPECT_EQ(collection.GetEntry(0)->GetTitle(), "Old");
-
-    collection.FailAppend = false;
-    collection.ChangeTitle(0, "New");
-    EXPECT_EQ(collection.GetCount(), 2);
-    EXPECT_EQ(collection.GetEntry(collection.IndexOfName("Keep"))->GetTitle(), "New");
-}
-
 TEST(EntryStreams, ReportMissingEntries) {
     EXPECT_THROW(TEntryStream::CreateFromString("no entries here"), EEntryError);
     try {
