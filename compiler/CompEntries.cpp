@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "CompPacked.h"
 #include "CompPersistent.h"
@@ -438,9 +439,11 @@ bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> 
                 std::size_t lineEnd = text.find_first_of("\r\n", p);
                 if (lineEnd == std::string::npos)
                     lineEnd = n;
-                std::size_t quote = text.find('"', p);
-                if (quote != std::string::npos && quote < lineEnd) {
-                    value.append(text, p, quote - p);
+                // Only this line is searched for the closing quote: searching the rest of the
+                // text at every continued line would cost its length each time.
+                const void *quote = std::memchr(text.data() + p, '"', lineEnd - p);
+                if (quote) {
+                    value.append(text, p, static_cast<const char *>(quote) - (text.data() + p));
                     break;
                 }
                 std::size_t last = lineEnd;
@@ -641,6 +644,83 @@ void TEntryCollection::Scan(bool KeepTexts) {
     FScanned = true;
 }
 
+namespace {
+
+// What the header rule needs of the current line, kept up to date character by character, so
+// that a '{' is judged without looking back over the line: a line of many braces costs no more
+// than its length.
+struct TLineHeaderState {
+    long LastNonBlank = -1;     // index of the last character that is not a blank or tab
+    long WordStart = 0;         // start of the run of characters without blank, tab or '}'
+    long NonBlankWordStart = 0; // WordStart as it was at LastNonBlank
+    long Paren = -1;            // index of the last '('
+    long ParenNonBlank = -1;    // LastNonBlank before that '('
+    long ParenWordStart = 0;    // NonBlankWordStart before that '('
+
+    void Reset() { *this = TLineHeaderState(); }
+
+    void Add(char c, long Index) {
+        if (IsHeaderBlank(c)) {
+            WordStart = Index + 1;
+            return;
+        }
+        if (c == '(') {
+            Paren = Index;
+            ParenNonBlank = LastNonBlank;
+            ParenWordStart = NonBlankWordStart;
+        }
+        if (c == '}')
+            WordStart = Index + 1; // a name never holds a '}'
+        LastNonBlank = Index;
+        NonBlankWordStart = WordStart;
+    }
+};
+
+// A header found on a line: where its name and title lie.
+struct THeaderPlace {
+    std::size_t NameStart = 0, NameEnd = 0;
+    bool HasTitle = false;
+    std::size_t TitleStart = 0, TitleEnd = 0;
+};
+
+// The header rule (as ParseEntryHeaderPos) for the line Line before a '{', from its state.
+bool FindHeader(const std::string &Line, const TLineHeaderState &State, THeaderPlace &Place) {
+    if (State.LastNonBlank < 0)
+        return false;
+    long end = State.LastNonBlank + 1;
+    long wordStart = State.NonBlankWordStart;
+    Place.HasTitle = false;
+    if (Line[static_cast<std::size_t>(end - 1)] == ')') {
+        if (State.Paren <= 0 || State.ParenNonBlank < 0)
+            return false;
+        Place.HasTitle = true;
+        Place.TitleStart = static_cast<std::size_t>(State.Paren + 1);
+        Place.TitleEnd = static_cast<std::size_t>(end - 1);
+        end = State.ParenNonBlank + 1;
+        wordStart = State.ParenWordStart;
+    }
+    if (wordStart >= end)
+        return false;
+    Place.NameStart = static_cast<std::size_t>(wordStart);
+    Place.NameEnd = static_cast<std::size_t>(end);
+    return true;
+}
+
+void TakeHeader(const std::string &Line, const THeaderPlace &Place, std::string &Name, std::string &Title) {
+    Name.assign(Line, Place.NameStart, Place.NameEnd - Place.NameStart);
+    Title.clear();
+    if (!Place.HasTitle)
+        return;
+    std::size_t first = Place.TitleStart, last = Place.TitleEnd;
+    while (first < last && IsHeaderBlank(Line[first]))
+        ++first;
+    while (last > first && IsHeaderBlank(Line[last - 1]))
+        --last;
+    Title.assign(Line, first, last - first);
+}
+
+} // namespace
+
 void TEntryCollection::DoScan(TStream &Stream) {
     const bool keep = FKeepTexts;
     std::vector<char> block(ScanBlockSize);
@@ -649,18 +729,30 @@ void TEntryCollection::DoScan(TStream &Stream) {
     // The current line up to the cursor. It grows as long as the line does, so a header is
     // always seen whole, however long its line is.
     std::string line;
+    TLineHeaderState lineState;
     int64_t lineStart = pos;
     int lineNumber = 0;
     bool comment = false;
     bool afterCR = false; // a LF here belongs to the CR's line end
 
-    // The open entry.
+    // The open entry. Its name and title are copied from the line only when needed (at its
+    // closing brace or at the end of its header line): a line of many headers that never close
+    // must not copy a growing name at each of them.
     bool open = false;
+    bool headerOnLine = false; // name and title still lie in line at place
+    THeaderPlace place;
     std::string name, title;
     int64_t namePos = 0, bodyStart = 0, braceEnd = 0;
     int startLine = 0, startColumn = 0;
     int bodyFixup = 0; // 1: the '{' was just seen; 2: '{' and CR were just seen
     std::string body;  // with keep: the bytes after the '{'
+
+    auto takeHeader = [&]() {
+        if (headerOnLine) {
+            TakeHeader(line, place, name, title);
+            headerOnLine = false;
+        }
+    };
 
     for (;;) {
         int32_t count = Stream.Read(block.data(), ScanBlockSize);
@@ -688,48 +780,53 @@ void TEntryCollection::DoScan(TStream &Stream) {
             }
             afterCR = false;
             if (IsLineBreak(c)) {
+                if (open)
+                    takeHeader();
                 ++lineNumber;
                 comment = false;
                 line.clear();
+                lineState.Reset();
                 lineStart = pos + 1;
                 afterCR = c == CR;
                 continue;
             }
             line += c;
-            if (comment)
-                continue;
-            if (c == ';') {
-                comment = true;
-            } else if (c == '{') {
-                std::string headerName, headerTitle;
-                std::size_t headerPos;
-                if (ParseEntryHeaderPos(line.data(), line.size(), headerName, headerTitle, headerPos)) {
-                    open = true;
-                    name = std::move(headerName);
-                    title = std::move(headerTitle);
-                    namePos = lineStart + static_cast<int64_t>(headerPos) - 1;
-                    bodyStart = pos + 1;
-                    braceEnd = pos + 1;
-                    startLine = lineNumber;
-                    startColumn = static_cast<int>(pos - lineStart) + 1;
-                    bodyFixup = 1;
+            if (!comment) {
+                if (c == ';') {
+                    comment = true;
+                } else if (c == '{') {
+                    THeaderPlace found;
+                    if (FindHeader(line, lineState, found)) {
+                        // An entry still open with its header on this line is dropped.
+                        place = found;
+                        open = true;
+                        headerOnLine = true;
+                        namePos = lineStart + static_cast<int64_t>(place.NameStart);
+                        bodyStart = pos + 1;
+                        braceEnd = pos + 1;
+                        startLine = lineNumber;
+                        startColumn = static_cast<int>(pos - lineStart) + 1;
+                        bodyFixup = 1;
+                        body.clear();
+                    }
+                } else if (c == '}' && open) {
+                    open = false;
+                    takeHeader();
+                    int64_t storedSize = pos - bodyStart;
+                    auto entry = std::make_unique<TEntryData>(*this, GetCount(), name, title, namePos,
+                                                              bodyStart, storedSize, startLine, startColumn);
+                    if (keep) {
+                        std::string text = body.substr(static_cast<std::size_t>(bodyStart - braceEnd),
+                                                       static_cast<std::size_t>(storedSize));
+                        entry->FCompressed = TEntryDecompressor::Decompress(text);
+                        entry->FText = std::move(text);
+                        entry->FTextLoaded = true;
+                    }
                     body.clear();
+                    FEntries.Add(std::move(entry));
                 }
-            } else if (c == '}' && open) {
-                open = false;
-                int64_t storedSize = pos - bodyStart;
-                auto entry = std::make_unique<TEntryData>(*this, GetCount(), name, title, namePos, bodyStart,
-                                                          storedSize, startLine, startColumn);
-                if (keep) {
-                    std::string text = body.substr(static_cast<std::size_t>(bodyStart - braceEnd),
-                                                   static_cast<std::size_t>(storedSize));
-                    entry->FCompressed = TEntryDecompressor::Decompress(text);
-                    entry->FText = std::move(text);
-                    entry->FTextLoaded = true;
-                }
-                body.clear();
-                FEntries.Add(std::move(entry));
             }
+            lineState.Add(c, static_cast<long>(line.size()) - 1);
         }
     }
 }
@@ -869,12 +966,18 @@ void TEntryCollection::CopyEntryAs(TEntryData &Entry, const std::string &NewName
 
 std::string TEntryCollection::MakeUniqueName(const std::string &Name) {
     TEntryCollectionLock lock(*this);
-    if (IndexOfName(Name) < 0)
+    // The names in one set, so that each try costs no look-up over the whole list.
+    std::unordered_set<std::string> names;
+    names.reserve(static_cast<std::size_t>(GetCount()));
+    for (int i = 0; i < GetCount(); ++i)
+        names.insert(UpperCase(FEntries.Items(i)->Name()));
+    const std::string upper = UpperCase(Name);
+    if (!names.count(upper))
         return Name;
     for (int n = 1;; ++n) {
-        std::string candidate = Name + IntToStr(n);
-        if (IndexOfName(candidate) < 0)
-            return candidate;
+        std::string suffix = IntToStr(n);
+        if (!names.count(upper + suffix))
+            return Name + suffix;
     }
 }
 
