@@ -2,8 +2,11 @@
 // and at 4n, and the ratio of the two times is printed. Work that grows linearly shows a ratio
 // near 4; work that grows with the square of the input shows a ratio near 16.
 //
-// Usage: ScalingBench [factor]; the factor (default 1) multiplies every base size.
+// Usage: ScalingBench [factor [name]]; the factor (default 1) multiplies every base size, and
+// with a name only the inputs whose name holds it are measured.
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +35,15 @@ double Seconds() {
     QueryPerformanceCounter(&counter);
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The largest working set of the process so far, in MB.
+double PeakMegabytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)))
+        return 0;
+    return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
 struct TInput {
@@ -106,10 +118,10 @@ std::vector<TInput> Inputs() {
              std::string text;
              for (int i = 0; i < n; ++i)
                  text += "C:\\a;";
-             return [text]() {
-                 TConfigManager manager;
-                 manager.Folder->SetSearchPathsText(text);
-                 return Format("%d paths", manager.Folder->SearchPaths->Count());
+             auto manager = std::make_shared<TConfigManager>();
+             return [text, manager]() {
+                 manager->Folder->SetSearchPathsText(text);
+                 return Format("%d paths", manager->Folder->SearchPaths->Count());
              };
          }},
         {"parameters", 1000,
@@ -174,9 +186,12 @@ int main(int argc, char **argv) {
     InitializeCompRoutines();
     InitializeCompHugeRoutines();
     const int factor = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
-    std::printf("%-26s %9s %10s %9s %10s %7s  %s\n", "input", "n", "seconds", "4n", "seconds", "ratio",
-                "result at 4n");
+    std::printf("%-26s %9s %10s %9s %10s %7s %8s  %s\n", "input", "n", "seconds", "4n", "seconds", "ratio",
+                "peak MB", "result at 4n");
+    const std::string only = argc > 2 ? argv[2] : "";
     for (const TInput &input : Inputs()) {
+        if (!only.empty() && std::string(input.Name).find(only) == std::string::npos)
+            continue;
         const int n = input.BaseSize * factor;
         double times[2];
         std::string result;
@@ -191,8 +206,8 @@ int main(int argc, char **argv) {
                 times[k] = 0;
             }
         }
-        std::printf("%-26s %9d %10.3f %9d %10.3f %7.1f  %s\n", input.Name, n, times[0], 4 * n, times[1],
-                    times[0] > 0 ? times[1] / times[0] : 0.0, result.c_str());
+        std::printf("%-26s %9d %10.3f %9d %10.3f %7.1f %8.1f  %s\n", input.Name, n, times[0], 4 * n, times[1],
+                    times[0] > 0 ? times[1] / times[0] : 0.0, PeakMegabytes(), result.c_str());
         std::fflush(stdout);
     }
     FinalizeCompHugeRoutines();
