@@ -134,14 +134,28 @@ int64_t TStream::Remaining() {
     return rest > 0 ? rest : 0;
 }
 
+void TStream::RaiseReadError() const {
+    const std::string name = FileNameForErrors();
+    if (name.empty())
+        throw EReadError("Stream read error");
+    throw EReadError("Stream read error in file \"%s\"", name);
+}
+
+void TStream::RaiseWriteError() const {
+    const std::string name = FileNameForErrors();
+    if (name.empty())
+        throw EWriteError("Stream write error");
+    throw EWriteError("Stream write error in file \"%s\"", name);
+}
+
 void TStream::ReadBuffer(void *Buffer, int32_t Count) {
     if (Count < 0 || (Count != 0 && Read(Buffer, Count) != Count))
-        throw EReadError("Stream read error");
+        RaiseReadError();
 }
 
 void TStream::WriteBuffer(const void *Buffer, int32_t Count) {
     if (Count < 0 || (Count != 0 && Write(Buffer, Count) != Count))
-        throw EWriteError("Stream write error");
+        RaiseWriteError();
 }
 
 int64_t TStream::CopyFrom(TStream &Source, int64_t Count) {
@@ -150,7 +164,7 @@ int64_t TStream::CopyFrom(TStream &Source, int64_t Count) {
         Count = Source.Size();
     }
     if (Count < 0)
-        throw EReadError("Stream read error");
+        RaiseReadError();
     const int32_t chunkSize = 0xF000;
     std::vector<unsigned char> buffer(static_cast<size_t>(Count < chunkSize ? Count : chunkSize));
     int64_t result = Count;
@@ -275,7 +289,7 @@ void TStream::WriteFloat80(long double Value) {
 
 void TStream::CheckLength(int64_t Length, int64_t Cap) {
     if (Length < 0 || Length > Cap || Length > Remaining())
-        throw EReadError("Stream read error");
+        RaiseReadError();
 }
 
 std::string TStream::ReadString(int64_t Length, int64_t Cap) {
@@ -289,7 +303,7 @@ std::string TStream::ReadString(int64_t Length, int64_t Cap) {
 
 void TStream::WriteString(const std::string &S) {
     if (S.size() > static_cast<size_t>(INT32_MAX))
-        throw EWriteError("Stream write error");
+        RaiseWriteError();
     WriteBuffer(S.data(), static_cast<int32_t>(S.size()));
 }
 

@@ -314,6 +314,14 @@ public:
     // Checks a length just read from the stream against what remains and against Cap; raises
     // EReadError "Stream read error" when it does not fit.
     void CheckLength(int64_t Length, int64_t Cap);
+    // The file behind the stream, named by its read and write errors; empty for other streams.
+    virtual std::string FileNameForErrors() const { return std::string(); }
+
+protected:
+    // EReadError / EWriteError "Stream read error" / "Stream write error", followed by
+    // ' in file "<name>"' for a stream over a file.
+    [[noreturn]] void RaiseReadError() const;
+    [[noreturn]] void RaiseWriteError() const;
 };
 
 // Any Win32 handle.
@@ -354,6 +362,7 @@ public:
     TFileStream(const std::string &AFileName, uint16_t Mode);
     ~TFileStream() override;
     const std::string &FileName() const { return FFileName; }
+    std::string FileNameForErrors() const override { return FFileName; }
 
 private:
     std::string FFileName;

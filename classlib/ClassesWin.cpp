@@ -26,7 +26,7 @@ int32_t THandleStream::Read(void *Buffer, int32_t Count) {
     if (!ReadFile(FHandle, Buffer, static_cast<DWORD>(Count), &done, nullptr)) {
         if (GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF)
             return 0; // the other end is closed: the end of the stream
-        throw EReadError("Stream read error");
+        RaiseReadError();
     }
     return static_cast<int32_t>(done);
 }
@@ -36,7 +36,7 @@ int32_t THandleStream::Write(const void *Buffer, int32_t Count) {
         return 0;
     DWORD done = 0;
     if (!WriteFile(FHandle, Buffer, static_cast<DWORD>(Count), &done, nullptr))
-        throw EWriteError("Stream write error");
+        RaiseWriteError();
     return static_cast<int32_t>(done);
 }
 
@@ -55,7 +55,7 @@ void THandleStream::SetSize(int64_t NewSize) {
     int64_t position = Position();
     Seek(NewSize, soFromBeginning);
     if (!SetEndOfFile(FHandle))
-        throw EWriteError("Stream write error");
+        RaiseWriteError();
     Seek(position < NewSize ? position : NewSize, soFromBeginning);
 }
 

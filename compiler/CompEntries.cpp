@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "CompPacked.h"
 #include "CompPersistent.h"
@@ -438,9 +439,11 @@ bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> 
                 std::size_t lineEnd = text.find_first_of("\r\n", p);
                 if (lineEnd == std::string::npos)
                     lineEnd = n;
-                std::size_t quote = text.find('"', p);
-                if (quote != std::string::npos && quote < lineEnd) {
-                    value.append(text, p, quote - p);
+                // Only this line is searched for the closing quote: searching the rest of the
+                // text at every continued line would cost its length each time.
+                const void *quote = std::memchr(text.data() + p, '"', lineEnd - p);
+                if (quote) {
+                    value.append(text, p, static_cast<const char *>(quote) - (text.data() + p));
                     break;
                 }
                 std::size_t last = lineEnd;
@@ -641,6 +644,83 @@ void TEntryCollection::Scan(bool KeepTexts) {
     FScanned = true;
 }
 
+namespace {
+
+// What the header rule needs of the current line, kept up to date character by character, so
+// that a '{' is judged without looking back over the line: a line of many braces costs no more
+// than its length.
+struct TLineHeaderState {
+    long LastNonBlank = -1;     // index of the last character that is not a blank or tab
+    long WordStart = 0;         // start of the run of characters without blank, tab or '}'
+    long NonBlankWordStart = 0; // WordStart as it was at LastNonBlank
+    long Paren = -1;            // index of the last '('
+    long ParenNonBlank = -1;    // LastNonBlank before that '('
+    long ParenWordStart = 0;    // NonBlankWordStart before that '('
+
+    void Reset() { *this = TLineHeaderState(); }
+
+    void Add(char c, long Index) {
+        if (IsHeaderBlank(c)) {
+            WordStart = Index + 1;
+            return;
+        }
+        if (c == '(') {
+            Paren = Index;
+            ParenNonBlank = LastNonBlank;
+            ParenWordStart = NonBlankWordStart;
+        }
+        if (c == '}')
+            WordStart = Index + 1; // a name never holds a '}'
+        LastNonBlank = Index;
+        NonBlankWordStart = WordStart;
+    }
+};
+
+// A header found on a line: where its name and title lie.
+struct THeaderPlace {
+    std::size_t NameStart = 0, NameEnd = 0;
+    bool HasTitle = false;
+    std::size_t TitleStart = 0, TitleEnd = 0;
+};
+
+// The header rule (as ParseEntryHeaderPos) for the line Line before a '{', from its state.
+bool FindHeader(const std::string &Line, const TLineHeaderState &State, THeaderPlace &Place) {
+    if (State.LastNonBlank < 0)
+        return false;
+    long end = State.LastNonBlank + 1;
+    long wordStart = State.NonBlankWordStart;
+    Place.HasTitle = false;
+    if (Line[static_cast<std::size_t>(end - 1)] == ')') {
+        if (State.Paren <= 0 || State.ParenNonBlank < 0)
+            return false;
+        Place.HasTitle = true;
+        Place.TitleStart = static_cast<std::size_t>(State.Paren + 1);
+        Place.TitleEnd = static_cast<std::size_t>(end - 1);
+        end = State.ParenNonBlank + 1;
+        wordStart = State.ParenWordStart;
+    }
+    if (wordStart >= end)
+        return false;
+    Place.NameStart = static_cast<std::size_t>(wordStart);
+    Place.NameEnd = static_cast<std::size_t>(end);
+    return true;
+}
+
+void TakeHeader(const std::string &Line, const THeaderPlace &Place, std::string &Name, std::string &Title) {
+    Name.assign(Line, Place.NameStart, Place.NameEnd - Place.NameStart);
+    Title.clear();
+    if (!Place.HasTitle)
+        return;
+    std::size_t first = Place.TitleStart, last = Place.TitleEnd;
+    while (first < last && IsHeaderBlank(Line[first]))
+        ++first;
+    while (last > first && IsHeaderBlank(Line[last - 1]))
+        --last;
+    Title.assign(Line, first, last - first);
+}
+
+} // namespace
+
 void TEntryCollection::DoScan(TStream &Stream) {
     const bool keep = FKeepTexts;
     std::vector<char> block(ScanBlockSize);
@@ -649,18 +729,30 @@ void TEntryCollection::DoScan(TStream &Stream) {
     // The current line up to the cursor. It grows as long as the line does, so a header is
     // always seen whole, however long its line is.
     std::string line;
+    TLineHeaderState lineState;
     int64_t lineStart = pos;
     int lineNumber = 0;
     bool comment = false;
     bool afterCR = false; // a LF here belongs to the CR's line end
 
-    // The open entry.
+    // The open entry. Its name and title are copied from the line only when needed (at its
+    // closing brace or at the end of its header line): a line of many headers that never close
+    // must not copy a growing name at each of them.
     bool open = false;
+    bool headerOnLine = false; // name and title still lie in line at place
+    THeaderPlace place;
     std::string name, title;
     int64_t namePos = 0, bodyStart = 0, braceEnd = 0;
     int startLine = 0, startColumn = 0;
     int bodyFixup = 0; // 1: the '{' was just seen; 2: '{' and CR were just seen
     std::string body;  // with keep: the bytes after the '{'
+
+    auto takeHeader = [&]() {
+        if (headerOnLine) {
+            TakeHeader(line, place, name, title);
+            headerOnLine = false;
+        }
+    };
 
     for (;;) {
         int32_t count = Stream.Read(block.data(), ScanBlockSize);
@@ -688,80 +780,132 @@ void TEntryCollection::DoScan(TStream &Stream) {
             }
             afterCR = false;
             if (IsLineBreak(c)) {
+                if (open)
+                    takeHeader();
                 ++lineNumber;
                 comment = false;
                 line.clear();
+                lineState.Reset();
                 lineStart = pos + 1;
                 afterCR = c == CR;
                 continue;
             }
             line += c;
-            if (comment)
-                continue;
-            if (c == ';') {
-                comment = true;
-            } else if (c == '{') {
-                std::string headerName, headerTitle;
-                std::size_t headerPos;
-                if (ParseEntryHeaderPos(line.data(), line.size(), headerName, headerTitle, headerPos)) {
-                    open = true;
-                    name = std::move(headerName);
-                    title = std::move(headerTitle);
-                    namePos = lineStart + static_cast<int64_t>(headerPos) - 1;
-                    bodyStart = pos + 1;
-                    braceEnd = pos + 1;
-                    startLine = lineNumber;
-                    startColumn = static_cast<int>(pos - lineStart) + 1;
-                    bodyFixup = 1;
+            if (!comment) {
+                if (c == ';') {
+                    comment = true;
+                } else if (c == '{') {
+                    THeaderPlace found;
+                    if (FindHeader(line, lineState, found)) {
+                        // An entry still open with its header on this line is dropped.
+                        place = found;
+                        open = true;
+                        headerOnLine = true;
+                        namePos = lineStart + static_cast<int64_t>(place.NameStart);
+                        bodyStart = pos + 1;
+                        braceEnd = pos + 1;
+                        startLine = lineNumber;
+                        startColumn = static_cast<int>(pos - lineStart) + 1;
+                        bodyFixup = 1;
+                        body.clear();
+                    }
+                } else if (c == '}' && open) {
+                    open = false;
+                    takeHeader();
+                    int64_t storedSize = pos - bodyStart;
+                    auto entry = std::make_unique<TEntryData>(*this, GetCount(), name, title, namePos,
+                                                              bodyStart, storedSize, startLine, startColumn);
+                    if (keep) {
+                        std::string text = body.substr(static_cast<std::size_t>(bodyStart - braceEnd),
+                                                       static_cast<std::size_t>(storedSize));
+                        entry->FCompressed = TEntryDecompressor::Decompress(text);
+                        entry->FText = std::move(text);
+                        entry->FTextLoaded = true;
+                    }
                     body.clear();
+                    FEntries.Add(std::move(entry));
                 }
-            } else if (c == '}' && open) {
-                open = false;
-                int64_t storedSize = pos - bodyStart;
-                auto entry = std::make_unique<TEntryData>(*this, GetCount(), name, title, namePos, bodyStart,
-                                                          storedSize, startLine, startColumn);
-                if (keep) {
-                    std::string text = body.substr(static_cast<std::size_t>(bodyStart - braceEnd),
-                                                   static_cast<std::size_t>(storedSize));
-                    entry->FCompressed = TEntryDecompressor::Decompress(text);
-                    entry->FText = std::move(text);
-                    entry->FTextLoaded = true;
-                }
-                body.clear();
-                FEntries.Add(std::move(entry));
             }
+            lineState.Add(c, static_cast<long>(line.size()) - 1);
         }
     }
 }
 
-void TEntryCollection::PrepareAppend(TStream &Stream, int64_t Start) {
-    // Trailing white space goes; what remains is followed by exactly one empty line.
-    int64_t end = Stream.Size();
-    char buffer[16];
-    bool found = false;
-    while (end > Start && !found) {
-        int64_t from = end - static_cast<int64_t>(sizeof(buffer));
-        if (from < Start)
-            from = Start;
-        int32_t count = static_cast<int32_t>(end - from);
-        Stream.Seek(from, soFromBeginning);
-        Stream.ReadBuffer(buffer, count);
-        while (count > 0) {
-            char c = buffer[count - 1];
-            if (c != '\t' && c != LF && c != CR && c != ' ') {
-                found = true;
-                break;
-            }
-            --count;
-        }
-        end = from + count;
-    }
-    if (end < Stream.Size())
-        Stream.SetSize(end);
-    Stream.Seek(end, soFromBeginning);
-    if (end > Start)
-        Stream.WriteString("\r\n\r\n");
+std::string TEntryCollection::ReadSource(int Mode, int64_t &Start) {
+    TEntryStreamUse stream(*this, Mode);
+    Start = stream->Position();
+    const int64_t size = stream->Size() - Start;
+    if (size < 0 || size > INT32_MAX)
+        throw EEntryError("Entry source too large (%lld bytes)", static_cast<long long>(stream->Size()));
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (!text.empty())
+        stream->ReadBuffer(&text[0], static_cast<int32_t>(text.size()));
+    stream.Release();
+    return text;
 }
+
+void TEntryCollection::StoreEdited(const std::string &Old, const std::string &Content) {
+    if (Content.size() > INT32_MAX)
+        throw EEntryError("Entry source too large (%lld bytes)", static_cast<long long>(Content.size()));
+    std::size_t unchanged = 0;
+    const std::size_t common = std::min(Old.size(), Content.size());
+    while (unchanged < common && Old[unchanged] == Content[unchanged])
+        ++unchanged;
+    if (unchanged == Old.size() && unchanged == Content.size())
+        return;
+    StoreSource(Content, unchanged);
+}
+
+void TEntryCollection::StoreSource(const std::string &Content, std::size_t Unchanged) {
+    TEntryStreamUse stream(*this, smRewrite);
+    const int64_t start = stream->Position();
+    const int64_t from = start + static_cast<int64_t>(Unchanged);
+    const int64_t oldSize = stream->Size();
+    std::string oldTail(static_cast<std::size_t>(std::max<int64_t>(oldSize - from, 0)), '\0');
+    stream->Seek(from, soFromBeginning);
+    if (!oldTail.empty())
+        stream->ReadBuffer(&oldTail[0], static_cast<int32_t>(oldTail.size()));
+    try {
+        stream->Seek(from, soFromBeginning);
+        stream->WriteBuffer(Content.data() + Unchanged, static_cast<int32_t>(Content.size() - Unchanged));
+        stream->SetSize(start + static_cast<int64_t>(Content.size()));
+    } catch (...) {
+        // Put the old bytes back: they fit where they stood before, so this normally succeeds
+        // even when the stream cannot grow any more.
+        try {
+            stream->Seek(from, soFromBeginning);
+            stream->WriteBuffer(oldTail.data(), static_cast<int32_t>(oldTail.size()));
+            stream->SetSize(oldSize);
+        } catch (...) {
+        }
+        throw;
+    }
+    stream.Release();
+}
+
+namespace {
+
+// Appends an entry to the text of a source: trailing white space goes, and what remains is
+// followed by exactly one empty line.
+void AppendEntryText(std::string &Content, const std::string &Name, const std::string &Title,
+                     const std::string &Body) {
+    std::size_t end = Content.size();
+    while (end > 0 && (Content[end - 1] == '\t' || Content[end - 1] == LF || Content[end - 1] == CR ||
+                       Content[end - 1] == ' '))
+        --end;
+    Content.resize(end);
+    if (end > 0)
+        Content += "\r\n\r\n";
+    if (Title.empty())
+        Content += Name + " {\r\n";
+    else
+        Content += Name + " (" + Title + ") {\r\n";
+    Content += Body;
+    bool endsWithLineBreak = !Body.empty() && IsLineBreak(Body.back());
+    Content += endsWithLineBreak ? "}\r\n" : "\r\n}\r\n";
+}
+
+} // namespace
 
 void TEntryCollection::AppendEntry(TStream &Source, const std::string &Name, const std::string &Title,
                                    bool Compress) {
@@ -774,18 +918,11 @@ void TEntryCollection::AppendEntry(const std::string &Text, const std::string &N
     std::string body = Text;
     if (Compress)
         TEntryCompressor::Compress(body);
-    {
-        TEntryStreamUse stream(*this, smAppend);
-        PrepareAppend(*stream, stream->Position());
-        if (Title.empty())
-            stream->WriteString(Name + " {\r\n");
-        else
-            stream->WriteString(Name + " (" + Title + ") {\r\n");
-        stream->WriteString(body);
-        bool endsWithLineBreak = !body.empty() && IsLineBreak(body.back());
-        stream->WriteString(endsWithLineBreak ? "}\r\n" : "\r\n}\r\n");
-        stream.Release();
-    }
+    int64_t start;
+    const std::string old = ReadSource(smAppend, start);
+    std::string content = old;
+    AppendEntryText(content, Name, Title, body);
+    StoreEdited(old, content);
     FScanned = false;
     Scan(FKeepTexts);
 }
@@ -794,26 +931,23 @@ void TEntryCollection::DeleteEntry(int I) {
     TEntryCollectionLock lock(*this);
     Scan(false);
     CheckIndex(I);
-    int64_t cut = FEntries.Items(I)->NamePos();
-    {
-        TEntryStreamUse stream(*this, smRewrite);
-        if (I == GetCount() - 1) {
-            stream->SetSize(cut);
-        } else {
-            int64_t next = FEntries.Items(I + 1)->NamePos();
-            int64_t size = stream->Size();
-            std::string rest(static_cast<std::size_t>(size - next), '\0');
-            stream->Seek(next, soFromBeginning);
-            if (!rest.empty())
-                stream->ReadBuffer(&rest[0], static_cast<int32_t>(rest.size()));
-            stream->SetSize(cut);
-            stream->Seek(cut, soFromBeginning);
-            stream->WriteString(rest);
-        }
-        stream.Release();
-    }
+    int64_t start;
+    const std::string old = ReadSource(smRead, start);
+    std::string content = old;
+    EraseEntryText(content, start, I);
+    StoreEdited(old, content);
     FScanned = false;
     Scan(FKeepTexts);
+}
+
+void TEntryCollection::EraseEntryText(std::string &Content, int64_t Start, int I) {
+    // From the entry's name to the next entry's name, or to the end.
+    const int64_t cut = FEntries.Items(I)->NamePos() - Start;
+    const int64_t next =
+        I == GetCount() - 1 ? static_cast<int64_t>(Content.size()) : FEntries.Items(I + 1)->NamePos() - Start;
+    if (cut < 0 || next < cut || next > static_cast<int64_t>(Content.size()))
+        throw EEntryError("List index out of bounds (%d)", I);
+    Content.erase(static_cast<std::size_t>(cut), static_cast<std::size_t>(next - cut));
 }
 
 void TEntryCollection::CopyEntry(TEntryData &Entry, int CompressMode) {
@@ -832,12 +966,18 @@ void TEntryCollection::CopyEntryAs(TEntryData &Entry, const std::string &NewName
 
 std::string TEntryCollection::MakeUniqueName(const std::string &Name) {
     TEntryCollectionLock lock(*this);
-    if (IndexOfName(Name) < 0)
+    // The names in one set, so that each try costs no look-up over the whole list.
+    std::unordered_set<std::string> names;
+    names.reserve(static_cast<std::size_t>(GetCount()));
+    for (int i = 0; i < GetCount(); ++i)
+        names.insert(UpperCase(FEntries.Items(i)->Name()));
+    const std::string upper = UpperCase(Name);
+    if (!names.count(upper))
         return Name;
     for (int n = 1;; ++n) {
-        std::string candidate = Name + IntToStr(n);
-        if (IndexOfName(candidate) < 0)
-            return candidate;
+        std::string suffix = IntToStr(n);
+        if (!names.count(upper + suffix))
+            return Name + suffix;
     }
 }
 
@@ -851,16 +991,19 @@ void TEntryCollection::ChangeTitle(int I, const std::string &NewTitle) {
     std::string text = entry->GetText();
     std::string name = entry->Name();
     std::string headerTitle = entry->Title();
-    int count = GetCount();
 
     TStringList lines;
     SplitBodyLines(text, lines);
     SetEntryTitle(lines, NewTitle);
-    // The new entry is written first; the old one is removed only once the new one is there,
-    // so a failure leaves at worst both, never neither.
-    AppendEntry(JoinBodyLines(lines), name, headerTitle, false);
-    if (GetCount() == count + 1 && I < GetCount() && SameText(FEntries.Items(I)->Name(), name))
-        DeleteEntry(I);
+    // One write: the entry leaves its place and comes back at the end, retitled and plain.
+    int64_t start;
+    const std::string old = ReadSource(smRead, start);
+    std::string content = old;
+    EraseEntryText(content, start, I);
+    AppendEntryText(content, name, headerTitle, JoinBodyLines(lines));
+    StoreEdited(old, content);
+    FScanned = false;
+    Scan(FKeepTexts);
 }
 
 void TEntryCollection::Compress(std::string &Buffer) {

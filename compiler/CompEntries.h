@@ -143,13 +143,22 @@ protected:
     virtual bool RefusesTitleChange() const { return false; }
     // Called after the outermost Unlock of an operation during which MarkChanged was called.
     virtual void ChangedAfterUnlock() {}
-    // Called by descendants from ReleaseStream when the source was written.
+    // Called by descendants when the source was written.
     void MarkChanged() { FChangePending = true; }
+    // Replaces the source, from where the entries begin, with Content, of which the first
+    // Unchanged bytes equal the source's. A failure must leave the source as it was. This one
+    // writes over the stream in place and puts the old bytes back when a write fails.
+    virtual void StoreSource(const std::string &Content, std::size_t Unchanged);
 
 private:
     friend class TEntryStreamUse;
     void DoScan(TStream &Stream);
-    void PrepareAppend(TStream &Stream, int64_t Start);
+    // The whole source from where the entries begin; Start receives that stream position.
+    std::string ReadSource(int Mode, int64_t &Start);
+    // Stores Content in place of Old, the source as ReadSource gave it.
+    void StoreEdited(const std::string &Old, const std::string &Content);
+    // Removes entry I from Content, the source read from stream position Start.
+    void EraseEntryText(std::string &Content, int64_t Start, int I);
 
     bool FKeepTexts = false;
     TObjectList<TEntryData> FEntries;

@@ -61,18 +61,31 @@ int TEntryFile::RefCount() {
 }
 
 TStream *TEntryFile::GetStream(int Mode) {
+    // Edits read the file and store a new one (StoreSource); they never write through this stream.
+    if (Mode == smAppend && !FileExists(FFileName))
+        return new TMemoryStream;
     try {
-        TStream *stream;
-        if (Mode == smAppend && !FileExists(FFileName))
-            stream = new TFileStream(FFileName, fmCreate);
-        else
-            stream = new TFileStream(FFileName,
-                                     (Mode == smRead ? fmOpenRead : fmOpenReadWrite) | fmShareDenyWrite);
-        FWritten = Mode != smRead;
-        return stream;
+        return new TFileStream(FFileName, fmOpenRead | fmShareDenyWrite);
     } catch (const EStreamError &) {
         throw EEntryError("Could not open '%s'", FFileName);
     }
+}
+
+std::unique_ptr<TSafeFileStream> TEntryFile::CreateSaveStream() {
+    return std::make_unique<TSafeFileStream>(FFileName, fmCreate);
+}
+
+void TEntryFile::StoreSource(const std::string &Content, std::size_t Unchanged) {
+    // The whole file goes to a temporary copy, which replaces the file only after it was written
+    // and closed without error; any failure before leaves the file as it was.
+    try {
+        std::unique_ptr<TSafeFileStream> stream = CreateSaveStream();
+        stream->WriteBuffer(Content.data(), static_cast<int32_t>(Content.size()));
+        stream->Commit();
+    } catch (const EStreamError &e) {
+        throw EEntryError("Could not save '%s': %s", FFileName, e.Message());
+    }
+    MarkChanged();
 }
 
 bool TEntryFile::SourceChanged() {
@@ -94,10 +107,6 @@ bool TEntryFile::SourceChanged() {
 
 void TEntryFile::ReleaseStream(TStream *Stream) {
     delete Stream;
-    if (FWritten) {
-        FWritten = false;
-        MarkChanged();
-    }
 }
 
 bool TEntryFile::RefusesTitleChange() const {
@@ -122,6 +131,11 @@ TVirtualEntryFile::TVirtualEntryFile(const std::string &AFileName, const std::st
 TStream *TVirtualEntryFile::GetStream(int Mode) {
     FStream->Seek(0, soFromBeginning);
     return FStream.get();
+}
+
+void TVirtualEntryFile::StoreSource(const std::string &Content, std::size_t Unchanged) {
+    // In memory: written in place like any stream-backed collection.
+    TEntryCollection::StoreSource(Content, Unchanged);
 }
 
 TVirtualAccount::TVirtualAccount(const std::string &AName) : FName(AName) {}

@@ -37,6 +37,10 @@ protected:
     void ReleaseStream(TStream *Stream) override;
     bool RefusesTitleChange() const override;
     void ChangedAfterUnlock() override;
+    // Writes a temporary copy that replaces the file only once it was written and closed whole.
+    void StoreSource(const std::string &Content, std::size_t Unchanged) override;
+    // The stream that a changed file is written to.
+    virtual std::unique_ptr<TSafeFileStream> CreateSaveStream();
 
 private:
     friend class TFileManager;
@@ -44,7 +48,6 @@ private:
     // Last-write time (100 ns units) and size seen by the last SourceChanged; -1 when missing.
     int64_t FFileAge = -1;
     int64_t FFileSize = -1;
-    bool FWritten = false;
     std::string FFileName;
     int FRefCount = 1;
     TFileManager *FManager;
@@ -80,6 +83,7 @@ protected:
     TStream *GetStream(int Mode) override;
     bool SourceChanged() override { return false; }
     void ReleaseStream(TStream *) override {}
+    void StoreSource(const std::string &Content, std::size_t Unchanged) override;
 
 private:
     std::string FNumber;

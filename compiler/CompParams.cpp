@@ -488,14 +488,17 @@ std::unique_ptr<TParam> THeadingParam::Clone() const {
 void TParamList::Add(std::unique_ptr<TParam> Param) {
     Param->OnChange = MakeNotifyEvent<&TParamList::ParamChanged>(this);
     FItems.Add(std::move(Param));
+    IndexItem(FItems.Count() - 1);
 }
 
 void TParamList::Clear() {
     FItems.Clear();
+    Reindex();
 }
 
 void TParamList::Delete(int I) {
     FItems.Delete(I);
+    Reindex();
 }
 
 void TParamList::Assign(const TParamList &Other) {
@@ -506,20 +509,44 @@ void TParamList::Assign(const TParamList &Other) {
         Add(Other.GetItem(i)->Clone());
 }
 
+namespace {
+
+bool IsFunctionParam(const TParam &Param) {
+    return Param.Type == vtFunction || Param.Type == vtColorFunction;
+}
+
+} // namespace
+
+void TParamList::IndexItem(int I) {
+    const TParam *param = FItems[I];
+    (IsFunctionParam(*param) ? FFirstFunction : FFirstOrdinary).emplace(UpperCase(param->GetName()), I);
+}
+
+void TParamList::Reindex() {
+    FFirstOrdinary.clear();
+    FFirstFunction.clear();
+    for (int i = 0; i < FItems.Count(); ++i)
+        IndexItem(i);
+}
+
 int TParamList::IndexOfName(const std::string &Name, int Kinds) const {
-    for (int i = 0; i < FItems.Count(); ++i) {
-        const TParam *param = FItems[i];
-        bool function = param->Type == vtFunction || param->Type == vtColorFunction;
-        int kind = function ? pkFunction : pkOrdinary;
-        if ((Kinds & kind) && SameText(param->GetName(), Name))
-            return i;
+    const std::string key = UpperCase(Name);
+    int result = -1;
+    for (const auto *index :
+         {Kinds & pkOrdinary ? &FFirstOrdinary : nullptr, Kinds & pkFunction ? &FFirstFunction : nullptr}) {
+        if (!index)
+            continue;
+        auto found = index->find(key);
+        if (found != index->end() && (result < 0 || found->second < result))
+            result = found->second;
     }
-    return -1;
+    return result;
 }
 
 void TParamList::SortByCaption() {
     FItems.Sort(
         [](const TParam *A, const TParam *B) { return CompareText(A->GetCaption(), B->GetCaption()); });
+    Reindex();
 }
 
 void TParamList::ParamChanged(TObject *Sender) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "Classes.h"
 #include "CompDefinitions.h"
@@ -269,5 +270,11 @@ public:
 
 private:
     void ParamChanged(TObject *Sender);
+    void IndexItem(int I);
+    void Reindex();
     TObjectList<TParam> FItems;
+    // The first parameter of each name (upper case) per kind, so that a look-up costs no walk
+    // over the list; rebuilt when items move.
+    std::unordered_map<std::string, int> FFirstOrdinary;
+    std::unordered_map<std::string, int> FFirstFunction;
 };

@@ -394,9 +394,10 @@ void TParser::AddStatement(TExpressionPtr Expression) {
 void TParser::InitCompile() {
     InSettingsSection = false;
     DefinedSymbols.Clear();
-    DefinedSymbols.Add("ORBISKVANTEL");
-    DefinedSymbols.Add("VER20");
-    DefinedSymbols.Add("VER30");
+    FDefinedIndex.clear();
+    DefineSymbol("ORBISKVANTEL");
+    DefineSymbol("VER20");
+    DefineSymbol("VER30");
     Conditionals.Clear();
 }
 
@@ -460,6 +461,26 @@ void TParser::ParseKeywordStatement(TIdToken *Keyword) {
     }
 }
 
+void TParser::DefineSymbol(const std::string &Name) {
+    if (FDefinedIndex.insert(UpperCase(Name)).second)
+        DefinedSymbols.Add(Name);
+}
+
+void TParser::UndefineSymbol(const std::string &Name) {
+    if (FDefinedIndex.erase(UpperCase(Name)) == 0)
+        return;
+    // Symbols are mostly undefined soon after their definition: search from the end.
+    for (int i = DefinedSymbols.Count() - 1; i >= 0; --i)
+        if (SameText(DefinedSymbols.Strings(i), Name)) {
+            DefinedSymbols.Delete(i);
+            return;
+        }
+}
+
+bool TParser::SymbolDefined(const std::string &Name) const {
+    return FDefinedIndex.count(UpperCase(Name)) != 0;
+}
+
 void TParser::ParseDirective(TIdToken *Directive) {
     TToken *next = Directive->Next.get();
     std::string name;
@@ -479,19 +500,16 @@ void TParser::ParseDirective(TIdToken *Directive) {
     }
     switch (Directive->Id) {
     case diDefine:
-        if (DefinedSymbols.IndexOf(name) < 0)
-            DefinedSymbols.Add(name);
+        DefineSymbol(name);
         Expressions->Add(std::make_unique<TDirectiveExpression>(Directive->Position, name, diDefine));
         break;
     case diUndef: {
-        int index = DefinedSymbols.IndexOf(name);
-        if (index >= 0)
-            DefinedSymbols.Delete(index);
+        UndefineSymbol(name);
         Expressions->Add(std::make_unique<TDirectiveExpression>(Directive->Position, name, diUndef));
         break;
     }
     case diIfDef:
-        Conditionals.IfDef(DefinedSymbols.IndexOf(name) >= 0);
+        Conditionals.IfDef(SymbolDefined(name));
         break;
     case diElse:
         Conditionals.Else(Directive->Position);

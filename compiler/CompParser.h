@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "Classes.h"
 #include "CompClasses.h"
@@ -61,13 +62,19 @@ protected:
 
     // Open $IFDEF blocks.
     TConditionalDefineList Conditionals;
-    // Symbols defined for conditional compilation.
+    // Symbols defined for conditional compilation, in the order defined.
     TStringList DefinedSymbols;
     // The current section is a settings section.
     bool InSettingsSection = false;
 
 private:
     class TExpressionReader;
+    // DefinedSymbols in upper case, so that each directive finds a symbol without a search of
+    // the whole list.
+    std::unordered_set<std::string> FDefinedIndex;
+    void DefineSymbol(const std::string &Name);
+    void UndefineSymbol(const std::string &Name);
+    bool SymbolDefined(const std::string &Name) const;
     void ParseDirective(TIdToken *Directive);
     void ParseKeywordStatement(TIdToken *Keyword);
     void AddStatement(TExpressionPtr Expression);

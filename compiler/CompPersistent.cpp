@@ -270,6 +270,7 @@ int64_t TEntryStream::Seek(int64_t Offset, int Origin) {
 
 std::string TParReader::Next() {
     FSectionText.clear();
+    FKey.clear();
     for (;;) {
         while (IsBlankOrTab(CurrentChar()))
             NextChar();
@@ -302,6 +303,7 @@ std::string TParReader::Next() {
         return std::string();
     }
     key = LowerCase(key);
+    FKey = key;
     FValue.clear();
     FQuoted = false;
     if (CurrentChar() != '=')
@@ -367,8 +369,13 @@ long double TParReader::GetFloat() {
 }
 
 void TParReader::RaiseError() {
-    throw EInvalidParFile("Invalid parameter set. The first error \r\nwas encountered at position (%d:%d).",
-                          Line() + 1, Column() + 1);
+    if (FKey.empty())
+        throw EInvalidParFile(
+            "Invalid parameter set. The first error \r\nwas encountered at position (%d:%d).", Line() + 1,
+            Column() + 1);
+    throw EInvalidParFile(
+        "Invalid parameter set. The first error \r\nwas encountered at position (%d:%d), key \"%s\".",
+        Line() + 1, Column() + 1, FKey);
 }
 
 // ---------------------------------------------------------------------------------------------

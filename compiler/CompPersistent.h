@@ -166,7 +166,7 @@ public:
         }
     }
 
-    // EInvalidParFile naming the cursor's line and column (from 1).
+    // EInvalidParFile naming the cursor's line and column (from 1) and the last key read.
     [[noreturn]] void RaiseError();
 
     // Hooks for readers that resolve formula references their own way; empty here.
@@ -182,6 +182,7 @@ public:
                                   const std::string &ParamName) {}
 
 private:
+    std::string FKey; // the key of the last pair, for error messages
     std::string FValue;
     std::string FSectionText;
     bool FQuoted = false;

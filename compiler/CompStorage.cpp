@@ -259,6 +259,72 @@ TStorageList::~TStorageList() {
     Clear();
 }
 
+namespace {
+
+// A hash of a constant's value that equal constants (Equals) share: the bytes that Equals
+// compares, or only the type where Equals compares otherwise.
+std::size_t ConstantHash(const TConstant &Constant) {
+    std::size_t hash = 2166136261u ^ Constant.Type;
+    auto mix = [&hash](const void *Bytes, std::size_t Count) {
+        for (std::size_t i = 0; i < Count; ++i)
+            hash = (hash ^ static_cast<const unsigned char *>(Bytes)[i]) * 16777619u;
+    };
+    constexpr std::size_t extendedBytes = 10; // the padding of a long double is not compared
+    if (auto *c = dynamic_cast<const TIntConstant *>(&Constant))
+        mix(&c->Value, sizeof(c->Value));
+    else if (auto *c = dynamic_cast<const TBoolConstant *>(&Constant))
+        mix(&c->Value, sizeof(c->Value));
+    else if (auto *c = dynamic_cast<const TDoubleFloatConstant *>(&Constant))
+        mix(&c->Value, sizeof(double));
+    else if (auto *c = dynamic_cast<const TExtendedFloatConstant *>(&Constant))
+        mix(&c->Value, extendedBytes);
+    else if (auto *c = dynamic_cast<const TDoubleComplexConstant *>(&Constant)) {
+        mix(&c->Re, sizeof(double));
+        mix(&c->Im, sizeof(double));
+    } else if (auto *c = dynamic_cast<const TExtendedComplexConstant *>(&Constant)) {
+        mix(&c->Re, extendedBytes);
+        mix(&c->Im, extendedBytes);
+    }
+    return hash;
+}
+
+} // namespace
+
+void TStorageList::IndexNode(TStorageNode *Node) {
+    switch (Node->Kind) {
+    case skVariable: {
+        auto *variable = static_cast<TVariableNode *>(Node);
+        FVariables.emplace(UpperCase(variable->Name), variable);
+        break;
+    }
+    case skParameter: {
+        auto *parameter = static_cast<TParameterNode *>(Node);
+        FParameters.emplace(UpperCase(parameter->ParameterName), parameter);
+        break;
+    }
+    case skTemporary: {
+        auto *temporary = static_cast<TTempVariableNode *>(Node);
+        FTemporaries.emplace(temporary->TempId, temporary);
+        break;
+    }
+    case skConstant: {
+        auto *constant = static_cast<TConstantNode *>(Node);
+        if (constant->Constant)
+            FConstants[ConstantHash(*constant->Constant)].push_back(constant);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void TStorageList::ClearIndex() {
+    FVariables.clear();
+    FParameters.clear();
+    FTemporaries.clear();
+    FConstants.clear();
+}
+
 TStorageNode *TStorageList::Add(std::unique_ptr<TStorageNode> Node) {
     if (!Node)
         throw EStorageError("TStorageList.Add: Node expected");
@@ -270,6 +336,7 @@ TStorageNode *TStorageList::Add(std::unique_ptr<TStorageNode> Node) {
         FFirst = node;
     FLast = node;
     FCount++;
+    IndexNode(node);
     if (node->Kind == skVariable) {
         auto *variable = static_cast<TVariableNode *>(node);
         for (std::int32_t level = 1; level <= Level; level++)
@@ -283,6 +350,7 @@ void TStorageList::Clear() {
     FFirst = nullptr;
     FLast = nullptr;
     FCount = 0;
+    ClearIndex();
     while (node) {
         TStorageNode *next = node->Next;
         delete node;
@@ -312,6 +380,8 @@ void TStorageList::Unlink(TStorageNode *Previous, TStorageNode *Node) {
 }
 
 void TStorageList::RemoveTemporaries() {
+    FTemporaries.clear();
+    FConstants.clear();
     TStorageNode *previous = nullptr;
     TStorageNode *node = FFirst;
     while (node) {
@@ -327,31 +397,28 @@ void TStorageList::RemoveTemporaries() {
 }
 
 TVariableNode *TStorageList::FindVariable(const std::string &Name) const {
-    for (TStorageNode *node = FFirst; node; node = node->Next)
-        if (node->Kind == skVariable && SameText(static_cast<TVariableNode *>(node)->Name, Name))
-            return static_cast<TVariableNode *>(node);
-    return nullptr;
+    auto found = FVariables.find(UpperCase(Name));
+    return found == FVariables.end() ? nullptr : found->second;
 }
 
 TParameterNode *TStorageList::FindParameter(const std::string &Name) const {
-    for (TStorageNode *node = FFirst; node; node = node->Next)
-        if (node->Kind == skParameter && SameText(static_cast<TParameterNode *>(node)->ParameterName, Name))
-            return static_cast<TParameterNode *>(node);
-    return nullptr;
+    auto found = FParameters.find(UpperCase(Name));
+    return found == FParameters.end() ? nullptr : found->second;
 }
 
 TTempVariableNode *TStorageList::FindTemporary(std::uint32_t TempId) const {
-    for (TStorageNode *node = FFirst; node; node = node->Next)
-        if (node->Kind == skTemporary && static_cast<TTempVariableNode *>(node)->TempId == TempId)
-            return static_cast<TTempVariableNode *>(node);
-    return nullptr;
+    auto found = FTemporaries.find(TempId);
+    return found == FTemporaries.end() ? nullptr : found->second;
 }
 
 TConstantNode *TStorageList::FindConstant(const TConstant &Constant) const {
+    auto found = FConstants.find(ConstantHash(Constant));
+    if (found == FConstants.end())
+        return nullptr;
     TFormulaFPUScope fpu;
-    for (TStorageNode *node = FFirst; node; node = node->Next)
-        if (node->Kind == skConstant && static_cast<TConstantNode *>(node)->Constant->Equals(Constant))
-            return static_cast<TConstantNode *>(node);
+    for (TConstantNode *node : found->second)
+        if (node->Constant->Equals(Constant))
+            return node;
     return nullptr;
 }
 

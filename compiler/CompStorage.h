@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "CompDefinitions.h"
@@ -214,10 +215,19 @@ public:
 
 private:
     void Unlink(TStorageNode *Previous, TStorageNode *Node);
+    void IndexNode(TStorageNode *Node);
+    void ClearIndex();
 
     TStorageNode *FFirst = nullptr;
     TStorageNode *FLast = nullptr;
     std::int32_t FCount = 0;
+    // Look-up indexes, so that finding a node costs no walk over the list: the first variable
+    // and parameter copy of each name (upper case), the temporaries by id, the constants by a
+    // hash of their value (in list order).
+    std::unordered_map<std::string, TVariableNode *> FVariables;
+    std::unordered_map<std::string, TParameterNode *> FParameters;
+    std::unordered_map<std::uint32_t, TTempVariableNode *> FTemporaries;
+    std::unordered_map<std::size_t, std::vector<TConstantNode *>> FConstants;
     // Branch counts of the open blocks, innermost last; never empty.
     std::vector<std::int32_t> FBlocks;
 };

@@ -251,6 +251,8 @@ public:
 
     const std::string &TargetName() const { return FTargetName; }
     const std::string &TempName() const { return FTempName; }
+    // Errors name the file being saved, not the temporary copy.
+    std::string FileNameForErrors() const override { return FTargetName; }
     bool Failed() const { return FFailed; }
 
 private:

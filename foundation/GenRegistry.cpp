@@ -135,6 +135,17 @@ long double TRegistryManager::ReadFloat(const std::string &Section, const std::s
     return ReadFloatAt(SectionKey(Section), Name, Default);
 }
 
+bool TRegistryManager::ValueExists(const std::string &Section, const std::string &Name) {
+    if (!FConnected)
+        return false;
+    TKeyCloser Closer(*FRegistry);
+    try {
+        return FRegistry->OpenKeyReadOnly(SectionKey(Section)) && FRegistry->ValueExists(Name);
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 void TRegistryManager::WriteInteger(const std::string &Section, const std::string &Name, int Value) {
     WriteIntegerAt(SectionKey(Section), Name, Value);
 }

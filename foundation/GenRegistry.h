@@ -37,6 +37,8 @@ public:
     void ReadString(const std::string &Section, const std::string &Name, std::string &Value,
                     const std::string &Default);
     long double ReadFloat(const std::string &Section, const std::string &Name, long double Default);
+    // Whether the section holds a value of that name (of any type).
+    bool ValueExists(const std::string &Section, const std::string &Name);
     void WriteInteger(const std::string &Section, const std::string &Name, int Value);
     void WriteBool(const std::string &Section, const std::string &Name, bool Value);
     void WriteString(const std::string &Section, const std::string &Name, const std::string &Value);

@@ -744,18 +744,14 @@ std::string TFolderConfiguration::GetSearchPathsText() const {
 
 void TFolderConfiguration::SetSearchPathsText(const std::string &Text) {
     SearchPaths->Clear();
-    std::string Rest = Text;
-    while (!Rest.empty()) {
-        std::string Part;
-        const std::size_t Semicolon = Rest.find(';');
-        if (Semicolon == std::string::npos) {
-            Part = Rest;
-            Rest.clear();
-        } else {
-            Part = Rest.substr(0, Semicolon);
-            Rest.erase(0, Semicolon + 1);
-        }
-        Part = Trim(Part);
+    // One pass over the text: a long registry value must not cost time per part and length.
+    std::size_t Start = 0;
+    while (Start < Text.size()) {
+        std::size_t Semicolon = Text.find(';', Start);
+        if (Semicolon == std::string::npos)
+            Semicolon = Text.size();
+        std::string Part = Trim(Text.substr(Start, Semicolon - Start));
+        Start = Semicolon + 1;
         if (Part.empty())
             continue;
         Part = AddTrailingBackslash(Part);
@@ -828,12 +824,27 @@ TNetworkPersistentConnection *TNetworkConfiguration::GetConnection(int Index) co
     return FConnections[Index].get();
 }
 
+namespace {
+
+bool ConnectionStored(TConfigManager &M, const char *Section, int Index) {
+    for (const char *Name : {"Caption%d", "Host%d", "Port%d", "Password%d", "Enabled%d"})
+        if (M.ValueExists(Section, Format(Name, Index)))
+            return true;
+    return false;
+}
+
+} // namespace
+
 void TNetworkConfiguration::Load() {
     TConfigManager &M = FManager;
     const char *S = kNetwork;
     Clear();
     const int Count = Clamp(M.ReadInteger(S, "Count", 0), 0, MaxConnectionCount);
     for (int I = 0; I < Count; ++I) {
+        // A count beyond the stored connections ends at the first one of which nothing is stored,
+        // so that a damaged count does not make (and save back) empty connections.
+        if (!ConnectionStored(M, S, I))
+            break;
         const int Port = M.ReadInteger(S, Format("Port%d", I), 0);
         std::string Password, Host, Caption;
         M.ReadString(S, Format("Password%d", I), Password, "");

@@ -828,15 +828,37 @@ void THugeFloatBase::SetText(const std::string &text) {
         SetZero(negative);
         return;
     }
+    // Only the leading significant digits that the words can hold, and a few more, go into the
+    // integer: digits beyond could only round, and taking them all would overflow the integer
+    // (and cost time per digit and word) for a long text whatever its exponent.
+    const int64_t keptDigits = int64_t(FWordCount) * 10 + 10;
+    int64_t significant = 0, usedFractionDigits = 0, droppedIntegerDigits = 0;
+    bool inFraction = false, seenNonZero = false;
     for (size_t p = first; p < expPos; ++p) {
         const char c = text[p];
-        if (c == '.')
+        if (c == '.') {
+            inFraction = true;
             continue;
-        MultiplyInteger(10);
-        AddInteger(static_cast<uint32_t>(c - '0'));
+        }
+        seenNonZero = seenNonZero || c != '0';
+        if (!seenNonZero) {
+            // A leading zero adds nothing to the integer; after the point it still shifts.
+            if (inFraction)
+                ++usedFractionDigits;
+            continue;
+        }
+        if (significant < keptDigits) {
+            ++significant;
+            if (inFraction)
+                ++usedFractionDigits;
+            MultiplyInteger(10);
+            AddInteger(static_cast<uint32_t>(c - '0'));
+        } else if (!inFraction) {
+            ++droppedIntegerDigits;
+        }
     }
     FSign = negative;
-    scale += 1 - fractionDigits; // value = integer * 10^scale
+    scale += 1 - usedFractionDigits + droppedIntegerDigits; // value = integer * 10^scale
     for (; scale >= 9 && FState == hsNormal; scale -= 9)
         MultiplyInteger(1000000000);
     for (; scale > 0 && FState == hsNormal; --scale)

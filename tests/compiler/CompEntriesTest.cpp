@@ -148,6 +148,69 @@ TEST(EntryScanner, EveryLineEndFormGivesTheSameEntries) {
     }
 }
 
+// The scanner judges each '{' from what it kept of the line; the header rule applied to the
+// whole line before each '{' must give the same entries. Random lines of header characters.
+TEST(EntryScanner, AgreesWithTheHeaderRuleOnRandomText) {
+    struct TFound {
+        std::string Name, Title;
+        int64_t NamePos;
+        bool operator==(const TFound &) const = default;
+    };
+    const char alphabet[] = "aab  \t(){{}};\r\nx)(";
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 1000; ++round) {
+        std::string text;
+        const int length = 20 + static_cast<int>(next() % 200);
+        for (int i = 0; i < length; ++i)
+            text += alphabet[next() % (sizeof(alphabet) - 1)];
+        // Reference: the whole line before each '{' through the header rule.
+        std::vector<TFound> expected;
+        std::string line, name, title;
+        int64_t lineStart = 0, namePos = 0;
+        bool comment = false, open = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (c == '\r' || c == '\n') {
+                if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                    ++i;
+                line.clear();
+                comment = false;
+                lineStart = static_cast<int64_t>(i) + 1;
+                continue;
+            }
+            line += c;
+            if (comment)
+                continue;
+            std::size_t pos;
+            if (c == ';') {
+                comment = true;
+            } else if (c == '{' && ParseEntryHeaderPos(line.data(), line.size(), name, title, pos)) {
+                open = true;
+                namePos = lineStart + static_cast<int64_t>(pos) - 1;
+            } else if (c == '}' && open) {
+                open = false;
+                expected.push_back({name, title, namePos});
+            }
+        }
+        auto reader = TEntryReader::CreateFromString(text, false);
+        std::vector<TFound> found;
+        for (int i = 0; i < reader->GetCount(); ++i) {
+            TEntryData *entry = reader->GetEntry(i);
+            found.push_back({entry->Name(), entry->Title(), entry->NamePos()});
+        }
+        std::string report;
+        for (const TFound &f : found)
+            report += " found[" + f.Name + "|" + f.Title + "|" + std::to_string(f.NamePos) + "]";
+        for (const TFound &f : expected)
+            report += " expected[" + f.Name + "|" + f.Title + "|" + std::to_string(f.NamePos) + "]";
+        ASSERT_TRUE(found == expected) << "round " << round << ": " << text << report;
+    }
+}
+
 TEST(EntryScanner, CommentsEndAtEveryLineEnd) {
     // A ';' comment, with braces in it, ends with its line, whatever the line end is.
     const std::string source = "; a comment { with braces }\r\nOne {\r\na=1 ; } not the end\r\n}\r\n"
@@ -436,42 +499,6 @@ TEST(EntryCollection, ChangesTitles) {
             EXPECT_EQ(moved->GetText(), c.NewBody) << what;
         }
     }
-}
-
-// A collection over a memory stream whose appends can be made to fail, like a full disk.
-class TFailingCollection : public TEntryCollection {
-public:
-    explicit TFailingCollection(const std::string &Text) : FStream(Text) { Scan(false); }
-    bool FailAppend = false;
-    const std::string &Text() const { return FStream.DataString(); }
-
-protected:
-    TStream *GetStream(int Mode) override {
-        if (Mode == smAppend && FailAppend)
-            throw EEntryError("Could not open '%s'", std::string("full disk"));
-        FStream.Seek(0, soFromBeginning);
-        return &FStream;
-    }
-    bool SourceChanged() override { return false; }
-    void ReleaseStream(TStream *) override {}
-
-private:
-    TStringStream FStream;
-};
-
-TEST(EntryCollection, AFailedRetitleKeepsTheEntry) {
-    const std::string text = "Keep {\r\nfractal:\r\n  title=\"Old\"\r\n}\r\n\r\nOther {\r\n}\r\n";
-    TFailingCollection collection(text);
-    collection.FailAppend = true;
-    EXPECT_THROW(collection.ChangeTitle(0, "New"), EEntryError);
-    EXPECT_EQ(collection.Text(), text);
-    ASSERT_EQ(collection.IndexOfName("Keep"), 0);
-    EXPECT_EQ(collection.GetEntry(0)->GetTitle(), "Old");
-
-    collection.FailAppend = false;
-    collection.ChangeTitle(0, "New");
-    EXPECT_EQ(collection.GetCount(), 2);
-    EXPECT_EQ(collection.GetEntry(collection.IndexOfName("Keep"))->GetTitle(), "New");
 }
 
 TEST(EntryStreams, ReportMissingEntries) {

@@ -64,18 +64,19 @@ TEST(ParReader, ReadsItemsAsWritten) {
         EXPECT_EQ(ReadItems(c.Text), c.Items) << c.Text;
 }
 
-TEST(ParReader, ErrorsNameThePositionAfterTheValue) {
+TEST(ParReader, ErrorsNameThePositionAfterTheValueAndTheKey) {
     struct Case {
         const char *Text;
         int StartLine, StartColumn;
         int Pairs; // pairs to read before converting
         const char *Position;
     } cases[] = {
-        {"fractal:\r\n  width=abc height=1", 0, 0, 1, "(2:12)"},
-        {"a=yes\r\nb=maybe", 0, 0, 2, "(2:8)"},
-        {"a=1 \\\r\n    b=xyz", 0, 0, 2, "(2:10)"},
-        {"\tb=no1", 0, 0, 1, "(1:8)"}, // a tab counts two columns
-        {"x=bad", 9, 5, 1, "(10:11)"},
+        {"fractal:\r\n  width=abc height=1", 0, 0, 1, "(2:12), key \"width\""},
+        {"a=yes\r\nb=maybe", 0, 0, 2, "(2:8), key \"b\""},
+        {"a=1 \\\r\n    b=xyz", 0, 0, 2, "(2:10), key \"b\""},
+        {"\tb=no1", 0, 0, 1, "(1:8), key \"b\""}, // a tab counts two columns
+        {"x=bad", 9, 5, 1, "(10:11), key \"x\""},
+        {"Layer:\r\n  MaxIter=1x", 0, 0, 1, "(2:13), key \"maxiter\""},
     };
     for (const Case &c : cases) {
         std::string text = c.Text;

@@ -386,6 +386,8 @@ TEST_F(GenConfig, SeededValuesReadBackClampedOrAsDefault) {
         {"Render", "JobCount", false, 0x7FFFFFFF, "", [](M &C) { return Num(C.Render->GetJobCount()); },
          TRenderConfiguration::MaxJobCount},
         {"Network", "Count", false, -1, "", [](M &C) { return Num(C.Network->GetCount()); }, 0},
+        // A count beyond the stored connections: only those that exist.
+        {"Network", "Count", false, 0x7FFFFFFF, "", [](M &C) { return Num(C.Network->GetCount()); }, 0},
         {"Server", "FilterCount", false, -3, "", [](M &C) { return Num(C.Server->Filters->GetCount()); }, 0},
         {"Editor", "TemplateCount", false, -7, "", [](M &C) { return Num(C.Editor->Templates->GetCount()); },
          0},

@@ -164,6 +164,41 @@ TEST(HugeBase, HugeDecimalExponentsSaturateAtOnce) {
     EXPECT_EQ(big.GetText(), "1e-39000");
 }
 
+// Texts with more digits than any exponent range holds: digits beyond the precision only round.
+// The expected values are plain arithmetic facts (0.111... = 1/9, 10^n * 10^-n = 1).
+TEST(HugeBase, LongDigitTextsReadAsTheirValue) {
+    struct Case {
+        std::string Text;
+        const char *Expected; // GetText at 20 digits, or its start when it ends in "..."
+    } cases[] = {
+        {"0." + std::string(39500, '1'), "0.11111111111111111111..."},
+        {"1" + std::string(39470, '0') + "e-39470", "1"},
+        {"-" + std::string(40000, '9') + "e-40000", "-1"},
+        {"0." + std::string(45000, '0') + "1e45000", "0.1"},
+        {"123" + std::string(50000, '4') + "e-50000", "123.444444444444444..."},
+        {std::string(39470, '0') + "2.5", "2.5"},
+        {"7" + std::string(39000, '0') + "." + std::string(2000, '3') + "e-39000", "7"},
+    };
+    for (const Case &c : cases) {
+        for (int digits : {20, 100}) {
+            THugeFloat x(digits);
+            x.SetText(c.Text);
+            ASSERT_EQ(x.FState, hsNormal) << c.Text.substr(0, 20) << " at " << digits;
+            THugeFloat y(20);
+            y.Assign(x);
+            std::string expected = c.Expected;
+            const std::string text = y.GetText();
+            if (expected.size() > 3 && expected.compare(expected.size() - 3, 3, "...") == 0) {
+                expected.resize(expected.size() - 3);
+                EXPECT_EQ(text.substr(0, expected.size()), expected)
+                    << c.Text.substr(0, 20) << " at " << digits;
+            } else {
+                EXPECT_EQ(text, expected) << c.Text.substr(0, 20) << " at " << digits;
+            }
+        }
+    }
+}
+
 TEST(HugeBase, TextRoundTripsAtItsPrecision) {
     const char *texts[] = {
         "3.14159265358979323846", "-2.5e-7",    "1e10",      "123456789", "0.001", "1.5e20", "-0.000123",

@@ -1,0 +1,220 @@
+// How the readers and the compiler scale with hostile input: each input is measured at a size n
+// and at 4n, and the ratio of the two times is printed. Work that grows linearly shows a ratio
+// near 4; work that grows with the square of the input shows a ratio near 16.
+//
+// Usage: ScalingBench [factor [name]]; the factor (default 1) multiplies every base size, and
+// with a name only the inputs whose name holds it are measured.
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CompEntries.h"
+#include "CompFileManager.h"
+#include "CompHugeRoutines.h"
+#include "CompRoutines.h"
+#include "GenProgram.h"
+#include "GenRegistry.h"
+#include "GenSetup.h"
+#include "GenUtils.h"
+#include "HugeBase.h"
+
+// The formula class of the compiler tests, built into this program as well.
+#include "../tests/compiler/TestFormulas.cpp"
+
+namespace {
+
+double Seconds() {
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The largest working set of the process so far, in MB.
+double PeakMegabytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)))
+        return 0;
+    return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
+struct TInput {
+    const char *Name;
+    int BaseSize;
+    // Builds the input of size N outside the timing and returns the work to time, which returns
+    // a short description of its result.
+    std::function<std::function<std::string()>(int N)> Prepare;
+};
+
+std::string TempFolder() {
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    return base;
+}
+
+// Compiles a formula entry holding Body through the whole compiler chain.
+std::function<std::string()> CompileBody(const std::string &Body) {
+    const std::string path = TempFolder() + "ScalingBench.ufm";
+    std::string text = "Bench {\r\n" + Body + "}\r\n";
+    FILE *file = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    return [path]() {
+        TTestCompiledFormula formula;
+        formula.SetPrecision(1);
+        formula.SetSource(path, "Bench");
+        if (formula.GetHasError())
+            return Format("error at line %d", static_cast<int>(formula.GetErrorLine()));
+        return Format("%d code bytes", static_cast<int>(formula.GetPixelRoutine().GetSize()));
+    };
+}
+
+const char FormulaSections[] = "init:\r\n  z = 0\r\nloop:\r\n  z = z*z + #pixel\r\nbailout:\r\n  |z| < 4\r\n";
+
+std::vector<TInput> Inputs() {
+    return {
+        {"scan: one line of \"a{\"", 8192,
+         [](int n) {
+             std::string text;
+             for (int i = 0; i < n; ++i)
+                 text += "a{";
+             text += "}\r\n";
+             return [text]() {
+                 auto reader = TEntryReader::CreateFromString(text, false);
+                 return Format("%d entries", reader->GetCount());
+             };
+         }},
+        {"key over continued lines", 10000,
+         [](int n) {
+             std::string text = "E {\r\nfractal:\r\n  title=\"";
+             for (int i = 0; i < n; ++i)
+                 text += "x \\\r\n";
+             text += "end\"\r\n}\r\n";
+             auto reader = std::shared_ptr<TEntryReader>(TEntryReader::CreateFromString(text, true));
+             return [reader]() {
+                 std::string value;
+                 reader->GetEntry(0)->FindKey("TITLE", {"FRACTAL"}, value);
+                 return Format("%d characters", static_cast<int>(value.size()));
+             };
+         }},
+        {"unique copy name", 5000,
+         [](int n) {
+             std::string text;
+             for (int i = 0; i < n; ++i)
+                 text += (i == 0 ? std::string("E") : "E" + IntToStr(i)) + " {\r\n}\r\n";
+             auto reader = std::shared_ptr<TEntryReader>(TEntryReader::CreateFromString(text, false));
+             return [reader]() { return reader->MakeUniqueName("E"); };
+         }},
+        {"search paths", 100000,
+         [](int n) {
+             std::string text;
+             for (int i = 0; i < n; ++i)
+                 text += "C:\\a;";
+             auto manager = std::make_shared<TConfigManager>();
+             return [text, manager]() {
+                 manager->Folder->SetSearchPathsText(text);
+                 return Format("%d paths", manager->Folder->SearchPaths->Count());
+             };
+         }},
+        {"parameters", 1000,
+         [](int n) {
+             std::string body = FormulaSections;
+             body += "default:\r\n";
+             for (int i = 0; i < n; ++i)
+                 body += Format("  float param p%d\r\n    default = 1\r\n  endparam\r\n", i);
+             return CompileBody(body);
+         }},
+        {"variables", 1000,
+         [](int n) {
+             std::string body = "init:\r\n  z = 0\r\n";
+             for (int i = 0; i < n; ++i)
+                 body += Format("  float v%d = %d\r\n", i, i);
+             body += "loop:\r\n  z = z*z + #pixel\r\nbailout:\r\n  |z| < 4\r\n";
+             return CompileBody(body);
+         }},
+        {"defines", 2000,
+         [](int n) {
+             std::string body;
+             for (int i = 0; i < n; ++i)
+                 body += Format("$define D%d\r\n", i);
+             body += FormulaSections;
+             return CompileBody(body);
+         }},
+        {"statements", 2500,
+         [](int n) {
+             std::string body = "init:\r\n  z = 0\r\n";
+             for (int i = 0; i < n; ++i)
+                 body += "  z = z + 1\r\n";
+             body += "loop:\r\n  z = z*z + #pixel\r\nbailout:\r\n  |z| < 4\r\n";
+             return CompileBody(body);
+         }},
+        {"flat sum", 1000,
+         [](int n) {
+             std::string body = "init:\r\n  z = 0";
+             for (int i = 0; i < n; ++i)
+                 body += " + #pixel";
+             body += "\r\nloop:\r\n  z = z*z + #pixel\r\nbailout:\r\n  |z| < 4\r\n";
+             return CompileBody(body);
+         }},
+        {"long number text", 20000,
+         [](int n) {
+             std::string text = "0." + std::string(static_cast<std::size_t>(n), '1');
+             return [text]() {
+                 TBasicHugeFloat value(64);
+                 value.SetText(text);
+                 return value.GetText().substr(0, 12);
+             };
+         }},
+    };
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    InitializeGenProgram();
+    InitializeGenRegistry();
+    InitializeGenUtils();
+    InitializeCompFileManager();
+    InitializeCompRoutines();
+    InitializeCompHugeRoutines();
+    const int factor = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+    std::printf("%-26s %9s %10s %9s %10s %7s %8s  %s\n", "input", "n", "seconds", "4n", "seconds", "ratio",
+                "peak MB", "result at 4n");
+    const std::string only = argc > 2 ? argv[2] : "";
+    for (const TInput &input : Inputs()) {
+        if (!only.empty() && std::string(input.Name).find(only) == std::string::npos)
+            continue;
+        const int n = input.BaseSize * factor;
+        double times[2];
+        std::string result;
+        for (int k = 0; k < 2; ++k) {
+            try {
+                auto work = input.Prepare(k == 0 ? n : 4 * n);
+                const double start = Seconds();
+                result = work();
+                times[k] = Seconds() - start;
+            } catch (const std::exception &error) {
+                result = std::string("failed: ") + error.what();
+                times[k] = 0;
+            }
+        }
+        std::printf("%-26s %9d %10.3f %9d %10.3f %7.1f %8.1f  %s\n", input.Name, n, times[0], 4 * n, times[1],
+                    times[0] > 0 ? times[1] / times[0] : 0.0, PeakMegabytes(), result.c_str());
+        std::fflush(stdout);
+    }
+    FinalizeCompHugeRoutines();
+    FinalizeCompRoutines();
+    FinalizeCompFileManager();
+    FinalizeGenUtils();
+    FinalizeGenRegistry();
+    FinalizeGenProgram();
+    return 0;
+}
