@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "vexCrypt.h"
+#include "vexDisAsmText.h"
 #include "vexStrings.h"
 #include "vexTools.h"
 #include "vexZip.h"
@@ -329,4 +330,13 @@ std::string NameOfExactAddress(std::uintptr_t Address) {
 void FreeModuleMaps() {
     delete MapCache;
     MapCache = nullptr;
+}
+
+void InitializeVexMapFile() {
+    SetDisassemblyNameFallback(&NameOfExactAddress);
+}
+
+void FinalizeVexMapFile() {
+    SetDisassemblyNameFallback(nullptr);
+    FreeModuleMaps();
 }

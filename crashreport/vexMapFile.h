@@ -74,5 +74,10 @@ std::uint32_t FindLine(const TMapFile &Map, std::uintptr_t Address);
 std::string NameOfExactAddress(std::uintptr_t Address);
 void FreeModuleMaps();
 
+// Module start-up: the disassembly names routines that are not exports from the maps; the end frees
+// the cached maps.
+void InitializeVexMapFile();
+void FinalizeVexMapFile();
+
 // The key under which a payload of the given length is enciphered.
 std::string PackageKey(std::uint32_t PayloadLength);

@@ -10,6 +10,7 @@
 #include "GenRegistry.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
+#include "vexMapFile.h"
 
 std::vector<TModuleEntry> ProgramModules() {
     // Program information first: the single-instance names, the registry base key and the
@@ -25,6 +26,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
+        {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
     };
 }
 

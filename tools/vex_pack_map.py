@@ -9,6 +9,7 @@ addresses answered by GNU addr2line, for the map reader's test.
 Packed map: "vexcrashreport", payload length n, format version 2, then n bytes: a compressed block
 (unpacked size, packed size, CRC-32, raw deflate) enciphered with Blowfish (swapped word order,
 whole blocks) under a key derived from n."""
+import bisect
 import os
 import random
 import re
@@ -132,6 +133,8 @@ def plain_name(name):
     # C symbols carry the platform's leading underscore; demangled C++ names do not.
     if name.startswith("_") and "(" not in name and "::" not in name:
         name = name[1:]
+    # The stdcall argument size is no part of the name.
+    name = re.sub(r"@[0-9]+$", "", name)
     # Names that do not fit the map's length byte lose their template arguments, then their
     # parameter lists, so that the routine's own name survives.
     if len(name) > MAX_NAME:
@@ -141,7 +144,7 @@ def plain_name(name):
     return name.encode("latin-1", "replace")[:MAX_NAME]
 
 
-def read_publics(program, code_start, code_end):
+def read_publics(program, code_start, code_end, aliased=None):
     publics = {}
     for line in run(TOOLS + "nm", "-n", "-C", "--defined-only", program).splitlines():
         parts = line.split(" ", 2)
@@ -158,6 +161,8 @@ def read_publics(program, code_start, code_end):
             publics[address] = candidate
         else:
             kept = publics[address]
+            if aliased is not None and kept[0] != candidate[0]:
+                aliased.add(address)
             if (candidate[1] == "T", -len(candidate[0])) > (kept[1] == "T", -len(kept[0])):
                 publics[address] = candidate
     return sorted((address, name) for address, (name, _) in publics.items())
@@ -240,7 +245,7 @@ def packed_map(data):
     return b"vexcrashreport" + struct.pack("<II", n, 2) + encipher_blocks(block, package_key(n))
 
 
-def write_reference(program, segments, output):
+def write_reference(program, segments, publics, aliased, output):
     """1,000 random code addresses with addr2line's function (outermost, for inlined code) and line."""
     rng = random.Random(17)
     total = sum(length for _, length, _ in segments)
@@ -270,13 +275,19 @@ def write_reference(program, segments, output):
     # addr2line leaves linkage names without their platform underscore undemangled.
     mangled = [name for _, _, name in rows if re.match(r"^Z[A-Z0-9]", name)]
     demangled = dict(zip(mangled, run_input([TOOLS + "c++filt", "-n"], "\n".join("_" + m for m in mangled))))
+    starts = [start for start, _ in publics]
     with open(output, "w", encoding="latin-1", errors="replace") as f:
         for address, number, name in rows:
-            f.write("%x %s %s\n" % (address, number, short_name(demangled.get(name, name))))
+            # Routines with several names (aliases): the map keeps one of them, addr2line may
+            # report another.
+            index = bisect.bisect_right(starts, address) - 1
+            alias = 1 if index >= 0 and starts[index] in aliased else 0
+            f.write("%x %s %d %s\n" % (address, number, alias, short_name(demangled.get(name, name))))
 
 
 def short_name(name):
     """The routine's qualified name without parameters, qualifiers and clone suffixes."""
+    name = re.sub(r"@[0-9]+$", "", name)
     name = re.sub(r"( \[clone [^]]*\])+$", "", name)
     name = re.sub(r"( const| volatile| &| &&)+$", "", name)
     if name.endswith(")"):
@@ -292,12 +303,13 @@ def short_name(name):
 def main():
     program, output = sys.argv[1], sys.argv[2]
     code_start, code_end, entry = pe_layout(program)
-    publics = read_publics(program, code_start, code_end)
+    aliased = set()
+    publics = read_publics(program, code_start, code_end, aliased)
     segments, lines = read_lines(program, code_start, code_end)
     with open(output, "wb") as f:
         f.write(packed_map(payload(code_start, entry, segments, publics, lines)))
     if len(sys.argv) > 3:
-        write_reference(program, segments, sys.argv[3])
+        write_reference(program, segments, publics, aliased, sys.argv[3])
 
 
 if __name__ == "__main__":
