@@ -330,6 +330,10 @@ void PadTo(std::string &line, std::size_t width) {
 
 } // namespace
 
+std::string InstructionMnemonic(const InstructionRecord &Record) {
+    return MnemonicText(Record);
+}
+
 void SetDisassemblyNameFallback(TNameOfExactAddress Fallback) {
     NameFallback = Fallback;
 }

@@ -13,6 +13,8 @@
 using TNameOfExactAddress = std::string (*)(std::uintptr_t Address);
 void SetDisassemblyNameFallback(TNameOfExactAddress Fallback);
 
+// The mnemonic of a decoded instruction, without prefixes.
+std::string InstructionMnemonic(const InstructionRecord &Record);
 // Decodes the instruction at Address (with the knowledge, resolving through registers) into Record
 // and returns its line; WithAddress puts the address and three blanks in front.
 std::string InstructionText(const void *Address, RegisterKnowledge *Knowledge, InstructionRecord &Record,

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "vexDisAsm.h"
+#include "vexDisAsmText.h"
 #include "vexTools.h"
 
 namespace {
@@ -227,6 +228,29 @@ TEST(vexDisAsmTest, GuardedReadsUseTheRegionList) {
     EXPECT_NE(exports, nullptr);
 }
 
+// Our mnemonic in objdump's spelling: objdump names some condition codes and a few instructions
+// differently (je for jz, pushf for pushfd), and writes string instructions without their size
+// letter (which the caller allows).
+std::string ObjdumpSpelling(std::string name) {
+    std::erase(name, ' ');
+    static const std::pair<const char *, const char *> words[] = {
+        {"wait", "fwait"}, {"pushfd", "pushf"}, {"popfd", "popf"}, {"pushad", "pusha"},
+        {"popad", "popa"}, {"int01", "int1"},   {"cwde", "cwde"}};
+    for (const auto &[ours, theirs] : words)
+        if (name == ours)
+            return theirs;
+    static const std::pair<const char *, const char *> conditions[] = {
+        {"z", "e"}, {"nz", "ne"}, {"nb", "ae"}};
+    for (const char *prefix : {"j", "set", "cmov"}) {
+        const std::size_t length = std::strlen(prefix);
+        if (name.compare(0, length, prefix) == 0)
+            for (const auto &[ours, theirs] : conditions)
+                if (name.substr(length) == ours)
+                    return prefix + std::string(theirs);
+    }
+    return name;
+}
+
 // objdump's instruction boundaries of this test program's .text, written by a build step.
 std::string LengthsFile() {
     char name[MAX_PATH];
@@ -235,7 +259,7 @@ std::string LengthsFile() {
     return path.substr(0, path.rfind('.')) + ".lengths";
 }
 
-TEST(vexDisAsmTest, LengthsAgreeWithObjdumpOverTheProgramsOwnCode) {
+TEST(vexDisAsmTest, LengthsAndNamesAgreeWithObjdumpOverTheProgramsOwnCode) {
     // objdump's names for what lies outside this decoder's instruction set (VEX/XOP, SSE3 and
     // later, lone prefixes objdump prints on their own before bytes it cannot read, and bytes it
     // gives up on). GCC's code for this program contains none of them; they come from data and
@@ -250,6 +274,7 @@ TEST(vexDisAsmTest, LengthsAgreeWithObjdumpOverTheProgramsOwnCode) {
     std::uintptr_t address = 0;
     std::size_t checked = 0, skipped = 0;
     std::map<std::string, int> mismatches;
+    std::map<std::string, int> nameMismatches;
     std::ostringstream firstMismatches;
     std::string line;
     while (std::getline(in, line)) {
@@ -268,7 +293,8 @@ TEST(vexDisAsmTest, LengthsAgreeWithObjdumpOverTheProgramsOwnCode) {
             ParseInstructionGuarded(reinterpret_cast<const void *>(address), regions, r);
             int decoded = static_cast<int>(r.next - r.address);
             // objdump shows WAIT and the x87 instruction after it as one ("fstsw" for 9B DF E0).
-            if (r.valid && r.opcode == 0x9B && decoded < length) {
+            const bool merged = r.valid && r.opcode == 0x9B && decoded < length;
+            if (merged) {
                 ParseInstructionGuarded(r.next, regions, r);
                 decoded += static_cast<int>(r.next - r.address);
             }
@@ -282,6 +308,14 @@ TEST(vexDisAsmTest, LengthsAgreeWithObjdumpOverTheProgramsOwnCode) {
                                         << int(reinterpret_cast<const std::uint8_t *>(address)[i]);
                     firstMismatches << std::dec << "\n";
                 }
+            } else if (!merged) {
+                // objdump spells the operand-size nop (66 90) "xchg ax,ax".
+                const std::string ours = r.opcode == 0x90 && r.detail.OperandSize
+                                             ? std::string("xchg")
+                                             : ObjdumpSpelling(InstructionMnemonic(r));
+                if (ours != mnemonic &&
+                    !(ours.size() == mnemonic.size() + 1 && ours.compare(0, mnemonic.size(), mnemonic) == 0))
+                    ++nameMismatches[mnemonic + " / " + ours];
             }
             ++checked;
         } else {
@@ -293,6 +327,10 @@ TEST(vexDisAsmTest, LengthsAgreeWithObjdumpOverTheProgramsOwnCode) {
     EXPECT_GT(checked, 10000u);
     EXPECT_LT(skipped * 100, checked) << "the allow-list covers more than one instruction in a hundred";
     EXPECT_TRUE(mismatches.empty()) << firstMismatches.str();
+    std::ostringstream names;
+    for (const auto &[pair, count] : nameMismatches)
+        names << pair << " (" << count << ")\n";
+    EXPECT_TRUE(nameMismatches.empty()) << names.str();
 }
 
 } // namespace
