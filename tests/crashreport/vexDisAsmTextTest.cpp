@@ -4,31 +4,11 @@
 
 #include <cstring>
 
+#include "VexTestData.h"
 #include "vexDisAsmText.h"
 #include "vexStrings.h"
 
 namespace {
-
-struct TRoutine {
-    std::uint8_t *Code;
-    explicit TRoutine(std::initializer_list<int> bytes) {
-        Code = static_cast<std::uint8_t *>(
-            VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-        std::memset(Code, 0xCC, 4096);
-        std::size_t at = 0;
-        for (int b : bytes)
-            Code[at++] = static_cast<std::uint8_t>(b);
-    }
-    ~TRoutine() { VirtualFree(Code, 0, MEM_RELEASE); }
-    std::string Address(std::size_t offset) const {
-        return HexText(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(Code + offset)), 8, '0')
-            .substr(1);
-    }
-    std::string Label(std::size_t offset) const {
-        return HexText(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(Code + offset)), 1, '0')
-            .substr(1);
-    }
-};
 
 std::string Line(std::initializer_list<int> bytes) {
     TRoutine r(bytes);

@@ -5,26 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "VexTestData.h"
 #include "vexDisAsmWalk.h"
 #include "vexStrings.h"
 
 namespace {
-
-// Hand-made routines in executable memory of their own, so that the walker's range is that memory.
-struct TRoutine {
-    std::uint8_t *Code;
-    explicit TRoutine(std::initializer_list<int> bytes) {
-        Code = static_cast<std::uint8_t *>(
-            VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-        std::memset(Code, 0xCC, 4096);
-        std::size_t at = 0;
-        for (int b : bytes)
-            Code[at++] = static_cast<std::uint8_t>(b);
-    }
-    ~TRoutine() { VirtualFree(Code, 0, MEM_RELEASE); }
-    void PutWord(std::size_t at, std::uint32_t value) { std::memcpy(Code + at, &value, 4); }
-    std::uintptr_t At(std::size_t offset) const { return reinterpret_cast<std::uintptr_t>(Code + offset); }
-};
 
 const CodeArea *AreaAt(const FunctionRecord &f, std::uintptr_t start) {
     for (const CodeArea &area : f.areas)
