@@ -174,6 +174,34 @@ TEST(vexMapFileTest, ProgramMapAgreesWithAddr2line) {
     EXPECT_EQ(NameOfExactAddress(reinterpret_cast<std::uintptr_t>(&FindLine) + 1), "");
 }
 
+// A map stays cached while its module's file is unchanged; a new write time brings a new map.
+TEST(vexMapFileTest, AChangedModuleFileGetsANewMap) {
+    auto *cached = const_cast<TMapFile *>(GetModuleMap(nullptr));
+    ASSERT_TRUE(cached->Valid);
+    cached->MapFileName = "marked";
+    EXPECT_EQ(GetModuleMap(nullptr)->MapFileName, "marked");
+
+    const std::string program = ProgramFile(".exe");
+    HANDLE file = CreateFileA(program.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME created, accessed, written;
+    ASSERT_TRUE(GetFileTime(file, &created, &accessed, &written));
+    ULARGE_INTEGER later;
+    later.LowPart = written.dwLowDateTime;
+    later.HighPart = written.dwHighDateTime;
+    later.QuadPart -= 600ULL * 10000000ULL; // ten minutes earlier
+    FILETIME changed = {later.LowPart, later.HighPart};
+    ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &changed));
+    const TMapFile *fresh = GetModuleMap(nullptr);
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    EXPECT_TRUE(fresh->Valid);
+    EXPECT_EQ(fresh->MapFileName, ProgramFile(".vex"));
+    FreeModuleMaps();
+}
+
 // Once the module has started, listings name the program's routines from its map.
 TEST(vexMapFileTest, ListingsNameRoutinesFromTheMap) {
     InitializeVexMapFile();
