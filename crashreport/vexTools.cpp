@@ -381,6 +381,10 @@ struct TExportView {
             return false;
         Base = reinterpret_cast<const std::uint8_t *>(module);
         ImageSize = headers->OptionalHeader.SizeOfImage;
+        // Every table and name is checked against the image size; the image must then be readable
+        // as far as it claims to reach.
+        if (!IsReadableRange(Base, ImageSize))
+            return false;
         std::uint32_t size = 0;
         Directory = static_cast<const IMAGE_EXPORT_DIRECTORY *>(ImageDirectory(module, 0, &size));
         if (!Directory || size < sizeof(IMAGE_EXPORT_DIRECTORY))
@@ -412,6 +416,12 @@ struct TExportView {
 };
 
 void *ResolveExport(const TExportView &view, std::uint32_t functionRva, int depth);
+
+// The system's own look-up is asked only about modules it has loaded.
+bool IsLoadedModule(HMODULE module) {
+    wchar_t name[8];
+    return module && (GetModuleFileNameW(module, name, 8) > 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+}
 
 void *ResolveForwarder(const std::string &forwarder, int depth) {
     const std::size_t dot = forwarder.find('.');
@@ -460,7 +470,7 @@ void *ExportAddressByName(HMODULE Module, const std::string &Name) {
                     return address;
         }
     }
-    return Module ? reinterpret_cast<void *>(GetProcAddress(Module, Name.c_str())) : nullptr;
+    return IsLoadedModule(Module) ? reinterpret_cast<void *>(GetProcAddress(Module, Name.c_str())) : nullptr;
 }
 
 void *ExportAddressByOrdinal(HMODULE Module, std::uint32_t Ordinal) {
@@ -471,9 +481,10 @@ void *ExportAddressByOrdinal(HMODULE Module, std::uint32_t Ordinal) {
             if (void *address = ResolveExport(view, view.Functions[index], 0))
                 return address;
     }
-    return Module && Ordinal <= 0xFFFF ? reinterpret_cast<void *>(GetProcAddress(
-                                             Module, reinterpret_cast<LPCSTR>(std::uintptr_t(Ordinal))))
-                                       : nullptr;
+    return IsLoadedModule(Module) && Ordinal <= 0xFFFF
+               ? reinterpret_cast<void *>(
+                     GetProcAddress(Module, reinterpret_cast<LPCSTR>(std::uintptr_t(Ordinal))))
+               : nullptr;
 }
 
 std::string ExportNameOfAddress(HMODULE Module, const void *Address, bool Qualify) {
@@ -529,4 +540,11 @@ std::uint32_t TicksBetween(std::uint32_t Start, std::uint32_t Now) {
 
 std::uint32_t TicksSince(std::uint32_t Start) {
     return TicksBetween(Start, GetTickCount());
+}
+
+void FinalizeVexTools() {
+    if (HANDLE mutex = InterlockedExchangePointer(&HandlerMutex, nullptr))
+        CloseHandle(mutex);
+    delete HandlerList;
+    HandlerList = nullptr;
 }

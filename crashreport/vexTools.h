@@ -66,5 +66,9 @@ std::string ExportNameOfAddress(HMODULE Module, const void *Address, bool Qualif
 bool UnmangleMethodName(std::string &Name, std::string &Unit);
 
 std::uint32_t TicksSince(std::uint32_t Start);
+
+// Module end: closes the handler list's mutex and clears the list (handler windows still registered
+// are left alone).
+void FinalizeVexTools();
 // The same rule for a given current tick count.
 std::uint32_t TicksBetween(std::uint32_t Start, std::uint32_t Now);

@@ -11,6 +11,7 @@
 #include "GenSetup.h"
 #include "GenUtils.h"
 #include "vexMapFile.h"
+#include "vexTools.h"
 
 std::vector<TModuleEntry> ProgramModules() {
     // Program information first: the single-instance names, the registry base key and the
@@ -26,6 +27,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
+        {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
     };
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "vexTools.h"
 
 namespace {
@@ -99,6 +101,13 @@ TEST(vexToolsTest, MessageHandlersOnTheThreadWindow) {
     EXPECT_TRUE(IsWindow(window));
     RemoveMessageHandler(nullptr, second, 0, {&MethodHandler, &methodLog});
     EXPECT_FALSE(IsWindow(window)) << "the last handler takes the window with it";
+    // After the module end the registry starts afresh.
+    FinalizeVexTools();
+    RemoveMessageHandler(&PlainHandler, 0, 0);
+    const UINT again = AddMessageHandler(&PlainHandler, 0, 0);
+    EXPECT_EQ(again, 0x400u);
+    RemoveMessageHandler(&PlainHandler, again, 0);
+    FinalizeVexTools();
 }
 
 extern "C" __declspec(dllexport) int vexToolsTestExport() {
@@ -132,6 +141,77 @@ TEST(vexToolsTest, ModulesHeadersAndExports) {
     fake[1] = 'Z';
     EXPECT_EQ(ImageNtHeaders(reinterpret_cast<HMODULE>(fake.data())), nullptr);
     EXPECT_EQ(ExportNameOfAddress(reinterpret_cast<HMODULE>(fake.data()), fake.data() + 4, false), "");
+}
+
+// A module image made by hand in memory, with an export directory at 0x200.
+struct TFakeModule {
+    std::uint8_t *Base;
+    IMAGE_NT_HEADERS32 *Headers;
+    IMAGE_EXPORT_DIRECTORY *Exports;
+    TFakeModule() {
+        Base = static_cast<std::uint8_t *>(
+            VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        Base[0] = 'M';
+        Base[1] = 'Z';
+        Base[0x3C] = 0x80;
+        Headers = reinterpret_cast<IMAGE_NT_HEADERS32 *>(Base + 0x80);
+        Headers->Signature = IMAGE_NT_SIGNATURE;
+        Headers->FileHeader.Machine = IMAGE_FILE_MACHINE_I386;
+        Headers->FileHeader.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER32);
+        Headers->OptionalHeader.Magic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+        Headers->OptionalHeader.SizeOfImage = 0x1000;
+        Headers->OptionalHeader.NumberOfRvaAndSizes = 16;
+        Headers->OptionalHeader.DataDirectory[0] = {0x200, 0x100};
+        Exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY *>(Base + 0x200);
+        Exports->Base = 5;
+        Exports->NumberOfFunctions = 2;
+        Exports->NumberOfNames = 2;
+        Exports->AddressOfFunctions = 0x240;
+        Exports->AddressOfNames = 0x250;
+        Exports->AddressOfNameOrdinals = 0x260;
+        Word(0x240, 0x400); // Alpha
+        Word(0x244, 0x280); // Tick: a forwarder inside the export directory
+        Word(0x250, 0x2A0);
+        Word(0x254, 0x2B0);
+        Base[0x260] = 0;
+        Base[0x262] = 1;
+        std::memcpy(Base + 0x280, "KERNEL32.GetTickCount", 22);
+        std::memcpy(Base + 0x2A0, "Alpha", 6);
+        std::memcpy(Base + 0x2B0, "Tick", 5);
+    }
+    ~TFakeModule() { VirtualFree(Base, 0, MEM_RELEASE); }
+    void Word(std::size_t at, std::uint32_t value) { std::memcpy(Base + at, &value, 4); }
+    HMODULE Module() const { return reinterpret_cast<HMODULE>(Base); }
+};
+
+TEST(vexToolsTest, ExportTablesAreReadWithinTheImage) {
+    TFakeModule fake;
+    EXPECT_EQ(ExportAddressByName(fake.Module(), "Alpha"), fake.Base + 0x400);
+    EXPECT_EQ(ExportAddressByOrdinal(fake.Module(), 5), fake.Base + 0x400);
+    EXPECT_EQ(ExportNameOfAddress(fake.Module(), fake.Base + 0x400, false), "Alpha");
+    EXPECT_EQ(ExportAddressByName(fake.Module(), "Tick"),
+              reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount")));
+    EXPECT_EQ(ExportAddressByOrdinal(fake.Module(), 7), nullptr);
+
+    struct Damage {
+        const char *what;
+        std::size_t at;
+        std::uint32_t value;
+        const char *name; // of the address behind Alpha's entry
+    } damages[] = {
+        {"image larger than its memory", 0x80 + 24 + 56, 0x100000, ""},
+        {"function count beyond the image", 0x200 + 20, 0x40000000, ""},
+        {"name table beyond the image", 0x200 + 32, 0xFFFFFF00, ""},
+        {"name without its end", 0x250, 0xFFC, "#5"},
+    };
+    for (const Damage &d : damages) {
+        TFakeModule damaged;
+        if (d.at == 0x250)
+            std::memcpy(damaged.Base + 0xFFC, "Alph", 4);
+        damaged.Word(d.at, d.value);
+        EXPECT_EQ(ExportAddressByName(damaged.Module(), "Alpha"), nullptr) << d.what;
+        EXPECT_EQ(ExportNameOfAddress(damaged.Module(), damaged.Base + 0x400, false), d.name) << d.what;
+    }
 }
 
 TEST(vexToolsTest, UnmangleAndTicks) {
