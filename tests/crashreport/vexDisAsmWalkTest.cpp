@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <unwind.h>
 
 #include "VexTestData.h"
 #include "vexDisAsmWalk.h"
@@ -109,6 +111,28 @@ TEST(vexDisAsmWalkTest, CallsThatLeaveTheRoutine) {
     EXPECT_EQ(jump->target, tick);
     // The code behind the unconditional jump is not part of the routine.
     EXPECT_EQ(f.codeLength, 17u);
+}
+
+// ud2 and calls that never return end an area; the bytes behind them are not walked.
+TEST(vexDisAsmWalkTest, TrapsAndCallsThatNeverReturnEndTheArea) {
+    TRoutine trap({0x31, 0xC0, 0x0F, 0x0B, 0x0F, 0x04});
+    FunctionRecord f;
+    ASSERT_TRUE(ParseFunction(trap.Code, f));
+    EXPECT_EQ(f.codeLength, 4u);
+    for (void *routine : {reinterpret_cast<void *>(&abort), reinterpret_cast<void *>(&_Unwind_Resume)}) {
+        TRoutine call({0x85, 0xC0, 0xE8, 0, 0, 0, 0, 0x0F, 0x04});
+        call.PutWord(3, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(routine) - call.At(7)));
+        ASSERT_TRUE(ParseFunction(call.Code, f));
+        EXPECT_EQ(f.codeLength, 7u);
+        ASSERT_EQ(f.farCalls.size(), 1u);
+        EXPECT_EQ(f.farCalls[0].address, call.At(2)); // its target may be where an import jump leads
+    }
+    // Any other call returns: the walk goes on behind it and meets the undefined bytes.
+    TRoutine ordinary({0x85, 0xC0, 0xE8, 0, 0, 0, 0, 0x0F, 0x04});
+    ordinary.PutWord(
+        3, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&GetTickCount) - ordinary.At(7)));
+    EXPECT_FALSE(ParseFunction(ordinary.Code, f));
+    EXPECT_EQ(f.errorAddress, ordinary.At(9));
 }
 
 TEST(vexDisAsmWalkTest, UnallocatedEntry) {
