@@ -448,6 +448,68 @@ void *ResolveForwarder(const std::string &forwarder, int depth) {
     return nullptr;
 }
 
+// The function table entry as the module's file holds it, for an entry that was changed in memory
+// to point outside the image. 0 when the file cannot tell.
+std::uint32_t FunctionRvaFromFile(const TExportView &view, std::uint32_t index) {
+    char fileName[MAX_PATH + 1] = {};
+    if (!GetModuleFileNameA(reinterpret_cast<HMODULE>(const_cast<std::uint8_t *>(view.Base)), fileName,
+                            MAX_PATH))
+        return 0;
+    HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    std::uint32_t result = 0;
+    LARGE_INTEGER size;
+    HANDLE mapping = GetFileSizeEx(file, &size) && size.HighPart == 0
+                         ? CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr)
+                         : nullptr;
+    const auto *bytes =
+        mapping ? static_cast<const std::uint8_t *>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+    if (bytes) {
+        const std::uint32_t length = size.LowPart;
+        auto fits = [&](std::uint64_t at, std::uint64_t count) { return at + count <= length; };
+        auto word = [&](std::uint32_t at) {
+            std::uint32_t value = 0;
+            std::memcpy(&value, bytes + at, 4);
+            return value;
+        };
+        // A relative address becomes a file offset in the last section that starts at or below it.
+        auto fileOffset = [&](std::uint32_t rva, std::uint32_t &offset) {
+            const std::uint32_t headers = fits(0x40, 0) ? word(0x3C) : 0;
+            if (!fits(headers, 24) || word(headers) != IMAGE_NT_SIGNATURE)
+                return false;
+            std::uint16_t sections = 0, optionalSize = 0;
+            std::memcpy(&sections, bytes + headers + 6, 2);
+            std::memcpy(&optionalSize, bytes + headers + 20, 2);
+            const std::uint64_t table = std::uint64_t(headers) + 24 + optionalSize;
+            bool found = false;
+            for (std::uint32_t i = 0; i < sections && fits(table + 40ull * (i + 1), 0); ++i) {
+                IMAGE_SECTION_HEADER section;
+                std::memcpy(&section, bytes + table + 40ull * i, sizeof section);
+                if (section.VirtualAddress <= rva) {
+                    offset = rva - section.VirtualAddress + section.PointerToRawData;
+                    found = true;
+                }
+            }
+            return found;
+        };
+        std::uint32_t directory = 0, functions = 0;
+        if (fileOffset(view.DirectoryRva, directory) && fits(directory, sizeof(IMAGE_EXPORT_DIRECTORY))) {
+            IMAGE_EXPORT_DIRECTORY exports;
+            std::memcpy(&exports, bytes + directory, sizeof exports);
+            if (index < exports.NumberOfFunctions && fileOffset(exports.AddressOfFunctions, functions) &&
+                fits(functions + 4ull * index, 4))
+                result = word(functions + 4 * index);
+        }
+        UnmapViewOfFile(bytes);
+    }
+    if (mapping)
+        CloseHandle(mapping);
+    CloseHandle(file);
+    return result;
+}
+
 void *ResolveExport(const TExportView &view, std::uint32_t functionRva, int depth) {
     if (functionRva == 0 || functionRva >= view.ImageSize)
         return nullptr;
@@ -465,9 +527,14 @@ void *ExportAddressByName(HMODULE Module, const std::string &Name) {
     if (view.Open(Module)) {
         for (std::uint32_t i = 0; i < view.NameCount; ++i) {
             std::string name;
-            if (view.TextAt(view.Names[i], name) && name == Name && view.Ordinals[i] < view.FunctionCount)
-                if (void *address = ResolveExport(view, view.Functions[view.Ordinals[i]], 0))
-                    return address;
+            if (!view.TextAt(view.Names[i], name) || name != Name || view.Ordinals[i] >= view.FunctionCount)
+                continue;
+            std::uint32_t rva = view.Functions[view.Ordinals[i]];
+            // An entry redirected in memory (outside the image): the file's entry holds.
+            if (rva >= view.ImageSize)
+                rva = FunctionRvaFromFile(view, view.Ordinals[i]);
+            if (void *address = ResolveExport(view, rva, 0))
+                return address;
         }
     }
     return IsLoadedModule(Module) ? reinterpret_cast<void *>(GetProcAddress(Module, Name.c_str())) : nullptr;
@@ -477,9 +544,13 @@ void *ExportAddressByOrdinal(HMODULE Module, std::uint32_t Ordinal) {
     TExportView view;
     if (view.Open(Module)) {
         const std::uint32_t index = Ordinal - view.Directory->Base;
-        if (index < view.FunctionCount && view.Functions[index] != 0)
-            if (void *address = ResolveExport(view, view.Functions[index], 0))
+        if (index < view.FunctionCount && view.Functions[index] != 0) {
+            std::uint32_t rva = view.Functions[index];
+            if (rva >= view.ImageSize)
+                rva = FunctionRvaFromFile(view, index);
+            if (void *address = ResolveExport(view, rva, 0))
                 return address;
+        }
     }
     return IsLoadedModule(Module) && Ordinal <= 0xFFFF
                ? reinterpret_cast<void *>(

@@ -143,6 +143,31 @@ TEST(vexToolsTest, ModulesHeadersAndExports) {
     EXPECT_EQ(ExportNameOfAddress(reinterpret_cast<HMODULE>(fake.data()), fake.data() + 4, false), "");
 }
 
+// An export entry changed in memory to point outside the image is read from the module's file.
+TEST(vexToolsTest, RedirectedExportIsReadFromTheFile) {
+    HMODULE self = GetModuleHandleA(nullptr);
+    const auto *exports = static_cast<const IMAGE_EXPORT_DIRECTORY *>(ImageDirectory(self, 0));
+    ASSERT_NE(exports, nullptr);
+    auto *functions = reinterpret_cast<std::uint32_t *>(reinterpret_cast<std::uint8_t *>(self) +
+                                                        exports->AddressOfFunctions);
+    const auto expected = reinterpret_cast<void *>(&vexToolsTestExport);
+    const std::uint32_t index = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(expected) -
+                                                           reinterpret_cast<std::uintptr_t>(self));
+    std::uint32_t *entry = nullptr;
+    for (std::uint32_t i = 0; i < exports->NumberOfFunctions; ++i)
+        if (functions[i] == index)
+            entry = &functions[i];
+    ASSERT_NE(entry, nullptr);
+    DWORD protection = 0;
+    ASSERT_TRUE(VirtualProtect(entry, 4, PAGE_READWRITE, &protection));
+    const std::uint32_t original = *entry;
+    *entry = 0x7FFF0000;
+    void *found = ExportAddressByName(self, "vexToolsTestExport");
+    *entry = original;
+    VirtualProtect(entry, 4, protection, &protection);
+    EXPECT_EQ(found, expected);
+}
+
 // A module image made by hand in memory, with an export directory at 0x200.
 struct TFakeModule {
     std::uint8_t *Base;
