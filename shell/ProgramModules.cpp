@@ -13,6 +13,8 @@
 #include "GenRegistry.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
+#include "vexMapFile.h"
+#include "vexTools.h"
 
 std::vector<TModuleEntry> ProgramModules() {
     // Program information first: the single-instance names, the registry base key and the
@@ -31,6 +33,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
+        {"vexTools", nullptr, FinalizeVexTools},
+        {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
     };
 }
 
