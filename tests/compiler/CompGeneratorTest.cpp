@@ -1108,10 +1108,10 @@ TEST_F(CompGeneratorReports, DebugCodeReportsAtTheFormulaPositions) {
                                   {"5", 6, 3}};
     ASSERT_EQ(ErrorManager()->GetCount(), 4);
     for (int k = 0; k < 4; ++k) {
-        const TCompilerMessage *message = ErrorManager()->GetMessageA(k);
-        EXPECT_EQ(message->Text, expected[k].Text) << k;
-        EXPECT_EQ(message->Line, expected[k].Line) << k;
-        EXPECT_EQ(message->Column, expected[k].Column) << k;
+        const TCompilerMessage message = ErrorManager()->GetMessageA(k);
+        EXPECT_EQ(message.Text, expected[k].Text) << k;
+        EXPECT_EQ(message.Line, expected[k].Line) << k;
+        EXPECT_EQ(message.Column, expected[k].Column) << k;
     }
 }
 
