@@ -26,8 +26,8 @@
 #include "GenUtils.h"
 #include "HugeDirectLoop.h"
 
-// The formula class of the compiler tests, built into this program as well.
-#include "../tests/compiler/TestFormulas.cpp"
+// The formula stand-ins shared with the compiler tests.
+#include "TestFormulas.h"
 
 namespace {
 
