@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "CompFileManager.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompRoutines.h"
 #include "GenUtils.h"
@@ -361,7 +362,7 @@ int main(int argc, char **argv) {
     InitializeGenUtils();
     InitializeCompFileManager();
     InitializeCompRoutines();
-    InitializeCompHugeRoutines();
+    InitializeCompHugeAccess();
     const std::string fixtures = argc > 1 ? argv[1] : DefaultFixturePath();
     std::printf("Compiled formulas against the same loops in C++ (-O2, x87), %dx%d pixels, maxiter %d,\n"
                 "single thread; fixtures %s\n\n",
@@ -487,7 +488,7 @@ int main(int argc, char **argv) {
     }
     std::printf("\nratio: compiled iterations per second / C++ iterations per second. With periodicity on,\n"
                 "pixels found periodic count maxiter iterations done without doing them all.\n");
-    FinalizeCompHugeRoutines();
+    FinalizeCompHugeAccess();
     FinalizeCompFileManager();
     FinalizeGenUtils();
     return failures == 0 ? 0 : 1;

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "CompAccess.h"
-#include "CompHugeAccess.h"
 #include "CompRoutines.h"
 #include "GenColor.h"
 #include "HugeFPU.h"
@@ -1518,10 +1516,6 @@ int HugeRoutineStackUse(int Routine) {
 
 void InitializeCompHugeRoutines() {
     (void)Table();
-    RegisterHugeAccessFactory(
-        []() -> std::unique_ptr<TProcessorAccess> { return std::make_unique<THugeAccess>(); });
 }
 
-void FinalizeCompHugeRoutines() {
-    RegisterHugeAccessFactory(nullptr);
-}
+void FinalizeCompHugeRoutines() {}

@@ -1156,8 +1156,8 @@ namespace {
 
 class CompGeneratorArbitrary : public CompGenerator {
 protected:
-    void SetUp() override { InitializeCompHugeRoutines(); }
-    void TearDown() override { FinalizeCompHugeRoutines(); }
+    void SetUp() override { InitializeCompHugeAccess(); }
+    void TearDown() override { FinalizeCompHugeAccess(); }
 };
 
 TEST_F(CompGeneratorArbitrary, StatementsBecomeTheCallSequencesOfTheAccess) {

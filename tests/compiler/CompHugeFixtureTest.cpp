@@ -18,6 +18,7 @@
 #include "CompEntriesTestSupport.h"
 #include "CompGlobalsTestSupport.h"
 #include "CompHugeOrbitTestSupport.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
@@ -34,9 +35,9 @@ class CompHugeFixture : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
     }
-    static void TearDownTestSuite() { FinalizeCompHugeRoutines(); }
+    static void TearDownTestSuite() { FinalizeCompHugeAccess(); }
     void SetUp() override { FGlobals.Start(true); }
     void TearDown() override { FGlobals.Finish(); }
 

@@ -14,6 +14,7 @@
 #include "CompEntriesTestSupport.h"
 #include "CompGenerator.h"
 #include "CompGlobalsTestSupport.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompMessages.h"
 #include "CompParams.h"
@@ -252,7 +253,7 @@ class CompOptimizer : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
     }
     void SetUp() override { FGlobals.Start(); }
     void TearDown() override {
