@@ -336,6 +336,8 @@ int32_t FileAge(const std::string &FileName);
 namespace classlib_detail {
 bool DeleteFileByName(const std::string &FileName);
 }
+// The system's text for a Win32 error code, without the line end; empty when it has none.
+std::string SysErrorMessage(uint32_t ErrorCode);
 // <windows.h> maps DeleteFile to DeleteFileA; both spellings reach the same routine for a
 // std::string argument, whichever header was included first.
 #pragma push_macro("DeleteFile")

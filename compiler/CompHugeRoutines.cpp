@@ -1345,22 +1345,13 @@ void CompHugeArrayCopy(std::uint8_t *Data, std::int32_t Destination, std::int32_
     }
 }
 
-namespace {
-void AppendHugePrint(void *Context, const std::string &Text) {
-    auto *&line = *reinterpret_cast<std::string **>(static_cast<std::uint8_t *>(Context) + pcPrintLine);
-    if (!line)
-        line = new std::string;
-    line->append(Text);
-}
-} // namespace
-
 void CompHugePrintComplex(THugeProcessor *Processor, std::int32_t, void *Context) noexcept {
     try {
         std::string real = Processor->GetText();
         Processor->Pop();
         std::string imag = Processor->GetText();
         Processor->Pop();
-        AppendHugePrint(Context, "(" + real + ", " + imag + ")");
+        AppendPrintLine(Context, "(" + real + ", " + imag + ")");
     } catch (...) {
     }
 }
@@ -1369,7 +1360,7 @@ void CompHugePrintFloat(THugeProcessor *Processor, std::int32_t, void *Context) 
     try {
         std::string text = Processor->GetText();
         Processor->Pop();
-        AppendHugePrint(Context, text);
+        AppendPrintLine(Context, text);
     } catch (...) {
     }
 }
