@@ -22,13 +22,14 @@
 
 #include "bench/BenchEmulation.h"
 #include "CompFileManager.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompRoutines.h"
 #include "GenUtils.h"
 #include "HugeDirectLoop.h"
 
-// The formula class of the compiler tests, built into this program as well.
-#include "../tests/compiler/TestFormulas.cpp"
+// The formula stand-ins shared with the compiler tests.
+#include "TestFormulas.h"
 
 namespace {
 
@@ -363,7 +364,7 @@ int main(int argc, char **argv) {
     InitializeGenUtils();
     InitializeCompFileManager();
     InitializeCompRoutines();
-    InitializeCompHugeRoutines();
+    InitializeCompHugeAccess();
     const std::string fixtures = argc > 1 ? argv[1] : DefaultFixturePath();
     std::printf("Compiled formulas against the same loops in C++ (-O2, x87), %dx%d pixels, maxiter %d,\n"
                 "single thread; fixtures %s\n\n",
@@ -489,7 +490,7 @@ int main(int argc, char **argv) {
     }
     std::printf("\nratio: compiled iterations per second / C++ iterations per second. With periodicity on,\n"
                 "pixels found periodic count maxiter iterations done without doing them all.\n");
-    FinalizeCompHugeRoutines();
+    FinalizeCompHugeAccess();
     FinalizeCompFileManager();
     FinalizeGenUtils();
     return failures == 0 ? 0 : 1;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchEmulation.h"
 #include "CompPersistent.h"
 #include "FracConvert.h"
 #include "FracGradient.h"
@@ -95,6 +96,7 @@ void PlainSmooth(std::uint8_t *Table) {
 } // namespace
 
 int main() {
+    PrintEmulationNotice();
     auto table = std::make_unique<TGradientTable>();
     TGradient gradient(*table);
     gradient.History().Recording = false;

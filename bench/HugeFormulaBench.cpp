@@ -18,6 +18,7 @@
 #include "CompDefinitions.h"
 #include "CompExpressions.h"
 #include "CompGenerator.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompRoutines.h"
 #include "CompStorage.h"
@@ -230,7 +231,7 @@ double RunGrid(TSide &Side, const std::vector<TPoint> &Points, std::vector<std::
 int main() {
     PrintEmulationNotice();
     InitializeCompRoutines();
-    InitializeCompHugeRoutines();
+    InitializeCompHugeAccess();
     std::printf("Mandelbrot in arbitrary precision, %dx%d pixels, maxiter %d, view %.2f%+.2fi, span %.2f\n",
                 Width, Height, MaxIter, ViewRe, ViewIm, ViewSpan);
     std::printf("routine: generated z = sqr(z) + pixel on the emulated register stack\n"
@@ -277,7 +278,7 @@ int main() {
     std::printf("\nratio: routine seconds / direct seconds for the same pixels (goal: at most 1.15).\n"
                 "proc/dir: the routine's call sequence made from C++ on a processor / direct seconds.\n"
                 "iterations: those done by all pixels together (the escaping iteration not counted).\n");
-    FinalizeCompHugeRoutines();
+    FinalizeCompHugeAccess();
     FinalizeCompRoutines();
     return exitCode;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchEmulation.h"
 #include "CompEntries.h"
 #include "CompFileManager.h"
 #include "CompHugeRoutines.h"
@@ -179,6 +180,7 @@ std::vector<TInput> Inputs() {
 } // namespace
 
 int main(int argc, char **argv) {
+    PrintEmulationNotice();
     InitializeGenProgram();
     InitializeGenRegistry();
     InitializeGenUtils();

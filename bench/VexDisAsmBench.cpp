@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchEmulation.h"
 #include "vexDisAsm.h"
 #include "vexDisAsmWalk.h"
 #include "vexTools.h"
@@ -33,6 +34,7 @@ void Row(const char *what, double count, double seconds, const char *unit) {
 } // namespace
 
 int main() {
+    PrintEmulationNotice();
     HMODULE self = GetModuleHandleA(nullptr);
     const IMAGE_NT_HEADERS32 *headers = ImageNtHeaders(self);
     const IMAGE_SECTION_HEADER *text = IMAGE_FIRST_SECTION(headers);

@@ -77,8 +77,7 @@ void TList::Move(int CurIndex, int NewIndex) {
 }
 
 void TList::Sort(TListSortCompare Compare) {
-    // A stable merge never reads outside the list, even when Compare is inconsistent.
-    std::stable_sort(FItems.begin(), FItems.end(), [Compare](void *a, void *b) { return Compare(a, b) < 0; });
+    MergeSortItems(FItems, [Compare](void *a, void *b) { return Compare(a, b) < 0; });
 }
 
 void TList::Pack() {
@@ -858,7 +857,7 @@ bool TStringList::Find(const std::string &S, int &Index) const {
 
 void TStringList::Sort() {
     Changing();
-    std::stable_sort(FItems.begin(), FItems.end(), [this](const TStringItem &a, const TStringItem &b) {
+    MergeSortItems(FItems, [this](const TStringItem &a, const TStringItem &b) {
         return CompareStrings(a.FString, b.FString) < 0;
     });
     Changed();
@@ -872,7 +871,7 @@ void TStringList::CustomSort(TStringListSortCompare Compare) {
     std::vector<int> order(FItems.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = static_cast<int>(i);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return Compare(*this, a, b) < 0; });
+    MergeSortItems(order, [&](int a, int b) { return Compare(*this, a, b) < 0; });
     std::vector<TStringItem> sorted;
     sorted.reserve(FItems.size());
     for (int i : order)

@@ -85,6 +85,30 @@ template <auto Member, class T> TNotifyEvent MakeNotifyEvent(T *object) {
 // ---------------------------------------------------------------------------------------------
 // TList: an unowned list of pointers. Index errors raise EListError "List index out of bounds (%d)".
 
+// Stable bottom-up merge sort of Items; Less(a, b) is true when a belongs before b. Every list
+// sorts through it: it never reads outside the items and always ends, however inconsistent Less
+// is (the standard sorts may do either with a comparison that is not a strict weak order).
+template <class T, class Less> void MergeSortItems(std::vector<T> &Items, Less less) {
+    const size_t n = Items.size();
+    if (n < 2)
+        return;
+    std::vector<T> buffer(n);
+    for (size_t width = 1; width < n; width *= 2) {
+        for (size_t lo = 0; lo < n; lo += 2 * width) {
+            const size_t mid = lo + width < n ? lo + width : n;
+            const size_t hi = lo + 2 * width < n ? lo + 2 * width : n;
+            size_t i = lo, j = mid, k = lo;
+            while (i < mid && j < hi)
+                buffer[k++] = less(Items[j], Items[i]) ? std::move(Items[j++]) : std::move(Items[i++]);
+            while (i < mid)
+                buffer[k++] = std::move(Items[i++]);
+            while (j < hi)
+                buffer[k++] = std::move(Items[j++]);
+        }
+        Items.swap(buffer);
+    }
+}
+
 using TListSortCompare = int (*)(void *Item1, void *Item2);
 
 class TList : public TObject {
@@ -195,7 +219,11 @@ public:
         FItems.insert(FItems.begin() + NewIndex, std::move(item));
     }
     // Stable sort; Compare(a, b) < 0 when a belongs before b.
-    template <class Compare> void Sort(Compare compare) { MergeSort(compare); }
+    template <class Compare> void Sort(Compare compare) {
+        MergeSortItems(FItems, [&](const std::unique_ptr<T> &a, const std::unique_ptr<T> &b) {
+            return compare(a.get(), b.get()) < 0;
+        });
+    }
 
     int Count() const { return static_cast<int>(FItems.size()); }
     T *Items(int Index) const {
@@ -218,27 +246,6 @@ private:
     void CheckIndex(int Index) const {
         if (Index < 0 || Index >= Count())
             RaiseListIndexError(Index);
-    }
-    template <class Compare> void MergeSort(Compare compare) {
-        // Insertion into a merged run keeps equal items in their order and never reads outside
-        // the list, even with an inconsistent comparison.
-        size_t n = FItems.size();
-        std::vector<std::unique_ptr<T>> buffer(n);
-        for (size_t width = 1; width < n; width *= 2) {
-            for (size_t lo = 0; lo < n; lo += 2 * width) {
-                size_t mid = lo + width < n ? lo + width : n;
-                size_t hi = lo + 2 * width < n ? lo + 2 * width : n;
-                size_t i = lo, j = mid, k = lo;
-                while (i < mid && j < hi)
-                    buffer[k++] = compare(FItems[j].get(), FItems[i].get()) < 0 ? std::move(FItems[j++])
-                                                                                : std::move(FItems[i++]);
-                while (i < mid)
-                    buffer[k++] = std::move(FItems[i++]);
-                while (j < hi)
-                    buffer[k++] = std::move(FItems[j++]);
-            }
-            FItems.swap(buffer);
-        }
     }
     std::vector<std::unique_ptr<T>> FItems;
 };
@@ -565,10 +572,11 @@ private:
 // with CreateSuspended = true and call Start (or Resume) once the object is complete;
 // CreateSuspended = false raises EThread.
 //
-// A descendant whose Execute uses its own members must call TerminateAndWait in its own
-// destructor: by the time ~TThread runs, the descendant's members are gone. ~TThread itself also
-// terminates and waits for a running thread. A thread destroyed before it ever ran never runs
-// Execute.
+// A thread object is stopped and joined before any descendant part of it is destroyed: every
+// concrete thread is made as TJoinedThread<TMyThread>, whose destructor runs first, calls the
+// descendant's own Terminate (which may set a wake-up event only it knows) and waits for the
+// thread to end. A descendant that is not wrapped stays abstract, so the wrapper cannot be
+// forgotten. A thread destroyed before it ever ran never runs Execute.
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
@@ -627,4 +635,17 @@ private:
     bool FFreeOnTerminate = false;
     int32_t FReturnValue = 0;
     std::exception_ptr FFatalException;
+
+    // Implemented only by TJoinedThread: a thread class that is not wrapped cannot be made.
+    virtual void StoppedBeforeDestruction() = 0;
+};
+
+// The most-derived class of every thread object (see TThread).
+template <class T> class TJoinedThread final : public T {
+public:
+    using T::T;
+    ~TJoinedThread() override { this->TerminateAndWait(); }
+
+private:
+    void StoppedBeforeDestruction() final {}
 };

@@ -5,14 +5,8 @@
 
 namespace {
 std::string SystemErrorText(DWORD code) {
-    char *buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
-    std::string text = length && buffer ? std::string(buffer, length) : Format("error %lu", code);
-    if (buffer)
-        LocalFree(buffer);
-    return TrimRight(text);
+    const std::string text = SysErrorMessage(code);
+    return text.empty() ? Format("error %lu", code) : text;
 }
 } // namespace
 

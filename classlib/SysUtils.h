@@ -29,18 +29,168 @@ template <class T> decltype(auto) FormatArg(const T &value) {
     else
         return (value);
 }
+
+// What an argument of Format is, as far as its conversion is concerned.
+enum class TFormatKind { Int, Int64, Double, LongDouble, Text, Pointer, Other };
+
+template <class T> consteval TFormatKind FormatKindOf() {
+    using U = std::remove_cv_t<T>;
+    if constexpr (std::is_same_v<U, std::string>)
+        return TFormatKind::Text;
+    else if constexpr (std::is_array_v<U>)
+        return std::is_same_v<std::remove_cv_t<std::remove_extent_t<U>>, char> ? TFormatKind::Text
+                                                                               : TFormatKind::Other;
+    else if constexpr (std::is_pointer_v<U>)
+        return std::is_same_v<std::remove_cv_t<std::remove_pointer_t<U>>, char> ? TFormatKind::Text
+                                                                                : TFormatKind::Pointer;
+    else if constexpr (std::is_null_pointer_v<U>)
+        return TFormatKind::Pointer;
+    else if constexpr (std::is_integral_v<U> || std::is_enum_v<U>)
+        return sizeof(U) <= 4 ? TFormatKind::Int : sizeof(U) == 8 ? TFormatKind::Int64 : TFormatKind::Other;
+    else if constexpr (std::is_same_v<U, float> || std::is_same_v<U, double>)
+        return TFormatKind::Double;
+    else if constexpr (std::is_same_v<U, long double>)
+        return TFormatKind::LongDouble;
+    else
+        return TFormatKind::Other;
+}
+
+// Not constexpr on purpose: a format check that reaches one of these fails to compile, and the
+// compiler names the function in its message.
+void format_has_more_conversions_than_arguments();
+void format_has_fewer_conversions_than_arguments();
+void format_argument_does_not_match_its_conversion();
+void format_conversion_is_not_supported();
+
+// Checks every conversion of a printf format against the kinds of the arguments.
+consteval void CheckFormat(const char *fmt, const TFormatKind *kinds, int count) {
+    int next = 0;
+    auto take = [&](bool fits) {
+        if (next >= count)
+            format_has_more_conversions_than_arguments();
+        if (!fits)
+            format_argument_does_not_match_its_conversion();
+        ++next;
+    };
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    for (const char *p = fmt; *p; ++p) {
+        if (*p != '%')
+            continue;
+        ++p;
+        if (*p == '%')
+            continue;
+        while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0' || *p == '\'')
+            ++p;
+        if (*p == '*') {
+            take(kinds[next] == TFormatKind::Int);
+            ++p;
+        }
+        while (isDigit(*p))
+            ++p;
+        if (*p == '.') {
+            ++p;
+            if (*p == '*') {
+                take(kinds[next] == TFormatKind::Int);
+                ++p;
+            }
+            while (isDigit(*p))
+                ++p;
+        }
+        // Length: none, h, hh, l, z, t (32 bits here); ll, j, q, I64 (64 bits); L (long double).
+        bool wide = false, longDouble = false;
+        if (*p == 'h') {
+            ++p;
+            if (*p == 'h')
+                ++p;
+        } else if (*p == 'l') {
+            ++p;
+            if (*p == 'l') {
+                wide = true;
+                ++p;
+            }
+        } else if (*p == 'j' || *p == 'q') {
+            wide = true;
+            ++p;
+        } else if (*p == 'z' || *p == 't') {
+            ++p;
+        } else if (*p == 'L') {
+            longDouble = true;
+            ++p;
+        } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+            wide = true;
+            p += 3;
+        } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
+            p += 3;
+        }
+        switch (*p) {
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o':
+        case 'c':
+            take(!longDouble && next < count &&
+                 kinds[next] == (wide ? TFormatKind::Int64 : TFormatKind::Int));
+            break;
+        case 'f':
+        case 'F':
+        case 'e':
+        case 'E':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
+            take(!wide && next < count &&
+                 kinds[next] == (longDouble ? TFormatKind::LongDouble : TFormatKind::Double));
+            break;
+        case 's':
+            take(!wide && !longDouble && next < count && kinds[next] == TFormatKind::Text);
+            break;
+        case 'p':
+            take(next < count && (kinds[next] == TFormatKind::Pointer || kinds[next] == TFormatKind::Text));
+            break;
+        default: // %n, a missing conversion and anything unknown
+            format_conversion_is_not_supported();
+        }
+    }
+    if (next != count)
+        format_has_fewer_conversions_than_arguments();
+}
 } // namespace classlib_detail
 
+// A format text checked at compile time against the argument types of the call: a conversion
+// without its argument, an argument without its conversion, or an argument of the wrong kind
+// (a number for %s, a double for %Lf, a 64-bit integer for %d, ...) fails to build. Only
+// literal (constant) formats are accepted.
+template <class... Args> struct TFormatString {
+    template <class S>
+    requires std::is_convertible_v<const S &, const char *>
+    consteval TFormatString(const S &Format) : Text(Format) {
+        constexpr classlib_detail::TFormatKind kinds[sizeof...(Args) + 1] = {
+            classlib_detail::FormatKindOf<Args>()..., classlib_detail::TFormatKind::Other};
+        classlib_detail::CheckFormat(Text, kinds, static_cast<int>(sizeof...(Args)));
+    }
+    const char *Text;
+};
+
 // printf-style formatting that accepts std::string for %s; never depends on the locale.
-template <class... Args> std::string Format(const char *fmt, const Args &...args) {
-    return classlib_detail::FormatVA(fmt, classlib_detail::FormatArg(args)...);
+template <class... Args>
+std::string Format(TFormatString<std::type_identity_t<Args>...> fmt, const Args &...args) {
+    return classlib_detail::FormatVA(fmt.Text, classlib_detail::FormatArg(args)...);
 }
 
 class Exception : public TObject, public std::exception {
 public:
     explicit Exception(std::string message) : FMessage(std::move(message)) {}
-    template <class... Args>
-    Exception(const char *fmt, const Args &...args) : FMessage(Format(fmt, args...)) {}
+    // A message formatted as by Format; the format is checked against the arguments.
+    template <class First, class... Rest>
+    Exception(TFormatString<std::type_identity_t<First>, std::type_identity_t<Rest>...> fmt,
+              const First &first, const Rest &...rest)
+        : FMessage(classlib_detail::FormatVA(fmt.Text, classlib_detail::FormatArg(first),
+                                             classlib_detail::FormatArg(rest)...)) {}
+    // A message without arguments is taken as it is.
+    explicit Exception(const char *message) : FMessage(message) {}
     DECLARE_CLASS_NAME(Exception)
     const std::string &Message() const { return FMessage; }
     void SetMessage(std::string message) { FMessage = std::move(message); }
@@ -186,6 +336,8 @@ int32_t FileAge(const std::string &FileName);
 namespace classlib_detail {
 bool DeleteFileByName(const std::string &FileName);
 }
+// The system's text for a Win32 error code, without the line end; empty when it has none.
+std::string SysErrorMessage(uint32_t ErrorCode);
 // <windows.h> maps DeleteFile to DeleteFileA; both spellings reach the same routine for a
 // std::string argument, whichever header was included first.
 #pragma push_macro("DeleteFile")

@@ -120,3 +120,14 @@ TDateTime Time() {
     GetLocalTime(&st);
     return SystemTimeToDateTime(st, false, true);
 }
+
+std::string SysErrorMessage(uint32_t ErrorCode) {
+    char *buffer = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, ErrorCode, 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
+    std::string text = length && buffer ? std::string(buffer, length) : std::string();
+    if (buffer)
+        LocalFree(buffer);
+    return TrimRight(text);
+}

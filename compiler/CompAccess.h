@@ -85,6 +85,16 @@ constexpr int opAdd = 1, opSubtract = 2, opMultiply = 3, opDivide = 4, opPower =
 // Unary operator codes.
 constexpr int uoNegate = 1, uoModulus = 2, uoNot = 3;
 
+// The routine choice a formula class may make for its class-specific functions. The code
+// generator and the optimizer's folding both ask it, so both use the same routine.
+class TFunctionRoutineChooser {
+public:
+    virtual ~TFunctionRoutineChooser() = default;
+    // A nonzero Routine is used instead of the built-in choice. This version leaves Routine
+    // unchanged.
+    virtual void SelectFunctionRoutine(int Function, int ArgumentType, int ResultType, int &Routine) {}
+};
+
 class TProcessorAccess : public TCodeAssembler {
 public:
     DECLARE_CLASS_NAME(TProcessorAccess)

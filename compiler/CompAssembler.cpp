@@ -156,25 +156,10 @@ bool WithinTolerance(THugeProcessor &Processor, const THugeFloatBase &A, const T
     return FloatBits(static_cast<float>(difference)) <= Tolerance;
 }
 
-std::string SystemErrorText(std::uint32_t ErrorCode) {
-    char *buffer = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, ErrorCode, 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
-    std::string text;
-    if (buffer) {
-        text.assign(buffer, length);
-        LocalFree(buffer);
-    }
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
 } // namespace
 
 ECodeMemoryError::ECodeMemoryError(std::uint32_t ErrorCode)
-    : Exception("System Error.  Code: %d.\n%s", static_cast<int>(ErrorCode), SystemErrorText(ErrorCode)),
+    : Exception("System Error.  Code: %d.\n%s", static_cast<int>(ErrorCode), SysErrorMessage(ErrorCode)),
       FErrorCode(ErrorCode) {}
 
 std::int32_t RoutineLoopEndSize(std::uint8_t Precision) {

@@ -9,26 +9,6 @@
 
 namespace {
 
-bool IsTypeKeyword(std::uint8_t Keyword) {
-    return Keyword == kwComplex || Keyword == kwFloat || Keyword == kwInt || Keyword == kwBool ||
-           Keyword == kwColor;
-}
-
-std::uint8_t TypeOfKeyword(std::uint8_t Keyword) {
-    switch (Keyword) {
-    case kwComplex:
-        return vtComplex;
-    case kwFloat:
-        return vtFloat;
-    case kwInt:
-        return vtInteger;
-    case kwBool:
-        return vtBoolean;
-    default:
-        return vtColor;
-    }
-}
-
 // The zero a variable of Type starts with; nullptr for a type without one.
 std::unique_ptr<TLiteral> ZeroLiteral(std::uint8_t Type) {
     switch (Type) {

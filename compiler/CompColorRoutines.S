@@ -7,16 +7,7 @@
 
     .intel_syntax noprefix
 
-    .macro ROUTINE n, use
-    .globl CompRoutineStart\n
-    .set CompRoutineUse\n, \use
-CompRoutineStart\n:
-    .endm
-
-    .macro ENDROUTINE n
-    .globl CompRoutineEnd\n
-CompRoutineEnd\n:
-    .endm
+#include "CompRoutineMacros.inc"
 
 // Calls a helper with the address of the colour operands in eax.
     .macro CALL_WITH_ESP helper

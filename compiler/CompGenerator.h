@@ -43,15 +43,11 @@ constexpr std::int32_t GeneratorStopFlagOffset = 0x98;
 // No temporary: the value passed to StorageAccess when nothing is parked.
 constexpr std::int64_t NoTemporary = -1;
 
-class TCodeGenerator {
+class TCodeGenerator : public TFunctionRoutineChooser {
 public:
     TCodeGenerator() = default;
     TCodeGenerator(const TCodeGenerator &) = delete;
     TCodeGenerator &operator=(const TCodeGenerator &) = delete;
-
-    // Lets a formula class supply the routine of a class-specific function; a nonzero Routine is
-    // used instead of the built-in choice. This version leaves Routine unchanged.
-    virtual void SelectFunctionRoutine(int Function, int ArgumentType, int ResultType, int &Routine) {}
     // Receives the upper-case name of a section label and the section's code.
     virtual void CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) = 0;
 

@@ -139,3 +139,14 @@ void THugeAccess::EmitHugeArrayCopy(std::int32_t Destination, std::int32_t Sourc
     EmitLong(static_cast<std::uint32_t>(Count));
     EmitBytes({0xFF, 0xD3, 0x5B});
 }
+
+void InitializeCompHugeAccess() {
+    InitializeCompHugeRoutines();
+    RegisterHugeAccessFactory(
+        []() -> std::unique_ptr<TProcessorAccess> { return std::make_unique<THugeAccess>(); });
+}
+
+void FinalizeCompHugeAccess() {
+    RegisterHugeAccessFactory(nullptr);
+    FinalizeCompHugeRoutines();
+}

@@ -47,3 +47,8 @@ private:
     // Exchanges ST(0) and ST(1) of the processor.
     void EmitExchange();
 };
+
+// Start-up: builds the arbitrary-precision routine table and registers THugeAccess as the access
+// of arbitrary precision; the finalization unregisters it.
+void InitializeCompHugeAccess();
+void FinalizeCompHugeAccess();

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "CompAccess.h"
-#include "CompHugeAccess.h"
 #include "CompRoutines.h"
 #include "GenColor.h"
 #include "HugeFPU.h"
@@ -1405,22 +1403,13 @@ void CompHugeArrayCopy(std::uint8_t *Data, std::int32_t Destination, std::int32_
     }
 }
 
-namespace {
-void AppendHugePrint(void *Context, const std::string &Text) {
-    auto *&line = *reinterpret_cast<std::string **>(static_cast<std::uint8_t *>(Context) + pcPrintLine);
-    if (!line)
-        line = new std::string;
-    line->append(Text);
-}
-} // namespace
-
 void CompHugePrintComplex(THugeProcessor *Processor, std::int32_t, void *Context) noexcept {
     try {
         std::string real = Processor->GetText();
         Processor->Pop();
         std::string imag = Processor->GetText();
         Processor->Pop();
-        AppendHugePrint(Context, "(" + real + ", " + imag + ")");
+        AppendPrintLine(Context, "(" + real + ", " + imag + ")");
     } catch (...) {
     }
 }
@@ -1429,7 +1418,7 @@ void CompHugePrintFloat(THugeProcessor *Processor, std::int32_t, void *Context) 
     try {
         std::string text = Processor->GetText();
         Processor->Pop();
-        AppendHugePrint(Context, text);
+        AppendPrintLine(Context, text);
     } catch (...) {
     }
 }
@@ -1576,10 +1565,6 @@ int HugeRoutineStackUse(int Routine) {
 
 void InitializeCompHugeRoutines() {
     (void)Table();
-    RegisterHugeAccessFactory(
-        []() -> std::unique_ptr<TProcessorAccess> { return std::make_unique<THugeAccess>(); });
 }
 
-void FinalizeCompHugeRoutines() {
-    RegisterHugeAccessFactory(nullptr);
-}
+void FinalizeCompHugeRoutines() {}

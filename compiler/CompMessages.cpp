@@ -216,9 +216,9 @@ int TErrorManager::GetCount() {
 
 #pragma push_macro("GetMessage")
 #undef GetMessage
-const TCompilerMessage *TErrorManager::GetMessage(int I) {
+TCompilerMessage TErrorManager::GetMessage(int I) {
     TScopeLock<TNotificationManager> lock(*this);
-    return FMessages[I];
+    return *FMessages[I];
 }
 #pragma pop_macro("GetMessage")
 

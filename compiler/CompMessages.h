@@ -170,12 +170,13 @@ public:
     void ClearOutput();
 
     int GetCount();
-    // The message stays valid while the caller holds the lock and the list is unchanged.
+    // A copy of message I: it stays valid whatever a later compile does to the list. Raises
+    // EListError for an index outside the list.
     // <windows.h> maps GetMessage to GetMessageA; both spellings reach the same member.
 #pragma push_macro("GetMessage")
 #undef GetMessage
-    const TCompilerMessage *GetMessage(int I);
-    const TCompilerMessage *GetMessageA(int I) {
+    TCompilerMessage GetMessage(int I);
+    TCompilerMessage GetMessageA(int I) {
         return GetMessage(I);
     }
 #pragma pop_macro("GetMessage")

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "CompGenerator.h"
 #include "CompParams.h"
 #include "CompRoutines.h"
 #include "CompTokenizer.h"
@@ -526,8 +525,8 @@ std::unique_ptr<TConstant> TOptimizer::NewConstant(std::uint8_t Type) const {
 // --- Computing constants ---------------------------------------------------------------------
 
 void TOptimizer::SelectFoldingRoutine(int Function, int ArgumentType, int ResultType, int &Routine) {
-    if (auto *generator = dynamic_cast<TCodeGenerator *>(this))
-        generator->SelectFunctionRoutine(Function, ArgumentType, ResultType, Routine);
+    if (auto *chooser = dynamic_cast<TFunctionRoutineChooser *>(this))
+        chooser->SelectFunctionRoutine(Function, ArgumentType, ResultType, Routine);
 }
 
 TProcessorAccess &TOptimizer::QueryAccess() {

@@ -34,19 +34,9 @@ _CompFormulaControlWord:     .word 0x137F
 _CompTruncationControlWord:  .word 0x1F7F
 
 // ---------------------------------------------------------------------------------------------
-// Template brackets. StackUse is the number of x87 registers a routine may use beyond those its
-// operands occupy; the code generator plans register use with it.
+// Template brackets
 
-    .macro ROUTINE n, use
-    .globl CompRoutineStart\n
-    .set CompRoutineUse\n, \use
-CompRoutineStart\n:
-    .endm
-
-    .macro ENDROUTINE n
-    .globl CompRoutineEnd\n
-CompRoutineEnd\n:
-    .endm
+#include "CompRoutineMacros.inc"
 
 // ---------------------------------------------------------------------------------------------
 // Building blocks

@@ -57,13 +57,6 @@ bool Stopped(void *Context) {
     return *(static_cast<volatile std::uint8_t *>(Context) + pcStopFlag) != 0;
 }
 
-void AppendPrint(void *Context, const std::string &Text) {
-    std::string *&line = PrintLine(Context);
-    if (!line)
-        line = new std::string;
-    line->append(Text);
-}
-
 TCompilePosition UnpackPosition(std::int32_t Position) {
     const auto packed = static_cast<std::uint32_t>(Position);
     return {static_cast<std::int32_t>(packed >> 16), static_cast<std::int32_t>(packed & 0xFFFF)};
@@ -87,6 +80,13 @@ void TruncatePrint(void *Context) noexcept {
 
 } // namespace
 
+void AppendPrintLine(void *Context, const std::string &Text) {
+    std::string *&line = PrintLine(Context);
+    if (!line)
+        line = new std::string;
+    line->append(Text);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Helpers called from templates. None lets an exception out: a failure loses the output only.
 
@@ -97,7 +97,7 @@ ROUTINE_HELPER void CompPrintComplexHelper(void *Context, long double Imag, long
 ROUTINE_HELPER void CompPrintComplexHelper(void *Context, long double Imag, long double Real) noexcept {
     TFPUStateGuard guard;
     try {
-        AppendPrint(Context, Format("(%Lg, %Lg)", Real, Imag));
+        AppendPrintLine(Context, Format("(%Lg, %Lg)", Real, Imag));
     } catch (...) {
     }
 }
@@ -107,7 +107,7 @@ ROUTINE_HELPER void CompPrintFloatHelper(void *Context, long double Value) noexc
 ROUTINE_HELPER void CompPrintFloatHelper(void *Context, long double Value) noexcept {
     TFPUStateGuard guard;
     try {
-        AppendPrint(Context, Format("%Lg", Value));
+        AppendPrintLine(Context, Format("%Lg", Value));
     } catch (...) {
     }
 }
@@ -117,7 +117,7 @@ ROUTINE_HELPER void CompPrintIntHelper(void *Context, std::int32_t Value) noexce
 ROUTINE_HELPER void CompPrintIntHelper(void *Context, std::int32_t Value) noexcept {
     TFPUStateGuard guard;
     try {
-        AppendPrint(Context, Format("%d", Value));
+        AppendPrintLine(Context, Format("%d", Value));
     } catch (...) {
     }
 }
@@ -128,7 +128,7 @@ ROUTINE_HELPER void CompPrintBoolHelper(void *Context, std::int32_t Value) noexc
     TFPUStateGuard guard;
     try {
         // A bool lives in al; the rest of eax is not part of it.
-        AppendPrint(Context, (Value & 0xFF) ? "true" : "false");
+        AppendPrintLine(Context, (Value & 0xFF) ? "true" : "false");
     } catch (...) {
     }
 }
@@ -138,9 +138,9 @@ ROUTINE_HELPER void CompPrintColorHelper(void *Context, const float *Color) noex
 ROUTINE_HELPER void CompPrintColorHelper(void *Context, const float *Color) noexcept {
     TFPUStateGuard guard;
     try {
-        AppendPrint(Context,
-                    Format("(%g, %g, %g, %g)", static_cast<double>(Color[0]), static_cast<double>(Color[1]),
-                           static_cast<double>(Color[2]), static_cast<double>(Color[3])));
+        AppendPrintLine(Context, Format("(%g, %g, %g, %g)", static_cast<double>(Color[0]),
+                                        static_cast<double>(Color[1]), static_cast<double>(Color[2]),
+                                        static_cast<double>(Color[3])));
     } catch (...) {
     }
 }
@@ -152,7 +152,7 @@ ROUTINE_HELPER void CompPrintStringHelper(void *Context, const TObject *Formula,
     TFPUStateGuard guard;
     try {
         if (FormulaInfo.GetPrintString)
-            AppendPrint(Context, FormulaInfo.GetPrintString(Formula, Index));
+            AppendPrintLine(Context, FormulaInfo.GetPrintString(Formula, Index));
     } catch (...) {
     }
 }

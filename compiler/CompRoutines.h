@@ -49,6 +49,8 @@ constexpr int pcStopFlag = 0x98;
 
 // Frees a print line a context may still hold (a PRINT cut short by an exception).
 void DonePrintLine(void *Context);
+// Appends Text to the print line of the pixel context, which is made on first use.
+void AppendPrintLine(void *Context, const std::string &Text);
 
 // What the print and run-time error helpers need from the compiled formula object whose address
 // generated code passes them. The compiler installs this once; without it, PRINT strings print as

@@ -23,21 +23,6 @@ void ExpectAlone(const TToken *Keyword) {
         throw ECompileError(ceCommaExpected, next->Position);
 }
 
-std::uint8_t TypeOfKeyword(std::uint8_t Keyword) {
-    switch (Keyword) {
-    case kwComplex:
-        return vtComplex;
-    case kwFloat:
-        return vtFloat;
-    case kwInt:
-        return vtInteger;
-    case kwBool:
-        return vtBoolean;
-    default:
-        return vtColor;
-    }
-}
-
 // The real part of a numeric literal as a number, through its text; false for a boolean.
 bool LiteralReal(const TLiteral &Literal, long double &Value) {
     switch (Literal.Type) {

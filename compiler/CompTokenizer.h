@@ -81,6 +81,26 @@ enum : std::uint8_t {
     kwCount
 };
 
+// The type keywords (complex, float, int, bool, color) and the value type each declares.
+inline bool IsTypeKeyword(std::uint8_t Keyword) {
+    return Keyword == kwComplex || Keyword == kwFloat || Keyword == kwInt || Keyword == kwBool ||
+           Keyword == kwColor;
+}
+inline std::uint8_t TypeOfKeyword(std::uint8_t Keyword) {
+    switch (Keyword) {
+    case kwComplex:
+        return vtComplex;
+    case kwFloat:
+        return vtFloat;
+    case kwInt:
+        return vtInteger;
+    case kwBool:
+        return vtBoolean;
+    default:
+        return vtColor;
+    }
+}
+
 // Built-in function ids; 0..28 are the functions a function parameter selects, 49..67 the merge
 // modes.
 enum : std::uint8_t {

@@ -30,6 +30,7 @@ struct TFaultFrame {
     volatile ULONG_PTR Access;
     volatile ULONG_PTR Target;
     volatile DWORD Parameters;
+    TFaultRelease *Holders; // armed release actions of the region, newest first
 };
 
 struct TGuardedCall {
@@ -69,6 +70,20 @@ void UnwindFramesTo(void *Frame, EXCEPTION_RECORD *Record) {
                          : "memory", "cc");
 }
 
+} // namespace
+
+struct TFaultReleaseAccess {
+    static void ReleaseAll(TFaultFrame *Frame) {
+        while (TFaultRelease *holder = Frame->Holders) {
+            Frame->Holders = holder->FNext;
+            holder->FGuard = nullptr;
+            holder->FRelease(holder->FData);
+        }
+    }
+};
+
+namespace {
+
 EXCEPTION_DISPOSITION __cdecl FaultFrameHandler(EXCEPTION_RECORD *Record, void *Establisher, CONTEXT *Context,
                                                 void *Dispatcher) {
     if (Record->ExceptionFlags & UnwindFlags)
@@ -84,6 +99,9 @@ EXCEPTION_DISPOSITION __cdecl FaultFrameHandler(EXCEPTION_RECORD *Record, void *
     frame->Access = Record->NumberParameters >= 1 ? Record->ExceptionInformation[0] : 0;
     frame->Target = Record->NumberParameters >= 2 ? Record->ExceptionInformation[1] : 0;
     UnwindFramesTo(frame, Record);
+    // The region's stack is still intact below the jump target: give back what it holds while
+    // the holders can still be reached.
+    TFaultReleaseAccess::ReleaseAll(frame);
     __builtin_longjmp(frame->Resume, 1);
 }
 
@@ -107,6 +125,45 @@ __attribute__((noinline)) bool RunInFaultFrame(TGuardedCall *Call, TFaultFrame *
     }
     WriteFrameChain(Frame->Next);
     return false;
+}
+
+// The innermost fault guard's frame of this thread, or null.
+TFaultFrame *InnermostFaultFrame() {
+    for (auto *frame = static_cast<TFaultFrame *>(ReadFrameChain());
+         frame && frame != reinterpret_cast<TFaultFrame *>(-1); frame = frame->Next) {
+        if (frame->Handler == reinterpret_cast<void *>(&FaultFrameHandler))
+            return frame;
+    }
+    return nullptr;
+}
+
+// A stack overflow uses up the guard page below the stack; without it the next overflow would
+// end the process. The guard goes back on the lowest committed page of the stack, which lies far
+// below the running code once the fault has been unwound. False when nothing could be armed.
+bool RestoreStackGuard() {
+    volatile char here = 0;
+    MEMORY_BASIC_INFORMATION info;
+    if (!VirtualQuery(const_cast<char *>(&here), &info, sizeof info))
+        return false;
+    char *const reservation = static_cast<char *>(info.AllocationBase);
+    char *address = reservation;
+    for (;;) {
+        if (!VirtualQuery(address, &info, sizeof info) || info.AllocationBase != reservation)
+            return false;
+        // Committed pages without access at the very bottom are the system's last barrier.
+        if (info.State == MEM_COMMIT && (info.Protect & 0xFF) != PAGE_NOACCESS)
+            break;
+        address = static_cast<char *>(info.BaseAddress) + info.RegionSize;
+    }
+    if (info.Protect & PAGE_GUARD)
+        return true; // still armed
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    char *page = static_cast<char *>(info.BaseAddress);
+    if (page + 4 * system.dwPageSize > const_cast<char *>(&here))
+        return false; // the running code is still down there
+    DWORD previous = 0;
+    return VirtualProtect(page, system.dwPageSize, PAGE_READWRITE | PAGE_GUARD, &previous) != 0;
 }
 
 std::string ModuleNameAt(void *Address) {
@@ -153,10 +210,36 @@ void CallWithFaultGuard(void (*Body)(void *), void *Data) {
     if (!RunInFaultFrame(&call, &frame)) {
         // The fault may have left values on the x87 stack or pending exception flags.
         __asm__ __volatile__("fninit\n\tfldcw %0" : : "m"(controlWord));
+        if (frame.Code == EXCEPTION_STACK_OVERFLOW)
+            RestoreStackGuard();
         RaiseFault(frame);
     }
     if (call.Error)
         std::rethrow_exception(call.Error);
+}
+
+void TFaultRelease::Arm(void (*Release)(void *) noexcept, void *Data) {
+    Disarm();
+    TFaultFrame *frame = InnermostFaultFrame();
+    if (!frame)
+        return;
+    FRelease = Release;
+    FData = Data;
+    FNext = frame->Holders;
+    frame->Holders = this;
+    FGuard = frame;
+}
+
+void TFaultRelease::Unlink() {
+    TFaultFrame *frame = static_cast<TFaultFrame *>(FGuard);
+    for (TFaultRelease **link = &frame->Holders; *link; link = &(*link)->FNext) {
+        if (*link == this) {
+            *link = FNext;
+            break;
+        }
+    }
+    FGuard = nullptr;
+    FNext = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -34,11 +34,39 @@ DECLARE_EXCEPTION(EStackOverflow, EExternal);
 
 // Runs Body(Data). A C++ exception leaves it unchanged. A processor fault inside Body that no
 // inner handler takes ends Body at once and is raised from here as EAccessViolation,
-// EStackOverflow or EExternal; the x87 unit is reset to the control word it had on entry.
-// Objects on the stack between this call and the fault are NOT destroyed (there is no C++ unwind
-// through a fault), so the guard is the last line of defence of a thread, not a way of handling
-// faults in normal operation.
+// EStackOverflow or EExternal (any other error code the system raises, for example the code an
+// emulator gives a fault); the x87 unit is reset to the control word it had on entry, and after
+// a stack overflow the stack's guard page is armed again, so the next overflow is caught too.
+// No destructor runs between the fault and this call (there is no C++ unwind through a fault):
+// what the region holds must be held through a TFaultRelease (TScopeLock does this), which the
+// guard releases before it raises the fault. Anything else the region holds stays held.
 void CallWithFaultGuard(void (*Body)(void *), void *Data);
+
+// A release action that the innermost fault guard of the thread runs when a fault ends its
+// region. Arm it once the resource is held and disarm it before the resource is given back in
+// the normal course; the destructor disarms. Holders live in one scope on the stack of the
+// thread that made them and are never moved. Outside a guard, arming does nothing.
+class TFaultRelease {
+public:
+    TFaultRelease() = default;
+    ~TFaultRelease() { Disarm(); }
+    TFaultRelease(const TFaultRelease &) = delete;
+    TFaultRelease &operator=(const TFaultRelease &) = delete;
+
+    void Arm(void (*Release)(void *) noexcept, void *Data);
+    void Disarm() {
+        if (FGuard)
+            Unlink();
+    }
+
+private:
+    friend struct TFaultReleaseAccess;
+    void Unlink();
+    void *FGuard = nullptr; // the guard's frame this holder is registered with
+    TFaultRelease *FNext = nullptr;
+    void (*FRelease)(void *) noexcept = nullptr;
+    void *FData = nullptr;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Locks and events
@@ -69,18 +97,26 @@ public:
             FObject.Enter();
         else
             FObject.Lock();
+        // A processor fault inside a fault guard gives the lock back too.
+        FRelease.Arm(&Release, &FObject);
     }
     ~TScopeLock() {
-        if constexpr (requires { FObject.Leave(); })
-            FObject.Leave();
-        else
-            FObject.Unlock();
+        FRelease.Disarm();
+        Release(&FObject);
     }
     TScopeLock(const TScopeLock &) = delete;
     TScopeLock &operator=(const TScopeLock &) = delete;
 
 private:
+    static void Release(void *Object) noexcept {
+        T &object = *static_cast<T *>(Object);
+        if constexpr (requires { object.Leave(); })
+            object.Leave();
+        else
+            object.Unlock();
+    }
     T &FObject;
+    TFaultRelease FRelease;
 };
 
 // One unnamed system event.
@@ -208,7 +244,8 @@ private:
 
 // Base of every worker thread. Execute runs DoExecute so that nothing escapes unreported: every
 // C++ exception and every processor fault goes to the crash report (HandleThreadException; an
-// EAbort passes silently), after which the thread ends in the usual way.
+// EAbort passes silently), after which the thread ends in the usual way. Like every thread it is
+// made as TJoinedThread<TMyThread>.
 class TGeneralThread : public TThread {
 public:
     explicit TGeneralThread(bool CreateSuspended) : TThread(CreateSuspended) {}
@@ -286,8 +323,9 @@ public:
 
     // Appends Text and CR LF, with the prefixes "Thread %d: " and "<date time>: " when switched on.
     void Add(const std::string &Text);
-    template <class... Args> void AddFormat(const char *Fmt, const Args &...Values) {
-        Add(Format(Fmt, Values...));
+    template <class... Args>
+    void AddFormat(TFormatString<std::type_identity_t<Args>...> Fmt, const Args &...Values) {
+        Add(Format<Args...>(Fmt, Values...));
     }
     // Appends CR LF, only to an existing file.
     void AddEmptyLine();

@@ -25,19 +25,56 @@ TInstanceState &State() {
 // A global atom holds at most 255 characters.
 constexpr std::size_t kMaxAtomText = 255;
 
-// Posts the command line to every top-level window; false when it could not be sent, so that
-// the caller starts normally instead of dropping the files.
+// The window property that marks the running instance's main window.
+std::string WindowPropertyName() {
+    return State().MessageName + "_Window";
+}
+
+struct TWindowSearch {
+    std::string Property;
+    HWND Found = nullptr;
+};
+
+BOOL CALLBACK FindInstanceWindow(HWND Window, LPARAM Data) {
+    auto *Search = reinterpret_cast<TWindowSearch *>(Data);
+    if (!GetPropA(Window, Search->Property.c_str()))
+        return TRUE;
+    Search->Found = Window;
+    return FALSE;
+}
+
+// Sends the command line to the running instance's window; false when no window took it within
+// InstanceHandOverTime, so that the caller starts normally instead of dropping the files. The
+// message is sent, not posted: the atom is deleted here, exactly once, after the answer.
 bool HandOverCommandLine(const std::string &CommandLine) {
     if (InstanceMessage == 0 || CommandLine.empty() || CommandLine.size() > kMaxAtomText)
         return false;
     const ATOM Atom = GlobalAddAtomA(CommandLine.c_str());
     if (Atom == 0)
         return false;
-    if (!PostMessageA(HWND_BROADCAST, InstanceMessage, 0, Atom)) {
-        GlobalDeleteAtom(Atom);
-        return false;
+    TWindowSearch Search{WindowPropertyName()};
+    const DWORD Start = GetTickCount();
+    bool Accepted = false;
+    for (;;) {
+        Search.Found = nullptr;
+        EnumWindows(&FindInstanceWindow, reinterpret_cast<LPARAM>(&Search));
+        const DWORD Spent = GetTickCount() - Start;
+        if (Search.Found && Spent < InstanceHandOverTime) {
+            DWORD_PTR Result = 0;
+            if (SendMessageTimeoutA(Search.Found, InstanceMessage, 0, Atom, SMTO_ABORTIFHUNG,
+                                    InstanceHandOverTime - Spent, &Result) &&
+                Result == static_cast<DWORD_PTR>(InstanceAccepted)) {
+                Accepted = true;
+                break;
+            }
+        }
+        if (GetTickCount() - Start >= InstanceHandOverTime)
+            break;
+        // The first start may still be making its window; nothing to wait on in another process.
+        Sleep(100);
     }
-    return true;
+    GlobalDeleteAtom(Atom);
+    return Accepted;
 }
 
 } // namespace
@@ -95,11 +132,14 @@ void ReleaseInstanceMutex() {
     }
 }
 
+void RegisterInstanceWindow(HWND Window) {
+    SetPropA(Window, WindowPropertyName().c_str(), reinterpret_cast<HANDLE>(1));
+}
+
 std::string ReceiveInstanceCommandLine(LPARAM LParam) {
     const ATOM Atom = static_cast<ATOM>(LParam);
     char Buffer[257] = {};
     const UINT Length = GlobalGetAtomNameA(Atom, Buffer, 256);
-    GlobalDeleteAtom(Atom);
     return std::string(Buffer, Length);
 }
 

@@ -1,5 +1,9 @@
 #include "GenRegistry.h"
 
+#include <windows.h>
+
+#include "Registry.h"
+
 #include "GenProgram.h"
 #include "GenUtils.h"
 

@@ -3,13 +3,16 @@
 // restoring of window positions.
 #pragma once
 
-#include <windows.h>
-
 #include <memory>
 #include <string>
 
 #include "GenClasses.h"
-#include "Registry.h"
+
+// Declared here so that this header (and every header above it) needs no <windows.h>: HWND is
+// declared as the system headers declare it.
+class TRegistry;
+struct HWND__;
+typedef HWND__ *HWND;
 
 // "\Software\Orbisk Vantel\<major>.<minor>\" (empty outside InitializeGenRegistry ..
 // FinalizeGenRegistry). Needs the program information.

@@ -1,7 +1,7 @@
 #include "ProgramModules.h"
 
 #include "CompFileManager.h"
-#include "CompHugeRoutines.h"
+#include "CompHugeAccess.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
@@ -29,7 +29,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompFileManager", InitializeCompFileManager, FinalizeCompFileManager},
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
-        {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
+        {"CompHugeAccess", InitializeCompHugeAccess, FinalizeCompHugeAccess},
         {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},

@@ -2,7 +2,7 @@
 """Reference data for the arbitrary-precision number modules.
 
 Run once; the output is committed:
-  huge_vectors.py consts  > foundation/HugeConsts.cpp
+  huge_vectors.py consts  > foundation/huge/HugeConsts.cpp
   huge_vectors.py arith   > tests/foundation/data/huge_arith.txt
   huge_vectors.py funcs   > tests/foundation/data/huge_funcs.txt
   huge_vectors.py text    > tests/foundation/data/huge_text.txt

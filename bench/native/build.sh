@@ -9,10 +9,10 @@ out=${1:-$top/build/bench-native}
 run=1
 [ "${2:-}" = "--no-run" ] && run=0
 mkdir -p "$out"
-sources=("$top"/foundation/Huge*.cpp "$top"/foundation/Huge*.S "$top/classlib/SysUtils.cpp" "$top/bench/HugeBench.cpp")
+sources=("$top"/foundation/huge/*.cpp "$top"/foundation/huge/*.S "$top/classlib/SysUtils.cpp" "$top/bench/HugeBench.cpp")
 # The same code generation as the Windows build: i686, x87 floating point.
 g++ -m32 -march=i686 -mfpmath=387 -O2 -std=gnu++20 -DHUGE_BENCH_MPFR -D__USE_MINGW_ANSI_STDIO=1 \
-  -I"$top" -I"$top/classlib" -I"$top/foundation" \
+  -I"$top" -I"$top/classlib" -I"$top/foundation/huge" \
   "${sources[@]}" -o "$out/HugeBench" -lmpfr -lgmp
 echo "built $out/HugeBench" >&2
 if [ $run -eq 1 ]; then

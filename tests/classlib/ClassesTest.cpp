@@ -3,8 +3,11 @@
 
 #include "Classes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -220,6 +223,81 @@ TEST(ObjectListTest, SortIsStableAndSafeWithABadComparison) {
     EXPECT_EQ(8, list.Count());
     EXPECT_EQ("", log);
     EXPECT_THROW(list.Items(8), EListError);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sorting with a comparison that answers at random: every list must keep exactly its items
+// (nothing read from outside the list, nothing lost or doubled).
+
+std::mt19937 &RandomAnswers() {
+    static std::mt19937 generator(20261210);
+    return generator;
+}
+
+int RandomOrder() {
+    return static_cast<int>(RandomAnswers()() % 3) - 1;
+}
+
+class TRandomStringList : public TStringList {
+public:
+    int CompareStrings(const std::string &, const std::string &) const override { return RandomOrder(); }
+};
+
+TEST(ListSortTest, RandomComparisonKeepsEveryItem) {
+    constexpr int Items = 600;
+    std::vector<int> expected(Items);
+    for (int i = 0; i < Items; ++i)
+        expected[i] = i + 1;
+    const std::function<std::vector<int>()> sorts[] = {
+        [] {
+            TList list;
+            for (int i = 1; i <= Items; ++i)
+                list.Add(P(i));
+            list.Sort([](void *, void *) { return RandomOrder(); });
+            std::vector<int> seen;
+            for (int i = 0; i < list.Count(); ++i)
+                seen.push_back(N(list[i]));
+            return seen;
+        },
+        [] {
+            TObjectList<TStringList> list; // any object type: only its identity is checked
+            for (int i = 1; i <= Items; ++i) {
+                list.Add(std::make_unique<TStringList>());
+                list.Last()->Add(std::to_string(i));
+            }
+            list.Sort([](const TStringList *, const TStringList *) { return RandomOrder(); });
+            std::vector<int> seen;
+            for (int i = 0; i < list.Count(); ++i)
+                seen.push_back(std::stoi(list[i]->Strings(0)));
+            return seen;
+        },
+        [] {
+            TRandomStringList list;
+            for (int i = 1; i <= Items; ++i)
+                list.Add(std::to_string(i));
+            list.Sort();
+            std::vector<int> seen;
+            for (int i = 0; i < list.Count(); ++i)
+                seen.push_back(std::stoi(list[i]));
+            return seen;
+        },
+        [] {
+            TStringList list;
+            for (int i = 1; i <= Items; ++i)
+                list.Add(std::to_string(i));
+            list.CustomSort([](TStringList &, int, int) { return RandomOrder(); });
+            std::vector<int> seen;
+            for (int i = 0; i < list.Count(); ++i)
+                seen.push_back(std::stoi(list[i]));
+            return seen;
+        }};
+    for (size_t kind = 0; kind < std::size(sorts); ++kind) {
+        for (int round = 0; round < 20; ++round) {
+            std::vector<int> seen = sorts[kind]();
+            std::sort(seen.begin(), seen.end());
+            ASSERT_EQ(expected, seen) << "list kind " << kind << ", round " << round;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

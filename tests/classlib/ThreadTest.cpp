@@ -25,13 +25,12 @@ private:
     HANDLE FHandle;
 };
 
-class TProbeThread : public TThread {
+class TProbe : public TThread {
 public:
     enum Mode { Return, LoopUntilTerminated, ThrowException, ThrowInt };
-    TProbeThread(Mode mode, Signal *destroyed = nullptr)
-        : TThread(true), FMode(mode), FDestroyed(destroyed) {}
-    ~TProbeThread() override {
-        TerminateAndWait();
+    TProbe(Mode mode, Signal *destroyed = nullptr, std::atomic<int> *executed = nullptr)
+        : TThread(true), FMode(mode), FDestroyed(destroyed), FExecuted(executed) {}
+    ~TProbe() override {
         if (FDestroyed)
             FDestroyed->Set();
     }
@@ -49,6 +48,8 @@ public:
 protected:
     void Execute() override {
         ++ExecuteCalls;
+        if (FExecuted)
+            ++*FExecuted;
         ExecuteThread = GetCurrentThreadId();
         unsigned short cw = 0;
         __asm__ __volatile__("fnstcw %0" : "=m"(cw));
@@ -77,7 +78,9 @@ protected:
 private:
     Mode FMode;
     Signal *FDestroyed;
+    std::atomic<int> *FExecuted;
 };
+using TProbeThread = TJoinedThread<TProbe>;
 
 class TTerminateWatcher : public TObject {
 public:
@@ -153,10 +156,54 @@ TEST(ThreadTest, FreeOnTerminateDeletesTheObject) {
 }
 
 TEST(ThreadTest, ThreadDestroyedBeforeItRanNeverRunsExecute) {
-    auto *thread = new TProbeThread(TProbeThread::Return);
+    std::atomic<int> executed{0};
+    Signal destroyed;
+    auto *thread = new TProbeThread(TProbeThread::Return, &destroyed, &executed);
     thread->Suspend(); // suspend count 2
     delete thread;     // must neither hang nor call Execute of a dying object
-    SUCCEED();
+    EXPECT_TRUE(destroyed.IsSet());
+    EXPECT_EQ(0, executed.load());
+}
+
+// Execute sleeps on an event that only this class's own Terminate sets. Destroying the object
+// must reach that Terminate and wait for Execute to end before the members are gone.
+class TSleeper : public TThread {
+public:
+    struct TLog {
+        std::atomic<int> Clock{0};
+        std::atomic<int> ExecuteEnded{0};
+        std::atomic<int> MembersDestroyed{0};
+        std::atomic<bool> Woken{false};
+    };
+    explicit TSleeper(TLog &log) : TThread(true), FLog(log) {}
+    ~TSleeper() override { FLog.MembersDestroyed = ++FLog.Clock; }
+    void Terminate() override {
+        TThread::Terminate();
+        FWake.Set();
+    }
+    Signal Running;
+
+protected:
+    void Execute() override {
+        Running.Set();
+        FLog.Woken = FWake.Wait(); // a time-out here means Terminate was never called
+        FLog.ExecuteEnded = ++FLog.Clock;
+    }
+
+private:
+    TLog &FLog;
+    Signal FWake;
+};
+
+TEST(ThreadTest, DestructionWakesTheThreadThroughItsOwnTerminate) {
+    TSleeper::TLog log;
+    auto *thread = new TJoinedThread<TSleeper>(log);
+    thread->Start();
+    ASSERT_TRUE(thread->Running.Wait());
+    delete thread;
+    EXPECT_TRUE(log.Woken.load());
+    EXPECT_NE(0, log.ExecuteEnded.load());
+    EXPECT_LT(log.ExecuteEnded.load(), log.MembersDestroyed.load());
 }
 
 TEST(ThreadTest, DestroyingARunningThreadStopsItFirst) {
@@ -173,8 +220,8 @@ TEST(ThreadTest, MisuseIsRefused) {
         TNothing(bool suspended) : TThread(suspended) {}
         void Execute() override {}
     };
-    EXPECT_THROW(TNothing(false), EThread); // would start before the object is complete
-    TNothing idle(true);
+    EXPECT_THROW(TJoinedThread<TNothing>(false), EThread); // would start before the object is complete
+    TJoinedThread<TNothing> idle(true);
     EXPECT_THROW(idle.WaitFor(), EThread); // suspended: the wait would never end
 }
 

@@ -760,10 +760,10 @@ TEST_F(CompAccessBoundsCheck, IndexesOutsideTheArrayBecomeTheLastOneReportedOnly
         }
         if (debug) {
             ASSERT_GT(ErrorManager()->GetCount(), 0);
-            const TCompilerMessage *message = ErrorManager()->GetMessageA(0);
-            EXPECT_EQ(message->Text, "Array index out of bounds.");
-            EXPECT_EQ(message->Line, 4);
-            EXPECT_EQ(message->Column, 21);
+            const TCompilerMessage message = ErrorManager()->GetMessageA(0);
+            EXPECT_EQ(message.Text, "Array index out of bounds.");
+            EXPECT_EQ(message.Line, 4);
+            EXPECT_EQ(message.Column, 21);
         }
         ErrorManager()->Clear();
     }

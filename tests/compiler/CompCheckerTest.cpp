@@ -374,8 +374,8 @@ TEST_F(CheckerTest, StringsAreInternedOnce) {
 // ---------------------------------------------------------------------------------------------
 // Through the compile driver: messages with their texts and places in the file
 
-std::vector<const TCompilerMessage *> Messages(TErrorManager &Manager) {
-    std::vector<const TCompilerMessage *> messages;
+std::vector<TCompilerMessage> Messages(TErrorManager &Manager) {
+    std::vector<TCompilerMessage> messages;
     for (int i = 0; i < Manager.GetCount(); i++)
         messages.push_back(Manager.GetMessageA(i));
     return messages;
@@ -390,13 +390,13 @@ TEST_F(CheckerTest, CompileReportsTextAndFilePlace) {
     formula.SetSource(file, "Broken");
     EXPECT_TRUE(formula.GetHasError());
     manager.Lock();
-    std::vector<const TCompilerMessage *> messages = Messages(manager);
+    std::vector<TCompilerMessage> messages = Messages(manager);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]->Kind, mkError);
-    EXPECT_EQ(messages[0]->ErrorCode, 26);
-    EXPECT_EQ(messages[0]->Text, "ENDIF expected after IF.");
-    EXPECT_EQ(messages[0]->Line, 6);
-    EXPECT_EQ(messages[0]->Column, 0);
+    EXPECT_EQ(messages[0].Kind, mkError);
+    EXPECT_EQ(messages[0].ErrorCode, 26);
+    EXPECT_EQ(messages[0].Text, "ENDIF expected after IF.");
+    EXPECT_EQ(messages[0].Line, 6);
+    EXPECT_EQ(messages[0].Column, 0);
     manager.Unlock();
 
     formula.SetSource(file, "Unused");
@@ -404,11 +404,11 @@ TEST_F(CheckerTest, CompileReportsTextAndFilePlace) {
     manager.Lock();
     messages = Messages(manager);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]->Kind, mkWarning);
-    EXPECT_EQ(messages[0]->WarningCode, 3);
-    EXPECT_EQ(messages[0]->Text, "Variable is declared but never used.");
-    EXPECT_EQ(messages[0]->Line, 12);
-    EXPECT_EQ(messages[0]->Column, 8);
+    EXPECT_EQ(messages[0].Kind, mkWarning);
+    EXPECT_EQ(messages[0].WarningCode, 3);
+    EXPECT_EQ(messages[0].Text, "Variable is declared but never used.");
+    EXPECT_EQ(messages[0].Line, 12);
+    EXPECT_EQ(messages[0].Column, 8);
     manager.Unlock();
     manager.ClearFormula();
 }

@@ -238,9 +238,9 @@ TCheckResult CheckerTest::Compile(const std::string &Text, TTestFormulaKind Kind
     messages->EndCompile(Formula.get());
     messages->Lock();
     for (int i = 0; i < messages->GetCount(); i++) {
-        const TCompilerMessage *message = messages->GetMessageA(i);
-        if (message->Kind == mkWarning)
-            result.Warnings.push_back({message->WarningCode, message->Line, message->Column});
+        const TCompilerMessage message = messages->GetMessageA(i);
+        if (message.Kind == mkWarning)
+            result.Warnings.push_back({message.WarningCode, message.Line, message.Column});
     }
     messages->Unlock();
     return result;

@@ -330,12 +330,12 @@ TEST_F(CompCompiler, GenerationFailureIsRecordedAndNotPassedOn) {
         {
             TScopeLock<TErrorManager> lock(*ErrorManager());
             ASSERT_EQ(ErrorManager()->GetCount(), 1);
-            const TCompilerMessage *message = ErrorManager()->GetMessage(0);
-            EXPECT_EQ(message->Kind, mkError);
-            EXPECT_EQ(message->ErrorCode, c.Code);
-            EXPECT_EQ(message->Line, c.Position.Line);
-            EXPECT_EQ(message->Column, c.Position.Column);
-            EXPECT_EQ(message->Text, formula.GetGenerateError() + ".");
+            const TCompilerMessage message = ErrorManager()->GetMessage(0);
+            EXPECT_EQ(message.Kind, mkError);
+            EXPECT_EQ(message.ErrorCode, c.Code);
+            EXPECT_EQ(message.Line, c.Position.Line);
+            EXPECT_EQ(message.Column, c.Position.Column);
+            EXPECT_EQ(message.Text, formula.GetGenerateError() + ".");
         }
 
         // The next change generates again, and a success forgets the failure.
@@ -367,9 +367,9 @@ TEST_F(CompCompiler, FailedRegenerationLeavesEmptyCodeKeepsParametersAndRecovers
     {
         TScopeLock<TErrorManager> lock(*ErrorManager());
         ASSERT_EQ(ErrorManager()->GetCount(), 1);
-        const TCompilerMessage *message = ErrorManager()->GetMessage(0);
-        EXPECT_EQ(message->ErrorCode, ceLiteralOutOfRange);
-        EXPECT_EQ(message->Text, formula->GetGenerateError() + ".");
+        const TCompilerMessage message = ErrorManager()->GetMessage(0);
+        EXPECT_EQ(message.ErrorCode, ceLiteralOutOfRange);
+        EXPECT_EQ(message.Text, formula->GetGenerateError() + ".");
     }
 
     count->SetValue(3);

@@ -116,7 +116,7 @@ protected:
         Record.ErrorColumn = formula->GetErrorColumn();
         Record.Messages.clear();
         for (int i = 0; i < ErrorManager()->GetCount(); ++i)
-            Record.Messages.push_back(MessageText(*ErrorManager()->GetMessageA(i)));
+            Record.Messages.push_back(MessageText(ErrorManager()->GetMessageA(i)));
         return formula;
     }
 
@@ -135,13 +135,13 @@ protected:
                 continue;
             int errors = 0;
             for (int i = 0; i < ErrorManager()->GetCount(); ++i) {
-                const TCompilerMessage *message = ErrorManager()->GetMessageA(i);
-                if (message->Kind != mkError)
+                const TCompilerMessage message = ErrorManager()->GetMessageA(i);
+                if (message.Kind != mkError)
                     continue;
                 ++errors;
-                EXPECT_EQ(message->Line, record.ErrorLine) << What << " " << entry.Name;
-                EXPECT_EQ(message->Column, record.ErrorColumn) << What << " " << entry.Name;
-                EXPECT_TRUE(!message->Text.empty() && message->Text.back() == '.') << message->Text;
+                EXPECT_EQ(message.Line, record.ErrorLine) << What << " " << entry.Name;
+                EXPECT_EQ(message.Column, record.ErrorColumn) << What << " " << entry.Name;
+                EXPECT_TRUE(!message.Text.empty() && message.Text.back() == '.') << message.Text;
             }
             EXPECT_EQ(errors, 1) << What << " " << entry.Name << "\n" << record;
             EXPECT_GE(record.ErrorLine, entry.StartLine) << What << " " << entry.Name << "\n" << record;

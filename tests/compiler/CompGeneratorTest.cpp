@@ -1108,10 +1108,10 @@ TEST_F(CompGeneratorReports, DebugCodeReportsAtTheFormulaPositions) {
                                   {"5", 6, 3}};
     ASSERT_EQ(ErrorManager()->GetCount(), 4);
     for (int k = 0; k < 4; ++k) {
-        const TCompilerMessage *message = ErrorManager()->GetMessageA(k);
-        EXPECT_EQ(message->Text, expected[k].Text) << k;
-        EXPECT_EQ(message->Line, expected[k].Line) << k;
-        EXPECT_EQ(message->Column, expected[k].Column) << k;
+        const TCompilerMessage message = ErrorManager()->GetMessageA(k);
+        EXPECT_EQ(message.Text, expected[k].Text) << k;
+        EXPECT_EQ(message.Line, expected[k].Line) << k;
+        EXPECT_EQ(message.Column, expected[k].Column) << k;
     }
 }
 
@@ -1156,8 +1156,8 @@ namespace {
 
 class CompGeneratorArbitrary : public CompGenerator {
 protected:
-    void SetUp() override { InitializeCompHugeRoutines(); }
-    void TearDown() override { FinalizeCompHugeRoutines(); }
+    void SetUp() override { InitializeCompHugeAccess(); }
+    void TearDown() override { FinalizeCompHugeAccess(); }
 };
 
 TEST_F(CompGeneratorArbitrary, StatementsBecomeTheCallSequencesOfTheAccess) {

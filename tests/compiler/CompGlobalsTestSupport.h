@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "CompHugeRoutines.h"
+#include "CompHugeAccess.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
@@ -45,9 +45,9 @@ class TCompiledFormulaFixture : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
     }
-    static void TearDownTestSuite() { FinalizeCompHugeRoutines(); }
+    static void TearDownTestSuite() { FinalizeCompHugeAccess(); }
     void SetUp() override { FGlobals.Start(true); }
     void TearDown() override { FGlobals.Finish(); }
 

@@ -52,10 +52,10 @@ class CompHugeAccessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
     }
     void TearDown() override {
-        FinalizeCompHugeRoutines();
+        FinalizeCompHugeAccess();
         FinalizeCompRoutines();
     }
 };

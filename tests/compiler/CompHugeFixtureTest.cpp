@@ -18,6 +18,7 @@
 #include "CompEntriesTestSupport.h"
 #include "CompGlobalsTestSupport.h"
 #include "CompHugeOrbitTestSupport.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompLexical.h"
 #include "CompMessages.h"

@@ -21,6 +21,7 @@
 #include "CompExpressions.h"
 #include "CompGenerator.h"
 #include "CompHugeOrbitTestSupport.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompRoutines.h"
 #include "CompStorage.h"
@@ -189,9 +190,9 @@ class CompHugeOrbit : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
     }
-    static void TearDownTestSuite() { FinalizeCompHugeRoutines(); }
+    static void TearDownTestSuite() { FinalizeCompHugeAccess(); }
 };
 
 // ---------------------------------------------------------------------------------------------

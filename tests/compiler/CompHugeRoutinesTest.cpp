@@ -128,7 +128,7 @@ class CompHugeRoutinesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
         UsePrecision(Digits);
         std::memset(Context, 0, sizeof Context);
     }
@@ -145,7 +145,7 @@ protected:
     }
     void TearDown() override {
         DonePrintLine(Context);
-        FinalizeCompHugeRoutines();
+        FinalizeCompHugeAccess();
         FinalizeCompRoutines();
     }
 

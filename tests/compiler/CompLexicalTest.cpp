@@ -134,12 +134,12 @@ TEST_F(LexicalTest, CompileErrorIsRecordedAndStopsCodeGeneration) {
     EXPECT_EQ(formula.GenerateEmptyCount, 1);
     EXPECT_FALSE(CompiledObjects()->Contains(&formula));
     ASSERT_EQ(ErrorManager()->GetCount(), 1);
-    const TCompilerMessage *message = ErrorManager()->GetMessageA(0);
-    EXPECT_EQ(message->Kind, mkError);
-    EXPECT_EQ(message->ErrorCode, ceExprExpected);
-    EXPECT_EQ(message->Text, "Expression expected.");
-    EXPECT_EQ(message->Line, 9);
-    EXPECT_EQ(message->Column, 10);
+    const TCompilerMessage message = ErrorManager()->GetMessageA(0);
+    EXPECT_EQ(message.Kind, mkError);
+    EXPECT_EQ(message.ErrorCode, ceExprExpected);
+    EXPECT_EQ(message.Text, "Expression expected.");
+    EXPECT_EQ(message.Line, 9);
+    EXPECT_EQ(message.Column, 10);
 
     // A later parameter change does not generate code for the failed program.
     formula.ParamChanged(nullptr, "Value");
@@ -163,8 +163,8 @@ TEST_F(LexicalTest, OpenConditionalIsReportedAfterTheCheck) {
     EXPECT_EQ(formula.CheckCount, 1);
     EXPECT_TRUE(formula.GetHasError());
     ASSERT_EQ(ErrorManager()->GetCount(), 1);
-    EXPECT_EQ(ErrorManager()->GetMessageA(0)->ErrorCode, ceDirectiveEndIfExpected);
-    EXPECT_EQ(ErrorManager()->GetMessageA(0)->Text, "$ENDIF expected after $IFDEF.");
+    EXPECT_EQ(ErrorManager()->GetMessageA(0).ErrorCode, ceDirectiveEndIfExpected);
+    EXPECT_EQ(ErrorManager()->GetMessageA(0).Text, "$ENDIF expected after $IFDEF.");
     EXPECT_GE(formula.GetErrorLine(), 2);
 }
 
@@ -471,10 +471,10 @@ TEST_F(LexicalTest, WarningsGoToTheShownObjectOnly) {
     EXPECT_TRUE(shown.GetHasWarnings());
     EXPECT_TRUE(other.GetHasWarnings());
     ASSERT_EQ(ErrorManager()->GetCount(), 1);
-    EXPECT_EQ(ErrorManager()->GetMessageA(0)->Kind, mkWarning);
-    EXPECT_EQ(ErrorManager()->GetMessageA(0)->Text, "Result of expression is ignored.");
-    EXPECT_EQ(ErrorManager()->GetMessageA(0)->Line, 2);
-    EXPECT_EQ(ErrorManager()->GetMessageA(0)->Column, 4);
+    EXPECT_EQ(ErrorManager()->GetMessageA(0).Kind, mkWarning);
+    EXPECT_EQ(ErrorManager()->GetMessageA(0).Text, "Result of expression is ignored.");
+    EXPECT_EQ(ErrorManager()->GetMessageA(0).Line, 2);
+    EXPECT_EQ(ErrorManager()->GetMessageA(0).Column, 4);
 }
 
 // While one object generates code, the compile lock keeps every other thread away from the list

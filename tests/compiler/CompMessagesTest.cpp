@@ -57,7 +57,7 @@ protected:
         TScopeLock<TNotificationManager> lock(Manager);
         std::vector<std::string> texts;
         for (int i = 0; i < Manager.GetCount(); ++i)
-            texts.push_back(Manager.GetMessage(i)->Text);
+            texts.push_back(Manager.GetMessage(i).Text);
         return texts;
     }
 
@@ -108,11 +108,11 @@ TEST_F(TErrorManagerFixture, WarningsAreKeptInPositionOrder) {
     EXPECT_EQ(Notifications, 1) << "only SetFormula notified; warnings wait for EndCompile";
     Manager.EndCompile(&Formula);
     EXPECT_EQ(Notifications, 2);
-    const TCompilerMessage *message = Manager.GetMessage(0);
-    EXPECT_EQ(message->Kind, mkWarning);
-    EXPECT_EQ(message->WarningCode, 1);
-    EXPECT_EQ(message->Line, 2);
-    EXPECT_EQ(message->Column, 9);
+    const TCompilerMessage message = Manager.GetMessage(0);
+    EXPECT_EQ(message.Kind, mkWarning);
+    EXPECT_EQ(message.WarningCode, 1);
+    EXPECT_EQ(message.Line, 2);
+    EXPECT_EQ(message.Column, 9);
 }
 
 TEST_F(TErrorManagerFixture, CompileClearsAndClearOutputKeepsTheRest) {
@@ -130,8 +130,15 @@ TEST_F(TErrorManagerFixture, CompileClearsAndClearOutputKeepsTheRest) {
     Manager.ClearOutput();
     EXPECT_EQ(Notifications, 1);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"warning", "')' expected."}));
-    EXPECT_EQ(Manager.GetMessage(1)->ErrorCode, 9);
-    EXPECT_EQ(Manager.GetMessage(1)->Kind, mkError);
+    EXPECT_EQ(Manager.GetMessage(1).ErrorCode, 9);
+    EXPECT_EQ(Manager.GetMessage(1).Kind, mkError);
+    // A message handed out stays whole when the next compile empties the list.
+    const TCompilerMessage kept = Manager.GetMessage(0);
+    Manager.BeginCompile(&Formula);
+    Manager.AddError(&Formula, 4, {7, 7}, "replacement");
+    EXPECT_EQ(kept.Text, "warning");
+    EXPECT_EQ(kept.WarningCode, 2);
+    EXPECT_THROW(Manager.GetMessage(1), EListError);
 }
 
 // Output past the limit is cut off with one note; the list takes output again once cleared.
@@ -152,9 +159,9 @@ TEST_F(TErrorManagerFixture, OutputLimit) {
     ASSERT_EQ(texts.size(), 12u);
     EXPECT_EQ(texts[10], "line 10");
     EXPECT_EQ(texts[11], "Too many messages.");
-    EXPECT_EQ(Manager.GetMessage(11)->OutputKind, okPrint);
-    EXPECT_EQ(Manager.GetMessage(3)->EntryName, "entry");
-    EXPECT_EQ(Manager.GetMessage(3)->FileName, "file");
+    EXPECT_EQ(Manager.GetMessage(11).OutputKind, okPrint);
+    EXPECT_EQ(Manager.GetMessage(3).EntryName, "entry");
+    EXPECT_EQ(Manager.GetMessage(3).FileName, "file");
     EXPECT_EQ(Manager.GetOutputCount(), -1);
     Manager.ClearOutput();
     Manager.AddOutput(&Formula, {}, okPrint, "again", "entry", "file");
@@ -188,7 +195,7 @@ TEST_F(TErrorManagerFixture, OutputFromSeveralThreads) {
         while (!stop) {
             TScopeLock<TNotificationManager> lock(Manager);
             for (int i = 0; i < Manager.GetCount(); ++i)
-                if (Manager.GetMessage(i)->Text.empty())
+                if (Manager.GetMessage(i).Text.empty())
                     emptyText = true;
         }
     });
@@ -201,7 +208,7 @@ TEST_F(TErrorManagerFixture, OutputFromSeveralThreads) {
     // 100 kept, one more, and the note (the default limit without a configuration is 100).
     int limit = ConfigManager() ? ConfigManager()->General->RunTimeMessageCount : 100;
     EXPECT_EQ(Manager.GetCount(), limit + 2);
-    EXPECT_EQ(Manager.GetMessage(limit + 1)->Text, "Too many messages.");
+    EXPECT_EQ(Manager.GetMessage(limit + 1).Text, "Too many messages.");
 }
 
 TEST(ErrorManager, GlobalInstance) {

@@ -14,6 +14,7 @@
 #include "CompEntriesTestSupport.h"
 #include "CompGenerator.h"
 #include "CompGlobalsTestSupport.h"
+#include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
 #include "CompMessages.h"
 #include "CompParams.h"
@@ -252,7 +253,7 @@ class CompOptimizer : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
     }
     void SetUp() override { FGlobals.Start(); }
     void TearDown() override {
@@ -510,6 +511,12 @@ TEST_F(CompOptimizer, FoldedValuesEqualTheValuesTheCodeComputes) {
         {"complex modulus", "complex a = (3, 4)", "|a| + cabs(a)", "|(3, 4)| + cabs((3, 4))", "float"},
         {"complex reciprocal", "complex a = (0.25, -8)", "recip(a) * flip(a)",
          "recip((0.25, -8)) * flip((0.25, -8))", "complex"},
+        {"NaN exponent", "complex a = (0.5, 0.5)\nfloat b = 0 / 0", "a ^ b", "(0.5, 0.5) ^ (0 / 0)",
+         "complex"},
+        {"float square root of a negative", "float a = -1", "sqrt(a)", "sqrt(-1)", "float"},
+        {"float tangent of a huge argument", "float a = 1e300", "tan(a)", "tan(1e300)", "float"},
+        {"literal beyond the range", "float a = 1e5000", "a * 2", "1e5000 * 2", "float"},
+        {"rounding beyond the integer range", "float a = 1e300", "round(a)", "round(1e300)", "int"},
         {"integer modulo by zero", "int a = 7\nint b = 0", "a % b", "7 % 0", "int"},
         {"integer overflow", "int a = 65536", "a * a + a", "65536 * 65536 + 65536", "int"},
         {"integer rounding", "float a = 2.5", "round(a) + trunc(-a)", "round(2.5) + trunc(-2.5)", "int"},
@@ -664,32 +671,27 @@ TEST_F(CompOptimizer, SettingsTakeTheirFoldedValues) {
     EXPECT_EQ(Formula->Statements(), (std::vector<std::string>{"(= #20 k(1.25,0))"}));
 }
 
+// The folded values of these are checked against the generated code's in
+// FoldedValuesEqualTheValuesTheCodeComputes; here the shape of the folded statement.
 TEST_F(CompOptimizer, ExtremeConstantsFoldWithoutFailing) {
     const TFoldCase cases[] = {
         {"division by a constant zero", "x = x / 0", {"(= x (/ x k0))"}},
         {"constant division by zero", "x = 1 / 0 + x", {"(= x (+ kinf x))"}},
         {"zero over zero", "x = (0 / 0) * x", {"(= x (* knan x))"}},
         {"huge float exponent", "x = 2 ^ 100000", {"(= x kinf)"}},
-        {"huge complex exponent", "z = (1, 1) ^ 1e300", {}},
         {"literal beyond the range", "x = 1e5000 * x", {"(= x (* kinf x))"}},
-        {"NaN exponent", "z = z ^ (0 / 0)", {}},
         {"integer modulo by zero", "int i = 7 % 0", {"(= i 0)"}},
         {"integer overflow", "int i = 2147483647 + 1", {"(= i -2147483648)"}},
         {"rounding beyond the integer range", "int i = round(1e300)", {"(= i -2147483648)"}},
-        {"logarithm of zero", "z = log(0) + z", {}},
-        {"square root of a negative float", "x = sqrt(-1) * x", {}},
-        {"tangent of a huge argument", "x = tan(1e300) + x", {}},
     };
-    for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
+    for (std::uint8_t precision : {pmDouble, pmExtended}) {
         for (const TFoldCase &c : cases) {
             SCOPED_TRACE(std::string(c.Name) + " in precision " + std::to_string(precision));
             std::vector<std::string> statements;
             EXPECT_NO_THROW(
                 statements = Optimize(std::string("float x = real(z)\n") + c.Text, precision).Statements());
-            if (precision != pmArbitrary && !c.Expected.empty()) {
-                ASSERT_EQ(statements.size(), 2u);
-                EXPECT_EQ(statements[1], c.Expected[0]);
-            }
+            ASSERT_EQ(statements.size(), 2u);
+            EXPECT_EQ(statements[1], c.Expected[0]);
         }
     }
 }

@@ -334,7 +334,7 @@ protected:
     std::vector<std::string> Texts() {
         std::vector<std::string> texts;
         for (int i = 0; i < ErrorManager()->GetCount(); ++i)
-            texts.push_back(ErrorManager()->GetMessageA(i)->Text);
+            texts.push_back(ErrorManager()->GetMessageA(i).Text);
         return texts;
     }
 
@@ -366,20 +366,20 @@ TEST_F(CompRoutinesOutput, PrintRoutinesBuildOneLinePostedWithItsPosition) {
     EXPECT_TRUE(Texts().empty()) << "nothing is posted before the end of the line";
     Run(16, {}, Formula(), 7 * 65536 + 3);
     ASSERT_EQ(ErrorManager()->GetCount(), 1);
-    const TCompilerMessage *message = ErrorManager()->GetMessageA(0);
-    EXPECT_EQ(message->Text, "<string 3>1.5(2, -0.25)42true(0.5, 0.25, 1, 0.125)");
-    EXPECT_EQ(message->Kind, mkOutput);
-    EXPECT_EQ(message->OutputKind, okPrint);
-    EXPECT_EQ(message->Line, 7);
-    EXPECT_EQ(message->Column, 3);
-    EXPECT_EQ(message->EntryName, "Entry");
-    EXPECT_EQ(message->FileName, "file.ofm");
+    const TCompilerMessage message = ErrorManager()->GetMessageA(0);
+    EXPECT_EQ(message.Text, "<string 3>1.5(2, -0.25)42true(0.5, 0.25, 1, 0.125)");
+    EXPECT_EQ(message.Kind, mkOutput);
+    EXPECT_EQ(message.OutputKind, okPrint);
+    EXPECT_EQ(message.Line, 7);
+    EXPECT_EQ(message.Column, 3);
+    EXPECT_EQ(message.EntryName, "Entry");
+    EXPECT_EQ(message.FileName, "file.ofm");
     EXPECT_EQ(FContext.At<std::string *>(pcPrintLine), nullptr) << "the line is emptied";
 
     Run(12, {}, 5);
     Run(16, {}, Formula(), 8 * 65536);
     ASSERT_EQ(ErrorManager()->GetCount(), 2);
-    EXPECT_EQ(ErrorManager()->GetMessageA(1)->Text, "5");
+    EXPECT_EQ(ErrorManager()->GetMessageA(1).Text, "5");
 }
 
 TEST_F(CompRoutinesOutput, StopFlagSuppressesOutputButStillEmptiesTheLine) {
@@ -415,11 +415,11 @@ TEST_F(CompRoutinesOutput, RuntimeErrorReportPostsTheCodesTextAndKeepsTheStack) 
     }
     ASSERT_EQ(ErrorManager()->GetCount(), 2);
     for (int i = 0; i < 2; ++i) {
-        const TCompilerMessage *message = ErrorManager()->GetMessageA(i);
-        EXPECT_EQ(message->Text, cases[i].Text);
-        EXPECT_EQ(message->OutputKind, cases[i].Code);
-        EXPECT_EQ(message->Line, 12);
-        EXPECT_EQ(message->Column, 34);
+        const TCompilerMessage message = ErrorManager()->GetMessageA(i);
+        EXPECT_EQ(message.Text, cases[i].Text);
+        EXPECT_EQ(message.OutputKind, cases[i].Code);
+        EXPECT_EQ(message.Line, 12);
+        EXPECT_EQ(message.Column, 34);
     }
 }
 

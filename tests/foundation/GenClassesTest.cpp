@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -189,15 +190,9 @@ TEST_F(NotificationTest, HandlerExceptionReleasesTheLock) {
 }
 
 // A thread that runs a function; the function may block on events of the test.
-class TFunctionThread : public TGeneralThread {
+class TFunctionBody : public TGeneralThread {
 public:
-    explicit TFunctionThread(std::function<void()> Body) : TGeneralThread(true), FBody(std::move(Body)) {}
-    ~TFunctionThread() override {
-        if (!Finished()) {
-            Terminate();
-            WaitFor();
-        }
-    }
+    explicit TFunctionBody(std::function<void()> Body) : TGeneralThread(true), FBody(std::move(Body)) {}
 
 protected:
     void DoExecute() override { FBody(); }
@@ -205,6 +200,7 @@ protected:
 private:
     std::function<void()> FBody;
 };
+using TFunctionThread = TJoinedThread<TFunctionBody>;
 
 TEST(GenClassesThreads, LockedManagerIsReleasedAfterHandlerException) {
     TMultiThreadedNotificationManager manager;
@@ -345,11 +341,27 @@ void FaultByAccessViolation() {
     *target = 42;
 }
 
+// Under QEMU's user-mode emulation (tools/wine-run sets OV_EMULATED) the emulator hands Wine a
+// page fault without the processor's trap number, so Wine raises it as an illegal instruction
+// (C000001D) at the right address, without the access details. The guard turns any fault into
+// an exception all the same; only the class and the code differ.
+bool Emulated() {
+    return std::getenv("OV_EMULATED") != nullptr;
+}
+
+std::uint32_t AccessViolationCode() {
+    return Emulated() ? 0xC000001Du : 0xC0000005u;
+}
+
+std::string AccessViolationClass() {
+    return Emulated() ? "EExternal" : "EAccessViolation";
+}
+
 struct TReportCase {
     const char *Description;
     void (*Body)();
     int Reports;
-    const char *ClassName;
+    const char *ClassName; // null: the class of an access violation where the test runs
 };
 
 void PrintTo(const TReportCase &Case, std::ostream *Out) {
@@ -364,8 +376,8 @@ TEST_P(GeneralThreadReportTest, EveryEscapingExceptionIsReportedOnce) {
     RunThread(c.Body);
     const TExceptionReportRecord reports = GetExceptionReports();
     EXPECT_EQ(reports.Count, c.Reports) << c.Description;
-    if (c.ClassName) {
-        EXPECT_EQ(reports.LastClassName, c.ClassName) << c.Description;
+    if (c.Reports > 0) {
+        EXPECT_EQ(reports.LastClassName, c.ClassName ? c.ClassName : AccessViolationClass()) << c.Description;
     }
 }
 
@@ -378,7 +390,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReportCase{"standard exception", [] { throw std::runtime_error("std"); }, 1, "std::exception"},
         TReportCase{"not an exception class", [] { throw 42; }, 1, "unknown"},
         TReportCase{"EAbort is silent", [] { Abort(); }, 0, nullptr},
-        TReportCase{"access violation", FaultByAccessViolation, 1, "EAccessViolation"}));
+        TReportCase{"access violation", FaultByAccessViolation, 1, nullptr}));
 
 TEST_F(GeneralThreadTest, ReportCarriesTheMessage) {
     RunThread([] { throw Exception("thread failed %d", 7); });
@@ -386,6 +398,12 @@ TEST_F(GeneralThreadTest, ReportCarriesTheMessage) {
     RunThread(FaultByAccessViolation);
     const TExceptionReportRecord reports = GetExceptionReports();
     EXPECT_EQ(reports.Count, 2);
+    if (Emulated()) {
+        // No access details arrive with the emulated fault; the report names the code it got.
+        EXPECT_NE(reports.LastMessage.find("External exception C000001D at address "), std::string::npos)
+            << reports.LastMessage;
+        return;
+    }
     EXPECT_NE(reports.LastMessage.find("Access violation"), std::string::npos) << reports.LastMessage;
     const std::string access = Format(
         "Write of address %.8X", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(NoAccessPage())));
@@ -406,8 +424,9 @@ TEST(GenClassesFaultGuard, FaultBecomesAnExceptionOnTheCallingThread) {
         try {
             CallWithFaultGuard([](void *) { FaultByAccessViolation(); }, nullptr);
             ADD_FAILURE() << "no exception";
-        } catch (const EAccessViolation &e) {
-            EXPECT_EQ(e.ExceptionCode, 0xC0000005u);
+        } catch (const EExternal &e) {
+            EXPECT_EQ(e.ClassName(), AccessViolationClass());
+            EXPECT_EQ(e.ExceptionCode, AccessViolationCode());
             EXPECT_NE(e.ExceptionAddress, nullptr);
         }
     }
@@ -430,20 +449,163 @@ TEST(GenClassesFaultGuard, CppExceptionsPassUnchanged) {
 }
 
 TEST(GenClassesFaultGuard, InnerGuardTakesTheFaultFirst) {
-    int outerCaught = 0;
+    struct TResult {
+        int NotReached = 0;
+        std::string InnerClass;
+    } result;
     CallWithFaultGuard(
         [](void *p) {
+            auto &result = *static_cast<TResult *>(p);
             try {
                 CallWithFaultGuard([](void *) { FaultByAccessViolation(); }, nullptr);
-            } catch (const EAccessViolation &) {
+            } catch (const EExternal &e) {
+                result.InnerClass = e.ClassName();
                 return;
             }
-            ++*static_cast<int *>(p); // not reached
+            ++result.NotReached;
         },
-        &outerCaught);
-    EXPECT_EQ(outerCaught, 0);
+        &result);
+    EXPECT_EQ(result.NotReached, 0);
+    EXPECT_EQ(result.InnerClass, AccessViolationClass());
     // The outer guard is still sound.
-    EXPECT_THROW(CallWithFaultGuard([](void *) { FaultByAccessViolation(); }, nullptr), EAccessViolation);
+    try {
+        CallWithFaultGuard([](void *) { FaultByAccessViolation(); }, nullptr);
+        ADD_FAILURE() << "no exception";
+    } catch (const EExternal &e) {
+        EXPECT_EQ(e.ClassName(), AccessViolationClass());
+    }
+}
+
+// Counts Lock and Unlock calls, for TScopeLock.
+struct TCountingLock {
+    int Locks = 0, Unlocks = 0;
+    void Lock() { ++Locks; }
+    void Unlock() { ++Unlocks; }
+};
+
+TEST(GenClassesFaultGuard, FaultGivesBackTheLocksOfItsRegionOnly) {
+    struct TLocks {
+        TCountingLock Outside, Outer, Inner;
+    };
+    struct Case {
+        const char *Description;
+        void (*Body)(void *);
+        bool Faults;
+    } cases[] = {
+        {"fault with two locks held",
+         [](void *p) {
+             TLocks &locks = *static_cast<TLocks *>(p);
+             TScopeLock<TCountingLock> outer(locks.Outer);
+             TScopeLock<TCountingLock> inner(locks.Inner);
+             FaultByAccessViolation();
+         },
+         true},
+        {"no fault",
+         [](void *p) {
+             TLocks &locks = *static_cast<TLocks *>(p);
+             TScopeLock<TCountingLock> outer(locks.Outer);
+             TScopeLock<TCountingLock> inner(locks.Inner);
+         },
+         false},
+        {"lock given back before the fault",
+         [](void *p) {
+             TLocks &locks = *static_cast<TLocks *>(p);
+             TScopeLock<TCountingLock> outer(locks.Outer);
+             { TScopeLock<TCountingLock> inner(locks.Inner); }
+             FaultByAccessViolation();
+         },
+         true},
+        {"inner guard releases its own lock, the outer region unwinds as usual",
+         [](void *p) {
+             TLocks &locks = *static_cast<TLocks *>(p);
+             TScopeLock<TCountingLock> outer(locks.Outer);
+             try {
+                 CallWithFaultGuard(
+                     [](void *p) {
+                         TScopeLock<TCountingLock> inner(static_cast<TLocks *>(p)->Inner);
+                         FaultByAccessViolation();
+                     },
+                     p);
+             } catch (const EExternal &) {
+             }
+         },
+         false},
+    };
+    for (const Case &c : cases) {
+        TLocks locks;
+        {
+            TScopeLock<TCountingLock> outside(locks.Outside);
+            bool faulted = false;
+            try {
+                CallWithFaultGuard(c.Body, &locks);
+            } catch (const EExternal &) {
+                faulted = true;
+            }
+            EXPECT_EQ(faulted, c.Faults) << c.Description;
+            // What was held before the guard is not the region's to give back.
+            EXPECT_EQ(locks.Outside.Unlocks, 0) << c.Description;
+        }
+        for (const TCountingLock *lock : {&locks.Outside, &locks.Outer, &locks.Inner}) {
+            EXPECT_EQ(lock->Locks, 1) << c.Description;
+            EXPECT_EQ(lock->Unlocks, 1) << c.Description;
+        }
+    }
+}
+
+TEST(GenClassesFaultGuard, AnotherThreadTakesALockHeldAtTheFault) {
+    TCriticalSection lock;
+    EXPECT_THROW(CallWithFaultGuard(
+                     [](void *p) {
+                         TScopeLock<TCriticalSection> held(*static_cast<TCriticalSection *>(p));
+                         FaultByAccessViolation();
+                     },
+                     &lock),
+                 EExternal);
+    std::atomic<bool> taken{false};
+    TFunctionThread other([&] {
+        TScopeLock<TCriticalSection> held(lock);
+        taken = true;
+    });
+    other.Start();
+    if (WaitForSingleObject(other.Handle(), 20000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the lock stayed owned by the faulting thread";
+        lock.Leave(); // this thread still owns it: let the other one end
+    }
+    EXPECT_TRUE(taken.load());
+}
+
+// Recurses with a page of stack per call until the stack is used up.
+__attribute__((noinline)) int UseUpTheStack(int Depth) {
+    volatile char page[4096];
+    page[0] = static_cast<char>(Depth);
+    return UseUpTheStack(Depth + 1) + page[0];
+}
+
+TEST(GenClassesFaultGuard, TwoStackOverflowsInARow) {
+    std::vector<std::uint32_t> codes;
+    std::vector<std::string> classes;
+    TFunctionThread thread([&] {
+        for (int i = 0; i < 2; ++i) {
+            try {
+                CallWithFaultGuard([](void *) { UseUpTheStack(0); }, nullptr);
+            } catch (const EExternal &e) {
+                codes.push_back(e.ExceptionCode);
+                classes.push_back(e.ClassName());
+            }
+        }
+    });
+    thread.Start();
+    ASSERT_EQ(WaitForSingleObject(thread.Handle(), GenerousTimeout), WAIT_OBJECT_0);
+    ASSERT_EQ(codes.size(), 2u);
+    // Under emulation the touch of the stack's guard page comes as C000001D like any other fault
+    // (see Emulated): Wine never learns that it was the guard page, so it neither reports a
+    // stack overflow nor uses the guard up, and the second run stops at the same page.
+    const std::uint32_t code = Emulated() ? 0xC000001Du : 0xC00000FDu;
+    const std::string name = Emulated() ? "EExternal" : "EStackOverflow";
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(codes[i], code) << i;
+        EXPECT_EQ(classes[i], name) << i;
+    }
 }
 
 TEST(GenClassesFaultGuard, ResumeHandleStartsASuspendedThread) {

@@ -9,11 +9,19 @@
 namespace {
 
 std::vector<std::string> GReceived;
+// How many instance messages the window turns down before it takes one (a window that is not
+// ready yet); -1 turns down every message.
+int GRefusals = 0;
+int GRefused = 0;
 
 LRESULT CALLBACK ReceiverProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
     if (InstanceMessage != 0 && Message == InstanceMessage) {
+        if (GRefusals < 0 || GRefused < GRefusals) {
+            ++GRefused;
+            return 0;
+        }
         GReceived.push_back(ReceiveInstanceCommandLine(LParam));
-        return 0;
+        return InstanceAccepted;
     }
     return DefWindowProcA(Window, Message, WParam, LParam);
 }
@@ -52,6 +60,7 @@ protected:
         ASSERT_NE(FWindow, nullptr);
         MakeInstanceNames(*ProgramInformation());
         ASSERT_EQ(CheckSingleInstance(), irFirstInstance);
+        RegisterInstanceWindow(FWindow);
     }
 
     static void TearDownTestSuite() {
@@ -66,6 +75,8 @@ protected:
     void SetUp() override {
         PumpMessages();
         GReceived.clear();
+        GRefusals = 0;
+        GRefused = 0;
     }
 
     // Starts the probe with Arguments and returns its exit code once it has ended, dispatching
@@ -119,6 +130,28 @@ TEST_F(InstanceGuard, SecondStartHandsOverItsCommandLineAndEnds) {
     ASSERT_EQ(Arguments.size(), 3u);
     EXPECT_EQ(Arguments[1], "C:\\data\\a.ofr");
     EXPECT_EQ(Arguments[2], "D:\\my files\\b.opr");
+    // The atom went with the answer, deleted once by the sender.
+    EXPECT_EQ(GlobalFindAtomA(Sent.c_str()), 0);
+}
+
+// A window that is not ready turns the first message down; the second start tries again. A
+// window that never takes it lets the second start run normally once its time is up.
+TEST_F(InstanceGuard, HandOverWaitsForAReadyWindowForABoundedTime) {
+    struct Case {
+        int Refusals;
+        DWORD ExitCode;
+        size_t Received;
+    } cases[] = {{1, 0, 1}, {-1, 10, 0}};
+    for (const Case &c : cases) {
+        GReceived.clear();
+        GRefusals = c.Refusals;
+        GRefused = 0;
+        std::string Sent;
+        EXPECT_EQ(RunProbe("a.opr", &Sent), c.ExitCode) << c.Refusals;
+        EXPECT_EQ(GReceived.size(), c.Received) << c.Refusals;
+        EXPECT_GE(GRefused, 1) << c.Refusals;
+        EXPECT_EQ(GlobalFindAtomA(Sent.c_str()), 0) << c.Refusals;
+    }
 }
 
 // A global atom takes at most 255 characters: such a start must not drop its files silently.

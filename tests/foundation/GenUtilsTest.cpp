@@ -531,9 +531,22 @@ TEST(GenUtilsSystem, VersionStringsOfTheProgramFile) {
 TEST(GenUtilsSystem, Queries) {
     EXPECT_GE(GetProcessorCount(), 1);
     EXPECT_GT(GetScreenColorDepth(), 0);
-    EXPECT_EQ(ScaleForScreenFont(0), 0);
-    EXPECT_GT(ScaleForScreenFont(130), 0);
-    EXPECT_EQ(ScaleForScreenFont(130), ScaleForScreenFont(130)); // measured once, kept
+    // The height of "0" in 8-point MS Sans Serif on the desktop, measured here on its own; a
+    // design size of 13 pixels is the unit.
+    HDC dc = GetDC(nullptr);
+    ASSERT_NE(dc, nullptr);
+    HFONT font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent{0, 0};
+    GetTextExtentPoint32A(dc, "0", 1, &extent);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    const int height = extent.cy > 0 ? extent.cy : 13;
+    for (int size : {0, 1, 13, 130, 200, -26})
+        EXPECT_EQ(ScaleForScreenFont(size), size * height / 13) << size << " at height " << height;
 }
 
 TEST(GenUtilsSystem, WaitCursorStack) {

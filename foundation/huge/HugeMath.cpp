@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -26,6 +27,38 @@ inline int32_t AbsCompare(int32_t c) {
 }
 
 constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
+
+// The widening Newton iteration of the root and the inverse functions. Value starts from
+// Estimate at four words (all n when fewer) and Previous at 0; each round keeps the old value in
+// Previous and runs Step for the next one. Below the full width n, Value and Previous then widen
+// to the next width; at the full width the iteration ends once a round changed Value by less
+// than Tolerance (in Compare's measure), after 31 rounds at the most. Followers are the other
+// numbers of the step, whose views take each round's width.
+template <class Step>
+void WideningNewton(THugeFloatBase &value, THugeFloatBase &previous,
+                    std::initializer_list<THugeFloatBase *> followers, int n, long double estimate,
+                    int32_t tolerance, Step step) {
+    int w = n < 4 ? n : 4;
+    value.SetView(w);
+    value.SetExtended(estimate);
+    previous.SetView(w);
+    previous.SetZero(false);
+    for (int round = 1; round <= 31; ++round) {
+        for (THugeFloatBase *follower : followers)
+            follower->SetView(w);
+        const int32_t change = value.Compare(previous);
+        previous.Assign(value);
+        step();
+        if (w == n) {
+            if (AbsCompare(change) < tolerance)
+                break;
+        } else {
+            w = NextWidth(w, n);
+            Widen(value, w);
+            Widen(previous, w);
+        }
+    }
+}
 
 // x := x - k * T exactly (T / 2 with `halve`), truncated to x's words, where
 // T is a constant table (most significant word first, top word at
@@ -210,30 +243,13 @@ void THugeFloatMath::Sqrt() {
     const long double estimate = 1.0L / std::sqrt(GetExtended());
     {
         THugeViewGuard viewSelf(*this), viewY(*y), viewT(*t), viewThree(*three);
-        int w = n < 4 ? n : 4;
-        y->SetView(w);
-        y->SetExtended(estimate);
-        t->SetView(w);
-        t->SetZero(false);
-        for (int round = 1; round <= 31; ++round) {
-            SetView(w);
-            three->SetView(w);
-            const int32_t change = y->Compare(*t);
-            t->Assign(*y);
+        WideningNewton(*y, *t, {this, &*three}, n, estimate, 2, [&] {
             y->Square();
             y->Multiply(*this);
             y->SubtractRev(*three);
             y->Multiply(*t);
             y->DivideByTwo();
-            if (w == n) {
-                if (AbsCompare(change) < 2)
-                    break;
-            } else {
-                w = NextWidth(w, n);
-                Widen(*y, w);
-                Widen(*t, w);
-            }
-        }
+        });
     }
     // Self := s + y (a - s^2) / 2 with s = a y: one more step on the root
     // itself, from the exact residual, for the last word.
@@ -279,16 +295,7 @@ void THugeFloatMath::Ln() {
     THugeConstHolder one(*this, GetOne());
     {
         THugeViewGuard viewSelf(*this), viewY(*y), viewPrevious(*previous), viewOne(*one);
-        int w = n < 4 ? n : 4;
-        y->SetView(w);
-        y->SetExtended(estimate);
-        previous->SetView(w);
-        previous->SetZero(false);
-        for (int round = 1; round <= 31; ++round) {
-            SetView(w);
-            one->SetView(w);
-            const int32_t change = y->Compare(*previous);
-            previous->Assign(*y);
+        WideningNewton(*y, *previous, {this, &*one}, n, estimate, 3, [&] {
             // y := previous + x * e^(-previous) - 1
             y->Negate();
             y->Exp();
@@ -297,15 +304,7 @@ void THugeFloatMath::Ln() {
             if (ExactDifference(*y, *one, *y, FWorkBuffer) == TResidual::Inexact)
                 y->Subtract(*one);
             y->Add(*previous);
-            if (w == n) {
-                if (AbsCompare(change) < 3)
-                    break;
-            } else {
-                w = NextWidth(w, n);
-                Widen(*y, w);
-                Widen(*previous, w);
-            }
-        }
+        });
     }
     if (exponent != 0) {
         previous->LoadLn2();
@@ -558,18 +557,7 @@ void THugeFloatMath::ArcTan() {
         THugeMathTempHolder t(*this);
         THugeMathTempHolder s(*this);
         THugeViewGuard viewSelf(*this), viewX(*x), viewPrevious(*previous), viewC(*c), viewT(*t), viewS(*s);
-        int w = n < 4 ? n : 4;
-        SetView(w);
-        SetExtended(estimate);
-        previous->SetView(w);
-        previous->SetZero(false);
-        for (int round = 1; round <= 31; ++round) {
-            x->SetView(w);
-            c->SetView(w);
-            t->SetView(w);
-            s->SetView(w);
-            const int32_t change = Compare(*previous);
-            previous->Assign(*this);
+        WideningNewton(*this, *previous, {&*x, &*c, &*t, &*s}, n, estimate, 3, [&] {
             // y := y - (sin y - x cos y) cos y
             c->Assign(*this);
             c->Cos();
@@ -581,15 +569,7 @@ void THugeFloatMath::ArcTan() {
             Subtract(*t);
             Multiply(*c);
             SubtractRev(*previous);
-            if (w == n) {
-                if (AbsCompare(change) < 3)
-                    break;
-            } else {
-                w = NextWidth(w, n);
-                Widen(*this, w);
-                Widen(*previous, w);
-            }
-        }
+        });
     }
     if (invert) {
         // pi/2 - y, exactly from the table: pi/2 with its top word of 1 would

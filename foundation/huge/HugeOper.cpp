@@ -518,6 +518,55 @@ void THugeFloatOper::Square() {
 
 // ---------------------------------------------------------------- reciprocal, division
 
+namespace {
+
+// |x - y| of two numbers given word by word (x(i), y(i), word 0 lowest) over [0, size), into
+// buffer; y may read buffer itself, as each word is read before it is written. Returns the sign
+// of x - y; 0 (equal) leaves buffer untouched.
+template <class X, class Y> int SubtractWords(X x, Y y, int size, uint32_t *buffer) {
+    int order = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        const uint32_t xw = x(i), yw = y(i);
+        if (xw != yw) {
+            order = xw > yw ? 1 : -1;
+            break;
+        }
+    }
+    if (order == 0)
+        return 0;
+    uint32_t borrow = 0;
+    for (int i = 0; i < size; ++i) {
+        const uint64_t xw = x(i), yw = y(i);
+        const uint64_t diff = order > 0 ? xw - yw - borrow : yw - xw - borrow;
+        buffer[i] = static_cast<uint32_t>(diff);
+        borrow = static_cast<uint32_t>(diff >> 63);
+    }
+    return order;
+}
+
+// result := the nonzero words buffer[0, size) (word i at the scale 2^(32 (low + i))), truncated
+// to result's words, with the sign Negative; a signed 0 below the smallest exponent. Returns the
+// index of buffer's top word, -1 for the 0.
+int TakeTopWords(const uint32_t *buffer, int size, int64_t low, bool negative, THugeFloatBase &result) {
+    const int n = result.FWordCount;
+    const int top = HugeWords::HighestNonZero(buffer, size);
+    const int64_t exponent = low + top;
+    if (exponent < HugeMinExponent) {
+        result.SetZero(negative);
+        return -1;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int from = top - (n - 1) + i;
+        result.FMantissa[i] = from >= 0 ? buffer[from] : 0u;
+    }
+    result.FExponent = static_cast<int32_t>(exponent);
+    result.FSign = negative;
+    result.FState = hsNormal;
+    return top;
+}
+
+} // namespace
+
 THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u,
                                                         const THugeFloatBase &v, THugeFloatBase &residual,
                                                         uint32_t *buffer) {
@@ -536,37 +585,12 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
         buffer[i] = 0;
     const int s = static_cast<int>(shift);
     auto cWord = [&](int i) -> uint32_t { return (i >= s && i < s + n) ? c.FMantissa[i - s] : 0u; };
-    int order = 0; // sign of c - u * v in magnitude
-    for (int i = size - 1; i >= 0; --i) {
-        const uint32_t cw = cWord(i);
-        if (cw != buffer[i]) {
-            order = cw > buffer[i] ? 1 : -1;
-            break;
-        }
-    }
+    // The sign of c - u * v in magnitude.
+    const int order = SubtractWords(
+        cWord, [&](int i) { return buffer[i]; }, size, buffer);
     if (order == 0)
         return TResidual::Zero;
-    uint32_t borrow = 0;
-    for (int i = 0; i < size; ++i) {
-        const uint64_t cw = cWord(i);
-        const uint64_t diff = order > 0 ? cw - buffer[i] - borrow : buffer[i] - cw - borrow;
-        buffer[i] = static_cast<uint32_t>(diff);
-        borrow = static_cast<uint32_t>(diff >> 63);
-    }
-    const bool negative = order > 0 ? c.FSign : !c.FSign;
-    const int top = HugeWords::HighestNonZero(buffer, size);
-    const int64_t exponent = low + top;
-    if (exponent < HugeMinExponent) {
-        residual.SetZero(negative);
-        return TResidual::Exact;
-    }
-    for (int i = 0; i < n; ++i) {
-        const int from = top - (n - 1) + i;
-        residual.FMantissa[i] = from >= 0 ? buffer[from] : 0u;
-    }
-    residual.FExponent = static_cast<int32_t>(exponent);
-    residual.FSign = negative;
-    residual.FState = hsNormal;
+    TakeTopWords(buffer, size, low, order > 0 ? c.FSign : !c.FSign, residual);
     return TResidual::Exact;
 }
 
@@ -590,39 +614,14 @@ THugeFloatOper::TResidual THugeFloatOper::ExactDifference(const THugeFloatBase &
     auto bWord = [&](int i) -> uint32_t {
         return (i >= bShift && i < bShift + n) ? b.FMantissa[i - bShift] : 0u;
     };
-    int order = 0;
-    for (int i = size - 1; i >= 0; --i) {
-        const uint32_t x = aWord(i), y = bWord(i);
-        if (x != y) {
-            order = x > y ? 1 : -1;
-            break;
-        }
-    }
+    const int order = SubtractWords(aWord, bWord, size, buffer);
     if (order == 0) {
         difference.SetZero(false);
         return TResidual::Zero;
     }
-    uint32_t borrow = 0;
-    for (int i = 0; i < size; ++i) {
-        const uint64_t x = aWord(i), y = bWord(i);
-        const uint64_t diff = order > 0 ? x - y - borrow : y - x - borrow;
-        buffer[i] = static_cast<uint32_t>(diff);
-        borrow = static_cast<uint32_t>(diff >> 63);
-    }
-    const bool negative = order > 0 ? a.FSign : !a.FSign;
-    const int top = HugeWords::HighestNonZero(buffer, size);
-    const int64_t exponent = low + top;
-    if (exponent < HugeMinExponent) {
-        difference.SetZero(negative);
+    const int top = TakeTopWords(buffer, size, low, order > 0 ? a.FSign : !a.FSign, difference);
+    if (top < 0)
         return TResidual::Exact;
-    }
-    for (int i = 0; i < n; ++i) {
-        const int from = top - (n - 1) + i;
-        difference.FMantissa[i] = from >= 0 ? buffer[from] : 0u;
-    }
-    difference.FExponent = static_cast<int32_t>(exponent);
-    difference.FSign = negative;
-    difference.FState = hsNormal;
     if (round && top - n >= 0 && buffer[top - n] >= 0x80000000u) {
         int i = 0;
         while (i < n && ++difference.FMantissa[i] == 0)
