@@ -25,9 +25,7 @@
 #include "GenSetup.h"
 #include "GenUtils.h"
 #include "HugeBase.h"
-
-// The formula class of the compiler tests, built into this program as well.
-#include "../tests/compiler/TestFormulas.cpp"
+#include "TestFormulas.h"
 
 namespace {
 

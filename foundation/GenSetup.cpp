@@ -827,8 +827,8 @@ TNetworkPersistentConnection *TNetworkConfiguration::GetConnection(int Index) co
 namespace {
 
 bool ConnectionStored(TConfigManager &M, const char *Section, int Index) {
-    for (const char *Name : {"Caption%d", "Host%d", "Port%d", "Password%d", "Enabled%d"})
-        if (M.ValueExists(Section, Format(Name, Index)))
+    for (const char *Name : {"Caption", "Host", "Port", "Password", "Enabled"})
+        if (M.ValueExists(Section, Name + IntToStr(Index)))
             return true;
     return false;
 }
