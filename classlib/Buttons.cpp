@@ -1,7 +1,8 @@
 // Speed buttons.
 #include "Buttons.h"
 
-TSpeedButton::TSpeedButton(TComponent *AOwner) : TGraphicControl(AOwner), FGlyph(std::make_unique<TBitmap>()) {
+TSpeedButton::TSpeedButton(TComponent *AOwner)
+    : TGraphicControl(AOwner), FGlyph(std::make_unique<TBitmap>()) {
     FWidth = 23;
     FHeight = 22;
     FColor = clBtnFace;

@@ -54,7 +54,8 @@ void TStatusBar::UpdatePanels() {
         return;
     if (FSimplePanel || FPanels.empty()) {
         SendMessageA(FHandle, SB_SIMPLE, TRUE, 0);
-        SendMessageA(FHandle, SB_SETTEXTA, 255 | SBT_NOBORDERS, reinterpret_cast<LPARAM>(FSimpleText.c_str()));
+        SendMessageA(FHandle, SB_SETTEXTA, 255 | SBT_NOBORDERS,
+                     reinterpret_cast<LPARAM>(FSimpleText.c_str()));
         return;
     }
     SendMessageA(FHandle, SB_SIMPLE, FALSE, 0);
@@ -145,8 +146,7 @@ void TListItem::SetImageIndex(int Value) {
 }
 
 bool TListItem::Selected() {
-    return FOwner.HandleAllocated() &&
-           ListView_GetItemState(FOwner.Handle(), FIndex, LVIS_SELECTED) != 0;
+    return FOwner.HandleAllocated() && ListView_GetItemState(FOwner.Handle(), FIndex, LVIS_SELECTED) != 0;
 }
 
 void TListItem::SetSelected(bool Value) {
@@ -450,8 +450,8 @@ void TListView::WndProc(TMessage &Message) {
     }
     case LVN_ITEMCHANGED: {
         auto *change = reinterpret_cast<NMLISTVIEW *>(Message.LParam);
-        if ((change->uChanged & LVIF_STATE) &&
-            ((change->uOldState ^ change->uNewState) & LVIS_SELECTED) && !Destroying()) {
+        if ((change->uChanged & LVIF_STATE) && ((change->uOldState ^ change->uNewState) & LVIS_SELECTED) &&
+            !Destroying()) {
             TListItem *item = change->iItem >= 0 ? ItemForIndex(change->iItem) : nullptr;
             OnSelectItem(this, item, (change->uNewState & LVIS_SELECTED) != 0);
         }
@@ -603,8 +603,8 @@ void TTreeView::InsertWindowNode(TTreeNode *Node) {
     insert.item.lParam = reinterpret_cast<LPARAM>(Node);
     insert.item.iImage = Node->FImageIndex;
     insert.item.iSelectedImage = Node->FSelectedIndex;
-    Node->FItemId = reinterpret_cast<HTREEITEM>(SendMessageA(FHandle, TVM_INSERTITEMA, 0,
-                                                             reinterpret_cast<LPARAM>(&insert)));
+    Node->FItemId = reinterpret_cast<HTREEITEM>(
+        SendMessageA(FHandle, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
     for (auto &child : Node->FChildren)
         InsertWindowNode(child.get());
     if (Node->FExpanded)
@@ -727,7 +727,8 @@ void TTreeView::WndProc(TMessage &Message) {
     switch (header->code) {
     case TVN_SELCHANGEDA:
         if (!FClearing && !Destroying())
-            OnChange(this, reinterpret_cast<TTreeNode *>(reinterpret_cast<NMTREEVIEWA *>(Message.LParam)->itemNew.lParam));
+            OnChange(this, reinterpret_cast<TTreeNode *>(
+                               reinterpret_cast<NMTREEVIEWA *>(Message.LParam)->itemNew.lParam));
         return;
     case TVN_ITEMEXPANDINGA: {
         auto *info = reinterpret_cast<NMTREEVIEWA *>(Message.LParam);

@@ -88,7 +88,8 @@ void TComponent::FreeNotification(TComponent *AComponent) {
 }
 
 void TComponent::RemoveFreeNotification(TComponent *AComponent) {
-    FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent), FFreeNotifies.end());
+    FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent),
+                        FFreeNotifies.end());
     if (AComponent)
         AComponent->FFreeNotifies.erase(
             std::remove(AComponent->FFreeNotifies.begin(), AComponent->FFreeNotifies.end(), this),
@@ -695,7 +696,8 @@ void TControl::SendToBack() {
     list.insert(list.begin(), this);
     if (auto *windowed = dynamic_cast<TWinControl *>(this)) {
         if (windowed->HandleAllocated())
-            SetWindowPos(windowed->FHandle, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            SetWindowPos(windowed->FHandle, HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     Invalidate();
 }
@@ -772,8 +774,8 @@ void TControl::HandleMouseMessage(TMessage &Message) {
     case WM_MBUTTONDBLCLK:
         DefaultHandler(Message);
         if (stdEvents)
-            MouseDown(Message.Msg == WM_MBUTTONDOWN || Message.Msg == WM_MBUTTONDBLCLK ? mbMiddle : mbRight, shift,
-                      x, y);
+            MouseDown(Message.Msg == WM_MBUTTONDOWN || Message.Msg == WM_MBUTTONDBLCLK ? mbMiddle : mbRight,
+                      shift, x, y);
         break;
     case WM_RBUTTONUP:
     case WM_MBUTTONUP:
@@ -1036,9 +1038,9 @@ void TWinControl::CreateParams(TCreateParams &Params) {
 
 void TWinControl::CreateWindowHandle(const TCreateParams &Params) {
     CreationControl = this;
-    HWND window = CreateWindowExA(Params.ExStyle, Params.WinClassName.c_str(), Params.Caption.c_str(), Params.Style,
-                                  Params.X, Params.Y, Params.Width, Params.Height, Params.WndParent, nullptr,
-                                  GetModuleHandleA(nullptr), Params.Param);
+    HWND window = CreateWindowExA(Params.ExStyle, Params.WinClassName.c_str(), Params.Caption.c_str(),
+                                  Params.Style, Params.X, Params.Y, Params.Width, Params.Height,
+                                  Params.WndParent, nullptr, GetModuleHandleA(nullptr), Params.Param);
     CreationControl = nullptr;
     if (!window)
         throw Exception("Error creating window of %s (%lu)", std::string(ClassName()), GetLastError());
@@ -1266,7 +1268,8 @@ void TWinControl::AlignControls(TControl *, RECT &Rect) {
                 return 0;
             }
         };
-        std::stable_sort(group.begin(), group.end(), [&](TControl *a, TControl *b) { return key(a) < key(b); });
+        std::stable_sort(group.begin(), group.end(),
+                         [&](TControl *a, TControl *b) { return key(a) < key(b); });
         for (TControl *control : group) {
             int width = Rect.right - Rect.left, height = Rect.bottom - Rect.top;
             switch (align) {
@@ -1304,7 +1307,8 @@ void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
     FHeight = AHeight;
     if (FHandle) {
         // WM_WINDOWPOSCHANGED reads back what the window took.
-        SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight + ExtraWindowHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight + ExtraWindowHeight(),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
     } else if (sized) {
         Realign();
         Resize();
@@ -1540,7 +1544,8 @@ void TWinControl::PaintHandler(TMessage &Message) {
         int saved = SaveDC(dc);
         // Opaque graphic children are left out of the window's own painting.
         for (TControl *control : FControls)
-            if (!dynamic_cast<TWinControl *>(control) && control->FVisible && (control->FControlStyle & csOpaque))
+            if (!dynamic_cast<TWinControl *>(control) && control->FVisible &&
+                (control->FControlStyle & csOpaque))
                 ExcludeClipRect(dc, control->FLeft, control->FTop, control->FLeft + control->FWidth,
                                 control->FTop + control->FHeight);
         PaintWindow(dc);
@@ -1800,7 +1805,8 @@ void TWinControl::WndProc(TMessage &Message) {
     case CM_DIALOGKEY:
         // Offered to the children until one takes it.
         for (TControl *child : FControls) {
-            if (child->FVisible && child->FEnabled && child->Perform(Message.Msg, Message.WParam, Message.LParam)) {
+            if (child->FVisible && child->FEnabled &&
+                child->Perform(Message.Msg, Message.WParam, Message.LParam)) {
                 Message.Result = 1;
                 return;
             }
@@ -1846,6 +1852,7 @@ void TControlCanvas::FreeHandle() {
         FOwnDC = nullptr;
         SetHandle(nullptr);
         ReleaseDC(FDCWindow, dc);
+        classlib_detail::CountGdiObject(-1);
         FDCWindow = nullptr;
     }
 }
@@ -1865,6 +1872,7 @@ void TControlCanvas::CreateHandle() {
     if (!window)
         return;
     HDC dc = GetDCEx(window, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS);
+    classlib_detail::CountGdiObject(1);
     SetViewportOrgEx(dc, dx, dy, nullptr);
     IntersectClipRect(dc, 0, 0, FControl->Width(), FControl->Height());
     FOwnDC = dc;
@@ -1872,7 +1880,8 @@ void TControlCanvas::CreateHandle() {
     SetHandle(dc);
 }
 
-TGraphicControl::TGraphicControl(TComponent *AOwner) : TControl(AOwner), FCanvas(std::make_unique<TControlCanvas>()) {
+TGraphicControl::TGraphicControl(TComponent *AOwner)
+    : TControl(AOwner), FCanvas(std::make_unique<TControlCanvas>()) {
     FCanvas->SetControl(this);
 }
 
@@ -2038,7 +2047,8 @@ void TScrollingWinControl::CreateWnd() {
 void TScrollingWinControl::ScrollBy(int DeltaX, int DeltaY) {
     DisableAlign();
     for (TControl *control : FControls)
-        control->SetBounds(control->Left() + DeltaX, control->Top() + DeltaY, control->Width(), control->Height());
+        control->SetBounds(control->Left() + DeltaX, control->Top() + DeltaY, control->Width(),
+                           control->Height());
     FControlState &= ~csAlignmentNeeded;
     EnableAlign();
     Invalidate();

@@ -172,7 +172,8 @@ using TMouseEvent = TMethod<void(TObject *Sender, TMouseButton Button, TShiftSta
 using TMouseMoveEvent = TMethod<void(TObject *Sender, TShiftState Shift, int X, int Y)>;
 using TKeyEvent = TMethod<void(TObject *Sender, WORD &Key, TShiftState Shift)>;
 using TKeyPressEvent = TMethod<void(TObject *Sender, char &Key)>;
-using TDragOverEvent = TMethod<void(TObject *Sender, TObject *Source, int X, int Y, TDragState State, bool &Accept)>;
+using TDragOverEvent =
+    TMethod<void(TObject *Sender, TObject *Source, int X, int Y, TDragState State, bool &Accept)>;
 using TDragDropEvent = TMethod<void(TObject *Sender, TObject *Source, int X, int Y)>;
 using TStartDragEvent = TMethod<void(TObject *Sender, TDragObject *&DragObject)>;
 using TEndDragEvent = TMethod<void(TObject *Sender, TObject *Target, int X, int Y)>;
@@ -421,7 +422,8 @@ public:
     int TabOrder() const;
     void SetTabOrder(int Value);
     // Next control in tab order inside this control after CurControl.
-    TWinControl *FindNextControl(TWinControl *CurControl, bool GoForward, bool CheckTabStop, bool CheckParent);
+    TWinControl *FindNextControl(TWinControl *CurControl, bool GoForward, bool CheckTabStop,
+                                 bool CheckParent);
     void SelectNext(TWinControl *CurControl, bool GoForward, bool CheckTabStop);
 
     TBrush &Brush() { return *FBrush; }

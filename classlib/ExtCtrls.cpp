@@ -63,7 +63,8 @@ void TCustomPanel::SetAlignment(TAlignment Value) {
 
 RECT TCustomPanel::DisplayRect() {
     RECT r = ClientRect();
-    int inset = FBorderWidth + (FBevelOuter != bvNone ? FBevelWidth : 0) + (FBevelInner != bvNone ? FBevelWidth : 0);
+    int inset =
+        FBorderWidth + (FBevelOuter != bvNone ? FBevelWidth : 0) + (FBevelInner != bvNone ? FBevelWidth : 0);
     InflateRect(&r, -inset, -inset);
     return r;
 }
@@ -156,7 +157,8 @@ void TTimer::UpdateTimer() {
             RegisterClassA(&windowClass);
             registered = true;
         }
-        FWindow = CreateWindowExA(0, TimerClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+        FWindow =
+            CreateWindowExA(0, TimerClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
         if (!FWindow)
             throw Exception("Not enough timers available");
         SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

@@ -144,7 +144,8 @@ void TCustomForm::CreateParams(TCreateParams &Params) {
             throw Exception("Cannot create form. No MDI forms are currently active");
         Params.WndParent = main->FClientHandle;
         Params.ExStyle |= WS_EX_MDICHILD;
-        Params.Style = WS_CHILD | WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (FVisible ? WS_VISIBLE : 0);
+        Params.Style =
+            WS_CHILD | WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (FVisible ? WS_VISIBLE : 0);
     } else if (!Params.WndParent && Application && Application->MainForm() != this) {
         HWND mainWindow = Application->MainForm() && Application->MainForm()->HandleAllocated()
                               ? Application->MainForm()->FHandle
@@ -165,9 +166,10 @@ void TCustomForm::CreateWnd() {
         CLIENTCREATESTRUCT client = {nullptr, 0xFF00};
         RECT r;
         GetClientRect(FHandle, &r);
-        FClientHandle = CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr,
-                                        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL | WS_HSCROLL, 0, 0,
-                                        r.right, r.bottom, FHandle, nullptr, GetModuleHandleA(nullptr), &client);
+        FClientHandle =
+            CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr,
+                            WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL | WS_HSCROLL, 0, 0, r.right,
+                            r.bottom, FHandle, nullptr, GetModuleHandleA(nullptr), &client);
     }
 }
 
@@ -181,8 +183,8 @@ void TCustomForm::DestroyWnd() {
 void TCustomForm::AlignControls(TControl *AControl, RECT &Rect) {
     TScrollingWinControl::AlignControls(AControl, Rect);
     if (FClientHandle)
-        SetWindowPos(FClientHandle, HWND_BOTTOM, Rect.left, Rect.top, Rect.right - Rect.left, Rect.bottom - Rect.top,
-                     SWP_NOACTIVATE);
+        SetWindowPos(FClientHandle, HWND_BOTTOM, Rect.left, Rect.top, Rect.right - Rect.left,
+                     Rect.bottom - Rect.top, SWP_NOACTIVATE);
 }
 
 void TCustomForm::PaintWindow(HDC DC) {
@@ -409,7 +411,8 @@ int TCustomForm::MDIChildCount() {
 TCustomForm *TCustomForm::MDIChildren(int Index) {
     if (FClientHandle && Screen)
         for (int i = 0; i < Screen->FormCount(); ++i)
-            if (Screen->Forms(i)->FFormStyle == fsMDIChild && Screen->Forms(i)->HandleAllocated() && Index-- == 0)
+            if (Screen->Forms(i)->FFormStyle == fsMDIChild && Screen->Forms(i)->HandleAllocated() &&
+                Index-- == 0)
                 return Screen->Forms(i);
     return nullptr;
 }
@@ -608,8 +611,8 @@ HWND TApplication::Handle() {
             RegisterClassA(&windowClass);
             registered = true;
         }
-        FHandle = CreateWindowExA(WS_EX_TOOLWINDOW, "TApplication", FTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, instance, nullptr);
+        FHandle = CreateWindowExA(WS_EX_TOOLWINDOW, "TApplication", FTitle.c_str(), WS_POPUP, 0, 0, 0, 0,
+                                  nullptr, nullptr, instance, nullptr);
         if (!FHandle)
             throw Exception("Error creating window of TApplication (%lu)", GetLastError());
         SetWindowLongPtrA(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

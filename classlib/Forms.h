@@ -21,7 +21,8 @@ enum TCloseAction { caNone, caHide, caFree, caMinimize };
 
 using TModalResult = int;
 constexpr TModalResult mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = IDABORT, mrRetry = IDRETRY,
-                       mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10;
+                       mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO, mrAll = 8, mrNoToAll = 9,
+                       mrYesToAll = 10;
 
 using TCloseEvent = TMethod<void(TObject *Sender, TCloseAction &Action)>;
 using TCloseQueryEvent = TMethod<void(TObject *Sender, bool &CanClose)>;

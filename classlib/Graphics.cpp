@@ -11,9 +11,29 @@ COLORREF ColorToRGB(TColor Color) {
     return static_cast<COLORREF>(Color) & 0xFFFFFF;
 }
 
+namespace {
+int LiveObjects = 0;
+}
+
+int LiveGdiObjects() {
+    return LiveObjects;
+}
+
+void classlib_detail::CountGdiObject(int Delta) {
+    LiveObjects += Delta;
+}
+
+using classlib_detail::CountGdiObject;
+
 void TGdiHandle::Reset(HGDIOBJ Handle) {
-    if (FHandle && FHandle != Handle)
+    if (FHandle == Handle)
+        return;
+    if (FHandle) {
         DeleteObject(FHandle);
+        CountGdiObject(-1);
+    }
+    if (Handle)
+        CountGdiObject(1);
     FHandle = Handle;
 }
 
@@ -129,7 +149,8 @@ void TFont::SetColor(TColor Value) {
 
 HPEN TPen::Handle() {
     if (!FHandle.Get()) {
-        static const int styles[] = {PS_SOLID, PS_DASH, PS_DOT, PS_DASHDOT, PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
+        static const int styles[] = {PS_SOLID,      PS_DASH, PS_DOT,        PS_DASHDOT,
+                                     PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
         FHandle.Reset(CreatePen(styles[FStyle], FWidth, ColorToRGB(FColor)));
     }
     return static_cast<HPEN>(FHandle.Get());
@@ -185,8 +206,8 @@ HBRUSH TBrush::Handle() {
         } else if (FStyle == bsClear) {
             brush.lbStyle = BS_NULL;
         } else {
-            static const int hatches[] = {0, 0, HS_HORIZONTAL, HS_VERTICAL, HS_FDIAGONAL, HS_BDIAGONAL, HS_CROSS,
-                                          HS_DIAGCROSS};
+            static const int hatches[] = {
+                0, 0, HS_HORIZONTAL, HS_VERTICAL, HS_FDIAGONAL, HS_BDIAGONAL, HS_CROSS, HS_DIAGCROSS};
             brush.lbStyle = BS_HATCHED;
             brush.lbHatch = hatches[FStyle];
         }
@@ -388,9 +409,9 @@ void TCanvas::StretchDraw(const RECT &R, TGraphic &Graphic) {
 void TCanvas::CopyRect(const RECT &DestRect, TCanvas &Source, const RECT &SourceRect) {
     RequireObjects();
     HDC source = Source.Handle();
-    StretchBlt(FHandle, DestRect.left, DestRect.top, DestRect.right - DestRect.left, DestRect.bottom - DestRect.top,
-               source, SourceRect.left, SourceRect.top, SourceRect.right - SourceRect.left,
-               SourceRect.bottom - SourceRect.top, FCopyMode);
+    StretchBlt(FHandle, DestRect.left, DestRect.top, DestRect.right - DestRect.left,
+               DestRect.bottom - DestRect.top, source, SourceRect.left, SourceRect.top,
+               SourceRect.right - SourceRect.left, SourceRect.bottom - SourceRect.top, FCopyMode);
 }
 
 TColor TCanvas::Pixels(int X, int Y) {
@@ -422,6 +443,7 @@ public:
             SelectObject(dc, FOldBitmap);
         FOldBitmap = nullptr;
         DeleteDC(dc);
+        CountGdiObject(-1);
     }
 
 protected:
@@ -429,6 +451,7 @@ protected:
         if (!FOwner.FHandle)
             FOwner.NewImage(1, 1, FOwner.FFormat); // a canvas always draws on something
         HDC dc = CreateCompatibleDC(nullptr);
+        CountGdiObject(1);
         FOldBitmap = SelectObject(dc, FOwner.FHandle);
         SetHandle(dc);
     }
@@ -453,8 +476,10 @@ TBitmap::~TBitmap() {
 void TBitmap::FreeImage() {
     if (FCanvas)
         FCanvas->FreeContext();
-    if (FHandle)
+    if (FHandle) {
         DeleteObject(FHandle);
+        CountGdiObject(-1);
+    }
     FHandle = nullptr;
     FBits = nullptr;
 }
@@ -481,6 +506,7 @@ void TBitmap::NewImage(int AWidth, int AHeight, TPixelFormat Format) {
     }
     if (!FHandle)
         throw EOutOfMemory("Out of system resources");
+    CountGdiObject(1);
 }
 
 void TBitmap::SetSize(int AWidth, int AHeight) {
@@ -504,7 +530,7 @@ void TBitmap::SetPixelFormat(TPixelFormat Value) {
     FHandle = copy.FHandle;
     FBits = copy.FBits;
     FFormat = Value;
-    copy.FHandle = nullptr;
+    copy.FHandle = nullptr; // the handle moves over, and with it its count
     copy.FBits = nullptr;
     OnChange(this);
 }
@@ -522,12 +548,16 @@ HBITMAP TBitmap::Handle() {
 void TBitmap::SetHandle(HBITMAP Value) {
     FreeImage();
     FHandle = Value;
+    if (Value)
+        CountGdiObject(1);
     BITMAP info = {};
     DIBSECTION section = {};
     if (Value && GetObjectA(Value, sizeof(section), &section) == sizeof(section)) {
         FWidth = section.dsBm.bmWidth;
         FHeight = std::abs(section.dsBm.bmHeight);
-        FFormat = section.dsBm.bmBitsPixel == 32 ? pf32bit : section.dsBm.bmBitsPixel == 24 ? pf24bit : pfDevice;
+        FFormat = section.dsBm.bmBitsPixel == 32   ? pf32bit
+                  : section.dsBm.bmBitsPixel == 24 ? pf24bit
+                                                   : pfDevice;
         FBits = FFormat == pfDevice ? nullptr : section.dsBm.bmBits;
     } else if (Value && GetObjectA(Value, sizeof(info), &info)) {
         FWidth = info.bmWidth;
@@ -543,6 +573,7 @@ HBITMAP TBitmap::ReleaseHandle() {
     HBITMAP handle = Handle();
     FHandle = nullptr;
     FBits = nullptr;
+    CountGdiObject(-1);
     FWidth = FHeight = 0;
     return handle;
 }
@@ -584,7 +615,7 @@ void TBitmap::Draw(TCanvas &Target, const RECT &R) {
     int width = R.right - R.left, height = R.bottom - R.top;
     if (FTransparent)
         GdiTransparentBlt(dest, R.left, R.top, width, height, source, 0, 0, FWidth, FHeight,
-                       ColorToRGB(TransparentColor()));
+                          ColorToRGB(TransparentColor()));
     else
         StretchBlt(dest, R.left, R.top, width, height, source, 0, 0, FWidth, FHeight, Target.CopyMode());
 }
@@ -645,10 +676,12 @@ TImageList::TImageList(int AWidth, int AHeight) : FWidth(AWidth), FHeight(AHeigh
     FHandle = ImageList_Create(AWidth, AHeight, ILC_COLOR24 | ILC_MASK, 4, 4);
     if (!FHandle)
         throw EOutOfMemory("Out of system resources");
+    CountGdiObject(1);
 }
 
 TImageList::~TImageList() {
     ImageList_Destroy(FHandle);
+    CountGdiObject(-1);
 }
 
 int TImageList::Count() const {

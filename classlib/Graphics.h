@@ -68,6 +68,14 @@ constexpr TColor clDefault = 0x20000000;
 // The RGB value of a colour; system colours are read from the system each time.
 COLORREF ColorToRGB(TColor Color);
 
+// GDI objects and device contexts that the class library holds now (fonts, pens, brushes,
+// bitmaps, image lists and the device contexts of canvases). The system's own count is not
+// available everywhere, so leaks of the library show here.
+int LiveGdiObjects();
+namespace classlib_detail {
+void CountGdiObject(int Delta);
+}
+
 // ---------------------------------------------------------------------------------------------
 // A GDI object handle that is deleted with its holder.
 
@@ -162,7 +170,16 @@ private:
     int FMode = R2_COPYPEN;
 };
 
-enum TBrushStyle { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
+enum TBrushStyle {
+    bsSolid,
+    bsClear,
+    bsHorizontal,
+    bsVertical,
+    bsFDiagonal,
+    bsBDiagonal,
+    bsCross,
+    bsDiagCross
+};
 
 class TBitmap;
 

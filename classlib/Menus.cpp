@@ -41,11 +41,12 @@ struct TKeyName {
 };
 
 const TKeyName KeyNames[] = {
-    {VK_BACK, "BkSp"},   {VK_TAB, "Tab"},     {VK_RETURN, "Enter"}, {VK_ESCAPE, "Esc"},    {VK_SPACE, "Space"},
-    {VK_PRIOR, "PgUp"},  {VK_NEXT, "PgDn"},   {VK_END, "End"},      {VK_HOME, "Home"},     {VK_LEFT, "Left"},
-    {VK_UP, "Up"},       {VK_RIGHT, "Right"}, {VK_DOWN, "Down"},    {VK_INSERT, "Ins"},    {VK_DELETE, "Del"},
-    {VK_ADD, "Num +"},   {VK_SUBTRACT, "Num -"}, {VK_MULTIPLY, "Num *"}, {VK_DIVIDE, "Num /"},
-    {VK_OEM_PLUS, "="},  {VK_OEM_MINUS, "-"}, {VK_OEM_COMMA, ","},  {VK_OEM_PERIOD, "."},
+    {VK_BACK, "BkSp"},      {VK_TAB, "Tab"},        {VK_RETURN, "Enter"}, {VK_ESCAPE, "Esc"},
+    {VK_SPACE, "Space"},    {VK_PRIOR, "PgUp"},     {VK_NEXT, "PgDn"},    {VK_END, "End"},
+    {VK_HOME, "Home"},      {VK_LEFT, "Left"},      {VK_UP, "Up"},        {VK_RIGHT, "Right"},
+    {VK_DOWN, "Down"},      {VK_INSERT, "Ins"},     {VK_DELETE, "Del"},   {VK_ADD, "Num +"},
+    {VK_SUBTRACT, "Num -"}, {VK_MULTIPLY, "Num *"}, {VK_DIVIDE, "Num /"}, {VK_OEM_PLUS, "="},
+    {VK_OEM_MINUS, "-"},    {VK_OEM_COMMA, ","},    {VK_OEM_PERIOD, "."},
 };
 
 std::string KeyText(WORD Key) {
@@ -373,9 +374,9 @@ void TPopupMenu::Popup(int X, int Y) {
     MenuChanged();
     static const UINT alignments[] = {TPM_LEFTALIGN, TPM_RIGHTALIGN, TPM_CENTERALIGN};
     HWND owner = Application->Handle();
-    UINT command = static_cast<UINT>(TrackPopupMenuEx(Handle(), alignments[FAlignment] | TPM_RETURNCMD |
-                                                                      TPM_RIGHTBUTTON | TPM_NONOTIFY,
-                                                        X, Y, owner, nullptr));
+    UINT command = static_cast<UINT>(
+        TrackPopupMenuEx(Handle(), alignments[FAlignment] | TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, X,
+                         Y, owner, nullptr));
     // Lets the menu's own window go before the item runs.
     PostMessageA(owner, WM_NULL, 0, 0);
     if (command)

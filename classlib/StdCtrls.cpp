@@ -285,7 +285,8 @@ private:
 
 } // namespace
 
-TCustomMemo::TCustomMemo(TComponent *AOwner) : TCustomEdit(AOwner), FLines(std::make_unique<TMemoStrings>(*this)) {
+TCustomMemo::TCustomMemo(TComponent *AOwner)
+    : TCustomEdit(AOwner), FLines(std::make_unique<TMemoStrings>(*this)) {
     FWidth = 185;
     FHeight = 89;
 }
@@ -332,7 +333,8 @@ void TCustomMemo::WndProc(TMessage &Message) {
 // =============================================================================================
 // TCustomComboBox
 
-LRESULT CALLBACK ComboChildProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR, DWORD_PTR Data) {
+LRESULT CALLBACK ComboChildProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR,
+                                DWORD_PTR Data) {
     auto *combo = reinterpret_cast<TCustomComboBox *>(Data);
     TMessage message{Msg, WParam, LParam, 0};
     bool handled = false;
@@ -1287,8 +1289,8 @@ void TCustomLabel::WndProc(TMessage &Message) {
         AdjustBounds();
         return;
     case CM_DIALOGCHAR:
-        if (FFocusControl && FEnabled && FShowAccelChar && IsAccel(static_cast<char>(Message.WParam), FText) &&
-            FFocusControl->CanFocus()) {
+        if (FFocusControl && FEnabled && FShowAccelChar &&
+            IsAccel(static_cast<char>(Message.WParam), FText) && FFocusControl->CanFocus()) {
             FFocusControl->SetFocus();
             Message.Result = 1;
         }

@@ -79,8 +79,14 @@ inline int ThreadWindowCount() {
     return count;
 }
 
+// The system's count of GDI objects (0 where the system does not keep one, as under Wine) and
+// the class library's own count of what it holds.
 inline DWORD GdiObjectCount() {
     return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+}
+
+inline int LibraryGdiObjectCount() {
+    return LiveGdiObjects();
 }
 
 inline DWORD UserObjectCount() {

@@ -100,6 +100,7 @@ TEST(FormLifeTest, LaysOutRecreatesAndFreesEverything) {
     PumpPending();
     int windowsBefore = ThreadWindowCount();
     DWORD gdiBefore = GdiObjectCount();
+    int libraryBefore = LibraryGdiObjectCount();
     DWORD userBefore = UserObjectCount();
     {
         auto *form = new TForm(nullptr);
@@ -126,11 +127,14 @@ TEST(FormLifeTest, LaysOutRecreatesAndFreesEverything) {
         EXPECT_EQ(SendMessageA(sample.Combo->Handle(), CB_GETCOUNT, 0, 0), 3);
         EXPECT_EQ(sample.Combo->Text(), "two");
         ExpectAligned(*form, sample);
+        // Fonts, brushes and canvases of the controls are counted while they live.
+        EXPECT_GT(LibraryGdiObjectCount(), libraryBefore);
         delete form;
     }
     PumpPending();
     EXPECT_EQ(ThreadWindowCount(), windowsBefore);
     EXPECT_EQ(GdiObjectCount(), gdiBefore);
+    EXPECT_EQ(LibraryGdiObjectCount(), libraryBefore);
     EXPECT_EQ(UserObjectCount(), userBefore);
 }
 
@@ -279,7 +283,8 @@ TEST(ShortCutTextTest, TextsAndTheirInverse) {
 TEST(ExceptionTextTest, TrailingDotsCollapseToOne) {
     struct Case {
         const char *Message, *Shown;
-    } cases[] = {{"Failed...", "Failed."}, {"Failed.", "Failed."}, {"Failed", "Failed"}, {"...", "."}, {"", ""}};
+    } cases[] = {
+        {"Failed...", "Failed."}, {"Failed.", "Failed."}, {"Failed", "Failed"}, {"...", "."}, {"", ""}};
     for (const Case &c : cases)
         EXPECT_EQ(ExceptionDisplayText(std::make_exception_ptr(Exception(std::string(c.Message)))), c.Shown);
     EXPECT_EQ(ExceptionDisplayText(std::make_exception_ptr(42)), "Unknown exception");
