@@ -254,11 +254,6 @@ public:
     bool Accepted = false;
     HWND CaptureWindow = nullptr;
 
-    TObject *SourceForEvents() const {
-        auto *control = dynamic_cast<TDragControlObject *>(Object);
-        return control ? static_cast<TObject *>(control->Control()) : static_cast<TObject *>(Object);
-    }
-
     bool SendDrag(TControl *To, TDragMessage Message, TPoint Pos) {
         TDragRec rec{Pos, Object, To, false};
         return To->Perform(CM_DRAG, Message, reinterpret_cast<LPARAM>(&rec)) != 0;
@@ -833,7 +828,9 @@ void TControl::WndProc(TMessage &Message) {
     case CM_DRAG: {
         auto *rec = reinterpret_cast<TDragRec *>(Message.LParam);
         TPoint local = ScreenToClient(rec->Pos);
-        TObject *source = DragState ? DragState->SourceForEvents() : rec->Source;
+        // A plain control drag shows its control as the source, other drags their object.
+        auto *controlObject = dynamic_cast<TDragControlObject *>(rec->Source);
+        TObject *source = controlObject ? static_cast<TObject *>(controlObject->Control()) : rec->Source;
         switch (Message.WParam) {
         case dmDragEnter:
         case dmDragLeave:
@@ -958,10 +955,10 @@ LRESULT CALLBACK ControlWindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM 
         control->FHandle = Window;
         SetPropA(Window, ControlProperty, control);
     }
-    if (DragState && HandleDragMessage(Window, Msg, WParam, LParam))
-        return 0;
     TMessage message{Msg, WParam, LParam, 0};
     try {
+        if (DragState && HandleDragMessage(Window, Msg, WParam, LParam))
+            return 0;
         control->WndProc(message);
     } catch (...) {
         if (Application)
@@ -1737,6 +1734,11 @@ void TWinControl::WndProc(TMessage &Message) {
     case CN_KEYDOWN:
     case CN_SYSKEYDOWN:
         Message.Result = HandleFormKey(static_cast<WORD>(Message.WParam), Message.LParam) ? 1 : 0;
+        return;
+    case CN_SYSCHAR:
+        // Alt with a letter: the accelerators of the form's controls.
+        if (TCustomForm *form = ParentForm())
+            Message.Result = form->Perform(CM_DIALOGCHAR, Message.WParam, Message.LParam);
         return;
     case WM_SETCURSOR:
         if (reinterpret_cast<HWND>(Message.WParam) == FHandle && LOWORD(Message.LParam) == HTCLIENT) {

@@ -45,7 +45,8 @@ constexpr UINT CM_HINTSHOW = CM_BASE + 20;
 constexpr UINT CM_CHILDKEY = CM_BASE + 21;
 constexpr UINT CM_WANTSPECIALKEY = CM_BASE + 22;
 constexpr UINT CM_CANCELMODE = CM_BASE + 23;
-constexpr UINT CM_SHOWEXCEPTION = CM_BASE + 24; // to the application window: LParam std::string *
+constexpr UINT CM_SHOWEXCEPTION = CM_BASE + 24;   // to the application window: LParam std::string *
+constexpr UINT CM_HANDLEEXCEPTION = CM_BASE + 25; // to the application window: LParam std::exception_ptr *
 
 constexpr UINT CN_BASE = 0xBC00;
 constexpr UINT CN_COMMAND = CN_BASE + WM_COMMAND;
@@ -62,6 +63,7 @@ constexpr UINT CN_VSCROLL = CN_BASE + WM_VSCROLL;
 constexpr UINT CN_KEYDOWN = CN_BASE + WM_KEYDOWN;
 constexpr UINT CN_SYSKEYDOWN = CN_BASE + WM_SYSKEYDOWN;
 constexpr UINT CN_CHAR = CN_BASE + WM_CHAR;
+constexpr UINT CN_SYSCHAR = CN_BASE + WM_SYSCHAR;
 
 // ---------------------------------------------------------------------------------------------
 // Components: objects with an owner that frees them, and free notification.

@@ -469,6 +469,20 @@ void TCustomForm::WndProc(TMessage &Message) {
             return;
         }
         break;
+    case WM_HELP: {
+        // The help context of the control asked about, or of the nearest parent that has one.
+        auto *info = reinterpret_cast<HELPINFO *>(Message.LParam);
+        TControl *control = info && info->iContextType == HELPINFO_WINDOW
+                                ? FindControl(static_cast<HWND>(info->hItemHandle))
+                                : nullptr;
+        while (control && control->HelpContext() == 0)
+            control = control->Parent();
+        int context = control ? control->HelpContext() : HelpContext();
+        if (context != 0 && Application)
+            Application->HelpContext(context);
+        Message.Result = 1;
+        return;
+    }
     case CM_DIALOGKEY:
         if (Message.WParam == VK_TAB && !(GetKeyState(VK_CONTROL) < 0)) {
             SelectNext(FActiveControl, GetKeyState(VK_SHIFT) >= 0, true);
@@ -587,6 +601,8 @@ TApplication::TApplication(TComponent *AOwner) : TComponent(AOwner) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     FTitle = ChangeFileExt(ExtractFileName(path), "");
+    // Made now, on the interface thread, so that other threads can post to it.
+    Handle();
 }
 
 TApplication::~TApplication() {
@@ -638,6 +654,11 @@ LRESULT TApplication::HandleAppMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
         std::unique_ptr<std::string> text(reinterpret_cast<std::string *>(LParam));
         HWND owner = GetActiveWindow();
         MessageBoxA(owner ? owner : FHandle, text->c_str(), FTitle.c_str(), MB_OK | MB_ICONSTOP);
+        return 0;
+    }
+    case CM_HANDLEEXCEPTION: {
+        std::unique_ptr<std::exception_ptr> error(reinterpret_cast<std::exception_ptr *>(LParam));
+        DisplayException(this, *error);
         return 0;
     }
     case WM_TIMER:
@@ -714,7 +735,8 @@ void TApplication::Idle() {
 }
 
 bool TApplication::IsKeyMsg(MSG &Msg) {
-    if (Msg.message != WM_KEYDOWN && Msg.message != WM_SYSKEYDOWN && Msg.message != WM_CHAR)
+    if (Msg.message != WM_KEYDOWN && Msg.message != WM_SYSKEYDOWN && Msg.message != WM_CHAR &&
+        Msg.message != WM_SYSCHAR)
         return false;
     // The control of the window, or of its parent for the inner windows of combo boxes.
     HWND window = Msg.hwnd;
@@ -748,11 +770,22 @@ void TApplication::HandleException(TObject *Sender) {
         return;
     } catch (...) {
     }
+    if (FHandle && GetWindowThreadProcessId(FHandle, nullptr) != GetCurrentThreadId()) {
+        // Shown on the interface thread.
+        auto posted = std::make_unique<std::exception_ptr>(error);
+        if (PostMessageA(FHandle, CM_HANDLEEXCEPTION, 0, reinterpret_cast<LPARAM>(posted.get())))
+            posted.release();
+        return;
+    }
+    DisplayException(Sender, error);
+}
+
+void TApplication::DisplayException(TObject *Sender, std::exception_ptr E) {
     try {
         if (OnException.Assigned())
-            OnException(Sender, error);
+            OnException(Sender, E);
         else
-            ShowException(error);
+            ShowException(E);
     } catch (...) {
         // The display itself failed: nothing may leave a window procedure.
         OutputDebugStringA("Exception while showing an exception");

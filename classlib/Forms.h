@@ -172,7 +172,8 @@ public:
     bool ProcessMessage();
 
     // Call inside a catch block: shows the exception being handled (EAbort is silent) through
-    // OnException when assigned, otherwise through ShowException.
+    // OnException when assigned, otherwise through ShowException; from another thread the
+    // exception is handed to the interface thread first.
     void HandleException(TObject *Sender);
     // Shows the exception as a message box, through a posted message so that the box never
     // opens inside the handler that failed.
@@ -212,6 +213,7 @@ protected:
 private:
     static LRESULT CALLBACK WindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam);
     LRESULT HandleAppMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
+    void DisplayException(TObject *Sender, std::exception_ptr E);
     bool IsKeyMsg(MSG &Msg);
     bool IsDlgMsg(MSG &Msg);
     bool IsMDIMsg(MSG &Msg);
