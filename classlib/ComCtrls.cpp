@@ -113,19 +113,8 @@ void TStatusBar::DrawPanel(int Panel, RECT Rect) {
 void TStatusBar::WndProc(TMessage &Message) {
     if (Message.Msg == CN_DRAWITEM) {
         auto *item = reinterpret_cast<DRAWITEMSTRUCT *>(Message.LParam);
-        int saved = SaveDC(item->hDC);
-        FCanvas->SetHandle(item->hDC);
-        FCanvas->Font().Assign(*FFont);
-        FCanvas->Brush().SetColor(FColor);
-        try {
-            DrawPanel(static_cast<int>(item->itemID), item->rcItem);
-        } catch (...) {
-            FCanvas->SetHandle(nullptr);
-            RestoreDC(item->hDC, saved);
-            throw;
-        }
-        FCanvas->SetHandle(nullptr);
-        RestoreDC(item->hDC, saved);
+        DrawOwnerItem(*FCanvas, *FFont, FColor, *item, false,
+                      [&] { DrawPanel(static_cast<int>(item->itemID), item->rcItem); });
         Message.Result = 1;
         return;
     }
@@ -169,11 +158,7 @@ void TListItem::EditCaption() {
 TListView::TListView(TComponent *AOwner) : TWinControl(AOwner) {
     FWidth = 250;
     FHeight = 150;
-    FTabStop = true;
-    FColor = clWindow;
-    FParentColor = false;
-    FBrush->SetColor(FColor);
-    FControlStyle &= ~csSetCaption;
+    UseInputStyle();
 }
 
 TListView::~TListView() {
@@ -493,37 +478,31 @@ void TListView::WndProc(TMessage &Message) {
 
 TTreeNode::~TTreeNode() = default;
 
+void TTreeNode::UpdateWindowItem() {
+    if (!FItemId || !FOwner.HandleAllocated())
+        return;
+    TVITEMA item = {};
+    item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    item.hItem = FItemId;
+    item.pszText = FText.data();
+    item.iImage = FImageIndex;
+    item.iSelectedImage = FSelectedIndex;
+    SendMessageA(FOwner.Handle(), TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
 void TTreeNode::SetText(const std::string &Value) {
     FText = Value;
-    if (FItemId && FOwner.HandleAllocated()) {
-        TVITEMA item = {};
-        item.mask = TVIF_TEXT;
-        item.hItem = FItemId;
-        item.pszText = FText.data();
-        SendMessageA(FOwner.Handle(), TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    }
+    UpdateWindowItem();
 }
 
 void TTreeNode::SetImageIndex(int Value) {
     FImageIndex = Value;
-    if (FItemId && FOwner.HandleAllocated()) {
-        TVITEMA item = {};
-        item.mask = TVIF_IMAGE;
-        item.hItem = FItemId;
-        item.iImage = Value;
-        SendMessageA(FOwner.Handle(), TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    }
+    UpdateWindowItem();
 }
 
 void TTreeNode::SetSelectedIndex(int Value) {
     FSelectedIndex = Value;
-    if (FItemId && FOwner.HandleAllocated()) {
-        TVITEMA item = {};
-        item.mask = TVIF_SELECTEDIMAGE;
-        item.hItem = FItemId;
-        item.iSelectedImage = Value;
-        SendMessageA(FOwner.Handle(), TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    }
+    UpdateWindowItem();
 }
 
 int TTreeNode::Index() const {
@@ -573,11 +552,7 @@ void TTreeNode::EditText() {
 TTreeView::TTreeView(TComponent *AOwner) : TWinControl(AOwner) {
     FWidth = 121;
     FHeight = 97;
-    FTabStop = true;
-    FColor = clWindow;
-    FParentColor = false;
-    FBrush->SetColor(FColor);
-    FControlStyle &= ~csSetCaption;
+    UseInputStyle();
 }
 
 TTreeView::~TTreeView() {
@@ -995,11 +970,7 @@ void TUpDown::Notification(TComponent *AComponent, TOperation Operation) {
 }
 
 void TUpDown::SetAssociate(TWinControl *Value) {
-    if (FAssociate)
-        FAssociate->RemoveFreeNotification(this);
-    FAssociate = Value;
-    if (Value)
-        Value->FreeNotification(this);
+    SetComponentReference(this, FAssociate, Value);
     if (FHandle)
         SendMessageA(FHandle, UDM_SETBUDDY, Value ? reinterpret_cast<WPARAM>(Value->Handle()) : 0, 0);
 }

@@ -222,6 +222,8 @@ public:
 
 private:
     friend class TTreeView;
+    // Shows text and images in the window's item.
+    void UpdateWindowItem();
     TTreeView &FOwner;
     TTreeNode *FParent;
     std::vector<std::unique_ptr<TTreeNode>> FChildren;

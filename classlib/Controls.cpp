@@ -590,11 +590,7 @@ void TControl::SetParentShowHint(bool Value) {
 }
 
 void TControl::SetPopupMenu(TPopupMenu *Value) {
-    if (FPopupMenu)
-        FPopupMenu->RemoveFreeNotification(this);
-    FPopupMenu = Value;
-    if (Value)
-        Value->FreeNotification(this);
+    SetComponentReference(this, FPopupMenu, Value);
 }
 
 void TControl::SetCursor(TCursor Value) {
@@ -1315,6 +1311,32 @@ void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
 
 void TWinControl::BoundsChanged() {}
 
+void TWinControl::UseInputStyle() {
+    FTabStop = true;
+    FColor = clWindow;
+    FParentColor = false;
+    FBrush->SetColor(FColor);
+    FControlStyle &= ~csSetCaption;
+}
+
+HWND AllocateUtilityWindow(const char *ClassName, WNDPROC Proc, HWND Parent, void *Data) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA windowClass = {};
+    if (!GetClassInfoA(instance, ClassName, &windowClass)) {
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = ClassName;
+        RegisterClassA(&windowClass);
+    }
+    HWND window = CreateWindowExA(Parent == HWND_MESSAGE ? 0 : WS_EX_TOOLWINDOW, ClassName, "",
+                                  Parent == HWND_MESSAGE ? 0 : WS_POPUP, 0, 0, 0, 0, Parent, nullptr,
+                                  instance, nullptr);
+    if (!window)
+        throw Exception("Error creating window of %s (%lu)", std::string(ClassName), GetLastError());
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Data));
+    return window;
+}
+
 std::string TWinControl::GetText() {
     if (!FHandle)
         return FText;
@@ -1894,15 +1916,9 @@ TGraphicControl::~TGraphicControl() {
 void TGraphicControl::WndProc(TMessage &Message) {
     if (Message.Msg == WM_PAINT) {
         FCanvas->FreeHandle();
-        FCanvas->SetHandle(reinterpret_cast<HDC>(Message.WParam));
+        TCanvasDCScope scope(*FCanvas, reinterpret_cast<HDC>(Message.WParam));
         FCanvas->Font().Assign(*FFont);
-        try {
-            Paint();
-        } catch (...) {
-            FCanvas->SetHandle(nullptr);
-            throw;
-        }
-        FCanvas->SetHandle(nullptr);
+        Paint();
         return;
     }
     TControl::WndProc(Message);
@@ -1920,16 +1936,10 @@ TCustomControl::~TCustomControl() {
 
 void TCustomControl::PaintWindow(HDC DC) {
     FCanvas->FreeHandle();
-    FCanvas->SetHandle(DC);
+    TCanvasDCScope scope(*FCanvas, DC);
     FCanvas->Font().Assign(*FFont);
     FCanvas->Brush().SetColor(FColor);
-    try {
-        Paint();
-    } catch (...) {
-        FCanvas->SetHandle(nullptr);
-        throw;
-    }
-    FCanvas->SetHandle(nullptr);
+    Paint();
 }
 
 // =============================================================================================

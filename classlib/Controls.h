@@ -114,6 +114,16 @@ private:
     bool FDestroying = false;
 };
 
+// Points Field at Value and keeps a free notification on the component it refers to, so that
+// Self's Notification hears when it goes (Self clears Field there).
+template <class T> void SetComponentReference(TComponent *Self, T *&Field, T *Value) {
+    if (Field)
+        Field->RemoveFreeNotification(Self);
+    Field = Value;
+    if (Value)
+        Value->FreeNotification(Self);
+}
+
 // Frees an object and clears the pointer.
 template <class T> void FreeAndNil(T *&Object) {
     T *doomed = Object;
@@ -469,6 +479,8 @@ protected:
     void AlignChildren();
     // Makes the font, colour and text of the window follow the control.
     void UpdateWindowFont();
+    // Edits, lists and views: a tab stop, the window colour, no caption from the name.
+    void UseInputStyle();
 
     HWND FHandle = nullptr;
     HWND FParentWindow = nullptr;
@@ -495,6 +507,36 @@ private:
 TWinControl *FindControl(HWND Window);
 // The control under a screen point: the windowed control, then its graphic child at the point.
 TControl *FindDragTarget(TPoint Pos, bool AllowDisabled);
+
+// A hidden window of the library (timers, the application) of a class registered on first use;
+// Data is stored as the window's user data. HWND_MESSAGE as Parent makes a message-only window.
+HWND AllocateUtilityWindow(const char *ClassName, WNDPROC Proc, HWND Parent, void *Data);
+
+// Owner-drawn items: the canvas takes the item's context, the control's font and its colour,
+// or the highlight colours for a selected item when Highlight is set, while Draw runs.
+template <class Draw>
+void DrawOwnerItem(TCanvas &Canvas, TFont &Font, TColor Color, const DRAWITEMSTRUCT &Item, bool Highlight,
+                   Draw &&DrawItem) {
+    int saved = SaveDC(Item.hDC);
+    {
+        TCanvasDCScope scope(Canvas, Item.hDC);
+        Canvas.Font().Assign(Font);
+        if (Highlight && (Item.itemState & ODS_SELECTED)) {
+            Canvas.Brush().SetColor(clHighlight);
+            Canvas.Font().SetColor(clHighlightText);
+        } else {
+            Canvas.Brush().SetColor(Color);
+        }
+        try {
+            DrawItem();
+        } catch (...) {
+            Canvas.SetHandle(nullptr);
+            RestoreDC(Item.hDC, saved);
+            throw;
+        }
+    }
+    RestoreDC(Item.hDC, saved);
+}
 
 // Window procedure of every control window of the class library.
 LRESULT CALLBACK ControlWindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam);

@@ -146,23 +146,8 @@ void TTimer::UpdateTimer() {
     }
     if (!run)
         return;
-    if (!FWindow) {
-        static bool registered = false;
-        HINSTANCE instance = GetModuleHandleA(nullptr);
-        if (!registered) {
-            WNDCLASSA windowClass = {};
-            windowClass.lpfnWndProc = WindowProc;
-            windowClass.hInstance = instance;
-            windowClass.lpszClassName = TimerClassName;
-            RegisterClassA(&windowClass);
-            registered = true;
-        }
-        FWindow =
-            CreateWindowExA(0, TimerClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-        if (!FWindow)
-            throw Exception("Not enough timers available");
-        SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
+    if (!FWindow)
+        FWindow = AllocateUtilityWindow(TimerClassName, WindowProc, HWND_MESSAGE, this);
     if (!SetTimer(FWindow, 1, FInterval, nullptr))
         throw Exception("Not enough timers available");
     FRunning = true;
@@ -256,12 +241,9 @@ void TSplitter::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) 
     TGraphicControl::MouseDown(Button, Shift, X, Y);
     if (Button != mbLeft)
         return;
-    if (FControl)
-        FControl->RemoveFreeNotification(this);
-    FControl = FindControl();
+    SetComponentReference(this, FControl, FindControl());
     if (!FControl)
         return;
-    FControl->FreeNotification(this);
     FDownPos = ClientToScreen({X, Y});
     FStartSize = (FAlign == alLeft || FAlign == alRight) ? FControl->Width() : FControl->Height();
     FSizing = true;

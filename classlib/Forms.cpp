@@ -189,14 +189,8 @@ void TCustomForm::AlignControls(TControl *AControl, RECT &Rect) {
 
 void TCustomForm::PaintWindow(HDC DC) {
     FCanvas->FreeHandle();
-    FCanvas->SetHandle(DC);
-    try {
-        Paint();
-    } catch (...) {
-        FCanvas->SetHandle(nullptr);
-        throw;
-    }
-    FCanvas->SetHandle(nullptr);
+    TCanvasDCScope scope(*FCanvas, DC);
+    Paint();
 }
 
 void TCustomForm::Paint() {
@@ -617,21 +611,8 @@ TApplication::~TApplication() {
 
 HWND TApplication::Handle() {
     if (!FHandle) {
-        static bool registered = false;
-        HINSTANCE instance = GetModuleHandleA(nullptr);
-        if (!registered) {
-            WNDCLASSA windowClass = {};
-            windowClass.lpfnWndProc = WindowProc;
-            windowClass.hInstance = instance;
-            windowClass.lpszClassName = "TApplication";
-            RegisterClassA(&windowClass);
-            registered = true;
-        }
-        FHandle = CreateWindowExA(WS_EX_TOOLWINDOW, "TApplication", FTitle.c_str(), WS_POPUP, 0, 0, 0, 0,
-                                  nullptr, nullptr, instance, nullptr);
-        if (!FHandle)
-            throw Exception("Error creating window of TApplication (%lu)", GetLastError());
-        SetWindowLongPtrA(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        FHandle = AllocateUtilityWindow("TApplication", WindowProc, nullptr, this);
+        SetWindowTextA(FHandle, FTitle.c_str());
     }
     return FHandle;
 }
@@ -841,17 +822,14 @@ void TApplication::DoMouseIdle() {
     TControl *control = FindDragTarget(Mouse.CursorPos(), true);
     if (control == FHintControl)
         return;
-    if (FHintControl)
-        FHintControl->RemoveFreeNotification(this);
     CancelHint();
-    FHintControl = control;
+    SetComponentReference<TControl>(this, FHintControl, control);
     std::string hint;
     for (TControl *c = control; c && hint.empty(); c = c->Parent())
         hint = c->Hint();
     SetHint(GetLongHint(hint));
     if (!control)
         return;
-    control->FreeNotification(this);
     if (FShowHint && control->ShowHint() && !GetShortHint(control->Hint()).empty())
         StartHintTimer(FHintPause);
 }

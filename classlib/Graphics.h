@@ -291,6 +291,19 @@ private:
     TPoint FPenPos;
 };
 
+// Hands a canvas a device context for one scope (painting, owner-drawn items) and takes it
+// back at the end, also when the drawing raises.
+class TCanvasDCScope {
+public:
+    TCanvasDCScope(TCanvas &Canvas, HDC DC) : FCanvas(Canvas) { Canvas.SetHandle(DC); }
+    ~TCanvasDCScope() { FCanvas.SetHandle(nullptr); }
+    TCanvasDCScope(const TCanvasDCScope &) = delete;
+    TCanvasDCScope &operator=(const TCanvasDCScope &) = delete;
+
+private:
+    TCanvas &FCanvas;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Graphics: bitmaps and icons.
 

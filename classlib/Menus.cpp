@@ -352,11 +352,7 @@ void TMainMenu::MenuChanged() {
 TPopupMenu::TPopupMenu(TComponent *AOwner) : TMenu(AOwner) {}
 
 void TPopupMenu::SetPopupComponent(TComponent *Value) {
-    if (FPopupComponent)
-        FPopupComponent->RemoveFreeNotification(this);
-    FPopupComponent = Value;
-    if (Value)
-        Value->FreeNotification(this);
+    SetComponentReference(this, FPopupComponent, Value);
 }
 
 void TPopupMenu::Notification(TComponent *AComponent, TOperation Operation) {

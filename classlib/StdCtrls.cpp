@@ -78,11 +78,7 @@ void TControlItems::Fill() {
 TCustomEdit::TCustomEdit(TComponent *AOwner) : TWinControl(AOwner) {
     FWidth = 121;
     FHeight = 21;
-    FTabStop = true;
-    FColor = clWindow;
-    FParentColor = false;
-    FBrush->SetColor(FColor);
-    FControlStyle &= ~csSetCaption;
+    UseInputStyle();
 }
 
 void TCustomEdit::CreateParams(TCreateParams &Params) {
@@ -363,11 +359,7 @@ TCustomComboBox::TCustomComboBox(TComponent *AOwner)
       FCanvas(std::make_unique<TCanvas>()) {
     FWidth = 145;
     FHeight = 21;
-    FTabStop = true;
-    FColor = clWindow;
-    FParentColor = false;
-    FBrush->SetColor(FColor);
-    FControlStyle &= ~csSetCaption;
+    UseInputStyle();
 }
 
 TCustomComboBox::~TCustomComboBox() {
@@ -595,24 +587,8 @@ void TCustomComboBox::WndProc(TMessage &Message) {
         return;
     case CN_DRAWITEM: {
         auto *item = reinterpret_cast<DRAWITEMSTRUCT *>(Message.LParam);
-        int saved = SaveDC(item->hDC);
-        FCanvas->SetHandle(item->hDC);
-        FCanvas->Font().Assign(*FFont);
-        if (item->itemState & ODS_SELECTED) {
-            FCanvas->Brush().SetColor(clHighlight);
-            FCanvas->Font().SetColor(clHighlightText);
-        } else {
-            FCanvas->Brush().SetColor(FColor);
-        }
-        try {
-            DrawItem(static_cast<int>(item->itemID), item->rcItem, item->itemState);
-        } catch (...) {
-            FCanvas->SetHandle(nullptr);
-            RestoreDC(item->hDC, saved);
-            throw;
-        }
-        FCanvas->SetHandle(nullptr);
-        RestoreDC(item->hDC, saved);
+        DrawOwnerItem(*FCanvas, *FFont, FColor, *item, true,
+                      [&] { DrawItem(static_cast<int>(item->itemID), item->rcItem, item->itemState); });
         Message.Result = 1;
         return;
     }
@@ -645,11 +621,7 @@ TCustomListBox::TCustomListBox(TComponent *AOwner)
       FCanvas(std::make_unique<TCanvas>()) {
     FWidth = 121;
     FHeight = 97;
-    FTabStop = true;
-    FColor = clWindow;
-    FParentColor = false;
-    FBrush->SetColor(FColor);
-    FControlStyle &= ~csSetCaption;
+    UseInputStyle();
 }
 
 TCustomListBox::~TCustomListBox() {
@@ -808,27 +780,12 @@ void TCustomListBox::WndProc(TMessage &Message) {
         return;
     case CN_DRAWITEM: {
         auto *item = reinterpret_cast<DRAWITEMSTRUCT *>(Message.LParam);
-        int saved = SaveDC(item->hDC);
-        FCanvas->SetHandle(item->hDC);
-        FCanvas->Font().Assign(*FFont);
-        if (item->itemState & ODS_SELECTED) {
-            FCanvas->Brush().SetColor(clHighlight);
-            FCanvas->Font().SetColor(clHighlightText);
-        } else {
-            FCanvas->Brush().SetColor(FColor);
-        }
-        try {
+        DrawOwnerItem(*FCanvas, *FFont, FColor, *item, true, [&] {
             if (static_cast<int>(item->itemID) >= 0)
                 DrawItem(static_cast<int>(item->itemID), item->rcItem, item->itemState);
             else
                 FCanvas->FillRect(item->rcItem);
-        } catch (...) {
-            FCanvas->SetHandle(nullptr);
-            RestoreDC(item->hDC, saved);
-            throw;
-        }
-        FCanvas->SetHandle(nullptr);
-        RestoreDC(item->hDC, saved);
+        });
         Message.Result = 1;
         return;
     }
@@ -1167,11 +1124,7 @@ void TCustomLabel::Notification(TComponent *AComponent, TOperation Operation) {
 }
 
 void TCustomLabel::SetFocusControl(TWinControl *Value) {
-    if (FFocusControl)
-        FFocusControl->RemoveFreeNotification(this);
-    FFocusControl = Value;
-    if (Value)
-        Value->FreeNotification(this);
+    SetComponentReference(this, FFocusControl, Value);
 }
 
 void TCustomLabel::SetAutoSize(bool Value) {

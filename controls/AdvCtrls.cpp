@@ -207,14 +207,8 @@ void TAdvScrollControl::CreateParams(TCreateParams &Params) {
 
 void TAdvScrollControl::PaintWindow(HDC DC) {
     FCanvas->FreeHandle();
-    FCanvas->SetHandle(DC);
-    try {
-        Paint();
-    } catch (...) {
-        FCanvas->SetHandle(nullptr);
-        throw;
-    }
-    FCanvas->SetHandle(nullptr);
+    TCanvasDCScope scope(*FCanvas, DC);
+    Paint();
 }
 
 // =============================================================================================
@@ -338,11 +332,7 @@ TAdvSpeedButton::~TAdvSpeedButton() {
 }
 
 void TAdvSpeedButton::SetMenu(TPopupMenu *Value) {
-    if (FMenu)
-        FMenu->RemoveFreeNotification(this);
-    FMenu = Value;
-    if (Value)
-        Value->FreeNotification(this);
+    SetComponentReference(this, FMenu, Value);
     Invalidate();
 }
 
