@@ -457,8 +457,12 @@ void TControl::SetParent(TWinControl *AParent) {
         return;
     if (AParent == this)
         throw Exception("A control cannot have itself as its parent");
-    if (FParent)
-        FParent->RemoveControl(this);
+    if (FParent) {
+        FParent->RemoveControl(this); // which destroys a windowed control's window
+    } else if (auto *windowed = dynamic_cast<TWinControl *>(this)) {
+        // A top-level window becomes a child window: made again inside the new parent.
+        windowed->DestroyHandle();
+    }
     if (AParent)
         AParent->InsertControl(this);
 }
@@ -1071,10 +1075,7 @@ void TWinControl::CreateHandle() {
     }
     FControlState &= ~csCreating;
     // Window order follows the control list.
-    for (TControl *child : FControls)
-        if (auto *windowed = dynamic_cast<TWinControl *>(child))
-            if (windowed->FVisible)
-                windowed->CreateHandle();
+    CreateChildHandles();
     Realign();
 }
 
@@ -1125,6 +1126,14 @@ void TWinControl::RecreateWnd() {
 }
 
 void TWinControl::UpdateShowing() {}
+
+void TWinControl::CreateChildHandles() {
+    // Windows destroyed to save resources (hidden pages) come back when shown.
+    for (TControl *child : FControls)
+        if (auto *windowed = dynamic_cast<TWinControl *>(child))
+            if (windowed->FVisible && !windowed->FHandle)
+                windowed->CreateHandle();
+}
 
 bool TWinControl::Showing() const {
     if (!FHandle || !FVisible)
@@ -1378,6 +1387,8 @@ void TWinControl::SetVisible(bool Value) {
         return;
     FVisible = Value;
     if (FHandle) {
+        if (Value)
+            CreateChildHandles();
         ShowWindow(FHandle, Value ? (FParent ? SW_SHOWNA : SW_SHOW) : SW_HIDE);
     } else if (Value && FParent && FParent->HandleAllocated()) {
         HandleNeeded();

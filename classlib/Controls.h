@@ -476,6 +476,8 @@ protected:
     virtual void DoExit();
     void BoundsChanged() override;
     void UpdateShowing();
+    // Creates the windows of visible windowed children that have none.
+    void CreateChildHandles();
     void AlignChildren();
     // Makes the font, colour and text of the window follow the control.
     void UpdateWindowFont();

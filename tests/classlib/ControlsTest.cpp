@@ -324,6 +324,34 @@ TEST_F(StatefulControlsTest, PageControlShowsOnePageAndAsksBeforeChanging) {
     EXPECT_EQ(TabCtrl_GetItemCount(pages->Handle()), 1);
 }
 
+TEST_F(StatefulControlsTest, FormDockedInAControlBecomesAChildWindowAndFloatsAgain) {
+    auto *panel = new TPanel(Form);
+    panel->SetParent(Form);
+    panel->SetAlign(alClient);
+    panel->SetBevelOuter(bvNone);
+    auto *tool = new TForm(Form);
+    tool->SetBounds(500, 100, 200, 150);
+    auto *edit = new TEdit(tool);
+    edit->SetParent(tool);
+    edit->SetText("kept");
+    tool->Show();
+    HWND floating = tool->Handle();
+    EXPECT_EQ(GetWindowLongA(floating, GWL_STYLE) & WS_CHILD, 0);
+    tool->SetParent(panel);
+    tool->SetAlign(alClient);
+    tool->Show();
+    EXPECT_FALSE(IsWindow(floating));
+    EXPECT_NE(GetWindowLongA(tool->Handle(), GWL_STYLE) & WS_CHILD, 0);
+    EXPECT_EQ(GetParent(tool->Handle()), panel->Handle());
+    EXPECT_EQ(tool->Width(), panel->ClientWidth());
+    EXPECT_EQ(edit->Text(), "kept");
+    tool->SetParent(nullptr);
+    tool->SetAlign(alNone);
+    tool->Show();
+    EXPECT_EQ(GetWindowLongA(tool->Handle(), GWL_STYLE) & WS_CHILD, 0);
+    EXPECT_EQ(edit->Text(), "kept");
+}
+
 TEST_F(StatefulControlsTest, CheckAndRadioStatesSurviveANewWindow) {
     auto *check = new TCheckBox(Form);
     check->SetParent(Form);

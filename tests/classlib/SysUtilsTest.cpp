@@ -326,7 +326,8 @@ TEST(FloatTextTest, TwentyOneDigitsRoundTripEveryExtendedValue) {
 }
 
 // The stored float text has 19 significant digits: a value read back from it differs from the
-// original by at most half a unit of the 19th digit (and the binary rounding), and writing it again gives the same text.
+// original by at most half a unit of the 19th digit (and the binary rounding), and writing it again gives the
+// same text.
 TEST(FloatTextTest, NineteenDigitTextIsStableAndClose) {
     std::mt19937_64 rng(1919);
     for (int i = 0; i < 20000; ++i) {

@@ -426,6 +426,37 @@ TEST_F(EnhancedControlsTest, GroupRangeIsTheLowestChildPlusTheScrollBarMargin) {
     EXPECT_EQ(group->VertScrollBar().Range(), 208);
 }
 
+TEST_F(EnhancedControlsTest, PageControlFreesTheWindowsOfHiddenPages) {
+    auto *pages = new TAdvPageControl(Form);
+    pages->SetParent(Form);
+    pages->SetBounds(0, 0, 300, 200);
+    TTabSheet *sheets[2];
+    TEdit *edits[2];
+    for (int i = 0; i < 2; ++i) {
+        sheets[i] = new TTabSheet(Form);
+        sheets[i]->SetCaption(i ? "Second" : "First");
+        sheets[i]->SetPageControl(pages);
+        edits[i] = new TEdit(Form);
+        edits[i]->SetParent(sheets[i]);
+        edits[i]->SetText(i ? "two" : "one");
+    }
+    RedrawWindow(pages->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    EXPECT_TRUE(edits[0]->HandleAllocated());
+    EXPECT_FALSE(edits[1]->HandleAllocated()); // freed after the first paint
+    // The user picks the second tab: the first page's windows go, the second's come.
+    RECT tab;
+    TabCtrl_GetItemRect(pages->Handle(), 1, &tab);
+    LPARAM at = MAKELPARAM((tab.left + tab.right) / 2, (tab.top + tab.bottom) / 2);
+    SendMessageA(pages->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(pages->Handle(), WM_LBUTTONUP, 0, at);
+    ASSERT_EQ(pages->ActivePage(), sheets[1]);
+    EXPECT_FALSE(edits[0]->HandleAllocated());
+    ASSERT_TRUE(edits[1]->HandleAllocated());
+    EXPECT_TRUE(IsWindowVisible(edits[1]->Handle()));
+    EXPECT_EQ(edits[1]->Text(), "two");
+    EXPECT_EQ(edits[0]->Text(), "one"); // kept while it has no window
+}
+
 struct HelpWatcher {
     int Context = 0;
     WORD Command = 0;
