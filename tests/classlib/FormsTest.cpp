@@ -352,3 +352,99 @@ TEST_F(GraphicControlTest, LabelAndPanelPaintWithTheirColours) {
 }
 
 } // namespace
+
+namespace {
+
+struct ModalCloser {
+    TButton *Button = nullptr;
+    void Shown(TObject *) { PostMessageA(Button->Handle(), BM_CLICK, 0, 0); }
+};
+
+TEST(ModalFormTest, ShowModalReturnsTheResultOfTheButton) {
+    auto *owner = new TForm(nullptr);
+    owner->Show();
+    auto *dialog = new TForm(nullptr);
+    dialog->SetBorderStyle(bsDialog);
+    auto *ok = new TButton(dialog);
+    ok->SetParent(dialog);
+    ok->SetModalResult(mrOk);
+    ModalCloser closer{ok};
+    dialog->OnShow = MakeNotifyEvent<&ModalCloser::Shown>(&closer);
+    EXPECT_EQ(dialog->ShowModal(), mrOk);
+    EXPECT_FALSE(dialog->Visible());
+    EXPECT_TRUE(IsWindowEnabled(owner->Handle())); // enabled again after the modal loop
+    EXPECT_THROW(
+        {
+            dialog->Show();
+            dialog->ShowModal();
+        },
+        Exception);
+    delete dialog;
+    delete owner;
+}
+
+struct CloseWatcher {
+    int Closed = 0;
+    void Close(TObject *, TCloseAction &Action) {
+        ++Closed;
+        Action = caFree;
+    }
+};
+
+TEST(MDIFormTest, ChildrenLiveInTheClientWindowAndFreeThemselves) {
+    auto *main = new TForm(nullptr);
+    main->SetFormStyle(fsMDIForm);
+    Application->SetMainForm(main);
+    main->SetBounds(0, 0, 600, 400);
+    main->Show();
+    ASSERT_NE(main->ClientHandle(), nullptr);
+    auto *child = new TForm(nullptr);
+    child->SetFormStyle(fsMDIChild);
+    child->SetCaption("Child");
+    child->Show();
+    EXPECT_EQ(GetParent(child->Handle()), main->ClientHandle());
+    EXPECT_NE(GetWindowLongA(child->Handle(), GWL_EXSTYLE) & WS_EX_MDICHILD, 0);
+    EXPECT_EQ(main->MDIChildCount(), 1);
+    EXPECT_EQ(main->MDIChildren(0), child);
+    EXPECT_EQ(main->ActiveMDIChild(), child);
+    int formsBefore = Screen->FormCount();
+    CloseWatcher watcher;
+    child->OnClose = MakeEvent<&CloseWatcher::Close>(&watcher);
+    child->Close();
+    EXPECT_TRUE(PumpUntil([&] { return Screen->FormCount() == formsBefore - 1; }));
+    EXPECT_EQ(watcher.Closed, 1);
+    EXPECT_EQ(main->MDIChildCount(), 0);
+    Application->SetMainForm(nullptr);
+    delete main;
+}
+
+TEST(ScreenTest, FormsMonitorsAndFonts) {
+    int before = Screen->FormCount();
+    auto *form = new TForm(nullptr);
+    EXPECT_EQ(Screen->FormCount(), before + 1);
+    EXPECT_EQ(Screen->Forms(before), form);
+    delete form;
+    EXPECT_EQ(Screen->FormCount(), before);
+    ASSERT_GE(Screen->MonitorCount(), 1);
+    TMonitor primary = Screen->MonitorFromPoint({1, 1});
+    EXPECT_TRUE(primary.Primary);
+    EXPECT_EQ(primary.BoundsRect.right - primary.BoundsRect.left, Screen->Width());
+    EXPECT_GT(Screen->Fonts().Count(), 0);
+    EXPECT_EQ(Mouse.DragThreshold(), std::max(GetSystemMetrics(SM_CXDRAG), GetSystemMetrics(SM_CYDRAG)) > 0
+                                         ? std::max(GetSystemMetrics(SM_CXDRAG), GetSystemMetrics(SM_CYDRAG))
+                                         : 5);
+    // The font of controls is the system's message font.
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0));
+    TFont font;
+    EXPECT_EQ(font.Name(), metrics.lfMessageFont.lfFaceName);
+    EXPECT_EQ(font.Height(), metrics.lfMessageFont.lfHeight);
+    // The screen cursor overrides the controls' own and comes back.
+    Screen->SetCursor(crHourGlass);
+    EXPECT_EQ(Screen->Cursor(), crHourGlass);
+    Screen->SetCursor(crDefault);
+    EXPECT_EQ(Screen->Cursor(), crDefault);
+}
+
+} // namespace
