@@ -376,3 +376,42 @@ TEST_F(StatefulControlsTest, CheckAndRadioStatesSurviveANewWindow) {
 }
 
 } // namespace
+
+namespace {
+
+struct HintWatcher {
+    int Changes = 0;
+    std::string Last;
+    void Hint(TObject *) {
+        ++Changes;
+        Last = Application->Hint();
+    }
+};
+
+class HintTest : public HostFormTest {};
+
+TEST_F(HintTest, LongHintGoesToTheApplicationAndTheShortOnePopsUp) {
+    auto *button = new TButton(Form);
+    button->SetParent(Form);
+    button->SetBounds(20, 20, 80, 25);
+    button->SetHint("Export|Exports the image");
+    button->SetShowHint(true);
+    HintWatcher watcher;
+    Application->OnHint = MakeNotifyEvent<&HintWatcher::Hint>(&watcher);
+    TPoint pos = button->ClientToScreen({10, 10});
+    SetCursorPos(pos.X, pos.Y);
+    ASSERT_TRUE(PumpUntil([&] { return Mouse.CursorPos().X == pos.X && Mouse.CursorPos().Y == pos.Y; }));
+    PostMessageA(button->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+    EXPECT_TRUE(PumpUntil([&] { return watcher.Last == "Exports the image"; }));
+    EXPECT_TRUE(PumpUntil([] {
+        return Application->HintWindow() && Application->HintWindow()->HandleAllocated() &&
+               IsWindowVisible(Application->HintWindow()->Handle());
+    }));
+    EXPECT_EQ(Application->HintWindow()->Text(), "Export");
+    // Cancelling (as a key press does) hides it.
+    Application->CancelHint();
+    EXPECT_FALSE(IsWindowVisible(Application->HintWindow()->Handle()));
+    Application->OnHint = nullptr;
+}
+
+} // namespace
