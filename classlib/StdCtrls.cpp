@@ -939,39 +939,43 @@ void TButton::WndProc(TMessage &Message) {
     TButtonControl::WndProc(Message);
 }
 
-TCustomCheckBox::TCustomCheckBox(TComponent *AOwner) : TButtonControl(AOwner) {
+void TCheckButtonControl::CreateWnd() {
+    TButtonControl::CreateWnd();
+    SendMessageA(FHandle, BM_SETCHECK, FCheckState, 0);
+}
+
+void TCheckButtonControl::DestroyWnd() {
+    FCheckState = static_cast<int>(SendMessageA(FHandle, BM_GETCHECK, 0, 0));
+    TButtonControl::DestroyWnd();
+}
+
+int TCheckButtonControl::CheckState() {
+    if (FHandle)
+        FCheckState = static_cast<int>(SendMessageA(FHandle, BM_GETCHECK, 0, 0));
+    return FCheckState;
+}
+
+void TCheckButtonControl::SetCheckState(int Value) {
+    FCheckState = Value;
+    if (FHandle)
+        SendMessageA(FHandle, BM_SETCHECK, Value, 0);
+}
+
+TCustomCheckBox::TCustomCheckBox(TComponent *AOwner) : TCheckButtonControl(AOwner) {
     FWidth = 97;
     FHeight = 17;
 }
 
 void TCustomCheckBox::CreateParams(TCreateParams &Params) {
-    TButtonControl::CreateParams(Params);
+    TCheckButtonControl::CreateParams(Params);
     Params.SystemClassName = "BUTTON";
     Params.Style |= FAllowGrayed ? BS_AUTO3STATE : BS_AUTOCHECKBOX;
-}
-
-void TCustomCheckBox::CreateWnd() {
-    TButtonControl::CreateWnd();
-    SendMessageA(FHandle, BM_SETCHECK, FState, 0);
-}
-
-void TCustomCheckBox::DestroyWnd() {
-    FState = static_cast<TCheckBoxState>(SendMessageA(FHandle, BM_GETCHECK, 0, 0));
-    TButtonControl::DestroyWnd();
-}
-
-TCheckBoxState TCustomCheckBox::State() {
-    if (FHandle)
-        FState = static_cast<TCheckBoxState>(SendMessageA(FHandle, BM_GETCHECK, 0, 0));
-    return FState;
 }
 
 void TCustomCheckBox::SetState(TCheckBoxState Value) {
     if (Value == State())
         return;
-    FState = Value;
-    if (FHandle)
-        SendMessageA(FHandle, BM_SETCHECK, Value, 0);
+    SetCheckState(Value);
     Click();
 }
 
@@ -991,42 +995,24 @@ void TCustomCheckBox::WndProc(TMessage &Message) {
         }
         return;
     }
-    TButtonControl::WndProc(Message);
+    TCheckButtonControl::WndProc(Message);
 }
 
-TRadioButton::TRadioButton(TComponent *AOwner) : TButtonControl(AOwner) {
+TRadioButton::TRadioButton(TComponent *AOwner) : TCheckButtonControl(AOwner) {
     FWidth = 113;
     FHeight = 17;
 }
 
 void TRadioButton::CreateParams(TCreateParams &Params) {
-    TButtonControl::CreateParams(Params);
+    TCheckButtonControl::CreateParams(Params);
     Params.SystemClassName = "BUTTON";
     Params.Style |= BS_AUTORADIOBUTTON;
-}
-
-void TRadioButton::CreateWnd() {
-    TButtonControl::CreateWnd();
-    SendMessageA(FHandle, BM_SETCHECK, FChecked, 0);
-}
-
-void TRadioButton::DestroyWnd() {
-    FChecked = SendMessageA(FHandle, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    TButtonControl::DestroyWnd();
-}
-
-bool TRadioButton::Checked() {
-    if (FHandle)
-        FChecked = SendMessageA(FHandle, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    return FChecked;
 }
 
 void TRadioButton::SetChecked(bool Value) {
     if (Value == Checked())
         return;
-    FChecked = Value;
-    if (FHandle)
-        SendMessageA(FHandle, BM_SETCHECK, Value, 0);
+    SetCheckState(Value ? BST_CHECKED : BST_UNCHECKED);
     if (Value) {
         if (FParent)
             for (int i = 0; i < FParent->ControlCount(); ++i)
@@ -1039,13 +1025,11 @@ void TRadioButton::SetChecked(bool Value) {
 
 void TRadioButton::WndProc(TMessage &Message) {
     if (Message.Msg == CN_COMMAND) {
-        if (HIWORD(Message.WParam) == BN_CLICKED) {
-            FChecked = SendMessageA(FHandle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        if (HIWORD(Message.WParam) == BN_CLICKED)
             Click();
-        }
         return;
     }
-    TButtonControl::WndProc(Message);
+    TCheckButtonControl::WndProc(Message);
 }
 
 // =============================================================================================

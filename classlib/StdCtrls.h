@@ -288,6 +288,21 @@ public:
     void WndProc(TMessage &Message) override;
 };
 
+// Check boxes and radio buttons: a button window with a check state (BST_ values) that the
+// control keeps while there is no window.
+class TCheckButtonControl : public TButtonControl {
+public:
+    DECLARE_CLASS_NAME(TCheckButtonControl)
+    using TButtonControl::TButtonControl;
+
+protected:
+    void CreateWnd() override;
+    void DestroyWnd() override;
+    int CheckState();
+    void SetCheckState(int Value);
+    int FCheckState = BST_UNCHECKED;
+};
+
 class TButton : public TButtonControl {
 public:
     DECLARE_CLASS_NAME(TButton)
@@ -308,14 +323,14 @@ protected:
     int FModalResult = 0;
 };
 
-class TCustomCheckBox : public TButtonControl {
+class TCustomCheckBox : public TCheckButtonControl {
 public:
     DECLARE_CLASS_NAME(TCustomCheckBox)
     explicit TCustomCheckBox(TComponent *AOwner);
     bool Checked() { return State() == cbChecked; }
     // Fires OnClick like a click of the user.
     void SetChecked(bool Value) { SetState(Value ? cbChecked : cbUnchecked); }
-    TCheckBoxState State();
+    TCheckBoxState State() { return static_cast<TCheckBoxState>(CheckState()); }
     void SetState(TCheckBoxState Value);
     bool AllowGrayed() const { return FAllowGrayed; }
     void SetAllowGrayed(bool Value);
@@ -323,9 +338,6 @@ public:
 
 protected:
     void CreateParams(TCreateParams &Params) override;
-    void CreateWnd() override;
-    void DestroyWnd() override;
-    TCheckBoxState FState = cbUnchecked;
     bool FAllowGrayed = false;
 };
 
@@ -335,20 +347,17 @@ public:
     using TCustomCheckBox::TCustomCheckBox;
 };
 
-class TRadioButton : public TButtonControl {
+class TRadioButton : public TCheckButtonControl {
 public:
     DECLARE_CLASS_NAME(TRadioButton)
     explicit TRadioButton(TComponent *AOwner);
-    bool Checked();
+    bool Checked() { return CheckState() == BST_CHECKED; }
     // Unchecks the other radio buttons of the parent and fires OnClick.
     void SetChecked(bool Value);
     void WndProc(TMessage &Message) override;
 
 protected:
     void CreateParams(TCreateParams &Params) override;
-    void CreateWnd() override;
-    void DestroyWnd() override;
-    bool FChecked = false;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -40,6 +40,12 @@ inline void PumpPending() {
     Application->ProcessMessages();
 }
 
+// Puts the pointer at a screen point and waits until the system reports it there.
+inline bool MovePointer(TPoint Pos) {
+    SetCursorPos(Pos.X, Pos.Y);
+    return PumpUntil([&] { return Mouse.CursorPos().X == Pos.X && Mouse.CursorPos().Y == Pos.Y; });
+}
+
 // Key presses through the system's input queue, as a user types them.
 inline void SendKeys(const std::vector<WORD> &Keys, bool Up = true, bool Down = true) {
     std::vector<INPUT> inputs;

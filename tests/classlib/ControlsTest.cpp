@@ -57,9 +57,7 @@ protected:
     // Moves the pointer to a client point of a control and tells the window that has the mouse.
     void MoveTo(TControl *Control, int X, int Y, UINT Message) {
         TPoint screen = Control->ClientToScreen({X, Y});
-        SetCursorPos(screen.X, screen.Y);
-        ASSERT_TRUE(
-            PumpUntil([&] { return Mouse.CursorPos().X == screen.X && Mouse.CursorPos().Y == screen.Y; }));
+        ASSERT_TRUE(MovePointer(screen));
         HWND capture = GetCapture() ? GetCapture() : Source->Handle();
         POINT local = {screen.X, screen.Y};
         ScreenToClient(capture, &local);
@@ -399,8 +397,7 @@ TEST_F(HintTest, LongHintGoesToTheApplicationAndTheShortOnePopsUp) {
     HintWatcher watcher;
     Application->OnHint = MakeNotifyEvent<&HintWatcher::Hint>(&watcher);
     TPoint pos = button->ClientToScreen({10, 10});
-    SetCursorPos(pos.X, pos.Y);
-    ASSERT_TRUE(PumpUntil([&] { return Mouse.CursorPos().X == pos.X && Mouse.CursorPos().Y == pos.Y; }));
+    ASSERT_TRUE(MovePointer(pos));
     PostMessageA(button->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
     EXPECT_TRUE(PumpUntil([&] { return watcher.Last == "Exports the image"; }));
     EXPECT_TRUE(PumpUntil([] {

@@ -244,15 +244,12 @@ TEST_F(SpeedButtonTest, LeavingAHotButtonClearsItsHotState) {
     other->SetParent(Form);
     other->SetBounds(60, 20, 24, 24);
     TPoint inside = Button->ClientToScreen({12, 12});
-    SetCursorPos(inside.X, inside.Y);
-    ASSERT_TRUE(
-        PumpUntil([&] { return Mouse.CursorPos().X == inside.X && Mouse.CursorPos().Y == inside.Y; }));
+    ASSERT_TRUE(MovePointer(inside));
     SendMessageA(Form->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(32, 32));
     EXPECT_TRUE(Button->Hot());
     // Another button taking the hot state: the first leaves it at once.
     TPoint second = other->ClientToScreen({12, 12});
-    SetCursorPos(second.X, second.Y);
-    ASSERT_TRUE(PumpUntil([&] { return Mouse.CursorPos().X == second.X; }));
+    ASSERT_TRUE(MovePointer(second));
     SendMessageA(Form->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(72, 32));
     EXPECT_TRUE(other->Hot());
     EXPECT_FALSE(Button->Hot());
