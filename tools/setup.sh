@@ -6,7 +6,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 
 packages=(
-  cmake ninja-build nasm dpkg-dev xauth xvfb binutils
+  cmake ninja-build nasm dpkg-dev xauth xvfb x11-apps binutils
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev googletest wine wine32:i386
   g++-multilib libmpfr-dev:i386 libgmp-dev:i386 python3 python3-mpmath

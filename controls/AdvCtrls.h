@@ -1,0 +1,357 @@
+// The program's own control set: shared drawing and colour routines, clipboard hooks, help
+// requests with a position, the colour box, the speed button with hot tracking and drop-down
+// menu, and the enhanced standard controls.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Buttons.h"
+#include "ComCtrls.h"
+#include "Controls.h"
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "Menus.h"
+#include "StdCtrls.h"
+
+// ---------------------------------------------------------------------------------------------
+// Drawing and colour routines
+
+// Per channel (C1 * Alpha + C2 * (255 - Alpha)) div 255 of 24-bit RGB values.
+TColor BlendColor(TColor C1, TColor C2, int Alpha);
+// Per channel (C1 * (128 - W) + C2 * W) div 128, W from 0 to 128.
+TColor BlendColor128(TColor C1, TColor C2, int W);
+// A new 8 x 8 bitmap of Color1 whose pixels with odd x + y have Color2.
+std::unique_ptr<TBitmap> CreatePatternBitmap(TColor Color1, TColor Color2);
+// A frame of thickness Width inside Rect in four pattern-brush bars; with Invert a black and
+// white checker inverts what is there (PATINVERT), without it the bars are plain black.
+void DrawPatternFrame(TCanvas &Canvas, const RECT &Rect, int Width, bool Invert);
+// A greyed copy of a glyph in the button colours; its transparent colour becomes the face.
+std::unique_ptr<TBitmap> CreateDisabledGlyph(TBitmap &Glyph);
+
+// ---------------------------------------------------------------------------------------------
+// Clipboard hooks of the clipboard manager
+
+enum : uint8_t { ckPlainText = 0, ckComplex = 1, ckColor = 2 };
+using TClipboardCopyHook = TMethod<void(uint8_t Kind)>;
+using TClipboardPasteHook = TMethod<void(uint8_t Kind, bool &CanPaste)>;
+
+void SetClipboardHooks(TClipboardCopyHook CopyHook, TClipboardPasteHook PasteHook);
+// Tells the copy hook (when set) that a control put text of the kind on the clipboard.
+void NotifyClipboardCopy(uint8_t Kind);
+// Asks the paste hook (when set) whether a paste of the kind is possible; CanPaste is left
+// alone without a hook.
+void QueryClipboardPaste(uint8_t Kind, bool &CanPaste);
+
+// Help requests with the screen position of the request.
+using THelpPosEvent = TMethod<void(TObject *Sender, int X, int Y)>;
+
+// Frees the control set's shared timers (they are made on first use).
+void FinalizeAdvCtrls();
+
+// ---------------------------------------------------------------------------------------------
+// Base controls
+
+class TAdvControl : public TCustomControl {
+public:
+    DECLARE_CLASS_NAME(TAdvControl)
+    using TCustomControl::TCustomControl;
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+};
+
+class TAdvScrollControl : public TScrollingWinControl {
+public:
+    DECLARE_CLASS_NAME(TAdvScrollControl)
+    explicit TAdvScrollControl(TComponent *AOwner);
+    ~TAdvScrollControl() override;
+    TCanvas &Canvas() { return *FCanvas; }
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+    void PaintWindow(HDC DC) override;
+    std::unique_ptr<TControlCanvas> FCanvas;
+};
+
+// Routes a help request to the first visible non-windowed child under its position; true when
+// one answered with a help context (which then pops up).
+bool RouteHelpToGraphicChild(TWinControl &Container, TMessage &Message);
+
+// ---------------------------------------------------------------------------------------------
+// Colour box
+
+class TAdvCustomColorBox : public TGraphicControl {
+public:
+    DECLARE_CLASS_NAME(TAdvCustomColorBox)
+    explicit TAdvCustomColorBox(TComponent *AOwner);
+    enum TBorderStyle { bsNone, bsSingle };
+    TBorderStyle BorderStyle() const { return FBorderStyle; }
+    void SetBorderStyle(TBorderStyle Value);
+    int CheckerSize() const { return FCheckerSize; }
+    void SetCheckerSize(int Value);
+    bool DualView() const { return FDualView; }
+    void SetDualView(bool Value);
+    int Opacity() const { return FOpacity; }
+    void SetOpacity(int Value);
+    void WndProc(TMessage &Message) override;
+
+    THelpPosEvent OnHelp;
+
+protected:
+    void Paint() override;
+    TBorderStyle FBorderStyle = bsSingle;
+    int FCheckerSize = 32;
+    bool FDualView = false;
+    int FOpacity = 255;
+};
+
+class TAdvColorBox : public TAdvCustomColorBox {
+public:
+    DECLARE_CLASS_NAME(TAdvColorBox)
+    using TAdvCustomColorBox::TAdvCustomColorBox;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Speed button
+
+class TAdvSpeedButton : public TSpeedButton {
+public:
+    DECLARE_CLASS_NAME(TAdvSpeedButton)
+    explicit TAdvSpeedButton(TComponent *AOwner);
+    ~TAdvSpeedButton() override;
+    TPopupMenu *Menu() const { return FMenu; }
+    void SetMenu(TPopupMenu *Value);
+    // 0 none, 1 pressed with a menu, 2 menu showing.
+    uint8_t MenuState() const { return FMenuState; }
+    bool Hot() const { return FHot; }
+    bool DragHighlight() const { return FDragHighlight; }
+    void Click() override;
+    void WndProc(TMessage &Message) override;
+
+    THelpPosEvent OnHelp;
+
+protected:
+    void Notification(TComponent *AComponent, TOperation Operation) override;
+    void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+    void MouseMove(TShiftState Shift, int X, int Y) override;
+    void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+    void Paint() override;
+    void SetHot(bool Value);
+    bool PointerInside();
+    void HotTimerTick(TObject *Sender);
+    void MenuTimerTick(TObject *Sender);
+    void DropDown();
+
+    TPopupMenu *FMenu = nullptr;
+    uint8_t FMenuState = 0;
+    bool FHot = false;
+    bool FDragHighlight = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Enhanced standard controls
+
+enum TClipStyle { csClip, csEndEllipsis, csPathEllipsis };
+
+class TAdvLabel : public TLabel {
+public:
+    DECLARE_CLASS_NAME(TAdvLabel)
+    explicit TAdvLabel(TComponent *AOwner);
+    TClipStyle ClipStyle() const { return FClipStyle; }
+    void SetClipStyle(TClipStyle Value);
+    THelpPosEvent OnHelp;
+    TNotifyEvent OnSetFocus;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void DoDrawText(RECT &Rect, UINT Flags) override;
+    TClipStyle FClipStyle = csClip;
+};
+
+class TAdvButton : public TButton {
+public:
+    DECLARE_CLASS_NAME(TAdvButton)
+    using TButton::TButton;
+    bool UseDialogKeys() const { return FUseDialogKeys; }
+    void SetUseDialogKeys(bool Value) { FUseDialogKeys = Value; }
+    void WndProc(TMessage &Message) override;
+
+private:
+    bool FUseDialogKeys = true;
+};
+
+class TAdvCheckBox : public TCheckBox {
+public:
+    DECLARE_CLASS_NAME(TAdvCheckBox)
+    using TCheckBox::TCheckBox;
+    THelpPosEvent OnHelp;
+    void WndProc(TMessage &Message) override;
+};
+
+class TAdvRadioButton : public TRadioButton {
+public:
+    DECLARE_CLASS_NAME(TAdvRadioButton)
+    using TRadioButton::TRadioButton;
+    THelpPosEvent OnHelp;
+    void WndProc(TMessage &Message) override;
+};
+
+using TMouseAllowEvent = TMethod<void(TObject *Sender, TShiftState Shift, int X, int Y, bool &Allow)>;
+
+class TAdvListBox : public TListBox {
+public:
+    DECLARE_CLASS_NAME(TAdvListBox)
+    explicit TAdvListBox(TComponent *AOwner);
+    bool DefaultColor() const { return FDefaultColor; }
+    void SetDefaultColor(bool Value);
+    TMouseAllowEvent OnMouseAllow;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void CreateWnd() override;
+    virtual void DoMouseAllow(TShiftState Shift, int X, int Y, bool &Allow);
+    void ApplyDefaultColor();
+    bool FDefaultColor = true;
+};
+
+using TClickingCheckEvent = TMethod<void(TObject *Sender, bool &Allow)>;
+
+class TAdvCheckListBox : public TCheckListBox {
+public:
+    DECLARE_CLASS_NAME(TAdvCheckListBox)
+    using TCheckListBox::TCheckListBox;
+    TClickingCheckEvent OnClickingCheck;
+    void WndProc(TMessage &Message) override;
+};
+
+class TAdvPanel : public TPanel {
+public:
+    DECLARE_CLASS_NAME(TAdvPanel)
+    using TPanel::TPanel;
+    bool PaintInterior() const { return FPaintInterior; }
+    void SetPaintInterior(bool Value);
+    bool Scaled() const { return FScaled; }
+    void SetScaled(bool Value) { FScaled = Value; }
+    TNotifyEvent OnPaint;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+    void Paint() override;
+    bool FPaintInterior = true;
+    bool FScaled = true;
+};
+
+class TAdvGroupBox : public TGroupBox {
+public:
+    DECLARE_CLASS_NAME(TAdvGroupBox)
+    using TGroupBox::TGroupBox;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+};
+
+class TAdvGroup : public TAdvScrollControl {
+public:
+    DECLARE_CLASS_NAME(TAdvGroup)
+    explicit TAdvGroup(TComponent *AOwner);
+    int Margin() const { return FMargin; }
+    void SetMargin(int Value);
+    // Range := the lowest child bottom + the scroll position + the scroll bar's own margin.
+    void UpdateScrollRange();
+    TNotifyEvent OnResize;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+    void AlignControls(TControl *AControl, RECT &Rect) override;
+    void Resize() override;
+    void Paint() override;
+    int FMargin = 0;
+};
+
+class TAdvSplitter : public TSplitter {
+public:
+    DECLARE_CLASS_NAME(TAdvSplitter)
+    using TSplitter::TSplitter;
+    bool CanDisappear() const { return FCanDisappear; }
+    void SetCanDisappear(bool Value) { FCanDisappear = Value; }
+
+protected:
+    bool CanResize(int &NewSize) override;
+    bool FCanDisappear = true;
+};
+
+class TAdvPageControl : public TPageControl {
+public:
+    DECLARE_CLASS_NAME(TAdvPageControl)
+    using TPageControl::TPageControl;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    bool CanChange() override;
+    // Destroys the windows of the controls on the page (they come back when it shows).
+    void FreePageHandles(TTabSheet *Page);
+    bool FFirstPaintDone = false;
+};
+
+class TAdvTreeView : public TTreeView {
+public:
+    DECLARE_CLASS_NAME(TAdvTreeView)
+    using TTreeView::TTreeView;
+    TTreeNode *DragNode() const { return FDragNode; }
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void DragOver(TObject *Source, int X, int Y, TDragState State, bool &Accept) override;
+    void DoStartDrag(TDragObject *&DragObject) override;
+    void DoEndDrag(TObject *Target, int X, int Y) override;
+    bool FDragAllowed = false;
+    bool FTreeBeganDrag = false;
+    TTreeNode *FDragNode = nullptr;
+};
+
+class TAdvListView : public TListView {
+public:
+    DECLARE_CLASS_NAME(TAdvListView)
+    using TListView::TListView;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void DragOver(TObject *Source, int X, int Y, TDragState State, bool &Accept) override;
+    void DoStartDrag(TDragObject *&DragObject) override;
+    bool FDragAllowed = false;
+};
+
+class TAdvRichEdit : public TRichEdit {
+public:
+    DECLARE_CLASS_NAME(TAdvRichEdit)
+    using TRichEdit::TRichEdit;
+    int Gutter() const { return FGutter; }
+    void SetGutter(int Value);
+    // Replaces the selection so that the change can be undone.
+    void ReplaceSelection(const std::string &Text);
+    std::string GetSelText() { return SelText(); }
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void CreateWnd() override;
+    void ApplyFormatRect();
+    int FGutter = 0;
+};
+
+class TAdvStatusBar : public TStatusBar {
+public:
+    DECLARE_CLASS_NAME(TAdvStatusBar)
+    using TStatusBar::TStatusBar;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+    int FLastWidth = 0;
+};

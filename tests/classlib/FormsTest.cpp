@@ -1,0 +1,450 @@
+// Forms with standard controls: layout by alignment, recreation that keeps state, handle
+// accounting, typed input, reflected notifications, the exception display and shortcuts.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "../WindowTestSupport.h"
+#include "Buttons.h"
+#include "ComCtrls.h"
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "Menus.h"
+#include "StdCtrls.h"
+
+using namespace window_test;
+
+namespace {
+
+const auto *const Environment = testing::AddGlobalTestEnvironment(new FormsEnvironment);
+
+// Counts events of controls.
+struct Counter {
+    int Count = 0;
+    std::string Last;
+    void Notify(TObject *) { ++Count; }
+    void Fail(TObject *) { throw Exception("Click handler failed..."); }
+    void Shown(TObject *, std::exception_ptr E) {
+        ++Count;
+        Last = ExceptionDisplayText(E);
+    }
+};
+
+// A form of the kind the program builds in code.
+struct SampleForm {
+    explicit SampleForm(TForm *Form) {
+        Panel = new TPanel(Form);
+        Panel->SetParent(Form);
+        Panel->SetAlign(alTop);
+        Panel->SetHeight(40);
+        Edit = new TEdit(Form);
+        Edit->SetParent(Panel);
+        Edit->SetBounds(8, 8, 100, 21);
+        Combo = new TComboBox(Form);
+        Combo->SetParent(Panel);
+        Combo->SetBounds(120, 8, 100, 21);
+        Status = new TStatusBar(Form);
+        Status->SetParent(Form);
+        Status->AddPanel("Ready", 100);
+        Status->AddPanel("", 100);
+        List = new TListView(Form);
+        List->SetParent(Form);
+        List->SetViewStyle(vsReport);
+        List->SetAlign(alLeft);
+        List->SetWidth(150);
+        List->AddColumn("Name", 100);
+        Client = new TPanel(Form);
+        Client->SetParent(Form);
+        Client->SetAlign(alClient);
+    }
+    TPanel *Panel;
+    TEdit *Edit;
+    TComboBox *Combo;
+    TStatusBar *Status;
+    TListView *List;
+    TPanel *Client;
+};
+
+// Checks the places that alignment gives: top, bottom, left, then the rest.
+void ExpectAligned(TForm &Form, SampleForm &Sample) {
+    RECT client;
+    GetClientRect(Form.Handle(), &client);
+    int width = client.right, height = client.bottom;
+    int statusHeight = Sample.Status->Height();
+    EXPECT_EQ(Sample.Panel->Left(), 0);
+    EXPECT_EQ(Sample.Panel->Top(), 0);
+    EXPECT_EQ(Sample.Panel->Width(), width);
+    EXPECT_EQ(Sample.Panel->Height(), 40);
+    EXPECT_EQ(Sample.Status->Top(), height - statusHeight);
+    EXPECT_EQ(Sample.Status->Width(), width);
+    EXPECT_EQ(Sample.List->Left(), 0);
+    EXPECT_EQ(Sample.List->Top(), 40);
+    EXPECT_EQ(Sample.List->Width(), 150);
+    EXPECT_EQ(Sample.List->Height(), height - 40 - statusHeight);
+    EXPECT_EQ(Sample.Client->Left(), 150);
+    EXPECT_EQ(Sample.Client->Top(), 40);
+    EXPECT_EQ(Sample.Client->Width(), width - 150);
+    EXPECT_EQ(Sample.Client->Height(), height - 40 - statusHeight);
+    // The windows are where the controls say.
+    RECT r;
+    GetWindowRect(Sample.Client->Handle(), &r);
+    MapWindowPoints(nullptr, Form.Handle(), reinterpret_cast<POINT *>(&r), 2);
+    EXPECT_EQ(r.left, 150);
+    EXPECT_EQ(r.bottom, height - statusHeight);
+}
+
+TEST(FormLifeTest, LaysOutRecreatesAndFreesEverything) {
+    PumpPending();
+    int windowsBefore = ThreadWindowCount();
+    DWORD gdiBefore = GdiObjectCount();
+    int libraryBefore = LibraryGdiObjectCount();
+    DWORD userBefore = UserObjectCount();
+    {
+        auto *form = new TForm(nullptr);
+        form->SetBounds(30, 30, 500, 360);
+        SampleForm sample(form);
+        sample.Combo->Items().Add("one");
+        sample.Combo->Items().Add("two");
+        sample.Combo->Items().Add("three");
+        sample.Combo->SetItemIndex(1);
+        form->Show();
+        PumpPending();
+        ExpectAligned(*form, sample);
+
+        form->SetBounds(30, 30, 640, 420);
+        ASSERT_TRUE(PumpUntil([&] { return sample.Client->Width() > 500 - 150; }));
+        ExpectAligned(*form, sample);
+
+        HWND oldCombo = sample.Combo->Handle();
+        form->RecreateWnd();
+        PumpPending();
+        EXPECT_FALSE(IsWindow(oldCombo));
+        EXPECT_EQ(sample.Combo->Items().Count(), 3);
+        EXPECT_EQ(sample.Combo->ItemIndex(), 1);
+        EXPECT_EQ(SendMessageA(sample.Combo->Handle(), CB_GETCOUNT, 0, 0), 3);
+        EXPECT_EQ(sample.Combo->Text(), "two");
+        ExpectAligned(*form, sample);
+        // Fonts, brushes and canvases of the controls are counted while they live.
+        EXPECT_GT(LibraryGdiObjectCount(), libraryBefore);
+        delete form;
+    }
+    PumpPending();
+    EXPECT_EQ(ThreadWindowCount(), windowsBefore);
+    EXPECT_EQ(GdiObjectCount(), gdiBefore);
+    EXPECT_EQ(LibraryGdiObjectCount(), libraryBefore);
+    EXPECT_EQ(UserObjectCount(), userBefore);
+}
+
+class FormInputTest : public HostFormTest {};
+
+TEST_F(FormInputTest, TypingFiresOneChangePerKey) {
+    auto *edit = new TEdit(Form);
+    edit->SetParent(Form);
+    Counter changes;
+    edit->OnChange = MakeNotifyEvent<&Counter::Notify>(&changes);
+    edit->SetFocus();
+    ASSERT_TRUE(PumpUntil([&] { return edit->Focused(); }));
+    SendKeys({'A'});
+    SendKeys({'B'});
+    SendKeys({'C'});
+    ASSERT_TRUE(PumpUntil([&] { return edit->Text().size() == 3; })) << edit->Text();
+    EXPECT_EQ(LowerCase(edit->Text()), "abc");
+    EXPECT_EQ(changes.Count, 3);
+    // Text set by the program is one change too.
+    edit->SetText("xyz");
+    EXPECT_EQ(changes.Count, 4);
+}
+
+TEST_F(FormInputTest, ChildCommandsReachTheChildControl) {
+    // The button sits two levels down: its WM_COMMAND goes to the panel, which reflects it.
+    auto *panel = new TPanel(Form);
+    panel->SetParent(Form);
+    panel->SetAlign(alClient);
+    auto *group = new TGroupBox(Form);
+    group->SetParent(panel);
+    group->SetBounds(10, 10, 200, 100);
+    auto *button = new TButton(Form);
+    button->SetParent(group);
+    button->SetBounds(10, 30, 80, 25);
+    Counter clicks, panelClicks;
+    button->OnClick = MakeNotifyEvent<&Counter::Notify>(&clicks);
+    panel->OnClick = MakeNotifyEvent<&Counter::Notify>(&panelClicks);
+    SendMessageA(button->Handle(), BM_CLICK, 0, 0);
+    PumpPending();
+    EXPECT_EQ(clicks.Count, 1);
+    EXPECT_EQ(panelClicks.Count, 0);
+}
+
+TEST_F(FormInputTest, ClickHandlerExceptionIsShownAndTheLoopGoesOn) {
+    auto *button = new TButton(Form);
+    button->SetParent(Form);
+    Counter failing, shown, later;
+    button->OnClick = MakeNotifyEvent<&Counter::Fail>(&failing);
+    Application->OnException = MakeEvent<&Counter::Shown>(&shown);
+    SendMessageA(button->Handle(), BM_CLICK, 0, 0);
+    EXPECT_EQ(shown.Count, 1);
+    EXPECT_EQ(shown.Last, "Click handler failed.");
+    // Messages are still handled, and the next click reaches its handler.
+    button->OnClick = MakeNotifyEvent<&Counter::Notify>(&later);
+    PostMessageA(button->Handle(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return later.Count == 1; }));
+    Application->OnException = nullptr;
+}
+
+// The default display: a message box opened from a posted message, closed here by a timer.
+std::string BoxText;
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM data) {
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof(name));
+    if (std::string(name) == "#32770" && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND *>(data) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectText(HWND child, LPARAM) {
+    char text[256] = {};
+    GetWindowTextA(child, text, sizeof(text));
+    BoxText += std::string(text) + "|";
+    return TRUE;
+}
+
+void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&box));
+    if (!box)
+        return;
+    EnumChildWindows(box, CollectText, 0);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(FormInputTest, WithoutAHandlerTheExceptionGoesToAMessageBox) {
+    auto *button = new TButton(Form);
+    button->SetParent(Form);
+    Counter failing;
+    button->OnClick = MakeNotifyEvent<&Counter::Fail>(&failing);
+    BoxText.clear();
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMessageBox);
+    SendMessageA(button->Handle(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !BoxText.empty(); }));
+    KillTimer(nullptr, timer);
+    EXPECT_NE(BoxText.find("Click handler failed.|"), std::string::npos) << BoxText;
+}
+
+TEST_F(FormInputTest, MenuShortcutsAndKeyPreview) {
+    auto *menu = new TMainMenu(Form);
+    auto *file = new TMenuItem(Form);
+    file->SetCaption("&File");
+    menu->Items().Add(file);
+    auto *export_ = new TMenuItem(Form);
+    export_->SetCaption("&Export");
+    export_->SetShortCut(ShortCut('E', ssCtrl | ssShift));
+    file->Add(export_);
+    Form->SetMenu(menu);
+    Counter commands;
+    export_->OnClick = MakeNotifyEvent<&Counter::Notify>(&commands);
+    auto *edit = new TEdit(Form);
+    edit->SetParent(Form);
+    edit->SetFocus();
+    ASSERT_TRUE(PumpUntil([&] { return edit->Focused(); }));
+    SendKeys({VK_CONTROL, VK_SHIFT, 'E'});
+    EXPECT_TRUE(PumpUntil([&] { return commands.Count == 1; }));
+    EXPECT_EQ(edit->Text(), "");
+    // The menu command itself, as the window's menu sends it.
+    SendMessageA(Form->Handle(), WM_COMMAND, export_->Command(), 0);
+    EXPECT_EQ(commands.Count, 2);
+}
+
+TEST(ShortCutTextTest, TextsAndTheirInverse) {
+    struct Case {
+        TShortCut Key;
+        const char *Text;
+    } cases[] = {
+        {ShortCut('E', ssCtrl | ssShift), "Ctrl+Shift+E"},
+        {ShortCut(VK_F3, 0), "F3"},
+        {ShortCut(VK_DELETE, ssCtrl), "Ctrl+Del"},
+        {ShortCut('1', ssAlt), "Alt+1"},
+        {ShortCut(VK_RETURN, ssShift | ssAlt), "Shift+Alt+Enter"},
+        {ShortCut(VK_OEM_PLUS, ssCtrl), "Ctrl+="},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(ShortCutToText(c.Key), c.Text);
+        EXPECT_EQ(TextToShortCut(c.Text), c.Key) << c.Text;
+    }
+    EXPECT_EQ(ShortCutToText(scNone), "");
+    EXPECT_EQ(TextToShortCut("Ctrl+Nothing"), scNone);
+}
+
+TEST(ExceptionTextTest, TrailingDotsCollapseToOne) {
+    struct Case {
+        const char *Message, *Shown;
+    } cases[] = {
+        {"Failed...", "Failed."}, {"Failed.", "Failed."}, {"Failed", "Failed"}, {"...", "."}, {"", ""}};
+    for (const Case &c : cases)
+        EXPECT_EQ(ExceptionDisplayText(std::make_exception_ptr(Exception(std::string(c.Message)))), c.Shown);
+    EXPECT_EQ(ExceptionDisplayText(std::make_exception_ptr(42)), "Unknown exception");
+}
+
+class TimerTest : public HostFormTest {};
+
+TEST_F(TimerTest, FiresWhileEnabledAndStopsWhenDisabled) {
+    auto *timer = new TTimer(Form);
+    Counter ticks;
+    timer->SetInterval(30);
+    timer->SetOnTimer(MakeNotifyEvent<&Counter::Notify>(&ticks));
+    ASSERT_TRUE(PumpUntil([&] { return ticks.Count >= 2; }));
+    timer->SetEnabled(false);
+    int stopped = ticks.Count;
+    // Bounded wait for a tick that must not come: the timer messages of three intervals.
+    PumpUntil([] { return false; }, 150);
+    EXPECT_EQ(ticks.Count, stopped);
+}
+
+class GraphicControlTest : public HostFormTest {};
+
+TEST_F(GraphicControlTest, PressAndReleaseInsideClickOnce) {
+    auto *button = new TSpeedButton(Form);
+    button->SetParent(Form);
+    button->SetBounds(20, 20, 24, 24);
+    Counter clicks;
+    button->OnClick = MakeNotifyEvent<&Counter::Notify>(&clicks);
+    HWND window = Form->Handle();
+    struct Case {
+        POINT Down, Up;
+        int Clicks;
+    } cases[] = {{{30, 30}, {31, 31}, 1}, {{30, 30}, {200, 200}, 0}, {{100, 100}, {30, 30}, 0}};
+    for (const Case &c : cases) {
+        clicks.Count = 0;
+        SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(c.Down.x, c.Down.y));
+        SendMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(c.Up.x, c.Up.y));
+        SendMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(c.Up.x, c.Up.y));
+        EXPECT_EQ(clicks.Count, c.Clicks);
+    }
+    EXPECT_EQ(GetCapture(), nullptr);
+}
+
+TEST_F(GraphicControlTest, LabelAndPanelPaintWithTheirColours) {
+    auto *panel = new TPanel(Form);
+    panel->SetParent(Form);
+    panel->SetBounds(0, 0, 60, 40);
+    panel->SetBevelOuter(bvNone);
+    panel->SetColor(clRed);
+    TBitmap image;
+    PaintControl(*panel, image);
+    EXPECT_EQ(PixelAt(image, 30, 20), 0x0000FFu);
+    panel->SetBevelOuter(bvRaised);
+    PaintControl(*panel, image);
+    EXPECT_EQ(PixelAt(image, 0, 0), ColorToRGB(clBtnHighlight));
+    EXPECT_EQ(PixelAt(image, 59, 39), ColorToRGB(clBtnShadow));
+
+    auto *label = new TLabel(Form);
+    label->SetParent(Form);
+    label->SetAutoSize(false);
+    label->SetBounds(0, 50, 80, 20);
+    EXPECT_EQ(label->Color(), Form->Color()); // parent colour
+    PaintControl(*label, image);
+    EXPECT_EQ(PixelAt(image, 79, 19), ColorToRGB(clBtnFace));
+}
+
+} // namespace
+
+namespace {
+
+struct ModalCloser {
+    TButton *Button = nullptr;
+    void Shown(TObject *) { PostMessageA(Button->Handle(), BM_CLICK, 0, 0); }
+};
+
+TEST(ModalFormTest, ShowModalReturnsTheResultOfTheButton) {
+    auto *owner = new TForm(nullptr);
+    owner->Show();
+    auto *dialog = new TForm(nullptr);
+    dialog->SetBorderStyle(bsDialog);
+    auto *ok = new TButton(dialog);
+    ok->SetParent(dialog);
+    ok->SetModalResult(mrOk);
+    ModalCloser closer{ok};
+    dialog->OnShow = MakeNotifyEvent<&ModalCloser::Shown>(&closer);
+    EXPECT_EQ(dialog->ShowModal(), mrOk);
+    EXPECT_FALSE(dialog->Visible());
+    EXPECT_TRUE(IsWindowEnabled(owner->Handle())); // enabled again after the modal loop
+    EXPECT_THROW(
+        {
+            dialog->Show();
+            dialog->ShowModal();
+        },
+        Exception);
+    delete dialog;
+    delete owner;
+}
+
+struct CloseWatcher {
+    int Closed = 0;
+    void Close(TObject *, TCloseAction &Action) {
+        ++Closed;
+        Action = caFree;
+    }
+};
+
+TEST(MDIFormTest, ChildrenLiveInTheClientWindowAndFreeThemselves) {
+    auto *main = new TForm(nullptr);
+    main->SetFormStyle(fsMDIForm);
+    Application->SetMainForm(main);
+    main->SetBounds(0, 0, 600, 400);
+    main->Show();
+    ASSERT_NE(main->ClientHandle(), nullptr);
+    auto *child = new TForm(nullptr);
+    child->SetFormStyle(fsMDIChild);
+    child->SetCaption("Child");
+    child->Show();
+    EXPECT_EQ(GetParent(child->Handle()), main->ClientHandle());
+    EXPECT_NE(GetWindowLongA(child->Handle(), GWL_EXSTYLE) & WS_EX_MDICHILD, 0);
+    EXPECT_EQ(main->MDIChildCount(), 1);
+    EXPECT_EQ(main->MDIChildren(0), child);
+    EXPECT_EQ(main->ActiveMDIChild(), child);
+    int formsBefore = Screen->FormCount();
+    CloseWatcher watcher;
+    child->OnClose = MakeEvent<&CloseWatcher::Close>(&watcher);
+    child->Close();
+    EXPECT_TRUE(PumpUntil([&] { return Screen->FormCount() == formsBefore - 1; }));
+    EXPECT_EQ(watcher.Closed, 1);
+    EXPECT_EQ(main->MDIChildCount(), 0);
+    Application->SetMainForm(nullptr);
+    delete main;
+}
+
+TEST(ScreenTest, FormsMonitorsAndFonts) {
+    int before = Screen->FormCount();
+    auto *form = new TForm(nullptr);
+    EXPECT_EQ(Screen->FormCount(), before + 1);
+    EXPECT_EQ(Screen->Forms(before), form);
+    delete form;
+    EXPECT_EQ(Screen->FormCount(), before);
+    ASSERT_GE(Screen->MonitorCount(), 1);
+    TMonitor primary = Screen->MonitorFromPoint({1, 1});
+    EXPECT_TRUE(primary.Primary);
+    EXPECT_EQ(primary.BoundsRect.right - primary.BoundsRect.left, Screen->Width());
+    EXPECT_GT(Screen->Fonts().Count(), 0);
+    EXPECT_EQ(Mouse.DragThreshold(), std::max(GetSystemMetrics(SM_CXDRAG), GetSystemMetrics(SM_CYDRAG)) > 0
+                                         ? std::max(GetSystemMetrics(SM_CXDRAG), GetSystemMetrics(SM_CYDRAG))
+                                         : 5);
+    // The font of controls is the system's message font.
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0));
+    TFont font;
+    EXPECT_EQ(font.Name(), metrics.lfMessageFont.lfFaceName);
+    EXPECT_EQ(font.Height(), metrics.lfMessageFont.lfHeight);
+    // The screen cursor overrides the controls' own and comes back.
+    Screen->SetCursor(crHourGlass);
+    EXPECT_EQ(Screen->Cursor(), crHourGlass);
+    Screen->SetCursor(crDefault);
+    EXPECT_EQ(Screen->Cursor(), crDefault);
+}
+
+} // namespace
