@@ -23,7 +23,18 @@ start_wineserver() {
   # Start Wine's own services now, detached from our output, so that a test's pipes close when it ends.
   "$top/tools/wine-run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
+# The entry-file test of a full disk writes on a small file system of its own; where this user cannot
+# mount one, that test says so and is skipped.
+full_disk="$build/wine/fulldisk"
+mount_full_disk() {
+  mkdir -p "$full_disk"
+  if mountpoint -q "$full_disk" || mount -t tmpfs -o size=64k tmpfs "$full_disk" 2>/dev/null; then
+    OV_FULL_DISK_FOLDER="Z:$(printf '%s' "$full_disk" | tr / '\\')"
+    export OV_FULL_DISK_FOLDER
+  fi
+}
 stop_services() {
+  if mountpoint -q "$full_disk" 2>/dev/null; then umount "$full_disk" || true; fi
   WINEPREFIX="$build/wine/prefix" wineserver -k >/dev/null 2>&1 || true
   "$top/tools/xvfb-display" --stop "$build/wine" || true
 }
@@ -41,6 +52,7 @@ case "$mode" in
     trap stop_services EXIT
     use_own_display
     start_wineserver
+    mount_full_disk
     cd "$build"
     ctest --output-on-failure -j "$(nproc)" "$@"
     ;;
