@@ -1,0 +1,27 @@
+#include "FracContext.h"
+
+#include <cmath>
+#include <cstring>
+
+TPixelContextBlock::TPixelContextBlock(std::uint8_t Precision)
+    : FValues(&ContextValueOffsets[Precision > 2 ? 2 : Precision]) {
+    const std::size_t size = static_cast<std::size_t>(FValues->ContextSize);
+    // 16 bytes more than the context, so that its start can lie on a 16-byte boundary.
+    FMemory = std::make_unique<std::uint8_t[]>(size + 16);
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(FMemory.get()) + 15) & ~std::uintptr_t{15};
+    FBytes = reinterpret_cast<std::uint8_t *>(start);
+    std::memset(FBytes, 0, size);
+}
+
+TPeriodicityWindow PeriodicityWindow(std::int32_t MaxIter) {
+    const long double digits = MaxIter > 0 ? std::log10(static_cast<long double>(MaxIter)) : 0;
+    std::int32_t n = static_cast<std::int32_t>(std::lround(digits));
+    if (n < 4)
+        n = 4;
+    return {n, static_cast<std::uint32_t>(2 * n + 1)};
+}
+
+std::uint64_t OrbitArraySize(std::int32_t MaxIter, std::uint32_t BytesPerPoint) {
+    const std::uint64_t points = MaxIter < 0 ? 1 : static_cast<std::uint64_t>(MaxIter) + 1;
+    return points * BytesPerPoint;
+}

@@ -1,0 +1,40 @@
+// A pixel context as a calculation piece owns it: zeroed, 16-byte aligned memory of the size its
+// precision needs, with the common fields reachable by name (the layout is in CompPixelContext.h),
+// and the periodicity values a piece derives from maxiter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "CompPixelContext.h"
+
+class TPixelContextBlock {
+public:
+    // 0 double, 1 extended, any other value arbitrary precision.
+    explicit TPixelContextBlock(std::uint8_t Precision);
+    TPixelContextBlock(const TPixelContextBlock &) = delete;
+    TPixelContextBlock &operator=(const TPixelContextBlock &) = delete;
+
+    std::uint8_t *Bytes() const { return FBytes; }
+    TPixelContext &Common() const { return *reinterpret_cast<TPixelContext *>(FBytes); }
+    const TContextValueOffsets &Values() const { return *FValues; }
+    std::int32_t Size() const { return FValues->ContextSize; }
+    template <class T> T &At(std::int32_t Offset) const { return *reinterpret_cast<T *>(FBytes + Offset); }
+
+private:
+    std::unique_ptr<std::uint8_t[]> FMemory;
+    std::uint8_t *FBytes;
+    const TContextValueOffsets *FValues;
+};
+
+// The periodicity window of a run: n = max(round(log10 maxiter), 4) saves per mask step and the
+// initial mask 2n + 1.
+struct TPeriodicityWindow {
+    std::int32_t SavesPerStep;
+    std::uint32_t InitialMask;
+};
+TPeriodicityWindow PeriodicityWindow(std::int32_t MaxIter);
+
+// Bytes of an orbit array for MaxIter iterations ((MaxIter + 1) points of BytesPerPoint), in 64
+// bits so that no setting can wrap it; the allocator refuses what cannot be had.
+std::uint64_t OrbitArraySize(std::int32_t MaxIter, std::uint32_t BytesPerPoint);

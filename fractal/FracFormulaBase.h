@@ -1,0 +1,67 @@
+// What every compiled formula object shares: its kind and the parameter-text section word of the
+// kind, and the allocator of the data blocks that compiled code works on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "SysUtils.h"
+
+// 0 transformation, 1 fractal formula, 2 inside coloring, 3 outside coloring.
+enum class TFormulaKind : std::uint8_t { Transform = 0, Formula = 1, Inside = 2, Outside = 3 };
+
+// "transform", "formula", "inside" or "outside".
+const char *FormulaSectionWord(TFormulaKind Kind);
+// Whether a section headed Word may hold an object of Kind: its own word, and for the two coloring
+// kinds either coloring word (case ignored).
+bool FormulaSectionAccepted(TFormulaKind Kind, const std::string &Word);
+// The pixel-context cell holding the data pointer of an object of Kind.
+std::int32_t FormulaDataOffset(TFormulaKind Kind);
+
+// Raised when a help file or topic cannot be passed on safely.
+DECLARE_EXCEPTION(EFormulaHelpError, Exception);
+
+// The program and the one parameter with which a browser shows a help topic. Command is the
+// registered open command of web pages: one that begins with a double quote is cut after its
+// closing quote, another before its first blank; the result is trimmed. The parameter is the file
+// and the topic joined by "#" (the file alone without a topic) in double quotes. A file or topic
+// holding a double quote would break out of its quotes on the command line and raises
+// EFormulaHelpError.
+struct TBrowserHelpCommand {
+    std::string Program;
+    std::string Parameter;
+};
+TBrowserHelpCommand MakeBrowserHelpCommand(const std::string &Command, const std::string &File,
+                                           const std::string &Topic);
+
+// Data blocks for compiled formula code. A block carries a header before its data: the tag "FSDA"
+// at the block start while it lives (0 once freed), the requested size, and just before the data
+// the block start. Data lies on a 16-byte boundary. Blocks up to 65536 bytes come from the heap,
+// larger ones are pages of their own. The allocator keeps no state, so any thread may use it.
+class TFormulaDataAllocator : public TObject {
+public:
+    DECLARE_CLASS_NAME(TFormulaDataAllocator)
+    static constexpr std::uint64_t HeapLimit = 65536;
+    static constexpr std::uint32_t Tag = 0x41445346; // "FSDA" in memory order
+
+    // A new block of Size bytes, not cleared; nil for 0. Sizes are taken in 64 bits: one that the
+    // address space cannot hold raises EOutOfMemory, as does a failed allocation.
+    void *Alloc(std::uint64_t Size);
+    // Frees a block from Alloc; nil is ignored. A block that does not carry the live tag (freed
+    // twice, or never from Alloc) raises EInvalidPointer and is left alone.
+    void Free(void *Data);
+
+    // The requested size of a live block.
+    static std::uint32_t BlockSize(const void *Data);
+
+protected:
+    // Gives a block's memory back, after its tag was cleared.
+    virtual void ReleaseMemory(void *Start, bool Paged);
+};
+
+DECLARE_EXCEPTION(EInvalidPointer, Exception);
+
+// The global allocator; nil outside InitializeFracFormulaBase .. FinalizeFracFormulaBase.
+TFormulaDataAllocator *GetFormulaDataAllocator();
+void InitializeFracFormulaBase();
+void FinalizeFracFormulaBase();
