@@ -19,6 +19,8 @@
 #define PC_Y 0x20
 #define PC_WIDTH 0x24
 #define PC_HEIGHT 0x28
+#define PC_HALF_WIDTH 0x2C
+#define PC_HALF_HEIGHT 0x30
 #define PC_MAXITER 0x34
 #define PC_ITERATIONS_DONE 0x38
 #define PC_INSIDE_INIT 0x3C
@@ -65,7 +67,7 @@ struct TPixelContext {
     std::uint8_t Free19[3];
     std::int32_t X, Y;
     std::int32_t Width, Height;
-    std::uint8_t Free2C[8];
+    std::int32_t HalfWidth, HalfHeight; // Width div 2, Height div 2, for the mapping
     std::int32_t MaxIter;
     std::int32_t IterationsDone;
     TContextCode InsideInit, InsideLoop, InsideFinal;
@@ -102,6 +104,8 @@ PC_CHECK(X, PC_X);
 PC_CHECK(Y, PC_Y);
 PC_CHECK(Width, PC_WIDTH);
 PC_CHECK(Height, PC_HEIGHT);
+PC_CHECK(HalfWidth, PC_HALF_WIDTH);
+PC_CHECK(HalfHeight, PC_HALF_HEIGHT);
 PC_CHECK(MaxIter, PC_MAXITER);
 PC_CHECK(IterationsDone, PC_ITERATIONS_DONE);
 PC_CHECK(InsideInit, PC_INSIDE_INIT);
