@@ -16,8 +16,6 @@ TFormulaDataAllocator *GlobalAllocator = nullptr;
 constexpr std::uint64_t BlockOverhead = 28;
 constexpr std::uintptr_t HeaderSize = 12;
 
-
-
 std::uint8_t *StartOf(const void *Data) {
     std::uint8_t *start;
     std::memcpy(&start, static_cast<const std::uint8_t *>(Data) - 4, sizeof start);
@@ -138,4 +136,202 @@ void InitializeFracFormulaBase() {
 void FinalizeFracFormulaBase() {
     delete GlobalAllocator;
     GlobalAllocator = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFormulaBase
+
+TFormulaBase::TFormulaBase(TFormulaKind AKind)
+    : FKind(AKind), FGlobalRoutine(std::make_unique<TRoutineAssembler>()) {}
+
+TFormulaBase::~TFormulaBase() = default;
+
+void TFormulaBase::SetCaption(const std::string &Text) {
+    if (Text == FCaption)
+        return;
+    FCaption = Text;
+    ValueChanged();
+}
+
+void TFormulaBase::ExecuteGlobal(void *Context, void *Data) const {
+    FGlobalRoutine->Execute(Context, Data);
+}
+
+void TFormulaBase::EmitSectionRoutine(TRoutineAssembler &Routine, const std::uint8_t *Code, std::int32_t Size,
+                                      int Variant) const {
+    Routine.Clear();
+    Routine.Precision = GetPrecision();
+    if (Variant == 0)
+        Routine.EmitEntry();
+    Routine.EmitPushData(GetDataOffset());
+    Routine.Emit(Code, Size);
+    Routine.EmitPopData();
+    if (Variant == 0)
+        Routine.EmitExit();
+    else
+        Routine.EmitReturn();
+}
+
+void TFormulaBase::WriteParameters(TParWriter &Writer, std::uint32_t Flags) const {
+    Writer.WriteSection(FormulaSectionWord(FKind));
+    if ((Flags & wpCaption) || FCaption != FTitle)
+        Writer.WriteQuoted("caption", FCaption);
+    WriteSettings(Writer);
+    const std::string &fileName = GetFileName();
+    if (!fileName.empty()) {
+        if (Flags & wpShortFileName) {
+            const std::size_t cut = fileName.find_last_of("\\:");
+            Writer.WriteQuoted("filename", cut == std::string::npos ? fileName : fileName.substr(cut + 1));
+        } else {
+            Writer.WriteQuoted("filename", fileName);
+        }
+    }
+    if (!GetEntryName().empty())
+        Writer.WriteQuoted("entry", GetEntryName());
+    const TParamList &params = GetParams();
+    for (int i = 0; i < params.GetCount(); ++i) {
+        const TParam *param = params.GetItem(i);
+        const std::string key = "p_" + param->GetName();
+        switch (param->Type) {
+        case vtComplex:
+            Writer.WriteComplexValue(key, static_cast<const TComplexParam *>(param)->Value);
+            break;
+        case vtFloat:
+            Writer.WriteFloatValue(key, static_cast<const TFloatParam *>(param)->Value);
+            break;
+        case vtInteger: {
+            const auto *integer = static_cast<const TIntParam *>(param);
+            const std::int32_t value = integer->GetValue();
+            if (integer->Enum.Count() > 0 && value >= 0 && value < integer->Enum.Count())
+                Writer.WriteQuoted(key, integer->Enum[value]);
+            else
+                Writer.WriteInteger(key, value);
+            break;
+        }
+        case vtBoolean:
+            Writer.WriteBoolean(key, static_cast<const TBoolParam *>(param)->GetValue());
+            break;
+        case vtColor:
+            Writer.WriteCardinal(key, static_cast<const TColorParam *>(param)->GetValue());
+            break;
+        case vtFunction:
+        case vtColorFunction:
+            Writer.WriteString("f_" + param->GetName(),
+                               FunctionIdToName(static_cast<const TCustomFuncParam *>(param)->GetValue()));
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void TFormulaBase::ResetCode() {
+    FGlobalRoutine->Clear();
+}
+
+void TFormulaBase::Generate() {
+    ResetCode();
+    TCompiler::Generate();
+    FDataSize = GetStorage().DataSize;
+}
+
+void TFormulaBase::GenerateEmpty() {
+    ResetCode();
+    TCompiler::GenerateEmpty();
+    FHelpFile.clear();
+    FHelpTopic.clear();
+    FTitle = "(None)";
+    FCaption = FTitle;
+    FDataSize = 0;
+    FExtraDigits = 0;
+    FRender = true;
+}
+
+void TFormulaBase::InitCompile() {
+    FHelpFile.clear();
+    FHelpTopic.clear();
+    FTitle = GetEntryName();
+    FCaption = FTitle;
+    FExtraDigits = 0;
+    FGlobalSeen = false;
+    FRender = true;
+    TCompiler::InitCompile();
+}
+
+void TFormulaBase::ApplySetting(const std::string &Name, const TConstant &Value) {
+    if (Name == "PRECISION" && Value.Type == vtInteger)
+        FExtraDigits = std::max(static_cast<const TIntConstant &>(Value).Value, 0);
+}
+
+void TFormulaBase::GetSectionKind(const std::string &Label, std::uint8_t &Kind) {
+    if (Label == "GLOBAL" && !FGlobalSeen) {
+        FGlobalSeen = true;
+        Kind = skdGlobal;
+        return;
+    }
+    Kind = skdInvalid;
+}
+
+int TFormulaBase::GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) {
+    if (Section == "DEFAULT" && Name == "PRECISION") {
+        Type = vtInteger;
+        return 0;
+    }
+    return TCompiler::GetSettingType(Section, Name, Type);
+}
+
+int TFormulaBase::SetConstantSetting(const std::string &Section, const std::string &Name,
+                                     const TLiteral &Value) {
+    if (Section == "DEFAULT" && Name == "RENDER") {
+        if (Value.Type != vtBoolean)
+            return ceTypeError;
+        FRender = static_cast<const TBoolLiteral &>(Value).Value;
+        return 0;
+    }
+    return TCompiler::SetConstantSetting(Section, Name, Value);
+}
+
+int TFormulaBase::SetStringSetting(const std::string &Section, const std::string &Name,
+                                   const std::string &Text) {
+    if (Section == "DEFAULT") {
+        if (Name == "TITLE") {
+            FTitle = Text;
+            FCaption = Text;
+            return 0;
+        }
+        if (Name == "HELPFILE") {
+            FHelpFile = Text;
+            return 0;
+        }
+        if (Name == "HELPTOPIC") {
+            FHelpTopic = Text;
+            return 0;
+        }
+    }
+    return TCompiler::SetStringSetting(Section, Name, Text);
+}
+
+bool TFormulaBase::IsPredefinedReadable(const std::string &, std::uint8_t SymbolId) {
+    switch (SymbolId) {
+    case psPi:
+    case psE:
+    case psMaxIter:
+    case psScreenMax:
+    case psWidth:
+    case psHeight:
+    case psCenter:
+    case psMagn:
+    case psAngle:
+    case psStretch:
+    case psSkew:
+    case psRandomRange:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TFormulaBase::CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) {
+    if (Name == "GLOBAL")
+        EmitSectionRoutine(*FGlobalRoutine, Code, Size, 0);
 }

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "CompAssembler.h"
+#include "CompCompiler.h"
+#include "CompPersistent.h"
 #include "SysUtils.h"
 
 // 0 transformation, 1 fractal formula, 2 inside coloring, 3 outside coloring.
@@ -60,6 +63,79 @@ protected:
 };
 
 DECLARE_EXCEPTION(EInvalidPointer, Exception);
+
+// The compiled formula object of one kind: the end of the compiler chain, with the DEFAULT settings
+// every kind understands (TITLE, HELPFILE, HELPTOPIC, PRECISION, RENDER), the GLOBAL section, the
+// caption, and the parameter-text section of the kind.
+class TFormulaBase : public TCompiler {
+public:
+    explicit TFormulaBase(TFormulaKind AKind);
+    ~TFormulaBase() override;
+    DECLARE_CLASS_NAME(TFormulaBase)
+
+    // Flags of WriteParameters: write the caption even when it equals the title; write the file
+    // name without its folder.
+    static constexpr std::uint32_t wpCaption = 1;
+    static constexpr std::uint32_t wpShortFileName = 2;
+
+    TFormulaKind GetKind() const { return FKind; }
+    // The pixel-context cell holding this object's data pointer.
+    std::int32_t GetDataOffset() const { return FormulaDataOffset(FKind); }
+    std::int32_t GetDataSize() const { return FDataSize; }
+    // Extra decimal digits the entry asks for (DEFAULT PRECISION, never below 0).
+    std::int32_t GetExtraDigits() const { return FExtraDigits; }
+    bool GetRender() const { return FRender; }
+    const std::string &GetCaption() const { return FCaption; }
+    const std::string &GetTitle() const { return FTitle; }
+    const std::string &GetHelpFile() const { return FHelpFile; }
+    const std::string &GetHelpTopic() const { return FHelpTopic; }
+    bool HasHelpFile() const { return !FHelpFile.empty(); }
+    const TRoutineAssembler &GetGlobalRoutine() const { return *FGlobalRoutine; }
+
+    // Stores Text and reports a value change when it differs from the caption.
+    void SetCaption(const std::string &Text);
+    // Runs the GLOBAL routine on a context with a data block; nothing when there is none.
+    void ExecuteGlobal(void *Context, void *Data) const;
+    // Assembles one section's code into Routine: Variant 0 a routine called on its own (entry and
+    // exit), 1 a code block the pixel routine calls (a bare return).
+    void EmitSectionRoutine(TRoutineAssembler &Routine, const std::uint8_t *Code, std::int32_t Size,
+                            int Variant) const;
+    // The section of this object: its word, caption, the kind's settings, file, entry, parameters.
+    void WriteParameters(TParWriter &Writer, std::uint32_t Flags) const;
+    void SaveToWriter(TParWriter &Writer) const { WriteParameters(Writer, 0); }
+
+    // The kind's own keys, settings before a load, and their application.
+    virtual void WriteSettings(TParWriter &Writer) const {}
+    virtual void ResetSettings() {}
+    virtual void ReadSetting(TParReader &Reader, const std::string &Key) {}
+    virtual void ApplySettings() {}
+
+    void ResetCode() override;
+    void Generate() override;
+    void GenerateEmpty() override;
+    void InitCompile() override;
+    void ApplySetting(const std::string &Name, const TConstant &Value) override;
+    void GetSectionKind(const std::string &Label, std::uint8_t &Kind) override;
+    int GetSettingType(const std::string &Section, const std::string &Name, std::uint8_t &Type) override;
+    int SetConstantSetting(const std::string &Section, const std::string &Name,
+                           const TLiteral &Value) override;
+    int SetStringSetting(const std::string &Section, const std::string &Name,
+                         const std::string &Text) override;
+    bool IsPredefinedReadable(const std::string &Section, std::uint8_t SymbolId) override;
+    void CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) override;
+
+protected:
+    bool FGlobalSeen = false;
+
+private:
+    std::int32_t FDataSize = 0;
+    std::int32_t FExtraDigits = 0;
+    TFormulaKind FKind;
+    std::unique_ptr<TRoutineAssembler> FGlobalRoutine;
+    std::string FHelpFile, FHelpTopic;
+    bool FRender = true;
+    std::string FCaption, FTitle;
+};
 
 // The global allocator; nil outside InitializeFracFormulaBase .. FinalizeFracFormulaBase.
 TFormulaDataAllocator *GetFormulaDataAllocator();

@@ -1,0 +1,285 @@
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "CompFileManager.h"
+#include "CompHugeRoutines.h"
+#include "CompLexical.h"
+#include "CompMessages.h"
+#include "CompRoutines.h"
+#include "FracContext.h"
+#include "FracFormula.h"
+#include "HugeFPU.h"
+
+namespace {
+
+class TFormulaEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        InitializeCompRoutines();
+        InitializeCompHugeRoutines();
+        InitializeCompMessages();
+        InitializeCompFileManager();
+        InitializeCompLexical();
+        InitializeFracFormulaBase();
+    }
+    void TearDown() override {
+        FinalizeFracFormulaBase();
+        if (ErrorManager())
+            ErrorManager()->ClearFormula();
+        FinalizeCompLexical();
+        FinalizeCompFileManager();
+        FinalizeCompMessages();
+    }
+};
+
+const testing::Environment *const FormulaEnvironment =
+    testing::AddGlobalTestEnvironment(new TFormulaEnvironment);
+
+std::string FixturePath() {
+    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracFormula_fixtures.ofm";
+}
+
+std::unique_ptr<TFormula> Compile(const std::string &Entry, std::uint8_t Precision = pmDouble) {
+    auto formula = std::make_unique<TFormula>();
+    formula->SetPrecision(Precision);
+    ErrorManager()->SetFormula(formula.get());
+    formula->SetSource(FixturePath(), Entry);
+    return formula;
+}
+
+// The first error code of the formula's messages; 0 without error.
+int FirstErrorCode() {
+    for (int i = 0; i < ErrorManager()->GetCount(); ++i) {
+        const TCompilerMessage *message = ErrorManager()->GetMessageA(i);
+        if (message->ErrorCode)
+            return message->ErrorCode;
+    }
+    return 0;
+}
+
+// A context for one formula in its precision, with coloring routines that count their calls.
+class TFormulaRun {
+public:
+    TFormulaRun(const TFormula &AFormula, std::int32_t MaxIter)
+        : Formula(AFormula), Block(AFormula.GetPrecision()) {
+        if (Formula.GetPrecision() == pmArbitrary) {
+            InitHugeContextValues(Block.Bytes(), 30);
+            Processor = std::make_unique<THugeProcessor>(30);
+        }
+        for (int i = 0; i < 6; ++i) {
+            // inc dword [counter]; ret
+            const std::uint32_t address =
+                static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&Calls[i]));
+            const std::uint8_t code[] = {0xFF,
+                                         0x05,
+                                         static_cast<std::uint8_t>(address),
+                                         static_cast<std::uint8_t>(address >> 8),
+                                         static_cast<std::uint8_t>(address >> 16),
+                                         static_cast<std::uint8_t>(address >> 24)};
+            Counters[i].Emit(code, sizeof code);
+            Counters[i].EmitReturn();
+        }
+        TPixelContext &context = Block.Common();
+        TContextCode *cells[6] = {&context.InsideInit,  &context.InsideLoop,  &context.InsideFinal,
+                                  &context.OutsideInit, &context.OutsideLoop, &context.OutsideFinal};
+        for (int i = 0; i < 6; ++i)
+            *cells[i] = reinterpret_cast<TContextCode>(Counters[i].GetCode());
+        Formula.InitContext(Block.Bytes());
+        context.MaxIter = MaxIter;
+    }
+    ~TFormulaRun() {
+        Formula.DoneContext(Block.Bytes());
+        if (Processor)
+            DoneHugeContextValues(Block.Bytes());
+    }
+
+    std::int32_t Iterate(long double Re, long double Im) {
+        const TContextValueOffsets &values = Block.Values();
+        if (Formula.GetPrecision() == pmDouble) {
+            Block.At<double>(values.Pixel) = static_cast<double>(Re);
+            Block.At<double>(values.Pixel + 8) = static_cast<double>(Im);
+        } else if (Formula.GetPrecision() == pmExtended) {
+            Block.At<long double>(values.Pixel) = Re;
+            Block.At<long double>(values.Pixel + 16) = Im;
+        } else {
+            Block.At<THugeFloatBase *>(values.Pixel)->SetExtended(Re);
+            Block.At<THugeFloatBase *>(values.Pixel + 4)->SetExtended(Im);
+        }
+        for (std::uint32_t &calls : Calls)
+            calls = 0;
+        Formula.Iterate(Block.Bytes(), Processor.get());
+        return Block.Common().IterationsDone;
+    }
+    long double ZRe() const {
+        const std::int32_t z = Block.Values().Z;
+        if (Formula.GetPrecision() == pmDouble)
+            return Block.At<double>(z);
+        if (Formula.GetPrecision() == pmExtended)
+            return Block.At<long double>(z);
+        return Block.At<THugeFloatBase *>(z)->GetExtended();
+    }
+
+    const TFormula &Formula;
+    TPixelContextBlock Block;
+    std::unique_ptr<THugeProcessor> Processor;
+    TRoutineAssembler Counters[6];
+    // Calls of inside INIT, LOOP, FINAL, outside INIT, LOOP, FINAL in the last Iterate.
+    std::uint32_t Calls[6] = {};
+};
+
+// Iterations done follow one rule on every path: maxiter minus the count left at the loop exit,
+// where the count falls at the end of each round that did not bail out. With |z| the squared
+// modulus and the bailout |z| < 4, the rounds are easy to count by hand.
+TEST(FormulaIterations, EveryPathCountsTheSameWay) {
+    struct TCase {
+        const char *Name;
+        const char *Entry; // nullptr: a formula without code
+        std::int32_t MaxIter;
+        long double Re, Im;
+        std::int32_t Done;
+        bool Inside; // inside FINAL called, else outside FINAL
+    };
+    const TCase cases[] = {
+        {"bailout in the first round", "Mandelbrot", 100, 5, 0, 0, false},
+        {"|z|^2 = 4 at once", "Mandelbrot", 100, -2, 0, 0, false},
+        {"bailout in the second round", "Mandelbrot", 100, 1, 0, 1, false},
+        {"c = 0.5: 0.5, 0.75, 1.0625, 1.62890625, 3.15333557", "Mandelbrot", 100, 0.5L, 0, 4, false},
+        {"never bails out", "Mandelbrot", 100, 0, 0, 100, true},
+        {"maxiter 1, stays", "Mandelbrot", 1, 0, 0, 1, true},
+        {"maxiter 1, leaves at once", "Mandelbrot", 1, 5, 0, 0, false},
+        {"no BAILOUT: LOOP runs once", "NoBailout", 100, 0, 0, 0, false},
+        {"no code: coloring once", nullptr, 100, 7, 7, 1, false},
+    };
+    for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
+        for (const TCase &c : cases) {
+            SCOPED_TRACE(testing::Message() << c.Name << ", precision " << int(precision));
+            std::unique_ptr<TFormula> formula;
+            if (c.Entry) {
+                formula = Compile(c.Entry, precision);
+                ASSERT_FALSE(formula->GetHasError());
+                ASSERT_GT(formula->GetPixelRoutine().GetSize(), 0);
+            } else {
+                formula = std::make_unique<TFormula>();
+                formula->SetPrecision(precision);
+                formula->ClearSource();
+                EXPECT_EQ(formula->GetTitle(), "(None)");
+                EXPECT_EQ(formula->GetPixelRoutine().GetSize(), 0);
+            }
+            TFormulaRun run(*formula, c.MaxIter);
+            EXPECT_EQ(run.Iterate(c.Re, c.Im), c.Done);
+            EXPECT_EQ(run.Calls[2], c.Inside ? 1u : 0u);
+            EXPECT_EQ(run.Calls[5], c.Inside ? 0u : 1u);
+            EXPECT_EQ(run.Calls[3], 1u) << "outside INIT once";
+            if (!c.Entry) {
+                EXPECT_EQ(run.ZRe(), 0);
+            } else if (std::string(c.Entry) == "NoBailout") {
+                EXPECT_EQ(run.ZRe(), 1);
+            }
+        }
+    }
+}
+
+TEST(FormulaSettings, DefaultSectionAndSymmetry) {
+    auto formula = Compile("Settings");
+    ASSERT_FALSE(formula->GetHasError()) << FirstErrorCode();
+    EXPECT_EQ(formula->GetTitle(), "Settings test");
+    EXPECT_EQ(formula->GetCaption(), "Settings test");
+    EXPECT_EQ(formula->GetMaxIter(), 250);
+    EXPECT_EQ(formula->GetPeriodicity(), 1);
+    EXPECT_EQ(formula->GetDefaultMethod(), 1);
+    EXPECT_EQ(formula->GetDefaultFlags(), 7);
+    EXPECT_EQ(formula->GetExtraDigits(), 0) << "DEFAULT PRECISION below 0 counts as 0";
+    EXPECT_EQ(formula->GetLocationSettings().Center.Re.GetText(), "-0.5");
+    EXPECT_NEAR(static_cast<double>(formula->GetLocationSettings().Angle.GetValue()), 1.5707963267948966,
+                1e-15);
+    EXPECT_EQ(formula->GetSwitchType(), "Julia");
+    ASSERT_EQ(formula->GetSwitchList().Nodes().size(), 2u);
+    EXPECT_EQ(formula->GetSwitchList().Nodes()[0].Target, "seed");
+    EXPECT_TRUE(formula->GetSwitchList().Nodes()[0].Location);
+    EXPECT_EQ(formula->GetSwitchList().Nodes()[1].Source, "start");
+
+    // XAXIS_NOREAL: x-axis symmetry only while every complex parameter has real part 0.
+    EXPECT_EQ(formula->GetSymmetry(), 3);
+    EXPECT_EQ(formula->ResolveSymmetry(), 1);
+    auto *start = static_cast<TComplexParam *>(formula->GetParams().GetItem(0));
+    start->Value.SetText("1", "0");
+    EXPECT_EQ(formula->ResolveSymmetry(), 0);
+
+    TFormulaSwitchList list;
+    for (const char *name : {"a", "b", "c"})
+        list.Add({name, "", true});
+    EXPECT_EQ(list.Nodes()[0].Target, "a");
+    EXPECT_EQ(list.Nodes()[1].Target, "c");
+    EXPECT_EQ(list.Nodes()[2].Target, "b");
+}
+
+TEST(FormulaSettings, SectionRulesAndRefusedValues) {
+    struct TCase {
+        const char *Entry;
+        int ErrorCode; // 0: compiles
+    };
+    const TCase cases[] = {
+        {"BadPeriodicity", ceLiteralOutOfRange},
+        {"BuiltinAfterInit", 18},
+        {"SwitchThenDefault", 0},
+        {"RenderNotBoolean", ceTypeError},
+    };
+    for (const TCase &c : cases) {
+        auto formula = Compile(c.Entry);
+        EXPECT_EQ(formula->GetHasError(), c.ErrorCode != 0) << c.Entry;
+        EXPECT_EQ(FirstErrorCode(), c.ErrorCode) << c.Entry;
+        if (std::string(c.Entry) == "BadPeriodicity") {
+            EXPECT_EQ(formula->GetPeriodicity(), 2);
+        }
+        if (std::string(c.Entry) == "SwitchThenDefault") {
+            EXPECT_EQ(formula->GetMaxIter(), 300);
+        }
+    }
+}
+
+TEST(FormulaSettings, MaxIterAdjustmentAndPeriodicityOfFormulasWithoutZ) {
+    auto formula = Compile("Mandelbrot");
+    formula->SetMaxIter(0);
+    EXPECT_EQ(formula->GetMaxIter(), 100);
+    formula->SetAdjustMaxIter(true);
+    formula->Magnification.SetText("2");
+    EXPECT_EQ(formula->GetMaxIter(), 200);
+    formula->Magnification.SetText("0.25");
+    EXPECT_EQ(formula->GetMaxIter(), 100);
+    formula->Magnification.SetText("1000");
+    EXPECT_EQ(formula->GetMaxIter(), 1097); // 100 + round(100 log2 1000)
+
+    TPixelContextBlock block(pmDouble);
+    formula->InitContext(block.Bytes());
+    EXPECT_EQ(block.Common().PeriodicityMode, 2);
+    formula->DoneContext(block.Bytes());
+
+    auto noZ = Compile("NoZ");
+    ASSERT_FALSE(noZ->GetHasError());
+    EXPECT_FALSE(noZ->GetWritesZ());
+    noZ->InitContext(block.Bytes());
+    EXPECT_EQ(block.Common().PeriodicityMode, 0);
+    noZ->DoneContext(block.Bytes());
+}
+
+TEST(FormulaParameters, SectionIsWrittenWithItsSettings) {
+    auto formula = Compile("Settings");
+    formula->SetPeriodicity(3);
+    formula->SetAdjustMaxIter(true);
+    TParWriter writer;
+    formula->WriteParameters(writer, TFormulaBase::wpShortFileName);
+    writer.Finish();
+    EXPECT_EQ(writer.GetText(),
+              "formula:\r\n  maxiter=250 percheck=rough adjust=yes "
+              "filename=\"FracFormula_fixtures.ofm\"\r\n  entry=\"Settings\" p_start=0/1\r\n");
+    formula->SetCaption("Mine");
+    TParWriter captioned;
+    formula->WriteParameters(captioned, 0);
+    captioned.Finish();
+    EXPECT_NE(captioned.GetText().find("caption=\"Mine\""), std::string::npos);
+}
+
+} // namespace
