@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include "CompEntries.h"
 #include "CompPixelContext.h"
+#include "GenSetup.h"
 
 namespace {
 
@@ -334,4 +336,162 @@ bool TFormulaBase::IsPredefinedReadable(const std::string &, std::uint8_t Symbol
 void TFormulaBase::CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) {
     if (Name == "GLOBAL")
         EmitSectionRoutine(*FGlobalRoutine, Code, Size, 0);
+}
+
+void TFormulaBase::OpenEntry(TParReader &Reader, const std::string &FileName, const std::string &EntryName) {
+    std::string fileName = FileName, entryName = EntryName;
+    for (;;) {
+        try {
+            const bool relative =
+                !fileName.empty() && fileName[0] != '\\' && (fileName.size() < 2 || fileName[1] != ':');
+            if (relative) {
+                std::unique_ptr<TStringList> folders;
+                if (ConfigManager() && ConfigManager()->Folder)
+                    folders = ConfigManager()->Folder->GetFormulaFolders();
+                else
+                    folders = std::make_unique<TStringList>();
+                FindSource(*folders, fileName, entryName);
+            } else {
+                SetSource(fileName, entryName);
+            }
+            return;
+        } catch (const EEntryError &) {
+            if (!Reader.ResolveMissingFormula(
+                    fileName, entryName,
+                    static_cast<int>(std::min<std::uint8_t>(static_cast<std::uint8_t>(FKind), 2))))
+                throw EAbort("Could not find '%s' in '%s'", entryName, fileName);
+        }
+    }
+}
+
+bool TFormulaBase::ReadParameter(TParReader &Reader, const std::string &Key) {
+    const bool function = Key.rfind("f_", 0) == 0;
+    if (!function && Key.rfind("p_", 0) != 0)
+        return false;
+    const std::string name = Key.substr(2);
+    const TParamList &params = GetParams();
+    TParam *param = nullptr;
+    for (int i = 0; i < params.GetCount() && !param; ++i) {
+        TParam *candidate = params.GetItem(i);
+        const bool isFunction = candidate->Type == vtFunction || candidate->Type == vtColorFunction;
+        if (isFunction == function && SameText(candidate->GetName(), name))
+            param = candidate;
+    }
+    if (!param) {
+        Reader.MissingParameter(GetFileName(), GetEntryName(), name);
+        return true;
+    }
+    switch (param->Type) {
+    case vtComplex:
+        Reader.ReadComplexValue(static_cast<TComplexParam *>(param)->Value);
+        break;
+    case vtFloat:
+        Reader.ReadFloatValue(static_cast<TFloatParam *>(param)->Value);
+        break;
+    case vtInteger: {
+        auto *integer = static_cast<TIntParam *>(param);
+        const std::string &text = Reader.GetValue();
+        int index = -1;
+        for (int i = 0; i < integer->Enum.Count() && index < 0; ++i)
+            if (SameText(integer->Enum[i], text))
+                index = i;
+        if (index >= 0) {
+            integer->SetValue(index);
+        } else {
+            std::int32_t value;
+            if (TryStrToInt(text, value))
+                integer->SetValue(value);
+            else if (integer->Enum.Count() > 0)
+                Reader.MissingParameter(GetFileName(), GetEntryName(), name);
+            else
+                integer->SetValue(Reader.GetInteger());
+        }
+        break;
+    }
+    case vtBoolean:
+        static_cast<TBoolParam *>(param)->SetValue(Reader.GetBoolean());
+        break;
+    case vtColor:
+        static_cast<TColorParam *>(param)->SetValue(Reader.GetCardinal());
+        break;
+    case vtFunction:
+    case vtColorFunction: {
+        const int id = FunctionNameToId(Reader.GetLowerValue());
+        if (id != UnknownFunctionId)
+            static_cast<TCustomFuncParam *>(param)->SetValue(static_cast<std::uint8_t>(id));
+        break;
+    }
+    default:
+        break;
+    }
+    return true;
+}
+
+void TFormulaBase::LoadFromReader(TParReader &Reader) {
+    ResetSettings();
+    Reader.PushPosition();
+    std::string key = Reader.Next();
+    const std::string section = Reader.GetSectionName();
+    Reader.PopPosition();
+    if (key.empty() && !section.empty()) {
+        if (!FormulaSectionAccepted(FKind, section))
+            Reader.RaiseError();
+        Reader.Next();
+    }
+    // Reads the next key of the section and consumes it; empty at the next header or the end.
+    auto nextKey = [&Reader]() {
+        Reader.PushPosition();
+        std::string next = Reader.Next();
+        Reader.PopPosition();
+        if (!next.empty())
+            Reader.Next();
+        return next;
+    };
+    std::string caption, fileName, entryName;
+    bool hasCaption = false, hasFile = false, hasEntry = false;
+    while (!(hasFile && hasEntry)) {
+        key = nextKey();
+        if (key.empty())
+            break;
+        if (key == "caption") {
+            caption = Reader.GetValue();
+            hasCaption = true;
+        } else if (key == "filename") {
+            fileName = Reader.GetValue();
+            hasFile = true;
+        } else if (key == "entry") {
+            entryName = Reader.GetValue();
+            hasEntry = true;
+        } else {
+            ReadSetting(Reader, key);
+        }
+    }
+    if (!(hasFile && hasEntry) || fileName.empty() || entryName.empty()) {
+        ClearSource();
+        BeginUpdate();
+        ApplySettings();
+        EndUpdate();
+        return;
+    }
+    Reader.TranslateFileName(fileName, entryName);
+    OpenEntry(Reader, fileName, entryName);
+    if (GetHasError())
+        Reader.CompileError(fileName, entryName);
+    BeginUpdate();
+    try {
+        for (key = nextKey(); !key.empty(); key = nextKey()) {
+            if (key == "caption") {
+                caption = Reader.GetValue();
+                hasCaption = true;
+            } else if (!ReadParameter(Reader, key)) {
+                ReadSetting(Reader, key);
+            }
+        }
+        ApplySettings();
+        SetCaption(hasCaption ? caption : FTitle);
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
 }

@@ -103,6 +103,14 @@ public:
     // The section of this object: its word, caption, the kind's settings, file, entry, parameters.
     void WriteParameters(TParWriter &Writer, std::uint32_t Flags) const;
     void SaveToWriter(TParWriter &Writer) const { WriteParameters(Writer, 0); }
+    // Reads the object's section: its settings, the entry it names (compiled), the parameter
+    // values, the caption. The header may have been read by the caller already; another kind's
+    // header raises EInvalidParFile. Without a file or entry name the object drops its source.
+    void LoadFromReader(TParReader &Reader);
+    // Selects and compiles the entry: a relative file name is looked for in the formula folders,
+    // an absolute one taken as it is. When the entry cannot be opened, the reader may name a
+    // replacement, for as long as it offers one; then EAbort "Could not find '%s' in '%s'".
+    void OpenEntry(TParReader &Reader, const std::string &FileName, const std::string &EntryName);
 
     // The kind's own keys, settings before a load, and their application.
     virtual void WriteSettings(TParWriter &Writer) const {}
@@ -126,6 +134,10 @@ public:
 
 protected:
     bool FGlobalSeen = false;
+
+private:
+    // One "p_" or "f_" key of a section; false when it is neither.
+    bool ReadParameter(TParReader &Reader, const std::string &Key);
 
 private:
     std::int32_t FDataSize = 0;

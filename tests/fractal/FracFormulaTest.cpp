@@ -283,3 +283,121 @@ TEST(FormulaParameters, SectionIsWrittenWithItsSettings) {
 }
 
 } // namespace
+
+namespace {
+
+// A reader that counts the hook calls and offers replacements for missing entries.
+class TRecordingReader : public TParReader {
+public:
+    std::vector<std::string> Missing;
+    std::vector<std::pair<std::string, std::string>> Replacements;
+    int Asked = 0;
+
+    void MissingParameter(const std::string &, const std::string &, const std::string &Name) override {
+        Missing.push_back(Name);
+    }
+    bool ResolveMissingFormula(std::string &FileName, std::string &EntryName, int) override {
+        if (Asked >= static_cast<int>(Replacements.size()))
+            return false;
+        FileName = Replacements[Asked].first;
+        EntryName = Replacements[Asked].second;
+        ++Asked;
+        return true;
+    }
+};
+
+std::string Section(const TFormula &Formula, std::uint32_t Flags = 0) {
+    TParWriter writer;
+    Formula.WriteParameters(writer, Flags);
+    writer.Finish();
+    return writer.GetText();
+}
+
+void Load(TFormula &Formula, TParReader &Reader, const std::string &Text) {
+    Reader.LoadFirstEntry("e {\r\n" + Text + "}\r\n");
+    Formula.LoadFromReader(Reader);
+}
+
+TEST(FormulaParameters, SectionsRoundTripThroughTheReader) {
+    auto formula = Compile("Params");
+    ASSERT_FALSE(formula->GetHasError()) << FirstErrorCode();
+    formula->SetMaxIter(321);
+    formula->SetPeriodicity(0);
+    const std::string text = Section(*formula);
+    EXPECT_NE(text.find("p_mode=\"second\""), std::string::npos) << text;
+    EXPECT_NE(text.find("f_fn1=sin"), std::string::npos) << text;
+    EXPECT_EQ(text.find("caption"), std::string::npos) << "a caption equal to the title is left out";
+
+    // Parameter values of another text reach the freshly compiled parameters.
+    std::string changed = text;
+    for (const auto &[from, to] :
+         std::vector<std::pair<std::string, std::string>>{{"p_shift=0.5/-0.25", "p_shift=1e-3/2"},
+                                                          {"p_scale=1.5", "p_scale=0.125"},
+                                                          {"p_on=yes", "p_on=no"},
+                                                          {"p_mode=\"second\"", "p_mode=\"THIRD\""},
+                                                          {"p_count=7", "p_count=9"},
+                                                          {"f_fn1=sin", "f_fn1=cosh"}}) {
+        const std::size_t at = changed.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        changed.replace(at, from.size(), to);
+    }
+    TFormula copy;
+    TRecordingReader reader;
+    Load(copy, reader, changed);
+    EXPECT_FALSE(copy.GetHasError());
+    EXPECT_EQ(copy.GetMaxIter(), 321);
+    EXPECT_EQ(copy.GetPeriodicity(), 0);
+    EXPECT_EQ(copy.GetCaption(), copy.GetTitle());
+    // The item text is matched ignoring case and written as the list holds it.
+    std::string expected = changed;
+    expected.replace(expected.find("THIRD"), 5, "third");
+    EXPECT_EQ(Section(copy), expected);
+    TFormula again;
+    TRecordingReader reader2;
+    Load(again, reader2, expected);
+    EXPECT_EQ(Section(again), expected);
+    EXPECT_TRUE(reader.Missing.empty());
+
+    // An enumeration stored as a bare index, unknown names, an unknown function and a caption.
+    std::string other = text;
+    other.replace(other.find("p_mode=\"second\""), 15, "p_mode=2 p_ghost=1 f_fn1=nofunction");
+    other.replace(other.find("formula:\r\n"), 10, "formula:\r\n  caption=\"Mine\"\r\n");
+    TFormula third;
+    TRecordingReader reader3;
+    Load(third, reader3, other);
+    EXPECT_EQ(third.GetCaption(), "Mine");
+    EXPECT_EQ(static_cast<TIntParam *>(third.GetParams().GetItem(4))->GetValue(), 2);
+    EXPECT_EQ(reader3.Missing, std::vector<std::string>{"ghost"});
+    EXPECT_NE(Section(third).find("f_fn1=sin"), std::string::npos)
+        << "an unknown function leaves the default";
+    EXPECT_NE(Section(third).find("caption=\"Mine\""), std::string::npos);
+}
+
+TEST(FormulaParameters, HeadersMissingEntriesAndReplacements) {
+    TFormula formula;
+    TRecordingReader wrong;
+    EXPECT_THROW(Load(formula, wrong, "transform:\r\n  maxiter=5\r\n"), EInvalidParFile);
+
+    // No entry named: the object has no source, settings still apply.
+    TRecordingReader plain;
+    Load(formula, plain, "formula:\r\n  maxiter=55\r\n");
+    EXPECT_EQ(formula.GetTitle(), "(None)");
+    EXPECT_EQ(formula.GetMaxIter(), 55);
+
+    // A missing entry: the reader's replacements are tried in turn, then the load gives up.
+    const std::string missing = "formula:\r\n  filename=\"" + FixturePath() + "\" entry=\"Nowhere\"\r\n";
+    TRecordingReader replacing;
+    replacing.Replacements = {{FixturePath(), "StillNowhere"}, {FixturePath(), "Mandelbrot"}};
+    Load(formula, replacing, missing);
+    EXPECT_EQ(replacing.Asked, 2);
+    EXPECT_EQ(formula.GetEntryName(), "Mandelbrot");
+    TRecordingReader givingUp;
+    try {
+        Load(formula, givingUp, missing);
+        ADD_FAILURE() << "no exception";
+    } catch (const EAbort &e) {
+        EXPECT_STREQ(e.what(), ("Could not find 'Nowhere' in '" + FixturePath() + "'").c_str());
+    }
+}
+
+} // namespace
