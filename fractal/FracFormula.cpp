@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "CompPixelContext.h"
+#include "FracBuiltin.h"
 
 namespace {
 
@@ -179,6 +180,12 @@ void TFormula::InitContext(void *Context) const {
     context.MaxIter = FMaxIter;
     context.PeriodicityMode = FWritesZ ? FPeriodicity : 0;
     void *data = nullptr;
+    if (FBuiltInIndex >= 0 && BuiltInManager()) {
+        data = GetFormulaDataAllocator()->Alloc(TBuiltInFormula::DataSize);
+        BuiltInManager()->GetFormula(FBuiltInIndex).InitContext(data, GetPrecision(), GetParams());
+        context.FormulaData = data;
+        return;
+    }
     if (GetDataSize() > 0) {
         data = GetFormulaDataAllocator()->Alloc(static_cast<std::uint64_t>(GetDataSize()));
         try {
@@ -195,13 +202,18 @@ void TFormula::InitContext(void *Context) const {
 void TFormula::DoneContext(void *Context) const {
     auto &context = *static_cast<TPixelContext *>(Context);
     if (context.FormulaData) {
-        GetStorage().DoneData(context.FormulaData);
+        if (FBuiltInIndex < 0)
+            GetStorage().DoneData(context.FormulaData);
         GetFormulaDataAllocator()->Free(context.FormulaData);
         context.FormulaData = nullptr;
     }
 }
 
 void TFormula::Iterate(void *Context, void *Second) const {
+    if (FBuiltInIndex >= 0 && BuiltInManager()) {
+        BuiltInManager()->GetFormula(FBuiltInIndex).Iterate(GetPrecision(), Context, Second);
+        return;
+    }
     if (FPixelRoutine->GetSize() > 0) {
         FPixelRoutine->Execute(Context, Second);
         return;
@@ -261,8 +273,10 @@ void TFormula::ResetCode() {
 void TFormula::Generate() {
     TFormulaBase::Generate();
     AssembleEmptyPath();
-    if (FBuiltInIndex >= 0)
+    if (FBuiltInIndex >= 0) {
+        SetDataSize(TBuiltInFormula::DataSize);
         return;
+    }
     if (!FHasBailout)
         FBailoutCode = {0x30, 0xC0}; // xor al, al: the loop runs once
     AssemblePixelRoutine();

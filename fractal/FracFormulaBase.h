@@ -133,6 +133,8 @@ public:
     void CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) override;
 
 protected:
+    void SetDataSize(std::int32_t Size) { FDataSize = Size; }
+
     bool FGlobalSeen = false;
 
 private:

@@ -5,6 +5,8 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "FracBuiltin.h"
+#include "FracFormulaBase.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -25,6 +27,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeRoutines", InitializeCompHugeRoutines, FinalizeCompHugeRoutines},
+        {"FracFormulaBase", InitializeFracFormulaBase, FinalizeFracFormulaBase},
+        {"FracBuiltin", InitializeFracBuiltin, FinalizeFracBuiltin},
     };
 }
 
