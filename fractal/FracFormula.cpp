@@ -258,7 +258,21 @@ void TFormula::AssemblePixelRoutine() {
     FPixelRoutine->Clear();
     if (GetNoSource() || FBuiltInIndex >= 0)
         return;
-    FPixelRoutine->AssemblePixelRoutine(GetPrecision(), GetDataOffset(), FInitCode, FLoopCode, FBailoutCode);
+    std::vector<std::uint8_t> coloringLoop;
+    for (const TColoring *coloring : {FInside, FOutside})
+        if (coloring) {
+            const std::vector<std::uint8_t> code = coloring->GetLoopCode();
+            coloringLoop.insert(coloringLoop.end(), code.begin(), code.end());
+        }
+    FPixelRoutine->AssemblePixelRoutine(GetPrecision(), GetDataOffset(), FInitCode, FLoopCode, FBailoutCode,
+                                        coloringLoop);
+}
+
+void TFormula::SetColorings(TColoring *Inside, TColoring *Outside) {
+    FInside = Inside;
+    FOutside = Outside;
+    if (FPixelRoutine->GetSize() > 0)
+        AssemblePixelRoutine();
 }
 
 void TFormula::ResetCode() {

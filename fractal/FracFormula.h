@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CompValues.h"
+#include "FracColoring.h"
 #include "FracFormulaBase.h"
 
 // The default location a formula declares; angle and skew in radians.
@@ -76,6 +77,12 @@ public:
     const TFormulaSettings &GetLocationSettings() const { return FLocation; }
     const TRoutineAssembler &GetPixelRoutine() const { return *FPixelRoutine; }
 
+    // The layer's colorings, whose loop code the pixel routine joins (not owned; may be nil).
+    void SetColorings(TColoring *Inside, TColoring *Outside);
+    // Joins INIT, LOOP, BAILOUT and the colorings' loop code; the layer calls it again whenever a
+    // coloring generated new code.
+    void AssemblePixelRoutine();
+
     // The symmetry the formula declares, resolved against its complex parameters.
     std::uint8_t ResolveSymmetry() const;
     std::uint8_t GetSymmetry() const { return FSymmetry; }
@@ -118,7 +125,6 @@ public:
     void ApplySettings() override;
 
 private:
-    void AssemblePixelRoutine();
     void AssembleEmptyPath();
     void MagnificationChanged(TObject *Sender);
     void TakeAdjustBase();
@@ -146,5 +152,7 @@ private:
     TFormulaSwitchList FSwitchList;
     std::string FSwitchType;
     std::uint8_t FSymmetry = 0;
+    TColoring *FInside = nullptr;
+    TColoring *FOutside = nullptr;
     bool FWritesZ = false;
 };

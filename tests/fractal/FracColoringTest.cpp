@@ -1,0 +1,144 @@
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "CompMessages.h"
+#include "CompPersistent.h"
+#include "FracColoring.h"
+#include "FracContext.h"
+#include "FracFormula.h"
+
+namespace {
+
+std::string FixturePath() {
+    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracFormula_fixtures.ofm";
+}
+
+TEST(ColoringMapper, PositionsFollowDensityTransferOffsetAndRepeat) {
+    TColoring coloring(1);
+    struct TCase {
+        float Value;
+        TTransferFunction Transfer;
+        std::int32_t Offset;
+        bool Repeat;
+        double Position; // Python's math module
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const TCase cases[] = {
+        {0, 1, 0, true, 0},
+        {0, 1, 200, true, 0.5},
+        {1.25f, 1, 0, true, 0.25},
+        {1.25f, 1, 0, false, 0.9975},
+        {1.25f, 1, 200, false, 0.4975},
+        {-3, 1, 100, true, 0.25},
+        {nan, 1, 0, true, 0},
+        {3e9f, 1, 0, true, 0}, // limited to 1e9
+        {0.25f, 2, 0, true, 0.125},
+        {0.25f, 3, 0, true, 0.25},
+        {0.25f, 4, 0, true, 0.046875},
+        {0.25f, 5, 0, true, 0.2078869732326541},
+        {0, 5, 0, true, 0},
+        {0.25f, 6, 0, true, 0.22314355131420976},
+        {0.25f, 7, 0, true, 0.2840254166877414},
+        {0.25f, 8, 0, true, 0.24740395925452294},
+        {0.25f, 9, 0, true, 0.24497866312686414},
+        {0.25f, 0, 0, true, 0.25},
+    };
+    for (const TCase &c : cases) {
+        coloring.SetTransfer(c.Transfer);
+        coloring.SetOffset(c.Offset);
+        coloring.SetRepeat(c.Repeat);
+        const TColoringMapper mapper(coloring);
+        const float position = mapper.MapValue(c.Value);
+        EXPECT_NEAR(position, c.Position, 1e-6) << c.Value << " transfer " << int(c.Transfer);
+        EXPECT_GE(position, 0.0f);
+        EXPECT_LT(position, 1.0f);
+    }
+    coloring.SetTransfer(7);
+    coloring.SetOffset(0);
+    EXPECT_FALSE(std::isnan(TColoringMapper(coloring).MapValue(500))) << "e^min(v, 100)";
+    coloring.SetOffset(1000);
+    EXPECT_EQ(coloring.GetOffset(), 399);
+    EXPECT_THROW(coloring.Density.SetText("-1"), EFloatValueError);
+    EXPECT_EQ(coloring.Density.GetText(), "1");
+}
+
+std::string Written(const TColoring &Coloring) {
+    TParWriter writer;
+    Coloring.WriteParameters(writer, 0);
+    writer.Finish();
+    return writer.GetText();
+}
+
+TEST(ColoringParameters, SettingsRoundTripAndBothColoringHeadersRead) {
+    TColoring inside(0), outside(1);
+    EXPECT_EQ(Written(inside), "inside:\r\n  transfer=none\r\n");
+    EXPECT_EQ(Written(outside), "outside:\r\n  transfer=linear\r\n");
+
+    const std::string text = "outside:\r\n  density=2.5 transfer=sqrt offset=100 repeat=no solid=255\r\n";
+    for (const char *header : {"outside:", "inside:"}) {
+        TColoring coloring(1);
+        TParReader reader;
+        reader.LoadFirstEntry("e {\r\n" + std::string(header) + text.substr(text.find("\r\n")) + "}\r\n");
+        coloring.LoadFromReader(reader);
+        EXPECT_EQ(Written(coloring), text) << header;
+    }
+    TColoring coloring(0);
+    TParReader reader;
+    reader.LoadFirstEntry("e {\r\nformula:\r\n  transfer=sqrt\r\n}\r\n");
+    EXPECT_THROW(coloring.LoadFromReader(reader), EInvalidParFile);
+}
+
+// A compiled Mandelbrot whose outside coloring has no source: the built-in FINAL code leaves
+// #numiter * 0.01 as the coloring result, in double and extended alike.
+TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
+    float positions[2][16 * 16];
+    std::int32_t counts[2][16 * 16];
+    for (std::uint8_t precision : {pmDouble, pmExtended}) {
+        TColoring inside(0), outside(1);
+        inside.SetPrecision(precision);
+        outside.SetPrecision(precision);
+        TFormula formula;
+        formula.SetPrecision(precision);
+        ErrorManager()->SetFormula(&formula);
+        formula.SetSource(FixturePath(), "Mandelbrot");
+        formula.SetColorings(&inside, &outside);
+        ASSERT_GT(formula.GetPixelRoutine().GetSize(), 0);
+        TPixelContextBlock block(precision);
+        formula.InitContext(block.Bytes());
+        inside.SetupContext(block.Bytes());
+        outside.SetupContext(block.Bytes());
+        block.Common().MaxIter = 300;
+        const TColoringMapper mapper(outside);
+        for (int i = 0; i < 16 * 16; ++i) {
+            const long double re = -2.2L + 2.8L * (i % 16) / 16, im = -1.4L + 2.8L * (i / 16) / 16;
+            const TContextValueOffsets &values = block.Values();
+            if (precision == pmDouble) {
+                block.At<double>(values.Pixel) = static_cast<double>(re);
+                block.At<double>(values.Pixel + 8) = static_cast<double>(im);
+            } else {
+                block.At<long double>(values.Pixel) = re;
+                block.At<long double>(values.Pixel + 16) = im;
+            }
+            formula.Iterate(block.Bytes(), nullptr);
+            counts[precision][i] = block.Common().IterationsDone;
+            positions[precision][i] = mapper.MapPixel(block.Bytes());
+            if (counts[precision][i] < 300) {
+                const float index = static_cast<float>(static_cast<double>(counts[precision][i] * 0.01L));
+                EXPECT_NEAR(positions[precision][i], index - std::trunc(index), 1e-6) << i;
+            }
+        }
+        outside.ReleaseContext(block.Bytes());
+        inside.ReleaseContext(block.Bytes());
+        formula.DoneContext(block.Bytes());
+    }
+    for (int i = 0; i < 16 * 16; ++i) {
+        EXPECT_EQ(counts[0][i], counts[1][i]) << i;
+        EXPECT_EQ(positions[0][i], positions[1][i]) << i;
+    }
+}
+
+} // namespace
