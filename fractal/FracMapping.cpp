@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "CompDefinitions.h"
+#include "CompMessages.h"
 #include "CompPixelContext.h"
 #include "FracFormulaBase.h"
 
@@ -197,9 +198,70 @@ TMapping::TMapping() {
     for (TComplexValue *corner : {&LeftTop, &RightBottom, &RightTop})
         corner->OnChange = MakeEvent<&TMapping::CornerChanged>(this);
     FMapper = std::make_unique<TDoubleMapper>();
+    FTransformations = std::make_unique<TTransformList>();
+    FTransformations->OnModify = MakeEvent<&TMapping::TransformationsModified>(this);
+    FTransformations->OnChange = MakeEvent<&TMapping::TransformationsChanged>(this);
 }
 
 TMapping::~TMapping() = default;
+
+void TMapping::TransformationsModified(TObject *, const std::string &Caption) {
+    const std::int32_t count = FTransformations->GetCount();
+    FActiveIndex = count == 0 ? -1 : std::clamp(FActiveIndex, 0, count - 1);
+    UndoableChange(Caption);
+}
+
+void TMapping::TransformationsChanged(TObject *) {
+    Change();
+}
+
+std::unique_ptr<TTransform> TMapping::CreateTransformation() const {
+    auto transform = std::make_unique<TTransform>();
+    transform->SetDigits(static_cast<std::int32_t>(FDigits));
+    transform->SetPrecision(FPrecision);
+    return transform;
+}
+
+void TMapping::AddTransformation(std::unique_ptr<TTransform> &Transform) {
+    BeginUpdate();
+    try {
+        const int at = FTransformations->GetCount() == 0 ? 0 : std::max(FActiveIndex, 0);
+        FTransformations->Insert(at, Transform);
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdateCaption("Add Transformation");
+}
+
+void TMapping::AddTransformationEntry(const std::string &FileName, const std::string &EntryName) {
+    std::unique_ptr<TTransform> transform = CreateTransformation();
+    if (ErrorManager())
+        ErrorManager()->SetFormula(transform.get());
+    transform->SetSource(FileName, EntryName);
+    AddTransformation(transform);
+}
+
+std::int32_t TMapping::TransformationDigits() const {
+    std::int32_t digits = 0;
+    for (int i = 0; i < FTransformations->GetCount(); ++i)
+        digits += FTransformations->GetItem(i).GetExtraDigits();
+    return digits;
+}
+
+bool TMapping::CanRender() const {
+    for (int i = 0; i < FTransformations->GetCount(); ++i)
+        if (!FTransformations->GetItem(i).GetRender())
+            return false;
+    return true;
+}
+
+void TMapping::SetActiveTransformation(std::int32_t Index) {
+    if (Index == FActiveIndex || Index < 0 || Index >= FTransformations->GetCount())
+        return;
+    FActiveIndex = Index;
+    Change();
+}
 
 void TMapping::ValidateMagnification(TObject *, const std::string &Text, bool &Accept) {
     // Zero and negative values are refused too: the pixel scale divides by the magnification and
@@ -633,19 +695,65 @@ void TMapping::InitContext(void *Context) const {
     context.Height = FHeight;
     context.HalfWidth = FWidth / 2;
     context.HalfHeight = FHeight / 2;
-    // No transformation data yet: the block of an empty list is nil.
-    context.TransformData = nullptr;
+    // One block for all transformations, each part prepared in list order.
+    std::uint64_t total = 0;
+    for (int i = 0; i < FTransformations->GetCount(); ++i)
+        total += static_cast<std::uint64_t>(std::max(FTransformations->GetItem(i).GetDataSize(), 0));
+    context.TransformData =
+        total > 0 && GetFormulaDataAllocator() ? GetFormulaDataAllocator()->Alloc(total) : nullptr;
+    if (context.TransformData) {
+        auto *start = static_cast<std::uint8_t *>(context.TransformData);
+        for (int i = 0; i < FTransformations->GetCount(); ++i) {
+            const TTransform &transform = FTransformations->GetItem(i);
+            transform.InitData(Context);
+            context.TransformData =
+                static_cast<std::uint8_t *>(context.TransformData) + transform.GetDataSize();
+        }
+        context.TransformData = start;
+    }
 }
 
 std::int32_t TMapping::MapPixel(void *Context, THugeProcessor *Processor) const {
     FMapper->MapPixel(Context, Processor);
-    return 0;
+    auto &context = *static_cast<TPixelContext *>(Context);
+    void *const start = context.TransformData;
+    std::int32_t result = 0;
+    for (int i = 0; i < FTransformations->GetCount(); ++i) {
+        const TTransform &transform = FTransformations->GetItem(i);
+        transform.Execute(Context, Processor);
+        if (context.Solid) {
+            result = TransformSolidCode + i;
+            break;
+        }
+        context.TransformData = static_cast<std::uint8_t *>(context.TransformData) + transform.GetDataSize();
+    }
+    context.TransformData = start;
+    return result;
+}
+
+void TMapping::ExecuteGlobals(void *Context, void *Processor) const {
+    auto &context = *static_cast<TPixelContext *>(Context);
+    void *const start = context.TransformData;
+    for (int i = 0; i < FTransformations->GetCount(); ++i) {
+        const TTransform &transform = FTransformations->GetItem(i);
+        transform.ExecuteGlobal(Context, Processor);
+        context.TransformData = static_cast<std::uint8_t *>(context.TransformData) + transform.GetDataSize();
+    }
+    context.TransformData = start;
 }
 
 void TMapping::DoneContext(void *Context) const {
     auto &context = *static_cast<TPixelContext *>(Context);
-    if (context.TransformData && GetFormulaDataAllocator())
-        GetFormulaDataAllocator()->Free(context.TransformData);
+    if (!context.TransformData)
+        return;
+    void *const start = context.TransformData;
+    for (int i = 0; i < FTransformations->GetCount(); ++i) {
+        const TTransform &transform = FTransformations->GetItem(i);
+        transform.DoneData(Context);
+        context.TransformData = static_cast<std::uint8_t *>(context.TransformData) + transform.GetDataSize();
+    }
+    if (GetFormulaDataAllocator())
+        GetFormulaDataAllocator()->Free(start);
     context.TransformData = nullptr;
 }
 
@@ -662,23 +770,33 @@ void TMapping::WriteParameters(TParWriter &Writer, std::uint32_t Flags) const {
         Writer.WriteFloatValue("stretch", Stretch);
     if (Skew.GetValue() != 0)
         Writer.WriteFloatValue("skew", SkewDegrees);
+    if (Flags & wpLocation)
+        return;
+    const int count = FTransformations->GetCount();
+    if (count > 0)
+        Writer.WriteInteger("transforms", count);
+    for (int i = 0; i < count; ++i)
+        FTransformations->GetItem(i).WriteParameters(Writer, Flags & wpShortFileName);
 }
 
-void TMapping::LoadParameters(TParReader &Reader) {
+void TMapping::ReadParameters(TParReader &Reader, std::uint32_t DefaultSolid) {
     // A header is checked when the reader stands on one; the caller may have read it already.
     Reader.PushPosition();
     std::string key = Reader.Next();
     const std::string section = Reader.GetSectionName();
     Reader.PopPosition();
+    bool mappingForm = true;
     if (key.empty() && !section.empty()) {
         if (section != "mapping" && section != "location")
             Reader.RaiseError();
+        mappingForm = section == "mapping";
         Reader.Next();
     }
     BeginUpdate();
     try {
         std::string center[2] = {"0", "0"}, magnification = "1", stretch = "1", skewDegrees = "0";
         long double angleDegrees = 0;
+        std::int32_t transformCount = 0;
         for (;;) {
             Reader.PushPosition();
             key = Reader.Next();
@@ -702,6 +820,10 @@ void TMapping::LoadParameters(TParReader &Reader) {
                 stretch = value;
             } else if (key == "skew") {
                 skewDegrees = value;
+            } else if (key == "transforms" || key == "numtransforms") {
+                transformCount = Reader.GetInteger();
+                if (transformCount < 0 || transformCount > TTransformList::MaxCount)
+                    Reader.RaiseError();
             }
         }
         try {
@@ -712,6 +834,29 @@ void TMapping::LoadParameters(TParReader &Reader) {
             SkewDegrees.SetText(skewDegrees);
         } catch (const EFloatValueError &) {
             Reader.RaiseError();
+        }
+        if (mappingForm) {
+            int read = 0;
+            for (;;) {
+                Reader.PushPosition();
+                const std::string next = Reader.Next();
+                const std::string name = Reader.GetSectionName();
+                Reader.PopPosition();
+                if (!next.empty() || name != "transform")
+                    break;
+                if (read >= transformCount)
+                    Reader.RaiseError();
+                if (read >= FTransformations->GetCount()) {
+                    std::unique_ptr<TTransform> transform = CreateTransformation();
+                    FTransformations->Add(transform);
+                }
+                FTransformations->GetItem(read).ReadWithDefaultSolid(Reader, DefaultSolid);
+                ++read;
+            }
+            if (read < transformCount)
+                Reader.RaiseError();
+            while (FTransformations->GetCount() > transformCount)
+                FTransformations->Delete(FTransformations->GetCount() - 1);
         }
     } catch (...) {
         EndUpdate();

@@ -10,6 +10,7 @@
 #include "Classes.h"
 #include "CompPersistent.h"
 #include "CompValues.h"
+#include "FracTransform.h"
 #include "HugeFPU.h"
 #include "HugeMath.h"
 
@@ -83,19 +84,42 @@ public:
     TMapping &operator=(const TMapping &) = delete;
     DECLARE_CLASS_NAME(TMapping)
 
-    // Flags of WriteParameters: write the "location" section instead of "mapping".
+    // Flags of WriteParameters: write the "location" section instead of "mapping"; write the
+    // transformations' file names without their folders.
     static constexpr std::uint32_t wpLocation = 1;
+    static constexpr std::uint32_t wpShortFileName = 2;
+    // Layer image code of a point made solid by transformation i: TransformSolidCode + i.
+    static constexpr std::int32_t TransformSolidCode = 51203;
 
     void WriteParameters(TParWriter &Writer, std::uint32_t Flags) const;
     // Reads a "mapping" or "location" section; the header may already have been read by the
-    // caller. Any other section raises EInvalidParFile. Missing keys take their defaults.
-    void LoadParameters(TParReader &Reader);
+    // caller. Any other section raises EInvalidParFile. Missing keys take their defaults. A
+    // "mapping" section is followed by as many "transform" sections as it counts; transformations
+    // without "solid" take DefaultSolid.
+    void ReadParameters(TParReader &Reader, std::uint32_t DefaultSolid);
+    void LoadParameters(TParReader &Reader) { ReadParameters(Reader, OpaqueBlack); }
 
     // Copies the location into the context in the current precision, with the image size.
     void InitContext(void *Context) const;
-    // Maps the context's pixel; 0 (no transformation turned the point solid).
+    // Maps the context's pixel and runs the transformations: 0, or TransformSolidCode + i when
+    // transformation i made the point solid.
     std::int32_t MapPixel(void *Context, THugeProcessor *Processor) const;
     void DoneContext(void *Context) const;
+
+    // Runs the GLOBAL routines of the transformations on a context.
+    void ExecuteGlobals(void *Context, void *Processor) const;
+
+    // A transformation with the mapping's precision and digits, not yet in the list.
+    std::unique_ptr<TTransform> CreateTransformation() const;
+    // Appended to an empty list, else inserted at the active index.
+    void AddTransformation(std::unique_ptr<TTransform> &Transform);
+    void AddTransformationEntry(const std::string &FileName, const std::string &EntryName);
+    // The digits the transformations ask for, summed; whether all of them may render to disk.
+    std::int32_t TransformationDigits() const;
+    bool CanRender() const;
+    void SetActiveTransformation(std::int32_t Index);
+    std::int32_t GetActiveIndex() const { return FActiveIndex; }
+    TTransformList &GetTransformations() const { return *FTransformations; }
 
     // The exact complex coordinate of the image point (X, Y).
     void PointToLocation(TComplexValue &Location, long double X, long double Y) const;
@@ -144,6 +168,11 @@ private:
     void UndoableChange(const std::string &Caption);
     void FirePending();
     void CreateMapper();
+    void TransformationsModified(TObject *Sender, const std::string &Caption);
+    void TransformationsChanged(TObject *Sender);
+
+    std::unique_ptr<TTransformList> FTransformations;
+    std::int32_t FActiveIndex = -1;
 
     bool FUpdating = false;
     double FCosAngle = 1, FSinAngle = 0, FSkewFactor = 0;
