@@ -3,6 +3,8 @@
 // its default FPU control word and under the formula control word; and the built-in Mandelbrot in
 // double and extended against a C++ loop with z in x87 registers, counts compared.
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,10 +48,6 @@ std::uint16_t ControlWord() {
     std::uint16_t word;
     __asm__ volatile("fnstcw %0" : "=m"(word));
     return word;
-}
-
-void LoadControlWord(std::uint16_t Word) {
-    __asm__ volatile("fldcw %0" ::"m"(Word));
 }
 
 struct TPixels {
@@ -154,12 +152,12 @@ int main() {
             ++failures;
         } else {
             std::printf("\nFixed cost of a compiled pixel routine (bails out in the first round):\n");
-            const std::uint16_t own = ControlWord();
             for (int pass = 0; pass < 2; ++pass) {
-                const std::uint16_t word = pass == 0 ? own : FormulaControlWord;
-                LoadControlWord(word);
+                std::unique_ptr<TFormulaControlWordScope> scope;
+                if (pass == 1)
+                    scope = std::make_unique<TFormulaControlWordScope>();
+                const std::uint16_t word = ControlWord();
                 const TPixels pixels = RunGrid(formula, 100);
-                LoadControlWord(own);
                 std::printf("  thread control word %04Xh: %.1f ns per pixel\n", word,
                             pixels.Seconds * 1e9 / (double(GridSize) * GridSize));
             }

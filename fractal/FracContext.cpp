@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "CompRoutines.h"
+
 TPixelContextBlock::TPixelContextBlock(std::uint8_t Precision)
     : FValues(&ContextValueOffsets[Precision > 2 ? 2 : Precision]) {
     const std::size_t size = static_cast<std::size_t>(FValues->ContextSize);
@@ -24,4 +26,12 @@ TPeriodicityWindow PeriodicityWindow(std::int32_t MaxIter) {
 std::uint64_t OrbitArraySize(std::int32_t MaxIter, std::uint32_t BytesPerPoint) {
     const std::uint64_t points = MaxIter < 0 ? 1 : static_cast<std::uint64_t>(MaxIter) + 1;
     return points * BytesPerPoint;
+}
+
+TFormulaControlWordScope::TFormulaControlWordScope() {
+    SetFormulaFPUControl(FSaved);
+}
+
+TFormulaControlWordScope::~TFormulaControlWordScope() {
+    RestoreFPUControl(FSaved);
 }

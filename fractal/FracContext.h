@@ -38,3 +38,18 @@ TPeriodicityWindow PeriodicityWindow(std::int32_t MaxIter);
 // Bytes of an orbit array for MaxIter iterations ((MaxIter + 1) points of BytesPerPoint), in 64
 // bits so that no setting can wrap it; the allocator refuses what cannot be had.
 std::uint64_t OrbitArraySize(std::int32_t MaxIter, std::uint32_t BytesPerPoint);
+
+// Runs the calling thread under the formula control word until the scope ends, then restores the
+// thread's own word. A thread that calls pixel routines for a whole calculation holds one, so that
+// the routines' entry and exit loads find the word they load already in place: on some processors
+// a load that changes the word costs far more than one that does not.
+class TFormulaControlWordScope {
+public:
+    TFormulaControlWordScope();
+    ~TFormulaControlWordScope();
+    TFormulaControlWordScope(const TFormulaControlWordScope &) = delete;
+    TFormulaControlWordScope &operator=(const TFormulaControlWordScope &) = delete;
+
+private:
+    std::uint16_t FSaved;
+};

@@ -314,23 +314,8 @@ int TFormulaBase::SetStringSetting(const std::string &Section, const std::string
 }
 
 bool TFormulaBase::IsPredefinedReadable(const std::string &, std::uint8_t SymbolId) {
-    switch (SymbolId) {
-    case psPi:
-    case psE:
-    case psMaxIter:
-    case psScreenMax:
-    case psWidth:
-    case psHeight:
-    case psCenter:
-    case psMagn:
-    case psAngle:
-    case psStretch:
-    case psSkew:
-    case psRandomRange:
-        return true;
-    default:
-        return false;
-    }
+    // Sections the kinds do not handle themselves (GLOBAL, DEFAULT) read only the constants.
+    return IsConstantSymbol(SymbolId);
 }
 
 void TFormulaBase::CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) {

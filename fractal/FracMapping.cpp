@@ -31,6 +31,18 @@ int ClampDigits(std::int64_t Digits) {
     return static_cast<int>(std::clamp<std::int64_t>(Digits, HugeMinDigits, HugeDigitsLimit));
 }
 
+// Sets a flag for the lifetime of the guard.
+class TFlagGuard {
+public:
+    explicit TFlagGuard(bool &AFlag) : Flag(AFlag) { Flag = true; }
+    ~TFlagGuard() { Flag = false; }
+    TFlagGuard(const TFlagGuard &) = delete;
+    TFlagGuard &operator=(const TFlagGuard &) = delete;
+
+private:
+    bool &Flag;
+};
+
 template <class T> T &Field(void *Context, std::int32_t Offset) {
     return *reinterpret_cast<T *>(static_cast<std::uint8_t *>(Context) + Offset);
 }
@@ -288,14 +300,10 @@ void TMapping::ValidateSkewDegrees(TObject *, const std::string &Text, bool &Acc
 void TMapping::LocationChanged(TObject *Sender) {
     if (FUpdating)
         return;
-    FUpdating = true;
-    try {
+    {
+        TFlagGuard updating(FUpdating);
         UpdateCorners();
-    } catch (...) {
-        FUpdating = false;
-        throw;
     }
-    FUpdating = false;
     const char *caption = Sender == &Center          ? "Center"
                           : Sender == &Magnification ? "Magnification"
                           : Sender == &Angle         ? "Rotation Angle"
@@ -307,32 +315,24 @@ void TMapping::LocationChanged(TObject *Sender) {
 void TMapping::DegreesChanged(TObject *Sender) {
     if (FUpdating)
         return;
-    FUpdating = true;
-    try {
+    {
+        TFlagGuard updating(FUpdating);
         if (Sender == &AngleDegrees)
             Angle.SetValue(AngleDegrees.GetValue() * Pi / 180);
         else
             Skew.SetValue(SkewDegrees.GetValue() * Pi / 180);
         UpdateCorners();
-    } catch (...) {
-        FUpdating = false;
-        throw;
     }
-    FUpdating = false;
     UndoableChange(Sender == &AngleDegrees ? "Rotation Angle" : "Skew Angle");
 }
 
 void TMapping::CornerChanged(TObject *Sender) {
     if (FUpdating)
         return;
-    FUpdating = true;
-    try {
+    {
+        TFlagGuard updating(FUpdating);
         LocationFromCorners();
-    } catch (...) {
-        FUpdating = false;
-        throw;
     }
-    FUpdating = false;
     UndoableChange(Sender == &LeftTop ? "Left Top" : Sender == &RightBottom ? "Right Bottom" : "Right Top");
 }
 
@@ -563,31 +563,22 @@ void TMapping::SetWidth(std::int32_t W) {
     if (W == FWidth)
         return;
     FWidth = W;
-    FUpdating = true;
-    try {
-        UpdateCorners();
-        FMapper->Setup(*this);
-    } catch (...) {
-        FUpdating = false;
-        throw;
-    }
-    FUpdating = false;
-    UndoableChange("Image Size");
+    SizeChanged();
 }
 
 void TMapping::SetHeight(std::int32_t H) {
     if (H == FHeight)
         return;
     FHeight = H;
-    FUpdating = true;
-    try {
+    SizeChanged();
+}
+
+void TMapping::SizeChanged() {
+    {
+        TFlagGuard updating(FUpdating);
         UpdateCorners();
         FMapper->Setup(*this);
-    } catch (...) {
-        FUpdating = false;
-        throw;
     }
-    FUpdating = false;
     UndoableChange("Image Size");
 }
 

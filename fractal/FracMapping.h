@@ -161,6 +161,7 @@ private:
     void DegreesChanged(TObject *Sender);
     void CornerChanged(TObject *Sender);
 
+    void SizeChanged();
     void UpdateDerived();
     void UpdateCorners();
     void LocationFromCorners();

@@ -182,4 +182,18 @@ TEST(PixelContextBlock, SizesAlignmentAndWindow) {
     }
 }
 
+TEST(PixelContextBlock, ControlWordScopeRestoresTheThreadsWord) {
+    auto word = [] {
+        std::uint16_t value;
+        __asm__ volatile("fnstcw %0" : "=m"(value));
+        return value;
+    };
+    const std::uint16_t own = word();
+    {
+        TFormulaControlWordScope scope;
+        EXPECT_EQ(word(), 0x137F);
+    }
+    EXPECT_EQ(word(), own);
+}
+
 } // namespace
