@@ -149,6 +149,15 @@ void TColoring::AssembleBuiltInFinal() {
     code.EmitReturn();
 }
 
+void TColoring::Assign(const TLexical &Source) {
+    if (const auto *other = dynamic_cast<const TColoring *>(&Source)) {
+        FReadsZ = other->FReadsZ;
+        FUsesOrbit = other->FUsesOrbit;
+        FOutputMode = other->FOutputMode;
+    }
+    TFormulaBase::Assign(Source);
+}
+
 void TColoring::ResetCode() {
     TFormulaBase::ResetCode();
     FInitRoutine->Clear();

@@ -52,6 +52,7 @@ public:
     void SetupContext(void *Context) const;
     void ReleaseContext(void *Context) const;
 
+    void Assign(const TLexical &Source) override;
     void ResetCode() override;
     void Generate() override;
     void GenerateEmpty() override;

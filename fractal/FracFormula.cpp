@@ -275,6 +275,22 @@ void TFormula::SetColorings(TColoring *Inside, TColoring *Outside) {
         AssemblePixelRoutine();
 }
 
+void TFormula::Assign(const TLexical &Source) {
+    if (const auto *other = dynamic_cast<const TFormula *>(&Source)) {
+        FBuiltInIndex = other->FBuiltInIndex;
+        FDefaultMaxIter = other->FDefaultMaxIter;
+        FDefaultMethod = other->FDefaultMethod;
+        FDefaultPeriodicity = other->FDefaultPeriodicity;
+        FDefaultFlags = other->FDefaultFlags;
+        FLocation.Assign(other->FLocation);
+        FSwitchList.Assign(other->FSwitchList);
+        FSwitchType = other->FSwitchType;
+        FWritesZ = other->FWritesZ;
+        FSymmetry = other->FSymmetry;
+    }
+    TFormulaBase::Assign(Source);
+}
+
 void TFormula::ResetCode() {
     TFormulaBase::ResetCode();
     FPixelRoutine->Clear();

@@ -98,6 +98,7 @@ public:
     TFloatValue Magnification;
     TMethodChangedEvent OnMethodChanged;
 
+    void Assign(const TLexical &Source) override;
     void ResetCode() override;
     void Generate() override;
     void GenerateEmpty() override;

@@ -227,6 +227,19 @@ void TFormulaBase::WriteParameters(TParWriter &Writer, std::uint32_t Flags) cons
     }
 }
 
+void TFormulaBase::Assign(const TLexical &Source) {
+    if (const auto *other = dynamic_cast<const TFormulaBase *>(&Source)) {
+        FHelpFile = other->FHelpFile;
+        FHelpTopic = other->FHelpTopic;
+        FCaption = other->FCaption;
+        FTitle = other->FTitle;
+        FRender = other->FRender;
+        FExtraDigits = other->FExtraDigits;
+        FGlobalSeen = other->FGlobalSeen;
+    }
+    TCompiler::Assign(Source);
+}
+
 void TFormulaBase::ResetCode() {
     FGlobalRoutine->Clear();
 }

@@ -118,6 +118,8 @@ public:
     virtual void ReadSetting(TParReader &Reader, const std::string &Key) {}
     virtual void ApplySettings() {}
 
+    // A reused compile of the same entry: the program and the DEFAULT settings.
+    void Assign(const TLexical &Source) override;
     void ResetCode() override;
     void Generate() override;
     void GenerateEmpty() override;

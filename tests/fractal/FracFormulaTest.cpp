@@ -216,6 +216,24 @@ TEST(FormulaSettings, DefaultSectionAndSymmetry) {
     EXPECT_EQ(list.Nodes()[2].Target, "b");
 }
 
+// A second object of the same entry reuses the first one's compile: the settings the entry
+// declares come along.
+TEST(FormulaSettings, AReusedCompileKeepsTheDeclaredSettings) {
+    auto first = Compile("Settings");
+    ASSERT_FALSE(first->GetHasError());
+    ErrorManager()->ClearFormula();
+    TFormula second;
+    second.SetSource(FixturePath(), "Settings");
+    EXPECT_EQ(second.GetTitle(), "Settings test");
+    EXPECT_EQ(second.GetMaxIter(), 250);
+    EXPECT_EQ(second.GetPeriodicity(), 1);
+    EXPECT_EQ(second.GetSymmetry(), 3);
+    EXPECT_EQ(second.GetSwitchType(), "Julia");
+    EXPECT_EQ(second.GetSwitchList().Nodes().size(), 2u);
+    EXPECT_EQ(second.GetLocationSettings().Center.Re.GetText(), "-0.5");
+    EXPECT_GT(second.GetPixelRoutine().GetSize(), 0);
+}
+
 TEST(FormulaSettings, SectionRulesAndRefusedValues) {
     struct TCase {
         const char *Entry;
