@@ -1,9 +1,13 @@
 #include "FracBuiltin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "CompAssembler.h"
 #include "CompRoutines.h"
+#include "HugeFPU.h"
+#include "HugeMath.h"
 
 extern "C" __attribute__((regparm(3))) void FracCallContextCode(TContextCode Code, void *Context,
                                                                 void *Second) __asm__("FracCallContextCode");
@@ -146,10 +150,110 @@ template <class TFloat> void IteratePixel(std::uint8_t Kind, void *Context, void
     RestoreFPUControl(context.SavedControlWord);
 }
 
+// The arbitrary-precision loop on the context's numbers through the thread's processor.
+void IterateHuge(std::uint8_t Kind, void *Context, THugeProcessor *Processor) {
+    auto &context = *static_cast<TPixelContext *>(Context);
+    const TContextValueOffsets &values = ContextValueOffsets[2];
+    void *data = context.FormulaData;
+    THugeFloatBase *zRe = At<THugeFloatBase *>(Context, values.Z),
+                   *zIm = At<THugeFloatBase *>(Context, values.Z + 4);
+    THugeFloatBase *pRe = At<THugeFloatBase *>(Context, values.Pixel),
+                   *pIm = At<THugeFloatBase *>(Context, values.Pixel + 4);
+    THugeFloatBase *sRe = At<THugeFloatBase *>(data, bdStart), *sIm = At<THugeFloatBase *>(data, bdStart + 4),
+                   *bailout = At<THugeFloatBase *>(data, bdBailout);
+    if (!Processor || !zRe || !zIm || !pRe || !pIm || !sRe || !sIm || !bailout)
+        return;
+    THugeProcessor &p = *Processor;
+    auto call = [&](TContextCode Code) {
+        if (Code)
+            FracCallContextCode(Code, Context, Processor);
+    };
+    const THugeFloatBase &cRe = Kind == 0 ? *pRe : *sRe, &cIm = Kind == 0 ? *pIm : *sIm;
+    zRe->Assign(Kind == 0 ? *sRe : *pRe);
+    zIm->Assign(Kind == 0 ? *sIm : *pIm);
+    call(context.InsideInit);
+    call(context.OutsideInit);
+    call(context.OrbitRoutine);
+    const std::uint32_t maxIter = static_cast<std::uint32_t>(std::max(context.MaxIter, 1));
+    std::uint32_t remaining = maxIter;
+    while (remaining > 0) {
+        // Stack pictures list the registers top first.
+        p.LoadHuge(*zRe);
+        p.Square();
+        p.LoadHuge(*zIm);
+        p.Square();
+        p.AddPop(1); // [|z|^2]
+        p.LoadHuge(*bailout);
+        const bool above = p.Compare(1) < 0; // bailout below |z|^2
+        p.Pop();
+        p.Pop();
+        if (above)
+            break;
+        p.LoadHuge(*zRe);
+        p.LoadHuge(*zIm);
+        p.LoadRegister(1);
+        p.Multiply(1); // [re*im im re]
+        p.MultiplyByTwo();
+        p.LoadHuge(cIm);
+        p.AddPop(1); // [im' im re]
+        p.Exchange(2);
+        p.Square();
+        p.Exchange(1);
+        p.Square();
+        p.SubtractPop(1); // [re^2-im^2 im']
+        p.LoadHuge(cRe);
+        p.AddPop(1);
+        p.StoreHugePop(*zRe);
+        p.StoreHugePop(*zIm);
+        call(context.InsideLoop);
+        call(context.OutsideLoop);
+        if (context.OrbitWrite)
+            call(context.OrbitRoutine);
+        if (remaining < context.PeriodicityThreshold)
+            remaining = HugePeriodicityCheck(Processor, Context, remaining);
+        if (context.StopFlag)
+            break;
+        --remaining;
+    }
+    context.IterationsDone = static_cast<std::int32_t>(maxIter - remaining);
+    call(remaining > 0 ? context.OutsideFinal : context.InsideFinal);
+}
+
 } // namespace
 
-void TBuiltInFormula::InitContext(void *Data, std::uint8_t Precision, const TParamList &Params) const {
+void TBuiltInFormula::DoneContext(void *Data, std::uint8_t Precision) const {
+    if (Precision < 2 || !Data)
+        return;
+    for (std::int32_t offset : {bdStart, bdStart + 4, bdBailout}) {
+        delete At<THugeFloat *>(Data, offset);
+        At<THugeFloat *>(Data, offset) = nullptr;
+    }
+}
+
+void TBuiltInFormula::InitContext(void *Data, std::uint8_t Precision, const TParamList &Params,
+                                  std::int32_t Digits) const {
     std::memset(Data, 0, DataSize);
+    if (Precision >= 2) {
+        const TParam *start = FindParam(Params, Kind == 0 ? "start" : "seed", vtComplex);
+        const TParam *limit = FindParam(Params, "bailout", vtFloat);
+        const std::string texts[3] = {
+            start ? static_cast<const TComplexParam *>(start)->Value.Re.GetText() : "0",
+            start ? static_cast<const TComplexParam *>(start)->Value.Im.GetText() : "0",
+            limit ? static_cast<const TFloatParam *>(limit)->Value.GetText() : "0"};
+        const std::int32_t offsets[3] = {bdStart, bdStart + 4, bdBailout};
+        const int digits = std::clamp(Digits, HugeMinDigits, HugeMaxDigits);
+        try {
+            for (int i = 0; i < 3; ++i) {
+                auto number = std::make_unique<THugeFloat>(digits);
+                number->SetText(texts[i]);
+                At<THugeFloat *>(Data, offsets[i]) = number.release();
+            }
+        } catch (...) {
+            DoneContext(Data, Precision);
+            throw;
+        }
+        return;
+    }
     long double re = 0, im = 0, bailout = 0;
     if (const TParam *start = FindParam(Params, Kind == 0 ? "start" : "seed", vtComplex))
         static_cast<const TComplexParam *>(start)->Value.GetValue(re, im);
@@ -176,6 +280,8 @@ void TBuiltInFormula::Iterate(std::uint8_t Precision, void *Context, void *Secon
         IteratePixel<double>(Kind, Context, Second);
     else if (Precision == 1)
         IteratePixel<long double>(Kind, Context, Second);
+    else
+        IterateHuge(Kind, Context, static_cast<THugeProcessor *>(Second));
 }
 
 TBuiltInManager::TBuiltInManager() {

@@ -31,10 +31,13 @@ public:
     static constexpr std::int32_t DataSize = 128;
 
     // Reads "start" (Mandelbrot) or "seed" (Julia) and "bailout" from Params into the 128-byte
-    // block; a missing parameter gives 0. Double and extended precision only.
-    void InitContext(void *Data, std::uint8_t Precision, const TParamList &Params) const;
-    void DoneContext(void *Data, std::uint8_t Precision) const {}
-    // One pixel on a context whose formula data cell holds the block.
+    // block; a missing parameter gives 0. In arbitrary precision the block holds numbers of
+    // Digits digits made from the parameters' texts, which DoneContext frees.
+    void InitContext(void *Data, std::uint8_t Precision, const TParamList &Params, std::int32_t Digits) const;
+    void DoneContext(void *Data, std::uint8_t Precision) const;
+    // One pixel on a context whose formula data cell holds the block; in arbitrary precision
+    // Second is the calling thread's THugeProcessor. The arbitrary-precision loop tests the
+    // starting z too and reports k for the first zk beyond the bailout (k >= 0).
     void Iterate(std::uint8_t Precision, void *Context, void *Second) const;
 
     const std::string Caption;

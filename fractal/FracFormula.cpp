@@ -182,7 +182,14 @@ void TFormula::InitContext(void *Context) const {
     void *data = nullptr;
     if (FBuiltInIndex >= 0 && BuiltInManager()) {
         data = GetFormulaDataAllocator()->Alloc(TBuiltInFormula::DataSize);
-        BuiltInManager()->GetFormula(FBuiltInIndex).InitContext(data, GetPrecision(), GetParams());
+        try {
+            BuiltInManager()
+                ->GetFormula(FBuiltInIndex)
+                .InitContext(data, GetPrecision(), GetParams(), GetDigits());
+        } catch (...) {
+            GetFormulaDataAllocator()->Free(data);
+            throw;
+        }
         context.FormulaData = data;
         return;
     }
@@ -204,6 +211,8 @@ void TFormula::DoneContext(void *Context) const {
     if (context.FormulaData) {
         if (FBuiltInIndex < 0)
             GetStorage().DoneData(context.FormulaData);
+        else if (BuiltInManager())
+            BuiltInManager()->GetFormula(FBuiltInIndex).DoneContext(context.FormulaData, GetPrecision());
         GetFormulaDataAllocator()->Free(context.FormulaData);
         context.FormulaData = nullptr;
     }

@@ -9,6 +9,8 @@
 #include "FracBuiltin.h"
 #include "FracContext.h"
 #include "FracFormula.h"
+#include "HugeFPU.h"
+#include "HugeMath.h"
 
 namespace {
 
@@ -64,8 +66,11 @@ std::int32_t ReferenceCount(bool Julia, long double PRe, long double PIm, long d
     return MaxIter;
 }
 
+constexpr std::int32_t HugeDigits = 30;
+
 std::unique_ptr<TFormula> CompileBuiltin(const std::string &Entry, std::uint8_t Precision) {
     auto formula = std::make_unique<TFormula>();
+    formula->SetDigits(HugeDigits);
     formula->SetPrecision(Precision);
     ErrorManager()->SetFormula(formula.get());
     formula->SetSource(FixturePath(), Entry);
@@ -79,6 +84,10 @@ class TBuiltinRun {
 public:
     TBuiltinRun(const TFormula &AFormula, std::int32_t MaxIter)
         : Formula(AFormula), Block(AFormula.GetPrecision()) {
+        if (Formula.GetPrecision() == pmArbitrary) {
+            InitHugeContextValues(Block.Bytes(), HugeDigits);
+            Processor = std::make_unique<THugeProcessor>(HugeDigits);
+        }
         Empty.EmitReturn();
         TPixelContext &context = Block.Common();
         for (TContextCode *cell : {&context.InsideInit, &context.InsideFinal, &context.OutsideInit,
@@ -87,24 +96,32 @@ public:
         Formula.InitContext(Block.Bytes());
         context.MaxIter = MaxIter;
     }
-    ~TBuiltinRun() { Formula.DoneContext(Block.Bytes()); }
+    ~TBuiltinRun() {
+        Formula.DoneContext(Block.Bytes());
+        if (Processor)
+            DoneHugeContextValues(Block.Bytes());
+    }
     std::int32_t Iterate(long double Re, long double Im) {
         const TContextValueOffsets &values = Block.Values();
         if (Formula.GetPrecision() == 0) {
             Block.At<double>(values.Pixel) = static_cast<double>(Re);
             Block.At<double>(values.Pixel + 8) = static_cast<double>(Im);
+        } else if (Formula.GetPrecision() == pmArbitrary) {
+            Block.At<THugeFloatBase *>(values.Pixel)->SetExtended(Re);
+            Block.At<THugeFloatBase *>(values.Pixel + 4)->SetExtended(Im);
         } else {
             Block.At<long double>(values.Pixel) = Re;
             Block.At<long double>(values.Pixel + 16) = Im;
         }
         Block.Common().PeriodicityMask = 9;
         Block.Common().SavesLeft = 4;
-        Formula.Iterate(Block.Bytes(), nullptr);
+        Formula.Iterate(Block.Bytes(), Processor.get());
         return Block.Common().IterationsDone;
     }
 
     const TFormula &Formula;
     TPixelContextBlock Block;
+    std::unique_ptr<THugeProcessor> Processor;
     TRoutineAssembler Empty;
 };
 
@@ -181,6 +198,59 @@ TEST(BuiltinFormulas, PeriodicityKeepsTheCounts) {
     for (int i = 0; i < 64; ++i) {
         const long double re = -2 + i * 0.04L, im = 0.3L - i * 0.01L;
         EXPECT_EQ(checked.Iterate(re, im), plain.Iterate(re, im)) << i;
+    }
+}
+
+// The arbitrary-precision rule: the starting z is tested too, k is reported for the first zk
+// beyond the bailout, the result of the last round is not tested.
+std::int32_t HugeReferenceCount(bool Julia, long double PRe, long double PIm, long double SRe,
+                                long double SIm, long double Bailout, std::int32_t MaxIter) {
+    long double zRe = Julia ? PRe : SRe, zIm = Julia ? PIm : SIm;
+    const long double cRe = Julia ? SRe : PRe, cIm = Julia ? SIm : PIm;
+    for (std::int32_t k = 0; k < MaxIter; ++k) {
+        if (zRe * zRe + zIm * zIm > Bailout)
+            return k;
+        const long double re = zRe * zRe - zIm * zIm + cRe;
+        zIm = 2 * zRe * zIm + cIm;
+        zRe = re;
+    }
+    return MaxIter;
+}
+
+TEST(BuiltinFormulas, ArbitraryPrecisionCountsFromTheStartingZ) {
+    struct TCase {
+        const char *Entry;
+        long double Re, Im;
+        std::int32_t Done;
+    };
+    const TCase cases[] = {
+        {"BuiltinMandelbrot", 2.5L, 0, 1},      // z1 = c is the first beyond
+        {"BuiltinMandelbrot", 1.5L, 0, 2},      // z2
+        {"BuiltinJulia", 2.5L, 0, 0},           // the pixel itself
+        {"BuiltinMandelbrot", -0.1L, 0.1L, 40}, // inside
+    };
+    for (const TCase &c : cases) {
+        auto formula = CompileBuiltin(c.Entry, pmArbitrary);
+        TBuiltinRun run(*formula, 40);
+        EXPECT_EQ(run.Iterate(c.Re, c.Im), c.Done) << c.Entry << " " << static_cast<double>(c.Re);
+    }
+
+    constexpr int Size = 256;
+    constexpr std::int32_t MaxIter = 100;
+    for (bool julia : {false, true}) {
+        auto formula = CompileBuiltin(julia ? "BuiltinJulia" : "BuiltinMandelbrot", pmArbitrary);
+        TBuiltinRun run(*formula, MaxIter);
+        int differ = 0;
+        for (int y = 0; y < Size; ++y)
+            for (int x = 0; x < Size; ++x) {
+                const long double re = julia ? -1.6L + 3.2L * x / Size : -2.2L + 2.8L * x / Size;
+                const long double im = -1.4L + 2.8L * y / Size;
+                differ += run.Iterate(re, im) != HugeReferenceCount(julia, re, im, julia ? -0.8L : 0,
+                                                                    julia ? 0.156L : 0, 4, MaxIter);
+            }
+        // Pixels on a boundary may tip either way between 30 digits and 64 bits.
+        EXPECT_LE(differ, Size * Size / 200)
+            << differ << (julia ? " Julia" : " Mandelbrot") << " pixels differ";
     }
 }
 
