@@ -143,6 +143,33 @@ void TFormula::MagnificationChanged(TObject *) {
     PropertyChanged();
 }
 
+void TFormula::ApplySwitch(const TFormula &Previous, const TComplexValue &Location, bool SetLocation) {
+    auto find = [](const TParamList &Params, const std::string &Name) -> TParam * {
+        for (int i = 0; i < Params.GetCount(); ++i)
+            if (SameText(Params.GetItem(i)->GetName(), Name))
+                return Params.GetItem(i);
+        return nullptr;
+    };
+    BeginUpdate();
+    try {
+        for (const TFormulaSwitchNode &node : Previous.GetSwitchList().Nodes()) {
+            TParam *target = find(GetParams(), node.Target);
+            if (!target)
+                continue;
+            if (!node.Location) {
+                if (const TParam *source = find(Previous.GetParams(), node.Source))
+                    target->AssignValue(*source);
+            } else if (SetLocation && target->Type == vtComplex) {
+                static_cast<TComplexParam *>(target)->Value.Assign(Location);
+            }
+        }
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
 std::uint8_t TFormula::ResolveSymmetry() const {
     bool realZero = true, imaginaryZero = true;
     const TParamList &params = GetParams();

@@ -83,6 +83,11 @@ public:
     // coloring generated new code.
     void AssemblePixelRoutine();
 
+    // Takes parameter values over from the formula switched from, by its switch mappings; a
+    // mapping to the picked location sets the target to Location when SetLocation is given.
+    // Parameters that do not exist are skipped.
+    void ApplySwitch(const TFormula &Previous, const TComplexValue &Location, bool SetLocation);
+
     // The symmetry the formula declares, resolved against its complex parameters.
     std::uint8_t ResolveSymmetry() const;
     std::uint8_t GetSymmetry() const { return FSymmetry; }

@@ -234,6 +234,25 @@ TEST(FormulaSettings, AReusedCompileKeepsTheDeclaredSettings) {
     EXPECT_GT(second.GetPixelRoutine().GetSize(), 0);
 }
 
+TEST(FormulaSettings, SwitchingCarriesParametersAndTheLocation) {
+    auto previous = Compile("Settings"); // seed = #pixel, start = start
+    static_cast<TComplexParam *>(previous->GetParams().GetItem(0))->Value.SetText("0.5", "0.5");
+    auto next = Compile("Settings");
+    auto julia = Compile("BuiltinJulia");
+    TComplexValue location;
+    location.SetText("0.3", "-0.2");
+
+    next->ApplySwitch(*previous, location, true); // no "seed" here: skipped
+    EXPECT_EQ(static_cast<TComplexParam *>(next->GetParams().GetItem(0))->Value.Re.GetText(), "0.5");
+    julia->ApplySwitch(*previous, location, false);
+    auto seed = [&] {
+        return static_cast<TComplexParam *>(julia->GetParams().GetItem(0))->Value.Re.GetText();
+    };
+    EXPECT_EQ(seed(), "-0.8") << "the location only when asked for";
+    julia->ApplySwitch(*previous, location, true);
+    EXPECT_EQ(seed(), "0.3");
+}
+
 TEST(FormulaSettings, SectionRulesAndRefusedValues) {
     struct TCase {
         const char *Entry;
