@@ -6,9 +6,12 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include "CompEntries.h"
 #include "CompPixelContext.h"
 #include "GenSetup.h"
+#include "GenUtils.h"
 
 namespace {
 
@@ -73,6 +76,93 @@ TBrowserHelpCommand MakeBrowserHelpCommand(const std::string &Command, const std
     }
     result.Parameter = "\"" + (Topic.empty() ? File : File + "#" + Topic) + "\"";
     return result;
+}
+
+std::string ResolveHelpFile(const std::string &HelpFile, const std::string &ProgramFolder,
+                            const std::string &FormulaFileFolder, const std::string &FormulaHelpFolder) {
+    if (HelpFile.empty() || SameText(HelpFile.substr(0, 7), "http://"))
+        return HelpFile;
+    const bool relative = HelpFile[0] != '\\' && (HelpFile.size() < 2 || HelpFile[1] != ':');
+    if (!relative)
+        return HelpFile;
+    for (const std::string &folder : {ProgramFolder, FormulaFileFolder}) {
+        if (folder.empty())
+            continue;
+        const std::string path = IncludeTrailingPathDelimiter(folder) + HelpFile;
+        if (FileExists(path))
+            return path;
+    }
+    return FormulaHelpFolder.empty() ? HelpFile : IncludeTrailingPathDelimiter(FormulaHelpFolder) + HelpFile;
+}
+
+int HelpViewerKind(const std::string &HelpFile) {
+    const std::string extension = LowerCase(ExtractFileExt(HelpFile));
+    if (SameText(HelpFile.substr(0, 7), "http://") || extension == ".htm" || extension == ".html")
+        return 0;
+    return extension == ".chm" ? 1 : 2;
+}
+
+std::string WinHelpJumpMacro(const std::string &Topic) {
+    if (Topic.find('"') != std::string::npos)
+        throw EFormulaHelpError("Invalid help file or topic name");
+    return "JumpID(\"\", \"" + Topic + "\")";
+}
+
+namespace {
+
+std::string ClassesRootValue(const std::string &Key) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, Key.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    char buffer[1024];
+    DWORD size = sizeof buffer - 1, type = 0;
+    std::string value;
+    if (RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size) ==
+            ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        buffer[std::min<DWORD>(size, sizeof buffer - 1)] = 0;
+        value = buffer;
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+} // namespace
+
+void ShowBrowserHelpTopic(const std::string &File, const std::string &Topic) {
+    std::string progId = ClassesRootValue(".htm");
+    if (progId.empty())
+        progId = ClassesRootValue(".html");
+    if (progId.empty())
+        return;
+    const std::string command = Trim(ClassesRootValue(progId + "\\shell\\open\\command"));
+    if (command.empty())
+        return;
+    TBrowserHelpCommand browser = MakeBrowserHelpCommand(command, File, Topic);
+    std::string program = browser.Program;
+    if (program.size() >= 2 && program.front() == '"' && program.back() == '"')
+        program = program.substr(1, program.size() - 2);
+    ShellExecuteA(nullptr, "open", program.c_str(), browser.Parameter.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+void ShowHtmlHelpTopic(const std::string &File, const std::string &Topic) {
+    using THtmlHelp = HWND(WINAPI *)(HWND, LPCSTR, UINT, DWORD_PTR);
+    static HMODULE library = LoadLibraryA("hhctrl.ocx");
+    if (!library)
+        return;
+    const auto htmlHelp =
+        reinterpret_cast<THtmlHelp>(reinterpret_cast<void *>(GetProcAddress(library, "HtmlHelpA")));
+    if (!htmlHelp)
+        return;
+    const std::string target = Topic.empty() ? File : File + "::/" + Topic;
+    htmlHelp(GetDesktopWindow(), target.c_str(), 0 /* display topic */, 0);
+}
+
+void ShowWinHelpTopic(const std::string &File, const std::string &Topic) {
+    const std::string macro = Topic.empty() ? std::string() : WinHelpJumpMacro(Topic);
+    if (!WinHelpA(GetDesktopWindow(), File.c_str(), HELP_CONTENTS, 0) || macro.empty())
+        return;
+    WinHelpA(GetDesktopWindow(), File.c_str(), HELP_COMMAND, reinterpret_cast<ULONG_PTR>(macro.c_str()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -153,6 +243,26 @@ void TFormulaBase::SetCaption(const std::string &Text) {
         return;
     FCaption = Text;
     ValueChanged();
+}
+
+void TFormulaBase::ShowHelp() const {
+    if (FHelpFile.empty())
+        return;
+    const std::string helpFolder =
+        ConfigManager() && ConfigManager()->Folder ? ConfigManager()->Folder->FormulaHelp : "";
+    const std::string file =
+        ResolveHelpFile(FHelpFile, GetProgramFolder(), ExtractFilePath(GetFileName()), helpFolder);
+    switch (HelpViewerKind(file)) {
+    case 0:
+        ShowBrowserHelpTopic(file, FHelpTopic);
+        break;
+    case 1:
+        ShowHtmlHelpTopic(file, FHelpTopic);
+        break;
+    default:
+        ShowWinHelpTopic(file, FHelpTopic);
+        break;
+    }
 }
 
 void TFormulaBase::ExecuteGlobal(void *Context, void *Data) const {

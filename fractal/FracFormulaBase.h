@@ -24,6 +24,22 @@ std::int32_t FormulaDataOffset(TFormulaKind Kind);
 // Raised when a help file or topic cannot be passed on safely.
 DECLARE_EXCEPTION(EFormulaHelpError, Exception);
 
+// Where a formula's help file is: "http://" addresses and absolute names as they are; a relative
+// name in the program's folder, else in the formula file's folder (when it exists there), else in
+// the formula help folder.
+std::string ResolveHelpFile(const std::string &HelpFile, const std::string &ProgramFolder,
+                            const std::string &FormulaFileFolder, const std::string &FormulaHelpFolder);
+// How a help file is shown: 0 a web browser ("http://", ".htm", ".html"), 1 the HTML Help viewer
+// (".chm"), 2 WinHelp (anything else).
+int HelpViewerKind(const std::string &HelpFile);
+// The WinHelp macro that jumps to Topic; a topic holding a double quote raises EFormulaHelpError.
+std::string WinHelpJumpMacro(const std::string &Topic);
+
+// The three ways of showing a help topic; each does nothing it cannot do.
+void ShowBrowserHelpTopic(const std::string &File, const std::string &Topic);
+void ShowHtmlHelpTopic(const std::string &File, const std::string &Topic);
+void ShowWinHelpTopic(const std::string &File, const std::string &Topic);
+
 // The program and the one parameter with which a browser shows a help topic. Command is the
 // registered open command of web pages: one that begins with a double quote is cut after its
 // closing quote, another before its first blank; the result is trimmed. The parameter is the file
@@ -90,6 +106,8 @@ public:
     const std::string &GetHelpFile() const { return FHelpFile; }
     const std::string &GetHelpTopic() const { return FHelpTopic; }
     bool HasHelpFile() const { return !FHelpFile.empty(); }
+    // Shows the entry's help at its topic; nothing without a help file.
+    void ShowHelp() const;
     const TRoutineAssembler &GetGlobalRoutine() const { return *FGlobalRoutine; }
 
     // Stores Text and reports a value change when it differs from the caption.

@@ -155,6 +155,47 @@ TEST(FormulaHelp, BrowserCommandQuotesItsParameterAndRefusesQuotes) {
     EXPECT_THROW(MakeBrowserHelpCommand("browser.exe", "f.htm", "x\" -y"), EFormulaHelpError);
 }
 
+TEST(FormulaHelp, HelpFilesAreFoundAndShownByTheirKind) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "ovhelp" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "program").c_str(), nullptr);
+    CreateDirectoryA((folder + "formulas").c_str(), nullptr);
+    auto touch = [](const std::string &Path) {
+        HANDLE file = CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        CloseHandle(file);
+    };
+    touch(folder + "program\\both.chm");
+    touch(folder + "formulas\\both.chm");
+    touch(folder + "formulas\\local.htm");
+    struct TCase {
+        std::string File, Expected;
+        int Kind;
+    };
+    const std::string program = folder + "program", formulas = folder + "formulas\\", help = "C:\\Help";
+    const TCase cases[] = {
+        {"HTTP://example.org/f.hlp", "HTTP://example.org/f.hlp", 0},
+        {"C:\\abs\\f.hlp", "C:\\abs\\f.hlp", 2},
+        {"both.chm", folder + "program\\both.chm", 1},
+        {"local.htm", folder + "formulas\\local.htm", 0},
+        {"missing.HTML", "C:\\Help\\missing.HTML", 0},
+        {"missing.hlp", "C:\\Help\\missing.hlp", 2},
+    };
+    for (const TCase &c : cases) {
+        const std::string resolved = ResolveHelpFile(c.File, program, formulas, help);
+        EXPECT_EQ(resolved, c.Expected) << c.File;
+        EXPECT_EQ(HelpViewerKind(resolved), c.Kind) << c.File;
+    }
+    EXPECT_EQ(WinHelpJumpMacro("topic 1"), "JumpID(\"\", \"topic 1\")");
+    EXPECT_THROW(WinHelpJumpMacro("a\")+Exec(\"x"), EFormulaHelpError);
+    for (const char *name : {"program\\both.chm", "formulas\\both.chm", "formulas\\local.htm"})
+        DeleteFileA((folder + name).c_str());
+    RemoveDirectoryA((folder + "program").c_str());
+    RemoveDirectoryA((folder + "formulas").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
 TEST(PixelContextBlock, SizesAlignmentAndWindow) {
     const std::int32_t sizes[3] = {320, 480, 240};
     for (std::uint8_t precision = 0; precision < 3; ++precision) {
