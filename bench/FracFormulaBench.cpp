@@ -66,7 +66,6 @@ TPixels RunGrid(const TFormula &Formula, std::int32_t Iterations) {
         *cell = reinterpret_cast<TContextCode>(empty.GetCode());
     Formula.InitContext(block.Bytes());
     context.MaxIter = Iterations;
-    const TContextValueOffsets &values = block.Values();
     TPixels result;
     result.Counts.reserve(GridSize * GridSize);
     LARGE_INTEGER start, stop;
@@ -74,13 +73,7 @@ TPixels RunGrid(const TFormula &Formula, std::int32_t Iterations) {
     for (int y = 0; y < GridSize; ++y)
         for (int x = 0; x < GridSize; ++x) {
             const long double re = -2.2L + 2.8L * x / GridSize, im = -1.4L + 2.8L * y / GridSize;
-            if (Formula.GetPrecision() == pmDouble) {
-                block.At<double>(values.Pixel) = static_cast<double>(re);
-                block.At<double>(values.Pixel + 8) = static_cast<double>(im);
-            } else {
-                block.At<long double>(values.Pixel) = re;
-                block.At<long double>(values.Pixel + 16) = im;
-            }
+            block.SetPixel(re, im);
             Formula.Iterate(block.Bytes(), nullptr);
             result.Counts.push_back(context.IterationsDone);
         }

@@ -20,11 +20,18 @@ public:
     const TContextValueOffsets &Values() const { return *FValues; }
     std::int32_t Size() const { return FValues->ContextSize; }
     template <class T> T &At(std::int32_t Offset) const { return *reinterpret_cast<T *>(FBytes + Offset); }
+    // PIXEL in the context's precision (in arbitrary precision into the context's numbers, when
+    // they exist).
+    void SetPixel(long double Re, long double Im) const;
+    // A real value of the context's precision at Offset, as an 80-bit value (0 for a missing
+    // arbitrary-precision number).
+    long double ReadValue(std::int32_t Offset) const;
 
 private:
     std::unique_ptr<std::uint8_t[]> FMemory;
     std::uint8_t *FBytes;
     const TContextValueOffsets *FValues;
+    std::uint8_t FPrecision;
 };
 
 // The periodicity window of a run: n = max(round(log10 maxiter), 4) saves per mask step and the

@@ -102,17 +102,7 @@ public:
             DoneHugeContextValues(Block.Bytes());
     }
     std::int32_t Iterate(long double Re, long double Im) {
-        const TContextValueOffsets &values = Block.Values();
-        if (Formula.GetPrecision() == 0) {
-            Block.At<double>(values.Pixel) = static_cast<double>(Re);
-            Block.At<double>(values.Pixel + 8) = static_cast<double>(Im);
-        } else if (Formula.GetPrecision() == pmArbitrary) {
-            Block.At<THugeFloatBase *>(values.Pixel)->SetExtended(Re);
-            Block.At<THugeFloatBase *>(values.Pixel + 4)->SetExtended(Im);
-        } else {
-            Block.At<long double>(values.Pixel) = Re;
-            Block.At<long double>(values.Pixel + 16) = Im;
-        }
+        Block.SetPixel(Re, Im);
         Block.Common().PeriodicityMask = 9;
         Block.Common().SavesLeft = 4;
         Formula.Iterate(Block.Bytes(), Processor.get());

@@ -115,14 +115,7 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
         const TColoringMapper mapper(outside);
         for (int i = 0; i < 16 * 16; ++i) {
             const long double re = -2.2L + 2.8L * (i % 16) / 16, im = -1.4L + 2.8L * (i / 16) / 16;
-            const TContextValueOffsets &values = block.Values();
-            if (precision == pmDouble) {
-                block.At<double>(values.Pixel) = static_cast<double>(re);
-                block.At<double>(values.Pixel + 8) = static_cast<double>(im);
-            } else {
-                block.At<long double>(values.Pixel) = re;
-                block.At<long double>(values.Pixel + 16) = im;
-            }
+            block.SetPixel(re, im);
             formula.Iterate(block.Bytes(), nullptr);
             counts[precision][i] = block.Common().IterationsDone;
             positions[precision][i] = mapper.MapPixel(block.Bytes());

@@ -97,30 +97,13 @@ public:
     }
 
     std::int32_t Iterate(long double Re, long double Im) {
-        const TContextValueOffsets &values = Block.Values();
-        if (Formula.GetPrecision() == pmDouble) {
-            Block.At<double>(values.Pixel) = static_cast<double>(Re);
-            Block.At<double>(values.Pixel + 8) = static_cast<double>(Im);
-        } else if (Formula.GetPrecision() == pmExtended) {
-            Block.At<long double>(values.Pixel) = Re;
-            Block.At<long double>(values.Pixel + 16) = Im;
-        } else {
-            Block.At<THugeFloatBase *>(values.Pixel)->SetExtended(Re);
-            Block.At<THugeFloatBase *>(values.Pixel + 4)->SetExtended(Im);
-        }
+        Block.SetPixel(Re, Im);
         for (std::uint32_t &calls : Calls)
             calls = 0;
         Formula.Iterate(Block.Bytes(), Processor.get());
         return Block.Common().IterationsDone;
     }
-    long double ZRe() const {
-        const std::int32_t z = Block.Values().Z;
-        if (Formula.GetPrecision() == pmDouble)
-            return Block.At<double>(z);
-        if (Formula.GetPrecision() == pmExtended)
-            return Block.At<long double>(z);
-        return Block.At<THugeFloatBase *>(z)->GetExtended();
-    }
+    long double ZRe() const { return Block.ReadValue(Block.Values().Z); }
 
     const TFormula &Formula;
     TPixelContextBlock Block;
