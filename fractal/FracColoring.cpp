@@ -25,6 +25,29 @@ void AppendLong(std::vector<std::uint8_t> &Bytes, std::uint32_t Value) {
 
 } // namespace
 
+const std::vector<std::uint8_t> &OrbitStoreCode(std::uint8_t Precision) {
+    auto make = [](std::uint8_t APrecision) {
+        const TContextValueOffsets &values = ContextValueOffsets[APrecision];
+        const bool extended = APrecision == 1;
+        // fld qword / fld tbyte [esi + d32], fstp qword / fstp tbyte [eax + d8]
+        const std::uint8_t load = extended ? 0xDB : 0xDD, loadModRM = extended ? 0xAE : 0x86;
+        const std::uint8_t store = extended ? 0xDB : 0xDD, storeReg = extended ? 0x38 : 0x18;
+        const std::uint8_t point = extended ? 20 : 16, imaginary = extended ? 10 : 8;
+        std::vector<std::uint8_t> bytes = {0x8B, 0x46, PC_ORBIT_WRITE}; // mov eax, [orbit write]
+        bytes.insert(bytes.end(), {load, loadModRM});
+        AppendLong(bytes, static_cast<std::uint32_t>(values.Z));
+        bytes.insert(bytes.end(), {store, storeReg}); // fstp [eax]
+        bytes.insert(bytes.end(), {load, loadModRM});
+        AppendLong(bytes, static_cast<std::uint32_t>(values.Z + values.ImaginaryStep));
+        bytes.insert(bytes.end(),
+                     {store, static_cast<std::uint8_t>(storeReg | 0x40), imaginary}); // fstp [eax + d8]
+        bytes.insert(bytes.end(), {0x83, 0x46, PC_ORBIT_WRITE, point}); // add dword [orbit write], point
+        return bytes;
+    };
+    static const std::vector<std::uint8_t> codes[3] = {make(0), make(1), {}};
+    return codes[Precision > 2 ? 2 : Precision];
+}
+
 const char *TransferFunctionWord(TTransferFunction Transfer) {
     return Transfer < TransferFunctionCount ? TransferWords[Transfer] : "linear";
 }

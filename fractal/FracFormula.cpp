@@ -96,7 +96,8 @@ std::uint8_t SymmetryFromKeyword(const std::string &Keyword) {
 
 TFormula::TFormula()
     : TFormulaBase(TFormulaKind::Formula), FPixelRoutine(std::make_unique<TRoutineAssembler>()),
-      FEmptyPath(std::make_unique<TRoutineAssembler>()) {
+      FEmptyPath(std::make_unique<TRoutineAssembler>()),
+      FOrbitRoutine(std::make_unique<TRoutineAssembler>()) {
     Magnification.SetTextQuiet("1");
     Magnification.OnChange = MakeEvent<&TFormula::MagnificationChanged>(this);
 }
@@ -205,6 +206,9 @@ std::uint8_t TFormula::ResolveSymmetry() const {
 void TFormula::InitContext(void *Context) const {
     auto &context = *static_cast<TPixelContext *>(Context);
     context.MaxIter = FMaxIter;
+    // The orbit store when a coloring reads the orbit; the piece provides the array.
+    context.OrbitRoutine =
+        FOrbitRoutine->GetSize() > 0 ? reinterpret_cast<TContextCode>(FOrbitRoutine->GetCode()) : nullptr;
     context.PeriodicityMode = FWritesZ ? FPeriodicity : 0;
     void *data = nullptr;
     if (FBuiltInIndex >= 0 && BuiltInManager()) {
@@ -265,6 +269,7 @@ void TFormula::Iterate(void *Context, void *Second) const {
 }
 
 void TFormula::AssembleEmptyPath() {
+    AssembleOrbitRoutine();
     TRoutineAssembler &code = *FEmptyPath;
     code.Clear();
     code.Precision = GetPrecision();
@@ -291,6 +296,7 @@ void TFormula::AssembleEmptyPath() {
 }
 
 void TFormula::AssemblePixelRoutine() {
+    AssembleOrbitRoutine();
     FPixelRoutine->Clear();
     if (GetNoSource() || FBuiltInIndex >= 0)
         return;
@@ -300,13 +306,28 @@ void TFormula::AssemblePixelRoutine() {
             const std::vector<std::uint8_t> code = coloring->GetLoopCode();
             coloringLoop.insert(coloringLoop.end(), code.begin(), code.end());
         }
+    const std::vector<std::uint8_t> &orbit = OrbitStoreCode(GetPrecision());
     FPixelRoutine->AssemblePixelRoutine(GetPrecision(), GetDataOffset(), FInitCode, FLoopCode, FBailoutCode,
-                                        coloringLoop);
+                                        coloringLoop, RecordsOrbit() ? TCodePiece(orbit) : TCodePiece());
+}
+
+void TFormula::AssembleOrbitRoutine() {
+    FOrbitRoutine->Clear();
+    const std::vector<std::uint8_t> &orbit = OrbitStoreCode(GetPrecision());
+    if (RecordsOrbit() && !orbit.empty()) {
+        FOrbitRoutine->Emit(orbit.data(), static_cast<std::int32_t>(orbit.size()));
+        FOrbitRoutine->EmitReturn();
+    }
+}
+
+bool TFormula::RecordsOrbit() const {
+    return (FInside && FInside->GetUsesOrbit()) || (FOutside && FOutside->GetUsesOrbit());
 }
 
 void TFormula::SetColorings(TColoring *Inside, TColoring *Outside) {
     FInside = Inside;
     FOutside = Outside;
+    AssembleOrbitRoutine();
     if (FPixelRoutine->GetSize() > 0)
         AssemblePixelRoutine();
 }

@@ -79,8 +79,8 @@ public:
 
     // The layer's colorings, whose loop code the pixel routine joins (not owned; may be nil).
     void SetColorings(TColoring *Inside, TColoring *Outside);
-    // Joins INIT, LOOP, BAILOUT and the colorings' loop code; the layer calls it again whenever a
-    // coloring generated new code.
+    // Joins INIT, LOOP, BAILOUT, the colorings' loop code and the orbit store when a coloring
+    // reads the orbit; the layer calls it again whenever a coloring generated new code.
     void AssemblePixelRoutine();
 
     // Takes parameter values over from the formula switched from, by its switch mappings; a
@@ -132,6 +132,8 @@ public:
 
 private:
     void AssembleEmptyPath();
+    bool RecordsOrbit() const;
+    void AssembleOrbitRoutine();
     void MagnificationChanged(TObject *Sender);
     void TakeAdjustBase();
 
@@ -139,6 +141,8 @@ private:
     std::unique_ptr<TRoutineAssembler> FPixelRoutine;
     // Without code: outside coloring INIT, z := 0, LOOP, orbit, iterations done 1, FINAL.
     std::unique_ptr<TRoutineAssembler> FEmptyPath;
+    // The orbit store as a routine of its own, for the built-in loops and the path without code.
+    std::unique_ptr<TRoutineAssembler> FOrbitRoutine;
     std::vector<std::uint8_t> FInitCode, FLoopCode, FBailoutCode;
     bool FHasBailout = false;
     long double FBaseMagnification = 1;

@@ -134,4 +134,44 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
     }
 }
 
+// A coloring that reads the orbit makes the pixel routine record z after INIT and after every
+// round that did not bail out.
+TEST(ColoringOrbit, TheRecordedOrbitReachesOldZ) {
+    for (std::uint8_t precision : {pmDouble, pmExtended}) {
+        TColoring inside(0), outside(1);
+        inside.SetPrecision(precision);
+        outside.SetPrecision(precision);
+        ErrorManager()->SetFormula(&outside);
+        outside.SetSource(std::string(TEST_DATA_DIR) + "fractal\\data\\FracColoring_fixtures.ocl",
+                          "SecondPoint");
+        ASSERT_FALSE(outside.GetHasError());
+        EXPECT_TRUE(outside.GetUsesOrbit());
+        TFormula formula;
+        formula.SetPrecision(precision);
+        ErrorManager()->SetFormula(&formula);
+        formula.SetSource(FixturePath(), "Mandelbrot");
+        formula.SetColorings(&inside, &outside);
+        TPixelContextBlock block(precision);
+        formula.InitContext(block.Bytes());
+        inside.SetupContext(block.Bytes());
+        outside.SetupContext(block.Bytes());
+        EXPECT_NE(block.Common().OrbitRoutine, nullptr);
+        block.Common().MaxIter = 100;
+        alignas(16) std::uint8_t orbit[101 * 20] = {};
+        block.Common().OrbitStart = orbit;
+        block.Common().OrbitWrite = orbit;
+        // c = 0.5: 0.5, 0.75, 1.0625, 1.62890625, then |z|^2 > 4 in the fifth round.
+        block.SetPixel(0.5L, 0);
+        formula.Iterate(block.Bytes(), nullptr);
+        EXPECT_EQ(block.Common().IterationsDone, 4);
+        EXPECT_EQ(static_cast<std::uint8_t *>(block.Common().OrbitWrite) - orbit,
+                  (precision == pmDouble ? 16 : 20) * 5);
+        EXPECT_EQ(block.ReadValue(block.Values().Index), 0.75L) << int(precision);
+        EXPECT_NEAR(TColoringMapper(outside).MapPixel(block.Bytes()), 0.75f, 1e-7);
+        outside.ReleaseContext(block.Bytes());
+        inside.ReleaseContext(block.Bytes());
+        formula.DoneContext(block.Bytes());
+    }
+}
+
 } // namespace
