@@ -161,6 +161,24 @@ TEST(MappingLocation, DegenerateCornersNeverDivideByZero) {
     EXPECT_FALSE(std::isnan(static_cast<double>(mapping.Angle.GetValue())));
 }
 
+// Corners on one line put the cosine of the corner angle at -1, where rounding of the square
+// roots can carry it past -1: the arc cosine must not see that.
+TEST(MappingLocation, CollinearCornersGiveNoNaN) {
+    TMapping mapping;
+    SetSize(mapping, 640, 480);
+    mapping.LeftTop.SetText("0", "0");
+    mapping.RightTop.SetText("0.1", "0.7");
+    try {
+        mapping.RightBottom.SetText("0.3", "2.1");
+    } catch (const EFloatValueError &e) {
+        // The corners describe a skew of 90 degrees, which is refused as such, never as NaN.
+        EXPECT_STREQ(e.what(), "Floating-point number out of range: '90'");
+    }
+    for (const TFloatValue *value : {&mapping.Angle, &mapping.Skew, &mapping.Stretch, &mapping.Magnification,
+                                     &mapping.Center.Re, &mapping.Center.Im})
+        EXPECT_FALSE(std::isnan(static_cast<double>(value->GetValue()))) << value->GetText();
+}
+
 TEST(MappingPixels, ColumnsAndRowsRunSymmetricAroundTheCentre) {
     struct TCase {
         std::int32_t W, H;
