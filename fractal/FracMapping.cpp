@@ -458,7 +458,6 @@ void TMapping::LocationFromCorners() {
     centerRe.DivideByTwo();
     centerIm.Add(rbIm);
     centerIm.DivideByTwo();
-    Center.SetText(centerRe.GetText(), centerIm.GetText());
 
     auto distanceSquared = [&](const THugeFloat &ARe, const THugeFloat &AIm, const THugeFloat &BRe,
                                const THugeFloat &BIm) {
@@ -517,15 +516,14 @@ void TMapping::LocationFromCorners() {
     THugeFloat hPrime(h);
     hPrime.Multiply(sinTheta);
 
-    Angle.SetText(angle.GetText());
     long double stretch = 1;
     const long double wValue = w.GetExtended(), hPrimeValue = hPrime.GetExtended();
     if (wValue != 0)
         stretch = (FWidth * hPrimeValue) / (FHeight * wValue);
     if (stretch <= 0.001L)
         stretch = 0.001L;
-    Stretch.SetText(FloatToTrimmedText(stretch));
-    const long double storedStretch = Stretch.GetValue();
+    const std::string stretchText = FloatToTrimmedText(stretch);
+    const long double storedStretch = FloatTextToExtended(stretchText);
     long double magnification = 1;
     if (3LL * FWidth < 4LL * FHeight) {
         if (wValue != 0)
@@ -533,9 +531,29 @@ void TMapping::LocationFromCorners() {
     } else if (hPrimeValue != 0) {
         magnification = 3 / hPrimeValue;
     }
-    Magnification.SetText(FloatToStrF(magnification, ffGeneral, 8, 0));
-    const long double skewValue = FloatTextToExtended(skew.GetText());
-    Skew.SetValue(std::atan2(storedStretch * std::tan(skewValue), 1.0L));
+    const std::string magnificationText = FloatToStrF(magnification, ffGeneral, 8, 0);
+    const long double skewValue =
+        std::atan2(storedStretch * std::tan(FloatTextToExtended(skew.GetText())), 1.0L);
+
+    // Corners that no location can have (a skew of 90 degrees, a magnification out of range) are
+    // refused before anything changes: the corners go back to the location's own.
+    const std::string skewDegrees = FloatToTrimmedText(skewValue * 180 / Pi);
+    const long double skewDegreesValue = FloatTextToExtended(skewDegrees);
+    const long double magnificationValue = FloatTextToExtended(magnificationText);
+    std::string refused;
+    if (!(skewDegreesValue > -90 && skewDegreesValue < 90 && skewValue > -Pi / 2 && skewValue < Pi / 2))
+        refused = skewDegrees;
+    else if (!(magnificationValue > 0 && magnificationValue <= 1e4000L))
+        refused = magnificationText;
+    if (!refused.empty()) {
+        UpdateCorners();
+        throw EFloatValueError("Floating-point number out of range: '%s'", refused);
+    }
+    Center.SetText(centerRe.GetText(), centerIm.GetText());
+    Angle.SetText(angle.GetText());
+    Stretch.SetText(stretchText);
+    Magnification.SetText(magnificationText);
+    Skew.SetValue(skewValue);
     UpdateDerived();
 }
 

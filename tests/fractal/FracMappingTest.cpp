@@ -163,17 +163,22 @@ TEST(MappingLocation, DegenerateCornersNeverDivideByZero) {
 
 // Corners on one line put the cosine of the corner angle at -1, where rounding of the square
 // roots can carry it past -1: the arc cosine must not see that.
-TEST(MappingLocation, CollinearCornersGiveNoNaN) {
+TEST(MappingLocation, CollinearCornersAreRefusedAndChangeNothing) {
     TMapping mapping;
     SetSize(mapping, 640, 480);
     mapping.LeftTop.SetText("0", "0");
     mapping.RightTop.SetText("0.1", "0.7");
+    const std::string before = Written(mapping);
+    // On one line the cosine of the corner angle is -1, which rounding of the square roots can carry
+    // past -1; the corners describe a skew of 90 degrees, refused as such, never as NaN.
     try {
         mapping.RightBottom.SetText("0.3", "2.1");
+        ADD_FAILURE() << "no exception";
     } catch (const EFloatValueError &e) {
-        // The corners describe a skew of 90 degrees, which is refused as such, never as NaN.
         EXPECT_STREQ(e.what(), "Floating-point number out of range: '90'");
     }
+    EXPECT_EQ(Written(mapping), before) << "the location stays";
+    EXPECT_NE(mapping.RightBottom.Re.GetText(), "0.3") << "the corners follow the location again";
     for (const TFloatValue *value : {&mapping.Angle, &mapping.Skew, &mapping.Stretch, &mapping.Magnification,
                                      &mapping.Center.Re, &mapping.Center.Im})
         EXPECT_FALSE(std::isnan(static_cast<double>(value->GetValue()))) << value->GetText();
