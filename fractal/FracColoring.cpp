@@ -6,6 +6,7 @@
 
 #include "CompPixelContext.h"
 #include "CompRoutines.h"
+#include "HugeBase.h"
 
 namespace {
 
@@ -21,6 +22,21 @@ const char *const TransferWords[TransferFunctionCount] = {"none",     "linear", 
 void AppendLong(std::vector<std::uint8_t> &Bytes, std::uint32_t Value) {
     for (int i = 0; i < 4; ++i)
         Bytes.push_back(static_cast<std::uint8_t>(Value >> (8 * i)));
+}
+
+// The built-in FINAL code of arbitrary precision calls this with the context in eax: #index :=
+// #numiter * 0.01, the factor as a single-precision constant as in the other precisions.
+extern "C" __attribute__((regparm(1))) void ColoringHugeBuiltInFinal(void *Context) noexcept {
+    try {
+        auto *bytes = static_cast<std::uint8_t *>(Context);
+        THugeFloatBase *index;
+        std::memcpy(&index, bytes + ContextValueOffsets[2].Index, sizeof index);
+        if (index)
+            index->SetExtended(
+                static_cast<long double>(static_cast<TPixelContext *>(Context)->IterationsDone) * Hundredth);
+    } catch (...) {
+        // Nothing may unwind into generated code; the index keeps its value.
+    }
 }
 
 } // namespace
@@ -157,8 +173,15 @@ void TColoring::AssembleBuiltInFinal() {
     // #index := #numiter * 0.01 in the context's precision.
     TRoutineAssembler &code = *FBuiltInFinal;
     code.Clear();
-    if (GetPrecision() == pmArbitrary)
+    if (GetPrecision() == pmArbitrary) {
+        std::vector<std::uint8_t> call = {0x89, 0xF0, 0xB9}; // mov eax, esi; mov ecx, helper
+        AppendLong(call,
+                   static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&ColoringHugeBuiltInFinal)));
+        call.insert(call.end(), {0xFF, 0xD1}); // call ecx
+        code.Emit(call.data(), static_cast<std::int32_t>(call.size()));
+        code.EmitReturn();
         return;
+    }
     std::vector<std::uint8_t> bytes = {0xDB, 0x46, PC_ITERATIONS_DONE, // fild dword [iterations done]
                                        0xD8, 0x0D};                    // fmul dword [0.01]
     AppendLong(bytes, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&Hundredth)));

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "FracColoring.h"
 #include "FracContext.h"
 #include "FracFormula.h"
+#include "HugeFPU.h"
 
 namespace {
 
@@ -95,19 +97,28 @@ TEST(ColoringParameters, SettingsRoundTripAndBothColoringHeadersRead) {
 // A compiled Mandelbrot whose outside coloring has no source: the built-in FINAL code leaves
 // #numiter * 0.01 as the coloring result, in double and extended alike.
 TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
-    float positions[2][16 * 16];
-    std::int32_t counts[2][16 * 16];
-    for (std::uint8_t precision : {pmDouble, pmExtended}) {
+    float positions[3][16 * 16];
+    std::int32_t counts[3][16 * 16];
+    for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
         TColoring inside(0), outside(1);
-        inside.SetPrecision(precision);
-        outside.SetPrecision(precision);
+        for (TFormulaBase *object :
+             {static_cast<TFormulaBase *>(&inside), static_cast<TFormulaBase *>(&outside)}) {
+            object->SetDigits(30);
+            object->SetPrecision(precision);
+        }
         TFormula formula;
+        formula.SetDigits(30);
         formula.SetPrecision(precision);
         ErrorManager()->SetFormula(&formula);
         formula.SetSource(FixturePath(), "Mandelbrot");
         formula.SetColorings(&inside, &outside);
         ASSERT_GT(formula.GetPixelRoutine().GetSize(), 0);
         TPixelContextBlock block(precision);
+        std::unique_ptr<THugeProcessor> processor;
+        if (precision == pmArbitrary) {
+            InitHugeContextValues(block.Bytes(), 30);
+            processor = std::make_unique<THugeProcessor>(30);
+        }
         formula.InitContext(block.Bytes());
         inside.SetupContext(block.Bytes());
         outside.SetupContext(block.Bytes());
@@ -116,7 +127,7 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
         for (int i = 0; i < 16 * 16; ++i) {
             const long double re = -2.2L + 2.8L * (i % 16) / 16, im = -1.4L + 2.8L * (i / 16) / 16;
             block.SetPixel(re, im);
-            formula.Iterate(block.Bytes(), nullptr);
+            formula.Iterate(block.Bytes(), processor.get());
             counts[precision][i] = block.Common().IterationsDone;
             positions[precision][i] = mapper.MapPixel(block.Bytes());
             if (counts[precision][i] < 300) {
@@ -127,10 +138,16 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
         outside.ReleaseContext(block.Bytes());
         inside.ReleaseContext(block.Bytes());
         formula.DoneContext(block.Bytes());
+        if (processor)
+            DoneHugeContextValues(block.Bytes());
     }
     for (int i = 0; i < 16 * 16; ++i) {
         EXPECT_EQ(counts[0][i], counts[1][i]) << i;
         EXPECT_EQ(positions[0][i], positions[1][i]) << i;
+        if (counts[0][i] < 300) {
+            EXPECT_EQ(counts[0][i], counts[2][i]) << i;
+            EXPECT_EQ(positions[0][i], positions[2][i]) << i;
+        }
     }
 }
 
