@@ -620,6 +620,8 @@ void TMapping::SetPrecision(std::uint8_t P) {
         return;
     FPrecision = P;
     CreateMapper();
+    for (int i = 0; i < FTransformations->GetCount(); ++i)
+        FTransformations->GetItem(i).SetPrecision(P);
 }
 
 void TMapping::SetDigits(std::uint32_t D) {
@@ -628,6 +630,8 @@ void TMapping::SetDigits(std::uint32_t D) {
     FDigits = D;
     if (FPrecision >= 2)
         CreateMapper();
+    for (int i = 0; i < FTransformations->GetCount(); ++i)
+        FTransformations->GetItem(i).SetDigits(static_cast<std::int32_t>(D));
 }
 
 void TMapping::BeginUpdate() {

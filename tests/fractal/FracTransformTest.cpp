@@ -118,6 +118,18 @@ TEST(MappingTransformations, PointsMoveOrTurnSolidInListOrder) {
     EXPECT_EQ(mapping.MapPixel(block.Bytes(), nullptr), 0);
     mapping.DoneContext(block.Bytes());
     EXPECT_EQ(block.Common().TransformData, nullptr);
+
+    // The transformations follow the mapping's precision.
+    mapping.SetPrecision(pmExtended);
+    EXPECT_EQ(mapping.GetTransformations().GetItem(0).GetPrecision(), pmExtended);
+    TPixelContextBlock extended(pmExtended);
+    mapping.InitContext(extended.Bytes());
+    extended.Common().X = 2;
+    extended.Common().Y = 5;
+    EXPECT_EQ(mapping.MapPixel(extended.Bytes(), nullptr), 0);
+    EXPECT_NEAR(static_cast<double>(extended.ReadValue(extended.Values().Pixel)),
+                -6 * static_cast<double>(mapping.PixelScale.GetValue()), 1e-15);
+    mapping.DoneContext(extended.Bytes());
 }
 
 TEST(MappingTransformations, MappingSectionsCarryTheirTransformations) {
