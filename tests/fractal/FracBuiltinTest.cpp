@@ -9,6 +9,7 @@
 #include "FracBuiltin.h"
 #include "FracContext.h"
 #include "FracFormula.h"
+#include "FracTestSupport.h"
 #include "HugeFPU.h"
 #include "HugeMath.h"
 
@@ -79,39 +80,24 @@ std::unique_ptr<TFormula> CompileBuiltin(const std::string &Entry, std::uint8_t 
     return formula;
 }
 
-// A context with a built-in formula; coloring cells stay nil unless a test sets them.
-class TBuiltinRun {
+// A context with a built-in formula; the coloring loop cells stay nil unless a test sets them.
+class TBuiltinRun : public TFormulaContext {
 public:
-    TBuiltinRun(const TFormula &AFormula, std::int32_t MaxIter)
-        : Formula(AFormula), Block(AFormula.GetPrecision()) {
-        if (Formula.GetPrecision() == pmArbitrary) {
-            InitHugeContextValues(Block.Bytes(), HugeDigits);
-            Processor = std::make_unique<THugeProcessor>(HugeDigits);
-        }
+    TBuiltinRun(const TFormula &AFormula, std::int32_t MaxIter) : TFormulaContext(AFormula, HugeDigits) {
         Empty.EmitReturn();
         TPixelContext &context = Block.Common();
-        for (TContextCode *cell : {&context.InsideInit, &context.InsideFinal, &context.OutsideInit,
-                                   &context.OutsideFinal, &context.OrbitRoutine})
+        for (TContextCode *cell :
+             {&context.InsideInit, &context.InsideFinal, &context.OutsideInit, &context.OutsideFinal})
             *cell = reinterpret_cast<TContextCode>(Empty.GetCode());
-        Formula.InitContext(Block.Bytes());
-        context.MaxIter = MaxIter;
-    }
-    ~TBuiltinRun() {
-        Formula.DoneContext(Block.Bytes());
-        if (Processor)
-            DoneHugeContextValues(Block.Bytes());
+        Start(MaxIter);
     }
     std::int32_t Iterate(long double Re, long double Im) {
-        Block.SetPixel(Re, Im);
+        // What a piece resets before every pixel.
         Block.Common().PeriodicityMask = 9;
         Block.Common().SavesLeft = 4;
-        Formula.Iterate(Block.Bytes(), Processor.get());
-        return Block.Common().IterationsDone;
+        return TFormulaContext::Iterate(Re, Im);
     }
 
-    const TFormula &Formula;
-    TPixelContextBlock Block;
-    std::unique_ptr<THugeProcessor> Processor;
     TRoutineAssembler Empty;
 };
 

@@ -11,6 +11,7 @@
 #include "CompRoutines.h"
 #include "FracContext.h"
 #include "FracFormula.h"
+#include "FracTestSupport.h"
 #include "HugeFPU.h"
 
 namespace {
@@ -61,14 +62,9 @@ int FirstErrorCode() {
 }
 
 // A context for one formula in its precision, with coloring routines that count their calls.
-class TFormulaRun {
+class TFormulaRun : public TFormulaContext {
 public:
-    TFormulaRun(const TFormula &AFormula, std::int32_t MaxIter)
-        : Formula(AFormula), Block(AFormula.GetPrecision()) {
-        if (Formula.GetPrecision() == pmArbitrary) {
-            InitHugeContextValues(Block.Bytes(), 30);
-            Processor = std::make_unique<THugeProcessor>(30);
-        }
+    TFormulaRun(const TFormula &AFormula, std::int32_t MaxIter) : TFormulaContext(AFormula) {
         for (int i = 0; i < 6; ++i) {
             // inc dword [counter]; ret
             const std::uint32_t address =
@@ -87,27 +83,16 @@ public:
                                   &context.OutsideInit, &context.OutsideLoop, &context.OutsideFinal};
         for (int i = 0; i < 6; ++i)
             *cells[i] = reinterpret_cast<TContextCode>(Counters[i].GetCode());
-        Formula.InitContext(Block.Bytes());
-        context.MaxIter = MaxIter;
-    }
-    ~TFormulaRun() {
-        Formula.DoneContext(Block.Bytes());
-        if (Processor)
-            DoneHugeContextValues(Block.Bytes());
+        Start(MaxIter);
     }
 
     std::int32_t Iterate(long double Re, long double Im) {
-        Block.SetPixel(Re, Im);
         for (std::uint32_t &calls : Calls)
             calls = 0;
-        Formula.Iterate(Block.Bytes(), Processor.get());
-        return Block.Common().IterationsDone;
+        return TFormulaContext::Iterate(Re, Im);
     }
     long double ZRe() const { return Block.ReadValue(Block.Values().Z); }
 
-    const TFormula &Formula;
-    TPixelContextBlock Block;
-    std::unique_ptr<THugeProcessor> Processor;
     TRoutineAssembler Counters[6];
     // Calls of inside INIT, LOOP, FINAL, outside INIT, LOOP, FINAL in the last Iterate.
     std::uint32_t Calls[6] = {};
