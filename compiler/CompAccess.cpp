@@ -121,6 +121,44 @@ void TCodeAssembler::EmitLong(std::uint32_t Value) {
     Emit(bytes, 4);
 }
 
+namespace {
+
+void WriteDisplacement(std::uint8_t *Code, std::int32_t At, std::int32_t Width, std::int32_t Target) {
+    const std::int32_t distance = Target - (At + Width);
+    if (Width == 1) {
+        if (distance < -128 || distance > 127)
+            throw EInternalCompilerError("Jump out of range");
+        Code[At] = static_cast<std::uint8_t>(distance);
+    } else {
+        std::memcpy(Code + At, &distance, 4);
+    }
+}
+
+} // namespace
+
+void TCodeAssembler::PlaceLabel(TCodeLabel &Label) {
+    if (Label.IsPlaced())
+        throw EInternalCompilerError("Label placed twice");
+    Label.FPosition = FPosition;
+    for (const TCodeLabel::TFixup &fixup : Label.FFixups)
+        WriteDisplacement(FCode, fixup.Position, fixup.Width, Label.FPosition);
+    Label.FFixups.clear();
+}
+
+void TCodeAssembler::EmitJumpTo(std::initializer_list<std::uint8_t> Opcode, TCodeLabel &Label,
+                                std::int32_t Width) {
+    if (Width != 1 && Width != 4)
+        throw EInternalCompilerError("Jump width");
+    EmitBytes(Opcode);
+    const std::int32_t at = FPosition;
+    const std::uint8_t zeros[4] = {};
+    Emit(zeros, Width);
+    if (Label.IsPlaced())
+        WriteDisplacement(FCode, at, Width, Label.FPosition);
+    else
+        Label.FFixups.push_back({at, Width});
+}
+
 // ---------------------------------------------------------------------------------------------
 // TProcessorAccess: routine choice
 

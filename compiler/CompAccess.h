@@ -13,10 +13,29 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 #include "Classes.h"
 #include "CompDefinitions.h"
 #include "SysUtils.h"
+
+// A jump target in a code buffer. Jumps emitted towards it before it is placed are patched when it
+// is placed; jumps emitted after that get their displacement at once. A label belongs to one run
+// of emitting into one buffer: it holds positions, not addresses.
+class TCodeLabel {
+public:
+    bool IsPlaced() const { return FPosition >= 0; }
+    std::int32_t GetPosition() const { return FPosition; }
+
+private:
+    friend class TCodeAssembler;
+    struct TFixup {
+        std::int32_t Position; // of the displacement
+        std::int32_t Width;    // 1 or 4 bytes
+    };
+    std::int32_t FPosition = -1;
+    std::vector<TFixup> FFixups;
+};
 
 // A buffer of machine code with a write position that can be moved back to patch jumps.
 // AllocCode/FreeCode supply the memory; this class takes ordinary heap memory, descendants
@@ -41,6 +60,13 @@ public:
     // Makes bytes written into the buffer visible to instruction fetch; call before running code
     // that was written or patched.
     void FlushCode() const;
+
+    // The label's position becomes the write position; earlier jumps to it are patched.
+    void PlaceLabel(TCodeLabel &Label);
+    // A relative jump: the opcode bytes, then a displacement of Width bytes (1 or 4) counted from
+    // the end of the instruction to Label. Raises EInternalCompilerError when a 1-byte displacement
+    // cannot reach the label or a label is placed twice.
+    void EmitJumpTo(std::initializer_list<std::uint8_t> Opcode, TCodeLabel &Label, std::int32_t Width);
 
     std::int32_t GetCapacity() const { return FCapacity; }
     std::uint8_t *GetCode() const { return FCode; }

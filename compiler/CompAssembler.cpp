@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "CompPixelContext.h"
 #include "HugeFPU.h"
 
 // The formula control word lives in the template file, where the templates load it from too.
@@ -12,111 +13,13 @@ extern "C" const std::uint16_t CompFormulaControlWord;
 
 namespace {
 
-// Pixel context fields the fixed pieces address.
-constexpr std::uint32_t ctxMask = 0x04;
-constexpr std::uint32_t ctxSavesLeft = 0x08;
-constexpr std::uint32_t ctxSavesPerStep = 0x10;
-constexpr std::uint32_t ctxTolerance = 0x14;
-constexpr std::uint32_t ctxHugeZ = 0xA8;
-constexpr std::uint32_t ctxHugeSavedZ = 0xB0;
+// Registers in the reg field of a ModRM byte; a plain number there extends the opcode.
+constexpr std::uint8_t rEax = 0, rEdx = 2, rEbx = 3;
 
-// Length of the loop end up to its closing rel32, which follows.
+// Length of the loop end up to its closing rel32 (the two opcode bytes of the jne included).
 constexpr std::int32_t DoubleLoopEndBody = 149;
 constexpr std::int32_t ExtendedLoopEndBody = 173;
 constexpr std::int32_t HugeLoopEndBody = 31;
-
-// Loop end of double precision up to the closing jne's rel32: periodicity test against the
-// reference z at C0h (z itself at B0h), stop-flag test, counter decrement.
-constexpr std::uint8_t DoubleLoopEnd[] = {
-    0x3B, 0x1E,                               // cmp ebx, [esi]
-    0x0F, 0x83, 0x81, 0x00, 0x00, 0x00,       // jae stop test
-    0x85, 0x5E, 0x04,                         // test [esi+4], ebx
-    0x74, 0x3B,                               // je save z
-    0xDD, 0x86, 0xB0, 0x00, 0x00, 0x00,       // fld qword [esi+B0h]
-    0xDD, 0x86, 0xC0, 0x00, 0x00, 0x00,       // fld qword [esi+C0h]
-    0xDE, 0xE9,                               // fsubp st(1)
-    0x8B, 0x46, 0x14,                         // mov eax, [esi+14h]
-    0xD9, 0xE1,                               // fabs
-    0xD9, 0x5C, 0x24, 0xFC,                   // fstp dword [esp-4]
-    0x39, 0x44, 0x24, 0xFC,                   // cmp [esp-4], eax
-    0x77, 0x5F,                               // ja stop test
-    0xDD, 0x86, 0xB8, 0x00, 0x00, 0x00,       // fld qword [esi+B8h]
-    0xDD, 0x86, 0xC8, 0x00, 0x00, 0x00,       // fld qword [esi+C8h]
-    0xDE, 0xE9,                               // fsubp st(1)
-    0xD9, 0xE1,                               // fabs
-    0xD9, 0x5C, 0x24, 0xFC,                   // fstp dword [esp-4]
-    0x39, 0x44, 0x24, 0xFC,                   // cmp [esp-4], eax
-    0x77, 0x45,                               // ja stop test
-    0x31, 0xDB,                               // xor ebx, ebx
-    0xEB, 0x51,                               // jmp out of the loop
-    0x8B, 0x86, 0xB0, 0x00, 0x00, 0x00,       // mov eax, [esi+B0h]
-    0x8B, 0x96, 0xB4, 0x00, 0x00, 0x00,       // mov edx, [esi+B4h]
-    0x89, 0x86, 0xC0, 0x00, 0x00, 0x00,       // mov [esi+C0h], eax
-    0x89, 0x96, 0xC4, 0x00, 0x00, 0x00,       // mov [esi+C4h], edx
-    0x8B, 0x86, 0xB8, 0x00, 0x00, 0x00,       // mov eax, [esi+B8h]
-    0x8B, 0x96, 0xBC, 0x00, 0x00, 0x00,       // mov edx, [esi+BCh]
-    0x89, 0x86, 0xC8, 0x00, 0x00, 0x00,       // mov [esi+C8h], eax
-    0x89, 0x96, 0xCC, 0x00, 0x00, 0x00,       // mov [esi+CCh], edx
-    0xFF, 0x4E, 0x08,                         // dec dword [esi+8]
-    0x75, 0x0C,                               // jne stop test
-    0x8B, 0x46, 0x10,                         // mov eax, [esi+10h]
-    0xD1, 0x66, 0x04,                         // shl dword [esi+4], 1
-    0xFF, 0x46, 0x04,                         // inc dword [esi+4]
-    0x89, 0x46, 0x08,                         // mov [esi+8], eax
-    0x80, 0xBE, 0x98, 0x00, 0x00, 0x00, 0x00, // cmp byte [esi+98h], 0
-    0x75, 0x07,                               // jne out of the loop
-    0x4B,                                     // dec ebx
-    0x0F, 0x85                                // jne (rel32 follows)
-};
-static_assert(sizeof(DoubleLoopEnd) == DoubleLoopEndBody);
-
-// The same for 80-bit values: z at C0h/D0h, the reference at E0h/F0h, 10 bytes each copied as 12.
-constexpr std::uint8_t ExtendedLoopEnd[] = {
-    0x3B, 0x1E,                               // cmp ebx, [esi]
-    0x0F, 0x83, 0x99, 0x00, 0x00, 0x00,       // jae stop test
-    0x85, 0x5E, 0x04,                         // test [esi+4], ebx
-    0x74, 0x3B,                               // je save z
-    0xDB, 0xAE, 0xC0, 0x00, 0x00, 0x00,       // fld tbyte [esi+C0h]
-    0xDB, 0xAE, 0xE0, 0x00, 0x00, 0x00,       // fld tbyte [esi+E0h]
-    0xDE, 0xE9,                               // fsubp st(1)
-    0x8B, 0x46, 0x14,                         // mov eax, [esi+14h]
-    0xD9, 0xE1,                               // fabs
-    0xD9, 0x5C, 0x24, 0xFC,                   // fstp dword [esp-4]
-    0x39, 0x44, 0x24, 0xFC,                   // cmp [esp-4], eax
-    0x77, 0x77,                               // ja stop test
-    0xDB, 0xAE, 0xD0, 0x00, 0x00, 0x00,       // fld tbyte [esi+D0h]
-    0xDB, 0xAE, 0xF0, 0x00, 0x00, 0x00,       // fld tbyte [esi+F0h]
-    0xDE, 0xE9,                               // fsubp st(1)
-    0xD9, 0xE1,                               // fabs
-    0xD9, 0x5C, 0x24, 0xFC,                   // fstp dword [esp-4]
-    0x39, 0x44, 0x24, 0xFC,                   // cmp [esp-4], eax
-    0x77, 0x5D,                               // ja stop test
-    0x31, 0xDB,                               // xor ebx, ebx
-    0xEB, 0x69,                               // jmp out of the loop
-    0x8B, 0x86, 0xC0, 0x00, 0x00, 0x00,       // mov eax, [esi+C0h]
-    0x8B, 0x96, 0xC4, 0x00, 0x00, 0x00,       // mov edx, [esi+C4h]
-    0x89, 0x86, 0xE0, 0x00, 0x00, 0x00,       // mov [esi+E0h], eax
-    0x8B, 0x86, 0xC8, 0x00, 0x00, 0x00,       // mov eax, [esi+C8h]
-    0x89, 0x96, 0xE4, 0x00, 0x00, 0x00,       // mov [esi+E4h], edx
-    0x89, 0x86, 0xE8, 0x00, 0x00, 0x00,       // mov [esi+E8h], eax
-    0x8B, 0x86, 0xD0, 0x00, 0x00, 0x00,       // mov eax, [esi+D0h]
-    0x8B, 0x96, 0xD4, 0x00, 0x00, 0x00,       // mov edx, [esi+D4h]
-    0x89, 0x86, 0xF0, 0x00, 0x00, 0x00,       // mov [esi+F0h], eax
-    0x8B, 0x86, 0xD8, 0x00, 0x00, 0x00,       // mov eax, [esi+D8h]
-    0x89, 0x96, 0xF4, 0x00, 0x00, 0x00,       // mov [esi+F4h], edx
-    0x89, 0x86, 0xF8, 0x00, 0x00, 0x00,       // mov [esi+F8h], eax
-    0xFF, 0x4E, 0x08,                         // dec dword [esi+8]
-    0x75, 0x0C,                               // jne stop test
-    0x8B, 0x46, 0x10,                         // mov eax, [esi+10h]
-    0xD1, 0x66, 0x04,                         // shl dword [esi+4], 1
-    0xFF, 0x46, 0x04,                         // inc dword [esi+4]
-    0x89, 0x46, 0x08,                         // mov [esi+8], eax
-    0x80, 0xBE, 0x98, 0x00, 0x00, 0x00, 0x00, // cmp byte [esi+98h], 0
-    0x75, 0x07,                               // jne out of the loop
-    0x4B,                                     // dec ebx
-    0x0F, 0x85                                // jne (rel32 follows)
-};
-static_assert(sizeof(ExtendedLoopEnd) == ExtendedLoopEndBody);
 
 std::int32_t LoopEndBody(std::uint8_t Precision) {
     switch (Precision) {
@@ -197,6 +100,21 @@ void TRoutineAssembler::Execute(void *Context, void *Data) const {
     reinterpret_cast<TRoutineCode>(GetCode())(Context, Data);
 }
 
+void TRoutineAssembler::EmitContextOperand(std::initializer_list<std::uint8_t> Opcode, std::uint8_t Reg,
+                                           std::int32_t Offset) {
+    EmitBytes(Opcode);
+    const std::uint8_t reg = static_cast<std::uint8_t>(Reg << 3);
+    if (Offset == 0) {
+        EmitByte(0x06 | reg); // [esi]
+    } else if (Offset >= -128 && Offset <= 127) {
+        EmitByte(0x46 | reg); // [esi + d8]
+        EmitByte(static_cast<std::uint8_t>(Offset));
+    } else {
+        EmitByte(0x86 | reg); // [esi + d32]
+        EmitLong(static_cast<std::uint32_t>(Offset));
+    }
+}
+
 void TRoutineAssembler::EmitEntry() {
     EmitBytes({0x53,         // push ebx
                0x56,         // push esi
@@ -205,21 +123,22 @@ void TRoutineAssembler::EmitEntry() {
                0x89, 0xD5}); // mov ebp, edx
     // The caller's control word is stored before the reset: after fninit only the default word
     // would be left to restore.
-    EmitBytes({0x9B, 0x9B, 0xD9, 0xBE, 0x94, 0x00, 0x00, 0x00}); // fwait; fstcw [esi+94h]
-    EmitBytes({0x9B, 0xDB, 0xE3});                               // finit
-    EmitBytes({0x9B, 0xD9, 0x2D});                               // fldcw [formula control word]
+    EmitBytes({0x9B, 0x9B});                           // fwait; fstcw (its own fwait first)
+    EmitContextOperand({0xD9}, 7, pcSavedControlWord); // [saved control word]
+    EmitBytes({0x9B, 0xDB, 0xE3});                     // finit
+    EmitBytes({0x9B, 0xD9, 0x2D});                     // fldcw [formula control word]
     EmitLong(Address(&CompFormulaControlWord));
 }
 
 void TRoutineAssembler::EmitPushData(std::int32_t Offset) {
-    EmitBytes({0x57, 0x8B, 0xBE}); // push edi; mov edi, [esi + Offset]
+    EmitBytes({0x57, 0x8B, 0xBE}); // push edi; mov edi, [esi + Offset] (always d32)
     EmitLong(static_cast<std::uint32_t>(Offset));
 }
 
 void TRoutineAssembler::EmitLoopStart() {
-    EmitBytes({0xFF, 0x56, 0x3C,   // call [esi+3Ch]: inside coloring INIT
-               0xFF, 0x56, 0x48,   // call [esi+48h]: outside coloring INIT
-               0x8B, 0x5E, 0x34}); // mov ebx, [esi+34h]: maxiter
+    EmitContextOperand({0xFF}, 2, pcInsideInit);  // call [inside coloring INIT]
+    EmitContextOperand({0xFF}, 2, pcOutsideInit); // call [outside coloring INIT]
+    EmitContextOperand({0x8B}, rEbx, pcMaxIter);  // mov ebx, [maxiter]
 }
 
 void TRoutineAssembler::EmitBailoutBranch(std::int32_t Skip) {
@@ -227,31 +146,101 @@ void TRoutineAssembler::EmitBailoutBranch(std::int32_t Skip) {
     EmitLong(static_cast<std::uint32_t>(Skip + RoutineLoopEndSize(Precision)));
 }
 
-void TRoutineAssembler::EmitLoopEnd(std::int32_t Size) {
-    switch (Precision) {
-    case 0:
-        Emit(DoubleLoopEnd, DoubleLoopEndBody);
-        break;
-    case 1:
-        Emit(ExtendedLoopEnd, ExtendedLoopEndBody);
-        break;
-    default:
-        EmitBytes({0x3B, 0x1E, // cmp ebx, [esi]
-                   0x73, 0x0F, // jae stop test
-                   0x89, 0xD9, // mov ecx, ebx
-                   0xBB});     // mov ebx, periodicity routine
-        EmitLong(Address(reinterpret_cast<const void *>(&HugePeriodicityCheck)));
-        EmitBytes({0x89, 0xE8,                               // mov eax, ebp
-                   0x89, 0xF2,                               // mov edx, esi
-                   0xFF, 0xD3,                               // call ebx
-                   0x89, 0xC3,                               // mov ebx, eax
-                   0x80, 0xBE, 0x98, 0x00, 0x00, 0x00, 0x00, // cmp byte [esi+98h], 0
-                   0x75, 0x07,                               // jne out of the loop
-                   0x4B,                                     // dec ebx
-                   0x0F, 0x85});                             // jne
-        break;
+void TRoutineAssembler::EmitBailoutBranch(TCodeLabel &LoopExit) {
+    EmitBytes({0x08, 0xC0}); // or al, al
+    EmitJumpTo({0x0F, 0x84}, LoopExit, 4);
+}
+
+void TRoutineAssembler::EmitFloatPeriodicityTest(TCodeLabel &StopTest, TCodeLabel &LoopExit) {
+    const TContextValueOffsets &values = ContextValueOffsets[Precision];
+    // fld qword or fld tbyte
+    const std::uint8_t loadOpcode = Precision == 0 ? 0xDD : 0xDB;
+    const std::uint8_t loadReg = Precision == 0 ? 0 : 5;
+    TCodeLabel saveZ;
+    EmitContextOperand({0x3B}, rEbx, pcPeriodicityThreshold); // cmp ebx, [threshold]
+    EmitJumpTo({0x0F, 0x83}, StopTest, 4);                    // jae: not tested yet
+    EmitContextOperand({0x85}, rEbx, pcPeriodicityMask);      // test [mask], ebx
+    EmitJumpTo({0x74}, saveZ, 1);                             // je: save z instead
+    for (std::int32_t part = 0; part < 2; ++part) {
+        const std::int32_t step = part * values.ImaginaryStep;
+        EmitContextOperand({loadOpcode}, loadReg, values.Z + step);
+        EmitContextOperand({loadOpcode}, loadReg, values.SavedZ + step);
+        EmitBytes({0xDE, 0xE9}); // fsubp st(1)
+        if (part == 0)
+            EmitContextOperand({0x8B}, rEax, pcTolerance); // mov eax, [tolerance]
+        EmitBytes({0xD9, 0xE1,                             // fabs
+                   0xD9, 0x5C, 0x24, 0xFC,                 // fstp dword [esp-4]
+                   0x39, 0x44, 0x24, 0xFC});               // cmp [esp-4], eax
+        EmitJumpTo({0x77}, StopTest, 1);                   // ja: apart
     }
+    EmitBytes({0x31, 0xDB}); // xor ebx, ebx: periodic, counts as inside
+    EmitJumpTo({0xEB}, LoopExit, 1);
+    PlaceLabel(saveZ);
+    // z becomes the reference, copied in dwords: two per double, three per 80-bit value.
+    for (std::int32_t part = 0; part < 2; ++part) {
+        const std::int32_t from = values.Z + part * values.ImaginaryStep;
+        const std::int32_t to = values.SavedZ + part * values.ImaginaryStep;
+        EmitContextOperand({0x8B}, rEax, from);
+        EmitContextOperand({0x8B}, rEdx, from + 4);
+        if (Precision == 0) {
+            EmitContextOperand({0x89}, rEax, to);
+            EmitContextOperand({0x89}, rEdx, to + 4);
+        } else {
+            EmitContextOperand({0x89}, rEax, to);
+            EmitContextOperand({0x8B}, rEax, from + 8);
+            EmitContextOperand({0x89}, rEdx, to + 4);
+            EmitContextOperand({0x89}, rEax, to + 8);
+        }
+    }
+    EmitContextOperand({0xFF}, 1, pcSavesLeft);       // dec [saves left]
+    EmitJumpTo({0x75}, StopTest, 1);                  // jne: the mask stays
+    EmitContextOperand({0x8B}, rEax, pcSavesPerStep); // mov eax, [saves per step]
+    EmitContextOperand({0xD1}, 4, pcPeriodicityMask); // shl [mask], 1
+    EmitContextOperand({0xFF}, 0, pcPeriodicityMask); // inc [mask]
+    EmitContextOperand({0x89}, rEax, pcSavesLeft);    // mov [saves left], eax
+}
+
+void TRoutineAssembler::EmitHugePeriodicityTest(TCodeLabel &StopTest) {
+    EmitContextOperand({0x3B}, rEbx, pcPeriodicityThreshold); // cmp ebx, [threshold]
+    EmitJumpTo({0x73}, StopTest, 1);                          // jae: not tested yet
+    EmitBytes({0x89, 0xD9,                                    // mov ecx, ebx
+               0xBB});                                        // mov ebx, periodicity routine
+    EmitLong(Address(reinterpret_cast<const void *>(&HugePeriodicityCheck)));
+    EmitBytes({0x89, 0xE8,   // mov eax, ebp
+               0x89, 0xF2,   // mov edx, esi
+               0xFF, 0xD3,   // call ebx
+               0x89, 0xC3}); // mov ebx, eax
+}
+
+void TRoutineAssembler::EmitLoopEndBody(TCodeLabel &LoopExit) {
+    const std::int32_t start = GetPosition();
+    TCodeLabel stopTest;
+    if (Precision <= 1)
+        EmitFloatPeriodicityTest(stopTest, LoopExit);
+    else
+        EmitHugePeriodicityTest(stopTest);
+    PlaceLabel(stopTest);
+    EmitContextOperand({0x80}, 7, pcStopFlag); // cmp byte [stop flag], 0
+    EmitByte(0);
+    EmitJumpTo({0x75}, LoopExit, 1); // jne: stopped
+    EmitByte(0x4B);                  // dec ebx
+    // The bailout branch and the callers' distances count on this length.
+    if (GetPosition() - start != LoopEndBody(Precision) - 2)
+        throw EInternalCompilerError("Loop end length");
+}
+
+void TRoutineAssembler::EmitLoopEnd(std::int32_t Size) {
+    TCodeLabel loopExit;
+    EmitLoopEndBody(loopExit);
+    EmitBytes({0x0F, 0x85}); // jne back to the first byte after the loop start
     EmitLong(static_cast<std::uint32_t>(-(Size + RoutineBailoutBranchSize + RoutineLoopEndSize(Precision))));
+    PlaceLabel(loopExit);
+}
+
+void TRoutineAssembler::EmitLoopEnd(TCodeLabel &LoopTop, TCodeLabel &LoopExit) {
+    EmitLoopEndBody(LoopExit);
+    EmitJumpTo({0x0F, 0x85}, LoopTop, 4); // jne
+    PlaceLabel(LoopExit);
 }
 
 void TRoutineAssembler::EmitPopData() {
@@ -259,21 +248,25 @@ void TRoutineAssembler::EmitPopData() {
 }
 
 void TRoutineAssembler::EmitLoopExit() {
-    EmitBytes({0x8B, 0x46, 0x34,   // mov eax, [esi+34h]
-               0x29, 0xD8,         // sub eax, ebx
-               0x89, 0x46, 0x38,   // mov [esi+38h], eax: iterations done
-               0x09, 0xDB,         // or ebx, ebx
-               0x74, 0x05,         // je inside
-               0xFF, 0x56, 0x50,   // call [esi+50h]: outside coloring FINAL
-               0xEB, 0x03,         // jmp over
-               0xFF, 0x56, 0x44}); // call [esi+44h]: inside coloring FINAL
+    TCodeLabel inside, done;
+    EmitContextOperand({0x8B}, rEax, pcMaxIter);        // mov eax, [maxiter]
+    EmitBytes({0x29, 0xD8});                            // sub eax, ebx
+    EmitContextOperand({0x89}, rEax, pcIterationsDone); // mov [iterations done], eax
+    EmitBytes({0x09, 0xDB});                            // or ebx, ebx
+    EmitJumpTo({0x74}, inside, 1);                      // je: ran down to 0
+    EmitContextOperand({0xFF}, 2, pcOutsideFinal);      // call [outside coloring FINAL]
+    EmitJumpTo({0xEB}, done, 1);
+    PlaceLabel(inside);
+    EmitContextOperand({0xFF}, 2, pcInsideFinal); // call [inside coloring FINAL]
+    PlaceLabel(done);
 }
 
 void TRoutineAssembler::EmitExit() {
-    EmitBytes({0x9B, 0xDB, 0xE2,                         // fclex
-               0x9B, 0xD9, 0xAE, 0x94, 0x00, 0x00, 0x00, // fldcw [esi+94h]
-               0x5D, 0x5E, 0x5B,                         // pop ebp; pop esi; pop ebx
-               0xC3});                                   // ret
+    EmitBytes({0x9B, 0xDB, 0xE2});                     // fclex
+    EmitBytes({0x9B});                                 // fwait
+    EmitContextOperand({0xD9}, 5, pcSavedControlWord); // fldcw [saved control word]
+    EmitBytes({0x5D, 0x5E, 0x5B,                       // pop ebp; pop esi; pop ebx
+               0xC3});                                 // ret
     FlushCode();
 }
 
@@ -290,24 +283,24 @@ std::uint32_t HugePeriodicityCheck(void *Processor, void *Context, std::uint32_t
         return Counter;
     try {
         auto &processor = *static_cast<THugeProcessor *>(Processor);
-        auto *zReal = Field<THugeFloatBase *>(Context, ctxHugeZ);
-        auto *zImaginary = Field<THugeFloatBase *>(Context, ctxHugeZ + 4);
-        auto *savedReal = Field<THugeFloatBase *>(Context, ctxHugeSavedZ);
-        auto *savedImaginary = Field<THugeFloatBase *>(Context, ctxHugeSavedZ + 4);
+        auto *zReal = Field<THugeFloatBase *>(Context, ContextValueOffsets[2].Z);
+        auto *zImaginary = Field<THugeFloatBase *>(Context, ContextValueOffsets[2].Z + 4);
+        auto *savedReal = Field<THugeFloatBase *>(Context, ContextValueOffsets[2].SavedZ);
+        auto *savedImaginary = Field<THugeFloatBase *>(Context, ContextValueOffsets[2].SavedZ + 4);
         if (!zReal || !zImaginary || !savedReal || !savedImaginary)
             return Counter;
-        std::uint32_t &mask = Field<std::uint32_t>(Context, ctxMask);
+        std::uint32_t &mask = Field<std::uint32_t>(Context, pcPeriodicityMask);
         if ((Counter & mask) == 0) {
             savedReal->Assign(*zReal);
             savedImaginary->Assign(*zImaginary);
-            std::int32_t &savesLeft = Field<std::int32_t>(Context, ctxSavesLeft);
+            std::int32_t &savesLeft = Field<std::int32_t>(Context, pcSavesLeft);
             if (--savesLeft <= 0) {
-                savesLeft = Field<std::int32_t>(Context, ctxSavesPerStep);
+                savesLeft = Field<std::int32_t>(Context, pcSavesPerStep);
                 mask = mask * 2 + 1;
             }
             return Counter;
         }
-        const std::uint32_t tolerance = Field<std::uint32_t>(Context, ctxTolerance);
+        const std::uint32_t tolerance = Field<std::uint32_t>(Context, pcTolerance);
         if (!WithinTolerance(processor, *zReal, *savedReal, tolerance))
             return Counter;
         if (!WithinTolerance(processor, *zImaginary, *savedImaginary, tolerance))
@@ -329,13 +322,14 @@ void TRoutineAssembler::AssemblePixelRoutine(std::uint8_t APrecision, std::int32
     Emit(Init.Bytes, Init.Size);
     Emit(Recording.Bytes, Recording.Size);
     EmitLoopStart();
+    TCodeLabel loopTop, loopExit;
+    PlaceLabel(loopTop);
     Emit(Loop.Bytes, Loop.Size);
     Emit(Bailout.Bytes, Bailout.Size);
-    const std::int32_t skip = ColoringLoop.Size + Recording.Size;
-    EmitBailoutBranch(skip);
+    EmitBailoutBranch(loopExit);
     Emit(ColoringLoop.Bytes, ColoringLoop.Size);
     Emit(Recording.Bytes, Recording.Size);
-    EmitLoopEnd(Loop.Size + Bailout.Size + skip);
+    EmitLoopEnd(loopTop, loopExit);
     EmitPopData();
     EmitLoopExit();
     EmitExit();

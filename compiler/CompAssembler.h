@@ -72,10 +72,15 @@ public:
     void EmitLoopStart();
     // Leaves the loop when al is 0, jumping over Skip bytes of coloring loop code and the loop end.
     void EmitBailoutBranch(std::int32_t Skip);
+    // The same, to LoopExit.
+    void EmitBailoutBranch(TCodeLabel &LoopExit);
     // Periodicity test, stop-flag test and counter decrement of the precision, jumping back over
     // Size bytes (the loop's code without the bailout branch) to the first byte after the loop
     // start.
     void EmitLoopEnd(std::int32_t Size);
+    // The same, jumping back to LoopTop; places LoopExit right after the loop end, where the
+    // bailout branch, a periodic z and the stop flag leave the loop.
+    void EmitLoopEnd(TCodeLabel &LoopTop, TCodeLabel &LoopExit);
     void EmitPopData();
     // Stores the iterations done and calls the inside FINAL code when the counter ran down to 0
     // (maxiter or periodicity), else the outside FINAL code.
@@ -95,10 +100,19 @@ public:
                               TCodePiece Recording = {});
 
 protected:
+    // Opcode bytes, then Reg (a register or an opcode extension) with [esi + Offset] in the
+    // shortest form: no displacement for 0, 8 bits where they reach, else 32.
+    void EmitContextOperand(std::initializer_list<std::uint8_t> Opcode, std::uint8_t Reg,
+                            std::int32_t Offset);
     // Committed memory with read, write and execute rights; EOutOfMemory when there is none.
     void *AllocCode(std::int32_t Size) override;
     // Raises ECodeMemoryError when the memory cannot be released.
     void FreeCode(void *Buffer) override;
+
+private:
+    void EmitLoopEndBody(TCodeLabel &LoopExit);
+    void EmitFloatPeriodicityTest(TCodeLabel &StopTest, TCodeLabel &LoopExit);
+    void EmitHugePeriodicityTest(TCodeLabel &StopTest);
 };
 
 // The periodicity test that the arbitrary-precision loop end calls with the processor in eax, the

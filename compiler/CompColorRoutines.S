@@ -5,6 +5,8 @@
 // add esp, 16, so the result ends at [esp]. Float operands and results are on the x87 stack.
 // Routines that call a program helper have a StackUse that leaves the helper the whole x87 stack.
 
+#include "CompPixelContext.h"
+
     .intel_syntax noprefix
 
 #include "CompRoutineMacros.inc"
@@ -129,7 +131,7 @@ ENDROUTINE 168
 ROUTINE 169, 7
     sub esp, 20
     fstp dword ptr [esp]
-    mov eax, [esi+0x88]
+    mov eax, [esi+PC_INSIDE_MAPPER]
     lea edx, [esp+4]
     mov ecx, offset CompGradientHelper
     call ecx
@@ -138,7 +140,7 @@ ENDROUTINE 169
 ROUTINE 170, 7
     sub esp, 20
     fstp dword ptr [esp]
-    mov eax, [esi+0x8C]
+    mov eax, [esi+PC_OUTSIDE_MAPPER]
     lea edx, [esp+4]
     mov ecx, offset CompGradientHelper
     call ecx

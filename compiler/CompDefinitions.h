@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "CompPixelContext.h"
 #include "HugeMath.h"
 #include "SysUtils.h"
 
@@ -98,8 +99,9 @@ public:
 // slots from the mapping's centre (0xA0) to INDEX (0xEC), which ends the 240-byte context. Init
 // creates them with Digits digits (on failure nothing stays allocated); Done frees them and clears
 // the slots (empty slots are skipped).
-constexpr int HugeContextOffset = 0xA0;
-constexpr int HugeContextCount = 20;
+constexpr int HugeContextOffset = PC_PRECISION_PART;
+constexpr int HugeContextCount = ContextHugeCount;
+static_assert(HugeContextCount == 20);
 void InitHugeContextValues(void *Context, int Digits);
 void DoneHugeContextValues(void *Context);
 

@@ -107,23 +107,35 @@ int TypeRegisterCount(std::uint8_t Type) {
 }
 
 std::int32_t PredefinedContextOffset(std::uint8_t SymbolId, std::uint8_t Precision) {
-    struct TEntry {
-        std::uint8_t Symbol;
-        std::int32_t Offsets[3]; // double, extended, arbitrary
-    };
-    static constexpr TEntry table[] = {
-        {psPixel, {208, 256, 184}},   {psRandom, {256, 352, 208}},
-        {psNumIter, {56, 56, 56}},    {psScreenPixel, {240, 320, 200}},
-        {psWhiteSq, {150, 150, 150}}, {psX, {28, 28, 28}},
-        {psY, {32, 32, 32}},          {psIndex, {312, 464, 236}},
-        {psZ, {176, 192, 168}},       {psSolid, {151, 151, 151}},
-        {psColor, {120, 120, 120}},
-    };
-    const int column = Precision == pmDouble ? 0 : Precision == pmExtended ? 1 : 2;
-    for (const TEntry &entry : table)
-        if (entry.Symbol == SymbolId)
-            return entry.Offsets[column];
-    return -1;
+    const TContextValueOffsets &values = ContextValueOffsets[Precision == pmDouble     ? 0
+                                                             : Precision == pmExtended ? 1
+                                                                                       : 2];
+    switch (SymbolId) {
+    case psPixel:
+        return values.Pixel;
+    case psRandom:
+        return values.Random;
+    case psScreenPixel:
+        return values.ScreenPixel;
+    case psIndex:
+        return values.Index;
+    case psZ:
+        return values.Z;
+    case psNumIter:
+        return pcIterationsDone;
+    case psWhiteSq:
+        return pcWhiteSq;
+    case psX:
+        return pcX;
+    case psY:
+        return pcY;
+    case psSolid:
+        return pcSolid;
+    case psColor:
+        return pcColor;
+    default:
+        return -1;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -934,8 +946,15 @@ void TCodeGenerator::GenerateAssignment(TBinaryOperatorExpression &E, bool Disca
 
 void TCodeGenerator::EmitStopCheck(std::int32_t Distance) {
     // cmp byte [esi + stop flag], 0; jne over the loop's jump back
-    const std::uint8_t bytes[9] = {0x80, 0xBE, GeneratorStopFlagOffset & 0xFF,         0, 0, 0,
-                                   0,    0x75, static_cast<std::uint8_t>(Distance - 9)};
+    const std::uint8_t bytes[9] = {0x80,
+                                   0xBE,
+                                   static_cast<std::uint8_t>(GeneratorStopFlagOffset),
+                                   static_cast<std::uint8_t>(GeneratorStopFlagOffset >> 8),
+                                   static_cast<std::uint8_t>(GeneratorStopFlagOffset >> 16),
+                                   static_cast<std::uint8_t>(GeneratorStopFlagOffset >> 24),
+                                   0,
+                                   0x75,
+                                   static_cast<std::uint8_t>(Distance - 9)};
     Access->Emit(bytes, 9);
 }
 

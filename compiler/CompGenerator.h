@@ -22,6 +22,7 @@
 #include "CompClasses.h"
 #include "CompDefinitions.h"
 #include "CompExpressions.h"
+#include "CompPixelContext.h"
 #include "CompStorage.h"
 #include "SysUtils.h"
 
@@ -38,7 +39,7 @@ int TypeRegisterCount(std::uint8_t Type);
 std::int32_t PredefinedContextOffset(std::uint8_t SymbolId, std::uint8_t Precision);
 
 // Offset of the stop flag in the pixel context; loops test it on every pass.
-constexpr std::int32_t GeneratorStopFlagOffset = 0x98;
+constexpr std::int32_t GeneratorStopFlagOffset = pcStopFlag;
 
 // No temporary: the value passed to StorageAccess when nothing is parked.
 constexpr std::int64_t NoTemporary = -1;

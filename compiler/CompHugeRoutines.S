@@ -4,6 +4,8 @@
 // which is called with the destination offset in eax, the source offset in edx and the count in
 // ecx.
 
+#include "CompPixelContext.h"
+
     .intel_syntax noprefix
     .text
 
@@ -96,7 +98,7 @@ HUGE_COLOR_RELEASE CompHugeHueThunk, CompHugeHue
 HUGE_COLOR_RELEASE CompHugeSaturationThunk, CompHugeSaturation
 HUGE_COLOR_RELEASE CompHugeLightnessThunk, CompHugeLightness
 HUGE_COLOR_RELEASE CompHugeAlphaThunk, CompHugeAlpha
-HUGE_GRADIENT CompHugeInsideGradientThunk, 0x88
-HUGE_GRADIENT CompHugeOutsideGradientThunk, 0x8C
+HUGE_GRADIENT CompHugeInsideGradientThunk, PC_INSIDE_MAPPER
+HUGE_GRADIENT CompHugeOutsideGradientThunk, PC_OUTSIDE_MAPPER
 HUGE_COLOR_RELEASE CompHugeBlendThunk, CompHugeBlend
 HUGE_COLOR_RELEASE CompHugeComposeThunk, CompHugeCompose

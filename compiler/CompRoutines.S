@@ -7,6 +7,8 @@
 // Stack pictures in the comments list the x87 registers top first: [a b c d] is ST(0) = a.
 // Complex operands are (real, imaginary) pairs with the real part on top.
 
+#include "CompPixelContext.h"
+
     .intel_syntax noprefix
 
 // ---------------------------------------------------------------------------------------------
@@ -399,9 +401,9 @@ ENDROUTINE 1
 // oldz (n) in double precision: int n in eax -> complex; entry n of the orbit record (16 bytes:
 // real, imaginary) or 0 when n exceeds the iterations done (unsigned compare).
 ROUTINE 2, 0
-    cmp eax, [esi+0x38]
+    cmp eax, [esi+PC_ITERATIONS_DONE]
     ja 1f
-    mov edx, [esi+0x54]
+    mov edx, [esi+PC_ORBIT_START]
     shl eax, 4
     fld qword ptr [edx+eax+8]
     fld qword ptr [edx+eax]
@@ -414,9 +416,9 @@ ENDROUTINE 2
 
 // oldz (n) in extended precision: entries of 20 bytes, parts at +0 and +10.
 ROUTINE 3, 0
-    cmp eax, [esi+0x38]
+    cmp eax, [esi+PC_ITERATIONS_DONE]
     ja 1f
-    mov edx, [esi+0x54]
+    mov edx, [esi+PC_ORBIT_START]
     lea eax, [eax+eax*4]
     fld tbyte ptr [edx+eax*4+10]
     fld tbyte ptr [edx+eax*4]

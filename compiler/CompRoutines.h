@@ -15,6 +15,7 @@
 #include <string>
 
 #include "CompDefinitions.h"
+#include "CompPixelContext.h"
 #include "SysUtils.h"
 
 constexpr int FirstRoutine = 1;
@@ -37,15 +38,6 @@ constexpr std::uint16_t TruncationControlWord = 0x1F7F;
 void SetFormulaFPUControl(std::uint16_t &Saved);
 // Clears pending FPU exceptions and loads Saved.
 void RestoreFPUControl(std::uint16_t Saved);
-
-// Pixel context fields that the routines and their helpers use.
-constexpr int pcIterationsDone = 0x38;
-constexpr int pcOrbitStart = 0x54;
-constexpr int pcInsideMapper = 0x88;
-constexpr int pcOutsideMapper = 0x8C;
-// Owned std::string * holding the PRINT line under construction; nil between PRINT statements.
-constexpr int pcPrintLine = 0x90;
-constexpr int pcStopFlag = 0x98;
 
 // Frees a print line a context may still hold (a PRINT cut short by an exception).
 void DonePrintLine(void *Context);

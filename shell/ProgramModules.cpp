@@ -5,6 +5,8 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "FracBuiltin.h"
+#include "FracFormulaBase.h"
 #include "FracHistory.h"
 #include "FracMerge.h"
 #include "FracProgress.h"
@@ -30,6 +32,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompLexical", InitializeCompLexical, FinalizeCompLexical},
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeAccess", InitializeCompHugeAccess, FinalizeCompHugeAccess},
+        {"FracFormulaBase", InitializeFracFormulaBase, FinalizeFracFormulaBase},
+        {"FracBuiltin", InitializeFracBuiltin, FinalizeFracBuiltin},
         {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
