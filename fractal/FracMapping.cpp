@@ -735,7 +735,7 @@ std::int32_t TMapping::MapPixel(void *Context, THugeProcessor *Processor) const 
         const TTransform &transform = FTransformations->GetItem(i);
         transform.Execute(Context, Processor);
         if (context.Solid) {
-            result = TransformSolidCode + i;
+            result = FirstTransformCode + i;
             break;
         }
         context.TransformData = static_cast<std::uint8_t *>(context.TransformData) + transform.GetDataSize();

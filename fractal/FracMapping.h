@@ -10,6 +10,7 @@
 #include "Classes.h"
 #include "CompPersistent.h"
 #include "CompValues.h"
+#include "FracImage.h"
 #include "FracTransform.h"
 #include "HugeFPU.h"
 #include "HugeMath.h"
@@ -88,8 +89,6 @@ public:
     // transformations' file names without their folders.
     static constexpr std::uint32_t wpLocation = 1;
     static constexpr std::uint32_t wpShortFileName = 2;
-    // Layer image code of a point made solid by transformation i: TransformSolidCode + i.
-    static constexpr std::int32_t TransformSolidCode = 51203;
 
     void WriteParameters(TParWriter &Writer, std::uint32_t Flags) const;
     // Reads a "mapping" or "location" section; the header may already have been read by the
@@ -101,7 +100,7 @@ public:
 
     // Copies the location into the context in the current precision, with the image size.
     void InitContext(void *Context) const;
-    // Maps the context's pixel and runs the transformations: 0, or TransformSolidCode + i when
+    // Maps the context's pixel and runs the transformations: 0, or FirstTransformCode + i when
     // transformation i made the point solid.
     std::int32_t MapPixel(void *Context, THugeProcessor *Processor) const;
     void DoneContext(void *Context) const;

@@ -54,9 +54,9 @@ std::unique_ptr<TFormula> Compile(const std::string &Entry, std::uint8_t Precisi
 // The first error code of the formula's messages; 0 without error.
 int FirstErrorCode() {
     for (int i = 0; i < ErrorManager()->GetCount(); ++i) {
-        const TCompilerMessage *message = ErrorManager()->GetMessageA(i);
-        if (message->ErrorCode)
-            return message->ErrorCode;
+        const TCompilerMessage message = ErrorManager()->GetMessage(i);
+        if (message.ErrorCode)
+            return message.ErrorCode;
     }
     return 0;
 }

@@ -112,7 +112,7 @@ TEST(MappingTransformations, PointsMoveOrTurnSolidInListOrder) {
     EXPECT_NEAR(block.At<double>(pixel), -3 * static_cast<double>(mapping.PixelScale.GetValue()) * 2, 1e-15);
     // Column 8 lies right of it: solid by the transformation at index 1.
     block.Common().X = 8;
-    EXPECT_EQ(mapping.MapPixel(block.Bytes(), nullptr), TMapping::TransformSolidCode + 1);
+    EXPECT_EQ(mapping.MapPixel(block.Bytes(), nullptr), FirstTransformCode + 1);
     block.Common().Solid = 0;
     mapping.GetTransformations().GetItem(1).SetEnabled(false);
     EXPECT_EQ(mapping.MapPixel(block.Bytes(), nullptr), 0);
