@@ -11,7 +11,7 @@
 #include <windows.h>
 
 #include "CompFileManager.h"
-#include "CompHugeRoutines.h"
+#include "CompHugeAccess.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
@@ -124,7 +124,7 @@ long long Sum(const std::vector<std::int32_t> &Counts) {
 int main() {
     InitializeGenUtils();
     InitializeCompRoutines();
-    InitializeCompHugeRoutines();
+    InitializeCompHugeAccess();
     InitializeCompMessages();
     InitializeCompFileManager();
     InitializeCompLexical();
@@ -182,7 +182,7 @@ int main() {
     FinalizeCompLexical();
     FinalizeCompFileManager();
     FinalizeCompMessages();
-    FinalizeCompHugeRoutines();
+    FinalizeCompHugeAccess();
     FinalizeGenUtils();
     return failures == 0 ? 0 : 1;
 }

@@ -18,7 +18,7 @@
 #include "bench/BenchEmulation.h"
 #include "CompEntries.h"
 #include "CompFileManager.h"
-#include "CompHugeRoutines.h"
+#include "CompHugeAccess.h"
 #include "CompRoutines.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -184,7 +184,7 @@ int main(int argc, char **argv) {
     InitializeGenUtils();
     InitializeCompFileManager();
     InitializeCompRoutines();
-    InitializeCompHugeRoutines();
+    InitializeCompHugeAccess();
     const int factor = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
     std::printf("%-26s %9s %10s %9s %10s %7s %8s  %s\n", "input", "n", "seconds", "4n", "seconds", "ratio",
                 "peak MB", "result at 4n");
@@ -210,7 +210,7 @@ int main(int argc, char **argv) {
                     times[0] > 0 ? times[1] / times[0] : 0.0, PeakMegabytes(), result.c_str());
         std::fflush(stdout);
     }
-    FinalizeCompHugeRoutines();
+    FinalizeCompHugeAccess();
     FinalizeCompRoutines();
     FinalizeCompFileManager();
     FinalizeGenUtils();

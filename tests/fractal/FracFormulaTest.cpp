@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "CompFileManager.h"
-#include "CompHugeRoutines.h"
+#include "CompHugeAccess.h"
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
@@ -20,7 +20,7 @@ class TFormulaEnvironment : public testing::Environment {
 public:
     void SetUp() override {
         InitializeCompRoutines();
-        InitializeCompHugeRoutines();
+        InitializeCompHugeAccess();
         InitializeCompMessages();
         InitializeCompFileManager();
         InitializeCompLexical();
