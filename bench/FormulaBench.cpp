@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/BenchEmulation.h"
+#include "SourcePaths.h"
 #include "CompFileManager.h"
 #include "CompHugeAccess.h"
 #include "CompHugeRoutines.h"
@@ -50,16 +51,7 @@ double Seconds(const LARGE_INTEGER &Start, const LARGE_INTEGER &Stop) {
 
 // The fixture file beside this source, in the Windows form of its path.
 std::string DefaultFixturePath() {
-    std::string path = __FILE__;
-    const std::size_t slash = path.find_last_of("/\\");
-    path = path.substr(0, slash == std::string::npos ? 0 : slash + 1) +
-           "../tests/compiler/data/CompCompiler_fixtures.ofm";
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
+    return PathBesideSource(__FILE__, "../tests/compiler/data/CompCompiler_fixtures.ofm");
 }
 
 struct TArea {

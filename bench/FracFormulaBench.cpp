@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include "bench/BenchEmulation.h"
 #include "CompFileManager.h"
 #include "CompHugeAccess.h"
 #include "CompLexical.h"
@@ -19,6 +20,7 @@
 #include "FracContext.h"
 #include "FracFormula.h"
 #include "GenUtils.h"
+#include "SourcePaths.h"
 
 namespace {
 
@@ -26,16 +28,7 @@ constexpr int GridSize = 256;
 constexpr std::int32_t MaxIter = 500;
 
 std::string FixturePath() {
-    std::string path = __FILE__;
-    const std::size_t slash = path.find_last_of("/\\");
-    path = path.substr(0, slash == std::string::npos ? 0 : slash + 1) +
-           "../tests/fractal/data/FracFormula_fixtures.ofm";
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
+    return PathBesideSource(__FILE__, "../tests/fractal/data/FracFormula_fixtures.ofm");
 }
 
 double Seconds(const LARGE_INTEGER &From, const LARGE_INTEGER &To) {
@@ -122,6 +115,7 @@ long long Sum(const std::vector<std::int32_t> &Counts) {
 } // namespace
 
 int main() {
+    PrintEmulationNotice();
     InitializeGenUtils();
     InitializeCompRoutines();
     InitializeCompHugeAccess();
