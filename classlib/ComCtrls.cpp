@@ -97,10 +97,7 @@ void TStatusBar::SetSimpleText(const std::string &Value) {
 }
 
 void TStatusBar::SetSizeGrip(bool Value) {
-    if (Value != FSizeGrip) {
-        FSizeGrip = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FSizeGrip, Value);
 }
 
 void TStatusBar::DrawPanel(int Panel, RECT Rect) {
@@ -213,10 +210,7 @@ void TListView::InsertWindowItem(int Index) {
 }
 
 void TListView::SetViewStyle(TViewStyle Value) {
-    if (Value != FViewStyle) {
-        FViewStyle = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FViewStyle, Value);
 }
 
 void TListView::SetOwnerData(bool Value) {
@@ -229,17 +223,11 @@ void TListView::SetOwnerData(bool Value) {
 }
 
 void TListView::SetReadOnly(bool Value) {
-    if (Value != FReadOnly) {
-        FReadOnly = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FReadOnly, Value);
 }
 
 void TListView::SetMultiSelect(bool Value) {
-    if (Value != FMultiSelect) {
-        FMultiSelect = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FMultiSelect, Value);
 }
 
 void TListView::SetRowSelect(bool Value) {
@@ -249,10 +237,7 @@ void TListView::SetRowSelect(bool Value) {
 }
 
 void TListView::SetHideSelection(bool Value) {
-    if (Value != FHideSelection) {
-        FHideSelection = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FHideSelection, Value);
 }
 
 void TListView::SetSmallImages(TImageList *Value) {
@@ -681,10 +666,7 @@ TTreeNode *TTreeView::GetNodeAt(int X, int Y) {
 }
 
 void TTreeView::SetReadOnly(bool Value) {
-    if (Value != FReadOnly) {
-        FReadOnly = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FReadOnly, Value);
 }
 
 void TTreeView::SetImages(TImageList *Value) {
@@ -1008,17 +990,11 @@ void TUpDown::SetIncrement(int Value) {
 }
 
 void TUpDown::SetWrap(bool Value) {
-    if (Value != FWrap) {
-        FWrap = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FWrap, Value);
 }
 
 void TUpDown::SetOrientation(TUDOrientation Value) {
-    if (Value != FOrientation) {
-        FOrientation = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FOrientation, Value);
 }
 
 void TUpDown::WndProc(TMessage &Message) {

@@ -401,6 +401,13 @@ public:
     void DestroyHandle();
     // Destroys and (when it was there) creates the window again, keeping the control's state.
     void RecreateWnd();
+    // Sets a field that the window's creation depends on, and remakes the window when it changed.
+    template <class T> void RecreateOnChange(T &Field, T Value) {
+        if (Value != Field) {
+            Field = Value;
+            RecreateWnd();
+        }
+    }
     // Window of the parent; set for a control without a parent control that lives inside a
     // window of someone else.
     HWND ParentWindow() const { return FParentWindow; }

@@ -300,17 +300,11 @@ void TCustomMemo::CreateParams(TCreateParams &Params) {
 }
 
 void TCustomMemo::SetScrollBars(TScrollStyle Value) {
-    if (Value != FScrollBars) {
-        FScrollBars = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FScrollBars, Value);
 }
 
 void TCustomMemo::SetWordWrap(bool Value) {
-    if (Value != FWordWrap) {
-        FWordWrap = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FWordWrap, Value);
 }
 
 void TCustomMemo::WndProc(TMessage &Message) {
@@ -436,10 +430,7 @@ void TCustomComboBox::SetItemIndex(int Value) {
 }
 
 void TCustomComboBox::SetStyle(TComboBoxStyle Value) {
-    if (Value != FStyle) {
-        FStyle = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FStyle, Value);
 }
 
 int TCustomComboBox::ItemHeight() {
@@ -695,17 +686,11 @@ int TCustomListBox::SelCount() {
 }
 
 void TCustomListBox::SetMultiSelect(bool Value) {
-    if (Value != FMultiSelect) {
-        FMultiSelect = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FMultiSelect, Value);
 }
 
 void TCustomListBox::SetStyle(TListBoxStyle Value) {
-    if (Value != FStyle) {
-        FStyle = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FStyle, Value);
 }
 
 void TCustomListBox::SetItemHeight(int Value) {
@@ -980,10 +965,7 @@ void TCustomCheckBox::SetState(TCheckBoxState Value) {
 }
 
 void TCustomCheckBox::SetAllowGrayed(bool Value) {
-    if (Value != FAllowGrayed) {
-        FAllowGrayed = Value;
-        RecreateWnd();
-    }
+    RecreateOnChange(FAllowGrayed, Value);
 }
 
 void TCustomCheckBox::WndProc(TMessage &Message) {
