@@ -49,7 +49,7 @@ void QueryClipboardPaste(uint8_t Kind, bool &CanPaste);
 // Help requests with the screen position of the request.
 using THelpPosEvent = TMethod<void(TObject *Sender, int X, int Y)>;
 
-// Frees the control set's shared timers (they are made on first use).
+// Frees the control set's shared timers (they are made on first use), the input timer included.
 void FinalizeAdvCtrls();
 
 // ---------------------------------------------------------------------------------------------
@@ -354,4 +354,129 @@ public:
 protected:
     void CreateParams(TCreateParams &Params) override;
     int FLastWidth = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Delayed-input edits, combo boxes and memos
+
+using TValidateEvent = TMethod<void(TObject *Sender, bool &Valid)>;
+
+// The background of an edit-like control: with DefaultColor the window colour while it takes
+// input and the button face otherwise, without it the control's own colour.
+TColor DefaultBackground(bool DefaultColor, bool Enabled, bool ReadOnly, TColor Color);
+
+// Reports a finished input instead of every keystroke: after a pause of Delay ms (through one
+// timer shared by every such control, owned by the one that started it last), at once when Delay
+// is 0, and on Enter and on leaving the control, where a refused text goes back to LastText.
+class TDelayedInput {
+public:
+    explicit TDelayedInput(TWinControl &Control, bool RevalidateOnTimer, bool CancelWhenUnfocused);
+    virtual ~TDelayedInput();
+    int Delay() const { return FDelay; }
+    void SetDelay(int Value) { FDelay = Value; }
+    const std::string &LastText() const { return FLastText; }
+    bool TimerOwned() const { return FTimerOwned; }
+
+    TNotifyEvent OnInput;
+    TValidateEvent OnValidate;
+
+protected:
+    // Whether the keyboard focus is in the control (a combo box: its edit field or its list).
+    virtual bool HasInputFocus() = 0;
+    bool Validate();
+    void DoInput();
+    // A change of the text by the user (or, with the focus in the control, by the program).
+    void InputChanged();
+    // Enter or leaving the control.
+    void Accept();
+    void TextChanged() { FLastText = FInputControl.Text(); }
+    void ReleaseTimer();
+
+private:
+    void InputTimerFired(TObject *Sender);
+    TWinControl &FInputControl;
+    bool FRevalidateOnTimer;
+    bool FCancelWhenUnfocused;
+    int FDelay = 500;
+    std::string FLastText;
+    bool FTimerOwned = false;
+    bool FRestoring = false;
+};
+
+class TAdvEdit : public TEdit, public TDelayedInput {
+public:
+    DECLARE_CLASS_NAME(TAdvEdit)
+    explicit TAdvEdit(TComponent *AOwner);
+    ~TAdvEdit() override;
+    bool DefaultColor() const { return FDefaultColor; }
+    void SetDefaultColor(bool Value);
+    TColor BackgroundColor() const;
+    THelpPosEvent OnHelp;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    bool HasInputFocus() override { return Focused(); }
+    void Change() override;
+    void DoExit() override;
+    bool FDefaultColor = true;
+};
+
+class TAdvMemo : public TMemo {
+public:
+    DECLARE_CLASS_NAME(TAdvMemo)
+    using TMemo::TMemo;
+    bool DefaultColor() const { return FDefaultColor; }
+    void SetDefaultColor(bool Value);
+    TColor BackgroundColor() const;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    bool FDefaultColor = true;
+};
+
+class TAdvComboBox : public TComboBox, public TDelayedInput {
+public:
+    DECLARE_CLASS_NAME(TAdvComboBox)
+    explicit TAdvComboBox(TComponent *AOwner);
+    ~TAdvComboBox() override;
+    bool DefaultColor() const { return FDefaultColor; }
+    void SetDefaultColor(bool Value);
+    TColor BackgroundColor() const;
+    bool DropDownOwnerDraw() const { return FDropDownOwnerDraw; }
+    void SetDropDownOwnerDraw(bool Value);
+    bool InList() const { return FInList; }
+    bool InResize() const { return FInResize; }
+    int ItemIndex() override;
+    void SetItemIndex(int Value) override;
+    int ItemHeight() override;
+    void SetItemHeight(int Value) override;
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    // Editing operations on the edit field.
+    void Undo();
+    bool CanUndo();
+    void CutToClipboard();
+    void CopyToClipboard();
+    void PasteFromClipboard();
+    void ClearSelection();
+    // A selection from the list; without a delay it is an input at once.
+    void Click() override;
+
+    TNotifyEvent OnClose;
+    TNotifyEvent OnDroppingDown;
+    THelpPosEvent OnHelp;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    bool HasInputFocus() override;
+    void CreateParams(TCreateParams &Params) override;
+    void CreateWnd() override;
+    void ComboWndProc(TMessage &Message, HWND ChildWindow, bool &Handled) override;
+    void Change() override;
+    void CloseUp() override;
+    void DoExit() override;
+    bool FInResize = false;
+    bool FDefaultColor = true;
+    bool FInList = false;
+    bool FDropDownOwnerDraw = false;
+    int FSavedItemHeight = 0;
 };
