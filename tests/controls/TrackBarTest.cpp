@@ -86,7 +86,7 @@ TEST_F(TrackBarTest, ThumbIsDrawnAtItsPositionOverTheOwnersInterior) {
 TEST_F(TrackBarTest, PressesAndDragsSetThePositionAndReportIt) {
     struct Case {
         int X, Position;
-    } cases[] = {{0, 0}, {64, 100}, {32, 50}, {33, 52}, {60, 100}}; // 29 * 100 / 56 = 51.8 rounds to 52;
+    } cases[] = {{0, 0}, {64, 100}, {32, 50}, {33, 52}, {60, 100}}; // 29 * 100 / 56 = 51.8 rounds to 52
     int changes = 0;
     for (const Case &c : cases) {
         Press(c.X);
