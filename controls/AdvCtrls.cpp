@@ -1002,7 +1002,8 @@ namespace {
 // the control that started it last.
 TTimer *InputTimer = nullptr;
 
-// Answers a control-colour request of an edit-like control with its background.
+} // namespace
+
 void AnswerControlColor(TWinControl &Control, TMessage &Message, TColor Background) {
     HDC dc = reinterpret_cast<HDC>(Message.WParam);
     SetTextColor(dc, ColorToRGB(Control.Font().Color()));
@@ -1010,11 +1011,6 @@ void AnswerControlColor(TWinControl &Control, TMessage &Message, TColor Backgrou
     Control.Brush().SetColor(Background);
     Message.Result = reinterpret_cast<LRESULT>(Control.Brush().Handle());
 }
-
-bool IsControlColorMessage(UINT Msg) {
-    return Msg == CN_CTLCOLOREDIT || Msg == CN_CTLCOLORSTATIC || Msg == CN_CTLCOLORLISTBOX;
-}
-} // namespace
 
 void FreeInputTimer() {
     FreeAndNil(InputTimer);
@@ -1097,20 +1093,7 @@ void TDelayedInput::Accept() {
 
 // ---------------------------------------------------------------------------------------------
 
-TAdvEdit::TAdvEdit(TComponent *AOwner) : TEdit(AOwner), TDelayedInput(*this, true, false) {}
-
-TAdvEdit::~TAdvEdit() {
-    ReleaseTimer();
-}
-
-void TAdvEdit::SetDefaultColor(bool Value) {
-    FDefaultColor = Value;
-    Invalidate();
-}
-
-TColor TAdvEdit::BackgroundColor() const {
-    return DefaultBackground(FDefaultColor, FEnabled, FReadOnly, FColor);
-}
+TAdvEdit::TAdvEdit(TComponent *AOwner) : TDefaultColored<TEdit>(AOwner), TDelayedInput(*this, true, false) {}
 
 void TAdvEdit::Change() {
     TEdit::Change();
@@ -1123,13 +1106,9 @@ void TAdvEdit::DoExit() {
 }
 
 void TAdvEdit::WndProc(TMessage &Message) {
-    if (IsControlColorMessage(Message.Msg)) {
-        AnswerControlColor(*this, Message, BackgroundColor());
-        return;
-    }
     switch (Message.Msg) {
     case WM_KEYDOWN:
-        TEdit::WndProc(Message);
+        TDefaultColored<TEdit>::WndProc(Message);
         if (Message.WParam == VK_RETURN) {
             Accept();
             SelectAll();
@@ -1139,19 +1118,9 @@ void TAdvEdit::WndProc(TMessage &Message) {
         if (Message.WParam == '\r')
             return; // taken by the key-down: no beep of the single-line edit
         break;
-    case WM_COPY:
-    case WM_CUT:
-        TEdit::WndProc(Message);
-        NotifyClipboardCopy(ckPlainText);
-        return;
     case CM_TEXTCHANGED:
-        TEdit::WndProc(Message);
+        TDefaultColored<TEdit>::WndProc(Message);
         TextChanged();
-        return;
-    case CM_ENABLEDCHANGED:
-    case EM_SETREADONLY:
-        TEdit::WndProc(Message);
-        Invalidate();
         return;
     case WM_HELP:
         FireHelp(OnHelp, this, Message.LParam);
@@ -1159,59 +1128,14 @@ void TAdvEdit::WndProc(TMessage &Message) {
     default:
         break;
     }
-    TEdit::WndProc(Message);
+    TDefaultColored<TEdit>::WndProc(Message);
 }
 
 // ---------------------------------------------------------------------------------------------
 
-void TAdvMemo::SetDefaultColor(bool Value) {
-    FDefaultColor = Value;
-    Invalidate();
-}
-
-TColor TAdvMemo::BackgroundColor() const {
-    return DefaultBackground(FDefaultColor, FEnabled, FReadOnly, FColor);
-}
-
-void TAdvMemo::WndProc(TMessage &Message) {
-    if (IsControlColorMessage(Message.Msg)) {
-        AnswerControlColor(*this, Message, BackgroundColor());
-        return;
-    }
-    switch (Message.Msg) {
-    case WM_COPY:
-    case WM_CUT:
-        TMemo::WndProc(Message);
-        NotifyClipboardCopy(ckPlainText);
-        return;
-    case CM_ENABLEDCHANGED:
-    case EM_SETREADONLY:
-        TMemo::WndProc(Message);
-        Invalidate();
-        return;
-    default:
-        break;
-    }
-    TMemo::WndProc(Message);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-TAdvComboBox::TAdvComboBox(TComponent *AOwner) : TComboBox(AOwner), TDelayedInput(*this, false, true) {
+TAdvComboBox::TAdvComboBox(TComponent *AOwner)
+    : TDefaultColored<TComboBox>(AOwner), TDelayedInput(*this, false, true) {
     FSavedItemHeight = TComboBox::ItemHeight();
-}
-
-TAdvComboBox::~TAdvComboBox() {
-    ReleaseTimer();
-}
-
-void TAdvComboBox::SetDefaultColor(bool Value) {
-    FDefaultColor = Value;
-    Invalidate();
-}
-
-TColor TAdvComboBox::BackgroundColor() const {
-    return DefaultBackground(FDefaultColor, FEnabled, false, FColor);
 }
 
 void TAdvComboBox::SetDropDownOwnerDraw(bool Value) {
@@ -1373,10 +1297,6 @@ void TAdvComboBox::ComboWndProc(TMessage &Message, HWND ChildWindow, bool &Handl
 }
 
 void TAdvComboBox::WndProc(TMessage &Message) {
-    if (IsControlColorMessage(Message.Msg)) {
-        AnswerControlColor(*this, Message, BackgroundColor());
-        return;
-    }
     switch (Message.Msg) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
@@ -1388,14 +1308,14 @@ void TAdvComboBox::WndProc(TMessage &Message) {
         break;
     }
     case CM_TEXTCHANGED:
-        TComboBox::WndProc(Message);
+        TDefaultColored<TComboBox>::WndProc(Message);
         TextChanged();
         return;
     case CM_FONTCHANGED: {
         bool was = FInResize;
         FInResize = true;
         try {
-            TComboBox::WndProc(Message);
+            TDefaultColored<TComboBox>::WndProc(Message);
         } catch (...) {
             FInResize = was;
             throw;
@@ -1403,15 +1323,11 @@ void TAdvComboBox::WndProc(TMessage &Message) {
         FInResize = was;
         return;
     }
-    case CM_ENABLEDCHANGED:
-        TComboBox::WndProc(Message);
-        Invalidate();
-        return;
     case WM_HELP:
         FireHelp(OnHelp, this, Message.LParam);
         break;
     default:
         break;
     }
-    TComboBox::WndProc(Message);
+    TDefaultColored<TComboBox>::WndProc(Message);
 }

@@ -403,45 +403,77 @@ private:
     bool FRestoring = false;
 };
 
-class TAdvEdit : public TEdit, public TDelayedInput {
+// Answers a control-colour request with Background.
+void AnswerControlColor(TWinControl &Control, TMessage &Message, TColor Background);
+
+// An edit-like control whose background follows its state (see DefaultBackground) and that
+// tells the clipboard hook about every copy and cut.
+template <class TBase> class TDefaultColored : public TBase {
+public:
+    using TBase::TBase;
+    bool DefaultColor() const { return FDefaultColor; }
+    void SetDefaultColor(bool Value) {
+        FDefaultColor = Value;
+        this->Invalidate();
+    }
+    TColor BackgroundColor() const {
+        return DefaultBackground(FDefaultColor, this->FEnabled, IsReadOnly(), this->FColor);
+    }
+    void WndProc(TMessage &Message) override {
+        switch (Message.Msg) {
+        case CN_CTLCOLOREDIT:
+        case CN_CTLCOLORSTATIC:
+        case CN_CTLCOLORLISTBOX:
+            AnswerControlColor(*this, Message, BackgroundColor());
+            return;
+        case WM_COPY:
+        case WM_CUT:
+            TBase::WndProc(Message);
+            NotifyClipboardCopy(ckPlainText);
+            return;
+        case CM_ENABLEDCHANGED:
+        case EM_SETREADONLY:
+            TBase::WndProc(Message);
+            this->Invalidate();
+            return;
+        default:
+            TBase::WndProc(Message);
+            return;
+        }
+    }
+
+protected:
+    virtual bool IsReadOnly() const { return false; }
+    bool FDefaultColor = true;
+};
+
+class TAdvEdit : public TDefaultColored<TEdit>, public TDelayedInput {
 public:
     DECLARE_CLASS_NAME(TAdvEdit)
     explicit TAdvEdit(TComponent *AOwner);
-    ~TAdvEdit() override;
-    bool DefaultColor() const { return FDefaultColor; }
-    void SetDefaultColor(bool Value);
-    TColor BackgroundColor() const;
     THelpPosEvent OnHelp;
     void WndProc(TMessage &Message) override;
 
 protected:
+    bool IsReadOnly() const override { return FReadOnly; }
     bool HasInputFocus() override { return Focused(); }
     void Change() override;
     void DoExit() override;
-    bool FDefaultColor = true;
 };
 
-class TAdvMemo : public TMemo {
+class TAdvMemo : public TDefaultColored<TMemo> {
 public:
     DECLARE_CLASS_NAME(TAdvMemo)
-    using TMemo::TMemo;
-    bool DefaultColor() const { return FDefaultColor; }
-    void SetDefaultColor(bool Value);
-    TColor BackgroundColor() const;
-    void WndProc(TMessage &Message) override;
+    using TDefaultColored<TMemo>::TDefaultColored;
 
 protected:
-    bool FDefaultColor = true;
+    bool IsReadOnly() const override { return FReadOnly; }
 };
 
-class TAdvComboBox : public TComboBox, public TDelayedInput {
+class TAdvComboBox : public TDefaultColored<TComboBox>, public TDelayedInput {
 public:
     DECLARE_CLASS_NAME(TAdvComboBox)
     explicit TAdvComboBox(TComponent *AOwner);
-    ~TAdvComboBox() override;
-    bool DefaultColor() const { return FDefaultColor; }
-    void SetDefaultColor(bool Value);
-    TColor BackgroundColor() const;
     bool DropDownOwnerDraw() const { return FDropDownOwnerDraw; }
     void SetDropDownOwnerDraw(bool Value);
     bool InList() const { return FInList; }
@@ -475,7 +507,6 @@ protected:
     void CloseUp() override;
     void DoExit() override;
     bool FInResize = false;
-    bool FDefaultColor = true;
     bool FInList = false;
     bool FDropDownOwnerDraw = false;
     int FSavedItemHeight = 0;
