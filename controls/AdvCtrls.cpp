@@ -1196,33 +1196,32 @@ void TAdvComboBox::CreateWnd() {
         SendMessageA(FHandle, CB_SETITEMHEIGHT, 0, FSavedItemHeight);
 }
 
+LRESULT TAdvComboBox::SendToEdit(UINT Msg) {
+    return FEditHandle ? SendMessageA(FEditHandle, Msg, 0, 0) : 0;
+}
+
 void TAdvComboBox::Undo() {
-    if (FEditHandle)
-        SendMessageA(FEditHandle, EM_UNDO, 0, 0);
+    SendToEdit(EM_UNDO);
 }
 
 bool TAdvComboBox::CanUndo() {
-    return FEditHandle && SendMessageA(FEditHandle, EM_CANUNDO, 0, 0) != 0;
+    return SendToEdit(EM_CANUNDO) != 0;
 }
 
 void TAdvComboBox::CutToClipboard() {
-    if (FEditHandle)
-        SendMessageA(FEditHandle, WM_CUT, 0, 0);
+    SendToEdit(WM_CUT);
 }
 
 void TAdvComboBox::CopyToClipboard() {
-    if (FEditHandle)
-        SendMessageA(FEditHandle, WM_COPY, 0, 0);
+    SendToEdit(WM_COPY);
 }
 
 void TAdvComboBox::PasteFromClipboard() {
-    if (FEditHandle)
-        SendMessageA(FEditHandle, WM_PASTE, 0, 0);
+    SendToEdit(WM_PASTE);
 }
 
 void TAdvComboBox::ClearSelection() {
-    if (FEditHandle)
-        SendMessageA(FEditHandle, WM_CLEAR, 0, 0);
+    SendToEdit(WM_CLEAR);
 }
 
 void TAdvComboBox::Change() {

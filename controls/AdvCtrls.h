@@ -500,6 +500,8 @@ public:
 
 protected:
     bool HasInputFocus() override;
+    // A message without parameters to the edit field (0 without one).
+    LRESULT SendToEdit(UINT Msg);
     void CreateParams(TCreateParams &Params) override;
     void CreateWnd() override;
     void ComboWndProc(TMessage &Message, HWND ChildWindow, bool &Handled) override;

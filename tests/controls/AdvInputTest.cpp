@@ -19,6 +19,14 @@ struct Counter {
     void Notify(TObject *) { ++Count; }
 };
 
+struct CopyWatcher {
+    int Copies = 0;
+    void Copied(uint8_t Kind) {
+        EXPECT_EQ(Kind, ckPlainText);
+        ++Copies;
+    }
+};
+
 struct InputWatcher {
     std::vector<std::string> Inputs;
     std::vector<DWORD> Times;
@@ -244,6 +252,21 @@ TEST_F(AdvInputTest, ComboBoxListClosingSelectionAndRecreation) {
     EXPECT_EQ(combo->ItemHeight(), 20);
     EXPECT_TRUE(GetWindowLongA(combo->Handle(), GWL_STYLE) & CBS_OWNERDRAWFIXED);
     EXPECT_EQ(SendMessageA(combo->Handle(), CB_GETITEMHEIGHT, 0, 0), 20);
+
+    // Copies and cuts in the edit field and in an edit reach the clipboard hook.
+    CopyWatcher copies;
+    SetClipboardHooks(MakeEvent<&CopyWatcher::Copied>(&copies), nullptr);
+    combo->SelectAll();
+    combo->CopyToClipboard();
+    combo->CutToClipboard();
+    auto *edit = new TAdvEdit(Form);
+    edit->SetParent(Form);
+    edit->SetTop(60);
+    edit->SetText("copied");
+    edit->SelectAll();
+    edit->CopyToClipboard();
+    SetClipboardHooks(nullptr, nullptr);
+    EXPECT_EQ(copies.Copies, 3);
 }
 
 } // namespace
