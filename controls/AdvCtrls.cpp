@@ -140,7 +140,10 @@ void QueryClipboardPaste(uint8_t Kind, bool &CanPaste) {
         PasteHook(Kind, CanPaste);
 }
 
+void FreeInputTimer();
+
 void FinalizeAdvCtrls() {
+    FreeInputTimer();
     FreeAndNil(HotTimer);
     FreeAndNil(MenuTimer);
     HotOwner = MenuOwner = nullptr;
@@ -989,4 +992,341 @@ void TAdvStatusBar::WndProc(TMessage &Message) {
         InvalidateRect(FHandle, &newGrip, TRUE);
         FLastWidth = FWidth;
     }
+}
+
+// =============================================================================================
+// Delayed-input edits, combo boxes and memos
+
+namespace {
+// The timer of the delayed inputs, shared by every edit and combo box; its handler points at
+// the control that started it last.
+TTimer *InputTimer = nullptr;
+
+} // namespace
+
+void AnswerControlColor(TWinControl &Control, TMessage &Message, TColor Background) {
+    HDC dc = reinterpret_cast<HDC>(Message.WParam);
+    SetTextColor(dc, ColorToRGB(Control.Font().Color()));
+    SetBkColor(dc, ColorToRGB(Background));
+    Control.Brush().SetColor(Background);
+    Message.Result = reinterpret_cast<LRESULT>(Control.Brush().Handle());
+}
+
+void FreeInputTimer() {
+    FreeAndNil(InputTimer);
+}
+
+TColor DefaultBackground(bool DefaultColor, bool Enabled, bool ReadOnly, TColor Color) {
+    if (!DefaultColor)
+        return Color;
+    return Enabled && !ReadOnly ? clWindow : clBtnFace;
+}
+
+TDelayedInput::TDelayedInput(TWinControl &Control, bool RevalidateOnTimer, bool CancelWhenUnfocused)
+    : FInputControl(Control), FRevalidateOnTimer(RevalidateOnTimer),
+      FCancelWhenUnfocused(CancelWhenUnfocused) {}
+
+TDelayedInput::~TDelayedInput() {
+    ReleaseTimer();
+}
+
+void TDelayedInput::ReleaseTimer() {
+    if (FTimerOwned && InputTimer) {
+        InputTimer->SetEnabled(false);
+        InputTimer->SetOnTimer(nullptr);
+    }
+    FTimerOwned = false;
+}
+
+bool TDelayedInput::Validate() {
+    bool valid = true;
+    OnValidate(&FInputControl, valid);
+    return valid;
+}
+
+void TDelayedInput::DoInput() {
+    FLastText = FInputControl.Text();
+    OnInput(&FInputControl);
+}
+
+void TDelayedInput::InputChanged() {
+    if (FCancelWhenUnfocused)
+        ReleaseTimer();
+    if (FRestoring || !HasInputFocus() || FDelay < 0 || !Validate())
+        return;
+    if (FDelay == 0) {
+        DoInput();
+        return;
+    }
+    if (!InputTimer)
+        InputTimer = new TTimer(nullptr);
+    // Taking the timer drops whatever input another control had pending.
+    InputTimer->SetEnabled(false);
+    InputTimer->SetInterval(static_cast<UINT>(FDelay));
+    InputTimer->SetOnTimer(MakeNotifyEvent<&TDelayedInput::InputTimerFired>(this));
+    InputTimer->SetEnabled(true);
+    FTimerOwned = true;
+}
+
+void TDelayedInput::InputTimerFired(TObject *) {
+    ReleaseTimer();
+    if (!FRevalidateOnTimer || Validate())
+        DoInput();
+}
+
+void TDelayedInput::Accept() {
+    // The input is reported now: a pending timed one would repeat it.
+    ReleaseTimer();
+    if (!Validate()) {
+        // Putting the old text back is no new input.
+        FRestoring = true;
+        try {
+            FInputControl.SetText(FLastText);
+        } catch (...) {
+            FRestoring = false;
+            throw;
+        }
+        FRestoring = false;
+    }
+    DoInput();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TAdvEdit::TAdvEdit(TComponent *AOwner) : TDefaultColored<TEdit>(AOwner), TDelayedInput(*this, true, false) {}
+
+void TAdvEdit::Change() {
+    TEdit::Change();
+    InputChanged();
+}
+
+void TAdvEdit::DoExit() {
+    Accept();
+    TEdit::DoExit();
+}
+
+void TAdvEdit::WndProc(TMessage &Message) {
+    switch (Message.Msg) {
+    case WM_KEYDOWN:
+        TDefaultColored<TEdit>::WndProc(Message);
+        if (Message.WParam == VK_RETURN) {
+            Accept();
+            SelectAll();
+        }
+        return;
+    case WM_CHAR:
+        if (Message.WParam == '\r')
+            return; // taken by the key-down: no beep of the single-line edit
+        break;
+    case CM_TEXTCHANGED:
+        TDefaultColored<TEdit>::WndProc(Message);
+        TextChanged();
+        return;
+    case WM_HELP:
+        FireHelp(OnHelp, this, Message.LParam);
+        break;
+    default:
+        break;
+    }
+    TDefaultColored<TEdit>::WndProc(Message);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TAdvComboBox::TAdvComboBox(TComponent *AOwner)
+    : TDefaultColored<TComboBox>(AOwner), TDelayedInput(*this, false, true) {
+    FSavedItemHeight = TComboBox::ItemHeight();
+}
+
+void TAdvComboBox::SetDropDownOwnerDraw(bool Value) {
+    if (Value == FDropDownOwnerDraw)
+        return;
+    FDropDownOwnerDraw = Value;
+    RecreateWnd();
+}
+
+bool TAdvComboBox::HasInputFocus() {
+    HWND focus = GetFocus();
+    return focus && (focus == FHandle || focus == FEditHandle || focus == FListHandle);
+}
+
+int TAdvComboBox::ItemIndex() {
+    return TComboBox::ItemIndex();
+}
+
+void TAdvComboBox::SetItemIndex(int Value) {
+    if (Value != ItemIndex())
+        TComboBox::SetItemIndex(Value);
+}
+
+int TAdvComboBox::ItemHeight() {
+    return FDropDownOwnerDraw ? FSavedItemHeight : TComboBox::ItemHeight();
+}
+
+void TAdvComboBox::SetItemHeight(int Value) {
+    TComboBox::SetItemHeight(Value);
+    if (Value == FSavedItemHeight)
+        return;
+    FSavedItemHeight = Value;
+    if (Value >= 1 && FDropDownOwnerDraw && FHandle)
+        SendMessageA(FHandle, CB_SETITEMHEIGHT, 0, Value);
+}
+
+void TAdvComboBox::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+    bool was = FInResize;
+    FInResize = true;
+    try {
+        TComboBox::SetBounds(ALeft, ATop, AWidth, AHeight);
+    } catch (...) {
+        FInResize = was;
+        throw;
+    }
+    FInResize = was;
+}
+
+void TAdvComboBox::CreateParams(TCreateParams &Params) {
+    TComboBox::CreateParams(Params);
+    if (FStyle == csDropDown && FDropDownOwnerDraw)
+        Params.Style |= CBS_OWNERDRAWFIXED;
+}
+
+void TAdvComboBox::CreateWnd() {
+    TComboBox::CreateWnd();
+    if (FDropDownOwnerDraw && FSavedItemHeight >= 1)
+        SendMessageA(FHandle, CB_SETITEMHEIGHT, 0, FSavedItemHeight);
+}
+
+LRESULT TAdvComboBox::SendToEdit(UINT Msg) {
+    return FEditHandle ? SendMessageA(FEditHandle, Msg, 0, 0) : 0;
+}
+
+void TAdvComboBox::Undo() {
+    SendToEdit(EM_UNDO);
+}
+
+bool TAdvComboBox::CanUndo() {
+    return SendToEdit(EM_CANUNDO) != 0;
+}
+
+void TAdvComboBox::CutToClipboard() {
+    SendToEdit(WM_CUT);
+}
+
+void TAdvComboBox::CopyToClipboard() {
+    SendToEdit(WM_COPY);
+}
+
+void TAdvComboBox::PasteFromClipboard() {
+    SendToEdit(WM_PASTE);
+}
+
+void TAdvComboBox::ClearSelection() {
+    SendToEdit(WM_CLEAR);
+}
+
+void TAdvComboBox::Change() {
+    TComboBox::Change();
+    InputChanged();
+}
+
+void TAdvComboBox::Click() {
+    TComboBox::Click();
+    if (Delay() < 0)
+        DoInput();
+}
+
+void TAdvComboBox::CloseUp() {
+    TComboBox::CloseUp();
+    if (!OnClose.Assigned())
+        return;
+    // A list closed with nothing chosen leaves the text alone.
+    int index = ItemIndex();
+    if (index >= 0 && index < Items().Count())
+        SetText(Items().Strings(index));
+    OnClose(this);
+}
+
+void TAdvComboBox::DoExit() {
+    Accept();
+    TComboBox::DoExit();
+}
+
+void TAdvComboBox::ComboWndProc(TMessage &Message, HWND ChildWindow, bool &Handled) {
+    switch (Message.Msg) {
+    case WM_SETTEXT:
+    case EM_SETSEL:
+        // Resizing must neither replace nor select the text of the edit field.
+        if (FInResize) {
+            Message.Result = 0;
+            Handled = true;
+            return;
+        }
+        break;
+    case WM_COPY:
+    case WM_CUT:
+        Message.Result = DefSubclassProc(ChildWindow, Message.Msg, Message.WParam, Message.LParam);
+        Handled = true;
+        NotifyClipboardCopy(ckPlainText);
+        return;
+    case WM_KEYDOWN:
+        if (Message.WParam == VK_RETURN && ChildWindow == FEditHandle) {
+            TComboBox::ComboWndProc(Message, ChildWindow, Handled);
+            if (Handled)
+                return;
+            Message.Result = DefSubclassProc(ChildWindow, Message.Msg, Message.WParam, Message.LParam);
+            Handled = true;
+            Accept();
+            SelectAll();
+            return;
+        }
+        break;
+    case WM_CHAR:
+        if (Message.WParam == '\r' && ChildWindow == FEditHandle) {
+            Handled = true;
+            return;
+        }
+        break;
+    case WM_HELP:
+        FireHelp(OnHelp, this, Message.LParam);
+        break;
+    default:
+        break;
+    }
+    TComboBox::ComboWndProc(Message, ChildWindow, Handled);
+}
+
+void TAdvComboBox::WndProc(TMessage &Message) {
+    switch (Message.Msg) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        OnDroppingDown(this);
+        break;
+    case CN_DRAWITEM: {
+        auto *item = reinterpret_cast<DRAWITEMSTRUCT *>(Message.LParam);
+        FInList = !(item->itemState & ODS_COMBOBOXEDIT);
+        break;
+    }
+    case CM_TEXTCHANGED:
+        TDefaultColored<TComboBox>::WndProc(Message);
+        TextChanged();
+        return;
+    case CM_FONTCHANGED: {
+        bool was = FInResize;
+        FInResize = true;
+        try {
+            TDefaultColored<TComboBox>::WndProc(Message);
+        } catch (...) {
+            FInResize = was;
+            throw;
+        }
+        FInResize = was;
+        return;
+    }
+    case WM_HELP:
+        FireHelp(OnHelp, this, Message.LParam);
+        break;
+    default:
+        break;
+    }
+    TDefaultColored<TComboBox>::WndProc(Message);
 }

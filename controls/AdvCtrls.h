@@ -49,7 +49,7 @@ void QueryClipboardPaste(uint8_t Kind, bool &CanPaste);
 // Help requests with the screen position of the request.
 using THelpPosEvent = TMethod<void(TObject *Sender, int X, int Y)>;
 
-// Frees the control set's shared timers (they are made on first use).
+// Frees the control set's shared timers (they are made on first use), the input timer included.
 void FinalizeAdvCtrls();
 
 // ---------------------------------------------------------------------------------------------
@@ -354,4 +354,162 @@ public:
 protected:
     void CreateParams(TCreateParams &Params) override;
     int FLastWidth = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Delayed-input edits, combo boxes and memos
+
+using TValidateEvent = TMethod<void(TObject *Sender, bool &Valid)>;
+
+// The background of an edit-like control: with DefaultColor the window colour while it takes
+// input and the button face otherwise, without it the control's own colour.
+TColor DefaultBackground(bool DefaultColor, bool Enabled, bool ReadOnly, TColor Color);
+
+// Reports a finished input instead of every keystroke: after a pause of Delay ms (through one
+// timer shared by every such control, owned by the one that started it last), at once when Delay
+// is 0, and on Enter and on leaving the control, where a refused text goes back to LastText.
+class TDelayedInput {
+public:
+    explicit TDelayedInput(TWinControl &Control, bool RevalidateOnTimer, bool CancelWhenUnfocused);
+    virtual ~TDelayedInput();
+    int Delay() const { return FDelay; }
+    void SetDelay(int Value) { FDelay = Value; }
+    const std::string &LastText() const { return FLastText; }
+    bool TimerOwned() const { return FTimerOwned; }
+
+    TNotifyEvent OnInput;
+    TValidateEvent OnValidate;
+
+protected:
+    // Whether the keyboard focus is in the control (a combo box: its edit field or its list).
+    virtual bool HasInputFocus() = 0;
+    bool Validate();
+    void DoInput();
+    // A change of the text by the user (or, with the focus in the control, by the program).
+    void InputChanged();
+    // Enter or leaving the control.
+    void Accept();
+    void TextChanged() { FLastText = FInputControl.Text(); }
+    void ReleaseTimer();
+
+private:
+    void InputTimerFired(TObject *Sender);
+    TWinControl &FInputControl;
+    bool FRevalidateOnTimer;
+    bool FCancelWhenUnfocused;
+    int FDelay = 500;
+    std::string FLastText;
+    bool FTimerOwned = false;
+    bool FRestoring = false;
+};
+
+// Answers a control-colour request with Background.
+void AnswerControlColor(TWinControl &Control, TMessage &Message, TColor Background);
+
+// An edit-like control whose background follows its state (see DefaultBackground) and that
+// tells the clipboard hook about every copy and cut.
+template <class TBase> class TDefaultColored : public TBase {
+public:
+    using TBase::TBase;
+    bool DefaultColor() const { return FDefaultColor; }
+    void SetDefaultColor(bool Value) {
+        FDefaultColor = Value;
+        this->Invalidate();
+    }
+    TColor BackgroundColor() const {
+        return DefaultBackground(FDefaultColor, this->FEnabled, IsReadOnly(), this->FColor);
+    }
+    void WndProc(TMessage &Message) override {
+        switch (Message.Msg) {
+        case CN_CTLCOLOREDIT:
+        case CN_CTLCOLORSTATIC:
+        case CN_CTLCOLORLISTBOX:
+            AnswerControlColor(*this, Message, BackgroundColor());
+            return;
+        case WM_COPY:
+        case WM_CUT:
+            TBase::WndProc(Message);
+            NotifyClipboardCopy(ckPlainText);
+            return;
+        case CM_ENABLEDCHANGED:
+        case EM_SETREADONLY:
+            TBase::WndProc(Message);
+            this->Invalidate();
+            return;
+        default:
+            TBase::WndProc(Message);
+            return;
+        }
+    }
+
+protected:
+    virtual bool IsReadOnly() const { return false; }
+    bool FDefaultColor = true;
+};
+
+class TAdvEdit : public TDefaultColored<TEdit>, public TDelayedInput {
+public:
+    DECLARE_CLASS_NAME(TAdvEdit)
+    explicit TAdvEdit(TComponent *AOwner);
+    THelpPosEvent OnHelp;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    bool IsReadOnly() const override { return FReadOnly; }
+    bool HasInputFocus() override { return Focused(); }
+    void Change() override;
+    void DoExit() override;
+};
+
+class TAdvMemo : public TDefaultColored<TMemo> {
+public:
+    DECLARE_CLASS_NAME(TAdvMemo)
+    using TDefaultColored<TMemo>::TDefaultColored;
+
+protected:
+    bool IsReadOnly() const override { return FReadOnly; }
+};
+
+class TAdvComboBox : public TDefaultColored<TComboBox>, public TDelayedInput {
+public:
+    DECLARE_CLASS_NAME(TAdvComboBox)
+    explicit TAdvComboBox(TComponent *AOwner);
+    bool DropDownOwnerDraw() const { return FDropDownOwnerDraw; }
+    void SetDropDownOwnerDraw(bool Value);
+    bool InList() const { return FInList; }
+    bool InResize() const { return FInResize; }
+    int ItemIndex() override;
+    void SetItemIndex(int Value) override;
+    int ItemHeight() override;
+    void SetItemHeight(int Value) override;
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    // Editing operations on the edit field.
+    void Undo();
+    bool CanUndo();
+    void CutToClipboard();
+    void CopyToClipboard();
+    void PasteFromClipboard();
+    void ClearSelection();
+    // A selection from the list; without a delay it is an input at once.
+    void Click() override;
+
+    TNotifyEvent OnClose;
+    TNotifyEvent OnDroppingDown;
+    THelpPosEvent OnHelp;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    bool HasInputFocus() override;
+    // A message without parameters to the edit field (0 without one).
+    LRESULT SendToEdit(UINT Msg);
+    void CreateParams(TCreateParams &Params) override;
+    void CreateWnd() override;
+    void ComboWndProc(TMessage &Message, HWND ChildWindow, bool &Handled) override;
+    void Change() override;
+    void CloseUp() override;
+    void DoExit() override;
+    bool FInResize = false;
+    bool FInList = false;
+    bool FDropDownOwnerDraw = false;
+    int FSavedItemHeight = 0;
 };
