@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "CompAccess.h"
 #include "CompAssembler.h"
@@ -158,4 +159,7 @@ private:
 
     std::unique_ptr<TProcessorAccess> FQueryAccess;
     std::uint8_t FQueryPrecision = 0;
+    // The constants computed so far, by what each fold depends on: a formula repeating one
+    // operation on the same constants runs its routine once.
+    std::unordered_map<std::string, std::unique_ptr<TConstant>> FFoldResults;
 };
