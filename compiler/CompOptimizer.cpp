@@ -317,7 +317,8 @@ void PutOperand(std::uint8_t *Slot, const TConstant &Constant, std::uint8_t Fold
 
 // Adds the exact value of an arbitrary-precision number to a fold key.
 void AppendHugeKey(std::string &Key, const THugeFloatBase &Value) {
-    const std::int32_t fields[] = {Value.FState, Value.FSign, Value.FExponent, Value.FPrecision, Value.FWordCount};
+    const std::int32_t fields[] = {Value.FState, Value.FSign, Value.FExponent, Value.FPrecision,
+                                   Value.FWordCount};
     Key.append(reinterpret_cast<const char *>(fields), sizeof fields);
     if (Value.FState == hsNormal)
         Key.append(reinterpret_cast<const char *>(Value.FMantissa),
