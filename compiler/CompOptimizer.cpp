@@ -821,8 +821,21 @@ TExpressionPtr TOptimizer::FoldUnary(const TUnaryOperatorExpression &E) {
     return unary;
 }
 
+// An operator chain (a + b - c ...) leans left as deep as it is long: the nodes along its left
+// spine are folded bottom-up in a loop, each after its left operand, and only right operands
+// recurse.
 TExpressionPtr TOptimizer::FoldBinary(const TBinaryOperatorExpression &E) {
-    TExpressionPtr left = Fold(*E.Left);
+    std::vector<const TBinaryOperatorExpression *> spine{&E};
+    while (spine.back()->Left->Kind == ekBinaryOperator)
+        spine.push_back(static_cast<const TBinaryOperatorExpression *>(spine.back()->Left.get()));
+    TExpressionPtr folded = Fold(*spine.back()->Left);
+    for (std::size_t i = spine.size(); i-- > 0;)
+        folded = FoldBinaryNode(*spine[i], std::move(folded));
+    return folded;
+}
+
+TExpressionPtr TOptimizer::FoldBinaryNode(const TBinaryOperatorExpression &E, TExpressionPtr FoldedLeft) {
+    TExpressionPtr left = std::move(FoldedLeft);
     TExpressionPtr right = Fold(*E.Right);
     const TConstant *l = ConstantOf(left.get());
     const TConstant *r = ConstantOf(right.get());

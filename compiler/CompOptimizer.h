@@ -127,6 +127,8 @@ private:
     TExpressionPtr FoldPredefined(const TPredefinedExpression &E);
     TExpressionPtr FoldUnary(const TUnaryOperatorExpression &E);
     TExpressionPtr FoldBinary(const TBinaryOperatorExpression &E);
+    // E with its left operand folded already.
+    TExpressionPtr FoldBinaryNode(const TBinaryOperatorExpression &E, TExpressionPtr FoldedLeft);
     // A call of Function with the folded arguments; computed when they are all constants.
     TExpressionPtr FoldCall(const TCustomFunctionExpression &E, std::uint8_t Function);
     TExpressionPtr FoldStorage(const TStorageExpression &E);
