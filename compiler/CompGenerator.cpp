@@ -314,10 +314,33 @@ int TCodeGenerator::X87Need(TExpression &E) {
     return Plan(E);
 }
 
+namespace {
+
+// The registers a binary node needs when its operands need Left and Right at their peaks, and
+// the operand order (Order) that gives, with Access's stack uses. X87Order, when set, is the
+// order the x87 plan picked (see PlanBinary).
+int BinaryNeed(TProcessorAccess &Access, const TBinaryOperatorExpression &Node, int Left, int Right,
+               std::uint8_t X87Order, std::uint8_t &Order) {
+    const std::uint8_t leftType = Node.Left->GetReturnType(), rightType = Node.Right->GetReturnType();
+    const std::uint8_t resultType = Node.GetReturnType();
+    Order = ChooseOrder(Left, Right, leftType, rightType);
+    if (X87Order == orRightFirst && TypeRegisterCount(rightType) + Left <= RegisterCount)
+        Order = orRightFirst;
+    else if (X87Order == orLeftFirst || X87Order == orParked)
+        Order = TypeRegisterCount(leftType) + Right <= RegisterCount ? orLeftFirst : orParked;
+    if (Order == orRightFirst)
+        Left += TypeRegisterCount(rightType);
+    else if (Order == orLeftFirst)
+        Right += TypeRegisterCount(leftType);
+    const int use = TypeRegisterCount(leftType) + TypeRegisterCount(rightType) +
+                    Access.GetOperatorStackUse(Node.Operator, Order, resultType, rightType, leftType);
+    return std::max({TypeRegisterCount(resultType), use, Left, Right});
+}
+
+} // namespace
+
 // An operator chain (a + b - c ...) leans left as deep as it is long, so the nodes along its left
-// spine are planned in loops and only right operands recurse. The x87 plans that decide the
-// orders where an operand assigns run top-down before any node is planned for real, as they
-// would nested, since they overwrite what they plan.
+// spine are planned in loops and only right operands recurse.
 int TCodeGenerator::PlanBinary(TBinaryOperatorExpression &E) {
     std::vector<TBinaryOperatorExpression *> spine{&E};
     while (IsChainLink(*spine.back()->Left))
@@ -326,10 +349,10 @@ int TCodeGenerator::PlanBinary(TBinaryOperatorExpression &E) {
     // the order the plan picks. Where an operand assigns, the order decides the result: arbitrary
     // precision then takes the operand first that the x87 takes first, so that an image does not
     // change when a zoom crosses into arbitrary precision. (Only a right operand first that does
-    // not fit the registers is left to the precision's own plan.)
+    // not fit the registers is left to the precision's own plan.) The x87 needs of the left
+    // operands come from one pass up the spine.
     std::vector<std::uint8_t> x87Orders(spine.size(), 0);
     if (X87Access && PlanRecording) {
-        // Whether each node's left and right operands assign, found in one pass up the spine.
         std::vector<std::uint8_t> leftAssigns(spine.size()), rightAssigns(spine.size());
         bool below = !IsFreeOfAssignments(spine.back()->Left.get());
         for (std::size_t i = spine.size(); i-- > 0;) {
@@ -337,39 +360,29 @@ int TCodeGenerator::PlanBinary(TBinaryOperatorExpression &E) {
             rightAssigns[i] = !IsFreeOfAssignments(spine[i]->Right.get());
             below = below || rightAssigns[i];
         }
-        for (std::size_t i = 0; i < spine.size(); ++i) {
-            TBinaryOperatorExpression &node = *spine[i];
-            if (leftAssigns[i] || rightAssigns[i])
-                x87Orders[i] = ChooseOrder(X87Need(*node.Left), X87Need(*node.Right),
-                                           node.Left->GetReturnType(), node.Right->GetReturnType());
+        if (below) {
+            int x87 = X87Need(*spine.back()->Left);
+            for (std::size_t i = spine.size(); i-- > 0;) {
+                const TBinaryOperatorExpression &node = *spine[i];
+                const int right = X87Need(*node.Right);
+                if (leftAssigns[i] || rightAssigns[i])
+                    x87Orders[i] =
+                        ChooseOrder(x87, right, node.Left->GetReturnType(), node.Right->GetReturnType());
+                std::uint8_t order;
+                x87 = BinaryNeed(*X87Access, node, x87, right, 0, order);
+            }
         }
     }
     int need = Plan(*spine.back()->Left);
     for (std::size_t i = spine.size(); i-- > 0;) {
         TBinaryOperatorExpression &node = *spine[i];
-        const std::uint8_t leftType = node.Left->GetReturnType(), rightType = node.Right->GetReturnType();
-        const std::uint8_t resultType = node.GetReturnType();
-        const std::uint8_t x87Order = x87Orders[i];
-        int left = need, right = Plan(*node.Right);
-        node.Order = ChooseOrder(left, right, leftType, rightType);
-        if (x87Order == orRightFirst && TypeRegisterCount(rightType) + left <= RegisterCount)
-            node.Order = orRightFirst;
-        else if (x87Order == orLeftFirst || x87Order == orParked)
-            node.Order = TypeRegisterCount(leftType) + right <= RegisterCount ? orLeftFirst : orParked;
-        if (node.Order == orRightFirst) {
-            left += TypeRegisterCount(rightType);
-        } else if (node.Order == orLeftFirst) {
-            right += TypeRegisterCount(leftType);
-        } else {
+        need = BinaryNeed(*PlanAccess, node, need, Plan(*node.Right), x87Orders[i], node.Order);
+        if (node.Order == orParked) {
             node.TempId = static_cast<std::uint32_t>(NextTempId);
-            AddTemporary(node.TempId, leftType);
+            AddTemporary(node.TempId, node.Left->GetReturnType());
             if (PlanRecording)
                 ++NextTempId;
         }
-        const int use =
-            TypeRegisterCount(leftType) + TypeRegisterCount(rightType) +
-            PlanAccess->GetOperatorStackUse(node.Operator, node.Order, resultType, rightType, leftType);
-        need = std::max({TypeRegisterCount(resultType), use, left, right});
     }
     return need;
 }
