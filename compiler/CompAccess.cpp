@@ -74,7 +74,12 @@ void TCodeAssembler::Emit(const void *Bytes, std::int32_t Count) {
         return;
     const std::int64_t end = static_cast<std::int64_t>(FPosition) + Count;
     if (end > FCapacity) {
-        const std::int64_t capacity = (end / CodeGrain + 1) * CodeGrain;
+        std::int64_t capacity = (end / CodeGrain + 1) * CodeGrain;
+        // Growing by half at least keeps a long formula's code linear to build: on average each
+        // byte moves a bounded number of times.
+        const std::int64_t grown = static_cast<std::int64_t>(FCapacity) * 3 / 2 / CodeGrain * CodeGrain;
+        if (grown > capacity && grown <= INT32_MAX)
+            capacity = grown;
         if (capacity > INT32_MAX)
             throw EOutOfMemory("Out of memory");
         auto *code = static_cast<std::uint8_t *>(AllocCode(static_cast<std::int32_t>(capacity)));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "CompHugeAccess.h"
 #include "CompMessages.h"
@@ -298,8 +299,10 @@ std::uint8_t ChooseOrder(int Left, int Right, std::uint8_t LeftType, std::uint8_
     return orParked;
 }
 
-bool EitherAssigns(const TExpression &A, const TExpression &B) {
-    return !IsFreeOfAssignments(&A) || !IsFreeOfAssignments(&B);
+// A binary node other than an assignment: the links of an operator chain's left spine.
+bool IsChainLink(const TExpression &E) {
+    return E.Kind == ekBinaryOperator &&
+           static_cast<const TBinaryOperatorExpression &>(E).Operator != opAssign;
 }
 
 } // namespace
@@ -323,36 +326,77 @@ int TCodeGenerator::X87Need(TExpression &E) {
     return Plan(E);
 }
 
+namespace {
+
+// The registers a binary node needs when its operands need Left and Right at their peaks, and
+// the operand order (Order) that gives, with Access's stack uses. X87Order, when set, is the
+// order the x87 plan picked (see PlanBinary).
+int BinaryNeed(TProcessorAccess &Access, const TBinaryOperatorExpression &Node, int Left, int Right,
+               std::uint8_t X87Order, std::uint8_t &Order) {
+    const std::uint8_t leftType = Node.Left->GetReturnType(), rightType = Node.Right->GetReturnType();
+    const std::uint8_t resultType = Node.GetReturnType();
+    Order = ChooseOrder(Left, Right, leftType, rightType);
+    if (X87Order == orRightFirst && TypeRegisterCount(rightType) + Left <= RegisterCount)
+        Order = orRightFirst;
+    else if (X87Order == orLeftFirst || X87Order == orParked)
+        Order = TypeRegisterCount(leftType) + Right <= RegisterCount ? orLeftFirst : orParked;
+    if (Order == orRightFirst)
+        Left += TypeRegisterCount(rightType);
+    else if (Order == orLeftFirst)
+        Right += TypeRegisterCount(leftType);
+    const int use = TypeRegisterCount(leftType) + TypeRegisterCount(rightType) +
+                    Access.GetOperatorStackUse(Node.Operator, Order, resultType, rightType, leftType);
+    return std::max({TypeRegisterCount(resultType), use, Left, Right});
+}
+
+} // namespace
+
+// An operator chain (a + b - c ...) leans left as deep as it is long, so the nodes along its left
+// spine are planned in loops and only right operands recurse.
 int TCodeGenerator::PlanBinary(TBinaryOperatorExpression &E) {
-    const std::uint8_t leftType = E.Left->GetReturnType(), rightType = E.Right->GetReturnType();
-    const std::uint8_t resultType = E.GetReturnType();
+    std::vector<TBinaryOperatorExpression *> spine{&E};
+    while (IsChainLink(*spine.back()->Left))
+        spine.push_back(static_cast<TBinaryOperatorExpression *>(spine.back()->Left.get()));
     // The stack uses of some routines differ between the x87 and arbitrary precision, and so may
     // the order the plan picks. Where an operand assigns, the order decides the result: arbitrary
     // precision then takes the operand first that the x87 takes first, so that an image does not
     // change when a zoom crosses into arbitrary precision. (Only a right operand first that does
-    // not fit the registers is left to the precision's own plan.)
-    std::uint8_t x87Order = 0;
-    if (X87Access && PlanRecording && EitherAssigns(*E.Left, *E.Right))
-        x87Order = ChooseOrder(X87Need(*E.Left), X87Need(*E.Right), leftType, rightType);
-    int left = Plan(*E.Left), right = Plan(*E.Right);
-    E.Order = ChooseOrder(left, right, leftType, rightType);
-    if (x87Order == orRightFirst && TypeRegisterCount(rightType) + left <= RegisterCount)
-        E.Order = orRightFirst;
-    else if (x87Order == orLeftFirst || x87Order == orParked)
-        E.Order = TypeRegisterCount(leftType) + right <= RegisterCount ? orLeftFirst : orParked;
-    if (E.Order == orRightFirst) {
-        left += TypeRegisterCount(rightType);
-    } else if (E.Order == orLeftFirst) {
-        right += TypeRegisterCount(leftType);
-    } else {
-        E.TempId = static_cast<std::uint32_t>(NextTempId);
-        AddTemporary(E.TempId, leftType);
-        if (PlanRecording)
-            ++NextTempId;
+    // not fit the registers is left to the precision's own plan.) The x87 needs of the left
+    // operands come from one pass up the spine.
+    std::vector<std::uint8_t> x87Orders(spine.size(), 0);
+    if (X87Access && PlanRecording) {
+        std::vector<std::uint8_t> leftAssigns(spine.size()), rightAssigns(spine.size());
+        bool below = !IsFreeOfAssignments(spine.back()->Left.get());
+        for (std::size_t i = spine.size(); i-- > 0;) {
+            leftAssigns[i] = below;
+            rightAssigns[i] = !IsFreeOfAssignments(spine[i]->Right.get());
+            below = below || rightAssigns[i];
+        }
+        if (below) {
+            int x87 = X87Need(*spine.back()->Left);
+            for (std::size_t i = spine.size(); i-- > 0;) {
+                const TBinaryOperatorExpression &node = *spine[i];
+                const int right = X87Need(*node.Right);
+                if (leftAssigns[i] || rightAssigns[i])
+                    x87Orders[i] =
+                        ChooseOrder(x87, right, node.Left->GetReturnType(), node.Right->GetReturnType());
+                std::uint8_t order;
+                x87 = BinaryNeed(*X87Access, node, x87, right, 0, order);
+            }
+        }
     }
-    const int use = TypeRegisterCount(leftType) + TypeRegisterCount(rightType) +
-                    PlanAccess->GetOperatorStackUse(E.Operator, E.Order, resultType, rightType, leftType);
-    return std::max({TypeRegisterCount(resultType), use, left, right});
+    int need = Plan(*spine.back()->Left);
+    for (std::size_t i = spine.size(); i-- > 0;) {
+        TBinaryOperatorExpression &node = *spine[i];
+        need = BinaryNeed(*PlanAccess, node, need, Plan(*node.Right), x87Orders[i], node.Order);
+        if (node.Order == orParked) {
+            node.TempId = static_cast<std::uint32_t>(NextTempId);
+            AddTemporary(node.TempId, node.Left->GetReturnType());
+            if (PlanRecording)
+                ++NextTempId;
+        }
+    }
+    return need;
 }
 
 int TCodeGenerator::PlanAssignment(TBinaryOperatorExpression &E) {
@@ -516,46 +560,66 @@ void TCodeGenerator::GenerateValue(TExpression &E) {
     }
 }
 
+// The nodes along an operator chain's left spine are generated in two halves: what comes before
+// a node's left operand on the way down the spine, the rest and the operator on the way back up.
+// Only right operands recurse, however long the chain.
 void TCodeGenerator::GenerateBinary(TBinaryOperatorExpression &E) {
-    const std::uint8_t leftType = E.Left->GetReturnType(), rightType = E.Right->GetReturnType();
-    switch (leftType) {
-    case vtComplex:
-    case vtFloat:
-        if (E.Order == orLeftFirst) {
-            GenerateValue(*E.Left);
-            GenerateValue(*E.Right);
-        } else if (E.Order == orParked) {
-            const TTempVariableNode *temp = GenStorage->FindTemporary(E.TempId);
-            if (!temp)
-                throw EGeneratorError("Temporary of a parked operand missing");
-            GenerateValue(*E.Left);
-            Access->StoreValue(leftType, temp->Offset, false, true);
-            GenerateValue(*E.Right);
-            Access->LoadValue(leftType, temp->Offset, false);
-        } else {
-            GenerateValue(*E.Right);
-            GenerateValue(*E.Left);
+    auto parkedTemporary = [this](const TBinaryOperatorExpression &Node) {
+        const TTempVariableNode *temp = GenStorage->FindTemporary(Node.TempId);
+        if (!temp)
+            throw EGeneratorError("Temporary of a parked operand missing");
+        return temp;
+    };
+    auto beforeLeft = [&](TBinaryOperatorExpression &Node) {
+        const std::uint8_t leftType = Node.Left->GetReturnType();
+        switch (leftType) {
+        case vtComplex:
+        case vtFloat:
+            if (Node.Order == orParked)
+                parkedTemporary(Node);
+            else if (Node.Order != orLeftFirst)
+                GenerateValue(*Node.Right);
+            break;
+        case vtColor:
+            GenerateValue(*Node.Right);
+            break;
+        case vtInteger:
+        case vtBoolean:
+            GenerateValue(*Node.Right);
+            Access->EmitSaveValue();
+            break;
+        default:
+            throw EGeneratorError(Format("Operator on a value of type %d", leftType));
         }
-        break;
-    case vtColor:
-        GenerateValue(*E.Right);
-        GenerateValue(*E.Left);
-        break;
-    case vtInteger:
-    case vtBoolean:
-        GenerateValue(*E.Right);
-        Access->EmitSaveValue();
-        GenerateValue(*E.Left);
-        Access->EmitRestoreValue();
-        break;
-    default:
-        throw EGeneratorError(Format("Operator on a value of type %d", leftType));
+    };
+    auto afterLeft = [&](TBinaryOperatorExpression &Node) {
+        const std::uint8_t leftType = Node.Left->GetReturnType(), rightType = Node.Right->GetReturnType();
+        if (IsReal(leftType) && Node.Order == orLeftFirst) {
+            GenerateValue(*Node.Right);
+        } else if (IsReal(leftType) && Node.Order == orParked) {
+            const TTempVariableNode *temp = parkedTemporary(Node);
+            Access->StoreValue(leftType, temp->Offset, false, true);
+            GenerateValue(*Node.Right);
+            Access->LoadValue(leftType, temp->Offset, false);
+        } else if (leftType == vtInteger || leftType == vtBoolean) {
+            Access->EmitRestoreValue();
+        }
+        // Colour, int and bool operands are never reordered; their routines take the left one on top.
+        const int order = IsReal(leftType) ? Node.Order : orRightFirst;
+        NeedRoutine(
+            Access->GetOperatorRoutine(Node.Operator, order, Node.GetReturnType(), rightType, leftType), Node,
+            "an operator");
+        Access->EmitOperator(Node.Operator, order, Node.GetReturnType(), rightType, leftType);
+    };
+    std::vector<TBinaryOperatorExpression *> spine{&E};
+    beforeLeft(E);
+    while (IsChainLink(*spine.back()->Left)) {
+        spine.push_back(static_cast<TBinaryOperatorExpression *>(spine.back()->Left.get()));
+        beforeLeft(*spine.back());
     }
-    // Colour, int and bool operands are never reordered; their routines take the left one on top.
-    const int order = IsReal(leftType) ? E.Order : orRightFirst;
-    NeedRoutine(Access->GetOperatorRoutine(E.Operator, order, E.GetReturnType(), rightType, leftType), E,
-                "an operator");
-    Access->EmitOperator(E.Operator, order, E.GetReturnType(), rightType, leftType);
+    GenerateValue(*spine.back()->Left);
+    for (std::size_t i = spine.size(); i-- > 0;)
+        afterLeft(*spine[i]);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -315,6 +315,48 @@ void PutOperand(std::uint8_t *Slot, const TConstant &Constant, std::uint8_t Fold
     }
 }
 
+// Adds the exact value of an arbitrary-precision number to a fold key.
+void AppendHugeKey(std::string &Key, const THugeFloatBase &Value) {
+    const std::int32_t fields[] = {Value.FState, Value.FSign, Value.FExponent, Value.FPrecision,
+                                   Value.FWordCount};
+    Key.append(reinterpret_cast<const char *>(fields), sizeof fields);
+    if (Value.FState == hsNormal)
+        Key.append(reinterpret_cast<const char *>(Value.FMantissa),
+                   static_cast<std::size_t>(Value.FWordCount) * sizeof(std::uint32_t));
+}
+
+// What one fold depends on: the operation, the result type, the precision it runs in and the
+// exact type, precision and value of every operand. Two folds with the same key give the same
+// constant, so the routine runs once per key.
+std::string FoldKey(std::uint8_t Kind, int Code, const TConstant *const *Operands, int Count,
+                    std::uint8_t ResultType, std::uint8_t FoldPrecision, int Digits) {
+    std::string key;
+    const std::int32_t header[] = {Kind, Code, Count, ResultType, FoldPrecision, Digits};
+    key.append(reinterpret_cast<const char *>(header), sizeof header);
+    for (int i = 0; i < Count; i++) {
+        const TConstant &operand = *Operands[i];
+        std::uint8_t precision = 0xFF; // none: integers, booleans and colours
+        if (operand.Type == vtFloat)
+            precision = static_cast<const TFloatConstant &>(operand).Precision;
+        else if (operand.Type == vtComplex)
+            precision = static_cast<const TComplexConstant &>(operand).Precision;
+        key += static_cast<char>(operand.Type);
+        key += static_cast<char>(precision);
+        if (precision == pmArbitrary && operand.Type == vtFloat) {
+            AppendHugeKey(key, static_cast<const THugeFloatConstant &>(operand).Value);
+        } else if (precision == pmArbitrary) {
+            const auto &complex = static_cast<const THugeComplexConstant &>(operand);
+            AppendHugeKey(key, complex.Value.Re);
+            AppendHugeKey(key, complex.Value.Im);
+        } else {
+            std::uint8_t slot[FoldSlotSize] = {};
+            PutOperand(slot, operand, FoldPrecision);
+            key.append(reinterpret_cast<const char *>(slot), sizeof slot);
+        }
+    }
+    return key;
+}
+
 // Reads the result slot into Constant, a zero constant of the result type; arbitrary-precision
 // results were written into Constant's numbers directly.
 void GetResult(const std::uint8_t *Slot, TConstant &Constant) {
@@ -551,6 +593,9 @@ bool TOptimizer::HasNegation(std::uint8_t Type) {
 std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, const TConstant *const *Operands,
                                                int Count, std::uint8_t ResultType) {
     const std::uint8_t precision = GetPrecision() == pmDouble ? pmExtended : GetPrecision();
+    const std::string key = FoldKey(Kind, Code, Operands, Count, ResultType, precision, GetDigits());
+    if (auto known = FFoldResults.find(key); known != FFoldResults.end())
+        return known->second->Clone();
     std::unique_ptr<TProcessorAccess> access = CreateProcessorAccess(precision);
     access->OnSelectFunction = MakeEvent<&TOptimizer::SelectFoldingRoutine>(this);
 
@@ -630,6 +675,7 @@ std::unique_ptr<TConstant> TOptimizer::Compute(std::uint8_t Kind, int Code, cons
     code.Clear();
 
     GetResult(buffer.Data() + slot(Count), *result);
+    FFoldResults.emplace(key, result->Clone());
     return result;
 }
 
@@ -775,8 +821,21 @@ TExpressionPtr TOptimizer::FoldUnary(const TUnaryOperatorExpression &E) {
     return unary;
 }
 
+// An operator chain (a + b - c ...) leans left as deep as it is long: the nodes along its left
+// spine are folded bottom-up in a loop, each after its left operand, and only right operands
+// recurse.
 TExpressionPtr TOptimizer::FoldBinary(const TBinaryOperatorExpression &E) {
-    TExpressionPtr left = Fold(*E.Left);
+    std::vector<const TBinaryOperatorExpression *> spine{&E};
+    while (spine.back()->Left->Kind == ekBinaryOperator)
+        spine.push_back(static_cast<const TBinaryOperatorExpression *>(spine.back()->Left.get()));
+    TExpressionPtr folded = Fold(*spine.back()->Left);
+    for (std::size_t i = spine.size(); i-- > 0;)
+        folded = FoldBinaryNode(*spine[i], std::move(folded));
+    return folded;
+}
+
+TExpressionPtr TOptimizer::FoldBinaryNode(const TBinaryOperatorExpression &E, TExpressionPtr FoldedLeft) {
+    TExpressionPtr left = std::move(FoldedLeft);
     TExpressionPtr right = Fold(*E.Right);
     const TConstant *l = ConstantOf(left.get());
     const TConstant *r = ConstantOf(right.get());
@@ -1184,6 +1243,9 @@ void TOptimizer::ResolveConstantConditions() {
 }
 
 void TOptimizer::Generate() {
+    // Routines chosen for folding may depend on the formula's settings, so results are kept for
+    // one generation only.
+    FFoldResults.clear();
     GetStorage().RemoveTemporaries();
     OptimizedList = std::make_unique<TExpressionList>();
     try {
@@ -1198,7 +1260,9 @@ void TOptimizer::Generate() {
         CompileCode();
     } catch (...) {
         OptimizedList.reset();
+        FFoldResults.clear();
         throw;
     }
     OptimizedList.reset();
+    FFoldResults.clear();
 }

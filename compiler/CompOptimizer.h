@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "CompAccess.h"
 #include "CompAssembler.h"
@@ -126,6 +127,8 @@ private:
     TExpressionPtr FoldPredefined(const TPredefinedExpression &E);
     TExpressionPtr FoldUnary(const TUnaryOperatorExpression &E);
     TExpressionPtr FoldBinary(const TBinaryOperatorExpression &E);
+    // E with its left operand folded already.
+    TExpressionPtr FoldBinaryNode(const TBinaryOperatorExpression &E, TExpressionPtr FoldedLeft);
     // A call of Function with the folded arguments; computed when they are all constants.
     TExpressionPtr FoldCall(const TCustomFunctionExpression &E, std::uint8_t Function);
     TExpressionPtr FoldStorage(const TStorageExpression &E);
@@ -158,4 +161,7 @@ private:
 
     std::unique_ptr<TProcessorAccess> FQueryAccess;
     std::uint8_t FQueryPrecision = 0;
+    // The constants computed so far, by what each fold depends on: a formula repeating one
+    // operation on the same constants runs its routine once.
+    std::unordered_map<std::string, std::unique_ptr<TConstant>> FFoldResults;
 };

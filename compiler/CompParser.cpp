@@ -69,9 +69,11 @@ constexpr int AssignLevel = 1;
 
 } // namespace
 
-// Reads one expression from a run of tokens. Every node it returns carries the depth of its
-// tree, so that the depth limit covers chains built by loops as well as nesting built by
-// recursion.
+// Reads one expression from a run of tokens. Every node it returns carries its nesting depth:
+// a binary node's left operand counts at the node's own depth, so that a flat chain of operators
+// (a + b - c + ..., which later stages walk along its left spine without recursion) stays
+// shallow however long it is, while right operands, parentheses, calls, indices and unary
+// operators each add a level.
 class TParser::TExpressionReader {
 public:
     struct TParsed {
@@ -124,7 +126,7 @@ private:
             TToken *opToken = FCursor;
             FCursor = FCursor->Next.get();
             TParsed right = ParseBinary(op.Level == AssignLevel ? op.Level : op.Level + 1);
-            int depth = std::max(left.Depth, right.Depth) + 1;
+            int depth = std::max(left.Depth, right.Depth + 1);
             CheckDepth(depth, opToken);
             left.Expression = std::make_unique<TBinaryOperatorExpression>(
                 opToken->Position, std::move(left.Expression), std::move(right.Expression), op.Code);

@@ -22,10 +22,11 @@ constexpr std::uint8_t skdBailout = 3;    // one boolean expression
 constexpr std::uint8_t skdSettings = 4;   // settings without parameter blocks
 constexpr std::uint8_t skdParameters = 5; // settings with parameter blocks
 
-// The deepest expression tree the parser builds. Every later stage walks trees recursively, so
-// a formula nesting deeper (through parentheses, unary operators, assignment chains or long
-// operator chains) is refused here with "Expression expected: expression nested too deeply"
-// instead of exhausting a thread's stack later on.
+// The deepest nesting the parser builds. Later stages recurse into nested operands, so a
+// formula nesting deeper (through parentheses, calls, unary operators, right operands or
+// assignment chains) is refused here with "Expression expected: expression nested too deeply"
+// instead of exhausting a thread's stack later on. A flat operator chain (a + b - c + ...) is
+// not nesting: its left spine is walked without recursion, so it may be any length.
 constexpr int MaxExpressionDepth = 256;
 
 class TParser : public TLexical {

@@ -1,5 +1,7 @@
 #include "CompTypes.h"
 
+#include <vector>
+
 #include "CompAccess.h"
 #include "CompParams.h"
 #include "CompTokenizer.h"
@@ -257,13 +259,12 @@ void TTypeRules::CheckUnaryOperator(TExpressionPtr &Slot, std::uint8_t Expected,
     }
 }
 
-void TTypeRules::CheckBinaryOperator(TExpressionPtr &Slot, std::uint8_t Expected, std::uint32_t Flags) {
-    auto &node = static_cast<TBinaryOperatorExpression &>(*Slot);
-    const std::uint8_t op = node.Operator;
+namespace {
 
-    // Expected type of both operands.
+// The type both operands of a binary operator (not the assignment) are checked against.
+std::uint8_t OperandExpected(std::uint8_t Operator, std::uint8_t Expected) {
     std::uint8_t operandExpected;
-    switch (op) {
+    switch (Operator) {
     case opAdd:
     case opSubtract:
     case opMultiply:
@@ -291,13 +292,49 @@ void TTypeRules::CheckBinaryOperator(TExpressionPtr &Slot, std::uint8_t Expected
         operandExpected = vtBoolean;
         break;
     default:
-        throw EInternalCompilerError("TChecker.CheckBinaryOperator: Unknown operator %d", int(op));
+        throw EInternalCompilerError("TChecker.CheckBinaryOperator: Unknown operator %d", int(Operator));
     }
-    CheckExpression(node.Left, operandExpected, Flags);
-    CheckExpression(node.Right, operandExpected, Flags);
+    return operandExpected;
+}
 
-    const std::uint8_t left = node.Left->GetReturnType();
-    const std::uint8_t right = node.Right->GetReturnType();
+bool IsChainOperator(const TExpression &E) {
+    return E.Kind == ekBinaryOperator &&
+           static_cast<const TBinaryOperatorExpression &>(E).Operator != opAssign;
+}
+
+} // namespace
+
+// A chain of operators (a + b - c ...) leans left as deep as it is long, so the nodes along its
+// left spine are checked bottom-up in a loop; only right operands recurse. The order of checks,
+// conversions and warnings is that of checking each node's left operand before its right one.
+void TTypeRules::CheckBinaryOperator(TExpressionPtr &Slot, std::uint8_t Expected, std::uint32_t Flags) {
+    struct TSpineNode {
+        TExpressionPtr *Slot;
+        std::uint8_t OperandExpected;
+    };
+    std::vector<TSpineNode> spine;
+    TExpressionPtr *slot = &Slot;
+    std::uint8_t expected = Expected;
+    do {
+        auto &node = static_cast<TBinaryOperatorExpression &>(**slot);
+        expected = OperandExpected(node.Operator, expected);
+        spine.push_back({slot, expected});
+        slot = &node.Left;
+    } while (IsChainOperator(**slot));
+    CheckExpression(*slot, expected, Flags);
+    for (std::size_t i = spine.size(); i-- > 0;) {
+        auto &node = static_cast<TBinaryOperatorExpression &>(**spine[i].Slot);
+        CheckExpression(node.Right, spine[i].OperandExpected, Flags);
+        FinishBinaryOperator(node, i == 0 ? Expected : spine[i - 1].OperandExpected);
+    }
+}
+
+// Converts the checked operands of Node to the types its operator computes in and sets its type.
+void TTypeRules::FinishBinaryOperator(TBinaryOperatorExpression &Node, std::uint8_t Expected) {
+    const std::uint8_t op = Node.Operator;
+
+    const std::uint8_t left = Node.Left->GetReturnType();
+    const std::uint8_t right = Node.Right->GetReturnType();
     const std::uint8_t common = CommonType(left, right);
 
     switch (op) {
@@ -305,80 +342,80 @@ void TTypeRules::CheckBinaryOperator(TExpressionPtr &Slot, std::uint8_t Expected
     case opSubtract:
     case opMultiply:
         if (left == vtColor) {
-            ConvertTo(node.Right, op == opMultiply ? vtFloat : vtColor);
-            node.SetReturnType(vtColor);
+            ConvertTo(Node.Right, op == opMultiply ? vtFloat : vtColor);
+            Node.SetReturnType(vtColor);
         } else if (common == vtComplex) {
             // A complex operand stays; a real one is computed as float.
             if (left != vtComplex)
-                ConvertTo(node.Left, vtFloat);
+                ConvertTo(Node.Left, vtFloat);
             if (right != vtComplex)
-                ConvertTo(node.Right, vtFloat);
-            node.SetReturnType(vtComplex);
+                ConvertTo(Node.Right, vtFloat);
+            Node.SetReturnType(vtComplex);
         } else {
             const std::uint8_t target = common == vtBoolean ? vtInteger : common;
-            ConvertTo(node.Left, target);
-            ConvertTo(node.Right, target);
-            node.SetReturnType(target);
+            ConvertTo(Node.Left, target);
+            ConvertTo(Node.Right, target);
+            Node.SetReturnType(target);
         }
         return;
     case opDivide:
         if (left == vtColor) {
-            ConvertTo(node.Right, vtFloat);
-            node.SetReturnType(vtColor);
+            ConvertTo(Node.Right, vtFloat);
+            Node.SetReturnType(vtColor);
         } else if (common == vtComplex) {
-            ConvertTo(node.Left, vtComplex);
+            ConvertTo(Node.Left, vtComplex);
             if (right != vtComplex)
-                ConvertTo(node.Right, vtFloat);
-            node.SetReturnType(vtComplex);
+                ConvertTo(Node.Right, vtFloat);
+            Node.SetReturnType(vtComplex);
         } else {
-            ConvertTo(node.Left, vtFloat);
-            ConvertTo(node.Right, vtFloat);
-            node.SetReturnType(vtFloat);
+            ConvertTo(Node.Left, vtFloat);
+            ConvertTo(Node.Right, vtFloat);
+            Node.SetReturnType(vtFloat);
         }
         return;
     case opPower: {
         const std::uint8_t target = Expected != vtComplex && common != vtComplex ? vtFloat : vtComplex;
-        ConvertTo(node.Left, target);
-        ConvertTo(node.Right, target);
-        node.SetReturnType(target);
+        ConvertTo(Node.Left, target);
+        ConvertTo(Node.Right, target);
+        Node.SetReturnType(target);
         return;
     }
     case opModulo: {
         const std::uint8_t target = common == vtInteger || common == vtBoolean ? vtInteger : vtFloat;
-        ConvertTo(node.Left, target);
-        ConvertTo(node.Right, target);
-        node.SetReturnType(target);
+        ConvertTo(Node.Left, target);
+        ConvertTo(Node.Right, target);
+        Node.SetReturnType(target);
         return;
     }
     case opEqual:
     case opNotEqual:
-        if (node.Left->Kind == ekParameter && right == vtString) {
-            CheckEnumComparison(node);
+        if (Node.Left->Kind == ekParameter && right == vtString) {
+            CheckEnumComparison(Node);
         } else {
-            ConvertTo(node.Left, common);
-            ConvertTo(node.Right, common);
+            ConvertTo(Node.Left, common);
+            ConvertTo(Node.Right, common);
         }
-        node.SetReturnType(vtBoolean);
+        Node.SetReturnType(vtBoolean);
         return;
     case opLess:
     case opLessEqual:
     case opGreater:
     case opGreaterEqual:
         if (common == vtComplex) {
-            TypeWarning(cwComplexCompare, node.Position);
-            ConvertToRealPart(node.Left, node.Left->Position);
-            ConvertToRealPart(node.Right, node.Right->Position);
+            TypeWarning(cwComplexCompare, Node.Position);
+            ConvertToRealPart(Node.Left, Node.Left->Position);
+            ConvertToRealPart(Node.Right, Node.Right->Position);
         } else {
             const std::uint8_t target = common == vtFloat ? vtFloat : vtInteger;
-            ConvertTo(node.Left, target);
-            ConvertTo(node.Right, target);
+            ConvertTo(Node.Left, target);
+            ConvertTo(Node.Right, target);
         }
-        node.SetReturnType(vtBoolean);
+        Node.SetReturnType(vtBoolean);
         return;
     default: // && and ||
-        ConvertTo(node.Left, vtBoolean);
-        ConvertTo(node.Right, vtBoolean);
-        node.SetReturnType(vtBoolean);
+        ConvertTo(Node.Left, vtBoolean);
+        ConvertTo(Node.Right, vtBoolean);
+        Node.SetReturnType(vtBoolean);
         return;
     }
 }

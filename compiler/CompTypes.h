@@ -65,6 +65,7 @@ protected:
     static void AddImplicitParam(TParamList &Params, std::unique_ptr<class TParam> Param);
 
 private:
+    void FinishBinaryOperator(TBinaryOperatorExpression &Node, std::uint8_t Expected);
     void CheckEnumComparison(TBinaryOperatorExpression &Node);
     // Checks argument I of a call with Expected and converts it to Target (no conversion for
     // Target vtNone).

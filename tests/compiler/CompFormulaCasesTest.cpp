@@ -1,7 +1,8 @@
 // Minimal formulas compiled through the compile driver and run as pixel routines in double,
 // extended and arbitrary precision, each with the value it must give: arguments near 0 and beyond
 // the 80-bit range in arbitrary precision, divisions by constants, the operand order where an
-// operand assigns, and comparisons with NaN. Reference values from mpmath.
+// operand assigns, comparisons with NaN and operator chains thousands of terms long. Reference
+// values from mpmath.
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -132,6 +133,39 @@ std::vector<TFormulaCase> Cases() {
                              "loop:\nfloat n = (real(#pixel) - 3) / 0\ncomplex w = n\nif " + condition +
                                  "\nz = 1\nelse\nz = 2\nendif",
                              c.Holds ? "1" : "2"});
+    }
+    // Flat operator chains thousands of terms long: a chain is not nesting, so it compiles, and is
+    // folded or computed, in every precision. 2^1000 is exact in every precision.
+    const char *twoToThe1000 =
+        "10715086071862673209484250490600018105614048117055336074437503883703510511249361224931983788156958"
+        "58127594672917553146825187145285692314043598457757469857480393456777482423098542107460506237114187"
+        "79541821530464749835819412673987675591655439460770629145711964776865421676604298316526243868372056"
+        "68069376";
+    const char *runTime = "float x = real(#pixel) - 2\nfloat a = real(#pixel) - 1\nfloat b = x\n";
+    const struct {
+        const char *Name;
+        const char *Declarations;
+        const char *First;
+        const char *Repeated;
+        int Count;
+        const char *Expected;
+    } chains[] = {
+        {"literal sum of 5000 ones", "", "1", " + 1", 4999, "5000"},
+        {"sum of 5000 run-time ones", runTime, "x", " + x", 4999, "5000"},
+        {"literal sum and difference", "", "1", " + 1 + 1 - 1", 1666, "1667"},
+        {"run-time sum and difference", runTime, "x", " + x + x - x", 1666, "1667"},
+        {"complex sum and difference", "", "#pixel", " - #pixel + 1", 2500, "-4997"},
+        {"literal product of 4996 factors", "", "2.0", " * 1.0 * 1.0 * 1.0 * 1.0 * 2.0", 999, twoToThe1000},
+        {"run-time product of 4996 factors", runTime, "a", " * b * b * b * b * a", 999, twoToThe1000},
+        {"run-time product and quotient", runTime, "a", " * a * b / a", 1666, "2"},
+        {"sum of run-time products", runTime, "x", " + x * a - b", 1666, "1667"},
+        {"literal sum of products", "", "1", " + 2 * 3 - 5", 1666, "1667"},
+    };
+    for (const auto &c : chains) {
+        std::string body = std::string("loop:\n") + c.Declarations + "z = " + c.First;
+        for (int i = 0; i < c.Count; ++i)
+            body += c.Repeated;
+        cases.push_back({c.Name, body, c.Expected});
     }
     return cases;
 }
