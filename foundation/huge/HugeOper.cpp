@@ -659,13 +659,26 @@ void THugeFloatOper::Reciprocal() {
     const long double estimate = 1.0L / GetExtended();
     {
         THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewTwo(*two), viewOne(*one);
-        int w = n < 4 ? n : 4;
+        // Working widths from the full one down: each step doubles the words
+        // that are right, so a width w needs about w / 2 + 1 right words from
+        // the width before it (one word spare for the top word, which may be
+        // small, and the rounding of the step).
+        int widths[32];
+        int steps = 0;
+        for (int w = n;; w = w / 2 + 2) {
+            widths[steps++] = w;
+            if (w <= 4)
+                break;
+        }
+        int w = widths[--steps];
         x->SetView(w);
         x->SetExtended(estimate);
 
         // Newton's step x := x (2 - a x), written x := x + x (1 - a x) with
-        // the residual 1 - a x taken from the exact product.
-        for (int round = 1; round <= 31; ++round) {
+        // the residual 1 - a x taken from the exact product. At the first
+        // width the step repeats until it settles; each wider width then
+        // takes one step.
+        for (int round = 1; round <= 64; ++round) {
             SetView(w);
             t->SetView(w);
             two->SetView(w);
@@ -675,12 +688,27 @@ void THugeFloatOper::Reciprocal() {
             case TResidual::Zero: // a x is exactly 1
                 settled = true;
                 break;
-            case TResidual::Exact:
-                t->MultiplySameWidth(*x);
+            case TResidual::Exact: {
+                // The correction x (1 - a x) is needed only down to x's last
+                // word: as many words as it reaches below x's top, and a guard.
+                const int64_t below = static_cast<int64_t>(x->FExponent) - t->FExponent;
+                const int64_t reach = w - below + 2;
+                const int m = reach < 2 ? (w < 2 ? w : 2) : (reach > w ? w : static_cast<int>(reach));
+                if (m < w) {
+                    THugeViewGuard viewShortT(*t), viewShortX(*x);
+                    t->SetView(m);
+                    x->SetView(m);
+                    t->MultiplySameWidth(*x);
+                } else {
+                    t->MultiplySameWidth(*x);
+                }
+                if (m < w && t->FState == hsNormal)
+                    std::memset(t->FMantissa, 0, sizeof(uint32_t) * (w - m));
                 // a correction entirely below x's last word changes nothing more
                 settled = t->IsZero() || t->FExponent < static_cast<int64_t>(x->FExponent) - (w - 1);
                 x->Add(*t);
                 break;
+            }
             case TResidual::Inexact: // an estimate far off: the plain step
                 t->Assign(*x);
                 x->MultiplySameWidth(*this);
@@ -688,15 +716,14 @@ void THugeFloatOper::Reciprocal() {
                 x->MultiplySameWidth(*t);
                 break;
             }
-            if (w == n) {
-                if (settled)
-                    break;
-            } else {
-                const int wider = 2 * w < n ? 2 * w : n;
-                x->SetView(wider);
-                std::memset(x->FMantissa, 0, sizeof(uint32_t) * (wider - w));
-                w = wider;
-            }
+            if (!settled && steps == 0 && round < 64 && w <= 4)
+                continue; // the first width: until it settles
+            if (steps == 0)
+                break;
+            const int wider = widths[--steps];
+            x->SetView(wider);
+            std::memset(x->FMantissa, 0, sizeof(uint32_t) * (wider - w));
+            w = wider;
         }
     }
     Assign(*x);
