@@ -1,6 +1,7 @@
 #include "HugeOper.h"
 
 #include <cstring>
+#include <initializer_list>
 
 // ---------------------------------------------------------------- word kernels
 
@@ -118,6 +119,23 @@ void SquareTop(const uint32_t *a, int n, uint32_t *out) {
     }
     SquareColumns(a, n, 0, out);
     std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
+}
+
+void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out) {
+    std::memset(out, 0, sizeof(uint32_t) * (na + nb));
+    for (int j = 0; j < nb; ++j) {
+        const uint64_t factor = b[j];
+        if (factor == 0)
+            continue;
+        uint64_t carry = 0;
+        uint32_t *row = out + j;
+        for (int i = 0; i < na; ++i) {
+            const uint64_t t = a[i] * factor + row[i] + carry; // at most 2^64 - 1
+            row[i] = static_cast<uint32_t>(t);
+            carry = t >> 32;
+        }
+        row[na] = static_cast<uint32_t>(carry);
+    }
 }
 
 } // namespace HugeKernel
@@ -488,6 +506,32 @@ void THugeFloatOper::MultiplySameWidth(const THugeFloatBase &other) {
     FSign = negative;
 }
 
+void THugeFloatOper::MultiplyCorrection(const THugeFloatBase &factor, int32_t target) {
+    const int w = FWordCount;
+    if (FState != hsNormal || factor.FState != hsNormal || IsZero()) {
+        MultiplySameWidth(factor);
+        return;
+    }
+    // the product's top word lies at most one word above the sum of the exponents
+    const int64_t reach = static_cast<int64_t>(FExponent) + factor.FExponent + 1 - target + w + 1;
+    const int m = reach >= w ? w : (reach < 2 ? (w < 2 ? w : 2) : static_cast<int>(reach));
+    if (m == w) {
+        MultiplySameWidth(factor);
+        return;
+    }
+    auto &shortFactor = const_cast<THugeFloatBase &>(factor);
+    {
+        THugeViewGuard viewSelf(*this), viewFactor(shortFactor);
+        FMantissa += w - m;
+        FWordCount = m;
+        shortFactor.FMantissa += w - m;
+        shortFactor.FWordCount = m;
+        MultiplySameWidth(shortFactor);
+    }
+    if (FState == hsNormal)
+        std::memset(FMantissa, 0, sizeof(uint32_t) * (w - m));
+}
+
 void THugeFloatOper::Square() {
     FSign = false;
     if (FState != hsNormal || IsZero())
@@ -569,7 +613,7 @@ int TakeTopWords(const uint32_t *buffer, int size, int64_t low, bool negative, T
 
 THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u,
                                                         const THugeFloatBase &v, THugeFloatBase &residual,
-                                                        uint32_t *buffer) {
+                                                        uint32_t *buffer, int vWords) {
     const int n = c.FWordCount;
     const bool productNegative = u.FSign != v.FSign;
     if (productNegative != c.FSign)
@@ -580,7 +624,12 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
     const int size = WorkBufferWords(n);
     if (shift < 0 || shift + n > size)
         return TResidual::Inexact;
-    HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
+    if (vWords > 0 && vWords < n) {
+        HugeKernel::MultiplyRows(u.FMantissa, n, v.FMantissa + (n - vWords), vWords, buffer + (n - vWords));
+        std::memset(buffer, 0, sizeof(uint32_t) * (n - vWords));
+    } else {
+        HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
+    }
     for (int i = 2 * n; i < size; ++i)
         buffer[i] = 0;
     const int s = static_cast<int>(shift);
@@ -673,6 +722,7 @@ void THugeFloatOper::Reciprocal() {
         int w = widths[--steps];
         x->SetView(w);
         x->SetExtended(estimate);
+        int filled = w; // x's words below its top `filled` are 0
 
         // Newton's step x := x (2 - a x), written x := x + x (1 - a x) with
         // the residual 1 - a x taken from the exact product. At the first
@@ -684,31 +734,18 @@ void THugeFloatOper::Reciprocal() {
             two->SetView(w);
             one->SetView(w);
             bool settled = false;
-            switch (ExactResidual(*one, *this, *x, *t, FWorkBuffer)) {
+            const TResidual residual = ExactResidual(*one, *this, *x, *t, FWorkBuffer, filled);
+            filled = w;
+            switch (residual) {
             case TResidual::Zero: // a x is exactly 1
                 settled = true;
                 break;
-            case TResidual::Exact: {
-                // The correction x (1 - a x) is needed only down to x's last
-                // word: as many words as it reaches below x's top, and a guard.
-                const int64_t below = static_cast<int64_t>(x->FExponent) - t->FExponent;
-                const int64_t reach = w - below + 2;
-                const int m = reach < 2 ? (w < 2 ? w : 2) : (reach > w ? w : static_cast<int>(reach));
-                if (m < w) {
-                    THugeViewGuard viewShortT(*t), viewShortX(*x);
-                    t->SetView(m);
-                    x->SetView(m);
-                    t->MultiplySameWidth(*x);
-                } else {
-                    t->MultiplySameWidth(*x);
-                }
-                if (m < w && t->FState == hsNormal)
-                    std::memset(t->FMantissa, 0, sizeof(uint32_t) * (w - m));
+            case TResidual::Exact:
+                t->MultiplyCorrection(*x, x->FExponent);
                 // a correction entirely below x's last word changes nothing more
                 settled = t->IsZero() || t->FExponent < static_cast<int64_t>(x->FExponent) - (w - 1);
                 x->Add(*t);
                 break;
-            }
             case TResidual::Inexact: // an estimate far off: the plain step
                 t->Assign(*x);
                 x->MultiplySameWidth(*this);
@@ -734,7 +771,47 @@ void THugeFloatOper::Reciprocal() {
         FExponent = static_cast<int32_t>(resultExponent);
 }
 
+bool THugeFloatOper::DivideFromShortInverse(const THugeFloatBase &other, int h) {
+    const int n = FWordCount;
+    if (FState != hsNormal || IsZero() || other.FState != hsNormal || other.IsZero())
+        return false;
+    THugeTempHolder divisor(*this);
+    divisor->Assign(other);
+    // y = 1 / b to h words, q0 = a y to h words: q0 is right to about h - 2
+    // words, so that a - b q0 (exact, from q0's h words) is about h - 2 words
+    // below a, and q0 + y (a - b q0) is right to n words.
+    THugeTempHolder inverse(*this);
+    inverse->Assign(*divisor);
+    inverse->SetView(h);
+    inverse->Reciprocal();
+    THugeTempHolder quotient(*this);
+    quotient->Assign(*this);
+    quotient->SetView(h);
+    quotient->MultiplySameWidth(*inverse);
+    if (inverse->FState != hsNormal || inverse->IsZero() || quotient->FState != hsNormal || quotient->IsZero())
+        return false;
+    for (THugeFloatOper *widened : {&*inverse, &*quotient}) {
+        widened->SetView(n);
+        std::memset(widened->FMantissa, 0, sizeof(uint32_t) * (n - h));
+    }
+    switch (ExactResidual(*this, *divisor, *quotient, *this, FWorkBuffer, h)) {
+    case TResidual::Inexact:
+        return false;
+    case TResidual::Zero:
+        Assign(*quotient);
+        return true;
+    case TResidual::Exact:
+        MultiplyCorrection(*inverse, quotient->FExponent);
+        Add(*quotient);
+        return true;
+    }
+    return false;
+}
+
 void THugeFloatOper::Divide(const THugeFloatBase &other) {
+    const int h = FWordCount / 2 + 3;
+    if (h < FWordCount && DivideFromShortInverse(other, h))
+        return;
     THugeTempHolder inverse(*this);
     inverse->Assign(other);
     inverse->Reciprocal();
@@ -761,7 +838,7 @@ void THugeFloatOper::Divide(const THugeFloatBase &other) {
         residual = ExactResidual(*this, *divisor, *quotient, *this, FWorkBuffer);
     }
     if (residual == TResidual::Exact) {
-        MultiplySameWidth(*inverse);
+        MultiplyCorrection(*inverse, quotient->FExponent);
         Add(*quotient);
     } else {
         Assign(*quotient);
