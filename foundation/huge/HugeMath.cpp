@@ -386,7 +386,8 @@ void THugeFloatMath::Exp() {
         term->MultiplyPowerOfTwo(31);
         sum->Add(*term);
         for (int32_t k = 2;; ++k) {
-            term->Multiply(*this);
+            // the terms shrink: each needs only the words that reach the sum's last one
+            term->MultiplyCorrection(*this, sum->FExponent);
             term->DivideInteger(k);
             sum->Add(*term);
             if (term->IsZero() || sum->FState != hsNormal ||
@@ -483,7 +484,8 @@ void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, u
     const int n = FWordCount;
     bool subtract = subtractFirst;
     for (;;) {
-        term.Multiply(x2);
+        // the terms shrink: each needs only the words that reach the sum's last one
+        term.MultiplyCorrection(x2, FExponent);
         if (k < 46340) {
             term.DivideInteger(static_cast<int32_t>(k * (k + 1)));
         } else {

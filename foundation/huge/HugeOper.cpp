@@ -512,8 +512,11 @@ void THugeFloatOper::MultiplyCorrection(const THugeFloatBase &factor, int32_t ta
         MultiplySameWidth(factor);
         return;
     }
-    // the product's top word lies at most one word above the sum of the exponents
-    const int64_t reach = static_cast<int64_t>(FExponent) + factor.FExponent + 1 - target + w + 1;
+    // From the product's top word (at most one word above the sum of the
+    // exponents) down to the target's last word, and two guard words: the
+    // truncation then costs less than 2^-32 of a unit of the last word, so
+    // that even a long series of such terms stays within a unit.
+    const int64_t reach = static_cast<int64_t>(FExponent) + factor.FExponent - target + w + 3;
     const int m = reach >= w ? w : (reach < 2 ? (w < 2 ? w : 2) : static_cast<int>(reach));
     if (m == w) {
         MultiplySameWidth(factor);

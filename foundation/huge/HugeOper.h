@@ -80,8 +80,8 @@ protected:
     bool DivideFromShortInverse(const THugeFloatBase &other, int h);
     // Self := Self * factor (same word count), where Self is a correction
     // to be added to a number whose top word has the exponent `target`: only
-    // the top words that reach down to that number's last word, and a guard
-    // word, are multiplied; the words below them become 0.
+    // the top words that reach down to that number's last word, and two
+    // guard words, are multiplied; the words below them become 0.
     void MultiplyCorrection(const THugeFloatBase &factor, int32_t target);
 
     bool FOwnsWorkBuffer = false;
