@@ -791,7 +791,8 @@ bool THugeFloatOper::DivideFromShortInverse(const THugeFloatBase &other, int h) 
     quotient->Assign(*this);
     quotient->SetView(h);
     quotient->MultiplySameWidth(*inverse);
-    if (inverse->FState != hsNormal || inverse->IsZero() || quotient->FState != hsNormal || quotient->IsZero())
+    if (inverse->FState != hsNormal || inverse->IsZero() || quotient->FState != hsNormal ||
+        quotient->IsZero())
         return false;
     for (THugeFloatOper *widened : {&*inverse, &*quotient}) {
         widened->SetView(n);
