@@ -252,22 +252,27 @@ void THugeFloatMath::Sqrt() {
     const int32_t half = FExponent >> 1; // floor(exponent / 2)
     FExponent -= 2 * half;
     const long double estimate = 1.0L / std::sqrt(GetExtended());
+    // y needs only about half the words: the last step on the root, from
+    // s = a y and the exact residual a - s^2, doubles what is right.
+    const int h = n > 8 ? n / 2 + 3 : n;
     {
         THugeViewGuard viewSelf(*this), viewY(*y), viewT(*t), viewThree(*three);
-        WideningNewton(*y, *t, {this, &*three}, n, estimate, 2, false, [&] {
+        WideningNewton(*y, *t, {this, &*three}, h, estimate, 2, false, [&] {
             y->Square();
             y->Multiply(*this);
             y->SubtractRev(*three);
             y->Multiply(*t);
             y->DivideByTwo();
         });
+        t->Assign(*this);
+        t->Multiply(*y);
     }
-    // Self := s + y (a - s^2) / 2 with s = a y: one more step on the root
-    // itself, from the exact residual, for the last word.
-    t->Assign(*this);
-    t->Multiply(*y);
-    if (ExactResidual(*this, *t, *t, *this, FWorkBuffer) == TResidual::Exact) {
-        Multiply(*y);
+    for (THugeFloatMath *widened : {&*y, &*t})
+        if (widened->FState == hsNormal)
+            std::memset(widened->FMantissa, 0, sizeof(uint32_t) * (n - h));
+    // Self := s + y (a - s^2) / 2, from the exact residual, for the last word.
+    if (ExactResidual(*this, *t, *t, *this, FWorkBuffer, h) == TResidual::Exact) {
+        MultiplyCorrection(*y, t->FExponent);
         DivideByTwo();
         Add(*t);
     } else {
