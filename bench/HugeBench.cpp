@@ -249,15 +249,18 @@ std::string Figure(double ns) {
 
 } // namespace
 
-int main() {
+// With the argument "ops" only the table of operations is printed.
+int main(int argc, char **argv) {
     PrintEmulationNotice();
+    const bool operationsOnly = argc > 1 && std::string(argv[1]) == "ops";
+    const int operationWidths[] = {5, 12, 33, 105};
     const int widths[] = {4, 8, 16, 34, 105};
     std::printf("Arbitrary-precision numbers: time per operation (operand and result of n 32-bit words)\n\n");
     std::printf("%5s %6s", "words", "digits");
     for (const char *name : OperationNames)
         std::printf(" %9s", name);
     std::printf("\n");
-    for (int n : widths) {
+    for (int n : operationWidths) {
         const int digits = DigitsForWords(n);
         const std::vector<double> times = HugeOperations(digits);
         std::printf("%5d %6d", n, digits);
@@ -269,9 +272,14 @@ int main() {
         std::printf("%5s %6s", "MPFR", "");
         for (double t : reference)
             std::printf(" %9s", Figure(t).c_str());
+        std::printf("\n%5s %6s", "ratio", "");
+        for (size_t i = 0; i < times.size(); ++i)
+            std::printf(" %8.2fx", times[i] / reference[i]);
         std::printf("\n");
 #endif
     }
+    if (operationsOnly)
+        return 0;
 
     std::printf("\nMandelbrot kernel z := z^2 + c with the |z|^2 > 4 test, %d points x %d iterations\n\n",
                 PointCount, MaxIterations);

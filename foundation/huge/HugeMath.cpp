@@ -18,10 +18,6 @@ void Widen(THugeFloatBase &number, int to) {
         std::memset(number.FMantissa, 0, sizeof(uint32_t) * (to - from));
 }
 
-inline int NextWidth(int w, int n) {
-    return 2 * w < n ? 2 * w : n;
-}
-
 inline int32_t AbsCompare(int32_t c) {
     return c < 0 ? -c : c;
 }
@@ -29,16 +25,30 @@ inline int32_t AbsCompare(int32_t c) {
 constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
 
 // The widening Newton iteration of the root and the inverse functions. Value starts from
-// Estimate at four words (all n when fewer) and Previous at 0; each round keeps the old value in
-// Previous and runs Step for the next one. Below the full width n, Value and Previous then widen
-// to the next width; at the full width the iteration ends once a round changed Value by less
-// than Tolerance (in Compare's measure), after 31 rounds at the most. Followers are the other
-// numbers of the step, whose views take each round's width.
+// Estimate and Previous at 0; each round keeps the old value in Previous and runs Step for the
+// next one. With n of at most four words the rounds run at the full width until one changed
+// Value by less than Tolerance (in Compare's measure), 31 rounds at the most. Wider numbers start
+// at four words and take one round at each of a chain of widths up to n, each about half the next
+// one and two words more: a round doubles the right words (the estimate has two), so every
+// round's width needs only the words the round before it made right. With `settle` the widths
+// double from four words instead and the rounds at the full width go on until the change is below
+// Tolerance for wider numbers too (for a step whose rounding leaves more than a few units in a
+// single round). Followers are the other numbers of the step,
+// whose views take each round's width.
 template <class Step>
 void WideningNewton(THugeFloatBase &value, THugeFloatBase &previous,
                     std::initializer_list<THugeFloatBase *> followers, int n, long double estimate,
-                    int32_t tolerance, Step step) {
-    int w = n < 4 ? n : 4;
+                    int32_t tolerance, bool settle, Step step) {
+    int widths[32];
+    int steps = 0;
+    for (int w = n;; w = settle ? (w + 1) / 2 : w / 2 + 2) {
+        if (settle && w < 4 && steps > 0)
+            w = 4;
+        widths[steps++] = w;
+        if (w <= 4)
+            break;
+    }
+    int w = widths[--steps];
     value.SetView(w);
     value.SetExtended(estimate);
     previous.SetView(w);
@@ -49,14 +59,15 @@ void WideningNewton(THugeFloatBase &value, THugeFloatBase &previous,
         const int32_t change = value.Compare(previous);
         previous.Assign(value);
         step();
-        if (w == n) {
-            if (AbsCompare(change) < tolerance)
+        if (steps == 0) {
+            if ((n > 4 && !settle) || AbsCompare(change) < tolerance)
                 break;
-        } else {
-            w = NextWidth(w, n);
-            Widen(value, w);
-            Widen(previous, w);
+            continue;
         }
+        const int wider = widths[--steps];
+        Widen(value, wider);
+        Widen(previous, wider);
+        w = wider;
     }
 }
 
@@ -241,22 +252,27 @@ void THugeFloatMath::Sqrt() {
     const int32_t half = FExponent >> 1; // floor(exponent / 2)
     FExponent -= 2 * half;
     const long double estimate = 1.0L / std::sqrt(GetExtended());
+    // y needs only about half the words: the last step on the root, from
+    // s = a y and the exact residual a - s^2, doubles what is right.
+    const int h = n > 8 ? n / 2 + 3 : n;
     {
         THugeViewGuard viewSelf(*this), viewY(*y), viewT(*t), viewThree(*three);
-        WideningNewton(*y, *t, {this, &*three}, n, estimate, 2, [&] {
+        WideningNewton(*y, *t, {this, &*three}, h, estimate, 2, false, [&] {
             y->Square();
             y->Multiply(*this);
             y->SubtractRev(*three);
             y->Multiply(*t);
             y->DivideByTwo();
         });
+        t->Assign(*this);
+        t->Multiply(*y);
     }
-    // Self := s + y (a - s^2) / 2 with s = a y: one more step on the root
-    // itself, from the exact residual, for the last word.
-    t->Assign(*this);
-    t->Multiply(*y);
-    if (ExactResidual(*this, *t, *t, *this, FWorkBuffer) == TResidual::Exact) {
-        Multiply(*y);
+    for (THugeFloatMath *widened : {&*y, &*t})
+        if (widened->FState == hsNormal)
+            std::memset(widened->FMantissa, 0, sizeof(uint32_t) * (n - h));
+    // Self := s + y (a - s^2) / 2, from the exact residual, for the last word.
+    if (ExactResidual(*this, *t, *t, *this, FWorkBuffer, h) == TResidual::Exact) {
+        MultiplyCorrection(*y, t->FExponent);
         DivideByTwo();
         Add(*t);
     } else {
@@ -295,7 +311,7 @@ void THugeFloatMath::Ln() {
     THugeConstHolder one(*this, GetOne());
     {
         THugeViewGuard viewSelf(*this), viewY(*y), viewPrevious(*previous), viewOne(*one);
-        WideningNewton(*y, *previous, {this, &*one}, n, estimate, 3, [&] {
+        WideningNewton(*y, *previous, {this, &*one}, n, estimate, 3, false, [&] {
             // y := previous + x * e^(-previous) - 1
             y->Negate();
             y->Exp();
@@ -375,7 +391,8 @@ void THugeFloatMath::Exp() {
         term->MultiplyPowerOfTwo(31);
         sum->Add(*term);
         for (int32_t k = 2;; ++k) {
-            term->Multiply(*this);
+            // the terms shrink: each needs only the words that reach the sum's last one
+            term->MultiplyCorrection(*this, sum->FExponent);
             term->DivideInteger(k);
             sum->Add(*term);
             if (term->IsZero() || sum->FState != hsNormal ||
@@ -472,7 +489,8 @@ void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, u
     const int n = FWordCount;
     bool subtract = subtractFirst;
     for (;;) {
-        term.Multiply(x2);
+        // the terms shrink: each needs only the words that reach the sum's last one
+        term.MultiplyCorrection(x2, FExponent);
         if (k < 46340) {
             term.DivideInteger(static_cast<int32_t>(k * (k + 1)));
         } else {
@@ -557,7 +575,7 @@ void THugeFloatMath::ArcTan() {
         THugeMathTempHolder t(*this);
         THugeMathTempHolder s(*this);
         THugeViewGuard viewSelf(*this), viewX(*x), viewPrevious(*previous), viewC(*c), viewT(*t), viewS(*s);
-        WideningNewton(*this, *previous, {&*x, &*c, &*t, &*s}, n, estimate, 3, [&] {
+        WideningNewton(*this, *previous, {&*x, &*c, &*t, &*s}, n, estimate, 3, true, [&] {
             // y := y - (sin y - x cos y) cos y
             c->Assign(*this);
             c->Cos();

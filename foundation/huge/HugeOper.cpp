@@ -1,6 +1,7 @@
 #include "HugeOper.h"
 
 #include <cstring>
+#include <initializer_list>
 
 // ---------------------------------------------------------------- word kernels
 
@@ -118,6 +119,23 @@ void SquareTop(const uint32_t *a, int n, uint32_t *out) {
     }
     SquareColumns(a, n, 0, out);
     std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
+}
+
+void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out) {
+    std::memset(out, 0, sizeof(uint32_t) * (na + nb));
+    for (int j = 0; j < nb; ++j) {
+        const uint64_t factor = b[j];
+        if (factor == 0)
+            continue;
+        uint64_t carry = 0;
+        uint32_t *row = out + j;
+        for (int i = 0; i < na; ++i) {
+            const uint64_t t = a[i] * factor + row[i] + carry; // at most 2^64 - 1
+            row[i] = static_cast<uint32_t>(t);
+            carry = t >> 32;
+        }
+        row[na] = static_cast<uint32_t>(carry);
+    }
 }
 
 } // namespace HugeKernel
@@ -488,6 +506,35 @@ void THugeFloatOper::MultiplySameWidth(const THugeFloatBase &other) {
     FSign = negative;
 }
 
+void THugeFloatOper::MultiplyCorrection(const THugeFloatBase &factor, int32_t target) {
+    const int w = FWordCount;
+    if (FState != hsNormal || factor.FState != hsNormal || IsZero()) {
+        MultiplySameWidth(factor);
+        return;
+    }
+    // From the product's top word (at most one word above the sum of the
+    // exponents) down to the target's last word, and two guard words: the
+    // truncation then costs less than 2^-32 of a unit of the last word, so
+    // that even a long series of such terms stays within a unit.
+    const int64_t reach = static_cast<int64_t>(FExponent) + factor.FExponent - target + w + 3;
+    const int m = reach >= w ? w : (reach < 2 ? (w < 2 ? w : 2) : static_cast<int>(reach));
+    if (m == w) {
+        MultiplySameWidth(factor);
+        return;
+    }
+    auto &shortFactor = const_cast<THugeFloatBase &>(factor);
+    {
+        THugeViewGuard viewSelf(*this), viewFactor(shortFactor);
+        FMantissa += w - m;
+        FWordCount = m;
+        shortFactor.FMantissa += w - m;
+        shortFactor.FWordCount = m;
+        MultiplySameWidth(shortFactor);
+    }
+    if (FState == hsNormal)
+        std::memset(FMantissa, 0, sizeof(uint32_t) * (w - m));
+}
+
 void THugeFloatOper::Square() {
     FSign = false;
     if (FState != hsNormal || IsZero())
@@ -569,7 +616,7 @@ int TakeTopWords(const uint32_t *buffer, int size, int64_t low, bool negative, T
 
 THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u,
                                                         const THugeFloatBase &v, THugeFloatBase &residual,
-                                                        uint32_t *buffer) {
+                                                        uint32_t *buffer, int vWords) {
     const int n = c.FWordCount;
     const bool productNegative = u.FSign != v.FSign;
     if (productNegative != c.FSign)
@@ -580,7 +627,12 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
     const int size = WorkBufferWords(n);
     if (shift < 0 || shift + n > size)
         return TResidual::Inexact;
-    HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
+    if (vWords > 0 && vWords < n) {
+        HugeKernel::MultiplyRows(u.FMantissa, n, v.FMantissa + (n - vWords), vWords, buffer + (n - vWords));
+        std::memset(buffer, 0, sizeof(uint32_t) * (n - vWords));
+    } else {
+        HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
+    }
     for (int i = 2 * n; i < size; ++i)
         buffer[i] = 0;
     const int s = static_cast<int>(shift);
@@ -659,24 +711,40 @@ void THugeFloatOper::Reciprocal() {
     const long double estimate = 1.0L / GetExtended();
     {
         THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewTwo(*two), viewOne(*one);
-        int w = n < 4 ? n : 4;
+        // Working widths from the full one down: each step doubles the words
+        // that are right, so a width w needs about w / 2 + 1 right words from
+        // the width before it (one word spare for the top word, which may be
+        // small, and the rounding of the step).
+        int widths[32];
+        int steps = 0;
+        for (int w = n;; w = w / 2 + 2) {
+            widths[steps++] = w;
+            if (w <= 4)
+                break;
+        }
+        int w = widths[--steps];
         x->SetView(w);
         x->SetExtended(estimate);
+        int filled = w; // x's words below its top `filled` are 0
 
         // Newton's step x := x (2 - a x), written x := x + x (1 - a x) with
-        // the residual 1 - a x taken from the exact product.
-        for (int round = 1; round <= 31; ++round) {
+        // the residual 1 - a x taken from the exact product. At the first
+        // width the step repeats until it settles; each wider width then
+        // takes one step.
+        for (int round = 1; round <= 64; ++round) {
             SetView(w);
             t->SetView(w);
             two->SetView(w);
             one->SetView(w);
             bool settled = false;
-            switch (ExactResidual(*one, *this, *x, *t, FWorkBuffer)) {
+            const TResidual residual = ExactResidual(*one, *this, *x, *t, FWorkBuffer, filled);
+            filled = w;
+            switch (residual) {
             case TResidual::Zero: // a x is exactly 1
                 settled = true;
                 break;
             case TResidual::Exact:
-                t->MultiplySameWidth(*x);
+                t->MultiplyCorrection(*x, x->FExponent);
                 // a correction entirely below x's last word changes nothing more
                 settled = t->IsZero() || t->FExponent < static_cast<int64_t>(x->FExponent) - (w - 1);
                 x->Add(*t);
@@ -688,15 +756,14 @@ void THugeFloatOper::Reciprocal() {
                 x->MultiplySameWidth(*t);
                 break;
             }
-            if (w == n) {
-                if (settled)
-                    break;
-            } else {
-                const int wider = 2 * w < n ? 2 * w : n;
-                x->SetView(wider);
-                std::memset(x->FMantissa, 0, sizeof(uint32_t) * (wider - w));
-                w = wider;
-            }
+            if (!settled && steps == 0 && round < 64 && w <= 4)
+                continue; // the first width: until it settles
+            if (steps == 0)
+                break;
+            const int wider = widths[--steps];
+            x->SetView(wider);
+            std::memset(x->FMantissa, 0, sizeof(uint32_t) * (wider - w));
+            w = wider;
         }
     }
     Assign(*x);
@@ -707,7 +774,48 @@ void THugeFloatOper::Reciprocal() {
         FExponent = static_cast<int32_t>(resultExponent);
 }
 
+bool THugeFloatOper::DivideFromShortInverse(const THugeFloatBase &other, int h) {
+    const int n = FWordCount;
+    if (FState != hsNormal || IsZero() || other.FState != hsNormal || other.IsZero())
+        return false;
+    THugeTempHolder divisor(*this);
+    divisor->Assign(other);
+    // y = 1 / b to h words, q0 = a y to h words: q0 is right to about h - 2
+    // words, so that a - b q0 (exact, from q0's h words) is about h - 2 words
+    // below a, and q0 + y (a - b q0) is right to n words.
+    THugeTempHolder inverse(*this);
+    inverse->Assign(*divisor);
+    inverse->SetView(h);
+    inverse->Reciprocal();
+    THugeTempHolder quotient(*this);
+    quotient->Assign(*this);
+    quotient->SetView(h);
+    quotient->MultiplySameWidth(*inverse);
+    if (inverse->FState != hsNormal || inverse->IsZero() || quotient->FState != hsNormal ||
+        quotient->IsZero())
+        return false;
+    for (THugeFloatOper *widened : {&*inverse, &*quotient}) {
+        widened->SetView(n);
+        std::memset(widened->FMantissa, 0, sizeof(uint32_t) * (n - h));
+    }
+    switch (ExactResidual(*this, *divisor, *quotient, *this, FWorkBuffer, h)) {
+    case TResidual::Inexact:
+        return false;
+    case TResidual::Zero:
+        Assign(*quotient);
+        return true;
+    case TResidual::Exact:
+        MultiplyCorrection(*inverse, quotient->FExponent);
+        Add(*quotient);
+        return true;
+    }
+    return false;
+}
+
 void THugeFloatOper::Divide(const THugeFloatBase &other) {
+    const int h = FWordCount / 2 + 3;
+    if (h < FWordCount && DivideFromShortInverse(other, h))
+        return;
     THugeTempHolder inverse(*this);
     inverse->Assign(other);
     inverse->Reciprocal();
@@ -734,7 +842,7 @@ void THugeFloatOper::Divide(const THugeFloatBase &other) {
         residual = ExactResidual(*this, *divisor, *quotient, *this, FWorkBuffer);
     }
     if (residual == TResidual::Exact) {
-        MultiplySameWidth(*inverse);
+        MultiplyCorrection(*inverse, quotient->FExponent);
         Add(*quotient);
     } else {
         Assign(*quotient);

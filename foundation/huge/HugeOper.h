@@ -53,8 +53,10 @@ public:
     // c. All four have the same word count; u, v and c are normal and not 0;
     // residual may be c itself. Gives Zero for an exact product and Inexact
     // (residual untouched) when u * v is too far from c to cancel.
+    // With `vWords` below the word count, v's words below its top vWords are
+    // 0 and the product is formed from the top ones alone.
     static TResidual ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u, const THugeFloatBase &v,
-                                   THugeFloatBase &residual, uint32_t *buffer);
+                                   THugeFloatBase &residual, uint32_t *buffer, int vWords = 0);
     // difference := a - b computed exactly and then truncated to its words,
     // where Subtract would first drop the words of the operand with the
     // smaller exponent that fall below the other's last word (one word of a
@@ -73,6 +75,14 @@ protected:
     void AddMagnitude(const THugeFloatBase &other);
     void SubtractMagnitude(const THugeFloatBase &other);
     void MultiplySameWidth(const THugeFloatBase &other);
+    // Self / other from a reciprocal of `h` words (h < word count); false,
+    // with Self untouched, where that path does not apply.
+    bool DivideFromShortInverse(const THugeFloatBase &other, int h);
+    // Self := Self * factor (same word count), where Self is a correction
+    // to be added to a number whose top word has the exponent `target`: only
+    // the top words that reach down to that number's last word, and two
+    // guard words, are multiplied; the words below them become 0.
+    void MultiplyCorrection(const THugeFloatBase &factor, int32_t target);
 
     bool FOwnsWorkBuffer = false;
 };
@@ -124,4 +134,6 @@ void SquareColumnsPortable(const uint32_t *a, int n, int from, uint32_t *out);
 // might reach column n-1.
 void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out);
 void SquareTop(const uint32_t *a, int n, uint32_t *out);
+// The exact product a * b of na and nb words into out[0 .. na+nb-1].
+void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out);
 } // namespace HugeKernel
