@@ -128,8 +128,6 @@ int main() {
     const std::string fixtures = FixturePath();
     std::printf("Fractal formula object, %dx%d pixels, one thread; fixtures %s\n", GridSize, GridSize,
                 fixtures.c_str());
-    if (std::getenv("OV_EMULATED"))
-        std::printf("Running under emulation: the figures say nothing about speed on a processor.\n");
 
     {
         TFormula formula;
