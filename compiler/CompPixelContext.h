@@ -47,6 +47,15 @@
 #define PC_STOP_FLAG 0x98
 #define PC_PRECISION_PART 0xA0
 
+// Values of the precision-specific part that hand-written loops address (checked below): Z
+// and PIXEL in double, extended and arbitrary precision.
+#define PC_DOUBLE_Z 0xB0
+#define PC_DOUBLE_PIXEL 0xD0
+#define PC_EXTENDED_Z 0xC0
+#define PC_EXTENDED_PIXEL 0x100
+#define PC_HUGE_Z 0xA8
+#define PC_HUGE_PIXEL 0xB8
+
 #ifndef __ASSEMBLER__
 
 #include <cstddef>
@@ -232,6 +241,10 @@ static_assert(ContextValueOffsets[1].Z == 0xC0 && ContextValueOffsets[1].SavedZ 
 static_assert(ContextValueOffsets[2].Z == 0xA8 && ContextValueOffsets[2].SavedZ == 0xB0 &&
               ContextValueOffsets[2].Pixel == 0xB8 && ContextValueOffsets[2].Index == 0xEC &&
               ContextValueOffsets[2].ContextSize == 240);
+
+static_assert(ContextValueOffsets[0].Z == PC_DOUBLE_Z && ContextValueOffsets[0].Pixel == PC_DOUBLE_PIXEL);
+static_assert(ContextValueOffsets[1].Z == PC_EXTENDED_Z && ContextValueOffsets[1].Pixel == PC_EXTENDED_PIXEL);
+static_assert(ContextValueOffsets[2].Z == PC_HUGE_Z && ContextValueOffsets[2].Pixel == PC_HUGE_PIXEL);
 
 // Number of arbitrary-precision numbers the context holds, from PC_PRECISION_PART on.
 constexpr int ContextHugeCount = int(sizeof(THugePart) / sizeof(THugeFloatBase *));

@@ -1,6 +1,7 @@
 // The two fractal formulas built into the program, "Mandelbrot: Z = Z^2 + C" and
 // "Julia: Z = Z^2 + C", as fixed iteration loops that keep the pixel context's protocol (coloring
 // INIT, LOOP and FINAL code, orbit recording, periodicity, iterations done) without compiled code.
+// The loops themselves are hand-written x87 code in FracBuiltinLoops.S.
 //
 // Counting: z0 is the start (Mandelbrot) or the pixel (Julia) and zk the value after k steps. The
 // Julia loops report k for the first zk with k >= 1 beyond the bailout; the Mandelbrot loops take

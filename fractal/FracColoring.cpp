@@ -39,6 +39,27 @@ extern "C" __attribute__((regparm(1))) void ColoringHugeBuiltInFinal(void *Conte
     }
 }
 
+// The orbit store of arbitrary precision calls this with the context in eax: the entry at the
+// write pointer holds two numbers, which take the values of #z; the pointer moves on by 8.
+extern "C" __attribute__((regparm(1))) void ColoringHugeOrbitStore(void *Context) noexcept {
+    auto &context = *static_cast<TPixelContext *>(Context);
+    auto *entry = static_cast<THugeFloatBase **>(context.OrbitWrite);
+    if (!entry)
+        return;
+    try {
+        const auto *bytes = static_cast<const std::uint8_t *>(Context);
+        for (int part = 0; part < 2; ++part) {
+            THugeFloatBase *z;
+            std::memcpy(&z, bytes + ContextValueOffsets[2].Z + 4 * part, sizeof z);
+            if (entry[part] && z)
+                entry[part]->Assign(*z);
+        }
+    } catch (...) {
+        // Nothing may unwind into generated code; the entry keeps its old values.
+    }
+    context.OrbitWrite = entry + 2;
+}
+
 } // namespace
 
 const std::vector<std::uint8_t> &OrbitStoreCode(std::uint8_t Precision) {
@@ -60,7 +81,14 @@ const std::vector<std::uint8_t> &OrbitStoreCode(std::uint8_t Precision) {
         bytes.insert(bytes.end(), {0x83, 0x46, PC_ORBIT_WRITE, point}); // add dword [orbit write], point
         return bytes;
     };
-    static const std::vector<std::uint8_t> codes[3] = {make(0), make(1), {}};
+    auto makeHuge = [] {
+        std::vector<std::uint8_t> bytes = {0x89, 0xF0, 0xB9}; // mov eax, esi; mov ecx, helper
+        AppendLong(bytes,
+                   static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&ColoringHugeOrbitStore)));
+        bytes.insert(bytes.end(), {0xFF, 0xD1}); // call ecx
+        return bytes;
+    };
+    static const std::vector<std::uint8_t> codes[3] = {make(0), make(1), makeHuge()};
     return codes[Precision > 2 ? 2 : Precision];
 }
 

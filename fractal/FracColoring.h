@@ -18,8 +18,9 @@ constexpr int TransferFunctionCount = 10;
 const char *TransferFunctionWord(TTransferFunction Transfer);
 
 // Code that appends the current #z to the context's orbit array and advances the write pointer:
-// 16 bytes per point in double (two doubles), 20 in extended (two 80-bit values); no code in
-// arbitrary precision, whose orbit is not recorded. No return at the end: it is joined inline.
+// 16 bytes per point in double (two doubles), 20 in extended (two 80-bit values), 8 in arbitrary
+// precision (the handles of two numbers that the array's owner created, which receive copies of
+// #z). No return at the end: it is joined inline.
 const std::vector<std::uint8_t> &OrbitStoreCode(std::uint8_t Precision);
 
 // Colours in parameter text: bytes blue, green, red, alpha from the low byte; opaque black.

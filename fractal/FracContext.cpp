@@ -1,10 +1,12 @@
 #include "FracContext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "CompRoutines.h"
 #include "HugeBase.h"
+#include "HugeMath.h"
 
 TPixelContextBlock::TPixelContextBlock(std::uint8_t Precision)
     : FValues(&ContextValueOffsets[Precision > 2 ? 2 : Precision]),
@@ -53,6 +55,28 @@ TPeriodicityWindow PeriodicityWindow(std::int32_t MaxIter) {
 std::uint64_t OrbitArraySize(std::int32_t MaxIter, std::uint32_t BytesPerPoint) {
     const std::uint64_t points = MaxIter < 0 ? 1 : static_cast<std::uint64_t>(MaxIter) + 1;
     return points * BytesPerPoint;
+}
+
+void CreateHugeOrbitNumbers(void *Start, std::int32_t Points, std::int32_t Digits) {
+    auto *handles = static_cast<THugeFloatBase **>(Start);
+    const std::size_t count = Points > 0 ? 2 * static_cast<std::size_t>(Points) : 0;
+    std::fill(handles, handles + count, nullptr);
+    try {
+        for (std::size_t i = 0; i < count; ++i)
+            handles[i] = new THugeFloat(std::clamp(Digits, HugeMinDigits, HugeMaxDigits));
+    } catch (...) {
+        FreeHugeOrbitNumbers(Start, Points);
+        throw;
+    }
+}
+
+void FreeHugeOrbitNumbers(void *Start, std::int32_t Points) {
+    auto *handles = static_cast<THugeFloatBase **>(Start);
+    const std::size_t count = Points > 0 ? 2 * static_cast<std::size_t>(Points) : 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        delete handles[i];
+        handles[i] = nullptr;
+    }
 }
 
 TFormulaControlWordScope::TFormulaControlWordScope() {

@@ -46,6 +46,12 @@ TPeriodicityWindow PeriodicityWindow(std::int32_t MaxIter);
 // bits so that no setting can wrap it; the allocator refuses what cannot be had.
 std::uint64_t OrbitArraySize(std::int32_t MaxIter, std::uint32_t BytesPerPoint);
 
+// An arbitrary-precision orbit array holds two number handles per point. The array's owner creates
+// the numbers of Points points (of Digits digits) before the run, and frees them after it;
+// freeing leaves nil handles and may be called again.
+void CreateHugeOrbitNumbers(void *Start, std::int32_t Points, std::int32_t Digits);
+void FreeHugeOrbitNumbers(void *Start, std::int32_t Points);
+
 // Runs the calling thread under the formula control word until the scope ends, then restores the
 // thread's own word. A thread that calls pixel routines for a whole calculation holds one, so that
 // the routines' entry and exit loads find the word they load already in place: on some processors

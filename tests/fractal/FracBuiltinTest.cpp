@@ -101,31 +101,57 @@ public:
     TRoutineAssembler Empty;
 };
 
+void SetBailout(TFormula &Formula, const char *Text) {
+    for (int i = 0; i < Formula.GetParams().GetCount(); ++i)
+        if (auto *bailout = dynamic_cast<TFloatParam *>(Formula.GetParams().GetItem(i)))
+            bailout->Value.SetText(Text);
+}
+
+// The loops have three shapes: blocks of 8 steps tested at their end (no coloring loop code, no
+// periodicity, bailout at least 4), every step tested but the last (a smaller bailout, or a
+// periodicity threshold that is never reached), every step tested (coloring loop code).
 TEST(BuiltinFormulas, CountsMatchTheRulesOnAGrid) {
-    constexpr int Size = 256;
     constexpr std::int32_t MaxIter = 200;
-    for (std::uint8_t precision : {pmDouble, pmExtended}) {
-        for (bool julia : {false, true}) {
-            SCOPED_TRACE(testing::Message()
-                         << (julia ? "Julia" : "Mandelbrot") << ", precision " << int(precision));
-            auto formula = CompileBuiltin(julia ? "BuiltinJulia" : "BuiltinMandelbrot", precision);
-            TBuiltinRun run(*formula, MaxIter);
-            int differ = 0;
-            for (int y = 0; y < Size; ++y)
-                for (int x = 0; x < Size; ++x) {
-                    const long double re = julia ? -1.6L + 3.2L * x / Size : -2.2L + 2.8L * x / Size;
-                    const long double im = -1.4L + 2.8L * y / Size;
-                    const std::int32_t expected =
-                        precision == pmDouble
-                            ? ReferenceCount<double>(julia, re, im, julia ? -0.8L : 0, julia ? 0.156L : 0, 4,
-                                                     MaxIter, false)
-                            : ReferenceCount<long double>(julia, re, im, julia ? -0.8L : 0,
-                                                          julia ? 0.156L : 0, 4, MaxIter, false);
-                    differ += run.Iterate(re, im) != expected;
-                }
-            EXPECT_LE(differ, Size * Size / 1000) << differ << " pixels differ";
-        }
-    }
+    struct TShape {
+        const char *Name, *Bailout;
+        double BailoutValue;
+        bool ColoringLoop, Threshold;
+        int Size; // grid of Size x Size pixels
+    };
+    const TShape shapes[] = {{"blocks of 8", "4", 4, false, false, 256},
+                             {"bailout below 4, one by one", "3.5", 3.5, false, false, 128},
+                             {"threshold never reached, one by one", "4", 4, false, true, 128},
+                             {"coloring loop, every step", "4", 4, true, false, 128}};
+    for (const TShape &shape : shapes)
+        for (std::uint8_t precision : {pmDouble, pmExtended})
+            for (bool julia : {false, true}) {
+                SCOPED_TRACE(testing::Message() << (julia ? "Julia, " : "Mandelbrot, ") << shape.Name
+                                                << ", precision " << int(precision));
+                auto formula = CompileBuiltin(julia ? "BuiltinJulia" : "BuiltinMandelbrot", precision);
+                SetBailout(*formula, shape.Bailout);
+                TBuiltinRun run(*formula, MaxIter);
+                if (shape.ColoringLoop)
+                    run.Block.Common().InsideLoop = reinterpret_cast<TContextCode>(run.Empty.GetCode());
+                if (shape.Threshold)
+                    run.Block.Common().PeriodicityThreshold = 1; // no count is ever below 1
+                const int size = shape.Size;
+                int differ = 0;
+                for (int y = 0; y < size; ++y)
+                    for (int x = 0; x < size; ++x) {
+                        const long double re = julia ? -1.6L + 3.2L * x / size : -2.2L + 2.8L * x / size;
+                        const long double im = -1.4L + 2.8L * y / size;
+                        const long double seedRe = julia ? -0.8L : 0, seedIm = julia ? 0.156L : 0;
+                        const std::int32_t expected =
+                            precision == pmDouble
+                                ? ReferenceCount<double>(julia, re, im, seedRe, seedIm, shape.BailoutValue,
+                                                         MaxIter, shape.ColoringLoop)
+                                : ReferenceCount<long double>(julia, re, im, seedRe, seedIm,
+                                                              shape.BailoutValue, MaxIter,
+                                                              shape.ColoringLoop);
+                        differ += run.Iterate(re, im) != expected;
+                    }
+                EXPECT_LE(differ, size * size / 1000) << differ << " pixels differ";
+            }
 }
 
 TEST(BuiltinFormulas, EdgeCases) {

@@ -1,16 +1,20 @@
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "CompMessages.h"
 #include "CompPersistent.h"
+#include "FracBuiltin.h"
 #include "FracColoring.h"
 #include "FracContext.h"
 #include "FracFormula.h"
+#include "FracTestSupport.h"
 #include "HugeFPU.h"
 
 namespace {
@@ -188,6 +192,83 @@ TEST(ColoringOrbit, TheRecordedOrbitReachesOldZ) {
         outside.ReleaseContext(block.Bytes());
         inside.ReleaseContext(block.Bytes());
         formula.DoneContext(block.Bytes());
+    }
+}
+
+// In arbitrary precision an orbit entry is a pair of numbers that take copies of z; the compiled
+// routine and the built-in loop record the same points as in extended precision, and oldz reads
+// them back.
+TEST(ColoringOrbit, ArbitraryPrecisionRecordsTheSamePointsAsExtended) {
+    InitializeFracBuiltin(); // kept until the program's environment ends
+    constexpr std::int32_t MaxIter = 12;
+    constexpr std::int32_t Points = MaxIter + 1;
+    const struct {
+        long double Re, Im;
+    } pixels[] = {{0.5L, 0}, {-0.75L, 0.1L}, {0.3L, 0.55L}, {-1.9L, 0.02L}};
+    for (const char *entry : {"Mandelbrot", "BuiltinMandelbrot"}) {
+        std::vector<std::int32_t> done[2];
+        std::vector<long double> points[2], index[2];
+        for (std::uint8_t precision : {pmExtended, pmArbitrary}) {
+            const int slot = precision == pmExtended ? 0 : 1;
+            TColoring inside(0), outside(1);
+            inside.SetPrecision(precision);
+            outside.SetPrecision(precision);
+            ErrorManager()->SetFormula(&outside);
+            outside.SetSource(std::string(TEST_DATA_DIR) + "fractal\\data\\FracColoring_fixtures.ocl",
+                              "SecondPoint");
+            ASSERT_FALSE(outside.GetHasError());
+            TFormula formula;
+            formula.SetDigits(30);
+            formula.SetPrecision(precision);
+            ErrorManager()->SetFormula(&formula);
+            formula.SetSource(FixturePath(), entry);
+            ASSERT_FALSE(formula.GetHasError()) << entry;
+            formula.SetColorings(&inside, &outside);
+            TFormulaContext run(formula, 30);
+            inside.SetupContext(run.Block.Bytes());
+            outside.SetupContext(run.Block.Bytes());
+            run.Start(MaxIter);
+            alignas(16) std::uint8_t orbit[Points * 20] = {};
+            if (precision == pmArbitrary)
+                CreateHugeOrbitNumbers(orbit, Points, 30);
+            for (const auto &pixel : pixels) {
+                run.Block.Common().OrbitStart = orbit;
+                run.Block.Common().OrbitWrite = orbit;
+                done[slot].push_back(run.Iterate(pixel.Re, pixel.Im));
+                index[slot].push_back(run.Block.ReadValue(run.Block.Values().Index));
+                const std::int32_t recorded = static_cast<std::int32_t>(
+                    (static_cast<std::uint8_t *>(run.Block.Common().OrbitWrite) - orbit) /
+                    (slot == 0 ? 20 : 8));
+                EXPECT_GE(recorded, 5) << entry;
+                for (std::int32_t i = 0; i < 5; ++i)
+                    for (int part = 0; part < 2; ++part) {
+                        if (slot == 0) {
+                            long double value;
+                            std::memcpy(&value, orbit + 20 * i + 10 * part, sizeof value);
+                            points[0].push_back(value);
+                        } else {
+                            THugeFloatBase *number;
+                            std::memcpy(&number, orbit + 8 * i + 4 * part, sizeof number);
+                            points[1].push_back(number->GetExtended());
+                        }
+                    }
+            }
+            if (precision == pmArbitrary)
+                FreeHugeOrbitNumbers(orbit, Points);
+            outside.ReleaseContext(run.Block.Bytes());
+            inside.ReleaseContext(run.Block.Bytes());
+        }
+        SCOPED_TRACE(entry);
+        ASSERT_EQ(points[0].size(), points[1].size());
+        for (std::size_t i = 0; i < points[0].size(); ++i)
+            EXPECT_NEAR(static_cast<double>(points[1][i]), static_cast<double>(points[0][i]), 1e-12) << i;
+        for (std::size_t i = 0; i < index[0].size(); ++i)
+            EXPECT_NEAR(static_cast<double>(index[1][i]), static_cast<double>(index[0][i]), 1e-12) << i;
+        // The compiled routine counts alike in both precisions; the built-in's arbitrary-precision
+        // loop also tests its starting z, and so counts one more for each escaping pixel.
+        const std::int32_t shift = std::string(entry) == "Mandelbrot" ? 0 : 1;
+        for (std::size_t i = 0; i < done[0].size(); ++i)
+            EXPECT_EQ(done[1][i], done[0][i] < MaxIter ? done[0][i] + shift : MaxIter) << i;
     }
 }
 
