@@ -213,6 +213,8 @@ TMapping::TMapping() {
     FTransformations = std::make_unique<TTransformList>();
     FTransformations->OnModify = MakeEvent<&TMapping::TransformationsModified>(this);
     FTransformations->OnChange = MakeEvent<&TMapping::TransformationsChanged>(this);
+    FConstants = std::make_unique<TFormulaConstants>();
+    FConstants->OnChange = MakeEvent<&TMapping::ConstantsChanged>(this);
 }
 
 TMapping::~TMapping() = default;
@@ -227,10 +229,35 @@ void TMapping::TransformationsChanged(TObject *) {
     Change();
 }
 
+template <class TApply> void TMapping::ApplyToTransformations(TApply Apply) {
+    // The transformations' own change reports (each a recompile) end in one change of the mapping.
+    BeginUpdate();
+    try {
+        for (int i = 0; i < FTransformations->GetCount(); ++i)
+            Apply(FTransformations->GetItem(i));
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TMapping::ConstantsChanged(TObject *) {
+    if (FUpdating)
+        return;
+    {
+        TFlagGuard updating(FUpdating);
+        ApplyToTransformations(
+            [this](TTransform &Transform) { Transform.GetConstants().Assign(*FConstants); });
+    }
+    Change();
+}
+
 std::unique_ptr<TTransform> TMapping::CreateTransformation() const {
     auto transform = std::make_unique<TTransform>();
     transform->SetDigits(static_cast<std::int32_t>(FDigits));
     transform->SetPrecision(FPrecision);
+    transform->GetConstants().Assign(*FConstants);
     return transform;
 }
 
@@ -620,8 +647,7 @@ void TMapping::SetPrecision(std::uint8_t P) {
         return;
     FPrecision = P;
     CreateMapper();
-    for (int i = 0; i < FTransformations->GetCount(); ++i)
-        FTransformations->GetItem(i).SetPrecision(P);
+    ApplyToTransformations([P](TTransform &Transform) { Transform.SetPrecision(P); });
 }
 
 void TMapping::SetDigits(std::uint32_t D) {
@@ -630,8 +656,7 @@ void TMapping::SetDigits(std::uint32_t D) {
     FDigits = D;
     if (FPrecision >= 2)
         CreateMapper();
-    for (int i = 0; i < FTransformations->GetCount(); ++i)
-        FTransformations->GetItem(i).SetDigits(static_cast<std::int32_t>(D));
+    ApplyToTransformations([D](TTransform &Transform) { Transform.SetDigits(static_cast<std::int32_t>(D)); });
 }
 
 void TMapping::BeginUpdate() {

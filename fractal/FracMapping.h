@@ -119,6 +119,9 @@ public:
     void SetActiveTransformation(std::int32_t Index);
     std::int32_t GetActiveIndex() const { return FActiveIndex; }
     TTransformList &GetTransformations() const { return *FTransformations; }
+    // The formula constants (location, size, maxiter) that every transformation compiles with;
+    // a change is passed on to all of them at once.
+    TFormulaConstants &GetConstants() const { return *FConstants; }
 
     // The exact complex coordinate of the image point (X, Y).
     void PointToLocation(TComplexValue &Location, long double X, long double Y) const;
@@ -170,8 +173,12 @@ private:
     void CreateMapper();
     void TransformationsModified(TObject *Sender, const std::string &Caption);
     void TransformationsChanged(TObject *Sender);
+    void ConstantsChanged(TObject *Sender);
+    // Runs Apply on every transformation inside one update of the mapping.
+    template <class TApply> void ApplyToTransformations(TApply Apply);
 
     std::unique_ptr<TTransformList> FTransformations;
+    std::unique_ptr<TFormulaConstants> FConstants;
     std::int32_t FActiveIndex = -1;
 
     bool FUpdating = false;

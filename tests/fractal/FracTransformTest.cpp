@@ -132,6 +132,45 @@ TEST(MappingTransformations, PointsMoveOrTurnSolidInListOrder) {
     mapping.DoneContext(extended.Bytes());
 }
 
+// The mapping's formula constants reach every transformation, also one created afterwards, and a
+// change of them recompiles the transformations inside one change of the mapping.
+TEST(MappingTransformations, FormulaConstantsReachTheTransformations) {
+    TMapping mapping;
+    mapping.SetWidth(11);
+    mapping.SetHeight(11);
+    mapping.AddTransformationEntry(FixturePath(), "ShiftByConstants");
+    int changes = 0;
+    struct TCounter {
+        int &Count;
+        void Changed(TObject *) { ++Count; }
+    } counter{changes};
+    mapping.OnChange = MakeEvent<&TCounter::Changed>(&counter);
+    TFormulaConstants &constants = mapping.GetConstants();
+    constants.BeginUpdate();
+    constants.Center.SetText("0.5", "-0.25");
+    constants.Magn.SetText("4");
+    constants.SetWidth(640);
+    constants.EndUpdate();
+    EXPECT_EQ(changes, 1);
+    mapping.AddTransformationEntry(FixturePath(), "ShiftByConstants");
+    ASSERT_EQ(mapping.GetTransformations().GetCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const TFormulaConstants &own = mapping.GetTransformations().GetItem(i).GetConstants();
+        EXPECT_EQ(own.Magn.GetText(), "4") << i;
+        EXPECT_EQ(own.GetWidth(), 640) << i;
+    }
+
+    TPixelContextBlock block(pmDouble);
+    mapping.InitContext(block.Bytes());
+    block.Common().X = 5; // the centre pixel maps to 0
+    block.Common().Y = 5;
+    EXPECT_EQ(mapping.MapPixel(block.Bytes(), nullptr), 0);
+    // Twice (0.5 - 0.25i) * 4 + 640.
+    EXPECT_EQ(block.At<double>(block.Values().Pixel), 1284.0);
+    EXPECT_EQ(block.At<double>(block.Values().Pixel + 8), -2.0);
+    mapping.DoneContext(block.Bytes());
+}
+
 TEST(MappingTransformations, MappingSectionsCarryTheirTransformations) {
     TMapping mapping;
     mapping.SetWidth(64);
