@@ -14,6 +14,7 @@
 #include "FracColoring.h"
 #include "FracContext.h"
 #include "FracFormula.h"
+#include "FracImage.h"
 #include "FracTestSupport.h"
 #include "HugeFPU.h"
 
@@ -99,11 +100,16 @@ TEST(ColoringParameters, SettingsRoundTripAndBothColoringHeadersRead) {
 }
 
 // A compiled Mandelbrot whose outside coloring has no source: the built-in FINAL code leaves
-// #numiter * 0.01 as the coloring result, in double and extended alike.
+// #numiter * 0.01 as the coloring result, in double and extended alike. In a layer image of codes
+// that is gradient code (numiter mod 100) * 512 for an outside pixel; the inside, whose coloring
+// has transfer none, is solid.
 TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
     float positions[3][16 * 16];
     std::int32_t counts[3][16 * 16];
+    TLayerImage images[3];
     for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
+        TLayerImage &image = images[precision];
+        image.SetSize(16, 16);
         TColoring inside(0), outside(1);
         for (TFormulaBase *object :
              {static_cast<TFormulaBase *>(&inside), static_cast<TFormulaBase *>(&outside)}) {
@@ -137,6 +143,10 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
             if (counts[precision][i] < 300) {
                 const float index = static_cast<float>(static_cast<double>(counts[precision][i] * 0.01L));
                 EXPECT_NEAR(positions[precision][i], index - std::trunc(index), 1e-6) << i;
+                image.SetIndex(i % 16, i / 16, positions[precision][i]);
+            } else {
+                EXPECT_EQ(inside.GetTransfer(), 0);
+                image.SetCode(i % 16, i / 16, InsideSolidCode);
             }
         }
         outside.ReleaseContext(block.Bytes());
@@ -144,6 +154,17 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
         formula.DoneContext(block.Bytes());
         if (processor)
             DoneHugeContextValues(block.Bytes());
+    }
+    auto code = [&images](int Image, int I) {
+        std::uint16_t value;
+        std::memcpy(&value, images[Image].PixelPtr(I % 16, I / 16), 2);
+        return value;
+    };
+    for (int i = 0; i < 16 * 16; ++i) {
+        EXPECT_EQ(code(0, i), counts[0][i] < 300 ? (counts[0][i] % 100) * 512 : InsideSolidCode) << i;
+        EXPECT_EQ(code(1, i), code(0, i)) << i;
+        if (counts[0][i] < 300)
+            EXPECT_EQ(code(2, i), code(0, i)) << i;
     }
     for (int i = 0; i < 16 * 16; ++i) {
         EXPECT_EQ(counts[0][i], counts[1][i]) << i;
