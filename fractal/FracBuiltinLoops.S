@@ -123,6 +123,19 @@ BuiltinControlWord:
     SQUARES
     .endm
 
+// Flags of the unsigned compare of |part - saved part| as a single-precision float with the
+// tolerance ("ja" when apart); part is the register of z's part in the state.
+    .macro COMPARE_WITH_SAVED part, saved
+    fld st(\part)
+    fld tbyte ptr [esp+\saved]
+    fsub st(0), st(1)
+    fstp st(1)
+    fabs
+    fstp dword ptr [esp+F_TEMP]
+    mov eax, [esp+F_TEMP]
+    cmp eax, [esi+PC_TOLERANCE]
+    .endm
+
 // The whole loop of one precision.
     .macro BUILTIN_LOOP name, zoff, poff, stepim, sqoff
     .globl \name
@@ -231,23 +244,9 @@ BuiltinControlWord:
     jae 5f
     test ebx, ecx
     jz 4f
-    fld st(2)
-    fld tbyte ptr [esp+F_ZRE]
-    fsub st(0), st(1)
-    fstp st(1)
-    fabs
-    fstp dword ptr [esp+F_TEMP]
-    mov eax, [esp+F_TEMP]
-    cmp eax, [esi+PC_TOLERANCE]
+    COMPARE_WITH_SAVED 2, F_ZRE
     ja 5f
-    fld st(3)
-    fld tbyte ptr [esp+F_ZIM]
-    fsub st(0), st(1)
-    fstp st(1)
-    fabs
-    fstp dword ptr [esp+F_TEMP]
-    mov eax, [esp+F_TEMP]
-    cmp eax, [esi+PC_TOLERANCE]
+    COMPARE_WITH_SAVED 3, F_ZIM
     ja 5f
     jmp \name\()_inside // periodic
 4:
@@ -309,6 +308,8 @@ BuiltinControlWord:
 \name\()_block:
     cmp ebx, 1
     jbe \name\()_inside
+    cmp byte ptr [esi+PC_STOP_FLAG], 0 // a stop ends even a long pixel within 8 steps
+    jne \name\()_inside
     fld st(2)
     fstp tbyte ptr [esp+F_ZRE]
     fld st(3)
@@ -400,20 +401,10 @@ FracBuiltinLoopHuge:
     test edi, edi
     jz 8f
     xor eax, eax
-    cmp [esi+PC_HUGE_Z], eax
+    .irp handle, [esi+PC_HUGE_Z], [esi+PC_HUGE_Z+4], [esi+PC_HUGE_PIXEL], [esi+PC_HUGE_PIXEL+4], [edi+BD_START], [edi+BD_START+4], [edi+BD_BAILOUT]
+    cmp \handle, eax
     je 8f
-    cmp [esi+PC_HUGE_Z+4], eax
-    je 8f
-    cmp [esi+PC_HUGE_PIXEL], eax
-    je 8f
-    cmp [esi+PC_HUGE_PIXEL+4], eax
-    je 8f
-    cmp [edi+BD_START], eax
-    je 8f
-    cmp [edi+BD_START+4], eax
-    je 8f
-    cmp [edi+BD_BAILOUT], eax
-    je 8f
+    .endr
 
     mov eax, [esi+PC_MAXITER]
     cmp eax, 1

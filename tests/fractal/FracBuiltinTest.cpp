@@ -191,6 +191,22 @@ TEST(BuiltinFormulas, EdgeCases) {
     EXPECT_EQ(run.Iterate(1.2L, 0), 2);
 }
 
+// A stop ends the pixel as inside in every loop shape, at the latest after the first block.
+TEST(BuiltinFormulas, AStopEndsThePixel) {
+    for (std::uint8_t precision : {pmDouble, pmExtended}) {
+        auto formula = CompileBuiltin("BuiltinMandelbrot", precision);
+        TBuiltinRun run(*formula, 1000);
+        // c = 0.26 lies just outside the main cardioid and escapes only after some 30 steps.
+        const std::int32_t unstopped = run.Iterate(0.26L, 0);
+        EXPECT_GT(unstopped, 20);
+        EXPECT_LT(unstopped, 1000);
+        run.Block.Common().StopFlag = 1;
+        EXPECT_EQ(run.Iterate(0.26L, 0), 1000) << "blocks of 8, precision " << int(precision);
+        run.Block.Common().PeriodicityThreshold = 1;
+        EXPECT_EQ(run.Iterate(0.26L, 0), 1000) << "one by one, precision " << int(precision);
+    }
+}
+
 TEST(BuiltinFormulas, PeriodicityKeepsTheCounts) {
     auto formula = CompileBuiltin("BuiltinMandelbrot", pmExtended);
     TBuiltinRun plain(*formula, 500), checked(*formula, 500);

@@ -176,16 +176,24 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
     }
 }
 
+// An inside coloring without source and the outside coloring SecondPoint, which reads the orbit.
+struct TSecondPointColorings {
+    explicit TSecondPointColorings(std::uint8_t Precision) : Inside(0), Outside(1) {
+        Inside.SetPrecision(Precision);
+        Outside.SetPrecision(Precision);
+        ErrorManager()->SetFormula(&Outside);
+        Outside.SetSource(std::string(TEST_DATA_DIR) + "fractal\\data\\FracColoring_fixtures.ocl",
+                          "SecondPoint");
+    }
+    TColoring Inside, Outside;
+};
+
 // A coloring that reads the orbit makes the pixel routine record z after INIT and after every
 // round that did not bail out.
 TEST(ColoringOrbit, TheRecordedOrbitReachesOldZ) {
     for (std::uint8_t precision : {pmDouble, pmExtended}) {
-        TColoring inside(0), outside(1);
-        inside.SetPrecision(precision);
-        outside.SetPrecision(precision);
-        ErrorManager()->SetFormula(&outside);
-        outside.SetSource(std::string(TEST_DATA_DIR) + "fractal\\data\\FracColoring_fixtures.ocl",
-                          "SecondPoint");
+        TSecondPointColorings colorings(precision);
+        TColoring &inside = colorings.Inside, &outside = colorings.Outside;
         ASSERT_FALSE(outside.GetHasError());
         EXPECT_TRUE(outside.GetUsesOrbit());
         TFormula formula;
@@ -231,12 +239,8 @@ TEST(ColoringOrbit, ArbitraryPrecisionRecordsTheSamePointsAsExtended) {
         std::vector<long double> points[2], index[2];
         for (std::uint8_t precision : {pmExtended, pmArbitrary}) {
             const int slot = precision == pmExtended ? 0 : 1;
-            TColoring inside(0), outside(1);
-            inside.SetPrecision(precision);
-            outside.SetPrecision(precision);
-            ErrorManager()->SetFormula(&outside);
-            outside.SetSource(std::string(TEST_DATA_DIR) + "fractal\\data\\FracColoring_fixtures.ocl",
-                              "SecondPoint");
+            TSecondPointColorings colorings(precision);
+            TColoring &inside = colorings.Inside, &outside = colorings.Outside;
             ASSERT_FALSE(outside.GetHasError());
             TFormula formula;
             formula.SetDigits(30);
