@@ -1,7 +1,6 @@
 #include "FracBuiltin.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "FracBuiltinData.h"
