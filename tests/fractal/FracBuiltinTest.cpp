@@ -154,6 +154,29 @@ TEST(BuiltinFormulas, CountsMatchTheRulesOnAGrid) {
             }
 }
 
+// The blocks of 8 start after a first run that depends on maxiter; every maxiter around the
+// block edges gives the counts of the rules, the untested last step included.
+TEST(BuiltinFormulas, CountsAtEveryMaxIterAroundTheBlocks) {
+    const struct {
+        long double Re, Im;
+    } pixels[] = {{0.26L, 0}, {0.3L, 0}, {-0.75L, 0.1L}, {0.3L, 0.5L}, {-1.8L, 0.05L}, {0.35L, 0.35L}};
+    for (std::uint8_t precision : {pmDouble, pmExtended}) {
+        auto formula = CompileBuiltin("BuiltinMandelbrot", precision);
+        for (std::int32_t maxIter = 1; maxIter <= 48; ++maxIter) {
+            TBuiltinRun run(*formula, maxIter);
+            for (const auto &p : pixels) {
+                const std::int32_t expected =
+                    precision == pmDouble
+                        ? ReferenceCount<double>(false, p.Re, p.Im, 0, 0, 4, maxIter, false)
+                        : ReferenceCount<long double>(false, p.Re, p.Im, 0, 0, 4, maxIter, false);
+                EXPECT_EQ(run.Iterate(p.Re, p.Im), expected)
+                    << "maxiter " << maxIter << ", c " << static_cast<double>(p.Re) << ", "
+                    << static_cast<double>(p.Im) << ", precision " << int(precision);
+            }
+        }
+    }
+}
+
 TEST(BuiltinFormulas, EdgeCases) {
     struct TCase {
         const char *Name, *Entry;
