@@ -284,6 +284,8 @@ public:
 
 private:
     void FreeRun() noexcept;
+    // PIXEL of a sample between pixels, and the transformations on it: 0 or a solid code.
+    std::int32_t MapSample(long double X, long double Y);
     void AllocateOrbit();
 
     std::atomic<bool> FStopFlag{false};
