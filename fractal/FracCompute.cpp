@@ -654,21 +654,7 @@ std::int32_t TCompute::MapSample(long double X, long double Y) {
     } else {
         mapper.MapPixel(FContext, HugeProcessor.get());
     }
-    TPixelContext &context = FContextBlock->Common();
-    void *const start = context.TransformData;
-    std::int32_t result = 0;
-    const TTransformList &transformations = Mapping->GetTransformations();
-    for (int i = 0; i < transformations.GetCount(); ++i) {
-        const TTransform &transform = transformations.GetItem(i);
-        transform.Execute(FContext, HugeProcessor.get());
-        if (context.Solid) {
-            result = FirstTransformCode + i;
-            break;
-        }
-        context.TransformData = static_cast<std::uint8_t *>(context.TransformData) + transform.GetDataSize();
-    }
-    context.TransformData = start;
-    return result;
+    return Mapping->ApplyTransformations(FContext, HugeProcessor.get());
 }
 
 void TCompute::CalculatePixel(std::int32_t X, std::int32_t Y) {
