@@ -36,6 +36,8 @@ struct TScript {
     int PauseX = -1, PauseY = -1;
     int BadColumn = -1;
     bool Fault = false;
+    // Pieces run to their end whatever stops they are asked for.
+    bool IgnoreStop = false;
     std::atomic<int> Runs{0};
 
     int HitsAt(int X, int Y) const { return Hits[static_cast<std::size_t>(Y * Width + X)].load(); }
@@ -68,7 +70,7 @@ public:
     void CalculatePixels() override {
         ++FScript.Runs;
         while (FScript.Gate.WaitFor(2) != TEvent::wrSignaled)
-            if (IsStopping()) {
+            if (IsStopping() && !FScript.IgnoreStop) {
                 if (!Resume) {
                     Resume = true;
                     ResumeX = Rect.Left;
@@ -92,7 +94,7 @@ public:
                     while (!IsStopping())
                         FScript.Never.WaitFor(2);
                 }
-                if (IsStopping()) {
+                if (IsStopping() && !FScript.IgnoreStop) {
                     Resume = true;
                     ResumeX = x;
                     ResumeY = y;
@@ -399,6 +401,39 @@ TEST(CalculateEngine, TwoThreadsStoppingTheSameEngineBothReturn) {
     engine.Start({0, 0, 256, 4});
     ASSERT_TRUE(engine.WaitFinished());
     EXPECT_TRUE(script.CoveredOnce({0, 0, 256, 4}));
+}
+
+class TIdleNetworkThread : public TCalculateThread {
+public:
+    void StopCalculation() override {}
+
+protected:
+    void DoExecute() override {}
+};
+
+// A new thread makes the manager re-cut the engine's strips under its lock while the pieces in
+// work end on their own; the thread that releases the last one needs the manager's lock to
+// unregister the engine. Both sides get through, and the end of the run is reported once.
+TEST(CalculateEngine, ARecutWhileTheLastPieceEndsDoesNotDeadlock) {
+    TCalculateManager manager(2);
+    TScript script(32, 4);
+    script.Gate.ResetEvent();
+    script.IgnoreStop = true;
+    TTestEngine engine(manager, script, true);
+    engine.Start({0, 0, 32, 4});
+    while (engine.LocalBindingCount() < 2)
+        script.Never.WaitFor(2);
+    TJoinedThread<TIdleNetworkThread> network;
+    auto adding = std::async(std::launch::async, [&] { manager.AddNetworkThread(&network); });
+    EXPECT_EQ(adding.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+        << "the re-cut waits for the pieces in work";
+    script.Gate.SetEvent();
+    ASSERT_EQ(adding.wait_for(std::chrono::milliseconds(Patience)), std::future_status::ready);
+    ASSERT_TRUE(engine.WaitFinished());
+    EXPECT_TRUE(engine.IsFinished());
+    EXPECT_TRUE(script.CoveredOnce({0, 0, 32, 4}));
+    manager.RemoveNetworkThread(&network);
+    EXPECT_EQ(engine.Finished.load(), 1);
 }
 
 TEST(CalculateEngine, RunsWithoutWorkFinishAtOnce) {
