@@ -26,6 +26,10 @@ std::string FormulaFixtures() {
     return std::string(TEST_DATA_DIR) + "fractal\\data\\FracFormula_fixtures.ofm";
 }
 
+std::string ColoringFixtures() {
+    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracColoring_fixtures.ocl";
+}
+
 std::string TransformFixtures() {
     return std::string(TEST_DATA_DIR) + "fractal\\data\\FracTransform_fixtures.oxf";
 }
@@ -324,10 +328,24 @@ public:
 // One layer's parts around a small engine.
 class TMandelbrotLayer : public TCalculateEngine {
 public:
-    TMandelbrotLayer(TCalculateManager &Manager, int W, int H, std::int32_t MaxIter)
+    TMandelbrotLayer(TCalculateManager &Manager, int W, int H, std::int32_t MaxIter,
+                     std::uint8_t Precision = pmDouble, const char *OutsideEntry = nullptr)
         : TCalculateEngine(&Manager), Width(W), Height(H), Table(std::make_unique<TGradientTable>()),
           Samples(static_cast<std::size_t>(W * H)), HalfSamples(static_cast<std::size_t>(W * H)) {
         SetShared(true);
+        for (TFormulaBase *part :
+             {static_cast<TFormulaBase *>(&Formula), static_cast<TFormulaBase *>(&Inside),
+              static_cast<TFormulaBase *>(&Outside)}) {
+            part->SetDigits(30);
+            part->SetPrecision(Precision);
+        }
+        if (OutsideEntry) {
+            ErrorManager()->SetFormula(&Outside);
+            Outside.SetSource(ColoringFixtures(), OutsideEntry);
+            EXPECT_FALSE(Outside.GetHasError());
+        }
+        Mapping.SetPrecision(Precision);
+        Mapping.SetDigits(30);
         ErrorManager()->SetFormula(&Formula);
         Formula.SetSource(FormulaFixtures(), "BuiltinMandelbrot");
         EXPECT_FALSE(Formula.GetHasError());
@@ -500,6 +518,31 @@ TEST(ComputePieces, SolidSidesAndSolidTransformationsStoreTheirCodes) {
             halfDiffers += std::memcmp(&half, &sample, sizeof half) != 0;
         }
     EXPECT_GT(halfDiffers, 0);
+}
+
+// Every precision, with an outside coloring that reads the orbit: the runs end without error,
+// count every pixel once and agree with double precision on which pixels are inside.
+TEST(ComputePieces, EveryPrecisionAndTheOrbitRunToTheEnd) {
+    TCalculateManager manager(2);
+    constexpr int w = 16, h = 12;
+    std::vector<int> insideInDouble;
+    for (std::uint8_t precision : {pmDouble, pmExtended, pmArbitrary}) {
+        SCOPED_TRACE(static_cast<int>(precision));
+        TMandelbrotLayer layer(manager, w, h, 25, precision, "SecondPoint");
+        EXPECT_TRUE(layer.Outside.GetUsesOrbit());
+        ASSERT_TRUE(layer.Run());
+        EXPECT_FALSE(layer.Failed()) << layer.ErrorMessage();
+        EXPECT_EQ(layer.Statistics.Counted(), static_cast<std::uint32_t>(w * h));
+        EXPECT_EQ(layer.Statistics.HistogramSum(), layer.Statistics.Calculated() - layer.Statistics.Inside());
+        std::vector<int> inside;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                inside.push_back(layer.Code(x, y) == InsideSolidCode);
+        if (precision == pmDouble)
+            insideInDouble = inside;
+        else
+            EXPECT_EQ(inside, insideInDouble);
+    }
 }
 
 TEST(ComputePieces, PieceRecordsAreThirtyThreeBytes) {
