@@ -167,6 +167,16 @@ struct TPieceFields {
     std::int32_t Pass = -1, ResumeX = 0, ResumeY = 0;
 };
 
+TPieceFields Interrupted(const TLayerRect &Rect, std::int32_t Pass, std::int32_t X, std::int32_t Y) {
+    TPieceFields piece;
+    piece.Rect = Rect;
+    piece.State = psInterrupted;
+    piece.Pass = Pass;
+    piece.ResumeX = X;
+    piece.ResumeY = Y;
+    return piece;
+}
+
 std::string PieceRecord(const TPieceFields &P) {
     std::string bytes;
     Put32(bytes, P.Version);
@@ -323,13 +333,7 @@ TEST(CalculateEngine, RecutResumePositionsFollowTheRowsOfThePass) {
         TTestEngine engine(manager, script, true);
         engine.Start({0, 0, 64, 64});
         engine.StopCalculation(); // the rectangles are set, nothing was calculated
-        TPieceFields piece;
-        piece.Rect = {0, 0, 64, 64};
-        piece.State = psInterrupted;
-        piece.Pass = c.Pass;
-        piece.ResumeX = c.ResumeX;
-        piece.ResumeY = c.ResumeY;
-        engine.Load(EngineRecord(64, {piece}));
+        engine.Load(EngineRecord(64, {Interrupted({0, 0, 64, 64}, c.Pass, c.ResumeX, c.ResumeY)}));
         engine.Pieces()[0]->Method = c.Method;
         engine.Subdivide(4);
         ASSERT_EQ(engine.GetStripWidth(), 16);
@@ -523,13 +527,7 @@ TEST(CalculateEngine, ResumeRecordsHaveTheirSizesAndRoundTrip) {
     EXPECT_EQ(EngineRecordHeaderSize, 12);
     EXPECT_EQ(PieceRecordSize, 33);
 
-    TPieceFields interrupted;
-    interrupted.Rect = {16, 0, 32, 4};
-    interrupted.State = psInterrupted;
-    interrupted.Pass = 2;
-    interrupted.ResumeX = 20;
-    interrupted.ResumeY = 3;
-    const std::string written = EngineRecord(16, {interrupted});
+    const std::string written = EngineRecord(16, {Interrupted({16, 0, 32, 4}, 2, 20, 3)});
     engine.Load(written);
     EXPECT_EQ(engine.Record(), written);
 }
@@ -538,12 +536,7 @@ TEST(CalculateEngine, MalformedResumeRecordsAreRefusedAndChangeNothing) {
     TCalculateManager manager(1);
     TScript script(64, 8);
     TTestEngine engine(manager, script, true);
-    TPieceFields good;
-    good.Rect = {0, 0, 16, 8};
-    good.State = psInterrupted;
-    good.Pass = 0;
-    good.ResumeX = 3;
-    good.ResumeY = 2;
+    const TPieceFields good = Interrupted({0, 0, 16, 8}, 0, 3, 2);
     const std::string original = EngineRecord(16, {good});
     engine.Load(original);
 
