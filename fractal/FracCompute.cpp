@@ -474,11 +474,8 @@ void TCompute::AllocateOrbit() {
     context.OrbitWrite = context.OrbitStart;
     if (Precision == pmArbitrary) {
         FOrbitPoints = context.MaxIter < 0 ? 1 : context.MaxIter + 1;
-        auto *slots = static_cast<THugeFloat **>(context.OrbitStart);
-        std::fill(slots, slots + 2 * FOrbitPoints, nullptr);
+        CreateHugeOrbitNumbers(context.OrbitStart, FOrbitPoints, Formula->GetDigits());
         FOrbitNumbers = true;
-        for (std::int32_t i = 0; i < 2 * FOrbitPoints; ++i)
-            slots[i] = new THugeFloat(Formula->GetDigits());
     }
 }
 
@@ -509,9 +506,7 @@ void TCompute::FreeContext() {
     }
     if (FOrbitNumbers) {
         FOrbitNumbers = false;
-        auto *slots = static_cast<THugeFloat **>(context.OrbitStart);
-        for (std::int32_t i = 0; i < 2 * FOrbitPoints; ++i)
-            delete slots[i];
+        FreeHugeOrbitNumbers(context.OrbitStart, FOrbitPoints);
     }
     context.OrbitStart = context.OrbitWrite = context.OrbitAllocation = nullptr;
     FOrbitBlock.reset();
