@@ -154,7 +154,6 @@ void TEditListBox::SetButtonCount(int Value) {
     if (Value == FButtonCount)
         return;
     FButtonCount = Value;
-    SetGutter(Value * ButtonPitch + 5);
     InvalidateRange(*this, 3, 3 + ButtonPitch * FButtonCount);
 }
 
@@ -496,6 +495,11 @@ void TEditListBox::MoveWithButton(TMessage &Message) {
         return;
     FPressPending = false;
     FEditPending = false;
+    if (FPressedButton < 0) {
+        // The list window's own press tracking ends where the drag begins.
+        TMessage release{WM_LBUTTONUP, 0, Message.LParam, 0};
+        DefaultHandler(release);
+    }
     SetDragCursor(FPressedButton >= 0 ? crDefault : crDrag);
     BeginDrag(true);
 }

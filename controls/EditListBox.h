@@ -55,7 +55,7 @@ public:
     bool ButtonBevels() const { return FButtonBevels; }
     void SetButtonBevels(bool Value);
     int ButtonCount() const { return FButtonCount; }
-    // Also makes the gutter fit the buttons (ButtonCount * 20 + 5).
+    // The gutter is set on its own; ButtonCount * 20 + 5 fits the buttons.
     void SetButtonCount(int Value);
     int Gutter() const { return FGutter; }
     void SetGutter(int Value);

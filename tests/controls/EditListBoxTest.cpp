@@ -27,6 +27,8 @@ struct ButtonModel {
     int Updates = 0;  // open ButtonBeginUpdate brackets
     int Brackets = 0; // brackets closed
     int Drops = 0;
+    bool AcceptDrags = true;
+    TObject *DropSource = nullptr;
     std::vector<std::string> Edited;
     void Get(TObject *, int Index, int Button, int &, bool &IsDown) { IsDown = Down.at(Index); }
     void Set(TObject *, int Index, int Button, bool IsDown) { Down.at(Index) = IsDown; }
@@ -35,7 +37,11 @@ struct ButtonModel {
         --Updates;
         ++Brackets;
     }
-    void Drop(TObject *, TObject *, int, int) { ++Drops; }
+    void Drop(TObject *, TObject *Source, int, int) {
+        ++Drops;
+        DropSource = Source;
+    }
+    void DragOver(TObject *, TObject *, int, int, TDragState, bool &Accept) { Accept = AcceptDrags; }
     void Edit(TObject *, std::string &Text) { Edited.push_back(Text); }
 };
 
@@ -46,6 +52,7 @@ protected:
         list->SetParent(Form);
         list->SetBounds(Left, 10, 180, 6 * 24 + 4);
         list->SetButtonCount(1);
+        list->SetGutter(TEditListBox::ButtonPitch + 5);
         for (int i = 0; i < Count; ++i)
             list->Items().Add("Layer " + std::to_string(i + 1));
         Model.Down.assign(Count, false);
@@ -54,6 +61,7 @@ protected:
         list->OnButtonBeginUpdate = MakeNotifyEvent<&ButtonModel::Begin>(&Model);
         list->OnButtonEndUpdate = MakeNotifyEvent<&ButtonModel::End>(&Model);
         list->OnDragDrop = MakeEvent<&ButtonModel::Drop>(&Model);
+        list->OnDragOver = MakeEvent<&ButtonModel::DragOver>(&Model);
         list->OnEdited = MakeEvent<&ButtonModel::Edit>(&Model);
         list->SetItemIndex(0);
         PumpPending();
@@ -144,6 +152,90 @@ TEST_F(EditListBoxTest, SweepOverFiveItemsCopiesThePressedItemsState) {
     EXPECT_EQ(model.Drops, 0); // a sweep is no drop of an item
     EXPECT_EQ(list->ItemIndex(), 0);
     EXPECT_EQ(list->DropIndex(), -1);
+    delete list;
+}
+
+TEST_F(EditListBoxTest, AnItemDragShowsTheDropTargetScrollsNearTheBottomAndDrops) {
+    ButtonModel model;
+    TEditListBox *list = MakeList(model, 20);
+    int visible = list->ClientHeight() / list->ItemHeight();
+    ASSERT_LT(visible, 20);
+    TPoint press = TextPoint(*list, 0), over = TextPoint(*list, 3);
+    // The pointer goes first, so that its own moves come before the simulated press.
+    ASSERT_TRUE(MovePointer(list->ClientToScreen(over)));
+    Send(*list, WM_LBUTTONDOWN, MK_LBUTTON, press);
+    Send(*list, WM_MOUSEMOVE, MK_LBUTTON, over);
+    ASSERT_TRUE(list->Dragging());
+    EXPECT_EQ(list->DropIndex(), 3);
+    EXPECT_EQ(list->ItemIndex(), 0);
+
+    // Near the bottom edge the list scrolls on the shared timer until the pointer leaves the zone.
+    TPoint bottom{over.X, list->ClientHeight() - 3};
+    ASSERT_TRUE(MovePointer(list->ClientToScreen(bottom)));
+    Send(*list, WM_MOUSEMOVE, MK_LBUTTON, bottom);
+    EXPECT_TRUE(list->OwnsTimer());
+    ASSERT_TRUE(PumpUntil([&] { return list->TopIndex() >= 2; }, 5000));
+    ASSERT_TRUE(MovePointer(list->ClientToScreen(over)));
+    ASSERT_TRUE(PumpUntil([] { return EditListTimerFree(); }, 5000));
+    int top = list->TopIndex();
+    EXPECT_LE(top, 20 - visible);
+
+    // Not accepted: no target shown; accepted again and dropped: the owner gets the list itself.
+    model.AcceptDrags = false;
+    Send(*list, WM_MOUSEMOVE, MK_LBUTTON, over);
+    EXPECT_EQ(list->DropIndex(), -1);
+    model.AcceptDrags = true;
+    Send(*list, WM_MOUSEMOVE, MK_LBUTTON, over);
+    EXPECT_EQ(list->DropIndex(), list->ItemAtPos(over, true));
+    Send(*list, WM_LBUTTONUP, 0, over);
+    PumpPending();
+    EXPECT_FALSE(list->Dragging());
+    EXPECT_EQ(model.Drops, 1);
+    EXPECT_EQ(model.DropSource, list);
+    EXPECT_EQ(list->DropIndex(), -1);
+    EXPECT_EQ(list->TopIndex(), top);
+    delete list;
+}
+
+TEST_F(EditListBoxTest, GutterButtonsSeparatorsAndSelectionArePainted) {
+    ButtonModel model;
+    TEditListBox *list = MakeList(model, 3);
+    list->SetItemSeparators(true);
+    list->SetColor(clWindow);
+    const int gutter = list->Gutter(), height = list->ItemHeight();
+    TBitmap image;
+    image.SetPixelFormat(pf24bit);
+    image.SetSize(list->Width(), list->Height());
+    // The background, then the items, as the window paints them.
+    SendMessageA(list->Handle(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(image.Canvas().Handle()), 0);
+    for (int i = 0; i < 3; ++i) {
+        DRAWITEMSTRUCT item = {};
+        item.CtlType = ODT_LISTBOX;
+        item.itemID = i;
+        item.itemAction = ODA_DRAWENTIRE;
+        item.itemState = i == 0 ? ODS_SELECTED : 0;
+        item.hwndItem = list->Handle();
+        item.hDC = image.Canvas().Handle();
+        item.rcItem = list->ItemRect(i);
+        list->Perform(CN_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    const COLORREF face = ColorToRGB(clBtnFace), shadow = ColorToRGB(clBtnShadow),
+                   highlight = ColorToRGB(clBtnHighlight), window = ColorToRGB(clWindow),
+                   selected = ColorToRGB(clHighlight);
+    RECT second = list->ItemRect(1);
+    int buttonTop = second.top + (height - TEditListBox::ButtonSize) / 2;
+    EXPECT_EQ(PixelAt(image, gutter - 1, second.top + 5), shadow); // the gutter's edge
+    EXPECT_EQ(PixelAt(image, 1, second.top + 5), face);            // the gutter
+    EXPECT_EQ(PixelAt(image, 3, buttonTop), shadow);               // sunken button bevel
+    EXPECT_EQ(PixelAt(image, 3 + TEditListBox::ButtonSize - 1, buttonTop + TEditListBox::ButtonSize - 1),
+              highlight);
+    EXPECT_EQ(PixelAt(image, gutter + 3, second.top + 3), window); // an unselected text cell
+    EXPECT_EQ(PixelAt(image, gutter + 3, 3), selected);            // the selected one
+    // Separator dots under the unselected item: odd x + y in the text colour.
+    int y = second.bottom - 1;
+    int x = gutter + ((gutter + y) % 2 == 0 ? 1 : 0) + 10;
+    EXPECT_EQ(PixelAt(image, x, y), window);
+    EXPECT_EQ(PixelAt(image, x + 1, y), ColorToRGB(clWindowText));
     delete list;
 }
 
