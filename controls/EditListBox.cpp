@@ -236,6 +236,17 @@ void TEditListBox::DrawButton(int Index, int Button, TCanvas &Canvas, const RECT
     OnButtonDraw(this, Index, Button, Canvas, ItemRect, ButtonRect, DefaultDraw);
 }
 
+template <class Body> void TEditListBox::InButtonUpdate(Body body) {
+    ButtonBeginUpdate();
+    try {
+        body();
+    } catch (...) {
+        ButtonEndUpdate();
+        throw;
+    }
+    ButtonEndUpdate();
+}
+
 void TEditListBox::ButtonClick(int Index, int Button, TShiftState Shift) {
     OnButtonClick(this, Index, Button, Shift);
     int image = -1;
@@ -246,8 +257,7 @@ void TEditListBox::ButtonClick(int Index, int Button, TShiftState Shift) {
         return;
     }
     // Solo: the clicked item alone, or every item when the click took the last one down.
-    ButtonBeginUpdate();
-    try {
+    InButtonUpdate([&] {
         int count = Items().Count();
         bool anyDown = false;
         for (int i = 0; i < count; ++i) {
@@ -259,11 +269,7 @@ void TEditListBox::ButtonClick(int Index, int Button, TShiftState Shift) {
         }
         for (int i = 0; i < count; ++i)
             SetButton(i, Button, anyDown ? i == Index : true);
-    } catch (...) {
-        ButtonEndUpdate();
-        throw;
-    }
-    ButtonEndUpdate();
+    });
 }
 
 void TEditListBox::SweepTo(int Index) {
@@ -273,15 +279,10 @@ void TEditListBox::SweepTo(int Index) {
     bool down = true;
     GetButton(FPressedItem, FPressedButton, image, down);
     int first = std::min(Index, FPressedItem), last = std::max(Index, FPressedItem);
-    ButtonBeginUpdate();
-    try {
+    InButtonUpdate([&] {
         for (int i = first; i <= last; ++i)
             SetButton(i, FPressedButton, down);
-    } catch (...) {
-        ButtonEndUpdate();
-        throw;
-    }
-    ButtonEndUpdate();
+    });
 }
 
 // =============================================================================================

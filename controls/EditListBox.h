@@ -122,6 +122,8 @@ private:
     // The button of the item under a client point, -1 for none.
     int ButtonAt(int Index, TPoint Pos);
     void SweepTo(int Index);
+    // Body between ButtonBeginUpdate and ButtonEndUpdate, which also runs when Body raises.
+    template <class Body> void InButtonUpdate(Body body);
     void SetDropIndex(int Value);
     void InvalidateItemFrom(int Index, int Left);
     void AutoScroll(TPoint Pos);
