@@ -141,9 +141,11 @@ void QueryClipboardPaste(uint8_t Kind, bool &CanPaste) {
 }
 
 void FreeInputTimer();
+void FreeAdvEditMenu();
 
 void FinalizeAdvCtrls() {
     FreeInputTimer();
+    FreeAdvEditMenu();
     FreeAndNil(HotTimer);
     FreeAndNil(MenuTimer);
     HotOwner = MenuOwner = nullptr;
@@ -1125,6 +1127,14 @@ void TAdvEdit::WndProc(TMessage &Message) {
     case WM_HELP:
         FireHelp(OnHelp, this, Message.LParam);
         break;
+    case WM_RBUTTONUP:
+        if (!PopupMenu()) {
+            // Shown here, so the release raises no second context request.
+            TPoint at = ClientToScreen({GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)});
+            PopupAdvEditMenu(this, at.X, at.Y);
+            return;
+        }
+        break;
     default:
         break;
     }
@@ -1282,6 +1292,14 @@ void TAdvComboBox::ComboWndProc(TMessage &Message, HWND ChildWindow, bool &Handl
         break;
     case WM_CHAR:
         if (Message.WParam == '\r' && ChildWindow == FEditHandle) {
+            Handled = true;
+            return;
+        }
+        break;
+    case WM_CONTEXTMENU:
+        if (!PopupMenu()) {
+            ShowAdvEditPopup(*this, Message.LParam);
+            Message.Result = 1;
             Handled = true;
             return;
         }
