@@ -181,6 +181,53 @@ TEST_F(AdvComplexEditTest, PopupOffersWhatTheControlAndTheHooksAllow) {
     EXPECT_FALSE(PrepareAdvEditMenu(button));
 }
 
+void CALLBACK EndShownMenu(HWND, UINT, UINT_PTR Timer, DWORD) {
+    KillTimer(nullptr, Timer);
+    EndMenu();
+}
+
+TEST_F(AdvComplexEditTest, ContextRequestsOfEveryEditKindShowTheSharedMenu) {
+    auto *memo = new TAdvMemo(Form);
+    memo->SetParent(Form);
+    memo->SetBounds(10, 40, 120, 60);
+    auto *combo = new TAdvComboBox(Form);
+    combo->SetParent(Form);
+    combo->SetBounds(10, 110, 120, 21);
+    TPopupMenu &menu = AdvEditMenu();
+    struct Case {
+        const char *Name;
+        TControl *Control;
+        HWND Window; // that gets the request
+        LPARAM Pos;
+        TPoint Expected; // where the menu shows
+    } cases[] = {
+        {"edit, keyboard", Edit, Edit->Handle(), MAKELPARAM(-1, -1), Edit->ClientToScreen({4, 4})},
+        {"edit, mouse", Edit, Edit->Handle(), MAKELPARAM(100, 90), {100, 90}},
+        {"memo", memo, memo->Handle(), MAKELPARAM(70, 60), {70, 60}},
+        {"combo box's edit field", combo, combo->EditHandle(), MAKELPARAM(-1, -1),
+         combo->ClientToScreen({4, 4})},
+    };
+    for (const Case &c : cases) {
+        menu.SetPopupComponent(nullptr);
+        SetTimer(nullptr, 0, 30, EndShownMenu);
+        SendMessageA(c.Window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(c.Window), c.Pos);
+        EXPECT_EQ(menu.PopupComponent(), c.Control) << c.Name;
+        EXPECT_EQ(menu.PopupPoint().X, c.Expected.X) << c.Name;
+        EXPECT_EQ(menu.PopupPoint().Y, c.Expected.Y) << c.Name;
+    }
+    // A control with a menu of its own shows that one.
+    TPopupMenu own(nullptr);
+    own.Items().Add(new TMenuItem(&own));
+    Edit->SetPopupMenu(&own);
+    menu.SetPopupComponent(nullptr);
+    SetTimer(nullptr, 0, 30, EndShownMenu);
+    SendMessageA(Edit->Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Edit->Handle()),
+                 MAKELPARAM(50, 50));
+    EXPECT_EQ(own.PopupComponent(), Edit);
+    EXPECT_EQ(menu.PopupComponent(), nullptr);
+    Edit->SetPopupMenu(nullptr);
+}
+
 TEST_F(AdvComplexEditTest, EyedropperPanelSwitchesOffFromItsOwnClick) {
     Edit->DoEyedropper();
     EXPECT_TRUE(Edit->Eyedropping());
