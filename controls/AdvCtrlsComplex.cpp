@@ -7,7 +7,10 @@
 #include "AdvCtrls.h"
 #include "Clipbrd.h"
 
-namespace {
+// A named namespace, not an anonymous one: under this tool chain the event thunks of a member of an
+// anonymous-namespace class are global symbols, so the colour selector's handler class of the
+// same name would share them.
+namespace adv_edit_menu {
 
 // Frees the eyedropper panel of the edit it is posted to (the panel's own click usually switches
 // eyedropping off, so the panel must outlive that click).
@@ -247,7 +250,9 @@ void TPopupMenuHandler::SelectAllClick(TObject *) {
         target.Combo->SelectAll();
 }
 
-} // namespace
+} // namespace adv_edit_menu
+
+using namespace adv_edit_menu;
 
 void FreeAdvEditMenu() {
     Handler.reset();
