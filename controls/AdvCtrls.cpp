@@ -66,6 +66,18 @@ void DrawPatternFrame(TCanvas &Canvas, const RECT &R, int Width, bool Invert) {
     Canvas.Brush().Assign(saved);
 }
 
+void FillButtonFace(TCanvas &Canvas, const RECT &Rect, bool Checkered, TColor Color) {
+    std::unique_ptr<TBitmap> checker;
+    if (Checkered) {
+        checker = CreatePatternBitmap(clBtnFace, clBtnHighlight);
+        Canvas.Brush().SetBitmap(checker.get());
+    } else {
+        Canvas.Brush().SetColor(Color);
+    }
+    Canvas.FillRect(Rect);
+    Canvas.Brush().SetBitmap(nullptr);
+}
+
 std::unique_ptr<TBitmap> CreateDisabledGlyph(TBitmap &Glyph) {
     int width = Glyph.Width(), height = Glyph.Height();
     auto result = std::make_unique<TBitmap>(width, height, pf24bit);
@@ -513,15 +525,7 @@ void TAdvSpeedButton::Paint() {
     RECT r = Rect(0, 0, w, h);
     if (pressed || FHot)
         DrawEdge(target.Handle(), &r, pressed ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
-    std::unique_ptr<TBitmap> checker;
-    if (state == bsExclusive && !FHot) {
-        checker = CreatePatternBitmap(clBtnFace, clBtnHighlight);
-        target.Brush().SetBitmap(checker.get());
-    } else {
-        target.Brush().SetColor(FColor);
-    }
-    target.FillRect(r);
-    target.Brush().SetBitmap(nullptr);
+    FillButtonFace(target, r, state == bsExclusive && !FHot, FColor);
     if (!FGlyph->Empty()) {
         int gw = FGlyph->Width(), gh = FGlyph->Height();
         int x = (w - gw) / 2 + (pressed ? 1 : 0), y = (h - gh) / 2 + (pressed ? 1 : 0);

@@ -29,6 +29,9 @@ std::unique_ptr<TBitmap> CreatePatternBitmap(TColor Color1, TColor Color2);
 // A frame of thickness Width inside Rect in four pattern-brush bars; with Invert a black and
 // white checker inverts what is there (PATINVERT), without it the bars are plain black.
 void DrawPatternFrame(TCanvas &Canvas, const RECT &Rect, int Width, bool Invert);
+// Fills Rect with Color, or with the checker of the button face and highlight that marks a button
+// held down.
+void FillButtonFace(TCanvas &Canvas, const RECT &Rect, bool Checkered, TColor Color);
 // A greyed copy of a glyph in the button colours; its transparent colour becomes the face.
 std::unique_ptr<TBitmap> CreateDisabledGlyph(TBitmap &Glyph);
 

@@ -182,72 +182,45 @@ void TPopupMenuHandler::PasteComplexClick(TObject *) {
         edit->PasteComplexValue();
 }
 
-// The edit-like control the menu was opened for, by class; nullptr for any other.
-struct TMenuTarget {
-    TAdvComplexEdit *Complex = nullptr;
-    TCustomEdit *Edit = nullptr; // an edit or memo (the complex edit too)
-    TAdvComboBox *Combo = nullptr;
-    explicit TMenuTarget(TComponent *Component) {
-        Complex = dynamic_cast<TAdvComplexEdit *>(Component);
-        if (dynamic_cast<TAdvEdit *>(Component) || dynamic_cast<TAdvMemo *>(Component))
-            Edit = dynamic_cast<TCustomEdit *>(Component);
-        else
-            Combo = dynamic_cast<TAdvComboBox *>(Component);
-    }
-};
+// Runs an editing operation on the control the menu was opened for, by its class: the complex
+// edit's own operation (when it has one), the edit's or memo's, or the combo box's on its edit
+// field. A control of another class is left alone.
+void RunOnTarget(TComponent *Target, void (TAdvComplexEdit::*Complex)(), void (TCustomEdit::*Edit)(),
+                 void (TAdvComboBox::*Combo)()) {
+    auto *complexEdit = dynamic_cast<TAdvComplexEdit *>(Target);
+    if (complexEdit && Complex)
+        (complexEdit->*Complex)();
+    else if (dynamic_cast<TAdvEdit *>(Target) || dynamic_cast<TAdvMemo *>(Target))
+        (dynamic_cast<TCustomEdit *>(Target)->*Edit)();
+    else if (auto *combo = dynamic_cast<TAdvComboBox *>(Target))
+        (combo->*Combo)();
+}
 
 void TPopupMenuHandler::UndoClick(TObject *) {
-    TMenuTarget target(Target());
-    if (target.Edit)
-        target.Edit->Undo();
-    else if (target.Combo)
-        target.Combo->Undo();
+    RunOnTarget(Target(), nullptr, &TCustomEdit::Undo, &TAdvComboBox::Undo);
 }
 
 void TPopupMenuHandler::CutClick(TObject *) {
-    TMenuTarget target(Target());
-    if (target.Complex)
-        target.Complex->CutToClipboard();
-    else if (target.Edit)
-        target.Edit->CutToClipboard();
-    else if (target.Combo)
-        target.Combo->CutToClipboard();
+    RunOnTarget(Target(), &TAdvComplexEdit::CutToClipboard, &TCustomEdit::CutToClipboard,
+                &TAdvComboBox::CutToClipboard);
 }
 
 void TPopupMenuHandler::CopyClick(TObject *) {
-    TMenuTarget target(Target());
-    if (target.Complex)
-        target.Complex->CopyToClipboard();
-    else if (target.Edit)
-        target.Edit->CopyToClipboard();
-    else if (target.Combo)
-        target.Combo->CopyToClipboard();
+    RunOnTarget(Target(), &TAdvComplexEdit::CopyToClipboard, &TCustomEdit::CopyToClipboard,
+                &TAdvComboBox::CopyToClipboard);
 }
 
 void TPopupMenuHandler::PasteClick(TObject *) {
-    TMenuTarget target(Target());
-    if (target.Complex)
-        target.Complex->PasteFromClipboard();
-    else if (target.Edit)
-        target.Edit->PasteFromClipboard();
-    else if (target.Combo)
-        target.Combo->PasteFromClipboard();
+    RunOnTarget(Target(), &TAdvComplexEdit::PasteFromClipboard, &TCustomEdit::PasteFromClipboard,
+                &TAdvComboBox::PasteFromClipboard);
 }
 
 void TPopupMenuHandler::DeleteClick(TObject *) {
-    TMenuTarget target(Target());
-    if (target.Edit)
-        target.Edit->ClearSelection();
-    else if (target.Combo)
-        target.Combo->ClearSelection();
+    RunOnTarget(Target(), nullptr, &TCustomEdit::ClearSelection, &TAdvComboBox::ClearSelection);
 }
 
 void TPopupMenuHandler::SelectAllClick(TObject *) {
-    TMenuTarget target(Target());
-    if (target.Edit)
-        target.Edit->SelectAll();
-    else if (target.Combo)
-        target.Combo->SelectAll();
+    RunOnTarget(Target(), nullptr, &TCustomEdit::SelectAll, &TAdvComboBox::SelectAll);
 }
 
 } // namespace adv_edit_menu

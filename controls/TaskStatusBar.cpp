@@ -300,15 +300,7 @@ void TTaskPanel::DrawButton(int Index, bool Active) {
         else
             Frame3D(canvas, r, clBtnHighlight, clBtnShadow, 1);
     }
-    std::unique_ptr<TBitmap> pattern;
-    if (Active && !hot) {
-        pattern = CreatePatternBitmap(clBtnFace, clBtnHighlight);
-        canvas.Brush().SetBitmap(pattern.get());
-    } else {
-        canvas.Brush().SetColor(clBtnFace);
-    }
-    canvas.FillRect(r);
-    canvas.Brush().SetBitmap(nullptr);
+    FillButtonFace(canvas, r, Active && !hot, clBtnFace);
     TCustomForm *form = FForms[Index];
     DrawIconEx(canvas.Handle(), r.left + 2, (FHeight - 16) / 2, WindowIcon(form->Handle()), 16, 16, 0,
                nullptr, DI_NORMAL);
