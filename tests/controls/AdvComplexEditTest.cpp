@@ -94,6 +94,13 @@ TEST_F(AdvComplexEditTest, PasteSplitsAtTheFirstSlashAndIgnoresTextWithoutOne) {
         EXPECT_EQ(Watcher.Pastes.size(), refuse ? 0u : 1u) << refuse;
     }
     EXPECT_EQ(Edit->Text(), ""); // the key went nowhere else
+
+    // Shift+Ins pastes the plain text once: the edit field does not run the key a second time.
+    Clipboard().SetAsText("ab");
+    SendKeys({VK_SHIFT, VK_INSERT});
+    EXPECT_TRUE(PumpUntil([&] { return !Edit->Text().empty(); }));
+    PumpPending();
+    EXPECT_EQ(Edit->Text(), "ab");
 }
 
 TEST_F(AdvComplexEditTest, CopyNotifiesTheKindThatIsReallyOnTheClipboard) {
