@@ -203,6 +203,43 @@ TEST_F(TaskStatusBarTest, PanelSitsRightOfTheTextPanelsAndAClickRestoresItsWindo
     EXPECT_TRUE(panel.Visible());
 }
 
+TEST_F(TaskStatusBarTest, ActiveWindowsButtonIsCheckeredAndTheHotButtonShowsItsCaptionAsHint) {
+    TTaskPanel &panel = Bar->TaskPanel();
+    SendMessageA(Main->ClientHandle(), WM_MDIACTIVATE, reinterpret_cast<WPARAM>(Children[1]->Handle()), 0);
+    ASSERT_TRUE(Children[1]->Active());
+    ASSERT_FALSE(Children[0]->Active());
+    TBitmap image;
+    PaintControl(panel, image);
+    EXPECT_EQ(panel.ActiveIndex(), 1);
+    // Near the bottom right corner of each button, inside its frame, where no text reaches.
+    COLORREF face = ColorToRGB(clBtnFace), light = ColorToRGB(clBtnHighlight);
+    int y = panel.Height() - 2;
+    for (int index : {0, 1}) {
+        int x = panel.FirstLeft() + (index + 1) * panel.ButtonWidth() - 4;
+        std::vector<COLORREF> pixels = {PixelAt(image, x, y), PixelAt(image, x + 1, y),
+                                        PixelAt(image, x, y - 1)};
+        if (index == 1) { // the checker of face and highlight
+            EXPECT_NE(pixels[0], pixels[1]);
+            EXPECT_EQ(pixels[1], pixels[2]);
+            for (COLORREF pixel : pixels)
+                EXPECT_TRUE(pixel == face || pixel == light) << std::hex << pixel;
+        } else {
+            for (COLORREF pixel : pixels)
+                EXPECT_EQ(pixel, face) << std::hex << pixel;
+        }
+    }
+
+    // Moving over a button makes it hot and its caption the hint; off the buttons, no hint.
+    int x = panel.FirstLeft() + 2 * panel.ButtonWidth() + 5;
+    SendMessageA(panel.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(x, 8));
+    EXPECT_EQ(panel.HotIndex(), 2);
+    EXPECT_EQ(panel.Hint(), "Document 2|");
+    EXPECT_TRUE(panel.ShowHint());
+    SendMessageA(panel.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(1, 8));
+    EXPECT_EQ(panel.HotIndex(), -1);
+    EXPECT_FALSE(panel.ShowHint());
+}
+
 TEST_F(TaskStatusBarTest, OverflowMenuListsTheWindowsWithoutAButton) {
     TTaskPanel &panel = Bar->TaskPanel();
     panel.SetBounds(panel.Left() + panel.Width() - 130, panel.Top(), 130, panel.Height());
