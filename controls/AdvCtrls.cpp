@@ -66,6 +66,18 @@ void DrawPatternFrame(TCanvas &Canvas, const RECT &R, int Width, bool Invert) {
     Canvas.Brush().Assign(saved);
 }
 
+void FillButtonFace(TCanvas &Canvas, const RECT &Rect, bool Checkered, TColor Color) {
+    std::unique_ptr<TBitmap> checker;
+    if (Checkered) {
+        checker = CreatePatternBitmap(clBtnFace, clBtnHighlight);
+        Canvas.Brush().SetBitmap(checker.get());
+    } else {
+        Canvas.Brush().SetColor(Color);
+    }
+    Canvas.FillRect(Rect);
+    Canvas.Brush().SetBitmap(nullptr);
+}
+
 std::unique_ptr<TBitmap> CreateDisabledGlyph(TBitmap &Glyph) {
     int width = Glyph.Width(), height = Glyph.Height();
     auto result = std::make_unique<TBitmap>(width, height, pf24bit);
@@ -141,9 +153,11 @@ void QueryClipboardPaste(uint8_t Kind, bool &CanPaste) {
 }
 
 void FreeInputTimer();
+void FreeAdvEditMenu();
 
 void FinalizeAdvCtrls() {
     FreeInputTimer();
+    FreeAdvEditMenu();
     FreeAndNil(HotTimer);
     FreeAndNil(MenuTimer);
     HotOwner = MenuOwner = nullptr;
@@ -511,15 +525,7 @@ void TAdvSpeedButton::Paint() {
     RECT r = Rect(0, 0, w, h);
     if (pressed || FHot)
         DrawEdge(target.Handle(), &r, pressed ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
-    std::unique_ptr<TBitmap> checker;
-    if (state == bsExclusive && !FHot) {
-        checker = CreatePatternBitmap(clBtnFace, clBtnHighlight);
-        target.Brush().SetBitmap(checker.get());
-    } else {
-        target.Brush().SetColor(FColor);
-    }
-    target.FillRect(r);
-    target.Brush().SetBitmap(nullptr);
+    FillButtonFace(target, r, state == bsExclusive && !FHot, FColor);
     if (!FGlyph->Empty()) {
         int gw = FGlyph->Width(), gh = FGlyph->Height();
         int x = (w - gw) / 2 + (pressed ? 1 : 0), y = (h - gh) / 2 + (pressed ? 1 : 0);
@@ -1125,6 +1131,14 @@ void TAdvEdit::WndProc(TMessage &Message) {
     case WM_HELP:
         FireHelp(OnHelp, this, Message.LParam);
         break;
+    case WM_RBUTTONUP:
+        if (!PopupMenu()) {
+            // Shown here, so the release raises no second context request.
+            TPoint at = ClientToScreen({GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)});
+            PopupAdvEditMenu(this, at.X, at.Y);
+            return;
+        }
+        break;
     default:
         break;
     }
@@ -1282,6 +1296,14 @@ void TAdvComboBox::ComboWndProc(TMessage &Message, HWND ChildWindow, bool &Handl
         break;
     case WM_CHAR:
         if (Message.WParam == '\r' && ChildWindow == FEditHandle) {
+            Handled = true;
+            return;
+        }
+        break;
+    case WM_CONTEXTMENU:
+        if (!PopupMenu()) {
+            ShowAdvEditPopup(*this, Message.LParam);
+            Message.Result = 1;
             Handled = true;
             return;
         }

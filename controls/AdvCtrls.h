@@ -29,6 +29,9 @@ std::unique_ptr<TBitmap> CreatePatternBitmap(TColor Color1, TColor Color2);
 // A frame of thickness Width inside Rect in four pattern-brush bars; with Invert a black and
 // white checker inverts what is there (PATINVERT), without it the bars are plain black.
 void DrawPatternFrame(TCanvas &Canvas, const RECT &Rect, int Width, bool Invert);
+// Fills Rect with Color, or with the checker of the button face and highlight that marks a button
+// held down.
+void FillButtonFace(TCanvas &Canvas, const RECT &Rect, bool Checkered, TColor Color);
 // A greyed copy of a glyph in the button colours; its transparent colour becomes the face.
 std::unique_ptr<TBitmap> CreateDisabledGlyph(TBitmap &Glyph);
 
@@ -405,6 +408,9 @@ private:
 
 // Answers a control-colour request with Background.
 void AnswerControlColor(TWinControl &Control, TMessage &Message, TColor Background);
+// Shows the shared edit popup for a context request at its screen position, or for the keyboard's
+// request (-1, -1) at client point (4, 4) of the control.
+void ShowAdvEditPopup(TControl &Control, LPARAM ScreenPos);
 
 // An edit-like control whose background follows its state (see DefaultBackground) and that
 // tells the clipboard hook about every copy and cut.
@@ -435,6 +441,14 @@ public:
         case EM_SETREADONLY:
             TBase::WndProc(Message);
             this->Invalidate();
+            return;
+        case WM_CONTEXTMENU:
+            if (this->PopupMenu())
+                TBase::WndProc(Message); // the control's own menu
+            else {
+                ShowAdvEditPopup(*this, Message.LParam);
+                Message.Result = 1;
+            }
             return;
         default:
             TBase::WndProc(Message);
@@ -513,3 +527,70 @@ protected:
     bool FDropDownOwnerDraw = false;
     int FSavedItemHeight = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Complex-number edit and the shared edit popup
+
+using TComplexCopyEvent = TMethod<void(TObject *Sender, std::string &Re, std::string &Im)>;
+using TComplexPasteEvent = TMethod<void(TObject *Sender, const std::string &Re, const std::string &Im)>;
+
+// The clipboard text of a complex value: the real part, "/", the imaginary part.
+std::string ComplexClipboardText(const std::string &Re, const std::string &Im);
+// Splits a clipboard text at its first "/"; false for a text without one.
+bool SplitComplexClipboardText(const std::string &Text, std::string &Re, std::string &Im);
+
+class TAdvComplexEdit;
+
+// The eyedropper button inside a complex edit while it is eyedropping.
+class TEyedropPanel : public TCustomControl {
+public:
+    DECLARE_CLASS_NAME(TEyedropPanel)
+    TEyedropPanel(TAdvComplexEdit *AEdit);
+    void Click() override;
+
+protected:
+    void Paint() override;
+    TAdvComplexEdit *FEdit;
+};
+
+// One box (real or imaginary part) of a complex parameter: it copies and pastes the whole value
+// through its owner's events, and toggles an eyedropper mode.
+class TAdvComplexEdit : public TAdvEdit {
+public:
+    DECLARE_CLASS_NAME(TAdvComplexEdit)
+    explicit TAdvComplexEdit(TComponent *AOwner);
+    bool Eyedropping() const { return FEyedropping; }
+    void SetEyedropping(bool Value);
+    TEyedropPanel *EyedropPanel() const { return FEyedropPanel; }
+    void CopyComplexValue();
+    void PasteComplexValue();
+    // Plain text of the selection, told to the copy hook as plain text.
+    void CopyToClipboard();
+    void CutToClipboard();
+    void PasteFromClipboard();
+
+    virtual void DoComplexCopy(std::string &Re, std::string &Im);
+    virtual void DoComplexPaste(const std::string &Re, const std::string &Im);
+    // Toggles Eyedropping, then tells the owner.
+    virtual void DoEyedropper();
+
+    TComplexCopyEvent OnComplexCopy;
+    TComplexPasteEvent OnComplexPaste;
+    TNotifyEvent OnEyedropper;
+    void WndProc(TMessage &Message) override;
+
+protected:
+    void Notification(TComponent *AComponent, TOperation Operation) override;
+    void Change() override;
+    bool FEyedropping = false;
+    TEyedropPanel *FEyedropPanel = nullptr;
+};
+
+// The shared context menu of the edits, complex edits, memos and combo boxes (made on first use,
+// freed by FinalizeAdvCtrls).
+TPopupMenu &AdvEditMenu();
+// Prepares the items for the control (enabled states, the complex items shown only for a complex
+// edit) and makes it the menu's popup component; false for a control of another class.
+bool PrepareAdvEditMenu(TControl *Control);
+// Prepares the menu and shows it at the screen point.
+void PopupAdvEditMenu(TControl *Control, int X, int Y);
