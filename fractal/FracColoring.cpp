@@ -228,6 +228,17 @@ void TColoring::GenerateEmpty() {
         OnCodeChanged(this);
 }
 
+void TColoring::ReadWithDefaultSolid(TParReader &Reader, std::uint32_t Color) {
+    FDefaultSolid = Color;
+    try {
+        LoadFromReader(Reader);
+    } catch (...) {
+        FDefaultSolid = OpaqueBlack;
+        throw;
+    }
+    FDefaultSolid = OpaqueBlack;
+}
+
 void TColoring::InitCompile() {
     FSectionOrder = 0;
     FOutputMode = 0;

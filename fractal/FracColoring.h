@@ -53,6 +53,9 @@ public:
     TNotifyEvent OnCodeChanged;
     TNotifyEvent OnSolidChanged;
 
+    // LoadFromReader with a solid colour for a section that has none.
+    void ReadWithDefaultSolid(TParReader &Reader, std::uint32_t Color);
+
     // Data block and the three code cells of this side.
     void SetupContext(void *Context) const;
     void ReleaseContext(void *Context) const;
