@@ -4,10 +4,7 @@
 
 #include <algorithm>
 
-#if __has_include("FracAntiAlias.h") // TEMP
 #include "FracAntiAlias.h"
-#define HAVE_AA 1
-#endif
 #include "FracInterpolator.h"
 #include "GenSetup.h"
 
@@ -117,10 +114,8 @@ void TLayer::PrepareCalculation() {
 std::unique_ptr<TCompute> TLayer::CreatePiece() {
     std::unique_ptr<TCompute> piece = TLayerEngine::CreatePiece();
     piece->Gradient = FGradient.get();
-#ifdef HAVE_AA
     if (auto *antiAliased = dynamic_cast<TComputeAntiAliasing *>(piece.get()))
         antiAliased->SetOpaque(!FTransparent);
-#endif
     return piece;
 }
 

@@ -4,10 +4,7 @@
 #include <climits>
 #include <cmath>
 
-#if __has_include("FracMethods.h") // TEMP until merge
 #include "FracMethods.h"
-#define HAVE_METHODS 1
-#endif
 #include "GenSetup.h"
 #include "GenUtils.h"
 
@@ -510,8 +507,11 @@ void TLayerEngine::StopCalculation() {
 }
 
 void TLayerEngine::CalculationFinished() {
+    // A run that ended with an error has a piece left to do: nothing is mirrored from it, and
+    // the layer counts as interrupted, not as complete.
+    const bool failed = Failed();
     TLayerRect filled;
-    if (FSymmetryPhase != SymmetryPhaseDone) {
+    if (!failed && FSymmetryPhase != SymmetryPhaseDone) {
         ++FSymmetryPhase;
         switch (FSymmetry) {
         case 1:
@@ -526,13 +526,12 @@ void TLayerEngine::CalculationFinished() {
             break;
         }
     }
-    const std::string error = Failed() ? ErrorMessage() : std::string();
     {
         TScopeLock<TCriticalSection> guard(FErrorLock);
-        FCalculationError = error;
+        FCalculationError = failed ? ErrorMessage() : std::string();
     }
     std::uint8_t expected = csCalculating;
-    const bool notify = FCalculationState.compare_exchange_strong(expected, csIdle);
+    const bool notify = FCalculationState.compare_exchange_strong(expected, failed ? csInterrupted : csIdle);
     const std::uint32_t run = FRun.load();
     FFinishedEvent->SetEvent();
     FPosted->Post([this, run, filled, notify]() { DeliverFinished(run, filled, notify); });
@@ -551,12 +550,8 @@ std::string TLayerEngine::GetCalculationError() const {
 }
 
 std::unique_ptr<TCompute> TLayerEngine::CreatePiece() {
-#ifndef HAVE_METHODS
-    throw ELayerError("TEMP");
-#else
     return CreateCompute(FMethod, FMapping.get(), FFormula.get(), FStatistics.get(), FUpdateRects,
                          FImage.get(), FOutside.get(), FInside.get());
-#endif
 }
 
 TLayerRect TLayerEngine::ResumeArea() const {

@@ -71,7 +71,7 @@ TEST(FracLayer, SolidColourAndAlphaKeysCombineInEitherOrder) {
     } cases[] = {
         {"layer:\r\n  inalpha=128\r\n  insolid=255\r\n", 0x80FF0000u, 0xFF000000u, false},
         {"layer:\r\n  insolid=255\r\n  inalpha=128\r\n", 0x80FF0000u, 0xFF000000u, false},
-        {"layer:\r\n  outsolid=65536\r\n  outalpha=7\r\n  transparent=yes\r\n", 0xFF000000u, 0x070000FFu,
+        {"layer:\r\n  outsolid=16711680\r\n  outalpha=7\r\n  transparent=yes\r\n", 0xFF000000u, 0x070000FFu,
          true},
         // A coloring section without its own solid colour takes the layer's keys.
         {"layer:\r\n  inalpha=128\r\n  insolid=255\r\ninside:\r\n", 0x80FF0000u, 0xFF000000u, false},
