@@ -229,14 +229,7 @@ void TColoring::GenerateEmpty() {
 }
 
 void TColoring::ReadWithDefaultSolid(TParReader &Reader, std::uint32_t Color) {
-    FDefaultSolid = Color;
-    try {
-        LoadFromReader(Reader);
-    } catch (...) {
-        FDefaultSolid = OpaqueBlack;
-        throw;
-    }
-    FDefaultSolid = OpaqueBlack;
+    LoadWithDefaultSolid(*this, FDefaultSolid, Reader, Color);
 }
 
 void TColoring::InitCompile() {

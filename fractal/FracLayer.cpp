@@ -280,15 +280,19 @@ void TLayer::GradientChanged(TObject *, int Flags) {
         RequestRedraw(2, "Gradient");
     if (Flags & 1) {
         FThumbnailValid = false;
-        if (GetImage().Mode() == lmColor) {
-            // The old picture stays until the new one replaces it.
-            SetClearFlag(false);
-            Recalculate();
-        } else {
-            InvalidateAll();
-        }
+        ColorsChanged();
     }
     EndUpdate();
+}
+
+void TLayer::ColorsChanged() {
+    if (GetImage().Mode() == lmColor) {
+        // The pixels hold colours: the old picture stays until the new one replaces it.
+        SetClearFlag(false);
+        Recalculate();
+    } else {
+        InvalidateAll();
+    }
 }
 
 void TLayer::GradientTransparencyChanged(TObject *) {
@@ -306,12 +310,7 @@ void TLayer::SolidColorChanged(TObject *Sender) {
     }
     BeginUpdate();
     UpdateTransparency();
-    if (GetImage().Mode() == lmColor) {
-        SetClearFlag(false);
-        Recalculate();
-    } else {
-        InvalidateAll();
-    }
+    ColorsChanged();
     EndUpdate();
 }
 

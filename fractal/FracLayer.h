@@ -99,6 +99,9 @@ private:
     void GradientTransparencyChanged(TObject *Sender);
     void SolidColorChanged(TObject *Sender);
     void HookTransformations();
+    // The colour table changed: pixels that hold codes are drawn again, pixels that hold colours
+    // are calculated again.
+    void ColorsChanged();
 
     std::string FCaption;
     bool FEditable = true;

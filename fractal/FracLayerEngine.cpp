@@ -612,15 +612,19 @@ void TLayerEngine::RunSymmetry(TLayerRect &Filled) {
         SymmetryOrigin(r, Filled);
         break;
     case 11:
-        if (FSymmetryPhase == 0)
-            CalculateRect(r);
-        else
-            FSymmetryPhase = SymmetryPhaseDone;
+        CalculateWithoutMirror(r);
         break;
     default:
         CalculateRect(r);
         break;
     }
+}
+
+void TLayerEngine::CalculateWithoutMirror(const TLayerRect &R) {
+    if (FSymmetryPhase == 0)
+        CalculateRect(R);
+    else
+        FSymmetryPhase = SymmetryPhaseDone;
 }
 
 // Rows of the part that is calculated for a mirror axis between rows a - 1 and a: the larger
@@ -679,10 +683,7 @@ void TLayerEngine::MirrorColumns(const TLayerRect &R, std::int32_t C, TLayerRect
 
 void TLayerEngine::SymmetryXAxis(const TLayerRect &R, TLayerRect &Filled) {
     if (!ImageCrossesXAxis(R)) {
-        if (FSymmetryPhase == 0)
-            CalculateRect(R);
-        else
-            FSymmetryPhase = SymmetryPhaseDone;
+        CalculateWithoutMirror(R);
         return;
     }
     const std::int32_t a = std::clamp(GetXAxisRow() + 1, R.Top, R.Bottom);
@@ -696,10 +697,7 @@ void TLayerEngine::SymmetryXAxis(const TLayerRect &R, TLayerRect &Filled) {
 
 void TLayerEngine::SymmetryYAxis(const TLayerRect &R, TLayerRect &Filled) {
     if (!ImageCrossesYAxis(R)) {
-        if (FSymmetryPhase == 0)
-            CalculateRect(R);
-        else
-            FSymmetryPhase = SymmetryPhaseDone;
+        CalculateWithoutMirror(R);
         return;
     }
     const std::int32_t c = std::clamp(GetYAxisColumn() + 1, R.Left, R.Right);
@@ -725,10 +723,7 @@ void TLayerEngine::SymmetryXYAxis(const TLayerRect &R, TLayerRect &Filled) {
 
 void TLayerEngine::SymmetryOrigin(const TLayerRect &R, TLayerRect &Filled) {
     if (!ImageCrossesXAxis(R) || !ImageCrossesYAxis(R)) {
-        if (FSymmetryPhase == 0)
-            CalculateRect(R);
-        else
-            FSymmetryPhase = SymmetryPhaseDone;
+        CalculateWithoutMirror(R);
         return;
     }
     const std::int32_t a = std::clamp(GetXAxisRow() + 1, R.Top, R.Bottom);

@@ -170,6 +170,8 @@ private:
     // Runs the symmetry routine of the current symmetry: phase 0 calculates, a later phase
     // mirrors. Mirrored areas are collected in Filled.
     void RunSymmetry(TLayerRect &Filled);
+    // Phase 0 calculates all of R; the later phase has nothing to mirror.
+    void CalculateWithoutMirror(const TLayerRect &R);
     void SymmetryXAxis(const TLayerRect &R, TLayerRect &Filled);
     void SymmetryYAxis(const TLayerRect &R, TLayerRect &Filled);
     void SymmetryXYAxis(const TLayerRect &R, TLayerRect &Filled);
