@@ -116,6 +116,17 @@ TEST_F(TLayerEngineTest, XAxisSymmetryComputesJustOverHalfAndMirrorsTheRest) {
     EXPECT_EQ(turned->Layer->GetStatistics().Total(), 64u * 48);
 }
 
+TEST_F(TLayerEngineTest, XYAxisSymmetryComputesAQuarter) {
+    auto mirrored = MakeLayer("JuliaXY");
+    auto full = MakeLayer("JuliaReal");
+    TLayer &layer = *mirrored->Layer;
+    EXPECT_EQ(layer.GetSymmetry(), 7);
+    EXPECT_EQ(layer.GetYAxisColumn(), 32);
+    // Columns 0 .. 32 and rows 0 .. 24, each axis included.
+    EXPECT_EQ(layer.GetStatistics().Total(), 33u * 25);
+    EXPECT_EQ(Pixels(layer), Pixels(*full->Layer));
+}
+
 TEST_F(TLayerEngineTest, OriginSymmetryLeftOfTheCentre) {
     // The origin ten pixels left of the image centre: column 22, row 24.
     auto probe = MakeLayer("JuliaPlain");
