@@ -436,6 +436,14 @@ void TLayerEngine::StartCalculation() {
         FMapping->GetWidth() == FWidth && FMapping->GetHeight() == FHeight && !FInside->GetReadsZ() &&
         !FOutside->GetReadsZ())
         FSymmetry = FFormula->ResolveSymmetry();
+    // The axes are taken once per start: the mirror phase runs on a calculation thread and uses
+    // the axes its calculated part was cut for.
+    if (FSymmetry != 0) {
+        FAxes.CrossesX = ImageCrossesXAxis(FCalculationRect);
+        FAxes.CrossesY = ImageCrossesYAxis(FCalculationRect);
+        FAxes.XAxisRow = GetXAxisRow();
+        FAxes.YAxisColumn = GetYAxisColumn();
+    }
     PrepareCalculation();
     if (FDiscard) {
         FCalculationState = csIdle;
@@ -682,11 +690,11 @@ void TLayerEngine::MirrorColumns(const TLayerRect &R, std::int32_t C, TLayerRect
 }
 
 void TLayerEngine::SymmetryXAxis(const TLayerRect &R, TLayerRect &Filled) {
-    if (!ImageCrossesXAxis(R)) {
+    if (!FAxes.CrossesX) {
         CalculateWithoutMirror(R);
         return;
     }
-    const std::int32_t a = std::clamp(GetXAxisRow() + 1, R.Top, R.Bottom);
+    const std::int32_t a = std::clamp(FAxes.XAxisRow + 1, R.Top, R.Bottom);
     if (FSymmetryPhase == 0) {
         CalculateRect(XAxisPart(R, a));
         return;
@@ -696,11 +704,11 @@ void TLayerEngine::SymmetryXAxis(const TLayerRect &R, TLayerRect &Filled) {
 }
 
 void TLayerEngine::SymmetryYAxis(const TLayerRect &R, TLayerRect &Filled) {
-    if (!ImageCrossesYAxis(R)) {
+    if (!FAxes.CrossesY) {
         CalculateWithoutMirror(R);
         return;
     }
-    const std::int32_t c = std::clamp(GetYAxisColumn() + 1, R.Left, R.Right);
+    const std::int32_t c = std::clamp(FAxes.YAxisColumn + 1, R.Left, R.Right);
     if (FSymmetryPhase == 0) {
         CalculateRect(YAxisPart(R, c));
         return;
@@ -710,11 +718,11 @@ void TLayerEngine::SymmetryYAxis(const TLayerRect &R, TLayerRect &Filled) {
 }
 
 void TLayerEngine::SymmetryXYAxis(const TLayerRect &R, TLayerRect &Filled) {
-    if (!ImageCrossesYAxis(R)) {
+    if (!FAxes.CrossesY) {
         SymmetryXAxis(R, Filled);
         return;
     }
-    const std::int32_t c = std::clamp(GetYAxisColumn() + 1, R.Left, R.Right);
+    const std::int32_t c = std::clamp(FAxes.YAxisColumn + 1, R.Left, R.Right);
     const TLayerRect part = YAxisPart(R, c);
     SymmetryXAxis(part, Filled);
     if (FSymmetryPhase != 0)
@@ -722,12 +730,12 @@ void TLayerEngine::SymmetryXYAxis(const TLayerRect &R, TLayerRect &Filled) {
 }
 
 void TLayerEngine::SymmetryOrigin(const TLayerRect &R, TLayerRect &Filled) {
-    if (!ImageCrossesXAxis(R) || !ImageCrossesYAxis(R)) {
+    if (!FAxes.CrossesX || !FAxes.CrossesY) {
         CalculateWithoutMirror(R);
         return;
     }
-    const std::int32_t a = std::clamp(GetXAxisRow() + 1, R.Top, R.Bottom);
-    const std::int32_t c = GetYAxisColumn();
+    const std::int32_t a = std::clamp(FAxes.XAxisRow + 1, R.Top, R.Bottom);
+    const std::int32_t c = FAxes.YAxisColumn;
     TLayerRect larger, other;
     if ((R.Top + R.Bottom) / 2 < a) {
         larger = MakeRect(R.Left, R.Top, R.Right, a);

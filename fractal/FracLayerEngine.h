@@ -204,6 +204,10 @@ private:
     std::atomic<std::uint8_t> FCalculationState{csIdle};
     std::uint8_t FSymmetry = 0;
     std::int32_t FSymmetryPhase = 0;
+    struct TSymmetryAxes {
+        bool CrossesX = false, CrossesY = false;
+        std::int32_t XAxisRow = 0, YAxisColumn = 0;
+    } FAxes;
     std::uint8_t FRedrawGroup = 0;
     bool FNewUndoStep = false;
     std::string FCaption;
