@@ -62,6 +62,7 @@ public:
     const std::vector<int> &Codes;
     std::vector<std::pair<int, int>> Order;
     int StopAfter = -1;
+    int Junk = 12345;
 
 protected:
     void SamplePixel(int X, int Y) override {
@@ -69,7 +70,7 @@ protected:
         if (StopAfter > 0 && --StopAfter == 0) {
             // The sample in work when the stop came: a pixel routine cut short stores nonsense.
             this->Stop();
-            this->Image->SetCode(X, Y, 12345);
+            this->Image->SetCode(X, Y, Junk);
             return;
         }
         this->Image->SetCode(X, Y, Codes[std::size_t(Y) * this->Image->Width() + X]);
@@ -272,6 +273,40 @@ TEST(ComputeMethods, StopsAtRandomSamplesResumeToTheUninterruptedPicture) {
                   std::mt19937 *R) { RunProbe<TComputeGuessing>(I, c.Rect, c.Exponent, codes, R, 10); },
               "guessing");
     }
+}
+
+// A cut-short sample that happens to match all its neighbours must not be taken as guessed: the
+// block in work is taken again from the state its pass found.
+TEST(ComputeGuessing, ACutShortSampleIsTakenAgainOnResume) {
+    // Block (0, 0) of the pass of size 4: its corner differs from the other corners, so the
+    // centre (2, 2), the top (2, 0) and then the left (0, 2) are sampled; the stop comes while the
+    // left is in work and leaves the value of its neighbours there.
+    std::vector<int> codes(25, 900);
+    codes[0] = 700;
+    codes[2 * 5] = 800;
+    const TLayerRect rect{0, 0, 5, 5};
+    TLayerImage plain, stopped;
+    plain.SetSize(5, 5);
+    stopped.SetSize(5, 5);
+    RunProbe<TComputeGuessing>(plain, rect, 2, codes);
+    TProbe<TComputeGuessing> first(stopped, nullptr, codes);
+    first.Rect = rect;
+    first.StartExponent = 2;
+    first.StopAfter = 4 + 3;
+    first.Junk = 900;
+    first.Run();
+    ASSERT_EQ(first.Order.back(), std::make_pair(0, 2));
+    ASSERT_TRUE(first.Resume);
+    TProbe<TComputeGuessing> second(stopped, nullptr, codes);
+    second.Rect = rect;
+    second.StartExponent = 2;
+    second.Pass = first.Pass;
+    second.Resume = true;
+    second.ResumeX = first.ResumeX;
+    second.ResumeY = first.ResumeY;
+    second.Run();
+    EXPECT_EQ(ImageCodes(plain)[2 * 5], 800);
+    EXPECT_EQ(ImageCodes(plain), ImageCodes(stopped));
 }
 
 // A strip re-cut after it finished a row resumes one row lower; the multi-pass methods take the
