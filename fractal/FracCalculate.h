@@ -80,6 +80,11 @@ public:
     // Nil until a piece is acquired.
     TCompute *Piece = nullptr;
     TCalculateThread *Thread;
+
+private:
+    friend class TCalculateEngine;
+    // The calculation of the piece raised (PieceFailed).
+    bool FFailed = false;
 };
 
 // A thread of the manager's pool. It looks for work, calculates one piece at a time under the

@@ -287,6 +287,8 @@ private:
     void AllocateOrbit();
 
     std::atomic<bool> FStopFlag{false};
+    // Guards FContext between Stop on another thread and the run's start and end.
+    std::unique_ptr<TCriticalSection> FContextLock;
     std::unique_ptr<TPixelContextBlock> FContextBlock;
     void *FContext = nullptr;
     std::unique_ptr<std::uint8_t[]> FOrbitBlock;

@@ -6,6 +6,7 @@
 #include "CompMessages.h"
 #include "CompRoutines.h"
 #include "FracBuiltin.h"
+#include "FracCalculate.h"
 #include "FracFormulaBase.h"
 #include "FracHistory.h"
 #include "FracMerge.h"
@@ -35,6 +36,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracFormulaBase", InitializeFracFormulaBase, FinalizeFracFormulaBase},
         {"FracBuiltin", InitializeFracBuiltin, FinalizeFracBuiltin},
         {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
+        {"FracCalculate", InitializeFracCalculate, FinalizeFracCalculate},
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
         {"vexTools", nullptr, FinalizeVexTools},
