@@ -511,7 +511,7 @@ TEST(ComputeMethodsRun, RandomStopsAndResumesGiveTheUninterruptedImage) {
             engine.StartCalculation(whole, none);
             // Stops at random moments until the run ends; a stop that finds the run done ends it.
             for (;;) {
-                Spin(random, runMicroseconds / 4);
+                Spin(random, runMicroseconds / 10);
                 if (!engine.StopCalculation())
                     break;
                 ++stops;
@@ -522,7 +522,7 @@ TEST(ComputeMethodsRun, RandomStopsAndResumesGiveTheUninterruptedImage) {
             ASSERT_EQ(ImageCodes(parts.image), reference)
                 << name << ", run " << runs << ", " << stops << " stops";
         }
-        std::printf("  %s threads: %d stops in %d runs\n", name.c_str(), stops, runs);
+        std::printf("  %s thread(s): %d stops in %d runs\n", name.c_str(), stops, runs);
     }
 }
 
