@@ -23,7 +23,10 @@
 #include "FracColoring.h"
 #include "FracCompute.h"
 #include "FracFormula.h"
+#include "FracGradient.h"
+#include "FracGradientTestSupport.h"
 #include "FracImage.h"
+#include "FracInterpolator.h"
 #include "FracMapping.h"
 #include "FracMethods.h"
 
@@ -524,6 +527,72 @@ TEST(ComputeMethodsRun, RandomStopsAndResumesGiveTheUninterruptedImage) {
         }
         std::printf("  %s thread(s): %d stops in %d runs\n", name.c_str(), stops, runs);
     }
+}
+
+// The anti-aliasing pass over a calculated float-colour layer, on real pieces of the engine whose
+// strips reach the image's last column and row: every cell is filtered once, the pixels stay as
+// they are, and random stops resume to exactly the cells of an uninterrupted pass.
+TEST(ComputeMethodsRun, AntiAliasingPassResumesToTheUninterruptedCells) {
+    constexpr int Width = 40, Height = 24, MaxIter = 40;
+    const TWatchdog watchdog(60000);
+    const TLayerRect whole{0, 0, Width, Height}, none{0, 0, 0, 0};
+    TGradientFixture gradient;
+    TCalculateManager manager(2);
+    TLayerParts parts(Width, Height, MaxIter);
+    parts.image.SetColorTable(gradient.Table.get());
+    parts.image.Interpolator().Build(*gradient);
+    parts.image.SetMode(lmFloatColor);
+    TTestEngine engine(manager, parts, dmLinear);
+    engine.StartCalculation(whole, none);
+    ASSERT_EQ(engine.Finished.WaitFor(30000), TEvent::wrSignaled);
+    std::vector<float> pixels(reinterpret_cast<const float *>(parts.image.Pixels()),
+                              reinterpret_cast<const float *>(parts.image.Pixels()) + Width * Height * 4);
+
+    TAntiAliasingSettings &settings = engine.AntiAliasing();
+    settings.Enabled = true;
+    settings.Depth = 2;
+    settings.Threshold = 0.05;
+    const int cells = (Width - 1) * (Height - 1);
+    auto cellsOf = [&] {
+        return std::vector<float>(parts.image.AntiAliasBuffer(), parts.image.AntiAliasBuffer() + cells * 4);
+    };
+    std::mt19937 random(77);
+    std::vector<float> reference;
+    int stops = 0, passMicroseconds = 0;
+    for (int round = 0; round < 6; ++round) {
+        parts.image.UpdateAntiAliasBuffer();
+        parts.statistics.Reset(cells, MaxIter);
+        parts.statistics.SetSuspended(true);
+        engine.ClearPieces();
+        engine.Finished.ResetEvent();
+        const auto started = std::chrono::steady_clock::now();
+        engine.StartCalculation(whole, none);
+        while (round > 0 && stops < 200) {
+            Spin(random, passMicroseconds / 20);
+            if (!engine.StopCalculation())
+                break;
+            ++stops;
+            engine.StartCalculation(whole, none);
+        }
+        ASSERT_EQ(engine.Finished.WaitFor(30000), TEvent::wrSignaled);
+        EXPECT_EQ(int(parts.statistics.Counted()), cells) << "every cell once";
+        if (round > 0)
+            ASSERT_EQ(cellsOf(), reference) << "round " << round << ", " << stops << " stops";
+        if (round == 0) {
+            reference = cellsOf();
+            passMicroseconds = std::max<int>(50, int(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                         std::chrono::steady_clock::now() - started)
+                                                         .count()));
+        }
+    }
+    std::printf("  anti-aliasing pass: %d stops\n", stops);
+    EXPECT_GT(stops, 0);
+    EXPECT_TRUE(
+        std::equal(pixels.begin(), pixels.end(), reinterpret_cast<const float *>(parts.image.Pixels())));
+    bool varied = false;
+    for (int i = 4; i < cells * 4; ++i)
+        varied = varied || reference[i] != reference[i % 4];
+    EXPECT_TRUE(varied) << "the view shows more than one colour";
 }
 
 } // namespace
