@@ -208,11 +208,14 @@ TEST(AntiAliasingPass, FiltersOnlyCellsInsideTheImage) {
 // A stopped pass resumes at the cell in work and gives exactly the cells of an uninterrupted
 // pass, also across strips (3x3 split of depth 4: strips of 404 cells).
 TEST(AntiAliasingPass, StopsAndResumesToTheUninterruptedCells) {
-    const int w = 410, h = 3;
-    // Columns alternate, so every cell splits at its top level.
+    const int w = 406, h = 2;
+    // Pixel columns alternate between two colours and the field ramps between them, so every
+    // cell splits once and its sub-cells do not.
     const auto stripes = [](int SX, int SY) {
         const bool odd = (SX / 81) % 2 != 0;
-        return TFloatColor{odd ? 0.8f : 0.1f, 0.3f, float(SY % 81) / 81, odd ? 1.0f : 0.5f};
+        const float t = float(SX % 81) / 81;
+        return TFloatColor{odd ? 0.8f - 0.7f * t : 0.1f + 0.7f * t, 0.3f, 0.2f,
+                           odd ? 1 - 0.5f * t : 0.5f + 0.5f * t};
     };
     auto run = [&](TLayerImage &Image, std::mt19937 *Random) {
         FillImage(Image, w, h, 81, stripes);
@@ -231,7 +234,7 @@ TEST(AntiAliasingPass, StopsAndResumesToTheUninterruptedCells) {
             piece.ResumeX = resumeX;
             piece.ResumeY = resumeY;
             if (Random)
-                piece.StopAfter = std::uniform_int_distribution<int>(1, 20000)(*Random);
+                piece.StopAfter = std::uniform_int_distribution<int>(1, 800)(*Random);
             piece.Run();
             if (!piece.Resume)
                 return stops;

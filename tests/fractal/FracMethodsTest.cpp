@@ -23,7 +23,10 @@
 #include "FracColoring.h"
 #include "FracCompute.h"
 #include "FracFormula.h"
+#include "FracGradient.h"
+#include "FracGradientTestSupport.h"
 #include "FracImage.h"
+#include "FracInterpolator.h"
 #include "FracMapping.h"
 #include "FracMethods.h"
 
@@ -62,6 +65,7 @@ public:
     const std::vector<int> &Codes;
     std::vector<std::pair<int, int>> Order;
     int StopAfter = -1;
+    int Junk = 12345;
 
 protected:
     void SamplePixel(int X, int Y) override {
@@ -69,7 +73,7 @@ protected:
         if (StopAfter > 0 && --StopAfter == 0) {
             // The sample in work when the stop came: a pixel routine cut short stores nonsense.
             this->Stop();
-            this->Image->SetCode(X, Y, 12345);
+            this->Image->SetCode(X, Y, Junk);
             return;
         }
         this->Image->SetCode(X, Y, Codes[std::size_t(Y) * this->Image->Width() + X]);
@@ -274,6 +278,40 @@ TEST(ComputeMethods, StopsAtRandomSamplesResumeToTheUninterruptedPicture) {
     }
 }
 
+// A cut-short sample that happens to match all its neighbours must not be taken as guessed: the
+// block in work is taken again from the state its pass found.
+TEST(ComputeGuessing, ACutShortSampleIsTakenAgainOnResume) {
+    // Block (0, 0) of the pass of size 4: its corner differs from the other corners, so the
+    // centre (2, 2), the top (2, 0) and then the left (0, 2) are sampled; the stop comes while the
+    // left is in work and leaves the value of its neighbours there.
+    std::vector<int> codes(25, 900);
+    codes[0] = 700;
+    codes[2 * 5] = 800;
+    const TLayerRect rect{0, 0, 5, 5};
+    TLayerImage plain, stopped;
+    plain.SetSize(5, 5);
+    stopped.SetSize(5, 5);
+    RunProbe<TComputeGuessing>(plain, rect, 2, codes);
+    TProbe<TComputeGuessing> first(stopped, nullptr, codes);
+    first.Rect = rect;
+    first.StartExponent = 2;
+    first.StopAfter = 4 + 3;
+    first.Junk = 900;
+    first.Run();
+    ASSERT_EQ(first.Order.back(), std::make_pair(0, 2));
+    ASSERT_TRUE(first.Resume);
+    TProbe<TComputeGuessing> second(stopped, nullptr, codes);
+    second.Rect = rect;
+    second.StartExponent = 2;
+    second.Pass = first.Pass;
+    second.Resume = true;
+    second.ResumeX = first.ResumeX;
+    second.ResumeY = first.ResumeY;
+    second.Run();
+    EXPECT_EQ(ImageCodes(plain)[2 * 5], 800);
+    EXPECT_EQ(ImageCodes(plain), ImageCodes(stopped));
+}
+
 // A strip re-cut after it finished a row resumes one row lower; the multi-pass methods take the
 // next row of blocks of the same pass from there, and the last row moves on to the next pass.
 TEST(ComputeMultiPass, AResumeRowBetweenBlockRowsContinuesWithTheNextRowOfBlocks) {
@@ -476,7 +514,7 @@ TEST(ComputeMethodsRun, RandomStopsAndResumesGiveTheUninterruptedImage) {
             engine.StartCalculation(whole, none);
             // Stops at random moments until the run ends; a stop that finds the run done ends it.
             for (;;) {
-                Spin(random, runMicroseconds / 4);
+                Spin(random, runMicroseconds / 10);
                 if (!engine.StopCalculation())
                     break;
                 ++stops;
@@ -487,8 +525,74 @@ TEST(ComputeMethodsRun, RandomStopsAndResumesGiveTheUninterruptedImage) {
             ASSERT_EQ(ImageCodes(parts.image), reference)
                 << name << ", run " << runs << ", " << stops << " stops";
         }
-        std::printf("  %s threads: %d stops in %d runs\n", name.c_str(), stops, runs);
+        std::printf("  %s thread(s): %d stops in %d runs\n", name.c_str(), stops, runs);
     }
+}
+
+// The anti-aliasing pass over a calculated float-colour layer, on real pieces of the engine whose
+// strips reach the image's last column and row: every cell is filtered once, the pixels stay as
+// they are, and random stops resume to exactly the cells of an uninterrupted pass.
+TEST(ComputeMethodsRun, AntiAliasingPassResumesToTheUninterruptedCells) {
+    constexpr int Width = 40, Height = 24, MaxIter = 40;
+    const TWatchdog watchdog(60000);
+    const TLayerRect whole{0, 0, Width, Height}, none{0, 0, 0, 0};
+    TGradientFixture gradient;
+    TCalculateManager manager(2);
+    TLayerParts parts(Width, Height, MaxIter);
+    parts.image.SetColorTable(gradient.Table.get());
+    parts.image.Interpolator().Build(*gradient);
+    parts.image.SetMode(lmFloatColor);
+    TTestEngine engine(manager, parts, dmLinear);
+    engine.StartCalculation(whole, none);
+    ASSERT_EQ(engine.Finished.WaitFor(30000), TEvent::wrSignaled);
+    std::vector<float> pixels(reinterpret_cast<const float *>(parts.image.Pixels()),
+                              reinterpret_cast<const float *>(parts.image.Pixels()) + Width * Height * 4);
+
+    TAntiAliasingSettings &settings = engine.AntiAliasing();
+    settings.Enabled = true;
+    settings.Depth = 2;
+    settings.Threshold = 0.05;
+    const int cells = (Width - 1) * (Height - 1);
+    auto cellsOf = [&] {
+        return std::vector<float>(parts.image.AntiAliasBuffer(), parts.image.AntiAliasBuffer() + cells * 4);
+    };
+    std::mt19937 random(77);
+    std::vector<float> reference;
+    int stops = 0, passMicroseconds = 0;
+    for (int round = 0; round < 6; ++round) {
+        parts.image.UpdateAntiAliasBuffer();
+        parts.statistics.Reset(cells, MaxIter);
+        parts.statistics.SetSuspended(true);
+        engine.ClearPieces();
+        engine.Finished.ResetEvent();
+        const auto started = std::chrono::steady_clock::now();
+        engine.StartCalculation(whole, none);
+        while (round > 0 && stops < 200) {
+            Spin(random, passMicroseconds / 20);
+            if (!engine.StopCalculation())
+                break;
+            ++stops;
+            engine.StartCalculation(whole, none);
+        }
+        ASSERT_EQ(engine.Finished.WaitFor(30000), TEvent::wrSignaled);
+        EXPECT_EQ(int(parts.statistics.Counted()), cells) << "every cell once";
+        if (round > 0)
+            ASSERT_EQ(cellsOf(), reference) << "round " << round << ", " << stops << " stops";
+        if (round == 0) {
+            reference = cellsOf();
+            passMicroseconds = std::max<int>(50, int(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                         std::chrono::steady_clock::now() - started)
+                                                         .count()));
+        }
+    }
+    std::printf("  anti-aliasing pass: %d stops\n", stops);
+    EXPECT_GT(stops, 0);
+    EXPECT_TRUE(
+        std::equal(pixels.begin(), pixels.end(), reinterpret_cast<const float *>(parts.image.Pixels())));
+    bool varied = false;
+    for (int i = 4; i < cells * 4; ++i)
+        varied = varied || reference[i] != reference[i % 4];
+    EXPECT_TRUE(varied) << "the view shows more than one colour";
 }
 
 } // namespace
