@@ -95,36 +95,38 @@ protected:
 
 } // namespace
 
-TEST_F(TLayerEngineTest, XAxisSymmetryComputesJustOverHalfAndMirrorsTheRest) {
-    auto mirrored = MakeLayer("MandelX");
-    auto full = MakeLayer("MandelPlain");
-    TLayer &layer = *mirrored->Layer;
-    EXPECT_EQ(layer.GetSymmetry(), 1);
-    EXPECT_EQ(layer.GetXAxisRow(), 24);
-    // Rows 0 .. 24 are calculated (the axis row included), rows 25 .. 47 are copies.
-    EXPECT_EQ(layer.GetStatistics().Total(), 64u * 25);
-    EXPECT_EQ(layer.GetStatistics().Counted(), 64u * 25);
-    EXPECT_EQ(full->Layer->GetStatistics().Total(), 64u * 48);
-    EXPECT_EQ(layer.GetSymmetryPhase(), SymmetryPhaseDone);
-    EXPECT_EQ(Pixels(layer), Pixels(*full->Layer));
-    for (int x = 0; x < 64; ++x)
-        ASSERT_NE(Code(layer, x, 47), UncalculatedCode);
+TEST_F(TLayerEngineTest, AxisSymmetriesCalculateAPartAndMirrorTheRestExactly) {
+    // The image is centred on the origin: the X axis lies on row 24, the Y axis on column 32.
+    struct {
+        const char *Entry, *Reference;
+        std::uint8_t Symmetry;
+        std::uint32_t Calculated;
+    } cases[] = {
+        // Rows 0 .. 24 (the axis row included); rows 25 .. 47 are copies.
+        {"MandelX", "MandelPlain", 1, 64 * 25},
+        // Columns 0 .. 32 of rows 0 .. 24, each axis included.
+        {"JuliaXY", "JuliaReal", 7, 33 * 25},
+    };
+    for (const auto &c : cases) {
+        auto mirrored = MakeLayer(c.Entry);
+        auto full = MakeLayer(c.Reference);
+        TLayer &layer = *mirrored->Layer;
+        EXPECT_EQ(layer.GetSymmetry(), c.Symmetry) << c.Entry;
+        EXPECT_EQ(layer.GetXAxisRow(), 24);
+        EXPECT_EQ(layer.GetYAxisColumn(), 32);
+        EXPECT_EQ(layer.GetStatistics().Total(), c.Calculated) << c.Entry;
+        EXPECT_EQ(layer.GetStatistics().Counted(), c.Calculated) << c.Entry;
+        EXPECT_EQ(full->Layer->GetStatistics().Total(), 64u * 48);
+        EXPECT_EQ(layer.GetSymmetryPhase(), SymmetryPhaseDone);
+        EXPECT_EQ(Pixels(layer), Pixels(*full->Layer)) << c.Entry;
+        for (int x = 0; x < 64; ++x)
+            ASSERT_NE(Code(layer, x, 47), UncalculatedCode) << c.Entry;
+    }
 
     // Turned by more than 0.001 the image is no longer symmetric: everything is calculated.
     auto turned = MakeLayer("MandelX", dmLinear, "0", "0.002");
     EXPECT_EQ(turned->Layer->GetSymmetry(), 0);
     EXPECT_EQ(turned->Layer->GetStatistics().Total(), 64u * 48);
-}
-
-TEST_F(TLayerEngineTest, XYAxisSymmetryComputesAQuarter) {
-    auto mirrored = MakeLayer("JuliaXY");
-    auto full = MakeLayer("JuliaReal");
-    TLayer &layer = *mirrored->Layer;
-    EXPECT_EQ(layer.GetSymmetry(), 7);
-    EXPECT_EQ(layer.GetYAxisColumn(), 32);
-    // Columns 0 .. 32 and rows 0 .. 24, each axis included.
-    EXPECT_EQ(layer.GetStatistics().Total(), 33u * 25);
-    EXPECT_EQ(Pixels(layer), Pixels(*full->Layer));
 }
 
 TEST_F(TLayerEngineTest, OriginSymmetryLeftOfTheCentre) {
