@@ -256,6 +256,10 @@ void TColoring::GenerateEmpty() {
         OnCodeChanged(this);
 }
 
+void TColoring::ReadWithDefaultSolid(TParReader &Reader, std::uint32_t Color) {
+    LoadWithDefaultSolid(*this, FDefaultSolid, Reader, Color);
+}
+
 void TColoring::InitCompile() {
     FSectionOrder = 0;
     FOutputMode = 0;

@@ -26,6 +26,21 @@ const std::vector<std::uint8_t> &OrbitStoreCode(std::uint8_t Precision);
 // Colours in parameter text: bytes blue, green, red, alpha from the low byte; opaque black.
 constexpr std::uint32_t OpaqueBlack = 0xFF000000u;
 
+// Object.LoadFromReader with Default (the object's solid colour for a section without one) set to
+// Color during the read and opaque black again afterwards.
+template <class TObjectWithSolid>
+void LoadWithDefaultSolid(TObjectWithSolid &Object, std::uint32_t &Default, TParReader &Reader,
+                          std::uint32_t Color) {
+    Default = Color;
+    try {
+        Object.LoadFromReader(Reader);
+    } catch (...) {
+        Default = OpaqueBlack;
+        throw;
+    }
+    Default = OpaqueBlack;
+}
+
 class TColoring : public TFormulaBase {
 public:
     // Side 0 inside, 1 outside.
@@ -53,6 +68,9 @@ public:
     TFloatValue Density;
     TNotifyEvent OnCodeChanged;
     TNotifyEvent OnSolidChanged;
+
+    // LoadFromReader with a solid colour for a section that has none.
+    void ReadWithDefaultSolid(TParReader &Reader, std::uint32_t Color);
 
     // Data block and the three code cells of this side.
     void SetupContext(void *Context) const;

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "FracLayer.h"
+
 std::string FormatCalculationTime(double Days) {
     if (!(Days > 0))
         Days = 0;
@@ -106,4 +108,18 @@ double TCalculationTimer::GetRemaining() {
         return 0;
     double remaining = static_cast<double>(GetTotalPixels() - done) * FElapsed / static_cast<double>(done);
     return remaining > 0 ? remaining : 0;
+}
+
+std::int64_t TFractalTimer::GetDonePixels() {
+    std::int64_t done = 0;
+    for (int i = 0; i < FLayers.Count(); ++i)
+        done += FLayers.Items(i).GetStatistics().Counted();
+    return done;
+}
+
+std::int64_t TFractalTimer::GetTotalPixels() {
+    std::int64_t total = 0;
+    for (int i = 0; i < FLayers.Count(); ++i)
+        total += FLayers.Items(i).GetStatistics().Total();
+    return total;
 }

@@ -7,6 +7,8 @@
 
 #include "GenClasses.h"
 
+class TLayerList;
+
 // h:mm:ss.hh of a time in days, rounded to whole hundredths of a second; hours are not wrapped
 // into days. Negative and not-a-number times show as 0:00:00.00.
 std::string FormatCalculationTime(double Days);
@@ -44,4 +46,19 @@ private:
     double FElapsed = 0;
     bool FRunning = false;
     double FStartTime = 0;
+};
+
+// The timer of a fractal document: done and total pixels are the sums of the counted and of the
+// total pixels of every layer's statistics. The counts are read while threads calculate.
+class TFractalTimer : public TCalculationTimer {
+public:
+    explicit TFractalTimer(TLayerList &ALayers) : FLayers(ALayers) {}
+    DECLARE_CLASS_NAME(TFractalTimer)
+
+protected:
+    std::int64_t GetDonePixels() override;
+    std::int64_t GetTotalPixels() override;
+
+private:
+    TLayerList &FLayers;
 };

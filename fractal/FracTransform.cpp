@@ -46,14 +46,7 @@ void TTransform::DoneData(void *Context) const {
 }
 
 void TTransform::ReadWithDefaultSolid(TParReader &Reader, std::uint32_t Color) {
-    FDefaultSolid = Color;
-    try {
-        LoadFromReader(Reader);
-    } catch (...) {
-        FDefaultSolid = OpaqueBlack;
-        throw;
-    }
-    FDefaultSolid = OpaqueBlack;
+    LoadWithDefaultSolid(*this, FDefaultSolid, Reader, Color);
 }
 
 void TTransform::ResetCode() {

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "FracCalculate.h"
+#include "FracLayer.h"
 #include "FracTimer.h"
 
 namespace {
@@ -80,4 +82,30 @@ TEST(FracTimer, ProgressSpeedAndRemainingTime) {
     timer.Done = 5;
     timer.Total = 0;
     EXPECT_EQ(timer.GetProgress(), 0);
+}
+
+TEST(FracTimer, FractalTimerSumsTheLayersStatistics) {
+    TCalculateManager manager(1);
+    TLayerList layers;
+    TFractalTimer timer(layers);
+    EXPECT_EQ(timer.GetProgress(), 0); // no layers, no pixels
+    for (std::uint32_t total : {1000u, 3000u}) {
+        auto layer = std::make_unique<TLayer>(nullptr, &manager);
+        layer->EndUpdate();
+        layer->GetStatistics().Reset(total, 100);
+        layers.Add(std::move(layer));
+    }
+    EXPECT_EQ(timer.GetProgress(), 0);
+    for (int i = 0; i < 500; ++i)
+        layers.Items(0).GetStatistics().CountPixel();
+    for (int i = 0; i < 1500; ++i)
+        layers.Items(1).GetStatistics().CountPixel();
+    EXPECT_DOUBLE_EQ(timer.GetProgress(), 0.5);
+    for (int i = 0; i < 5000; ++i) // counts stop at each layer's total
+        layers.Items(1).GetStatistics().CountPixel();
+    EXPECT_DOUBLE_EQ(timer.GetProgress(), 3500.0 / 4000);
+    for (int i = 0; i < 600; ++i)
+        layers.Items(0).GetStatistics().CountPixel();
+    EXPECT_EQ(timer.GetProgress(), 1);
+    EXPECT_EQ(timer.GetPercentage(), 100);
 }
