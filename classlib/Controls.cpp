@@ -544,11 +544,12 @@ void TControl::UpdateAnchorRules() {
     FAnchorOrigin = BoundsRect();
     FAnchorParentSize = {0, 0};
     // A parent without its window does not know its client size yet: the base is taken at the
-    // first alignment after the window is there.
+    // first alignment after the window is there. The size is that of the area the parent
+    // aligns its children in, as alignment later gives it.
     if (FParent && FParent->HandleAllocated()) {
-        RECT client = FParent->ClientRect();
-        if (client.right > 0 && client.bottom > 0)
-            FAnchorParentSize = {client.right, client.bottom};
+        RECT area = FParent->DisplayRect();
+        if (area.right > area.left && area.bottom > area.top)
+            FAnchorParentSize = {area.right - area.left, area.bottom - area.top};
     }
 }
 

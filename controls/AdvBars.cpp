@@ -206,9 +206,8 @@ void TAdvBar::UpdateGripHint() {
     FGrip->SetHint(caption.empty() ? verb + "|" : verb + " " + caption + "|");
 }
 
-void TAdvBar::AlignControls(TControl *AControl, RECT &Rect) {
-    Rect = ::Rect(FGrip->Width(), 0, Width(), Height());
-    TAdvControl::AlignControls(AControl, Rect);
+RECT TAdvBar::DisplayRect() {
+    return Rect(Destroying() ? 0 : FGrip->Width(), 0, Width(), Height());
 }
 
 void TAdvBar::Paint() {
@@ -255,9 +254,8 @@ TAdvToolBar::TAdvToolBar(TComponent *AOwner) : TAdvBar(AOwner) {
     SetHeight(30);
 }
 
-void TAdvToolBar::AlignControls(TControl *AControl, RECT &Rect) {
-    Rect = ::Rect(FGrip->Width(), 2, Width() - 2, Height());
-    TAdvControl::AlignControls(AControl, Rect);
+RECT TAdvToolBar::DisplayRect() {
+    return Rect(Destroying() ? 0 : FGrip->Width(), 2, Width() - 2, Height());
 }
 
 void TAdvToolBar::Paint() {

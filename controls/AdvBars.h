@@ -56,7 +56,8 @@ public:
 
 protected:
     void Paint() override;
-    void AlignControls(TControl *AControl, RECT &Rect) override;
+    // Children are aligned beside the grip.
+    RECT DisplayRect() override;
     void UpdateGripHint();
     void GripClick(TObject *Sender);
     TGripButton *FGrip = nullptr; // owned as a component
@@ -73,7 +74,7 @@ public:
 
 protected:
     void Paint() override;
-    void AlignControls(TControl *AControl, RECT &Rect) override;
+    RECT DisplayRect() override;
     void Resize() override;
     int FLastWidth = 0;
 };

@@ -322,7 +322,16 @@ TEST(AdvBarTest, GripHintFollowsCaptionAndRollState) {
     PumpPending();
     EXPECT_EQ(bar->Height(), 30);
     EXPECT_EQ(bar->Grip().Hint(), "Hide|");
+    // Children are aligned beside the grip, below the etched top line.
+    auto *child = new TPanel(&form);
+    child->SetParent(bar);
+    child->SetAlign(alClient);
+    EXPECT_EQ(child->BoundsRect().left, bar->Grip().Width());
+    EXPECT_EQ(child->Top(), 2);
+    EXPECT_EQ(child->Width(), bar->Width() - 2 - bar->Grip().Width());
     bar->SetRolledUp(true);
+    EXPECT_FALSE(child->Visible());
+    EXPECT_FALSE(child->HandleAllocated());
     EXPECT_EQ(bar->Grip().Hint(), "Show|");
     EXPECT_EQ(bar->Height(), 2 + 9);
     EXPECT_TRUE(bar->Grip().Horizontal());
@@ -335,6 +344,7 @@ TEST(AdvBarTest, GripHintFollowsCaptionAndRollState) {
     EXPECT_EQ(bar->Height(), 30);
     EXPECT_EQ(bar->Grip().Width(), 12);
     EXPECT_EQ(bar->Grip().Height(), 28);
+    EXPECT_TRUE(child->Visible());
 }
 
 // ---------------------------------------------------------------------------------------------
