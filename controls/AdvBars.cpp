@@ -134,6 +134,40 @@ void InvertOnDesktop(TBitmap &Pattern, const RECT &R) {
     ReleaseDC(desktop, dc);
 }
 
+void TBarDragFeedback::Start(TControl &Control, const RECT &Bar) {
+    Finish();
+    FParent = Control.Parent();
+    if (!FParent)
+        return;
+    FPattern = CreatePatternBitmap(clWhite, clBlack);
+    FRect = Bar;
+    if (TCustomForm *form = Control.ParentForm())
+        LockWindowUpdate(form->Handle());
+    Draw();
+}
+
+void TBarDragFeedback::Draw() {
+    if (FParent && FParent->HandleAllocated() && FPattern)
+        InvertOnParent(*FParent, *FPattern, FRect);
+}
+
+void TBarDragFeedback::MoveTo(const RECT &Bar) {
+    if (!Active())
+        return;
+    Draw();
+    FRect = Bar;
+    Draw();
+}
+
+void TBarDragFeedback::Finish() {
+    if (!Active())
+        return;
+    Draw();
+    FPattern.reset();
+    FParent = nullptr;
+    LockWindowUpdate(nullptr);
+}
+
 // =============================================================================================
 // TGripButton
 
@@ -394,8 +428,7 @@ TAdvDockBar::TAdvDockBar(TComponent *AOwner) : TAdvControl(AOwner) {
 }
 
 TAdvDockBar::~TAdvDockBar() {
-    if (FDragging)
-        EndSplitterDrag();
+    FSplitter.Finish();
     SetDestroying();
     DestroyComponents();
 }
@@ -549,41 +582,21 @@ int TAdvDockBar::SplitterLeft(int X) {
     return std::clamp(FDragStartLeft + X - FDragStartX, lowest, highest);
 }
 
-void TAdvDockBar::DrawSplitter() {
-    if (FParent && FSplitterPattern)
-        InvertOnParent(*FParent, *FSplitterPattern, FSplitterRect);
-}
-
 void TAdvDockBar::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
     TAdvControl::MouseDown(Button, Shift, X, Y);
-    if (Button != mbLeft || FDragging || !InSplitterZone(X, Y) || !FParent)
+    if (Button != mbLeft || FSplitter.Active() || !InSplitterZone(X, Y) || !FParent)
         return;
-    FDragging = true;
     FDragStartX = X;
     FDragStartLeft = Left();
-    FSplitterRect = Rect(Left(), Top(), Left() + 4, Top() + Height());
-    FSplitterPattern = CreatePatternBitmap(clWhite, clBlack);
-    if (TCustomForm *form = ParentForm())
-        LockWindowUpdate(form->Handle());
-    DrawSplitter();
+    FSplitter.Start(*this, SplitterRect(Left()));
 }
 
 void TAdvDockBar::MouseMove(TShiftState Shift, int X, int Y) {
     TAdvControl::MouseMove(Shift, X, Y);
-    if (!FDragging) {
+    if (FSplitter.Active())
+        FSplitter.MoveTo(SplitterRect(SplitterLeft(X)));
+    else
         SetCursor(InSplitterZone(X, Y) ? crHSplit : crDefault);
-        return;
-    }
-    DrawSplitter();
-    const int left = SplitterLeft(X);
-    FSplitterRect = Rect(left, Top(), left + 4, Top() + Height());
-    DrawSplitter();
-}
-
-void TAdvDockBar::EndSplitterDrag() {
-    FDragging = false;
-    FSplitterPattern.reset();
-    LockWindowUpdate(nullptr);
 }
 
 void TAdvDockBar::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
@@ -593,12 +606,11 @@ void TAdvDockBar::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) 
         OnPopup(this, screen.X, screen.Y);
         return;
     }
-    if (Button != mbLeft || !FDragging)
+    if (Button != mbLeft || !FSplitter.Active())
         return;
-    DrawSplitter();
+    FSplitter.Finish();
     const int left = SplitterLeft(X);
     const int parentWidth = FParent ? FParent->ClientWidth() : left + Width();
-    EndSplitterDrag();
     SetBounds(left, Top(), parentWidth - left, Height());
 }
 

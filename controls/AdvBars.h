@@ -23,6 +23,30 @@ void FinalizeAdvBars();
 void InvertOnParent(TWinControl &Parent, TBitmap &Pattern, const RECT &R);
 void InvertOnDesktop(TBitmap &Pattern, const RECT &R);
 
+// The bar drawn on a control's parent while a splitter or a sizing bar is dragged: a white and
+// black checker inverting what is there, with the window updates of the parent form locked
+// until the drag finishes.
+class TBarDragFeedback {
+public:
+    TBarDragFeedback() = default;
+    TBarDragFeedback(const TBarDragFeedback &) = delete;
+    TBarDragFeedback &operator=(const TBarDragFeedback &) = delete;
+    ~TBarDragFeedback() { Finish(); }
+    bool Active() const { return FPattern != nullptr; }
+    const RECT &BarRect() const { return FRect; }
+    // Bar is in the coordinates of the control's parent.
+    void Start(TControl &Control, const RECT &Bar);
+    void MoveTo(const RECT &Bar);
+    // Erases the bar, frees the pattern and unlocks the window updates.
+    void Finish();
+
+private:
+    void Draw();
+    TWinControl *FParent = nullptr;
+    std::unique_ptr<TBitmap> FPattern;
+    RECT FRect = {0, 0, 0, 0};
+};
+
 class TGripButton : public TAdvSpeedButton {
 public:
     DECLARE_CLASS_NAME(TGripButton)
@@ -160,7 +184,7 @@ public:
     int MinWidth() const { return FMinWidth; }
     TGripButton &Grip() { return *FGrip; }
     TDockPanel &DockPanel() { return *FDockPanel; }
-    bool Dragging() const { return FDragging; }
+    bool Dragging() const { return FSplitter.Active(); }
 
     TNotifyEvent OnChange;
     TDockPopupEvent OnPopup;
@@ -198,8 +222,7 @@ protected:
     void GripClick(TObject *Sender);
     bool InSplitterZone(int X, int Y);
     int SplitterLeft(int X);
-    void DrawSplitter();
-    void EndSplitterDrag();
+    RECT SplitterRect(int ALeft) const { return Rect(ALeft, Top(), ALeft + 4, Top() + Height()); }
     void ChildrenVisible(bool Value);
 
     bool FActive = false;
@@ -210,10 +233,8 @@ protected:
     int FMinWidth = 0; // set by UpdateMinWidth
     int FLastWidth = 0, FLastHeight = 0;
     TDockPanel *FDockPanel = nullptr;
-    bool FDragging = false;
+    TBarDragFeedback FSplitter;
     int FDragStartX = 0, FDragStartLeft = 0;
-    RECT FSplitterRect = {0, 0, 0, 0};
-    std::unique_ptr<TBitmap> FSplitterPattern;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -253,7 +274,7 @@ public:
     TDockPanel *DockPanel() const { return FDockPanel; }
     TCaptionButton &HelpButton() { return *FHelpButton; }
     TCaptionButton &ShowButton() { return *FShowButton; }
-    bool Sizing() const { return FSizing; }
+    bool Sizing() const { return FSizingBar.Active(); }
     TFont &CaptionFont() { return *FCaptionFont; }
 
     void WndProc(TMessage &Message) override;
@@ -272,8 +293,7 @@ protected:
     void PlaceButtons();
     void UpdateButtons();
     int LimitBar(int Y);
-    void DrawSizingBar();
-    void EndSizing();
+    RECT SizingBarRect(int BarTop) const { return Rect(Left(), BarTop, Left() + Width(), BarTop + 4); }
     void HelpClick(TObject *Sender);
     void ShowClick(TObject *Sender);
     void FireChange();
@@ -288,10 +308,8 @@ protected:
     TDockPanel *FDockPanel = nullptr;
     TToolFormClass FToolFormClass;
     TCaptionButton *FHelpButton = nullptr;
-    bool FSizing = false;
+    TBarDragFeedback FSizingBar;
     int FSizeStartY = 0, FBarTop = 0;
-    RECT FBarRect = {0, 0, 0, 0};
-    std::unique_ptr<TBitmap> FSizingPattern;
     TCaptionButton *FShowButton = nullptr;
     bool FToolVisible = false;
 };

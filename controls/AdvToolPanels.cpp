@@ -190,8 +190,7 @@ TToolPanel::TToolPanel(TDockPanel *ADockPanel, const TToolFormClass &AToolFormCl
 }
 
 TToolPanel::~TToolPanel() {
-    if (FSizing)
-        EndSizing();
+    FSizingBar.Finish();
     SetDestroying();
     DestroyComponents();
     FToolForm = nullptr;
@@ -387,17 +386,6 @@ int TToolPanel::LimitBar(int Y) {
     return Y;
 }
 
-void TToolPanel::DrawSizingBar() {
-    if (FParent && FSizingPattern)
-        InvertOnParent(*FParent, *FSizingPattern, FBarRect);
-}
-
-void TToolPanel::EndSizing() {
-    FSizing = false;
-    FSizingPattern.reset();
-    LockWindowUpdate(nullptr);
-}
-
 void TToolPanel::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
     TCustomControl::MouseDown(Button, Shift, X, Y);
     if (Button != mbLeft || !FToolForm)
@@ -409,28 +397,19 @@ void TToolPanel::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
             FToolForm->BeginToolDrag(ClientToScreen({X, Y}));
         return;
     }
-    if (FToolVisible && Y >= Height() - 4 && !FSizing) {
-        FSizing = true;
+    if (FToolVisible && Y >= Height() - 4 && !FSizingBar.Active()) {
         FSizeStartY = Y;
         FBarTop = Top() + Height() - 4;
-        FBarRect = Rect(Left(), FBarTop, Left() + Width(), FBarTop + 4);
-        FSizingPattern = CreatePatternBitmap(clWhite, clBlack);
-        if (TCustomForm *form = ParentForm())
-            LockWindowUpdate(form->Handle());
-        DrawSizingBar();
+        FSizingBar.Start(*this, SizingBarRect(FBarTop));
     }
 }
 
 void TToolPanel::MouseMove(TShiftState Shift, int X, int Y) {
     TCustomControl::MouseMove(Shift, X, Y);
-    if (!FSizing) {
+    if (FSizingBar.Active())
+        FSizingBar.MoveTo(SizingBarRect(LimitBar(FBarTop + Y - FSizeStartY)));
+    else
         SetCursor(FToolVisible && Y >= Height() - 4 ? crVSplit : crDefault);
-        return;
-    }
-    DrawSizingBar();
-    const int top = LimitBar(FBarTop + Y - FSizeStartY);
-    FBarRect = Rect(Left(), top, Left() + Width(), top + 4);
-    DrawSizingBar();
 }
 
 void TToolPanel::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
@@ -441,11 +420,10 @@ void TToolPanel::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
         bar->OnPopup(bar, screen.X, screen.Y);
         return;
     }
-    if (Button != mbLeft || !FSizing)
+    if (Button != mbLeft || !FSizingBar.Active())
         return;
-    DrawSizingBar();
-    const int bottom = FBarRect.bottom;
-    EndSizing();
+    const int bottom = FSizingBar.BarRect().bottom;
+    FSizingBar.Finish();
     SetHeight(bottom - Top());
     FDockPanel->UpdatePanels(this);
 }

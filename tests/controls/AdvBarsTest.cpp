@@ -239,6 +239,31 @@ TEST_F(ToolDragTest, DroppingOnADockedToolTakesItsPlace) {
     EXPECT_LT(B->Top(), A->Top());
 }
 
+// The sizing bar under a docked tool stops where the form reaches its lowest height; without
+// an upper limit it goes as far as it is dragged.
+TEST_F(ToolDragTest, SizingBarKeepsTheFormWithinItsHeightLimits) {
+    const int minHeight = A->ToolForm()->Constraints().MinHeight();
+    ASSERT_GT(minHeight, 0);
+    ASSERT_EQ(A->ToolForm()->Constraints().MaxHeight(), 0);
+    auto size = [&](int dy) {
+        const int y = A->Height() - 2;
+        SendMessageA(A->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, At(20, y));
+        EXPECT_TRUE(A->Sizing());
+        SendMessageA(A->Handle(), WM_MOUSEMOVE, MK_LBUTTON, At(20, y + dy));
+        SendMessageA(A->Handle(), WM_LBUTTONUP, 0, At(20, y + dy));
+        PumpPending();
+        EXPECT_FALSE(A->Sizing());
+    };
+    size(-5000);
+    EXPECT_EQ(A->Height(), 28 + minHeight);
+    EXPECT_EQ(A->ToolHeight(), A->Height());
+    EXPECT_EQ(A->ToolForm()->Height(), minHeight);
+    const int before = A->Height();
+    size(300);
+    EXPECT_EQ(A->Height(), before + 300);
+    EXPECT_EQ(B->Top(), A->Top() + A->Height()) << "the tool below follows";
+}
+
 // Floating and docking again make the tool form anew; nothing of the old form stays behind.
 TEST_F(ToolDragTest, FloatingAndDockingAgainLeaveNothingBehind) {
     const int windows = ThreadWindowCount();
