@@ -26,32 +26,33 @@ public:
 
 const auto *const Environment = testing::AddGlobalTestEnvironment(new BarsEnvironment);
 
-class TToolA : public TToolForm {
+// Test tools differ in their class name (the registry key of their layout) and their size.
+class TTestTool : public TToolForm {
+public:
+    TTestTool(TToolPanel *Panel, const char *Caption, int Width, int Height) : TToolForm(Panel) {
+        SetCaption(Caption);
+        SetBounds(0, 0, Width, Height);
+    }
+};
+
+class TToolA : public TTestTool {
 public:
     DECLARE_CLASS_NAME(TToolA)
-    explicit TToolA(TToolPanel *Panel) : TToolForm(Panel) {
-        SetCaption("Tool A");
-        SetBounds(0, 0, 180, 120);
+    explicit TToolA(TToolPanel *Panel) : TTestTool(Panel, "Tool A", 180, 120) {
         Constraints().SetMinHeight(40);
     }
 };
 
-class TToolB : public TToolForm {
+class TToolB : public TTestTool {
 public:
     DECLARE_CLASS_NAME(TToolB)
-    explicit TToolB(TToolPanel *Panel) : TToolForm(Panel) {
-        SetCaption("Tool B");
-        SetBounds(0, 0, 160, 100);
-    }
+    explicit TToolB(TToolPanel *Panel) : TTestTool(Panel, "Tool B", 160, 100) {}
 };
 
-class TToolC : public TToolForm {
+class TToolC : public TTestTool {
 public:
     DECLARE_CLASS_NAME(TToolC)
-    explicit TToolC(TToolPanel *Panel) : TToolForm(Panel) {
-        SetCaption("Tool C");
-        SetBounds(0, 0, 160, 60);
-    }
+    explicit TToolC(TToolPanel *Panel) : TTestTool(Panel, "Tool C", 160, 60) {}
 };
 
 int ToolEditInputs = 0;
