@@ -184,6 +184,16 @@ TEST_F(DockBarTest, OpacityIsClampedAndLayeredOnlyBelowFull) {
     SendMessageA(window, WM_SYSCOMMAND, 2, 0);
     EXPECT_EQ(panel->Opacity(), 31);
     EXPECT_TRUE(layered());
+    // Ctrl with "=" does the same from the keyboard, and the key goes no further.
+    BYTE keys[256] = {}, saved[256] = {};
+    GetKeyboardState(saved);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    panel->SetOpacity(250);
+    SendMessageA(window, WM_KEYDOWN, VK_OEM_PLUS, 1);
+    SetKeyboardState(saved);
+    EXPECT_EQ(panel->Opacity(), 255);
+    EXPECT_FALSE(layered());
 }
 
 class ToolDragTest : public DockBarTest {
@@ -194,16 +204,16 @@ protected:
         B = Bar->AddTool(ToolFormClass<TToolB>());
         PumpPending();
     }
-    // Presses B's caption and moves the pointer by (DX, DY) on the screen, then releases.
-    void DragB(POINT To, bool Release = true) {
-        HWND panel = B->Handle();
-        SendMessageA(panel, WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
-        ASSERT_EQ(B->ToolForm()->DragState(), 1);
-        HWND form = B->ToolForm()->Handle();
+    // Presses the caption of a tool, moves the pointer to a screen point and releases there.
+    void DragTool(TToolPanel *Tool, POINT To, bool Release = true) {
+        SendMessageA(Tool->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
+        ASSERT_EQ(Tool->ToolForm()->DragState(), 1);
+        HWND form = Tool->ToolForm()->Handle();
         SendMessageA(form, WM_MOUSEMOVE, MK_LBUTTON, ScreenAt(form, To));
         if (Release)
             SendMessageA(form, WM_LBUTTONUP, 0, ScreenAt(form, To));
     }
+    void DragB(POINT To, bool Release = true) { DragTool(B, To, Release); }
     POINT CaptionPointOfB() {
         POINT p = {10, 10};
         ClientToScreen(B->Handle(), &p);
@@ -238,6 +248,20 @@ TEST_F(ToolDragTest, DroppingOnADockedToolTakesItsPlace) {
     EXPECT_EQ(A->Index(), 1);
     EXPECT_TRUE(B->Docked());
     EXPECT_LT(B->Top(), A->Top());
+}
+
+TEST_F(ToolDragTest, DroppingBelowTheLastDockedToolDocksAtTheEnd) {
+    RECT area;
+    GetWindowRect(Bar->DockPanel().Handle(), &area);
+    RECT b;
+    GetWindowRect(B->Handle(), &b);
+    ASSERT_LT(b.bottom + 20, area.bottom) << "room below the last tool";
+    DragTool(A, {area.left + 30, area.bottom - 10});
+    PumpPending();
+    EXPECT_EQ(A->Index(), 1);
+    EXPECT_EQ(B->Index(), 0);
+    EXPECT_TRUE(A->Docked());
+    EXPECT_EQ(A->Top(), B->Top() + B->Height());
 }
 
 // The sizing bar under a docked tool stops where the form reaches its lowest height; without
