@@ -1,11 +1,13 @@
 // Components, controls, windowed controls, canvases of controls, scrolling, dragging and the mouse.
 #include "Controls.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 #include "Forms.h"
 #include "Menus.h"
@@ -414,7 +416,9 @@ void TControl::DoEndDrag(TObject *Target, int X, int Y) {
 // =============================================================================================
 // TControl
 
-TControl::TControl(TComponent *AOwner) : TComponent(AOwner), FFont(std::make_unique<TFont>()) {
+TControl::TControl(TComponent *AOwner)
+    : TComponent(AOwner), FFont(std::make_unique<TFont>()),
+      FConstraints(std::make_unique<TSizeConstraints>(*this)) {
     FFont->OnChange = MakeNotifyEvent<&TControl::FontChanged>(this);
 }
 
@@ -468,6 +472,7 @@ void TControl::SetParent(TWinControl *AParent) {
 }
 
 void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+    ConstrainSize(AWidth, AHeight);
     if (ALeft == FLeft && ATop == FTop && AWidth == FWidth && AHeight == FHeight)
         return;
     InvalidateControl(FVisible, false);
@@ -476,11 +481,108 @@ void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
     FTop = ATop;
     FWidth = AWidth;
     FHeight = AHeight;
+    if (!FAnchoring)
+        UpdateAnchorRules();
     InvalidateControl(FVisible, false);
     BoundsChanged();
     RequestAlign();
     if (sized)
         Resize();
+}
+
+// --- Size constraints and anchors --------------------------------------------------------------
+
+void TSizeConstraints::Change(int &Field, int Value) {
+    Value = std::max(0, Value);
+    if (Value == Field)
+        return;
+    Field = Value;
+    FControl.SetBounds(FControl.Left(), FControl.Top(), FControl.Width(), FControl.Height());
+}
+
+void TSizeConstraints::SetMinWidth(int Value) {
+    Change(FMinWidth, Value);
+}
+
+void TSizeConstraints::SetMinHeight(int Value) {
+    Change(FMinHeight, Value);
+}
+
+void TSizeConstraints::SetMaxWidth(int Value) {
+    Change(FMaxWidth, Value);
+}
+
+void TSizeConstraints::SetMaxHeight(int Value) {
+    Change(FMaxHeight, Value);
+}
+
+void TSizeConstraints::Apply(int &Width, int &Height) const {
+    if (FMaxWidth > 0)
+        Width = std::min(Width, FMaxWidth);
+    if (FMinWidth > 0)
+        Width = std::max(Width, FMinWidth);
+    if (FMaxHeight > 0)
+        Height = std::min(Height, FMaxHeight);
+    if (FMinHeight > 0)
+        Height = std::max(Height, FMinHeight);
+}
+
+void TControl::ConstrainSize(int &AWidth, int &AHeight) {
+    FConstraints->Apply(AWidth, AHeight);
+}
+
+void TControl::SetAnchors(TAnchors Value) {
+    if (Value == FAnchors)
+        return;
+    FAnchors = Value;
+    UpdateAnchorRules();
+}
+
+void TControl::UpdateAnchorRules() {
+    if (FAnchors == (akLeft | akTop) || FAlign != alNone)
+        return;
+    FAnchorOrigin = BoundsRect();
+    FAnchorParentSize = {0, 0};
+    // A parent without its window does not know its client size yet: the base is taken at the
+    // first alignment after the window is there. The size is that of the area the parent
+    // aligns its children in, as alignment later gives it.
+    if (FParent && FParent->HandleAllocated()) {
+        RECT area = FParent->DisplayRect();
+        if (area.right > area.left && area.bottom > area.top)
+            FAnchorParentSize = {area.right - area.left, area.bottom - area.top};
+    }
+}
+
+void TControl::ApplyAnchors(int ParentWidth, int ParentHeight) {
+    if (FAnchors == (akLeft | akTop) || FAlign != alNone || ParentWidth <= 0 || ParentHeight <= 0)
+        return;
+    if (FAnchorParentSize.X <= 0 || FAnchorParentSize.Y <= 0) {
+        FAnchorOrigin = BoundsRect();
+        FAnchorParentSize = {ParentWidth, ParentHeight};
+        return;
+    }
+    // One direction: the near edge, the far edge, both (stretch) or neither (the centre keeps
+    // its relative place).
+    auto place = [](int &Pos, int &Size, int OldParent, int NewParent, bool Near, bool Far) {
+        if (Near && Far)
+            Size += NewParent - OldParent;
+        else if (Far)
+            Pos += NewParent - OldParent;
+        else if (!Near)
+            Pos = MulDiv(Pos + Size / 2, NewParent, OldParent) - Size / 2;
+    };
+    int left = FAnchorOrigin.left, top = FAnchorOrigin.top;
+    int width = FAnchorOrigin.right - FAnchorOrigin.left, height = FAnchorOrigin.bottom - FAnchorOrigin.top;
+    place(left, width, FAnchorParentSize.X, ParentWidth, FAnchors & akLeft, FAnchors & akRight);
+    place(top, height, FAnchorParentSize.Y, ParentHeight, FAnchors & akTop, FAnchors & akBottom);
+    FAnchoring = true;
+    try {
+        SetBounds(left, top, std::max(0, width), std::max(0, height));
+    } catch (...) {
+        FAnchoring = false;
+        throw;
+    }
+    FAnchoring = false;
 }
 
 void TControl::UpdateBoundsRect(const RECT &R) {
@@ -1249,6 +1351,12 @@ void TWinControl::AlignChildren() {
 }
 
 void TWinControl::AlignControls(TControl *, RECT &Rect) {
+    // Children without alignment follow their anchors within the whole area.
+    if (FHandle) {
+        const int areaWidth = Rect.right - Rect.left, areaHeight = Rect.bottom - Rect.top;
+        for (TControl *control : std::vector<TControl *>(FControls))
+            control->ApplyAnchors(areaWidth, areaHeight);
+    }
     // Top, bottom, left, right, client, each group in order of its place on the edge it sits on.
     static const TAlign order[] = {alTop, alBottom, alLeft, alRight, alClient};
     for (TAlign align : order) {
@@ -1300,6 +1408,7 @@ void TWinControl::AlignControls(TControl *, RECT &Rect) {
 }
 
 void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+    ConstrainSize(AWidth, AHeight);
     if (ALeft == FLeft && ATop == FTop && AWidth == FWidth && AHeight == FHeight)
         return;
     bool sized = AWidth != FWidth || AHeight != FHeight;
@@ -1307,10 +1416,15 @@ void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
     FTop = ATop;
     FWidth = AWidth;
     FHeight = AHeight;
+    if (!FAnchoring)
+        UpdateAnchorRules();
     if (FHandle) {
-        // WM_WINDOWPOSCHANGED reads back what the window took.
+        // WM_WINDOWPOSCHANGED reads back what the window took (and reports a size other than
+        // the one asked for itself).
         SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight + ExtraWindowHeight(),
                      SWP_NOZORDER | SWP_NOACTIVATE);
+        if (sized && !Destroying())
+            Resize();
     } else if (sized) {
         Realign();
         Resize();
@@ -1727,6 +1841,20 @@ void TWinControl::WndProc(TMessage &Message) {
         }
         return;
     }
+    case WM_GETMINMAXINFO: {
+        // The user's sizing of a window stays within the size constraints.
+        DefaultHandler(Message);
+        auto *info = reinterpret_cast<MINMAXINFO *>(Message.LParam);
+        if (FConstraints->MinWidth() > 0)
+            info->ptMinTrackSize.x = FConstraints->MinWidth();
+        if (FConstraints->MinHeight() > 0)
+            info->ptMinTrackSize.y = FConstraints->MinHeight();
+        if (FConstraints->MaxWidth() > 0)
+            info->ptMaxTrackSize.x = FConstraints->MaxWidth();
+        if (FConstraints->MaxHeight() > 0)
+            info->ptMaxTrackSize.y = FConstraints->MaxHeight();
+        return;
+    }
     case WM_SETFOCUS:
         DefaultHandler(Message);
         if (TCustomForm *form = ParentForm())
@@ -1981,6 +2109,51 @@ void TControlScrollBar::SetRange(int Value) {
     SetPosition(FPosition); // clamps to the new range
 }
 
+namespace {
+
+// The flat scroll bar functions of comctl32, looked up when first needed (the import library
+// does not carry them). Where the system lacks them the window's own scroll bars serve.
+struct TFlatScrollBarApi {
+    BOOL(WINAPI *Initialize)(HWND) = nullptr;
+    HRESULT(WINAPI *Uninitialize)(HWND) = nullptr;
+    BOOL(WINAPI *Show)(HWND, int, BOOL) = nullptr;
+    int(WINAPI *SetInfo)(HWND, int, LPSCROLLINFO, BOOL) = nullptr;
+    BOOL(WINAPI *GetInfo)(HWND, int, LPSCROLLINFO) = nullptr;
+    BOOL(WINAPI *SetProp)(HWND, UINT, INT_PTR, BOOL) = nullptr;
+};
+
+const TFlatScrollBarApi &FlatScrollBarApi() {
+    static const TFlatScrollBarApi api = [] {
+        TFlatScrollBarApi result;
+        HMODULE comctl = GetModuleHandleA("comctl32.dll");
+        if (!comctl)
+            comctl = LoadLibraryA("comctl32.dll");
+        if (!comctl)
+            return result;
+        auto find = [comctl](auto &Function, const char *Name) {
+            Function = reinterpret_cast<std::remove_reference_t<decltype(Function)>>(
+                reinterpret_cast<void *>(GetProcAddress(comctl, Name)));
+        };
+        find(result.Initialize, "InitializeFlatSB");
+        find(result.Uninitialize, "UninitializeFlatSB");
+        find(result.Show, "FlatSB_ShowScrollBar");
+        find(result.SetInfo, "FlatSB_SetScrollInfo");
+        find(result.GetInfo, "FlatSB_GetScrollInfo");
+        find(result.SetProp, "FlatSB_SetScrollProp");
+        if (!result.Show || !result.SetInfo || !result.GetInfo || !result.SetProp)
+            result = TFlatScrollBarApi();
+        return result;
+    }();
+    return api;
+}
+
+// Whether a control's scroll bars go through the flat scroll bar functions.
+bool UsesFlatScrollBars(bool Wanted) {
+    return Wanted && FlatScrollBarApi().SetInfo != nullptr;
+}
+
+} // namespace
+
 void TControlScrollBar::SetVisible(bool Value) {
     FVisible = Value;
     Update();
@@ -1989,6 +2162,11 @@ void TControlScrollBar::SetVisible(bool Value) {
 bool TControlScrollBar::IsScrollBarVisible() {
     if (!FControl.HandleAllocated())
         return false;
+    if (UsesFlatScrollBars(FControl.FFlatScrollBars)) {
+        SCROLLINFO info = {sizeof(info), SIF_RANGE | SIF_PAGE, 0, 0, 0, 0, 0};
+        FlatScrollBarApi().GetInfo(FControl.Handle(), FKind == sbHorizontal ? SB_HORZ : SB_VERT, &info);
+        return FVisible && info.nMax > 0;
+    }
     LONG style = GetWindowLongA(FControl.Handle(), GWL_STYLE);
     return (style & (FKind == sbHorizontal ? WS_HSCROLL : WS_VSCROLL)) != 0;
 }
@@ -1998,15 +2176,78 @@ void TControlScrollBar::Update() {
         return;
     RECT client = FControl.ClientRect();
     int page = FKind == sbHorizontal ? client.right : client.bottom;
-    SCROLLINFO info = {sizeof(info), SIF_ALL | SIF_DISABLENOSCROLL, 0, 0, 0, 0, 0};
+    SCROLLINFO info = {sizeof(info), SIF_ALL, 0, 0, 0, 0, 0};
     bool show = FVisible && FRange > page;
-    info.fMask = SIF_ALL;
     info.nMax = show ? FRange - 1 : 0;
-    info.nPage = show ? static_cast<UINT>(page + 1 > 0 ? page : 0) : 0;
+    info.nPage = show ? static_cast<UINT>(std::max(page, 0)) : 0;
     info.nPos = show ? FPosition : 0;
     int bar = FKind == sbHorizontal ? SB_HORZ : SB_VERT;
-    ShowScrollBar(FControl.Handle(), bar, show);
-    SetScrollInfo(FControl.Handle(), bar, &info, TRUE);
+    if (UsesFlatScrollBars(FControl.FFlatScrollBars)) {
+        FlatScrollBarApi().Show(FControl.Handle(), bar, show);
+        FlatScrollBarApi().SetInfo(FControl.Handle(), bar, &info, TRUE);
+    } else {
+        ShowScrollBar(FControl.Handle(), bar, show);
+        SetScrollInfo(FControl.Handle(), bar, &info, TRUE);
+    }
+}
+
+void TControlScrollBar::UpdateFlatProps() {
+    if (!FControl.HandleAllocated() || !UsesFlatScrollBars(FControl.FFlatScrollBars))
+        return;
+    const auto setProp = FlatScrollBarApi().SetProp;
+    HWND window = FControl.Handle();
+    const bool vertical = FKind == sbVertical;
+    static const INT_PTR modes[] = {FSB_REGULAR_MODE, FSB_FLAT_MODE, FSB_ENCARTA_MODE};
+    setProp(window, vertical ? WSB_PROP_VSTYLE : WSB_PROP_HSTYLE, modes[FStyle], FALSE);
+    if (FSize > 0)
+        setProp(window, vertical ? WSB_PROP_CXVSCROLL : WSB_PROP_CYHSCROLL, FSize, FALSE);
+    if (FButtonSize > 0)
+        setProp(window, vertical ? WSB_PROP_CYVSCROLL : WSB_PROP_CXHSCROLL, FButtonSize, FALSE);
+    if (FThumbSize > 0)
+        setProp(window, vertical ? WSB_PROP_CYVTHUMB : WSB_PROP_CXHTHUMB, FThumbSize, FALSE);
+    TColor color = FParentColor ? FControl.Color() : FColor;
+    setProp(window, vertical ? WSB_PROP_VBKGCOLOR : WSB_PROP_HBKGCOLOR, ColorToRGB(color), TRUE);
+}
+
+void TControlScrollBar::SetButtonSize(int Value) {
+    FButtonSize = std::max(0, Value);
+    UpdateFlatProps();
+}
+
+void TControlScrollBar::SetColor(TColor Value) {
+    FColor = Value;
+    FParentColor = false;
+    UpdateFlatProps();
+}
+
+void TControlScrollBar::SetParentColor(bool Value) {
+    FParentColor = Value;
+    UpdateFlatProps();
+}
+
+void TControlScrollBar::SetSize(int Value) {
+    FSize = std::max(0, Value);
+    UpdateFlatProps();
+}
+
+void TControlScrollBar::SetStyle(TScrollBarStyle Value) {
+    FStyle = Value;
+    UpdateFlatProps();
+}
+
+void TControlScrollBar::SetThumbSize(int Value) {
+    FThumbSize = std::max(0, Value);
+    UpdateFlatProps();
+}
+
+int TControlScrollBar::LineStep(int Page) const {
+    return FSmooth ? std::max(1, Page / LineDiv) : FIncrement;
+}
+
+int TControlScrollBar::PageStep(int Page) const {
+    if (FSmooth)
+        return std::max(1, Page - Page / PageDiv);
+    return FPageIncrement > 0 ? FPageIncrement : Page;
 }
 
 void TControlScrollBar::ScrollMessage(WPARAM Code) {
@@ -2015,16 +2256,16 @@ void TControlScrollBar::ScrollMessage(WPARAM Code) {
     int bar = FKind == sbHorizontal ? SB_HORZ : SB_VERT;
     switch (LOWORD(Code)) {
     case SB_LINEUP:
-        SetPosition(FPosition - FIncrement);
+        SetPosition(FPosition - LineStep(page));
         break;
     case SB_LINEDOWN:
-        SetPosition(FPosition + FIncrement);
+        SetPosition(FPosition + LineStep(page));
         break;
     case SB_PAGEUP:
-        SetPosition(FPosition - page);
+        SetPosition(FPosition - PageStep(page));
         break;
     case SB_PAGEDOWN:
-        SetPosition(FPosition + page);
+        SetPosition(FPosition + PageStep(page));
         break;
     case SB_THUMBTRACK:
         if (!FTracking)
@@ -2032,7 +2273,10 @@ void TControlScrollBar::ScrollMessage(WPARAM Code) {
         [[fallthrough]];
     case SB_THUMBPOSITION: {
         SCROLLINFO info = {sizeof(info), SIF_TRACKPOS, 0, 0, 0, 0, 0};
-        GetScrollInfo(FControl.Handle(), bar, &info);
+        if (UsesFlatScrollBars(FControl.FFlatScrollBars))
+            FlatScrollBarApi().GetInfo(FControl.Handle(), bar, &info);
+        else
+            GetScrollInfo(FControl.Handle(), bar, &info);
         SetPosition(info.nTrackPos);
         break;
     }
@@ -2063,8 +2307,23 @@ void TScrollingWinControl::SetAutoScroll(bool Value) {
 
 void TScrollingWinControl::CreateWnd() {
     TWinControl::CreateWnd();
+    // Flat scroll bars draw left to right only; a right-to-left system keeps the normal ones
+    // (the FlatSB_ calls then act on them).
+    if (UsesFlatScrollBars(FFlatScrollBars) && FlatScrollBarApi().Initialize &&
+        !GetSystemMetrics(SM_MIDEASTENABLED)) {
+        FFlatInitialized = FlatScrollBarApi().Initialize(FHandle) != FALSE;
+        FHorzScrollBar->UpdateFlatProps();
+        FVertScrollBar->UpdateFlatProps();
+    }
     FHorzScrollBar->Update();
     FVertScrollBar->Update();
+}
+
+void TScrollingWinControl::DestroyWnd() {
+    if (FFlatInitialized && FHandle && FlatScrollBarApi().Uninitialize)
+        FlatScrollBarApi().Uninitialize(FHandle);
+    FFlatInitialized = false;
+    TWinControl::DestroyWnd();
 }
 
 void TScrollingWinControl::ScrollBy(int DeltaX, int DeltaY) {

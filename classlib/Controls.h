@@ -180,6 +180,34 @@ class TPopupMenu;
 class TDragObject;
 class TControl;
 
+// The edges of its parent that a control without alignment keeps its distance to. With both
+// edges of a direction the control stretches; with neither it keeps its centre's relative place.
+enum : uint8_t { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
+using TAnchors = uint8_t;
+
+// Lower and upper limits of a control's width and height; 0 means no limit. A change applies the
+// limits to the control's present size at once.
+class TSizeConstraints : public TObject {
+public:
+    DECLARE_CLASS_NAME(TSizeConstraints)
+    explicit TSizeConstraints(TControl &Control) : FControl(Control) {}
+    int MinWidth() const { return FMinWidth; }
+    int MinHeight() const { return FMinHeight; }
+    int MaxWidth() const { return FMaxWidth; }
+    int MaxHeight() const { return FMaxHeight; }
+    void SetMinWidth(int Value);
+    void SetMinHeight(int Value);
+    void SetMaxWidth(int Value);
+    void SetMaxHeight(int Value);
+    // Width and Height within the limits (a lower limit wins over an upper one below it).
+    void Apply(int &Width, int &Height) const;
+
+private:
+    void Change(int &Field, int Value);
+    TControl &FControl;
+    int FMinWidth = 0, FMinHeight = 0, FMaxWidth = 0, FMaxHeight = 0;
+};
+
 using TMouseEvent = TMethod<void(TObject *Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 using TMouseMoveEvent = TMethod<void(TObject *Sender, TShiftState Shift, int X, int Y)>;
 using TKeyEvent = TMethod<void(TObject *Sender, WORD &Key, TShiftState Shift)>;
@@ -243,6 +271,9 @@ public:
 
     TAlign Align() const { return FAlign; }
     void SetAlign(TAlign Value);
+    TSizeConstraints &Constraints() { return *FConstraints; }
+    TAnchors Anchors() const { return FAnchors; }
+    void SetAnchors(TAnchors Value);
     bool Visible() const { return FVisible; }
     virtual void SetVisible(bool Value);
     void Show() { SetVisible(true); }
@@ -335,6 +366,13 @@ protected:
     // Asks the parent to align its children again (after a change of bounds, alignment or
     // visibility of an aligned control).
     void RequestAlign();
+    // Width and height limited by the size constraints.
+    virtual void ConstrainSize(int &AWidth, int &AHeight);
+    // Takes the present bounds and the parent's client size as the base that anchoring keeps.
+    void UpdateAnchorRules();
+    // Moves and sizes a control without alignment after its parent's client area became
+    // ParentWidth x ParentHeight, as its anchors say.
+    void ApplyAnchors(int ParentWidth, int ParentHeight);
     // Repaints the control's area on the parent (graphic controls).
     void InvalidateControl(bool IsVisible, bool IsOpaque);
     void UpdateBoundsRect(const RECT &R);
@@ -361,6 +399,11 @@ protected:
     uint32_t FControlStyle = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
     uint32_t FControlState = 0;
     bool FMouseInControl = false;
+    std::unique_ptr<TSizeConstraints> FConstraints;
+    TAnchors FAnchors = akLeft | akTop;
+    RECT FAnchorOrigin = {0, 0, 0, 0}; // bounds when the anchor base was taken
+    TPoint FAnchorParentSize;          // the parent's client size then (0 x 0: not yet taken)
+    bool FAnchoring = false;           // bounds being set by anchoring
 
 private:
     void FontChanged(TObject *Sender);
@@ -599,6 +642,8 @@ protected:
 // Scrolling controls: a window whose scroll bars move its children.
 
 enum TScrollBarKind { sbHorizontal, sbVertical };
+// Looks of flat scroll bars (the system's normal, flat and hot-tracking flat kinds).
+enum TScrollBarStyle { ssRegular, ssFlat, ssHotTrack };
 
 class TScrollingWinControl;
 
@@ -618,20 +663,56 @@ public:
     void SetTracking(bool Value) { FTracking = Value; }
     bool Visible() const { return FVisible; }
     void SetVisible(bool Value);
+    // Scroll step of a page; 0 means the client size.
+    int PageIncrement() const { return FPageIncrement; }
+    void SetPageIncrement(int Value) { FPageIncrement = Value; }
+    // With Smooth, a line is a quarter of the page and a page eleven twelfths of it.
+    bool Smooth() const { return FSmooth; }
+    void SetSmooth(bool Value) { FSmooth = Value; }
+    // Settings of flat scroll bars (they apply when the control uses them); sizes of 0 keep
+    // the system's.
+    int ButtonSize() const { return FButtonSize; }
+    void SetButtonSize(int Value);
+    TColor Color() const { return FColor; }
+    void SetColor(TColor Value);
+    bool ParentColor() const { return FParentColor; }
+    void SetParentColor(bool Value);
+    int Size() const { return FSize; }
+    void SetSize(int Value);
+    TScrollBarStyle Style() const { return FStyle; }
+    void SetStyle(TScrollBarStyle Value);
+    int ThumbSize() const { return FThumbSize; }
+    void SetThumbSize(int Value);
     bool IsScrollBarVisible();
     // Applies range, page and position to the window.
     void Update();
+    // Applies the flat scroll bar settings to the window.
+    void UpdateFlatProps();
     void ScrollMessage(WPARAM Code);
 
+    // Line and page divisors of smooth scrolling.
+    static constexpr int LineDiv = 4;
+    static constexpr int PageDiv = 12;
+
 private:
+    int LineStep(int Page) const;
+    int PageStep(int Page) const;
     TScrollingWinControl &FControl;
     TScrollBarKind FKind;
     int FPosition = 0;
     int FRange = 0;
     int FIncrement = 8;
     int FMargin = 0;
+    int FPageIncrement = 0;
     bool FTracking = false;
     bool FVisible = true;
+    bool FSmooth = false;
+    int FButtonSize = 0;
+    TColor FColor = clBtnHighlight;
+    bool FParentColor = true;
+    int FSize = 0;
+    TScrollBarStyle FStyle = ssRegular;
+    int FThumbSize = 0;
 };
 
 class TScrollingWinControl : public TWinControl {
@@ -644,11 +725,16 @@ public:
     bool AutoScroll() const { return FAutoScroll; }
     void SetAutoScroll(bool Value);
     void ScrollInView(TControl *AControl);
+    // The comctl32 flat scroll bars in place of the window's own (set before the window is
+    // made, or the window is made again). Not used where the system lays out right to left.
+    bool FlatScrollBars() const { return FFlatScrollBars; }
+    void SetFlatScrollBars(bool Value) { RecreateOnChange(FFlatScrollBars, Value); }
     void WndProc(TMessage &Message) override;
 
 protected:
     friend class TControlScrollBar;
     void CreateWnd() override;
+    void DestroyWnd() override;
     void AlignControls(TControl *AControl, RECT &Rect) override;
     // Moves the children by the change of a scroll position.
     void ScrollBy(int DeltaX, int DeltaY);
@@ -656,6 +742,8 @@ protected:
     std::unique_ptr<TControlScrollBar> FHorzScrollBar;
     std::unique_ptr<TControlScrollBar> FVertScrollBar;
     bool FAutoScroll = true;
+    bool FFlatScrollBars = false;
+    bool FFlatInitialized = false;
 };
 
 // Cursor handles: the standard cursors and those registered by the screen.

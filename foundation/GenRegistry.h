@@ -11,6 +11,7 @@
 // Declared here so that this header (and every header above it) needs no <windows.h>: HWND is
 // declared as the system headers declare it.
 class TRegistry;
+class TDockBarLayout;
 struct HWND__;
 typedef HWND__ *HWND;
 
@@ -67,6 +68,13 @@ public:
     // is maximized (a hidden one stays hidden: State tells the caller how to show it).
     bool LoadWindowPlacement(HWND Window, const std::string &FormName, bool Sizeable, int *State = nullptr);
     void SaveWindowPlacement(HWND Window, const std::string &FormName, bool Sizeable);
+
+    // The dock bar's layout under "Tools\" (the bar) and "Tools\" + each tool's class name.
+    // Loading returns false, leaving the bar as it is, when there is no stored layout or a
+    // tool has no key of its own (a tool new since the layout was saved); values read are
+    // brought within the screen and sane sizes before they are applied.
+    bool LoadDockBar(TDockBarLayout &DockBar);
+    void SaveDockBar(TDockBarLayout &DockBar);
 
 protected:
     std::string SectionKey(const std::string &Section) const { return FBaseKey + Section; }
