@@ -205,6 +205,31 @@ TEST(AntiAliasingPass, FiltersOnlyCellsInsideTheImage) {
     }
 }
 
+// A strip re-cut after it finished its row resumes one row lower, which may lie past the last
+// row of cells: nothing is left then. A resume column past the last cell goes on with the next row.
+TEST(AntiAliasingPass, AResumePastTheLastCellGoesOnWithWhatIsLeft) {
+    const int w = 7, h = 5;
+    struct TCase {
+        int ResumeX, ResumeY;
+        int Cells;
+    };
+    const TCase cases[] = {{0, 4, 0}, {6, 1, 12}, {3, 3, 3}, {0, 0, 24}};
+    for (const TCase &c : cases) {
+        TLayerImage image;
+        FillImage(image, w, h, 2);
+        TLayerStatistics statistics;
+        statistics.Reset(w * h, 100);
+        TProbeAntiAliasing piece(image, &statistics);
+        piece.Rect = {0, 0, w, h};
+        piece.Resume = true;
+        piece.ResumeX = c.ResumeX;
+        piece.ResumeY = c.ResumeY;
+        piece.Run();
+        EXPECT_EQ(int(statistics.Counted()), c.Cells) << c.ResumeX << "," << c.ResumeY;
+        EXPECT_FALSE(piece.Resume);
+    }
+}
+
 // A stopped pass resumes at the cell in work and gives exactly the cells of an uninterrupted
 // pass, also across strips (3x3 split of depth 4: strips of 404 cells).
 TEST(AntiAliasingPass, StopsAndResumesToTheUninterruptedCells) {
