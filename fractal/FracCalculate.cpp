@@ -314,9 +314,9 @@ void TCalculateEngine::ReleasePiece(TCalculateBinding &Binding) {
 }
 
 void TCalculateEngine::SetThreadLimits(std::int32_t Local, std::int32_t Network) {
+    TScopeLock<TCriticalSection> lock(*FLock);
     if (Local == FLocalCap && Network == FNetworkCap)
         return;
-    TScopeLock<TCriticalSection> lock(*FLock);
     for (std::size_t i = static_cast<std::size_t>(std::max(Local, 0)); i < FLocalBindings.size(); ++i)
         FLocalBindings[i]->StopThread();
     FLocalCap = Local;
@@ -496,6 +496,8 @@ void TCalculateEngine::ReadResumeState(TStream &Stream) {
             RefuseEngineState();
         pieces.push_back(std::move(piece));
     }
+    // Never replace a piece a thread works on.
+    StopAll();
     TScopeLock<TCriticalSection> lock(*FLock);
     FPieces = std::move(pieces);
     FStripWidth = count > 0 ? stripWidth : 0;

@@ -46,7 +46,8 @@ DECLARE_EXCEPTION(EEngineError, Exception);
 constexpr int EngineRecordHeaderSize = 12;
 
 // Base of every thread that calculates pieces: the local pool threads and the network client
-// threads. Made as TJoinedThread<T>.
+// threads. Made as TJoinedThread<T>; created suspended, so the maker starts it once it is
+// complete.
 class TCalculateThread : public TGeneralThread {
 public:
     TCalculateThread();

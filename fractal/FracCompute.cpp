@@ -599,7 +599,10 @@ std::int32_t TCompute::ComputePoint(std::int32_t X, std::int32_t Y, std::int32_t
     std::fill(std::begin(context.Color), std::end(context.Color), 0.0f);
     context.Solid = 0;
 
-    const std::int32_t solidCode = Mapping ? Mapping->MapPixel(FContext, HugeProcessor.get()) : 0;
+    std::int32_t solidCode = 0;
+    if (Mapping)
+        solidCode = NX == 1 && NY == 1 ? Mapping->MapPixel(FContext, HugeProcessor.get())
+                                       : MapSample(sampleX, sampleY);
     if (solidCode != 0) {
         if (!IsStopping() && Statistics)
             Statistics->CountSkipped();
@@ -625,6 +628,33 @@ std::int32_t TCompute::ComputePoint(std::int32_t X, std::int32_t Y, std::int32_t
         for (float &channel : context.Color)
             channel = std::clamp(channel, 0.0f, 1.0f);
     return code;
+}
+
+std::int32_t TCompute::MapSample(long double X, long double Y) {
+    // The mapping maps the context's integer pixel; a sample between pixels is mapped at its own
+    // position, then the transformations run on it as they do for a pixel.
+    const TContextValueOffsets &values = FContextBlock->Values();
+    const TLocationMapper &mapper = Mapping->GetMapper();
+    if (const auto *doubleMapper = dynamic_cast<const TFloatMapper<double> *>(&mapper)) {
+        double re, im;
+        doubleMapper->MapPoint(X, Y, re, im);
+        FContextBlock->At<double>(values.Pixel) = re;
+        FContextBlock->At<double>(values.Pixel + values.ImaginaryStep) = im;
+    } else if (const auto *extendedMapper = dynamic_cast<const TFloatMapper<long double> *>(&mapper)) {
+        long double re, im;
+        extendedMapper->MapPoint(X, Y, re, im);
+        FContextBlock->At<long double>(values.Pixel) = re;
+        FContextBlock->At<long double>(values.Pixel + values.ImaginaryStep) = im;
+    } else if (const auto *hugeMapper = dynamic_cast<const THugeMapper *>(&mapper);
+               hugeMapper && HugeProcessor) {
+        auto *re = FContextBlock->At<THugeFloatBase *>(values.Pixel);
+        auto *im = FContextBlock->At<THugeFloatBase *>(values.Pixel + values.ImaginaryStep);
+        if (re && im)
+            hugeMapper->MapPoint(X, Y, *HugeProcessor, *re, *im);
+    } else {
+        mapper.MapPixel(FContext, HugeProcessor.get());
+    }
+    return Mapping->ApplyTransformations(FContext, HugeProcessor.get());
 }
 
 void TCompute::CalculatePixel(std::int32_t X, std::int32_t Y) {

@@ -208,7 +208,9 @@ private:
 // Errors: Calculate frees everything the run made and passes on what the run raised, a processor
 // fault in generated code included (as EExternal, caught by the fault guard around the method),
 // so the calling thread can end the engine's run with the message (TCalculateEngine::PieceFailed)
-// instead of losing the process.
+// instead of losing the process. No destructor runs between a processor fault and the guard:
+// what a method allocates for a run belongs in members of the piece (freed by the next run or
+// the destructor), not in locals of CalculatePixels or CalculateAntiAliased.
 class TCompute : public TObject {
 public:
     // Any of the objects may be nil for a piece that never runs the pixel pipeline (a piece whose
@@ -284,6 +286,8 @@ public:
 
 private:
     void FreeRun() noexcept;
+    // PIXEL of a sample between pixels, and the transformations on it: 0 or a solid code.
+    std::int32_t MapSample(long double X, long double Y);
     void AllocateOrbit();
 
     std::atomic<bool> FStopFlag{false};

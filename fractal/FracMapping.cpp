@@ -728,6 +728,10 @@ void TMapping::InitContext(void *Context) const {
 
 std::int32_t TMapping::MapPixel(void *Context, THugeProcessor *Processor) const {
     FMapper->MapPixel(Context, Processor);
+    return ApplyTransformations(Context, Processor);
+}
+
+std::int32_t TMapping::ApplyTransformations(void *Context, THugeProcessor *Processor) const {
     auto &context = *static_cast<TPixelContext *>(Context);
     void *const start = context.TransformData;
     std::int32_t result = 0;

@@ -103,6 +103,8 @@ public:
     // Maps the context's pixel and runs the transformations: 0, or FirstTransformCode + i when
     // transformation i made the point solid.
     std::int32_t MapPixel(void *Context, THugeProcessor *Processor) const;
+    // The transformations on the context's PIXEL, as MapPixel runs them after the mapper.
+    std::int32_t ApplyTransformations(void *Context, THugeProcessor *Processor) const;
     void DoneContext(void *Context) const;
 
     // Runs the GLOBAL routines of the transformations on a context.
