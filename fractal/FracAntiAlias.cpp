@@ -127,10 +127,6 @@ void TComputeAntiAliasing::ClearStripFlags() {
     std::fill_n(FEdgeFlags.get(), std::max(FStripWidth, 1) * FSub, false);
 }
 
-void TComputeAntiAliasing::ClearCellFlags() {
-    std::fill_n(FCellFlags.get(), (FSub + 1) * (FSub + 1), false);
-}
-
 void TComputeAntiAliasing::LoadCorners(int X, int Y) {
     const TLayerImage &image = *Image;
     const int n = FSub;
