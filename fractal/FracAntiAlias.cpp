@@ -84,10 +84,19 @@ void TComputeAntiAliasing::CalculateAntiAliased() {
     const bool resumed = TakeResume(x, y);
     if (right <= left || bottom <= top || !image.HasAntiAliasBuffer() || image.Mode() != lmFloatColor)
         return;
-    if (!resumed || y < top || y >= bottom || x < left || x >= right) {
+    // A resume position is a cell of the piece, or one past its last column or row (a strip re-cut
+    // after its row was done): the cells from there on remain.
+    if (!resumed || y < top) {
         x = left;
         y = top;
     }
+    x = std::max(x, left);
+    if (x >= right) {
+        x = left;
+        ++y;
+    }
+    if (y >= bottom)
+        return;
     PrepareGrid(right - left);
     const int startX = x, startY = y;
     for (int x0 = left + (startX - left) / FStripWidth * FStripWidth; x0 < right; x0 += FStripWidth) {
@@ -116,10 +125,6 @@ void TComputeAntiAliasing::CalculateAntiAliased() {
 
 void TComputeAntiAliasing::ClearStripFlags() {
     std::fill_n(FEdgeFlags.get(), std::max(FStripWidth, 1) * FSub, false);
-}
-
-void TComputeAntiAliasing::ClearCellFlags() {
-    std::fill_n(FCellFlags.get(), (FSub + 1) * (FSub + 1), false);
 }
 
 void TComputeAntiAliasing::LoadCorners(int X, int Y) {

@@ -33,14 +33,14 @@ public:
     void SetOpaque(bool Value) { FOpaque = Value; }
     bool GetOpaque() const { return FOpaque; }
 
-    // The filtered colour of the square of samples from (SX, SY) with side N (sample coordinates
-    // are pixel coordinates times the grid's Sub). Public for the tests of the filter.
-    TFloatColor SampleCell(int SX, int SY, int N);
-
 protected:
     // The whole pass over the piece's cells. Only cells whose four corners lie in the image are
-    // filtered: the piece's rectangle is cut back to the image's last column and row but one.
+    // filtered: the piece's rectangle is cut back so that no cell starts in the image's last
+    // column or row.
     void CalculateAntiAliased() override;
+    // The filtered colour of the square of samples from (SX, SY) with side N (sample coordinates
+    // are pixel coordinates times the grid's Sub).
+    TFloatColor SampleCell(int SX, int SY, int N);
 
     // One pixel of a drawing method (TCompute::CalculatePixel); the tests count the calls.
     virtual void SamplePixel(int X, int Y);
@@ -55,7 +55,6 @@ protected:
     void CalculateCell(int X, int Y);
     void SaveEdgeSamples(int X);
     void ClearStripFlags();
-    void ClearCellFlags();
 
     // Records (X, Y) as the resume position: the pixel, block or cell there is done again.
     void Interrupt(int X, int Y) {

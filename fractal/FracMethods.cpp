@@ -23,10 +23,6 @@ std::uint8_t ComputeMethodFromName(const std::string &Name) {
     return dmGuessing;
 }
 
-int MultiPassStartExponent(int Height) {
-    return std::clamp(Height / 300 + 3, 2, 4);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Linear
 

@@ -10,17 +10,11 @@
 
 #include "FracAntiAlias.h"
 
-// Methods by number (dmGuessing, dmMultiPass, dmLinear of FracCompute.h), as layers store them.
-constexpr std::uint8_t ComputeMethodCount = 3;
-
+// Methods by number: dmGuessing, dmMultiPass, dmLinear (FracCompute.h), as layers store them.
 // The parameter-text name of a method: "multipass", "linear", and "" for guessing (not written).
 std::string ComputeMethodName(std::uint8_t Method);
 // The method of a parameter-text name; anything else gives guessing.
 std::uint8_t ComputeMethodFromName(const std::string &Name);
-
-// The first block size exponent of the multi-pass methods for an image Height pixels high:
-// clamp(Height div 300 + 3, 2, 4).
-int MultiPassStartExponent(int Height);
 
 class TComputeLinear : public TComputeAntiAliasing {
 public:

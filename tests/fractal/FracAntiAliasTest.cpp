@@ -175,17 +175,27 @@ TEST(AntiAliasingCell, AFullyTransparentCellStaysTransparentBlack) {
     ExpectColor(piece.OneCell(), {0, 0, 0, 0}, "transparent");
 }
 
+// A 7 x 5 float-colour image over the field, with statistics that count up to every pixel.
+struct TSmallImage {
+    static constexpr int W = 7, H = 5;
+    TSmallImage() {
+        FillImage(Image, W, H, 2);
+        Statistics.Reset(W * H, 100);
+    }
+    TLayerImage Image;
+    TLayerStatistics Statistics;
+};
+
 // Pieces reaching the image's last column and row: only cells whose four corners lie in the
 // image are filtered, and no sample lies beyond the last pixel.
 TEST(AntiAliasingPass, FiltersOnlyCellsInsideTheImage) {
-    const int w = 7, h = 5;
+    const int w = TSmallImage::W, h = TSmallImage::H;
     const TLayerRect rects[] = {{0, 0, w, h}, {4, 2, w, h}, {6, 0, w, h}, {0, 4, w, h}};
     for (const TLayerRect &rect : rects) {
-        TLayerImage image;
-        FillImage(image, w, h, 2);
-        TLayerStatistics statistics;
-        statistics.Reset(w * h, 100);
-        TProbeAntiAliasing piece(image, &statistics);
+        TSmallImage small;
+        TLayerImage &image = small.Image;
+        const TLayerStatistics &statistics = small.Statistics;
+        TProbeAntiAliasing piece(image, &small.Statistics);
         piece.AntiAliasing->Threshold = 0;
         piece.Rect = rect;
         piece.Run();
@@ -202,6 +212,27 @@ TEST(AntiAliasingPass, FiltersOnlyCellsInsideTheImage) {
                 const bool inside = x >= rect.Left && y >= rect.Top;
                 EXPECT_EQ(red != 0, inside) << x << "," << y;
             }
+    }
+}
+
+// A strip re-cut after it finished its row resumes one row lower, which may lie past the last
+// row of cells: nothing is left then. A resume column past the last cell goes on with the next row.
+TEST(AntiAliasingPass, AResumePastTheLastCellGoesOnWithWhatIsLeft) {
+    struct TCase {
+        int ResumeX, ResumeY;
+        int Cells;
+    };
+    const TCase cases[] = {{0, 4, 0}, {6, 1, 12}, {3, 3, 3}, {0, 0, 24}};
+    for (const TCase &c : cases) {
+        TSmallImage small;
+        TProbeAntiAliasing piece(small.Image, &small.Statistics);
+        piece.Rect = {0, 0, TSmallImage::W, TSmallImage::H};
+        piece.Resume = true;
+        piece.ResumeX = c.ResumeX;
+        piece.ResumeY = c.ResumeY;
+        piece.Run();
+        EXPECT_EQ(int(small.Statistics.Counted()), c.Cells) << c.ResumeX << "," << c.ResumeY;
+        EXPECT_FALSE(piece.Resume);
     }
 }
 
