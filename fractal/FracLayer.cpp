@@ -6,6 +6,7 @@
 
 #include "FracAntiAlias.h"
 #include "FracInterpolator.h"
+#include "FracMethods.h"
 #include "GenSetup.h"
 
 namespace {
@@ -433,8 +434,7 @@ void TLayer::ReadParameters(TParReader &Reader, const TLayerProgressEvent &Progr
             else if (key == "mapalpha")
                 transform.Alpha = Reader.GetCardinal();
             else if (key == "method") {
-                const std::string value = Reader.GetLowerValue();
-                method = value == "multipass" ? dmMultiPass : value == "linear" ? dmLinear : dmGuessing;
+                method = ComputeMethodFromName(Reader.GetLowerValue());
             } else if (key == "caption")
                 SetCaption(Reader.GetValue());
             else if (key == "opacity")
@@ -502,10 +502,8 @@ void TLayer::ReadParameters(TParReader &Reader, const TLayerProgressEvent &Progr
 
 void TLayer::WriteParameters(TParWriter &Writer, std::uint32_t Flags) {
     Writer.WriteSection("layer");
-    if (GetMethod() == dmMultiPass)
-        Writer.WriteString("method", "multipass");
-    else if (GetMethod() == dmLinear)
-        Writer.WriteString("method", "linear");
+    if (const std::string method = ComputeMethodName(GetMethod()); !method.empty())
+        Writer.WriteString("method", method);
     Writer.WriteQuoted("caption", FCaption);
     if (FOpacity != 50)
         Writer.WriteInteger("opacity", FOpacity);
