@@ -535,6 +535,23 @@ void THugeFloatOper::MultiplyCorrection(const THugeFloatBase &factor, int32_t ta
         std::memset(FMantissa, 0, sizeof(uint32_t) * (w - m));
 }
 
+void THugeFloatOper::DivideCorrection(int32_t divisor, int32_t target) {
+    const int w = FWordCount;
+    const int64_t reach = static_cast<int64_t>(FExponent) - target + w + 2;
+    if (FState != hsNormal || IsZero() || reach >= w) {
+        DivideInteger(divisor);
+        return;
+    }
+    const int m = reach < 2 ? (w < 2 ? w : 2) : static_cast<int>(reach);
+    {
+        THugeViewGuard view(*this);
+        FMantissa += w - m;
+        FWordCount = m;
+        DivideInteger(divisor);
+    }
+    std::memset(FMantissa, 0, sizeof(uint32_t) * (w - m));
+}
+
 void THugeFloatOper::Square() {
     FSign = false;
     if (FState != hsNormal || IsZero())
@@ -633,16 +650,41 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
     } else {
         HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
     }
-    for (int i = 2 * n; i < size; ++i)
-        buffer[i] = 0;
+    buffer[2 * n] = 0;
+    buffer[2 * n + 1] = 0;
+    // c - u v in one pass with borrow (c's words at [s, s + n), 0 elsewhere); a borrow out of the
+    // top means u v > c, and the two's complement then gives its magnitude.
     const int s = static_cast<int>(shift);
-    auto cWord = [&](int i) -> uint32_t { return (i >= s && i < s + n) ? c.FMantissa[i - s] : 0u; };
-    // The sign of c - u * v in magnitude.
-    const int order = SubtractWords(
-        cWord, [&](int i) { return buffer[i]; }, size, buffer);
-    if (order == 0)
+    uint32_t borrow = 0;
+    int i = 0;
+    for (; i < s; ++i) {
+        const uint64_t d = 0 - static_cast<uint64_t>(buffer[i]) - borrow;
+        buffer[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    for (const uint32_t *cw = c.FMantissa - s; i < s + n; ++i) {
+        const uint64_t d = static_cast<uint64_t>(cw[i]) - buffer[i] - borrow;
+        buffer[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    for (; i < size; ++i) {
+        const uint64_t d = 0 - static_cast<uint64_t>(buffer[i]) - borrow;
+        buffer[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    bool negative = c.FSign;
+    if (borrow) {
+        negative = !negative;
+        uint32_t carry = 1;
+        for (i = 0; i < size; ++i) {
+            const uint64_t t = static_cast<uint64_t>(~buffer[i]) + carry;
+            buffer[i] = static_cast<uint32_t>(t);
+            carry = static_cast<uint32_t>(t >> 32);
+        }
+    }
+    if (HugeWords::HighestNonZero(buffer, size) < 0)
         return TResidual::Zero;
-    TakeTopWords(buffer, size, low, order > 0 ? c.FSign : !c.FSign, residual);
+    TakeTopWords(buffer, size, low, negative, residual);
     return TResidual::Exact;
 }
 

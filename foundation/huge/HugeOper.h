@@ -83,6 +83,10 @@ protected:
     // the top words that reach down to that number's last word, and two
     // guard words, are multiplied; the words below them become 0.
     void MultiplyCorrection(const THugeFloatBase &factor, int32_t target);
+    // Self := Self / divisor (0 < divisor < 2^31) in the same way: only the top words that reach
+    // down to the last word of a number whose top word has the exponent `target`, and two guard
+    // words, are divided; the words below them become 0.
+    void DivideCorrection(int32_t divisor, int32_t target);
 
     bool FOwnsWorkBuffer = false;
 };
