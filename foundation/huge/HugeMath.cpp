@@ -25,6 +25,9 @@ inline int32_t AbsCompare(int32_t c) {
 
 // Most terms of a block of the exponential's series (the scratch values it takes besides two).
 constexpr int ExpBlockTerms = 6;
+// The same for the series of sine and cosine (even; nested in the arc functions, which hold
+// more scratch values themselves).
+constexpr int SeriesBlockTerms = 4;
 
 constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
 
@@ -484,7 +487,7 @@ void THugeFloatMath::SinOfReduced() {
     term->Assign(*this);
     x2->Assign(*this);
     x2->Square();
-    SumSeries(*x2, *term, 2, true); // x - x^3/3! + x^5/5! - ...
+    SumSeries(*x2, *term, 2); // x - x^3/3! + x^5/5! - ...
 }
 
 void THugeFloatMath::CosOfReduced() {
@@ -505,34 +508,63 @@ void THugeFloatMath::CosOfReduced() {
         Assign(*x2);
         DivideByTwo();
         term->Assign(*this);
-        SumSeries(*x2, *term, 3, true);
+        SumSeries(*x2, *term, 3);
     }
     THugeConstHolder one(*this, GetOne());
     if (ExactDifference(*one, *this, *this, FWorkBuffer) == TResidual::Inexact)
         SubtractRev(*one);
 }
 
-void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k,
-                               bool subtractFirst) {
+void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k) {
+    // Rectangular splitting as in Exp, in y = x2 with an even block length m, so that the sign of
+    // a term depends only on its place i in the block: the sum is A_0 - y (A_1 - y (A_2 - ...))
+    // with A_i = sum_j Y^j t_(j m + i), Y = y^m and t_q the series' terms without their powers of
+    // y. A_0 is Self.
     const int n = FWordCount;
-    bool subtract = subtractFirst;
-    for (;;) {
+    const int blocks = n < 8 ? 2 : SeriesBlockTerms;
+    THugeMathTempHolder power(*this); // Y
+    std::optional<THugeMathTempHolder> sums[SeriesBlockTerms - 1];
+    for (int i = 1; i < blocks; ++i) {
+        sums[i - 1].emplace(*this);
+        (*sums[i - 1])->SetZero(false);
+    }
+    auto sumOf = [&](int i) -> THugeFloatMath & { return i == 0 ? *this : **sums[i - 1]; };
+    power->Assign(x2);
+    for (int i = 1; i < blocks; i *= 2)
+        power->Square();
+    int used = 1;
+    for (int q = 1;; ++q) {
         // the terms shrink: each needs only the words that reach the sum's last one
-        term.MultiplyCorrection(x2, FExponent);
+        const int i = q % blocks;
+        if (i == 0)
+            term.MultiplyCorrection(*power, FExponent);
         if (k < 46340) {
-            term.DivideInteger(static_cast<int32_t>(k * (k + 1)));
+            term.DivideCorrection(static_cast<int32_t>(k * (k + 1)), FExponent);
         } else {
-            term.DivideInteger(static_cast<int32_t>(k));
-            term.DivideInteger(static_cast<int32_t>(k + 1));
+            term.DivideCorrection(static_cast<int32_t>(k), FExponent);
+            term.DivideCorrection(static_cast<int32_t>(k + 1), FExponent);
         }
         k += 2;
-        if (!subtract)
-            Add(term);
-        else if (ExactDifference(*this, term, *this, FWorkBuffer, true) == TResidual::Inexact)
-            Subtract(term);
-        subtract = !subtract;
-        if (term.IsZero() || FState != hsNormal || term.FExponent < static_cast<int64_t>(FExponent) - n)
+        THugeFloatMath &sum = sumOf(i);
+        sum.Add(term);
+        if (i + 1 > used)
+            used = i + 1;
+        if (term.IsZero() || sum.FState != hsNormal || FState != hsNormal ||
+            term.FExponent < static_cast<int64_t>(FExponent) - n)
             break;
+    }
+    if (used < 2)
+        return;
+    THugeFloatMath &inner = sumOf(used - 1);
+    for (int i = used - 2; i >= 0; --i) {
+        // inner := A_i - y inner; no more than a tenth of A_i is taken away
+        inner.Multiply(x2);
+        THugeFloatMath &target = i == 0 ? *this : inner;
+        if (ExactDifference(sumOf(i), inner, target, FWorkBuffer, true) == TResidual::Inexact) {
+            inner.SubtractRev(sumOf(i));
+            if (i == 0)
+                Assign(inner);
+        }
     }
 }
 
