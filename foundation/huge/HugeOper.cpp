@@ -95,29 +95,155 @@ inline bool ShortProductExact(const uint32_t *out, int from) {
 }
 } // namespace
 
-void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out) {
-    if (n >= 4) {
-        const int from = n - 3;
-        MultiplyColumns(a, b, n, from, out);
-        if (ShortProductExact(out, from)) {
-            std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
-            return;
-        }
+namespace {
+// dst[0..k) := x[0..h) + x[h..h+k) (h <= k); the carry out of the top.
+inline uint32_t AddHalves(const uint32_t *x, int h, int k, uint32_t *dst) {
+    uint64_t carry = 0;
+    int i = 0;
+    for (; i < h; ++i) {
+        carry += static_cast<uint64_t>(x[i]) + x[h + i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
     }
-    MultiplyColumns(a, b, n, 0, out);
+    for (; i < k; ++i) {
+        carry += x[h + i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
+    }
+    return static_cast<uint32_t>(carry);
+}
+
+// dst[0..dstLength) += src[0..srcLength); a carry out of dst is dropped (the caller knows the sum
+// fits).
+inline void AddInto(uint32_t *dst, int dstLength, const uint32_t *src, int srcLength) {
+    uint64_t carry = 0;
+    int i = 0;
+    for (; i < srcLength; ++i) {
+        carry += static_cast<uint64_t>(dst[i]) + src[i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
+    }
+    for (; carry && i < dstLength; ++i) {
+        carry += dst[i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
+    }
+}
+
+// dst[0..dstLength) -= src[0..srcLength); the caller knows the difference is not negative.
+inline void SubtractFrom(uint32_t *dst, int dstLength, const uint32_t *src, int srcLength) {
+    uint32_t borrow = 0;
+    int i = 0;
+    for (; i < srcLength; ++i) {
+        const uint64_t d = static_cast<uint64_t>(dst[i]) - src[i] - borrow;
+        dst[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    for (; borrow && i < dstLength; ++i) {
+        borrow = dst[i] == 0;
+        --dst[i];
+    }
+}
+
+// The middle part of a Karatsuba step: with z0 = out[0..2h) and z2 = out[2h..2n) in place and
+// mid = (a0 + a1)(b0 + b1) in 2k + 2 words, out += (mid - z0 - z2) 2^(32 h).
+inline void JoinKaratsuba(uint32_t *out, int n, int h, uint32_t *mid) {
+    const int k = n - h;
+    SubtractFrom(mid, 2 * k + 2, out, 2 * h);
+    SubtractFrom(mid, 2 * k + 2, out + 2 * h, 2 * k);
+    AddInto(out + h, 2 * n - h, mid, 2 * k + 2);
+}
+} // namespace
+
+int KaratsubaScratchWords(int n) {
+    // (squares split less often and use no more words per step)
+    static_assert(KaratsubaSquareBaseWords >= KaratsubaBaseWords);
+    int words = 0;
+    while (n >= KaratsubaBaseWords) {
+        const int k = n - n / 2;
+        words += 4 * k + 2;
+        n = k;
+    }
+    return words;
+}
+
+void MultiplyKaratsuba(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uint32_t *scratch) {
+    if (n < KaratsubaBaseWords) {
+        MultiplyColumns(a, b, n, 0, out);
+        return;
+    }
+    // a = a1 2^(32 h) + a0 with a0 of h words and a1 of k >= h words; the same for b.
+    const int h = n / 2, k = n - h;
+    uint32_t *sa = scratch, *sb = scratch + k, *mid = scratch + 2 * k, *next = mid + 2 * k + 2;
+    const uint32_t ca = AddHalves(a, h, k, sa);
+    const uint32_t cb = AddHalves(b, h, k, sb);
+    MultiplyKaratsuba(sa, sb, k, mid, next);
+    mid[2 * k] = 0;
+    mid[2 * k + 1] = 0;
+    // the carries of the sums: (sa + ca 2^(32 k)) (sb + cb 2^(32 k))
+    if (ca)
+        AddInto(mid + k, k + 2, sb, k);
+    if (cb)
+        AddInto(mid + k, k + 2, sa, k);
+    if (ca && cb)
+        AddInto(mid + 2 * k, 2, &ca, 1);
+    MultiplyKaratsuba(a, b, h, out, next);
+    MultiplyKaratsuba(a + h, b + h, k, out + 2 * h, next);
+    JoinKaratsuba(out, n, h, mid);
+}
+
+void SquareKaratsuba(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch) {
+    if (n < KaratsubaSquareBaseWords) {
+        SquareColumns(a, n, 0, out);
+        return;
+    }
+    const int h = n / 2, k = n - h;
+    uint32_t *sa = scratch, *mid = scratch + 2 * k, *next = mid + 2 * k + 2;
+    const uint32_t ca = AddHalves(a, h, k, sa);
+    SquareKaratsuba(sa, k, mid, next);
+    mid[2 * k] = 0;
+    mid[2 * k + 1] = 0;
+    if (ca) { // (sa + 2^(32 k))^2 = sa^2 + 2 sa 2^(32 k) + 2^(64 k)
+        AddInto(mid + k, k + 2, sa, k);
+        AddInto(mid + k, k + 2, sa, k);
+        AddInto(mid + 2 * k, 2, &ca, 1);
+    }
+    SquareKaratsuba(a, h, out, next);
+    SquareKaratsuba(a + h, k, out + 2 * h, next);
+    JoinKaratsuba(out, n, h, mid);
+}
+
+void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uint32_t *scratch) {
+    if (scratch && n >= KaratsubaTopWords) {
+        MultiplyKaratsuba(a, b, n, out, scratch);
+    } else {
+        if (n >= 4) {
+            const int from = n - 3;
+            MultiplyColumns(a, b, n, from, out);
+            if (ShortProductExact(out, from)) {
+                std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
+                return;
+            }
+        }
+        MultiplyColumns(a, b, n, 0, out);
+    }
     std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
 }
 
-void SquareTop(const uint32_t *a, int n, uint32_t *out) {
-    if (n >= 4) {
-        const int from = n - 3;
-        SquareColumns(a, n, from, out);
-        if (ShortProductExact(out, from)) {
-            std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
-            return;
+void SquareTop(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch) {
+    if (scratch && n >= KaratsubaSquareTopWords) {
+        SquareKaratsuba(a, n, out, scratch);
+    } else {
+        if (n >= 4) {
+            const int from = n - 3;
+            SquareColumns(a, n, from, out);
+            if (ShortProductExact(out, from)) {
+                std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
+                return;
+            }
         }
+        SquareColumns(a, n, 0, out);
     }
-    SquareColumns(a, n, 0, out);
     std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
 }
 
@@ -168,6 +294,10 @@ void THugeFloatOper::AllocMantissa() {
 void THugeFloatOper::FreeMantissa() {
     FreeWorkBuffer();
     THugeFloatBase::FreeMantissa();
+}
+
+int THugeFloatOper::WorkBufferWords(int words) {
+    return ProductWords(words) + HugeKernel::KaratsubaScratchWords(words);
 }
 
 void THugeFloatOper::AllocWorkBuffer() {
@@ -492,7 +622,7 @@ void THugeFloatOper::MultiplySameWidth(const THugeFloatBase &other) {
         return;
     }
     uint32_t *product = FWorkBuffer;
-    HugeKernel::MultiplyTop(FMantissa, other.FMantissa, n, product);
+    HugeKernel::MultiplyTop(FMantissa, other.FMantissa, n, product, product + ProductWords(n));
     if (product[n] != 0) {
         if (exponent >= HugeMaxExponent) {
             SetInfinite(negative);
@@ -567,7 +697,7 @@ void THugeFloatOper::Square() {
         return;
     }
     uint32_t *product = FWorkBuffer;
-    HugeKernel::SquareTop(FMantissa, n, product);
+    HugeKernel::SquareTop(FMantissa, n, product, product + ProductWords(n));
     if (product[n] != 0) {
         if (exponent >= HugeMaxExponent) {
             SetInfinite(false);
@@ -641,12 +771,14 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
     // buffer word i of the product has the scale 2^(32 (low + i))
     const int64_t low = static_cast<int64_t>(u.FExponent) + v.FExponent - 2 * n + 2;
     const int64_t shift = static_cast<int64_t>(c.FExponent) - (n - 1) - low; // where c's word 0 lands
-    const int size = WorkBufferWords(n);
+    const int size = ProductWords(n);
     if (shift < 0 || shift + n > size)
         return TResidual::Inexact;
     if (vWords > 0 && vWords < n) {
         HugeKernel::MultiplyRows(u.FMantissa, n, v.FMantissa + (n - vWords), vWords, buffer + (n - vWords));
         std::memset(buffer, 0, sizeof(uint32_t) * (n - vWords));
+    } else if (n >= HugeKernel::KaratsubaBaseWords) {
+        HugeKernel::MultiplyKaratsuba(u.FMantissa, v.FMantissa, n, buffer, buffer + size);
     } else {
         HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
     }
