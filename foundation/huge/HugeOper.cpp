@@ -749,9 +749,12 @@ int TakeTopWords(const uint32_t *buffer, int size, int64_t low, bool negative, T
         result.SetZero(negative);
         return -1;
     }
-    for (int i = 0; i < n; ++i) {
-        const int from = top - (n - 1) + i;
-        result.FMantissa[i] = from >= 0 ? buffer[from] : 0u;
+    const int from = top - (n - 1);
+    if (from >= 0) {
+        std::memcpy(result.FMantissa, buffer + from, sizeof(uint32_t) * n);
+    } else {
+        std::memset(result.FMantissa, 0, sizeof(uint32_t) * -from);
+        std::memcpy(result.FMantissa - from, buffer, sizeof(uint32_t) * (top + 1));
     }
     result.FExponent = static_cast<int32_t>(exponent);
     result.FSign = negative;
@@ -806,17 +809,21 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
     }
     bool negative = c.FSign;
     if (borrow) {
+        // The two's complement: 0 below the lowest non-zero word (as they are), its negation
+        // there and the inverted words above, of which only the top n that TakeTopWords reads
+        // are formed (the words above the top become 0).
         negative = !negative;
-        uint32_t carry = 1;
-        for (i = 0; i < size; ++i) {
-            const uint64_t t = static_cast<uint64_t>(~buffer[i]) + carry;
-            buffer[i] = static_cast<uint32_t>(t);
-            carry = static_cast<uint32_t>(t >> 32);
-        }
+        int lowest = 0;
+        while (buffer[lowest] == 0)
+            ++lowest;
+        int top = size - 1;
+        while (top > lowest && buffer[top] == 0xFFFFFFFFu)
+            buffer[top--] = 0;
+        for (i = top - (n - 1) > lowest ? top - (n - 1) : lowest; i <= top; ++i)
+            buffer[i] = i == lowest ? 0u - buffer[i] : ~buffer[i];
     }
-    if (HugeWords::HighestNonZero(buffer, size) < 0)
+    if (TakeTopWords(buffer, size, low, negative, residual) < 0 && HugeWords::HighestNonZero(buffer, size) < 0)
         return TResidual::Zero;
-    TakeTopWords(buffer, size, low, negative, residual);
     return TResidual::Exact;
 }
 
