@@ -41,14 +41,17 @@ constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
 // double from four words instead and the rounds at the full width go on until the change is below
 // Tolerance for wider numbers too (for a step whose rounding leaves more than a few units in a
 // single round). Followers are the other numbers of the step,
-// whose views take each round's width.
+// whose views take each round's width. With `absolute` the chain is the one of a value whose error
+// counts in units of a fixed last word (the logarithm: its value has at most five bits in the top
+// word, so the words below it carry the precision): a width w then needs (w - 1) / 2 + 2 words
+// from the round before it, one less than the chain of relative errors for an even w.
 template <class Step>
 void WideningNewton(THugeFloatBase &value, THugeFloatBase &previous,
                     std::initializer_list<THugeFloatBase *> followers, int n, long double estimate,
-                    int32_t tolerance, bool settle, Step step) {
+                    int32_t tolerance, bool settle, Step step, bool absolute = false) {
     int widths[32];
     int steps = 0;
-    for (int w = n;; w = settle ? (w + 1) / 2 : w / 2 + 2) {
+    for (int w = n;; w = settle ? (w + 1) / 2 : (absolute ? (w - 1) / 2 + 2 : w / 2 + 2)) {
         if (settle && w < 4 && steps > 0)
             w = 4;
         widths[steps++] = w;
@@ -318,16 +321,19 @@ void THugeFloatMath::Ln() {
     THugeConstHolder one(*this, GetOne());
     {
         THugeViewGuard viewSelf(*this), viewY(*y), viewPrevious(*previous), viewOne(*one);
-        WideningNewton(*y, *previous, {this, &*one}, n, estimate, 3, false, [&] {
-            // y := previous + x * e^(-previous) - 1
-            y->Negate();
-            y->Exp();
-            y->Multiply(*this);
-            // x e^-y - 1 exactly: the product lies next to 1
-            if (ExactDifference(*y, *one, *y, FWorkBuffer) == TResidual::Inexact)
-                y->Subtract(*one);
-            y->Add(*previous);
-        });
+        WideningNewton(
+            *y, *previous, {this, &*one}, n, estimate, 3, false,
+            [&] {
+                // y := previous + x * e^(-previous) - 1
+                y->Negate();
+                y->Exp();
+                y->Multiply(*this);
+                // x e^-y - 1 exactly: the product lies next to 1
+                if (ExactDifference(*y, *one, *y, FWorkBuffer) == TResidual::Inexact)
+                    y->Subtract(*one);
+                y->Add(*previous);
+            },
+            true);
     }
     if (exponent != 0) {
         previous->LoadLn2();
