@@ -400,7 +400,7 @@ void THugeFloatMath::Exp() {
         // multiplied by X. The m sums are then joined by Horner's rule in r: about 2 m + N / m
         // multiplications for N terms instead of N.
         const int n = FWordCount;
-        const int blocks = n < 8 ? 2 : (n < 24 ? 4 : ExpBlockTerms);
+        const int blocks = n < 8 ? 3 : (n < 24 ? 4 : ExpBlockTerms);
         THugeMathTempHolder term(*this);
         THugeMathTempHolder power(*this); // X
         std::optional<THugeMathTempHolder> sums[ExpBlockTerms];

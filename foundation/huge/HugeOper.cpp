@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 
 // ---------------------------------------------------------------- word kernels
 
@@ -822,7 +823,8 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
         for (i = top - (n - 1) > lowest ? top - (n - 1) : lowest; i <= top; ++i)
             buffer[i] = i == lowest ? 0u - buffer[i] : ~buffer[i];
     }
-    if (TakeTopWords(buffer, size, low, negative, residual) < 0 && HugeWords::HighestNonZero(buffer, size) < 0)
+    if (TakeTopWords(buffer, size, low, negative, residual) < 0 &&
+        HugeWords::HighestNonZero(buffer, size) < 0)
         return TResidual::Zero;
     return TResidual::Exact;
 }
@@ -881,7 +883,6 @@ void THugeFloatOper::Reciprocal() {
     const int n = FWordCount;
     THugeTempHolder x(*this);
     THugeTempHolder t(*this);
-    THugeConstHolder two(*this, GetTwo());
     THugeConstHolder one(*this, GetOne());
 
     // The iteration runs on the mantissa with exponent 0, so that no
@@ -891,7 +892,7 @@ void THugeFloatOper::Reciprocal() {
     FExponent = 0;
     const long double estimate = 1.0L / GetExtended();
     {
-        THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewTwo(*two), viewOne(*one);
+        THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewOne(*one);
         // Working widths from the full one down: each step doubles the words
         // that are right, so a width w needs about w / 2 + 1 right words from
         // the width before it (one word spare for the top word, which may be
@@ -915,7 +916,6 @@ void THugeFloatOper::Reciprocal() {
         for (int round = 1; round <= 64; ++round) {
             SetView(w);
             t->SetView(w);
-            two->SetView(w);
             one->SetView(w);
             bool settled = false;
             const TResidual residual = ExactResidual(*one, *this, *x, *t, FWorkBuffer, filled);
@@ -933,7 +933,10 @@ void THugeFloatOper::Reciprocal() {
             case TResidual::Inexact: // an estimate far off: the plain step
                 t->Assign(*x);
                 x->MultiplySameWidth(*this);
-                x->SubtractRev(*two);
+                {
+                    THugeConstHolder two(*this, GetTwo()); // at this width
+                    x->SubtractRev(*two);
+                }
                 x->MultiplySameWidth(*t);
                 break;
             }
@@ -959,8 +962,14 @@ bool THugeFloatOper::DivideFromShortInverse(const THugeFloatBase &other, int h) 
     const int n = FWordCount;
     if (FState != hsNormal || IsZero() || other.FState != hsNormal || other.IsZero())
         return false;
-    THugeTempHolder divisor(*this);
-    divisor->Assign(other);
+    // b at this width (a copy only when it has another one)
+    std::optional<THugeTempHolder> copy;
+    const THugeFloatBase *divisor = &other;
+    if (other.FWordCount != n) {
+        copy.emplace(*this);
+        (*copy)->Assign(other);
+        divisor = &**copy;
+    }
     // y = 1 / b to h words, q0 = a y to h words: q0 is right to about h - 2
     // words, so that a - b q0 (exact, from q0's h words) is about h - 2 words
     // below a, and q0 + y (a - b q0) is right to n words.
