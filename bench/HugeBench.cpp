@@ -24,23 +24,31 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Runs `body` (which does `perCall` operations) until at least `minimum`
-// seconds have passed; nanoseconds per operation.
+// Runs `body` (which does `perCall` operations) in batches of about a millisecond until at least
+// `minimum` seconds have passed; nanoseconds per operation in the fastest batch, so that other
+// programs running on the machine at the same time count as little as possible.
 double Measure(const std::function<void()> &body, double perCall = 1, double minimum = 0.2) {
     body(); // warm up
-    long calls = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    long batch = 1;
-    while (elapsed < minimum) {
-        for (long i = 0; i < batch; ++i)
+    auto run = [&](long calls) {
+        const auto start = Clock::now();
+        for (long i = 0; i < calls; ++i)
             body();
-        calls += batch;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (elapsed < minimum / 10)
-            batch *= 2;
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    long batch = 1;
+    double elapsed = run(batch);
+    while (elapsed < 1e-3) {
+        batch *= 2;
+        elapsed = run(batch);
     }
-    return elapsed * 1e9 / (calls * perCall);
+    double total = elapsed, best = elapsed / batch;
+    while (total < minimum) {
+        elapsed = run(batch);
+        total += elapsed;
+        if (elapsed / batch < best)
+            best = elapsed / batch;
+    }
+    return best * 1e9 / perCall;
 }
 
 int DigitsForWords(int n) {
