@@ -23,8 +23,9 @@ inline int32_t AbsCompare(int32_t c) {
     return c < 0 ? -c : c;
 }
 
-// Most terms of a block of the exponential's series (the scratch values it takes besides two).
-constexpr int ExpBlockTerms = 6;
+// Most terms of a block of the exponential's series (the scratch values it takes besides two;
+// with the two of Ln around it, the twelve of a processor's pool).
+constexpr int ExpBlockTerms = 8;
 // The same for the series of sine and cosine (even; nested in the arc functions, which hold
 // more scratch values themselves).
 constexpr int SeriesBlockTerms = 4;
@@ -400,7 +401,7 @@ void THugeFloatMath::Exp() {
         // multiplied by X. The m sums are then joined by Horner's rule in r: about 2 m + N / m
         // multiplications for N terms instead of N.
         const int n = FWordCount;
-        const int blocks = n < 8 ? 3 : (n < 24 ? 4 : ExpBlockTerms);
+        const int blocks = n < 8 ? 3 : (n < 24 ? 4 : (n < 64 ? 6 : ExpBlockTerms));
         THugeMathTempHolder term(*this);
         THugeMathTempHolder power(*this); // X
         std::optional<THugeMathTempHolder> sums[ExpBlockTerms];
