@@ -286,17 +286,22 @@ TEST_F(HugeOperFixture, ReciprocalLeavesNoViewBehind) {
 } // namespace
 
 namespace {
+// Words for the kernel tests (xorshift).
+struct WordSource {
+    uint32_t State;
+    uint32_t operator()() {
+        State ^= State << 13;
+        State ^= State >> 17;
+        State ^= State << 5;
+        return State;
+    }
+};
+
 // The machine-specific column kernels against the plain C++ ones, for every
 // width from 1 to 120, every starting column and words that make every carry
 // ripple.
 TEST(HugeOper, ColumnKernelsAgreeWithThePortableOnes) {
-    uint32_t state = 12345;
-    auto next = [&]() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
+    WordSource next{12345};
     for (int n = 1; n <= 120; ++n) {
         for (int pattern = 0; pattern < 3; ++pattern) {
             std::vector<uint32_t> a(n), b(n);
@@ -324,13 +329,7 @@ namespace {
 // Karatsuba's products against the column kernels, around the widths where the method starts and
 // up to the largest numbers, with words that make every carry of the sums and the joins ripple.
 TEST(HugeOper, KaratsubaProductsAgreeWithTheColumnKernels) {
-    uint32_t state = 987654321;
-    auto next = [&]() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
+    WordSource next{987654321};
     const int base = HugeKernel::KaratsubaBaseWords, top = HugeKernel::KaratsubaTopWords;
     const int squareBase = HugeKernel::KaratsubaSquareBaseWords,
               squareTop = HugeKernel::KaratsubaSquareTopWords;
