@@ -410,9 +410,16 @@ void THugeFloatMath::Exp() {
             (*sums[i])->SetZero(false);
         }
         THugeFloatMath &first = **sums[0];
+        // X = r^m by squarings (the bits of m from the top)
         power->Assign(*this);
-        for (int i = 1; i < blocks; ++i)
-            power->Multiply(*this);
+        int bit = 1;
+        while ((blocks >> bit) != 0)
+            ++bit;
+        for (bit -= 2; bit >= 0; --bit) {
+            power->Square();
+            if ((blocks >> bit) & 1)
+                power->Multiply(*this);
+        }
         term->SetInteger(1);
         term->MultiplyPowerOfTwo(31);
         first.Assign(*term);
