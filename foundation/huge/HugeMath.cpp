@@ -26,9 +26,8 @@ inline int32_t AbsCompare(int32_t c) {
 // Most terms of a block of the exponential's series (the scratch values it takes besides two;
 // with the two of Ln around it, the twelve of a processor's pool).
 constexpr int ExpBlockTerms = 8;
-// The same for the series of sine and cosine (even; nested in the arc functions, which hold
-// more scratch values themselves).
-constexpr int SeriesBlockTerms = 4;
+// The same for the series of sine and cosine (even), which take one scratch value besides them.
+constexpr int SeriesBlockTerms = 8;
 
 constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
 
@@ -401,7 +400,10 @@ void THugeFloatMath::Exp() {
         // multiplied by X. The m sums are then joined by Horner's rule in r: about 2 m + N / m
         // multiplications for N terms instead of N.
         const int n = FWordCount;
-        const int blocks = n < 8 ? 3 : (n < 24 ? 4 : (n < 64 ? 6 : ExpBlockTerms));
+        const int free = FreeMathTemps() - 2;
+        int blocks = n < 8 ? 3 : (n < 24 ? 4 : (n < 64 ? 6 : ExpBlockTerms));
+        if (blocks > free)
+            blocks = free < 2 ? 2 : free;
         THugeMathTempHolder term(*this);
         THugeMathTempHolder power(*this); // X
         std::optional<THugeMathTempHolder> sums[ExpBlockTerms];
@@ -535,7 +537,10 @@ void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, u
     // with A_i = sum_j Y^j t_(j m + i), Y = y^m and t_q the series' terms without their powers of
     // y. A_0 is Self.
     const int n = FWordCount;
-    const int blocks = n < 8 ? 2 : SeriesBlockTerms;
+    // a block of four terms, and of eight from 64 words where the scratch values are free (the
+    // arc functions around a sine or cosine hold several)
+    const int free = FreeMathTemps();
+    const int blocks = n < 8 || free < 4 ? 2 : (n < 64 || free < SeriesBlockTerms ? 4 : SeriesBlockTerms);
     THugeMathTempHolder power(*this); // Y
     std::optional<THugeMathTempHolder> sums[SeriesBlockTerms - 1];
     for (int i = 1; i < blocks; ++i) {

@@ -16,6 +16,9 @@ public:
     virtual THugeFloatBase *GetThree();
     virtual THugeFloatMath *GetMathTemp();
     virtual void ReleaseMathTemp(THugeFloatMath *value);
+    // How many more scratch values GetMathTemp can hand out now (a pool's free places; without
+    // a pool, as many as asked for). The series take more of them where more are free.
+    virtual int FreeMathTemps() const { return 1 << 16; }
 
     void MultiplyPowerOfTwo(int32_t power);
     void Sqrt();
