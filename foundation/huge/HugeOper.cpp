@@ -1,5 +1,6 @@
 #include "HugeOper.h"
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
@@ -893,16 +894,27 @@ void THugeFloatOper::Reciprocal() {
     const long double estimate = 1.0L / GetExtended();
     {
         THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewOne(*one);
-        // Working widths from the full one down: each step doubles the words
-        // that are right, so a width w needs about w / 2 + 1 right words from
-        // the width before it (one word spare for the top word, which may be
-        // small, and the rounding of the step).
+        // Working widths from the full one down: each step doubles the bits
+        // that are right, so a width needs about half of its bits right from
+        // the width before it.
+        // In bits: the top words of x and of a (of which each round takes as many words) hold
+        // at least `top` bits, so that w words hold 32 (w - 1) + top bits of them. A round at
+        // w words leaves a few units of its last word (3 bits) when it starts from half of those
+        // bits and 4 more; the 80-bit estimate has 60.
+        const int topX = ((std::ilogb(estimate) % 32) + 32) % 32 + 1;
+        const int topA = 32 - __builtin_clz(TopWord());
+        const int top = topX < topA ? topX : topA;
+        auto needs = [&](int words) { return (32 * (words - 1) + top + 1) / 2 + 4; };
         int widths[32];
         int steps = 0;
-        for (int w = n;; w = w / 2 + 2) {
+        for (int w = n;;) {
             widths[steps++] = w;
-            if (w <= 4)
+            if (n <= 4 || needs(w) <= 60)
                 break;
+            int narrower = (needs(w) - top + 3 + 31) / 32 + 1;
+            if (narrower >= w)
+                narrower = w - 1;
+            w = narrower;
         }
         int w = widths[--steps];
         x->SetView(w);
