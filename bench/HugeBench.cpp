@@ -3,7 +3,9 @@
 // the numbers directly, for 4, 8, 16, 34 and 105 words. Built with
 // HUGE_BENCH_MPFR (the native i386 build, bench/native/build.sh) it runs the
 // same Mandelbrot kernel with MPFR at the same number of bits and prints the
-// ratio of the times.
+// ratio of the times. A last table sets the column kernels beside Karatsuba's
+// products from 24 to the largest word count (the argument "kernels" prints
+// only that one).
 #include "HugeFPU.h"
 
 #include <chrono>
@@ -22,23 +24,31 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Runs `body` (which does `perCall` operations) until at least `minimum`
-// seconds have passed; nanoseconds per operation.
+// Runs `body` (which does `perCall` operations) in batches of about a millisecond until at least
+// `minimum` seconds have passed; nanoseconds per operation in the fastest batch, so that other
+// programs running on the machine at the same time count as little as possible.
 double Measure(const std::function<void()> &body, double perCall = 1, double minimum = 0.2) {
     body(); // warm up
-    long calls = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    long batch = 1;
-    while (elapsed < minimum) {
-        for (long i = 0; i < batch; ++i)
+    auto run = [&](long calls) {
+        const auto start = Clock::now();
+        for (long i = 0; i < calls; ++i)
             body();
-        calls += batch;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (elapsed < minimum / 10)
-            batch *= 2;
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    long batch = 1;
+    double elapsed = run(batch);
+    while (elapsed < 1e-3) {
+        batch *= 2;
+        elapsed = run(batch);
     }
-    return elapsed * 1e9 / (calls * perCall);
+    double total = elapsed, best = elapsed / batch;
+    while (total < minimum) {
+        elapsed = run(batch);
+        total += elapsed;
+        if (elapsed / batch < best)
+            best = elapsed / batch;
+    }
+    return best * 1e9 / perCall;
 }
 
 int DigitsForWords(int n) {
@@ -247,12 +257,75 @@ std::string Figure(double ns) {
     return text;
 }
 
+// The product kernels beside each other, for the Karatsuba thresholds: the top n + 1 words of a
+// product by the column kernels (short product) and by one whole Karatsuba product, the same for
+// squares, and Multiply as chosen by the thresholds (beside MPFR where built with it).
+void PrintKernelTable() {
+    std::printf("\nProduct kernels (ns): top words by columns and by Karatsuba; Karatsuba from %d words "
+                "(squares %d), for the top words from %d (squares %d)\n\n",
+                HugeKernel::KaratsubaBaseWords, HugeKernel::KaratsubaSquareBaseWords,
+                HugeKernel::KaratsubaTopWords, HugeKernel::KaratsubaSquareTopWords);
+    std::printf("%5s %10s %10s %10s %10s %10s", "words", "mul cols", "mul Kara", "sqr cols", "sqr Kara",
+                "Multiply");
+#ifdef HUGE_BENCH_MPFR
+    std::printf(" %10s %8s", "MPFR mul", "ratio");
+#endif
+    std::printf("\n");
+    for (int n : {24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 1024, HugeMaxWords}) {
+        std::vector<uint32_t> a(n), b(n), out(2 * n + 2), scratch(HugeKernel::KaratsubaScratchWords(n) + 1);
+        uint32_t state = 12345;
+        for (int i = 0; i < n; ++i) {
+            state = state * 1664525u + 1013904223u;
+            a[i] = state;
+            state = state * 1664525u + 1013904223u;
+            b[i] = state;
+        }
+        const double minimum = 0.05;
+        const double columns =
+            Measure([&] { HugeKernel::MultiplyTop(a.data(), b.data(), n, out.data()); }, 1, minimum);
+        const double karatsuba =
+            Measure([&] { HugeKernel::MultiplyKaratsuba(a.data(), b.data(), n, out.data(), scratch.data()); },
+                    1, minimum);
+        const double squareColumns =
+            Measure([&] { HugeKernel::SquareTop(a.data(), n, out.data()); }, 1, minimum);
+        const double squareKaratsuba = Measure(
+            [&] { HugeKernel::SquareKaratsuba(a.data(), n, out.data(), scratch.data()); }, 1, minimum);
+        const int digits = DigitsForWords(n);
+        THugeFloat x(digits), y(digits), z(digits);
+        x.SetText("1.2345678901234567890123456789012345678901234567890123456789");
+        y.SetText("0.7654321098765432109876543210987654321098765432109876543210");
+        const double multiply = Measure(
+            [&] {
+                z.Assign(x);
+                z.Multiply(y);
+            },
+            1, minimum);
+        std::printf("%5d %10.0f %10.0f %10.0f %10.0f %10.0f", n, columns, karatsuba, squareColumns,
+                    squareKaratsuba, multiply);
+#ifdef HUGE_BENCH_MPFR
+        mpfr_t ma, mb, mc;
+        mpfr_inits2(32 * n, ma, mb, mc, (mpfr_ptr)0);
+        mpfr_set_str(ma, "1.2345678901234567890123456789012345678901234567890123456789", 10, MPFR_RNDN);
+        mpfr_set_str(mb, "0.7654321098765432109876543210987654321098765432109876543210", 10, MPFR_RNDN);
+        const double reference = Measure([&] { mpfr_mul(mc, ma, mb, MPFR_RNDN); }, 1, minimum);
+        mpfr_clears(ma, mb, mc, (mpfr_ptr)0);
+        std::printf(" %10.0f %7.2fx", reference, multiply / reference);
+#endif
+        std::printf("\n");
+    }
+}
+
 } // namespace
 
-// With the argument "ops" only the table of operations is printed.
+// With the argument "ops" only the table of operations is printed; with "kernels" only the table
+// of the product kernels.
 int main(int argc, char **argv) {
     PrintEmulationNotice();
     const bool operationsOnly = argc > 1 && std::string(argv[1]) == "ops";
+    if (argc > 1 && std::string(argv[1]) == "kernels") {
+        PrintKernelTable();
+        return 0;
+    }
     const int operationWidths[] = {5, 12, 33, 105};
     const int widths[] = {4, 8, 16, 34, 105};
     std::printf("Arbitrary-precision numbers: time per operation (operand and result of n 32-bit words)\n\n");
@@ -280,6 +353,7 @@ int main(int argc, char **argv) {
     }
     if (operationsOnly)
         return 0;
+    PrintKernelTable();
 
     std::printf("\nMandelbrot kernel z := z^2 + c with the |z|^2 > 4 test, %d points x %d iterations\n\n",
                 PointCount, MaxIterations);

@@ -43,6 +43,9 @@ THugeFloatMath *TProcessorFloat::GetMathTemp() {
 void TProcessorFloat::ReleaseTemp(THugeFloatOper *value) {
     FProcessor->ReleaseTempValue(value);
 }
+int TProcessorFloat::FreeMathTemps() const {
+    return THugeProcessor::TempCount - FProcessor->TempIndex();
+}
 void TProcessorFloat::ReleaseMathTemp(THugeFloatMath *value) {
     FProcessor->ReleaseTempValue(value);
 }

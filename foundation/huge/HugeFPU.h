@@ -33,6 +33,7 @@ public:
     THugeFloatMath *GetMathTemp() override;
     void ReleaseTemp(THugeFloatOper *value) override;
     void ReleaseMathTemp(THugeFloatMath *value) override;
+    int FreeMathTemps() const override;
 
     THugeProcessor *FProcessor;
 };

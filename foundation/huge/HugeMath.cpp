@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 
 namespace {
 
@@ -22,6 +23,12 @@ inline int32_t AbsCompare(int32_t c) {
     return c < 0 ? -c : c;
 }
 
+// Most terms of a block of the exponential's series (the scratch values it takes besides two;
+// with the two of Ln around it, the twelve of a processor's pool).
+constexpr int ExpBlockTerms = 8;
+// The same for the series of sine and cosine (even), which take one scratch value besides them.
+constexpr int SeriesBlockTerms = 8;
+
 constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
 
 // The widening Newton iteration of the root and the inverse functions. Value starts from
@@ -34,14 +41,17 @@ constexpr long double Ln2 = 0.693147180559945309417232121458176568L;
 // double from four words instead and the rounds at the full width go on until the change is below
 // Tolerance for wider numbers too (for a step whose rounding leaves more than a few units in a
 // single round). Followers are the other numbers of the step,
-// whose views take each round's width.
+// whose views take each round's width. With `absolute` the chain is the one of a value whose error
+// counts in units of a fixed last word (the logarithm: its value has at most five bits in the top
+// word, so the words below it carry the precision): a width w then needs (w - 1) / 2 + 2 words
+// from the round before it, one less than the chain of relative errors for an even w.
 template <class Step>
 void WideningNewton(THugeFloatBase &value, THugeFloatBase &previous,
                     std::initializer_list<THugeFloatBase *> followers, int n, long double estimate,
-                    int32_t tolerance, bool settle, Step step) {
+                    int32_t tolerance, bool settle, Step step, bool absolute = false) {
     int widths[32];
     int steps = 0;
-    for (int w = n;; w = settle ? (w + 1) / 2 : w / 2 + 2) {
+    for (int w = n;; w = settle ? (w + 1) / 2 : (absolute ? (w - 1) / 2 + 2 : w / 2 + 2)) {
         if (settle && w < 4 && steps > 0)
             w = 4;
         widths[steps++] = w;
@@ -311,16 +321,19 @@ void THugeFloatMath::Ln() {
     THugeConstHolder one(*this, GetOne());
     {
         THugeViewGuard viewSelf(*this), viewY(*y), viewPrevious(*previous), viewOne(*one);
-        WideningNewton(*y, *previous, {this, &*one}, n, estimate, 3, false, [&] {
-            // y := previous + x * e^(-previous) - 1
-            y->Negate();
-            y->Exp();
-            y->Multiply(*this);
-            // x e^-y - 1 exactly: the product lies next to 1
-            if (ExactDifference(*y, *one, *y, FWorkBuffer) == TResidual::Inexact)
-                y->Subtract(*one);
-            y->Add(*previous);
-        });
+        WideningNewton(
+            *y, *previous, {this, &*one}, n, estimate, 3, false,
+            [&] {
+                // y := previous + x * e^(-previous) - 1
+                y->Negate();
+                y->Exp();
+                y->Multiply(*this);
+                // x e^-y - 1 exactly: the product lies next to 1
+                if (ExactDifference(*y, *one, *y, FWorkBuffer) == TResidual::Inexact)
+                    y->Subtract(*one);
+                y->Add(*previous);
+            },
+            true);
     }
     if (exponent != 0) {
         previous->LoadLn2();
@@ -379,27 +392,61 @@ void THugeFloatMath::Exp() {
     if (negative)
         FSign = !FSign;
     if (FState == hsNormal && !IsZero()) {
-        // The series is summed scaled by 2^31, so that the sum, 2^31 e^r, has
-        // a full top word and carries all n words of precision. Each term is
-        // the previous one times r / k.
+        // The series is summed scaled by 2^31, so that the sum, 2^31 e^r, has a full top word and
+        // carries all n words of precision. Its terms are taken in blocks of m (rectangular
+        // splitting): sum_k r^k / k! = sum_{i < m} r^i A_i with A_i = sum_j X^j / (j m + i)! and
+        // X = r^m. One running value t = X^j / (j m + i)! goes through all terms; from one term
+        // to the next it is divided by a small integer, and only at the end of a block
+        // multiplied by X. The m sums are then joined by Horner's rule in r: about 2 m + N / m
+        // multiplications for N terms instead of N.
         const int n = FWordCount;
-        THugeMathTempHolder sum(*this);
+        const int free = FreeMathTemps() - 2;
+        int blocks = n < 8 ? 3 : (n < 24 ? 4 : (n < 64 ? 6 : ExpBlockTerms));
+        if (blocks > free)
+            blocks = free < 2 ? 2 : free;
         THugeMathTempHolder term(*this);
-        sum->SetInteger(1);
-        sum->MultiplyPowerOfTwo(31);
-        term->Assign(*this);
-        term->MultiplyPowerOfTwo(31);
-        sum->Add(*term);
-        for (int32_t k = 2;; ++k) {
-            // the terms shrink: each needs only the words that reach the sum's last one
-            term->MultiplyCorrection(*this, sum->FExponent);
-            term->DivideInteger(k);
-            sum->Add(*term);
-            if (term->IsZero() || sum->FState != hsNormal ||
-                term->FExponent < static_cast<int64_t>(sum->FExponent) - n)
-                break;
+        THugeMathTempHolder power(*this); // X
+        std::optional<THugeMathTempHolder> sums[ExpBlockTerms];
+        for (int i = 0; i < blocks; ++i) {
+            sums[i].emplace(*this);
+            (*sums[i])->SetZero(false);
         }
-        Assign(*sum);
+        THugeFloatMath &first = **sums[0];
+        // X = r^m by squarings (the bits of m from the top)
+        power->Assign(*this);
+        int bit = 1;
+        while ((blocks >> bit) != 0)
+            ++bit;
+        for (bit -= 2; bit >= 0; --bit) {
+            power->Square();
+            if ((blocks >> bit) & 1)
+                power->Multiply(*this);
+        }
+        term->SetInteger(1);
+        term->MultiplyPowerOfTwo(31);
+        first.Assign(*term);
+        int used = 1; // sums that received a term
+        bool done = false;
+        for (int32_t k = 1; !done; ++k) {
+            // the terms shrink: each needs only the words that reach the sum's last one
+            const int i = k % blocks;
+            if (i == 0)
+                term->MultiplyCorrection(*power, first.FExponent);
+            term->DivideCorrection(k, first.FExponent);
+            THugeFloatMath &sum = **sums[i];
+            sum.Add(*term);
+            if (i + 1 > used)
+                used = i + 1;
+            done = term->IsZero() || sum.FState != hsNormal ||
+                   term->FExponent < static_cast<int64_t>(first.FExponent) - n || k == INT32_MAX;
+        }
+        // sum = A_0 + r (A_1 + r (A_2 + ...))
+        THugeFloatMath &total = **sums[used - 1];
+        for (int i = used - 2; i >= 0; --i) {
+            total.Multiply(*this);
+            total.Add(**sums[i]);
+        }
+        Assign(total);
     } else {
         SetInteger(1);
         MultiplyPowerOfTwo(31);
@@ -456,7 +503,7 @@ void THugeFloatMath::SinOfReduced() {
     term->Assign(*this);
     x2->Assign(*this);
     x2->Square();
-    SumSeries(*x2, *term, 2, true); // x - x^3/3! + x^5/5! - ...
+    SumSeries(*x2, *term, 2); // x - x^3/3! + x^5/5! - ...
 }
 
 void THugeFloatMath::CosOfReduced() {
@@ -477,34 +524,66 @@ void THugeFloatMath::CosOfReduced() {
         Assign(*x2);
         DivideByTwo();
         term->Assign(*this);
-        SumSeries(*x2, *term, 3, true);
+        SumSeries(*x2, *term, 3);
     }
     THugeConstHolder one(*this, GetOne());
     if (ExactDifference(*one, *this, *this, FWorkBuffer) == TResidual::Inexact)
         SubtractRev(*one);
 }
 
-void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k,
-                               bool subtractFirst) {
+void THugeFloatMath::SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k) {
+    // Rectangular splitting as in Exp, in y = x2 with an even block length m, so that the sign of
+    // a term depends only on its place i in the block: the sum is A_0 - y (A_1 - y (A_2 - ...))
+    // with A_i = sum_j Y^j t_(j m + i), Y = y^m and t_q the series' terms without their powers of
+    // y. A_0 is Self.
     const int n = FWordCount;
-    bool subtract = subtractFirst;
-    for (;;) {
+    // a block of four terms, and of eight from 64 words where the scratch values are free (the
+    // arc functions around a sine or cosine hold several)
+    const int free = FreeMathTemps();
+    const int blocks = n < 8 || free < 4 ? 2 : (n < 64 || free < SeriesBlockTerms ? 4 : SeriesBlockTerms);
+    THugeMathTempHolder power(*this); // Y
+    std::optional<THugeMathTempHolder> sums[SeriesBlockTerms - 1];
+    for (int i = 1; i < blocks; ++i) {
+        sums[i - 1].emplace(*this);
+        (*sums[i - 1])->SetZero(false);
+    }
+    auto sumOf = [&](int i) -> THugeFloatMath & { return i == 0 ? *this : **sums[i - 1]; };
+    power->Assign(x2);
+    for (int i = 1; i < blocks; i *= 2)
+        power->Square();
+    int used = 1;
+    for (int q = 1;; ++q) {
         // the terms shrink: each needs only the words that reach the sum's last one
-        term.MultiplyCorrection(x2, FExponent);
+        const int i = q % blocks;
+        if (i == 0)
+            term.MultiplyCorrection(*power, FExponent);
         if (k < 46340) {
-            term.DivideInteger(static_cast<int32_t>(k * (k + 1)));
+            term.DivideCorrection(static_cast<int32_t>(k * (k + 1)), FExponent);
         } else {
-            term.DivideInteger(static_cast<int32_t>(k));
-            term.DivideInteger(static_cast<int32_t>(k + 1));
+            term.DivideCorrection(static_cast<int32_t>(k), FExponent);
+            term.DivideCorrection(static_cast<int32_t>(k + 1), FExponent);
         }
         k += 2;
-        if (!subtract)
-            Add(term);
-        else if (ExactDifference(*this, term, *this, FWorkBuffer, true) == TResidual::Inexact)
-            Subtract(term);
-        subtract = !subtract;
-        if (term.IsZero() || FState != hsNormal || term.FExponent < static_cast<int64_t>(FExponent) - n)
+        THugeFloatMath &sum = sumOf(i);
+        sum.Add(term);
+        if (i + 1 > used)
+            used = i + 1;
+        if (term.IsZero() || sum.FState != hsNormal || FState != hsNormal ||
+            term.FExponent < static_cast<int64_t>(FExponent) - n)
             break;
+    }
+    if (used < 2)
+        return;
+    THugeFloatMath &inner = sumOf(used - 1);
+    for (int i = used - 2; i >= 0; --i) {
+        // inner := A_i - y inner; no more than a tenth of A_i is taken away
+        inner.Multiply(x2);
+        THugeFloatMath &target = i == 0 ? *this : inner;
+        if (ExactDifference(sumOf(i), inner, target, FWorkBuffer, true) == TResidual::Inexact) {
+            inner.SubtractRev(sumOf(i));
+            if (i == 0)
+                Assign(inner);
+        }
     }
 }
 

@@ -16,6 +16,9 @@ public:
     virtual THugeFloatBase *GetThree();
     virtual THugeFloatMath *GetMathTemp();
     virtual void ReleaseMathTemp(THugeFloatMath *value);
+    // How many more scratch values GetMathTemp can hand out now (a pool's free places; without
+    // a pool, as many as asked for). The series take more of them where more are free.
+    virtual int FreeMathTemps() const { return 1 << 16; }
 
     void MultiplyPowerOfTwo(int32_t power);
     void Sqrt();
@@ -39,10 +42,10 @@ protected:
     void CosOfReduced();
     // x := 1 - x, exactly before the truncation to x's words.
     void OneMinus(THugeFloatMath &x);
-    // Sums the alternating series of sine or cosine into Self, which holds
-    // the sum so far; term holds its last term. Each round term := term x2 /
-    // (k (k + 1)), k := k + 2, Self := Self -/+ term.
-    void SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k, bool subtractFirst);
+    // Sums the alternating series of sine or cosine into Self, which holds its first term t;
+    // term holds t too. The terms are t, -t x2 / (k (k + 1)), t x2^2 / (k (k + 1) (k + 2) (k + 3)),
+    // and so on.
+    void SumSeries(const THugeFloatMath &x2, THugeFloatMath &term, uint32_t k);
 };
 
 class THugeFloat : public THugeFloatMath {

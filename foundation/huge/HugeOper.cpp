@@ -1,7 +1,9 @@
 #include "HugeOper.h"
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 
 // ---------------------------------------------------------------- word kernels
 
@@ -95,29 +97,155 @@ inline bool ShortProductExact(const uint32_t *out, int from) {
 }
 } // namespace
 
-void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out) {
-    if (n >= 4) {
-        const int from = n - 3;
-        MultiplyColumns(a, b, n, from, out);
-        if (ShortProductExact(out, from)) {
-            std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
-            return;
-        }
+namespace {
+// dst[0..k) := x[0..h) + x[h..h+k) (h <= k); the carry out of the top.
+inline uint32_t AddHalves(const uint32_t *x, int h, int k, uint32_t *dst) {
+    uint64_t carry = 0;
+    int i = 0;
+    for (; i < h; ++i) {
+        carry += static_cast<uint64_t>(x[i]) + x[h + i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
     }
-    MultiplyColumns(a, b, n, 0, out);
+    for (; i < k; ++i) {
+        carry += x[h + i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
+    }
+    return static_cast<uint32_t>(carry);
+}
+
+// dst[0..dstLength) += src[0..srcLength); a carry out of dst is dropped (the caller knows the sum
+// fits).
+inline void AddInto(uint32_t *dst, int dstLength, const uint32_t *src, int srcLength) {
+    uint64_t carry = 0;
+    int i = 0;
+    for (; i < srcLength; ++i) {
+        carry += static_cast<uint64_t>(dst[i]) + src[i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
+    }
+    for (; carry && i < dstLength; ++i) {
+        carry += dst[i];
+        dst[i] = static_cast<uint32_t>(carry);
+        carry >>= 32;
+    }
+}
+
+// dst[0..dstLength) -= src[0..srcLength); the caller knows the difference is not negative.
+inline void SubtractFrom(uint32_t *dst, int dstLength, const uint32_t *src, int srcLength) {
+    uint32_t borrow = 0;
+    int i = 0;
+    for (; i < srcLength; ++i) {
+        const uint64_t d = static_cast<uint64_t>(dst[i]) - src[i] - borrow;
+        dst[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    for (; borrow && i < dstLength; ++i) {
+        borrow = dst[i] == 0;
+        --dst[i];
+    }
+}
+
+// The middle part of a Karatsuba step: with z0 = out[0..2h) and z2 = out[2h..2n) in place and
+// mid = (a0 + a1)(b0 + b1) in 2k + 2 words, out += (mid - z0 - z2) 2^(32 h).
+inline void JoinKaratsuba(uint32_t *out, int n, int h, uint32_t *mid) {
+    const int k = n - h;
+    SubtractFrom(mid, 2 * k + 2, out, 2 * h);
+    SubtractFrom(mid, 2 * k + 2, out + 2 * h, 2 * k);
+    AddInto(out + h, 2 * n - h, mid, 2 * k + 2);
+}
+} // namespace
+
+int KaratsubaScratchWords(int n) {
+    // (squares split less often and use no more words per step)
+    static_assert(KaratsubaSquareBaseWords >= KaratsubaBaseWords);
+    int words = 0;
+    while (n >= KaratsubaBaseWords) {
+        const int k = n - n / 2;
+        words += 4 * k + 2;
+        n = k;
+    }
+    return words;
+}
+
+void MultiplyKaratsuba(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uint32_t *scratch) {
+    if (n < KaratsubaBaseWords) {
+        MultiplyColumns(a, b, n, 0, out);
+        return;
+    }
+    // a = a1 2^(32 h) + a0 with a0 of h words and a1 of k >= h words; the same for b.
+    const int h = n / 2, k = n - h;
+    uint32_t *sa = scratch, *sb = scratch + k, *mid = scratch + 2 * k, *next = mid + 2 * k + 2;
+    const uint32_t ca = AddHalves(a, h, k, sa);
+    const uint32_t cb = AddHalves(b, h, k, sb);
+    MultiplyKaratsuba(sa, sb, k, mid, next);
+    mid[2 * k] = 0;
+    mid[2 * k + 1] = 0;
+    // the carries of the sums: (sa + ca 2^(32 k)) (sb + cb 2^(32 k))
+    if (ca)
+        AddInto(mid + k, k + 2, sb, k);
+    if (cb)
+        AddInto(mid + k, k + 2, sa, k);
+    if (ca && cb)
+        AddInto(mid + 2 * k, 2, &ca, 1);
+    MultiplyKaratsuba(a, b, h, out, next);
+    MultiplyKaratsuba(a + h, b + h, k, out + 2 * h, next);
+    JoinKaratsuba(out, n, h, mid);
+}
+
+void SquareKaratsuba(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch) {
+    if (n < KaratsubaSquareBaseWords) {
+        SquareColumns(a, n, 0, out);
+        return;
+    }
+    const int h = n / 2, k = n - h;
+    uint32_t *sa = scratch, *mid = scratch + 2 * k, *next = mid + 2 * k + 2;
+    const uint32_t ca = AddHalves(a, h, k, sa);
+    SquareKaratsuba(sa, k, mid, next);
+    mid[2 * k] = 0;
+    mid[2 * k + 1] = 0;
+    if (ca) { // (sa + 2^(32 k))^2 = sa^2 + 2 sa 2^(32 k) + 2^(64 k)
+        AddInto(mid + k, k + 2, sa, k);
+        AddInto(mid + k, k + 2, sa, k);
+        AddInto(mid + 2 * k, 2, &ca, 1);
+    }
+    SquareKaratsuba(a, h, out, next);
+    SquareKaratsuba(a + h, k, out + 2 * h, next);
+    JoinKaratsuba(out, n, h, mid);
+}
+
+void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uint32_t *scratch) {
+    if (scratch && n >= KaratsubaTopWords) {
+        MultiplyKaratsuba(a, b, n, out, scratch);
+    } else {
+        if (n >= 4) {
+            const int from = n - 3;
+            MultiplyColumns(a, b, n, from, out);
+            if (ShortProductExact(out, from)) {
+                std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
+                return;
+            }
+        }
+        MultiplyColumns(a, b, n, 0, out);
+    }
     std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
 }
 
-void SquareTop(const uint32_t *a, int n, uint32_t *out) {
-    if (n >= 4) {
-        const int from = n - 3;
-        SquareColumns(a, n, from, out);
-        if (ShortProductExact(out, from)) {
-            std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
-            return;
+void SquareTop(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch) {
+    if (scratch && n >= KaratsubaSquareTopWords) {
+        SquareKaratsuba(a, n, out, scratch);
+    } else {
+        if (n >= 4) {
+            const int from = n - 3;
+            SquareColumns(a, n, from, out);
+            if (ShortProductExact(out, from)) {
+                std::memmove(out, out + 2, sizeof(uint32_t) * (n + 1));
+                return;
+            }
         }
+        SquareColumns(a, n, 0, out);
     }
-    SquareColumns(a, n, 0, out);
     std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
 }
 
@@ -168,6 +296,10 @@ void THugeFloatOper::AllocMantissa() {
 void THugeFloatOper::FreeMantissa() {
     FreeWorkBuffer();
     THugeFloatBase::FreeMantissa();
+}
+
+int THugeFloatOper::WorkBufferWords(int words) {
+    return ProductWords(words) + HugeKernel::KaratsubaScratchWords(words);
 }
 
 void THugeFloatOper::AllocWorkBuffer() {
@@ -492,7 +624,7 @@ void THugeFloatOper::MultiplySameWidth(const THugeFloatBase &other) {
         return;
     }
     uint32_t *product = FWorkBuffer;
-    HugeKernel::MultiplyTop(FMantissa, other.FMantissa, n, product);
+    HugeKernel::MultiplyTop(FMantissa, other.FMantissa, n, product, product + ProductWords(n));
     if (product[n] != 0) {
         if (exponent >= HugeMaxExponent) {
             SetInfinite(negative);
@@ -535,6 +667,23 @@ void THugeFloatOper::MultiplyCorrection(const THugeFloatBase &factor, int32_t ta
         std::memset(FMantissa, 0, sizeof(uint32_t) * (w - m));
 }
 
+void THugeFloatOper::DivideCorrection(int32_t divisor, int32_t target) {
+    const int w = FWordCount;
+    const int64_t reach = static_cast<int64_t>(FExponent) - target + w + 2;
+    if (FState != hsNormal || IsZero() || reach >= w) {
+        DivideInteger(divisor);
+        return;
+    }
+    const int m = reach < 2 ? (w < 2 ? w : 2) : static_cast<int>(reach);
+    {
+        THugeViewGuard view(*this);
+        FMantissa += w - m;
+        FWordCount = m;
+        DivideInteger(divisor);
+    }
+    std::memset(FMantissa, 0, sizeof(uint32_t) * (w - m));
+}
+
 void THugeFloatOper::Square() {
     FSign = false;
     if (FState != hsNormal || IsZero())
@@ -550,7 +699,7 @@ void THugeFloatOper::Square() {
         return;
     }
     uint32_t *product = FWorkBuffer;
-    HugeKernel::SquareTop(FMantissa, n, product);
+    HugeKernel::SquareTop(FMantissa, n, product, product + ProductWords(n));
     if (product[n] != 0) {
         if (exponent >= HugeMaxExponent) {
             SetInfinite(false);
@@ -602,9 +751,12 @@ int TakeTopWords(const uint32_t *buffer, int size, int64_t low, bool negative, T
         result.SetZero(negative);
         return -1;
     }
-    for (int i = 0; i < n; ++i) {
-        const int from = top - (n - 1) + i;
-        result.FMantissa[i] = from >= 0 ? buffer[from] : 0u;
+    const int from = top - (n - 1);
+    if (from >= 0) {
+        std::memcpy(result.FMantissa, buffer + from, sizeof(uint32_t) * n);
+    } else {
+        std::memset(result.FMantissa, 0, sizeof(uint32_t) * -from);
+        std::memcpy(result.FMantissa - from, buffer, sizeof(uint32_t) * (top + 1));
     }
     result.FExponent = static_cast<int32_t>(exponent);
     result.FSign = negative;
@@ -624,25 +776,57 @@ THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c,
     // buffer word i of the product has the scale 2^(32 (low + i))
     const int64_t low = static_cast<int64_t>(u.FExponent) + v.FExponent - 2 * n + 2;
     const int64_t shift = static_cast<int64_t>(c.FExponent) - (n - 1) - low; // where c's word 0 lands
-    const int size = WorkBufferWords(n);
+    const int size = ProductWords(n);
     if (shift < 0 || shift + n > size)
         return TResidual::Inexact;
     if (vWords > 0 && vWords < n) {
         HugeKernel::MultiplyRows(u.FMantissa, n, v.FMantissa + (n - vWords), vWords, buffer + (n - vWords));
         std::memset(buffer, 0, sizeof(uint32_t) * (n - vWords));
+    } else if (n >= HugeKernel::KaratsubaBaseWords) {
+        HugeKernel::MultiplyKaratsuba(u.FMantissa, v.FMantissa, n, buffer, buffer + size);
     } else {
         HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
     }
-    for (int i = 2 * n; i < size; ++i)
-        buffer[i] = 0;
+    buffer[2 * n] = 0;
+    buffer[2 * n + 1] = 0;
+    // c - u v in one pass with borrow (c's words at [s, s + n), 0 elsewhere); a borrow out of the
+    // top means u v > c, and the two's complement then gives its magnitude.
     const int s = static_cast<int>(shift);
-    auto cWord = [&](int i) -> uint32_t { return (i >= s && i < s + n) ? c.FMantissa[i - s] : 0u; };
-    // The sign of c - u * v in magnitude.
-    const int order = SubtractWords(
-        cWord, [&](int i) { return buffer[i]; }, size, buffer);
-    if (order == 0)
+    uint32_t borrow = 0;
+    int i = 0;
+    for (; i < s; ++i) {
+        const uint64_t d = 0 - static_cast<uint64_t>(buffer[i]) - borrow;
+        buffer[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    for (const uint32_t *cw = c.FMantissa - s; i < s + n; ++i) {
+        const uint64_t d = static_cast<uint64_t>(cw[i]) - buffer[i] - borrow;
+        buffer[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    for (; i < size; ++i) {
+        const uint64_t d = 0 - static_cast<uint64_t>(buffer[i]) - borrow;
+        buffer[i] = static_cast<uint32_t>(d);
+        borrow = static_cast<uint32_t>(d >> 63);
+    }
+    bool negative = c.FSign;
+    if (borrow) {
+        // The two's complement: 0 below the lowest non-zero word (as they are), its negation
+        // there and the inverted words above, of which only the top n that TakeTopWords reads
+        // are formed (the words above the top become 0).
+        negative = !negative;
+        int lowest = 0;
+        while (buffer[lowest] == 0)
+            ++lowest;
+        int top = size - 1;
+        while (top > lowest && buffer[top] == 0xFFFFFFFFu)
+            buffer[top--] = 0;
+        for (i = top - (n - 1) > lowest ? top - (n - 1) : lowest; i <= top; ++i)
+            buffer[i] = i == lowest ? 0u - buffer[i] : ~buffer[i];
+    }
+    if (TakeTopWords(buffer, size, low, negative, residual) < 0 &&
+        HugeWords::HighestNonZero(buffer, size) < 0)
         return TResidual::Zero;
-    TakeTopWords(buffer, size, low, order > 0 ? c.FSign : !c.FSign, residual);
     return TResidual::Exact;
 }
 
@@ -700,7 +884,6 @@ void THugeFloatOper::Reciprocal() {
     const int n = FWordCount;
     THugeTempHolder x(*this);
     THugeTempHolder t(*this);
-    THugeConstHolder two(*this, GetTwo());
     THugeConstHolder one(*this, GetOne());
 
     // The iteration runs on the mantissa with exponent 0, so that no
@@ -710,17 +893,28 @@ void THugeFloatOper::Reciprocal() {
     FExponent = 0;
     const long double estimate = 1.0L / GetExtended();
     {
-        THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewTwo(*two), viewOne(*one);
-        // Working widths from the full one down: each step doubles the words
-        // that are right, so a width w needs about w / 2 + 1 right words from
-        // the width before it (one word spare for the top word, which may be
-        // small, and the rounding of the step).
+        THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewOne(*one);
+        // Working widths from the full one down: each step doubles the bits
+        // that are right, so a width needs about half of its bits right from
+        // the width before it.
+        // In bits: the top words of x and of a (of which each round takes as many words) hold
+        // at least `top` bits, so that w words hold 32 (w - 1) + top bits of them. A round at
+        // w words leaves a few units of its last word (3 bits) when it starts from half of those
+        // bits and 4 more; the 80-bit estimate has 60.
+        const int topX = ((std::ilogb(estimate) % 32) + 32) % 32 + 1;
+        const int topA = 32 - __builtin_clz(TopWord());
+        const int top = topX < topA ? topX : topA;
+        auto needs = [&](int words) { return (32 * (words - 1) + top + 1) / 2 + 4; };
         int widths[32];
         int steps = 0;
-        for (int w = n;; w = w / 2 + 2) {
+        for (int w = n;;) {
             widths[steps++] = w;
-            if (w <= 4)
+            if (n <= 4 || needs(w) <= 60)
                 break;
+            int narrower = (needs(w) - top + 3 + 31) / 32 + 1;
+            if (narrower >= w)
+                narrower = w - 1;
+            w = narrower;
         }
         int w = widths[--steps];
         x->SetView(w);
@@ -734,7 +928,6 @@ void THugeFloatOper::Reciprocal() {
         for (int round = 1; round <= 64; ++round) {
             SetView(w);
             t->SetView(w);
-            two->SetView(w);
             one->SetView(w);
             bool settled = false;
             const TResidual residual = ExactResidual(*one, *this, *x, *t, FWorkBuffer, filled);
@@ -752,7 +945,10 @@ void THugeFloatOper::Reciprocal() {
             case TResidual::Inexact: // an estimate far off: the plain step
                 t->Assign(*x);
                 x->MultiplySameWidth(*this);
-                x->SubtractRev(*two);
+                {
+                    THugeConstHolder two(*this, GetTwo()); // at this width
+                    x->SubtractRev(*two);
+                }
                 x->MultiplySameWidth(*t);
                 break;
             }
@@ -778,8 +974,14 @@ bool THugeFloatOper::DivideFromShortInverse(const THugeFloatBase &other, int h) 
     const int n = FWordCount;
     if (FState != hsNormal || IsZero() || other.FState != hsNormal || other.IsZero())
         return false;
-    THugeTempHolder divisor(*this);
-    divisor->Assign(other);
+    // b at this width (a copy only when it has another one)
+    std::optional<THugeTempHolder> copy;
+    const THugeFloatBase *divisor = &other;
+    if (other.FWordCount != n) {
+        copy.emplace(*this);
+        (*copy)->Assign(other);
+        divisor = &**copy;
+    }
     // y = 1 / b to h words, q0 = a y to h words: q0 is right to about h - 2
     // words, so that a - b q0 (exact, from q0's h words) is about h - 2 words
     // below a, and q0 + y (a - b q0) is right to n words.

@@ -41,10 +41,12 @@ public:
     void MultiplyByTwo();
     void DivideByTwo();
 
-    uint32_t *FWorkBuffer = nullptr; // 2n + 2 words for products
+    uint32_t *FWorkBuffer = nullptr; // 2n + 2 words for products, then the Karatsuba scratch words
 
+    // Words of a product of two numbers of `words` words, with two spare words.
+    static int ProductWords(int words) { return 2 * words + 2; }
     // Work buffer words a number of `words` words needs.
-    static int WorkBufferWords(int words) { return 2 * words + 2; }
+    static int WorkBufferWords(int words);
 
     enum class TResidual { Exact, Zero, Inexact };
     // residual := c - u * v computed from the exact product and truncated to
@@ -54,7 +56,8 @@ public:
     // residual may be c itself. Gives Zero for an exact product and Inexact
     // (residual untouched) when u * v is too far from c to cancel.
     // With `vWords` below the word count, v's words below its top vWords are
-    // 0 and the product is formed from the top ones alone.
+    // 0 and the product is formed from the top ones alone. buffer is a work
+    // buffer of WorkBufferWords(n) words.
     static TResidual ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u, const THugeFloatBase &v,
                                    THugeFloatBase &residual, uint32_t *buffer, int vWords = 0);
     // difference := a - b computed exactly and then truncated to its words,
@@ -83,6 +86,10 @@ protected:
     // the top words that reach down to that number's last word, and two
     // guard words, are multiplied; the words below them become 0.
     void MultiplyCorrection(const THugeFloatBase &factor, int32_t target);
+    // Self := Self / divisor (0 < divisor < 2^31) in the same way: only the top words that reach
+    // down to the last word of a number whose top word has the exponent `target`, and two guard
+    // words, are divided; the words below them become 0.
+    void DivideCorrection(int32_t divisor, int32_t target);
 
     bool FOwnsWorkBuffer = false;
 };
@@ -128,12 +135,27 @@ void SquareColumns(const uint32_t *a, int n, int from, uint32_t *out);
 // The same in plain C++; on x86 the two above run the loops of HugeKernels.S.
 void MultiplyColumnsPortable(const uint32_t *a, const uint32_t *b, int n, int from, uint32_t *out);
 void SquareColumnsPortable(const uint32_t *a, int n, int from, uint32_t *out);
+// Karatsuba's method splits products from KaratsubaBaseWords words on and squares from
+// KaratsubaSquareBaseWords on (the column kernels below); MultiplyTop and SquareTop take it from
+// KaratsubaTopWords and KaratsubaSquareTopWords words on, where one whole product costs less than
+// the columns of the top half. Measured with bench/native/build.sh --x86-64 (its kernel table).
+constexpr int KaratsubaBaseWords = 32;
+constexpr int KaratsubaSquareBaseWords = 48;
+constexpr int KaratsubaTopWords = 256;
+constexpr int KaratsubaSquareTopWords = 1024;
+// Scratch words the Karatsuba products of n words need.
+int KaratsubaScratchWords(int n);
+// The exact product a * b (a * a) of n words each into out[0 .. 2n-1].
+void MultiplyKaratsuba(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uint32_t *scratch);
+void SquareKaratsuba(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch);
 // The exact top n + 1 words (columns n-1 .. 2n-1) of a * b, resp. a * a,
 // into out[0..n]; out has room for 2n words. A short product leaves out the
 // columns below n-3 and computes them only when the carry they could send up
-// might reach column n-1.
-void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out);
-void SquareTop(const uint32_t *a, int n, uint32_t *out);
+// might reach column n-1. With scratch (KaratsubaScratchWords(n) words) and
+// n of KaratsubaTopWords (KaratsubaSquareTopWords) or more, the whole product is
+// formed by Karatsuba's method.
+void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uint32_t *scratch = nullptr);
+void SquareTop(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch = nullptr);
 // The exact product a * b of na and nb words into out[0 .. na+nb-1].
 void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out);
 } // namespace HugeKernel

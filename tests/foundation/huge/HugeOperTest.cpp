@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -285,17 +286,22 @@ TEST_F(HugeOperFixture, ReciprocalLeavesNoViewBehind) {
 } // namespace
 
 namespace {
+// Words for the kernel tests (xorshift).
+struct WordSource {
+    uint32_t State;
+    uint32_t operator()() {
+        State ^= State << 13;
+        State ^= State >> 17;
+        State ^= State << 5;
+        return State;
+    }
+};
+
 // The machine-specific column kernels against the plain C++ ones, for every
 // width from 1 to 120, every starting column and words that make every carry
 // ripple.
 TEST(HugeOper, ColumnKernelsAgreeWithThePortableOnes) {
-    uint32_t state = 12345;
-    auto next = [&]() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
+    WordSource next{12345};
     for (int n = 1; n <= 120; ++n) {
         for (int pattern = 0; pattern < 3; ++pattern) {
             std::vector<uint32_t> a(n), b(n);
@@ -314,6 +320,43 @@ TEST(HugeOper, ColumnKernelsAgreeWithThePortableOnes) {
                 HugeKernel::SquareColumnsPortable(a.data(), n, from, plain.data());
                 ASSERT_EQ(fast, plain) << "square n=" << n << " from=" << from << " pattern " << pattern;
             }
+        }
+    }
+}
+} // namespace
+
+namespace {
+// Karatsuba's products against the column kernels, around the widths where the method starts and
+// up to the largest numbers, with words that make every carry of the sums and the joins ripple.
+TEST(HugeOper, KaratsubaProductsAgreeWithTheColumnKernels) {
+    WordSource next{987654321};
+    const int base = HugeKernel::KaratsubaBaseWords, top = HugeKernel::KaratsubaTopWords;
+    const int squareBase = HugeKernel::KaratsubaSquareBaseWords,
+              squareTop = HugeKernel::KaratsubaSquareTopWords;
+    for (int n : {base, base + 1, 2 * base + 1, squareBase, squareBase + 1, 2 * squareBase + 1, top, top + 1,
+                  squareTop, squareTop + 1, HugeMaxWords}) {
+        for (int pattern = 0; pattern < 3; ++pattern) {
+            std::vector<uint32_t> a(n), b(n);
+            for (int i = 0; i < n; ++i) {
+                a[i] = pattern == 1 ? 0xFFFFFFFFu : next();
+                b[i] = pattern == 2 ? (i % 2 ? 0xFFFFFFFFu : 0u) : (pattern == 1 ? 0xFFFFFFFFu : next());
+            }
+            std::vector<uint32_t> scratch(HugeKernel::KaratsubaScratchWords(n));
+            std::vector<uint32_t> fast(2 * n, 0xDEADBEEF), plain(2 * n, 0xDEADBEEF);
+            HugeKernel::MultiplyKaratsuba(a.data(), b.data(), n, fast.data(), scratch.data());
+            HugeKernel::MultiplyColumns(a.data(), b.data(), n, 0, plain.data());
+            ASSERT_EQ(fast, plain) << "multiply n=" << n << " pattern " << pattern;
+            HugeKernel::SquareKaratsuba(a.data(), n, fast.data(), scratch.data());
+            HugeKernel::SquareColumns(a.data(), n, 0, plain.data());
+            ASSERT_EQ(fast, plain) << "square n=" << n << " pattern " << pattern;
+            // the top words, with and without the scratch that lets them take the whole product
+            HugeKernel::MultiplyTop(a.data(), b.data(), n, fast.data(), scratch.data());
+            HugeKernel::MultiplyTop(a.data(), b.data(), n, plain.data());
+            ASSERT_TRUE(std::equal(fast.begin(), fast.begin() + n + 1, plain.begin())) << "top n=" << n;
+            HugeKernel::SquareTop(a.data(), n, fast.data(), scratch.data());
+            HugeKernel::SquareTop(a.data(), n, plain.data());
+            ASSERT_TRUE(std::equal(fast.begin(), fast.begin() + n + 1, plain.begin()))
+                << "square top n=" << n;
         }
     }
 }
