@@ -485,10 +485,10 @@ bool WaitForProgress(TTestEngine &Engine, std::mt19937 &Random) {
 
 // The key case: 200 stops and resumes at random moments give the picture of an
 // uninterrupted run, for linear and multi-pass on 1, 2 and 4 threads and guessing on one (with
-// several threads, guessing compares across strips that other threads are calculating).
+// several threads, guessing compares across strips that other threads are calculating). Each
+// case has 60 s before the watchdog takes it for a hang.
 TEST(ComputeMethodsRun, RandomStopsAndResumesGiveTheUninterruptedImage) {
     constexpr int Width = 64, Height = 32, MaxIter = 60, Stops = 200;
-    const TWatchdog watchdog(60000);
     const TLayerRect whole{0, 0, Width, Height}, none{0, 0, 0, 0};
     std::mt19937 random(20261210);
     struct TCase {
@@ -502,6 +502,7 @@ TEST(ComputeMethodsRun, RandomStopsAndResumesGiveTheUninterruptedImage) {
                            {dmMultiPass, 1, false}, {dmMultiPass, 2, false}, {dmMultiPass, 4, false},
                            {dmGuessing, 1, false},  {dmLinear, 4, true},     {dmMultiPass, 4, true}};
     for (const TCase &c : cases) {
+        const TWatchdog watchdog(60000);
         TCalculateManager manager(c.Threads);
         TLayerParts parts(Width, Height, MaxIter);
         TTestEngine engine(manager, parts, c.Method);
