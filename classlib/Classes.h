@@ -50,15 +50,23 @@ private:
 };
 
 namespace classlib_detail {
-template <auto Member> struct MethodTraits;
-template <class C, class R, class... Args, R (C::*Member)(Args...)> struct MethodTraits<Member> {
+// The thunk's class template takes the class that declares the member as a type argument as
+// well as the member pointer. GCC gives an instantiation whose only argument is a pointer to a
+// member of a class in an anonymous namespace external linkage, as a COMDAT/weak symbol of the
+// same name in every file: two files with a same-named class and member then shared one thunk,
+// and one file's events called the other file's member. A type argument from an anonymous
+// namespace (or a local class) makes the instantiation local to its file.
+template <class P> struct MemberClassOf;
+template <class C, class M> struct MemberClassOf<M C::*> { using Type = C; };
+template <class C, auto Member> struct MethodTraits;
+template <class C, class R, class... Args, R (C::*Member)(Args...)> struct MethodTraits<C, Member> {
     using Class = C;
     using Event = TMethod<R(Args...)>;
     static R Thunk(void *self, Args... args) {
         return (static_cast<C *>(self)->*Member)(std::forward<Args>(args)...);
     }
 };
-template <class C, class R, class... Args, R (C::*Member)(Args...) const> struct MethodTraits<Member> {
+template <class C, class R, class... Args, R (C::*Member)(Args...) const> struct MethodTraits<C, Member> {
     using Class = const C;
     using Event = TMethod<R(Args...)>;
     static R Thunk(void *self, Args... args) {
@@ -69,7 +77,8 @@ template <class C, class R, class... Args, R (C::*Member)(Args...) const> struct
 
 // MakeEvent<&TFoo::Handler>(foo): the event that calls foo->Handler(...).
 template <auto Member, class T> auto MakeEvent(T *object) {
-    using Traits = classlib_detail::MethodTraits<Member>;
+    using Declaring = typename classlib_detail::MemberClassOf<decltype(Member)>::Type;
+    using Traits = classlib_detail::MethodTraits<Declaring, Member>;
     using Class = typename Traits::Class;
     Class *self = object; // the object as the class that declares the member
     return typename Traits::Event(&Traits::Thunk, const_cast<void *>(static_cast<const void *>(self)));

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "Classes.h"
+#include "MethodEventOtherUnit.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,6 +82,25 @@ TEST(MethodEventTest, CallsTheMemberOfTheObject) {
     EXPECT_EQ(2, a.Calls);
     TMethod<int(int, int)> noResult;
     EXPECT_EQ(0, noResult(1, 2));
+}
+
+// Same class and member names as in MethodEventOtherUnit.cpp, each in its own anonymous
+// namespace: the two files' events must each call their own file's member, however the linker
+// merges template code.
+class TSameNamedHandler {
+public:
+    int Calls = 0;
+    int Copy(int x) { return ++Calls * 1000 + x; }
+    int Peek(int x) const { return 1000 + 10 * x; }
+};
+
+TEST(MethodEventTest, ThunksOfSameNamedLocalClassesStayApart) {
+    TSameNamedHandler here;
+    const TSameNamedHandler &constHere = here;
+    EXPECT_EQ(1001, CallInOtherUnit(MakeEvent<&TSameNamedHandler::Copy>(&here), 1));
+    EXPECT_EQ(1010, CallInOtherUnit(MakeEvent<&TSameNamedHandler::Peek>(&constHere), 1));
+    EXPECT_EQ(2002, CallInOtherUnit(OtherUnitCopyEvent(), 2));
+    EXPECT_EQ(2020, CallInOtherUnit(OtherUnitPeekEvent(), 2));
 }
 
 // ---------------------------------------------------------------------------------------------
