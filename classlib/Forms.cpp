@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "ContextHelp.h"
+
 TApplication *Application = nullptr;
 TScreen *Screen = nullptr;
 
@@ -477,6 +479,13 @@ void TCustomForm::WndProc(TMessage &Message) {
         Message.Result = 1;
         return;
     }
+    case WM_SYSCOMMAND:
+        // The library's own context-help mode stands in for the system's.
+        if (HandleContextHelpCommand(FHandle, Message.Msg, Message.WParam)) {
+            Message.Result = 0;
+            return;
+        }
+        break;
     case CM_DIALOGKEY:
         if (Message.WParam == VK_TAB && !(GetKeyState(VK_CONTROL) < 0)) {
             SelectNext(FActiveControl, GetKeyState(VK_SHIFT) >= 0, true);

@@ -110,10 +110,11 @@ TEST_F(ContextHelpTest, LeftClickSendsHelpToTheWindowUnderItAfterReleasingTheCap
     EXPECT_GE(Form->CaptureLost, 1);
     EXPECT_EQ(Form->HelpRequests, 0);
 
-    // A click on the form itself asks the form, through the system command as a form gets it.
+    // A click on the form itself asks the form; the form runs the mode on the system command.
     PostToForm(WM_LBUTTONDOWN, MK_LBUTTON, {250, 150});
-    EXPECT_TRUE(HandleContextHelpCommand(Form->Handle(), WM_SYSCOMMAND, SC_CONTEXTHELP));
+    SendMessageA(Form->Handle(), WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
     EXPECT_EQ(Form->HelpRequests, 1);
+    EXPECT_EQ(GetCapture(), nullptr);
     EXPECT_FALSE(HandleContextHelpCommand(Form->Handle(), WM_SYSCOMMAND, SC_CLOSE));
 }
 
