@@ -10,10 +10,7 @@
 #include <string>
 
 #include "bench/BenchEmulation.h"
-#include "CompFileManager.h"
-#include "CompHugeAccess.h"
-#include "CompLexical.h"
-#include "CompMessages.h"
+#include "tests/fractal/FormulaModules.h"
 #include "CompPersistent.h"
 #include "CompRoutines.h"
 #include "FracBuiltin.h"
@@ -94,12 +91,7 @@ public:
 int main() {
     PrintEmulationNotice();
     InitializeGenUtils();
-    InitializeCompRoutines();
-    InitializeCompHugeAccess();
-    InitializeCompMessages();
-    InitializeCompFileManager();
-    InitializeCompLexical();
-    InitializeFracFormulaBase();
+    StartFormulaModules();
     InitializeFracBuiltin();
     int failures = 0;
     SYSTEM_INFO info;
@@ -140,12 +132,7 @@ int main() {
         }
     }
     FinalizeFracBuiltin();
-    FinalizeFracFormulaBase();
-    if (ErrorManager())
-        ErrorManager()->ClearFormula();
-    FinalizeCompLexical();
-    FinalizeCompFileManager();
-    FinalizeCompMessages();
+    StopFormulaModules();
     FinalizeCompHugeAccess();
     FinalizeGenUtils();
     return failures == 0 ? 0 : 1;

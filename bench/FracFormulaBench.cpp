@@ -11,10 +11,7 @@
 #include <windows.h>
 
 #include "bench/BenchEmulation.h"
-#include "CompFileManager.h"
-#include "CompHugeAccess.h"
-#include "CompLexical.h"
-#include "CompMessages.h"
+#include "tests/fractal/FormulaModules.h"
 #include "CompRoutines.h"
 #include "FracBuiltin.h"
 #include "FracContext.h"
@@ -117,12 +114,7 @@ long long Sum(const std::vector<std::int32_t> &Counts) {
 int main() {
     PrintEmulationNotice();
     InitializeGenUtils();
-    InitializeCompRoutines();
-    InitializeCompHugeAccess();
-    InitializeCompMessages();
-    InitializeCompFileManager();
-    InitializeCompLexical();
-    InitializeFracFormulaBase();
+    StartFormulaModules();
     InitializeFracBuiltin();
     int failures = 0;
     const std::string fixtures = FixturePath();
@@ -168,12 +160,7 @@ int main() {
     }
 
     FinalizeFracBuiltin();
-    FinalizeFracFormulaBase();
-    if (ErrorManager())
-        ErrorManager()->ClearFormula();
-    FinalizeCompLexical();
-    FinalizeCompFileManager();
-    FinalizeCompMessages();
+    StopFormulaModules();
     FinalizeCompHugeAccess();
     FinalizeGenUtils();
     return failures == 0 ? 0 : 1;

@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "CompFileManager.h"
-#include "CompHugeAccess.h"
-#include "CompLexical.h"
-#include "CompMessages.h"
-#include "CompRoutines.h"
+#include "FormulaModules.h"
 #include "FracContext.h"
 #include "FracFormula.h"
 #include "FracTestSupport.h"
@@ -19,20 +15,10 @@ namespace {
 class TFormulaEnvironment : public testing::Environment {
 public:
     void SetUp() override {
-        InitializeCompRoutines();
-        InitializeCompHugeAccess();
-        InitializeCompMessages();
-        InitializeCompFileManager();
-        InitializeCompLexical();
-        InitializeFracFormulaBase();
+        StartFormulaModules();
     }
     void TearDown() override {
-        FinalizeFracFormulaBase();
-        if (ErrorManager())
-            ErrorManager()->ClearFormula();
-        FinalizeCompLexical();
-        FinalizeCompFileManager();
-        FinalizeCompMessages();
+        StopFormulaModules();
     }
 };
 

@@ -12,11 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "CompFileManager.h"
-#include "CompHugeAccess.h"
-#include "CompLexical.h"
-#include "CompMessages.h"
-#include "CompRoutines.h"
+#include "FormulaModules.h"
 #include "FracBuiltin.h"
 #include "FracCalculate.h"
 #include "FracColoring.h"
@@ -351,22 +347,12 @@ TEST(ComputeMultiPass, AResumeRowBetweenBlockRowsContinuesWithTheNextRowOfBlocks
 class TFormulaModules : public testing::Environment {
 public:
     void SetUp() override {
-        InitializeCompRoutines();
-        InitializeCompHugeAccess();
-        InitializeCompMessages();
-        InitializeCompFileManager();
-        InitializeCompLexical();
-        InitializeFracFormulaBase();
+        StartFormulaModules();
         InitializeFracBuiltin();
     }
     void TearDown() override {
         FinalizeFracBuiltin();
-        FinalizeFracFormulaBase();
-        if (ErrorManager())
-            ErrorManager()->ClearFormula();
-        FinalizeCompLexical();
-        FinalizeCompFileManager();
-        FinalizeCompMessages();
+        StopFormulaModules();
     }
 };
 
