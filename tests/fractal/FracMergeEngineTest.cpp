@@ -220,6 +220,19 @@ TEST_F(MergeEngine, HalfOpaqueLayerBlendsWithOpacity127) {
             << x;
 }
 
+TEST_F(MergeEngine, ModeOverTranslucentBaseCountsAsFarAsTheBaseIsOpaque) {
+    TSpec multiply{1};
+    multiply.Mode = mmMultiply;
+    const TSpec base{2, true, 100, 0, true};
+    const std::vector<std::uint32_t> row = Merge({multiply, base});
+    for (int x = 0; x < ImageWidth; ++x) {
+        const int a = Channel(Pixel(base, x), 24);
+        EXPECT_EQ(row[x], PerChannel(Pixel(multiply, x), Pixel(base, x), 255,
+                                     [a](int l, int b) { return P(a, P(l, b)) + P(255 - a, l); }))
+            << x;
+    }
+}
+
 TEST_F(MergeEngine, HalfOpaqueBottomLayerShowsTheBackgroundOnlyWhenLast) {
     const TSpec half{1, true, 50};
     TSegment s;
