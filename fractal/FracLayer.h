@@ -11,10 +11,11 @@
 
 #include "FracGradient.h"
 #include "FracLayerEngine.h"
+#include "FracMerge.h"
 #include "GenBitmap.h"
 
-// Merge modes 0 normal .. 18 blue; the names of modes 1 .. 18 in parameter text.
-constexpr std::uint8_t MergeModeCount = 19;
+// Merge modes 0 normal .. 18 blue (MergeModeCount, FracMerge.h); the names of modes 1 .. 18 in
+// parameter text.
 // "multiply" .. "blue" for 1 .. 18; empty for 0 and out of range.
 const char *MergeModeName(std::uint8_t Mode);
 // The mode of a name (letter case ignored); -1 for an unknown name.
