@@ -575,11 +575,14 @@ TEST(GenClassesFaultGuard, AnotherThreadTakesALockHeldAtTheFault) {
 }
 
 // Recurses with a page of stack per call until the stack is used up.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
 __attribute__((noinline)) int UseUpTheStack(int Depth) {
     volatile char page[4096];
     page[0] = static_cast<char>(Depth);
     return UseUpTheStack(Depth + 1) + page[0];
 }
+#pragma GCC diagnostic pop
 
 TEST(GenClassesFaultGuard, TwoStackOverflowsInARow) {
     std::vector<std::uint32_t> codes;

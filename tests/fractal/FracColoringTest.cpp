@@ -163,8 +163,9 @@ TEST(ColoringBuiltInFinal, OutsidePositionsAreTheHundredthsOfTheCount) {
     for (int i = 0; i < 16 * 16; ++i) {
         EXPECT_EQ(code(0, i), counts[0][i] < 300 ? (counts[0][i] % 100) * 512 : InsideSolidCode) << i;
         EXPECT_EQ(code(1, i), code(0, i)) << i;
-        if (counts[0][i] < 300)
+        if (counts[0][i] < 300) {
             EXPECT_EQ(code(2, i), code(0, i)) << i;
+        }
     }
     for (int i = 0; i < 16 * 16; ++i) {
         EXPECT_EQ(counts[0][i], counts[1][i]) << i;

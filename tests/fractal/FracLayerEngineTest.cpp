@@ -374,8 +374,9 @@ TEST_F(TLayerEngineTest, StopWhileTheLastPieceIsReleasedNeverWaitsForThisThread)
         EXPECT_NE(layer.GetCalculationState(), csCalculating);
     }
     layer.ResumeCalculation();
-    if (layer.GetCalculationState() == csCalculating)
+    if (layer.GetCalculationState() == csCalculating) {
         ASSERT_TRUE(WaitForFinished(test->Recorder, test->Recorder.Finished + 1));
+    }
     EXPECT_EQ(layer.GetCalculationState(), csIdle);
     EXPECT_EQ(layer.GetStatistics().Counted(), 64u * 48);
 }
