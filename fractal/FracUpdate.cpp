@@ -518,7 +518,8 @@ void TUpdateManager::RefreshRect(const RECT &R) {
         DropSnapshot();
 }
 
-void TUpdateManager::PlaceImageCorners(std::int32_t ImageWidth, std::int32_t ImageHeight) {
+void TUpdateManager::PlaceImageCorners(std::int32_t ImageWidth, std::int32_t ImageHeight,
+                                       std::int32_t ViewWidth, std::int32_t ViewHeight) {
     double cx, cy, size, angle, stretch, skew;
     FView->Decompose(cx, cy, size, angle, stretch, skew);
     skew = std::clamp(skew, -MaxSkew, MaxSkew);
@@ -534,22 +535,24 @@ void TUpdateManager::PlaceImageCorners(std::int32_t ImageWidth, std::int32_t Ima
                    {(hw + k) * stretch, hh, ImageWidth - 1, ImageHeight - 1}};
     for (int i = 0; i < 4; ++i) {
         const double u = points[i].U, v = points[i].V;
-        FImageCorners[i].X = (u * cosA - v * sinA + aspect / 2 + cx) * FWidth / aspect;
-        FImageCorners[i].Y = (v * cosA + u * sinA + 0.5 + cy) * FHeight;
+        FImageCorners[i].X = (u * cosA - v * sinA + aspect / 2 + cx) * ViewWidth / aspect;
+        FImageCorners[i].Y = (v * cosA + u * sinA + 0.5 + cy) * ViewHeight;
         FImageCorners[i].PX = points[i].PX;
         FImageCorners[i].PY = points[i].PY;
     }
 }
 
 TUpdateManager::TResampleMap TUpdateManager::MakeResampleMap(std::int32_t ImageWidth,
-                                                             std::int32_t ImageHeight,
+                                                             std::int32_t ImageHeight, std::int32_t ViewWidth,
+                                                             std::int32_t ViewHeight,
                                                              std::int32_t TargetWidth,
                                                              std::int32_t TargetHeight) const {
     // The placed corners are the image's outer edges, and target pixels are sampled at their
     // centres: a view at rest then maps every pixel onto itself. The map gives image positions in
     // units of the image's size (0 .. 1), so that layers of other sizes share it.
     TResampleMap map;
-    if (ImageWidth < 1 || ImageHeight < 1 || TargetWidth < 1 || TargetHeight < 1 || FWidth < 1 || FHeight < 1)
+    if (ImageWidth < 1 || ImageHeight < 1 || TargetWidth < 1 || TargetHeight < 1 || ViewWidth < 1 ||
+        ViewHeight < 1)
         return map;
     const TImageCorner &origin = FImageCorners[0];
     const long double exX = FImageCorners[1].X - origin.X, exY = FImageCorners[1].Y - origin.Y;
@@ -557,8 +560,8 @@ TUpdateManager::TResampleMap TUpdateManager::MakeResampleMap(std::int32_t ImageW
     const long double det = exX * eyY - eyX * exY;
     if (!std::isfinite(det) || std::fabs(det) < 1e-12L)
         return map; // the view squeezed the image to a line: nothing of it shows
-    const long double sx = static_cast<long double>(FWidth) / TargetWidth;
-    const long double sy = static_cast<long double>(FHeight) / TargetHeight;
+    const long double sx = static_cast<long double>(ViewWidth) / TargetWidth;
+    const long double sy = static_cast<long double>(ViewHeight) / TargetHeight;
     const long double dx = sx / 2 - origin.X, dy = sy / 2 - origin.Y;
     map.OriginX = (eyY * dx - eyX * dy) / det;
     map.OriginY = (exX * dy - exY * dx) / det;
@@ -590,8 +593,8 @@ void TUpdateManager::MergeView(std::uint8_t Mode, TLayer *Layer) {
         imageWidth = FLayers->Items(0).GetImage().Width();
         imageHeight = FLayers->Items(0).GetImage().Height();
     }
-    PlaceImageCorners(imageWidth, imageHeight);
-    FMap = MakeResampleMap(imageWidth, imageHeight, FWidth, FHeight);
+    PlaceImageCorners(imageWidth, imageHeight, FWidth, FHeight);
+    FMap = MakeResampleMap(imageWidth, imageHeight, FWidth, FHeight, FWidth, FHeight);
     if (FWidth < 1 || FHeight < 1)
         return;
     const bool half = Mode == 0;
@@ -703,8 +706,10 @@ void TUpdateManager::ResampleLayerImage(TLayer &Layer) {
         layer0Width = FLayers->Items(0).GetImage().Width();
         layer0Height = FLayers->Items(0).GetImage().Height();
     }
-    PlaceImageCorners(layer0Width, layer0Height);
-    const TResampleMap map = MakeResampleMap(layer0Width, layer0Height, width, height);
+    // The move is worked out on the image's own grid, so it needs no pixels of the display (which may
+    // have none).
+    PlaceImageCorners(layer0Width, layer0Height, width, height);
+    const TResampleMap map = MakeResampleMap(layer0Width, layer0Height, width, height, width, height);
     std::uint8_t fill[16];
     UncalculatedPixel(image, fill);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bytes;

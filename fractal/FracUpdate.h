@@ -159,8 +159,12 @@ private:
                             std::uint32_t *Row);
     void RefreshCalculated();
     void MergeView(std::uint8_t Mode, TLayer *Layer = nullptr);
-    void PlaceImageCorners(std::int32_t ImageWidth, std::int32_t ImageHeight);
-    TResampleMap MakeResampleMap(std::int32_t ImageWidth, std::int32_t ImageHeight, std::int32_t TargetWidth,
+    // The corners of an image of the given size placed in a view of ViewWidth x ViewHeight pixels.
+    void PlaceImageCorners(std::int32_t ImageWidth, std::int32_t ImageHeight, std::int32_t ViewWidth,
+                           std::int32_t ViewHeight);
+    // The mapping from a target grid laid over that view to the placed image.
+    TResampleMap MakeResampleMap(std::int32_t ImageWidth, std::int32_t ImageHeight, std::int32_t ViewWidth,
+                                 std::int32_t ViewHeight, std::int32_t TargetWidth,
                                  std::int32_t TargetHeight) const;
     bool Follows(const TLayer &Layer) const;
     void ResampleRow(TLayer &Layer, std::int32_t X, std::int32_t Y, int Count, std::uint32_t *Row);
