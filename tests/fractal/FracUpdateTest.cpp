@@ -337,6 +337,32 @@ TEST(FracUpdate, TransformedViewShowsTheMovedImageWithoutChangingIt) {
     EXPECT_EQ(f.Code(7, 6), 7 + Side * 6);
 }
 
+TEST(FracUpdate, LayerOfAnotherSizeIsScaledToTheView) {
+    for (bool editable : {true, false}) { // resampled through the view, or shown unmoved
+        TViewFixture f(2 * Side);
+        f.Layer->SetEditable(editable);
+        f.Manager->AndWait([&] { f.Manager->InvalidateRect(RECT{0, 0, 1, 1}); });
+        for (int y = 0; y < 2 * Side; ++y)
+            for (int x = 0; x < 2 * Side; ++x)
+                ASSERT_EQ(f.Pixel(x, y), std::uint32_t((x / 2) << 8 | (y / 2)))
+                    << "editable " << editable << " at " << x << ", " << y;
+    }
+}
+
+TEST(FracUpdate, MergedRowsForExport) {
+    TViewFixture f;
+    std::uint32_t row[Side];
+    f.Manager->GetMergedRow(3, row, false);
+    std::uint8_t rgb[3 * Side];
+    f.Manager->GetMergedRow(5, rgb, true);
+    for (int x = 0; x < Side; ++x) {
+        EXPECT_EQ(row[x], 0xFF000000u | (x << 8) | 3) << x;
+        EXPECT_EQ(rgb[3 * x], 5) << x; // blue, green, red
+        EXPECT_EQ(rgb[3 * x + 1], x) << x;
+        EXPECT_EQ(rgb[3 * x + 2], 0) << x;
+    }
+}
+
 TEST(FracUpdate, FreedCleanlyInsideAnUpdateBracketAndWhileCalculating) {
     {
         TViewFixture f;
