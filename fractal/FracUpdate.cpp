@@ -397,11 +397,7 @@ void TUpdateManager::SetSize(std::int32_t W, std::int32_t H) {
     H = std::max(H, 0);
     if (W == FWidth && H == FHeight)
         return;
-    BeginUpdate();
-    struct TEnd {
-        TUpdateManager &Manager;
-        ~TEnd() { Manager.EndUpdate(); }
-    } end{*this};
+    TUpdateScope update(*this);
     FWidth = W;
     FHeight = H;
     FBitmap->SetSize(W, H);
@@ -573,6 +569,17 @@ TUpdateManager::TResampleMap TUpdateManager::MakeResampleMap(std::int32_t ImageW
     return map;
 }
 
+TUpdateManager::TResampleMap TUpdateManager::PlaceView(std::int32_t ViewWidth, std::int32_t ViewHeight,
+                                                       std::int32_t TargetWidth, std::int32_t TargetHeight) {
+    std::int32_t imageWidth = TargetWidth, imageHeight = TargetHeight;
+    if (FLayers->Count() > 0) {
+        imageWidth = FLayers->Items(0).GetImage().Width();
+        imageHeight = FLayers->Items(0).GetImage().Height();
+    }
+    PlaceImageCorners(imageWidth, imageHeight, ViewWidth, ViewHeight);
+    return MakeResampleMap(imageWidth, imageHeight, ViewWidth, ViewHeight, TargetWidth, TargetHeight);
+}
+
 void TUpdateManager::MergeView(std::uint8_t Mode, TLayer *Layer) {
     struct TTransforming {
         bool &Flag;
@@ -588,13 +595,7 @@ void TUpdateManager::MergeView(std::uint8_t Mode, TLayer *Layer) {
         }
         return;
     }
-    std::int32_t imageWidth = FWidth, imageHeight = FHeight;
-    if (FLayers->Count() > 0) {
-        imageWidth = FLayers->Items(0).GetImage().Width();
-        imageHeight = FLayers->Items(0).GetImage().Height();
-    }
-    PlaceImageCorners(imageWidth, imageHeight, FWidth, FHeight);
-    FMap = MakeResampleMap(imageWidth, imageHeight, FWidth, FHeight, FWidth, FHeight);
+    FMap = PlaceView(FWidth, FHeight, FWidth, FHeight);
     if (FWidth < 1 || FHeight < 1)
         return;
     const bool half = Mode == 0;
@@ -701,15 +702,9 @@ void TUpdateManager::ResampleLayerImage(TLayer &Layer) {
     const int width = image.Width(), height = image.Height(), bytes = image.BytesPerPixel();
     if (width < 1 || height < 1 || !image.Pixels())
         return;
-    std::int32_t layer0Width = width, layer0Height = height;
-    if (FLayers->Count() > 0) {
-        layer0Width = FLayers->Items(0).GetImage().Width();
-        layer0Height = FLayers->Items(0).GetImage().Height();
-    }
     // The move is worked out on the image's own grid, so it needs no pixels of the display (which may
     // have none).
-    PlaceImageCorners(layer0Width, layer0Height, width, height);
-    const TResampleMap map = MakeResampleMap(layer0Width, layer0Height, width, height, width, height);
+    const TResampleMap map = PlaceView(width, height, width, height);
     std::uint8_t fill[16];
     UncalculatedPixel(image, fill);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bytes;
@@ -763,11 +758,7 @@ bool TUpdateManager::AnimationAllowed() const {
 
 void TUpdateManager::AnimateCorners(const TAnimatedCorners &NewCorners, bool Animate) {
     const bool allowed = Animate && AnimationAllowed();
-    BeginUpdate();
-    struct TEnd {
-        TUpdateManager &Manager;
-        ~TEnd() { Manager.EndUpdate(); }
-    } end{*this};
+    TUpdateScope update(*this);
     FAbort = false;
     double cx, cy, size, angle, stretch, skew;
     NewCorners.Decompose(cx, cy, size, angle, stretch, skew);

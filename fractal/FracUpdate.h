@@ -152,6 +152,15 @@ private:
         long double StepYX = 0, StepYY = 0; // per target row
     };
 
+    // BeginUpdate .. EndUpdate for a scope.
+    struct TUpdateScope {
+        explicit TUpdateScope(TUpdateManager &AManager) : Manager(AManager) { Manager.BeginUpdate(); }
+        ~TUpdateScope() { Manager.EndUpdate(); }
+        TUpdateScope(const TUpdateScope &) = delete;
+        TUpdateScope &operator=(const TUpdateScope &) = delete;
+        TUpdateManager &Manager;
+    };
+
     void ViewChanged(TObject *Sender);
     void GetLayerRow(TObject *Sender, TLayer *Layer, std::int32_t X, std::int32_t Y, int Count,
                      std::uint32_t *Row);
@@ -166,6 +175,10 @@ private:
     TResampleMap MakeResampleMap(std::int32_t ImageWidth, std::int32_t ImageHeight, std::int32_t ViewWidth,
                                  std::int32_t ViewHeight, std::int32_t TargetWidth,
                                  std::int32_t TargetHeight) const;
+    // Places layer 0's image (or, without layers, one of the target's size) in the view and maps the
+    // target grid onto it.
+    TResampleMap PlaceView(std::int32_t ViewWidth, std::int32_t ViewHeight, std::int32_t TargetWidth,
+                           std::int32_t TargetHeight);
     bool Follows(const TLayer &Layer) const;
     void ResampleRow(TLayer &Layer, std::int32_t X, std::int32_t Y, int Count, std::uint32_t *Row);
     void ResampleLayerImage(TLayer &Layer);
