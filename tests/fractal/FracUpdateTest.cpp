@@ -133,7 +133,7 @@ public:
     std::atomic<std::uint32_t> Now{0};
     TEvent Parked{true, false};
     TEvent Clock{false, false};
-    int Duration = 100;
+    TAnimationOptions Options{2, 100, true, 640, 480}; // animated also with a second layer
 
 protected:
     std::uint32_t WaitForWake(std::uint32_t Timeout) override {
@@ -148,12 +148,7 @@ protected:
                 return TEvent::wrSignaled;
         }
     }
-    TAnimationOptions GetAnimationOptions() const override {
-        TAnimationOptions options;
-        options.Animation = 2; // also with the second layer of the move tests
-        options.Duration = Duration;
-        return options;
-    }
+    TAnimationOptions GetAnimationOptions() const override { return Options; }
 };
 
 constexpr std::uint32_t Sentinel = 0x00123456;
@@ -166,7 +161,7 @@ struct TViewFixture {
     TCalculateManager Calculations{1};
     TUpdateRectList UpdateRects;
     TLayerList Layers;
-    TBaseBitmap Bitmap{TBaseBitmap::bmRGB32, 0};
+    TCanvasBitmap Bitmap{TBaseBitmap::bmRGB32, 0};
     std::unique_ptr<TClockedManager> Manager;
     TLayer *Layer = nullptr;
 
@@ -322,6 +317,45 @@ TEST(FracUpdate, MovesAreAppliedToEditableLayersOnly) {
         EXPECT_EQ(*reinterpret_cast<const std::uint16_t *>(other.GetImage().PixelPtr(4, 5)),
                   UncalculatedCode);
     }
+}
+
+TEST(FracUpdate, WhenAMoveIsAnimated) {
+    struct TCase {
+        int Animation;
+        int Layers;
+        bool LimitSize;
+        int MaxWidth;
+        bool Editable;
+        bool Animated;
+    } cases[] = {
+        {2, 2, true, 640, true, true},  {1, 1, true, 640, true, true},   {1, 2, true, 640, true, false},
+        {0, 1, true, 640, true, false}, {2, 1, true, 160, true, true},   {2, 1, true, 7, true, false},
+        {2, 1, false, 7, true, true},   {2, 1, true, 640, false, false},
+    };
+    struct TDraws {
+        int Count = 0;
+        void Drawn(TObject *) { ++Count; }
+    };
+    HDC canvas = CreateCompatibleDC(nullptr);
+    ASSERT_NE(canvas, nullptr);
+    for (const TCase &c : cases) {
+        TViewFixture f;
+        f.Layer->SetEditable(c.Editable);
+        if (c.Layers == 2)
+            f.Layers.Add(std::make_unique<TLayer>(nullptr, &f.Calculations));
+        f.Manager->Options = {c.Animation, 100, c.LimitSize, c.MaxWidth, 480};
+        f.Bitmap.SetCanvas(canvas);
+        TDraws draws;
+        f.Bitmap.OnAfterDraw = MakeNotifyEvent<&TDraws::Drawn>(&draws);
+        TAnimatedCorners target(1.0);
+        target.Scale(2);
+        f.Manager->AnimateCorners(target, true);
+        // An immediate move draws once, at the end; an animation draws its frames before that.
+        EXPECT_EQ(draws.Count > 1, c.Animated) << c.Animation << " " << c.Layers << " " << c.MaxWidth;
+        f.Bitmap.OnAfterDraw = TNotifyEvent();
+        f.Bitmap.SetCanvas(nullptr);
+    }
+    DeleteDC(canvas);
 }
 
 TEST(FracUpdate, TransformedViewShowsTheMovedImageWithoutChangingIt) {
