@@ -66,18 +66,19 @@ TEST(FracUpdate, CornerTransformationsAndChangeEvents) {
     }
 }
 
+// Centre x, y, size, angle, stretch and skew.
+void ExpectParts(const TAnimatedCorners &View, const double (&Expected)[6], const char *Name) {
+    double parts[6];
+    View.Decompose(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_NEAR(parts[i], Expected[i], 1e-12) << Name << " part " << i;
+}
+
 TEST(FracUpdate, DecomposeGivesBackTheMoveAndInvertUndoesIt) {
     TAnimatedCorners view(1.5);
     view.Scale(0.5);
     view.Translate(0.2, -0.1);
-    double cx, cy, size, angle, stretch, skew;
-    view.Decompose(cx, cy, size, angle, stretch, skew);
-    EXPECT_NEAR(cx, 0.2, 1e-12);
-    EXPECT_NEAR(cy, -0.1, 1e-12);
-    EXPECT_NEAR(size, 0.5, 1e-12);
-    EXPECT_NEAR(angle, 0, 1e-12);
-    EXPECT_NEAR(stretch, 1, 1e-12);
-    EXPECT_NEAR(skew, 0, 1e-12);
+    ExpectParts(view, {0.2, -0.1, 0.5, 0, 1, 0}, "zoom and pan");
 
     // An animation frame's order of steps; the parts come back (the centre turned with the view).
     TAnimatedCorners frame(1.5);
@@ -86,13 +87,10 @@ TEST(FracUpdate, DecomposeGivesBackTheMoveAndInvertUndoesIt) {
     frame.Stretch(1.25);
     frame.Translate(0.1, 0.05);
     frame.Rotate(0.3);
-    frame.Decompose(cx, cy, size, angle, stretch, skew);
-    EXPECT_NEAR(cx, 0.1 * std::cos(0.3) - 0.05 * std::sin(0.3), 1e-12);
-    EXPECT_NEAR(cy, 0.1 * std::sin(0.3) + 0.05 * std::cos(0.3), 1e-12);
-    EXPECT_NEAR(size, 0.8, 1e-12);
-    EXPECT_NEAR(angle, 0.3, 1e-12);
-    EXPECT_NEAR(stretch, 1.25, 1e-12);
-    EXPECT_NEAR(skew, 0.2, 1e-12);
+    ExpectParts(frame,
+                {0.1 * std::cos(0.3) - 0.05 * std::sin(0.3), 0.1 * std::sin(0.3) + 0.05 * std::cos(0.3), 0.8,
+                 0.3, 1.25, 0.2},
+                "frame");
 
     // Inverting a zoom by 2 centred at (0.2, 0) gives a zoom by 1/2 centred at (-0.1, 0).
     TAnimatedCorners zoom(1.0);
@@ -104,6 +102,7 @@ TEST(FracUpdate, DecomposeGivesBackTheMoveAndInvertUndoesIt) {
     // A view squeezed to nothing reports a stretch of 1, not a division by zero.
     TAnimatedCorners flat(1.0);
     flat.Scale(0);
+    double cx, cy, size, angle, stretch, skew;
     flat.Decompose(cx, cy, size, angle, stretch, skew);
     EXPECT_EQ(size, 0);
     EXPECT_EQ(stretch, 1);
