@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -394,6 +395,33 @@ TEST(FracUpdate, MergedRowsForExport) {
         EXPECT_EQ(rgb[3 * x + 1], x) << x;
         EXPECT_EQ(rgb[3 * x + 2], 0) << x;
     }
+}
+
+TEST(FracUpdate, SnapshotKeepsTheOldViewWhileAGradientIsEdited) {
+    TViewFixture f;
+    for (int code = 0; code < Side * Side; ++code)
+        f.Layer->GetColorTable()[code] = 0xFF336699u;
+    TCanvasBitmap thumbnail(TBaseBitmap::bmRGB32, 0);
+    auto thumbnailPixel = [&](int X, int Y) {
+        return *reinterpret_cast<const std::uint32_t *>(thumbnail.Bits() + Y * thumbnail.RowBytes() + X * 4) &
+               0xFFFFFF;
+    };
+    f.Layer->BeginGradientChange();
+    f.Manager->AndWait([&] { f.Manager->InvalidateAll(); });
+    EXPECT_EQ(f.Pixel(4, 4), 0x336699u);
+    ASSERT_TRUE(f.Manager->HasSnapshot()); // taken before the merge, kept while the edit lasts
+    f.Manager->CopyToBitmap(thumbnail);
+    ASSERT_EQ(thumbnail.Width(), f.Manager->GetSnapshotWidth());
+    ASSERT_EQ(thumbnail.Height(), f.Manager->GetSnapshotHeight());
+    ASSERT_GT(thumbnail.Width(), 0);
+    EXPECT_EQ(thumbnailPixel(0, 0), Sentinel);
+    EXPECT_EQ(thumbnailPixel(thumbnail.Width() - 1, thumbnail.Height() - 1), Sentinel);
+    f.Layer->EndGradientChange(false, std::string());
+    f.Manager->AndWait([&] { f.Manager->InvalidateRect(RECT{0, 0, 1, 1}); });
+    EXPECT_FALSE(f.Manager->HasSnapshot());
+    f.Manager->CopyToBitmap(thumbnail); // now stretched from the display bitmap
+    EXPECT_EQ(thumbnailPixel(0, 0), 0x336699u);
+    EXPECT_EQ(thumbnailPixel(thumbnail.Width() - 1, thumbnail.Height() - 1), 0x336699u);
 }
 
 TEST(FracUpdate, FreedCleanlyInsideAnUpdateBracketAndWhileCalculating) {
