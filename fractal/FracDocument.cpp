@@ -1,6 +1,7 @@
 #include "FracDocument.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "GenUtils.h"
 
@@ -418,27 +419,32 @@ void TCustomFractal::ReadParameters(TParReader &Reader, std::uint32_t Flags,
     TWaitCursorScope wait;
     BeginChange();
     FLayers->BeginUpdate();
+    // The list's update and the bracket close whatever happens; the first error passes on.
+    std::exception_ptr failure;
+    auto keepFirst = [&failure] {
+        if (!failure)
+            failure = std::current_exception();
+    };
     try {
         ReadSections(Reader, Flags, Progress);
     } catch (const EAbort &) {
         // The user cancelled: what was read so far stays.
     } catch (...) {
-        FOnProgress = TFractalProgressEvent();
-        try {
-            FLayers->EndUpdate();
-        } catch (...) {
-        }
-        EndChange();
-        throw;
+        keepFirst();
     }
     FOnProgress = TFractalProgressEvent();
     try {
         FLayers->EndUpdate();
     } catch (...) {
-        EndChange();
-        throw;
+        keepFirst();
     }
-    EndChange();
+    try {
+        EndChange();
+    } catch (...) {
+        keepFirst();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
