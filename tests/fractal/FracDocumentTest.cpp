@@ -3,6 +3,7 @@
 // two-layer calculation on several threads.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -322,4 +323,26 @@ TEST_F(TFractalDocumentTest, TwoLayersCalculateOnSeveralThreadsToTheEnd) {
         EXPECT_EQ(layer.GetImage().Width(), 24);
         EXPECT_EQ(layer.GetImage().Height(), 16);
     }
+}
+
+namespace {
+struct TProgressRecorder {
+    std::vector<int> Percents;
+    void Progress(TObject *, int Percent) { Percents.push_back(Percent); }
+};
+} // namespace
+
+TEST_F(TFractalDocumentTest, ReadingReportsProgressFromZeroToHundredInOrder) {
+    TProgressRecorder recorder;
+    Fractal->ReadParameters(*ReaderOf("p", "fractal:\r\n  width=8\r\n  height=6\r\n  layers=2\r\n"
+                                           "layer:\r\n  caption=\"A\"\r\nlayer:\r\n  caption=\"B\"\r\n"),
+                            TCustomFractal::rfTakeSize, MakeEvent<&TProgressRecorder::Progress>(&recorder));
+    ASSERT_GE(recorder.Percents.size(), 4u);
+    EXPECT_EQ(recorder.Percents.front(), 0);
+    EXPECT_EQ(recorder.Percents.back(), 100);
+    // Each layer starts at its share: 100 / 3 and 200 / 3.
+    EXPECT_NE(std::find(recorder.Percents.begin(), recorder.Percents.end(), 33), recorder.Percents.end());
+    EXPECT_NE(std::find(recorder.Percents.begin(), recorder.Percents.end(), 66), recorder.Percents.end());
+    for (std::size_t i = 1; i < recorder.Percents.size(); ++i)
+        EXPECT_LE(recorder.Percents[i - 1], recorder.Percents[i]) << i;
 }
