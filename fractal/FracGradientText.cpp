@@ -106,11 +106,26 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
         if (Flags & 1)
             Reader.ReadComments(FComments);
 
+        // The next key of the gradient's sections. The header of any other section (and the end
+        // of the text) is left unread, so that what follows the gradient (the next layer of a
+        // document) is still there for the caller.
+        auto isGradientSection = [](const std::string &name) {
+            return name == "gradient" || name == "opacity" || name == "alpha";
+        };
+        auto nextKey = [&]() -> std::string {
+            Reader.PushPosition();
+            const std::string peeked = Reader.Next();
+            const bool other = peeked.empty() && !isGradientSection(Reader.GetSectionName());
+            Reader.PopPosition();
+            if (other)
+                return std::string();
+            return Reader.Next();
+        };
         auto readPart = [&](TGradientItems &items, bool color, std::string &key) {
             items.ClearNodes();
             items.FRotation = 0;
             TGradientNode *current = nullptr;
-            for (; !key.empty(); key = Reader.Next()) {
+            for (; !key.empty(); key = nextKey()) {
                 if (key == "title") {
                     FTitle = Reader.GetValue();
                 } else if (key == "comments") {
@@ -166,7 +181,7 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
         std::string section = "gradient";
         if (key.empty()) {
             section = Reader.GetSectionName();
-            key = Reader.Next();
+            key = nextKey();
         }
         while (!section.empty()) {
             if (section == "gradient") {
@@ -181,7 +196,9 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
                 break;
             }
             section = Reader.GetSectionName();
-            key = Reader.Next();
+            if (!isGradientSection(section))
+                break;
+            key = nextKey();
         }
         if (!colorRead && !opacityRead)
             Reader.RaiseError();

@@ -1,0 +1,348 @@
+// Fractal document: the layer stack, the change bracket and its one committed change, reading and
+// writing the document entry (with the refusals that keep the document as it was) and a
+// two-layer calculation on several threads.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CompPersistent.h"
+#include "FracCalculate.h"
+#include "FracDocument.h"
+
+namespace {
+
+std::string FixturePath() {
+    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracLayer_fixtures.ofm";
+}
+
+std::unique_ptr<TParReader> ReaderOf(const std::string &Name, const std::string &Body) {
+    return TEntryStream::CreateFromString<TParReader>(Name + " {\r\n" + Body + "}\r\n");
+}
+
+// A document that records its committed changes and repaint requests.
+class TRecordingFractal : public TCustomFractal {
+public:
+    using TCustomFractal::TCustomFractal;
+
+    struct TCommit {
+        std::uint8_t Kind;
+        std::string Caption;
+    };
+    std::vector<TCommit> Commits;
+    int Repaints = 0;
+    int ChangeEvents = 0;
+    int CalculateEvents = 0;
+
+    void CountChange(TObject *) { ++ChangeEvents; }
+    void CountCalculate(TObject *) { ++CalculateEvents; }
+
+protected:
+    void Changed(std::uint8_t Kind, const std::string &Caption) override {
+        Commits.push_back({Kind, Caption});
+    }
+    void InvalidateDisplay(const TLayerRect &) override { ++Repaints; }
+};
+
+std::string WrittenText(TCustomFractal &Fractal, std::uint32_t Flags = 0) {
+    TParWriter writer;
+    Fractal.WriteParameters(writer, Flags);
+    return writer.GetText();
+}
+
+void ReadText(TCustomFractal &Fractal, const std::string &Name, const std::string &Body,
+              std::uint32_t Flags = TCustomFractal::rfTakeSize) {
+    Fractal.ReadParameters(*ReaderOf(Name, Body), Flags, TFractalProgressEvent());
+}
+
+// Dispatches this thread's messages (where layers post the ends of their runs) until Done holds
+// or the time-out passes; waits for messages, never sleeps.
+template <class TCondition> bool WaitUntil(TCondition Done, DWORD Timeout = 120000) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        if (Done())
+            return true;
+        if (GetTickCount() - start > Timeout)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+}
+
+class TFractalDocumentTest : public testing::Test {
+protected:
+    TCalculateManager Manager{3};
+    std::unique_ptr<TRecordingFractal> Fractal = std::make_unique<TRecordingFractal>(&Manager);
+
+    void TearDown() override { Fractal.reset(); }
+
+    // Two small layers of fixture formulas: a Julia layer with its own merge mode, opacity and
+    // transparency above a Mandelbrot background.
+    void MakeTwoLayers() {
+        TCustomFractal &fractal = *Fractal;
+        fractal.BeginChange();
+        fractal.SetImageSize(24, 16);
+        fractal.SetTitle("Two layers");
+        TLayer &bottom = *fractal.GetActiveLayer();
+        bottom.GetFormula().SetSource(FixturePath(), "MandelPlain");
+        bottom.GetFormula().SetMaxIter(40);
+        fractal.DuplicateLayer("Julia");
+        TLayer &top = fractal.GetLayers().Items(0);
+        top.GetFormula().SetSource(FixturePath(), "JuliaPlain");
+        top.GetFormula().SetMaxIter(30);
+        top.SetMergeMode(static_cast<std::uint8_t>(MergeModeFromName("multiply")));
+        top.SetOpacity(60);
+        top.SetTransparent(true);
+        fractal.EndChangeCaption("Make two layers");
+    }
+};
+
+} // namespace
+
+TEST_F(TFractalDocumentTest, FreshDocumentHasOneActiveBackgroundLayer) {
+    ASSERT_EQ(Fractal->GetLayers().Count(), 1);
+    EXPECT_EQ(Fractal->GetActiveIndex(), 0);
+    EXPECT_EQ(Fractal->GetActiveLayer(), &Fractal->GetLayers().Items(0));
+    EXPECT_EQ(Fractal->GetActiveLayer()->GetCaption(), "Background");
+    EXPECT_FALSE(Fractal->IsChanging());
+
+    // The current size again records nothing.
+    const std::size_t commits = Fractal->Commits.size();
+    Fractal->SetImageSize(Fractal->GetWidth(), Fractal->GetHeight());
+    EXPECT_EQ(Fractal->Commits.size(), commits);
+
+    // An index outside the list is refused and changes nothing.
+    try {
+        Fractal->SetActiveLayer(1);
+        FAIL() << "no error";
+    } catch (const EFractalError &e) {
+        EXPECT_STREQ(e.what(), "Active layer index out of range");
+    }
+    EXPECT_EQ(Fractal->GetActiveIndex(), 0);
+    EXPECT_EQ(Fractal->Commits.size(), commits);
+}
+
+TEST_F(TFractalDocumentTest, OneBracketOverSeveralChangesCommitsOnceWithItsCaption) {
+    MakeTwoLayers();
+    Fractal->Commits.clear();
+    Fractal->ChangeEvents = 0;
+    Fractal->OnChange = MakeNotifyEvent<&TRecordingFractal::CountChange>(Fractal.get());
+
+    Fractal->BeginChange();
+    Fractal->GetLayers().Items(0).SetOpacity(30);
+    Fractal->GetLayers().Items(1).SetCaption("Renamed");
+    Fractal->SetTitle("Retitled");
+    Fractal->GetLayers().Move(0, 1);
+    Fractal->BeginChange(); // nested: only the outer bracket commits
+    Fractal->GetLayers().Items(0).SetVisible(false);
+    Fractal->EndChangeCaption("Inner");
+    EXPECT_TRUE(Fractal->Commits.empty());
+    EXPECT_EQ(Fractal->ChangeEvents, 0);
+    Fractal->EndChangeCaption("Several Changes");
+
+    ASSERT_EQ(Fractal->Commits.size(), 1u);
+    EXPECT_EQ(Fractal->Commits[0].Kind, TCustomFractal::ckNewStep);
+    EXPECT_EQ(Fractal->Commits[0].Caption, "Several Changes");
+    EXPECT_EQ(Fractal->ChangeEvents, 1);
+    EXPECT_EQ(Fractal->GetPendingKind(), 0);
+    EXPECT_FALSE(Fractal->GetChangePending());
+    EXPECT_FALSE(Fractal->GetRectPending());
+    // The caption outlives the commit.
+    EXPECT_EQ(Fractal->GetPendingCaption(), "Several Changes");
+    EXPECT_EQ(Fractal->GetTitle(), "Retitled");
+    EXPECT_EQ(Fractal->GetLayers().Items(1).GetCaption(), "Julia");
+
+    // A title change alone belongs to the current step.
+    Fractal->SetTitle("Again");
+    ASSERT_EQ(Fractal->Commits.size(), 2u);
+    EXPECT_EQ(Fractal->Commits[1].Kind, TCustomFractal::ckContinued);
+}
+
+TEST_F(TFractalDocumentTest, DuplicateInsertsTheCopyAboveTheActiveLayer) {
+    MakeTwoLayers();
+    Fractal->SetActiveLayer(1);
+    TLayer *source = &Fractal->GetLayers().Items(1);
+    Fractal->Commits.clear();
+    TLayer *copy = Fractal->DuplicateLayer("Copy");
+    ASSERT_EQ(Fractal->GetLayers().Count(), 3);
+    EXPECT_EQ(&Fractal->GetLayers().Items(1), copy);
+    EXPECT_EQ(&Fractal->GetLayers().Items(2), source);
+    EXPECT_EQ(copy->GetCaption(), "Copy");
+    EXPECT_EQ(copy->GetFormula().GetMaxIter(), 40);
+    ASSERT_EQ(Fractal->Commits.size(), 1u);
+    EXPECT_EQ(Fractal->Commits[0].Caption, "Duplicate Layer");
+}
+
+TEST_F(TFractalDocumentTest, WriteReadWriteGivesIdenticalText) {
+    MakeTwoLayers();
+    const std::uint32_t flags = TCustomFractal::wfEditable | TCustomFractal::wfActive;
+    const std::string first = WrittenText(*Fractal, flags);
+    EXPECT_NE(first.find("layers=2"), std::string::npos) << first;
+
+    TRecordingFractal copy(&Manager);
+    copy.ReadParameters(*ReaderOf("Two_layers", first), TCustomFractal::rfTakeSize, TFractalProgressEvent());
+    EXPECT_EQ(WrittenText(copy, flags), first);
+    EXPECT_EQ(copy.GetWidth(), 24);
+    EXPECT_EQ(copy.GetHeight(), 16);
+    ASSERT_EQ(copy.GetLayers().Count(), 2);
+    EXPECT_EQ(copy.GetLayers().Items(0).GetOpacity(), 60);
+    EXPECT_TRUE(copy.GetLayers().Items(0).GetTransparent());
+    EXPECT_EQ(copy.GetLayers().Items(1).GetFormula().GetMaxIter(), 40);
+}
+
+TEST_F(TFractalDocumentTest, TitleComesFromTheEntryNameUnlessTheSectionGivesOne) {
+    ReadText(*Fractal, "My_Fine_Fractal", "fractal:\r\n  width=8\r\n  height=6\r\n  layers=1\r\nlayer:\r\n");
+    EXPECT_EQ(Fractal->GetTitle(), "My Fine Fractal");
+    ReadText(*Fractal, "x", "fractal:\r\n  title=\"Given\"\r\n  layers=1\r\nlayer:\r\n");
+    EXPECT_EQ(Fractal->GetTitle(), "Given");
+}
+
+TEST_F(TFractalDocumentTest, OlderNumLayersEntryGetsAnOpaqueNormalBottomLayer) {
+    const std::string layers = "layer:\r\n  caption=\"Top\"\r\n  mergemode=screen\r\n  opacity=40\r\n"
+                               "  transparent=yes\r\n"
+                               "layer:\r\n  caption=\"Bottom\"\r\n  mergemode=multiply\r\n  opacity=30\r\n"
+                               "  transparent=yes\r\n";
+    ReadText(*Fractal, "old", "fractal:\r\n  width=8\r\n  height=6\r\n  numlayers=2\r\n" + layers);
+    ASSERT_EQ(Fractal->GetLayers().Count(), 2);
+    const TLayer &top = Fractal->GetLayers().Items(0);
+    const TLayer &bottom = Fractal->GetLayers().Items(1);
+    EXPECT_EQ(bottom.GetMergeMode(), 0);
+    EXPECT_EQ(bottom.GetOpacity(), 100);
+    EXPECT_FALSE(bottom.GetTransparent());
+    EXPECT_EQ(top.GetMergeMode(), MergeModeFromName("screen"));
+    EXPECT_EQ(top.GetOpacity(), 40);
+    EXPECT_TRUE(top.GetTransparent());
+
+    // The current format keeps what the bottom section says.
+    ReadText(*Fractal, "new", "fractal:\r\n  width=8\r\n  height=6\r\n  layers=2\r\n" + layers);
+    EXPECT_EQ(Fractal->GetLayers().Items(1).GetMergeMode(), MergeModeFromName("multiply"));
+    EXPECT_EQ(Fractal->GetLayers().Items(1).GetOpacity(), 30);
+}
+
+TEST_F(TFractalDocumentTest, ReadingFewerLayersDeletesTheRestAndTakesTheActiveIndex) {
+    MakeTwoLayers();
+    Fractal->DuplicateLayer("Third");
+    ASSERT_EQ(Fractal->GetLayers().Count(), 3);
+    ReadText(*Fractal, "two",
+             "fractal:\r\n  width=8\r\n  height=6\r\n  layers=2\r\n  active=1\r\n"
+             "layer:\r\n  caption=\"A\"\r\nlayer:\r\n  caption=\"B\"\r\n");
+    ASSERT_EQ(Fractal->GetLayers().Count(), 2);
+    EXPECT_EQ(Fractal->GetLayers().Items(0).GetCaption(), "A");
+    EXPECT_EQ(Fractal->GetLayers().Items(1).GetCaption(), "B");
+    EXPECT_EQ(Fractal->GetActiveIndex(), 1);
+    EXPECT_EQ(Fractal->GetActiveLayer(), &Fractal->GetLayers().Items(1));
+    EXPECT_FALSE(Fractal->IsChanging());
+}
+
+TEST_F(TFractalDocumentTest, FittingTheAspectRatioIntoTheCurrentSize) {
+    Fractal->SetImageSize(640, 480);
+    ReadText(*Fractal, "square", "fractal:\r\n  width=800\r\n  height=800\r\n  layers=1\r\nlayer:\r\n",
+             TCustomFractal::rfFitAspect);
+    EXPECT_EQ(Fractal->GetWidth(), 480);
+    EXPECT_EQ(Fractal->GetHeight(), 480);
+    EXPECT_EQ(Fractal->GetLayers().Items(0).GetWidth(), 480);
+}
+
+TEST_F(TFractalDocumentTest, EntriesWithWrongLayerCountsAreRefusedAndTheDocumentStaysAsItWas) {
+    MakeTwoLayers();
+    Fractal->DuplicateLayer("Third");
+    Fractal->SetActiveLayer(2);
+    const std::string before = WrittenText(*Fractal, TCustomFractal::wfActive);
+    const TLayer *active = Fractal->GetActiveLayer();
+
+    const std::string one = "layer:\r\n  caption=\"Read\"\r\n  opacity=10\r\n";
+    struct TCase {
+        const char *Name;
+        std::string Body;
+    } cases[] = {
+        {"zero declared, one section", "fractal:\r\n  width=9\r\n  layers=0\r\n" + one},
+        {"zero declared, no section", "fractal:\r\n  width=9\r\n  layers=0\r\n"},
+        {"none declared", "fractal:\r\n  width=9\r\n" + one},
+        {"two declared, three sections", "fractal:\r\n  width=9\r\n  layers=2\r\n" + one + one + one},
+        {"two declared, one section", "fractal:\r\n  width=9\r\n  layers=2\r\n" + one},
+        {"older format, zero declared", "fractal:\r\n  numlayers=0\r\n" + one},
+        {"negative count", "fractal:\r\n  layers=-1\r\n"},
+        {"no fractal section", one},
+    };
+    for (const TCase &c : cases) {
+        Fractal->Commits.clear();
+        EXPECT_THROW(ReadText(*Fractal, "bad", c.Body), EInvalidParFile) << c.Name;
+        EXPECT_EQ(WrittenText(*Fractal, TCustomFractal::wfActive), before) << c.Name;
+        EXPECT_EQ(Fractal->GetLayers().Count(), 3) << c.Name;
+        EXPECT_EQ(Fractal->GetActiveLayer(), active) << c.Name;
+        EXPECT_EQ(Fractal->GetTitle(), "Two layers") << c.Name;
+        EXPECT_FALSE(Fractal->IsChanging()) << c.Name;
+        EXPECT_TRUE(Fractal->Commits.empty()) << c.Name;
+    }
+}
+
+TEST_F(TFractalDocumentTest, FractintEntryGoesToTheImporterHook) {
+    const std::string before = WrittenText(*Fractal);
+    try {
+        ReadText(*Fractal, "fractint", "  type=mandel\r\n  corners=-2/1/-1/1\r\n");
+        FAIL() << "no error";
+    } catch (const EFractalError &e) {
+        EXPECT_NE(std::string(e.what()).find("Fractint"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Fractal->GetLayers().Count(), 1);
+    EXPECT_FALSE(Fractal->IsChanging());
+}
+
+TEST_F(TFractalDocumentTest, TwoLayersCalculateOnSeveralThreadsToTheEnd) {
+    Fractal->OnCalculate = MakeNotifyEvent<&TRecordingFractal::CountCalculate>(Fractal.get());
+    MakeTwoLayers();
+    const std::string text = WrittenText(*Fractal);
+
+    TRecordingFractal fractal(&Manager);
+    fractal.OnCalculate = MakeNotifyEvent<&TRecordingFractal::CountCalculate>(&fractal);
+    fractal.ReadParameters(*ReaderOf("calc", text), TCustomFractal::rfTakeSize, TFractalProgressEvent());
+    ASSERT_EQ(fractal.GetLayers().Count(), 2);
+    auto allDone = [&] {
+        if (!fractal.IsCalculationDone())
+            return false;
+        for (int i = 0; i < fractal.GetLayers().Count(); ++i)
+            if (fractal.GetLayers().Items(i).GetCalculationState() != csIdle)
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(WaitUntil(allDone));
+    EXPECT_GE(fractal.CalculateEvents, 1);
+    EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+    EXPECT_FALSE(fractal.GetTimer().Running());
+    EXPECT_DOUBLE_EQ(fractal.GetTimer().GetProgress(), 1.0);
+    for (int i = 0; i < 2; ++i) {
+        TLayer &layer = fractal.GetLayers().Items(i);
+        EXPECT_EQ(layer.GetCalculationError(), "") << i;
+        EXPECT_EQ(layer.GetImage().Width(), 24);
+        EXPECT_EQ(layer.GetImage().Height(), 16);
+    }
+}
+
+namespace {
+struct TProgressRecorder {
+    std::vector<int> Percents;
+    void Progress(TObject *, int Percent) { Percents.push_back(Percent); }
+};
+} // namespace
+
+TEST_F(TFractalDocumentTest, ReadingReportsProgressFromZeroToHundredInOrder) {
+    TProgressRecorder recorder;
+    Fractal->ReadParameters(*ReaderOf("p", "fractal:\r\n  width=8\r\n  height=6\r\n  layers=2\r\n"
+                                           "layer:\r\n  caption=\"A\"\r\nlayer:\r\n  caption=\"B\"\r\n"),
+                            TCustomFractal::rfTakeSize, MakeEvent<&TProgressRecorder::Progress>(&recorder));
+    ASSERT_GE(recorder.Percents.size(), 4u);
+    EXPECT_EQ(recorder.Percents.front(), 0);
+    EXPECT_EQ(recorder.Percents.back(), 100);
+    // Each layer starts at its share: 100 / 3 and 200 / 3.
+    EXPECT_NE(std::find(recorder.Percents.begin(), recorder.Percents.end(), 33), recorder.Percents.end());
+    EXPECT_NE(std::find(recorder.Percents.begin(), recorder.Percents.end(), 66), recorder.Percents.end());
+    for (std::size_t i = 1; i < recorder.Percents.size(); ++i)
+        EXPECT_LE(recorder.Percents[i - 1], recorder.Percents[i]) << i;
+}
