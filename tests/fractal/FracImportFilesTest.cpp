@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "FracColoring.h"
 #include "FracContext.h"
 #include "FracFormula.h"
+#include "FracMapping.h"
 #include "FracTestSupport.h"
 #include "FracTransform.h"
 
@@ -316,6 +318,117 @@ TEST(FractintFiles, TypesIterateAsTheirDefinitions) {
             if (std::string(type.Entry) != "newton") {
                 EXPECT_GT(staying, 0);
             }
+        }
+    }
+}
+
+// Sets a parameter of an object by name from a text, as its type reads it.
+void SetParam(TFormulaBase &Object, const std::string &Name, const std::string &Text) {
+    const int index = Object.GetParams().IndexOfName(Name, 1);
+    ASSERT_GE(index, 0) << Name;
+    TParam *param = Object.GetParams().GetItem(index);
+    if (auto *integer = dynamic_cast<TIntParam *>(param))
+        integer->SetValue(std::stoi(Text));
+    else if (auto *boolean = dynamic_cast<TBoolParam *>(param))
+        boolean->SetValue(Text == "true");
+    else if (auto *real = dynamic_cast<TFloatParam *>(param))
+        real->Value.SetText(Text);
+    else
+        FAIL() << Name << " has no simple type";
+}
+
+// The colorings' results on the mandel type for pixels whose orbits are known: c = 0.5 leaves
+// after 4 rounds at z = 3.1533355712890625, c = -0.5 + 0.9i after 3 rounds at z = -0.92112304 +
+// 2.02248i (angle 1.99816688454028 radians), c = 0 never leaves and stays at 0. Index k of the
+// 256-colour palette is k / 256; the values were worked out by hand and checked with Python.
+TEST(FractintFiles, ColoringsGiveThePaletteIndexOfTheirMode) {
+    constexpr double Pi = 3.14159265358979323846;
+    const struct {
+        const char *Entry;
+        std::uint8_t Side;
+        std::vector<std::pair<std::string, std::string>> Params;
+        double Re, Im;
+        double Index; // times 256
+    } cases[] = {
+        {"outside", 1, {{"outside", "1"}}, 0.5, 0, 4},
+        {"outside", 1, {{"outside", "2"}}, 0.5, 0, 4 + 3.1533355712890625},
+        {"outside", 1, {{"outside", "0"}, {"n", "7"}}, 0.5, 0, 7},
+        {"outside", 1, {{"biomorph", "9"}}, 0.5, 0, 9},
+        {"decomp", 1, {{"decomp", "1"}, {"smooth", "false"}}, -0.5, 0.9, 1},
+        {"decomp", 1, {{"decomp", "1"}}, -0.5, 0.9, 1.99816688454028 / (2 * Pi) * 4},
+        {"potential", 1, {}, 0.5, 0, 35.30915974356705},
+        {"inside", 0, {{"n", "5"}}, 0, 0, 5},
+        {"inside", 0, {{"n", "-1"}}, 0, 0, MaxIter},
+        {"inside", 0, {{"inside", "1"}, {"n", "5"}}, 0, 0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Entry << " at " << c.Re << ", " << c.Im);
+        TColoring inside(0), outside(1);
+        TColoring &coloring = c.Side == 0 ? inside : outside;
+        coloring.SetPrecision(pmDouble);
+        coloring.GetConstants().SetMaxIter(MaxIter); // as the layer hands it on
+        ErrorManager()->SetFormula(&coloring);
+        coloring.SetSource(ShippedFile("Fractint.ocl"), c.Entry);
+        ASSERT_FALSE(coloring.GetHasError()) << Messages();
+        for (const auto &[name, value] : c.Params)
+            SetParam(coloring, name, value);
+        auto formula = CompileType("mandel");
+        formula->SetColorings(&inside, &outside);
+        TFormulaContext run(*formula);
+        inside.SetupContext(run.Block.Bytes());
+        outside.SetupContext(run.Block.Bytes());
+        run.Start(MaxIter);
+        run.Iterate(c.Re, c.Im);
+        EXPECT_NEAR(static_cast<double>(run.Block.ReadValue(run.Block.Values().Index)) * 256, c.Index, 1e-9);
+        outside.ReleaseContext(run.Block.Bytes());
+        inside.ReleaseContext(run.Block.Bytes());
+    }
+}
+
+// Each view correction moves a mapped point as its definition says: the point the mapping gives
+// without it is taken as the input.
+TEST(FractintFiles, TransformationsMoveThePointAsDefined) {
+    using TMove = TComplex (*)(TComplex);
+    const struct {
+        const char *Entry;
+        std::vector<std::pair<std::string, std::string>> Params;
+        TMove Expected;
+    } cases[] = {
+        {"ViewWindow", {{"ar", "1.5"}}, [](TComplex p) { return TComplex(p.real(), p.imag() * 0.5); }},
+        {"SkewStretch",
+         {{"xmag", "2"}, {"skew", "45"}},
+         [](TComplex p) { return TComplex(p.real() / 2 + p.imag(), p.imag()); }},
+        {"Inverse",
+         {{"radius", "2"}},
+         [](TComplex p) { return 4.0 / std::conj(p); }}, // about the default centre 0
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Entry);
+        TMapping mapping;
+        mapping.SetWidth(11);
+        mapping.SetHeight(11);
+        mapping.AddTransformationEntry(ShippedFile("Fractint.oxf"), c.Entry);
+        ASSERT_EQ(mapping.GetTransformations().GetCount(), 1);
+        TTransform &transform = mapping.GetTransformations().GetItem(0);
+        ASSERT_FALSE(transform.GetHasError());
+        for (const auto &[name, value] : c.Params)
+            SetParam(transform, name, value);
+        for (const auto &[x, y] : {std::pair{2, 3}, std::pair{9, 1}, std::pair{7, 8}}) {
+            TComplex points[2];
+            for (bool enabled : {false, true}) {
+                transform.SetEnabled(enabled);
+                TPixelContextBlock block(pmDouble);
+                mapping.InitContext(block.Bytes());
+                block.Common().X = x;
+                block.Common().Y = y;
+                EXPECT_EQ(mapping.MapPixel(block.Bytes(), nullptr), 0);
+                points[enabled] = {block.At<double>(block.Values().Pixel),
+                                   block.At<double>(block.Values().Pixel + 8)};
+                mapping.DoneContext(block.Bytes());
+            }
+            const TComplex expected = c.Expected(points[0]);
+            EXPECT_NEAR(points[1].real(), expected.real(), 1e-12) << x << ", " << y;
+            EXPECT_NEAR(points[1].imag(), expected.imag(), 1e-12) << x << ", " << y;
         }
     }
 }
