@@ -70,6 +70,22 @@ std::unique_ptr<TFormula> CompileType(const std::string &Entry) {
     return formula;
 }
 
+// A context whose coloring INIT and FINAL cells hold an empty routine.
+class TTypeRun : public TFormulaContext {
+public:
+    TTypeRun(const TFormula &AFormula, std::int32_t MaxIter) : TFormulaContext(AFormula) {
+        Empty.EmitReturn();
+        TPixelContext &context = Block.Common();
+        for (TContextCode *cell :
+             {&context.InsideInit, &context.InsideFinal, &context.OutsideInit, &context.OutsideFinal})
+            *cell = reinterpret_cast<TContextCode>(Empty.GetCode());
+        Start(MaxIter);
+    }
+    TRoutineAssembler Empty;
+};
+
+constexpr std::int32_t MaxIter = 100;
+
 // The importer matches the "params" numbers to the parameters in list order (two numbers for a
 // complex one) and only then reaches bailout and test, so every entry declares p1, p2, ... first.
 TEST(FractintFiles, EveryTypeCompilesWithTheParametersTheImporterSets) {
@@ -130,6 +146,14 @@ TEST(FractintFiles, EveryTypeCompilesWithTheParametersTheImporterSets) {
         ASSERT_FALSE(formula->GetHasError()) << Messages();
         EXPECT_GT(formula->GetPixelRoutine().GetSize(), 0);
         EXPECT_EQ(ParamList(*formula), type.Params);
+        // The code runs over a coarse grid with the entry's defaults; every pixel ends.
+        TTypeRun run(*formula, MaxIter);
+        for (int row = 0; row < 6; ++row)
+            for (int column = 0; column < 8; ++column) {
+                const std::int32_t done = run.Iterate(-2 + column * 0.5 + 0.25, 1.5 - row * 0.5 - 0.25);
+                EXPECT_GE(done, 0);
+                EXPECT_LE(done, MaxIter);
+            }
     }
 }
 
@@ -174,22 +198,7 @@ TEST(FractintFiles, ColoringsAndTransformationsCompileWithTheirParameters) {
     }
 }
 
-// A context whose coloring INIT and FINAL cells hold an empty routine.
-class TTypeRun : public TFormulaContext {
-public:
-    TTypeRun(const TFormula &AFormula, std::int32_t MaxIter) : TFormulaContext(AFormula) {
-        Empty.EmitReturn();
-        TPixelContext &context = Block.Common();
-        for (TContextCode *cell :
-             {&context.InsideInit, &context.InsideFinal, &context.OutsideInit, &context.OutsideFinal})
-            *cell = reinterpret_cast<TContextCode>(Empty.GetCode());
-        Start(MaxIter);
-    }
-    TRoutineAssembler Empty;
-};
-
 using TComplex = std::complex<double>;
-constexpr std::int32_t MaxIter = 100;
 
 // The bailout tests by number: 0 mod, 1 real, 2 imag, 3 or, 4 and, 5 manh, 6 manr; true while
 // the orbit stays.
@@ -215,10 +224,11 @@ bool Stays(TComplex Z, int Test, double Bailout) {
 
 // Rounds that did not end the loop, at most MaxIter: the count the pixel routine reports.
 using TStep = std::function<void(TComplex &Z)>;
-std::int32_t Escape(TComplex Z, const TStep &Step, int Test = 0, double Bailout = 4) {
+std::int32_t Escape(TComplex Z, const TStep &Step, int Test = 0, double Bailout = 4,
+                    bool LeavesAtOne = false) {
     for (std::int32_t n = 0; n < MaxIter; ++n) {
         Step(Z);
-        if (!Stays(Z, Test, Bailout))
+        if (!Stays(Z, Test, Bailout) || (LeavesAtOne && std::norm(Z - 1.0) < 1e-12))
             return n;
     }
     return MaxIter;
@@ -244,6 +254,10 @@ std::int32_t Reference(const std::string &Type, TComplex Pixel, int Test) {
     if (Type == "barnsleym1")
         return Escape(
             Pixel, [&](TComplex &z) { z = Mul(z.real() >= 0 ? z - 1.0 : z + 1.0, Pixel); }, Test);
+    if (Type == "magnet1m")
+        return Escape(
+            0, [&](TComplex &z) { z = Sqr((Sqr(z) + Pixel - 1.0) / (2.0 * z + Pixel - 2.0)); }, Test, 100,
+            true);
     if (Type == "phoenix") {
         TComplex y = 0;
         return Escape(
@@ -278,6 +292,7 @@ TEST(FractintFiles, TypesIterateAsTheirDefinitions) {
         {"mandel", -2.2, 0.8, -1.2, 1.2, 7},   {"julia", -1.6, 1.6, -1.2, 1.2, 1},
         {"lambda", -0.5, 1.5, -0.75, 0.75, 1}, {"newton", -2, 2, -1.5, 1.5, 1},
         {"phoenix", -1.6, 1.6, -1.2, 1.2, 1},  {"barnsleym1", -2, 2, -1.5, 1.5, 1},
+        {"magnet1m", -1, 3, -1.5, 1.5, 1},
     };
     constexpr int Columns = 16, Rows = 12;
     for (const auto &type : types) {
