@@ -39,7 +39,7 @@ template <class Op> std::uint32_t PerChannel(std::uint32_t A, std::uint32_t B, i
 }
 
 // What a test layer is.
-struct TSpec {
+struct TLayerSetup {
     int Seed;
     bool Visible = true;
     std::int32_t Opacity = 100;
@@ -51,11 +51,11 @@ struct TSpec {
 
 // The colours of a test layer; layers with alpha (transparent ones and masks) get alphas that include
 // 0 and 255.
-std::uint32_t SpecPixel(const TSpec &Spec, int X, int Y) {
+std::uint32_t SetupPixel(const TLayerSetup &Setup, int X, int Y) {
     static const int alphas[ImageWidth] = {0, 255, 64, 128, 200, 17, 255, 90};
-    const int alpha = Spec.Transparent || Spec.Mask ? alphas[X] : 255;
-    return Pack(alpha, (37 * Spec.Seed + 29 * X + 77 * Y + 13) & 255,
-                (91 * Spec.Seed + 51 * X + 53 * Y + 7) & 255, (23 * Spec.Seed + 97 * X + 19 * Y + 101) & 255);
+    const int alpha = Setup.Transparent || Setup.Mask ? alphas[X] : 255;
+    return Pack(alpha, (37 * Setup.Seed + 29 * X + 77 * Y + 13) & 255,
+                (91 * Setup.Seed + 51 * X + 53 * Y + 7) & 255, (23 * Setup.Seed + 97 * X + 19 * Y + 101) & 255);
 }
 
 // Hands the 8-bit engine its layer rows, read under the image's lock as the view does.
@@ -81,11 +81,11 @@ class MergeEngine : public testing::Test {
 protected:
     static void SetUpTestSuite() { InitMergeTables(); }
 
-    // Fills List with layers of Specs, their pixels written straight into the images in Mode (the
+    // Fills List with layers of Setups, their pixels written straight into the images in Mode (the
     // construction bracket stays open, so nothing ever calculates them).
-    void Build(const std::vector<TSpec> &Specs, std::uint8_t Mode) {
+    void Build(const std::vector<TLayerSetup> &Setups, std::uint8_t Mode) {
         List.Clear();
-        for (const TSpec &spec : Specs) {
+        for (const TLayerSetup &spec : Setups) {
             auto layer = std::make_unique<TLayer>(nullptr, &Manager);
             layer->SetVisible(spec.Visible);
             layer->SetOpacity(spec.Opacity);
@@ -98,7 +98,7 @@ protected:
             image.SetSize(ImageWidth, ImageHeight);
             for (int y = 0; y < ImageHeight; ++y)
                 for (int x = 0; x < ImageWidth; ++x) {
-                    const std::uint32_t pixel = SpecPixel(spec, x, y);
+                    const std::uint32_t pixel = SetupPixel(spec, x, y);
                     if (Mode == lmFloatColor) {
                         const TFloatColor color{Channel(pixel, 16) / 255.0f, Channel(pixel, 8) / 255.0f,
                                                 Channel(pixel, 0) / 255.0f, Channel(pixel, 24) / 255.0f};
@@ -130,13 +130,13 @@ protected:
         return std::vector<TFloatColor>(pixels, pixels + S.Count);
     }
 
-    // The 8-bit engine's merge of Specs; the float engine merges the same layers (as float pixels) and
+    // The 8-bit engine's merge of Setups; the float engine merges the same layers (as float pixels) and
     // must agree within the 8-bit arithmetic's rounding.
-    std::vector<std::uint32_t> Merge(const std::vector<TSpec> &Specs, const TSegment &S = {},
+    std::vector<std::uint32_t> Merge(const std::vector<TLayerSetup> &Setups, const TSegment &S = {},
                                      int EngineWidth = ImageWidth) {
-        Build(Specs, lmColor);
+        Build(Setups, lmColor);
         const std::vector<std::uint32_t> bytes = Merge8(S, EngineWidth);
-        Build(Specs, lmFloatColor);
+        Build(Setups, lmFloatColor);
         const std::vector<TFloatColor> floats = MergeFloat(S, EngineWidth);
         for (int i = 0; i < S.Count; ++i) {
             const float got[4] = {floats[i].Red, floats[i].Green, floats[i].Blue, floats[i].Alpha};
@@ -148,7 +148,7 @@ protected:
         return bytes;
     }
 
-    std::uint32_t Pixel(const TSpec &Spec, int X, const TSegment &S = {}) { return SpecPixel(Spec, X, S.Y); }
+    std::uint32_t Pixel(const TLayerSetup &Setup, int X, const TSegment &S = {}) { return SetupPixel(Setup, X, S.Y); }
 
     TCalculateManager Manager{1};
     TLayerList List;
@@ -156,9 +156,9 @@ protected:
 };
 
 TEST_F(MergeEngine, OpaqueTopLayerGivesItsOwnRowWhateverLiesBelow) {
-    const TSpec top{1};
+    const TLayerSetup top{1};
     struct TCase {
-        std::vector<TSpec> Specs;
+        std::vector<TLayerSetup> Setups;
         int Background;
     };
     const TCase cases[] = {
@@ -166,17 +166,17 @@ TEST_F(MergeEngine, OpaqueTopLayerGivesItsOwnRowWhateverLiesBelow) {
         {{top}, mbWhite},
         {{top}, mbCheckerboard},
         // Layers under an opaque one are never merged, translucent or not.
-        {{top, TSpec{2, true, 50}, TSpec{3, true, 100, 0, true}}, mbCheckerboard},
+        {{top, TLayerSetup{2, true, 50}, TLayerSetup{3, true, 100, 0, true}}, mbCheckerboard},
         // An invisible top layer lets the next opaque one stand alone.
-        {{TSpec{4, false}, top, TSpec{5}}, mbWhite},
+        {{TLayerSetup{4, false}, top, TLayerSetup{5}}, mbWhite},
     };
     for (const TCase &c : cases) {
         TSegment s;
         s.Background = c.Background;
         Source.Calls = 0;
-        const std::vector<std::uint32_t> row = Merge(c.Specs, s);
+        const std::vector<std::uint32_t> row = Merge(c.Setups, s);
         for (int x = 0; x < ImageWidth; ++x)
-            EXPECT_EQ(row[x], Pixel(top, x)) << "case of " << c.Specs.size() << " layers, x " << x;
+            EXPECT_EQ(row[x], Pixel(top, x)) << "case of " << c.Setups.size() << " layers, x " << x;
         EXPECT_EQ(Source.Calls, 1);
     }
 }
@@ -186,24 +186,24 @@ TEST_F(MergeEngine, InvisibleLayersGiveTransparentBlackOrTheBackground) {
     for (int background : {mbNone, mbWhite, mbCheckerboard}) {
         TSegment s;
         s.Background = background;
-        for (std::uint32_t pixel : Merge({TSpec{1, false}, TSpec{2, false}}, s))
+        for (std::uint32_t pixel : Merge({TLayerSetup{1, false}, TLayerSetup{2, false}}, s))
             EXPECT_EQ(pixel, 0u);
     }
     // A transparent layer 0 lets it show; the colour comes, the alpha stays 0.
     TSegment s;
     s.Background = mbWhite;
-    for (std::uint32_t pixel : Merge({TSpec{1, false, 100, 0, true}, TSpec{2, false}}, s))
+    for (std::uint32_t pixel : Merge({TLayerSetup{1, false, 100, 0, true}, TLayerSetup{2, false}}, s))
         EXPECT_EQ(pixel, 0x00FFFFFFu);
     s.Background = mbCheckerboard;
     s.Y = 0;
-    const std::vector<std::uint32_t> row = Merge({TSpec{1, false, 100, 0, true}}, s, 16);
+    const std::vector<std::uint32_t> row = Merge({TLayerSetup{1, false, 100, 0, true}}, s, 16);
     ASSERT_EQ(row.size(), 8u);
     for (std::uint32_t pixel : row)
         EXPECT_EQ(pixel, 0x00FFFFFFu);
 }
 
 TEST_F(MergeEngine, HalfOpaqueLayerBlendsWithOpacity127) {
-    const TSpec half{1, true, 50}, bottom{2};
+    const TLayerSetup half{1, true, 50}, bottom{2};
     std::vector<std::uint32_t> row = Merge({half, bottom});
     for (int x = 0; x < ImageWidth; ++x)
         EXPECT_EQ(row[x], PerChannel(Pixel(half, x), Pixel(bottom, x), 255,
@@ -211,7 +211,7 @@ TEST_F(MergeEngine, HalfOpaqueLayerBlendsWithOpacity127) {
             << x;
 
     // The layer's mode comes first, then the opacity.
-    TSpec multiply = half;
+    TLayerSetup multiply = half;
     multiply.Mode = mmMultiply;
     row = Merge({multiply, bottom});
     for (int x = 0; x < ImageWidth; ++x)
@@ -221,9 +221,9 @@ TEST_F(MergeEngine, HalfOpaqueLayerBlendsWithOpacity127) {
 }
 
 TEST_F(MergeEngine, ModeOverTranslucentBaseCountsAsFarAsTheBaseIsOpaque) {
-    TSpec multiply{1};
+    TLayerSetup multiply{1};
     multiply.Mode = mmMultiply;
-    const TSpec base{2, true, 100, 0, true};
+    const TLayerSetup base{2, true, 100, 0, true};
     const std::vector<std::uint32_t> row = Merge({multiply, base});
     for (int x = 0; x < ImageWidth; ++x) {
         const int a = Channel(Pixel(base, x), 24);
@@ -234,7 +234,7 @@ TEST_F(MergeEngine, ModeOverTranslucentBaseCountsAsFarAsTheBaseIsOpaque) {
 }
 
 TEST_F(MergeEngine, HalfOpaqueBottomLayerShowsTheBackgroundOnlyWhenLast) {
-    const TSpec half{1, true, 50};
+    const TLayerSetup half{1, true, 50};
     TSegment s;
     s.Background = mbWhite;
     std::vector<std::uint32_t> row = Merge({half}, s);
@@ -255,13 +255,13 @@ TEST_F(MergeEngine, HalfOpaqueBottomLayerShowsTheBackgroundOnlyWhenLast) {
 
     // An invisible layer below: the layer is not last and counts as opaque.
     s.Background = mbWhite;
-    row = Merge({half, TSpec{2, false}}, s);
+    row = Merge({half, TLayerSetup{2, false}}, s);
     for (int x = 0; x < ImageWidth; ++x)
         EXPECT_EQ(row[x], Pixel(half, x)) << x;
 }
 
 TEST_F(MergeEngine, MaskCutsIntoTheLayerAboveIt) {
-    const TSpec top{1}, mask{2, true, 100, 0, true, true}, bottom{3};
+    const TLayerSetup top{1}, mask{2, true, 100, 0, true, true}, bottom{3};
     // Over an opaque layer: the top layer shows as far as the mask's alpha allows.
     std::vector<std::uint32_t> row = Merge({top, mask, bottom});
     for (int x = 0; x < ImageWidth; ++x) {
@@ -287,8 +287,8 @@ TEST_F(MergeEngine, MaskCutsIntoTheLayerAboveIt) {
 }
 
 TEST_F(MergeEngine, MaskViewShowsTheMaskAlphaAsGrey) {
-    const TSpec top{1}, bottom{3};
-    TSpec mask{2, true, 100, 0, true, true, true};
+    const TLayerSetup top{1}, bottom{3};
+    TLayerSetup mask{2, true, 100, 0, true, true, true};
     TSegment s;
     s.Flags = mfMaskView;
     for (int background : {mbNone, mbWhite}) {
@@ -329,7 +329,7 @@ TEST_F(MergeEngine, CheckerboardPhases) {
         s.Count = 16;
         s.Background = mbCheckerboard;
         s.Flags = c.Flags;
-        const std::vector<std::uint32_t> row = Merge({TSpec{1, false, 100, 0, true}}, s, 16);
+        const std::vector<std::uint32_t> row = Merge({TLayerSetup{1, false, 100, 0, true}}, s, 16);
         EXPECT_EQ(row, std::vector<std::uint32_t>(c.Expected, c.Expected + 16)) << c.X << ", " << c.Y;
     }
 }
@@ -349,7 +349,7 @@ TEST_F(MergeEngine, EmptyMergesTouchNothing) {
         EXPECT_EQ(static_cast<const std::uint32_t *>(row)[i], 0u);
 
     // A segment of 0 pixels reads no layer; one longer than the engine is cut to its width.
-    Build({TSpec{1}}, lmColor);
+    Build({TLayerSetup{1}}, lmColor);
     engine.MergeRow(0, 0, 0, row, mbWhite, 0);
     engine.MergeRow(0, 0, -3, row, mbWhite, 0);
     EXPECT_EQ(Source.Calls, 0);
@@ -358,7 +358,7 @@ TEST_F(MergeEngine, EmptyMergesTouchNothing) {
 }
 
 TEST_F(MergeEngine, RenderEngineReadsOutsideTheImageAsTransparentBlack) {
-    const TSpec layer{1, true, 100, 0, true};
+    const TLayerSetup layer{1, true, 100, 0, true};
     Build({layer}, lmFloatColor);
     TSegment s;
     s.X = -2;
