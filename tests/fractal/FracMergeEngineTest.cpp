@@ -55,7 +55,8 @@ std::uint32_t SetupPixel(const TLayerSetup &Setup, int X, int Y) {
     static const int alphas[ImageWidth] = {0, 255, 64, 128, 200, 17, 255, 90};
     const int alpha = Setup.Transparent || Setup.Mask ? alphas[X] : 255;
     return Pack(alpha, (37 * Setup.Seed + 29 * X + 77 * Y + 13) & 255,
-                (91 * Setup.Seed + 51 * X + 53 * Y + 7) & 255, (23 * Setup.Seed + 97 * X + 19 * Y + 101) & 255);
+                (91 * Setup.Seed + 51 * X + 53 * Y + 7) & 255,
+                (23 * Setup.Seed + 97 * X + 19 * Y + 101) & 255);
 }
 
 // Hands the 8-bit engine its layer rows, read under the image's lock as the view does.
@@ -85,20 +86,20 @@ protected:
     // construction bracket stays open, so nothing ever calculates them).
     void Build(const std::vector<TLayerSetup> &Setups, std::uint8_t Mode) {
         List.Clear();
-        for (const TLayerSetup &spec : Setups) {
+        for (const TLayerSetup &setup : Setups) {
             auto layer = std::make_unique<TLayer>(nullptr, &Manager);
-            layer->SetVisible(spec.Visible);
-            layer->SetOpacity(spec.Opacity);
-            layer->SetMergeMode(spec.Mode);
-            layer->SetTransparent(spec.Transparent);
-            layer->SetMask(spec.Mask);
-            layer->SetMaskOnly(spec.MaskOnly);
+            layer->SetVisible(setup.Visible);
+            layer->SetOpacity(setup.Opacity);
+            layer->SetMergeMode(setup.Mode);
+            layer->SetTransparent(setup.Transparent);
+            layer->SetMask(setup.Mask);
+            layer->SetMaskOnly(setup.MaskOnly);
             TLayerImage &image = layer->GetImage();
             image.SetMode(Mode);
             image.SetSize(ImageWidth, ImageHeight);
             for (int y = 0; y < ImageHeight; ++y)
                 for (int x = 0; x < ImageWidth; ++x) {
-                    const std::uint32_t pixel = SetupPixel(spec, x, y);
+                    const std::uint32_t pixel = SetupPixel(setup, x, y);
                     if (Mode == lmFloatColor) {
                         const TFloatColor color{Channel(pixel, 16) / 255.0f, Channel(pixel, 8) / 255.0f,
                                                 Channel(pixel, 0) / 255.0f, Channel(pixel, 24) / 255.0f};
@@ -148,7 +149,9 @@ protected:
         return bytes;
     }
 
-    std::uint32_t Pixel(const TLayerSetup &Setup, int X, const TSegment &S = {}) { return SetupPixel(Setup, X, S.Y); }
+    std::uint32_t Pixel(const TLayerSetup &Setup, int X, const TSegment &S = {}) {
+        return SetupPixel(Setup, X, S.Y);
+    }
 
     TCalculateManager Manager{1};
     TLayerList List;
