@@ -454,10 +454,8 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
     std::int32_t active = 0;
     int version = 3;
 
-    Reader.PushPosition();
-    std::string key = Reader.Next();
-    const bool fractint = !key.empty() && Reader.GetSectionName().empty();
-    Reader.PopPosition();
+    std::string key = Reader.PeekKey();
+    const bool fractint = !key.empty();
     // Every count is checked before anything changes, so that a refused entry leaves the
     // document as it was.
     if (!fractint)
@@ -476,10 +474,8 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
 
     std::int32_t number = 0;
     for (;;) {
-        Reader.PushPosition();
-        key = Reader.Next();
-        const std::string section = Reader.GetSectionName();
-        Reader.PopPosition();
+        std::string section;
+        key = Reader.PeekKey(&section);
         if (!key.empty()) {
             // A key outside a known section.
             Reader.Next();
@@ -490,12 +486,9 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
         if (section == "fractal") {
             Reader.Next();
             for (;;) {
-                Reader.PushPosition();
-                key = Reader.Next();
-                Reader.PopPosition();
+                key = Reader.NextKeyInSection();
                 if (key.empty())
                     break;
-                Reader.Next();
                 if (key == "title")
                     SetTitle(Reader.GetValue());
                 else if (key == "width")

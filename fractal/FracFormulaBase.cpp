@@ -537,28 +537,17 @@ bool TFormulaBase::ReadParameter(TParReader &Reader, const std::string &Key) {
 
 void TFormulaBase::LoadFromReader(TParReader &Reader) {
     ResetSettings();
-    Reader.PushPosition();
-    std::string key = Reader.Next();
-    const std::string section = Reader.GetSectionName();
-    Reader.PopPosition();
+    std::string section;
+    std::string key = Reader.PeekKey(&section);
     if (key.empty() && !section.empty()) {
         if (!FormulaSectionAccepted(FKind, section))
             Reader.RaiseError();
         Reader.Next();
     }
-    // Reads the next key of the section and consumes it; empty at the next header or the end.
-    auto nextKey = [&Reader]() {
-        Reader.PushPosition();
-        std::string next = Reader.Next();
-        Reader.PopPosition();
-        if (!next.empty())
-            Reader.Next();
-        return next;
-    };
     std::string caption, fileName, entryName;
     bool hasCaption = false, hasFile = false, hasEntry = false;
     while (!(hasFile && hasEntry)) {
-        key = nextKey();
+        key = Reader.NextKeyInSection();
         if (key.empty())
             break;
         if (key == "caption") {
@@ -587,7 +576,7 @@ void TFormulaBase::LoadFromReader(TParReader &Reader) {
         Reader.CompileError(fileName, entryName);
     BeginUpdate();
     try {
-        for (key = nextKey(); !key.empty(); key = nextKey()) {
+        for (key = Reader.NextKeyInSection(); !key.empty(); key = Reader.NextKeyInSection()) {
             if (key == "caption") {
                 caption = Reader.GetValue();
                 hasCaption = true;

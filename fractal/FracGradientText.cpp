@@ -113,11 +113,8 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
             return name == "gradient" || name == "opacity" || name == "alpha";
         };
         auto nextKey = [&]() -> std::string {
-            Reader.PushPosition();
-            const std::string peeked = Reader.Next();
-            const bool other = peeked.empty() && !isGradientSection(Reader.GetSectionName());
-            Reader.PopPosition();
-            if (other)
+            std::string section;
+            if (Reader.PeekKey(&section).empty() && !isGradientSection(section))
                 return std::string();
             return Reader.Next();
         };

@@ -405,22 +405,17 @@ void TLayer::ReadParameters(TParReader &Reader, const TLayerProgressEvent &Progr
         if (Progress)
             Progress(this, 0);
 
-        Reader.PushPosition();
-        std::string key = Reader.Next();
-        std::string section = Reader.GetSectionName();
-        Reader.PopPosition();
+        std::string section;
+        std::string key = Reader.PeekKey(&section);
         if (key.empty() && !section.empty()) {
             if (section != "layer")
                 Reader.RaiseError();
             Reader.Next();
         }
         for (;;) {
-            Reader.PushPosition();
-            key = Reader.Next();
-            Reader.PopPosition();
+            key = Reader.NextKeyInSection();
             if (key.empty())
                 break;
-            Reader.Next();
             if (key == "insolid")
                 inside.Rgb = Reader.GetCardinal();
             else if (key == "outsolid")
@@ -460,10 +455,7 @@ void TLayer::ReadParameters(TParReader &Reader, const TLayerProgressEvent &Progr
         GetOutsideColoring().SetSolidColor(outside.Color());
 
         for (;;) {
-            Reader.PushPosition();
-            key = Reader.Next();
-            section = Reader.GetSectionName();
-            Reader.PopPosition();
+            key = Reader.PeekKey(&section);
             if (!key.empty() || section.empty())
                 break;
             if (section == "mapping") {

@@ -823,10 +823,8 @@ void TMapping::WriteParameters(TParWriter &Writer, std::uint32_t Flags) const {
 
 void TMapping::ReadParameters(TParReader &Reader, std::uint32_t DefaultSolid) {
     // A header is checked when the reader stands on one; the caller may have read it already.
-    Reader.PushPosition();
-    std::string key = Reader.Next();
-    const std::string section = Reader.GetSectionName();
-    Reader.PopPosition();
+    std::string section;
+    std::string key = Reader.PeekKey(&section);
     bool mappingForm = true;
     if (key.empty() && !section.empty()) {
         if (section != "mapping" && section != "location")
@@ -840,12 +838,9 @@ void TMapping::ReadParameters(TParReader &Reader, std::uint32_t DefaultSolid) {
         long double angleDegrees = 0;
         std::int32_t transformCount = 0;
         for (;;) {
-            Reader.PushPosition();
-            key = Reader.Next();
-            Reader.PopPosition();
+            key = Reader.NextKeyInSection();
             if (key.empty())
                 break; // the next section, or the end
-            Reader.Next();
             const std::string &value = Reader.GetValue();
             if (key == "center") {
                 const std::size_t slash = value.find('/');
@@ -880,11 +875,8 @@ void TMapping::ReadParameters(TParReader &Reader, std::uint32_t DefaultSolid) {
         if (mappingForm) {
             int read = 0;
             for (;;) {
-                Reader.PushPosition();
-                const std::string next = Reader.Next();
-                const std::string name = Reader.GetSectionName();
-                Reader.PopPosition();
-                if (!next.empty() || name != "transform")
+                std::string name;
+                if (!Reader.PeekKey(&name).empty() || name != "transform")
                     break;
                 if (read >= transformCount)
                     Reader.RaiseError();

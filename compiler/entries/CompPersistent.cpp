@@ -331,6 +331,22 @@ std::string TParReader::Next() {
     return key;
 }
 
+std::string TParReader::PeekKey(std::string *Section) {
+    PushPosition();
+    std::string key = Next();
+    if (Section)
+        *Section = GetSectionName();
+    PopPosition();
+    return key;
+}
+
+std::string TParReader::NextKeyInSection() {
+    const std::string key = PeekKey();
+    if (!key.empty())
+        Next();
+    return key;
+}
+
 std::string TParReader::GetSectionName() const {
     return LowerCase(FSectionText);
 }

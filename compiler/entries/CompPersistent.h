@@ -135,6 +135,12 @@ public:
     void Next(std::string &Key) { Key = Next(); }
     // The lower-case section name after Next returned an empty key at a header; empty otherwise.
     std::string GetSectionName() const;
+    // The next item without moving on: its key, and in Section the name of a header that comes
+    // next (empty otherwise).
+    std::string PeekKey(std::string *Section = nullptr);
+    // The next key of the current section, moved on to its value; empty, without moving, at a
+    // section header or the end of the text.
+    std::string NextKeyInSection();
 
     const std::string &GetValue() const { return FValue; }
     std::string GetLowerValue() const;
