@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "FracImport.h"
 #include "GenUtils.h"
 
 namespace {
@@ -206,10 +207,6 @@ std::unique_ptr<TLayer> TCustomFractal::NewLayer() {
 
 std::unique_ptr<TLayer> TCustomFractal::CreateLayer() {
     return NewLayer();
-}
-
-void TCustomFractal::ImportFractintEntry(TParReader &, bool, const TFractalProgressEvent &) {
-    throw EFractalError("Fractint parameter entries cannot be imported: no importer is available");
 }
 
 // --- Properties --------------------------------------------------------------------------------
@@ -427,8 +424,11 @@ void TCustomFractal::ReadParameters(TParReader &Reader, std::uint32_t Flags,
     };
     try {
         ReadSections(Reader, Flags, Progress);
-    } catch (const EAbort &) {
-        // The user cancelled: what was read so far stays.
+    } catch (const EAbort &e) {
+        // The user cancelled (an abort without text): what was read so far stays. An abort that
+        // says something, such as a formula that could not be found, passes on.
+        if (*e.what() != '\0')
+            keepFirst();
     } catch (...) {
         keepFirst();
     }
@@ -455,11 +455,17 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
     int version = 3;
 
     std::string key = Reader.PeekKey();
-    const bool fractint = !key.empty();
-    // Every count is checked before anything changes, so that a refused entry leaves the
-    // document as it was.
-    if (!fractint)
+    // An entry that starts with a key is a Fractint parameter entry. Every count and value is
+    // checked before anything changes, so that a refused entry leaves the document as it was.
+    std::unique_ptr<TFractintImporter> importer;
+    if (!key.empty()) {
+        importer = std::make_unique<TFractintImporter>(*this);
+        importer->SetSize = (Flags & rfTakeSize) != 0;
+        importer->OnProgress = Progress;
+        importer->ReadEntry(Reader);
+    } else {
         CheckLayerSections(Reader);
+    }
 
     std::string title = Reader.Name();
     std::replace(title.begin(), title.end(), '_', ' ');
@@ -467,8 +473,8 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
     ReadEntryInfo(Reader, Flags);
     if (Progress)
         Progress(this, 0);
-    if (fractint) {
-        ImportFractintEntry(Reader, (Flags & rfTakeSize) != 0, Progress);
+    if (importer) {
+        importer->Apply(Reader);
         return;
     }
 

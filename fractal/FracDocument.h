@@ -135,10 +135,6 @@ protected:
     // A new layer wired to this document, at its size and priority, with its construction update
     // and one update per open change bracket still open.
     virtual std::unique_ptr<TLayer> CreateLayer();
-    // Fills the document from a Fractint parameter entry; the reader stands before its first key.
-    // Raises EFractalError until an importer is linked to the document.
-    virtual void ImportFractintEntry(TParReader &Reader, bool TakeSize,
-                                     const TFractalProgressEvent &Progress);
 
 private:
     void Commit();

@@ -353,6 +353,28 @@ void TMapping::DegreesChanged(TObject *Sender) {
     UndoableChange(Sender == &AngleDegrees ? "Rotation Angle" : "Skew Angle");
 }
 
+void TMapping::SetCorners(const std::string &LeftTopRe, const std::string &LeftTopIm,
+                          const std::string &RightBottomRe, const std::string &RightBottomIm,
+                          const std::string &RightTopRe, const std::string &RightTopIm) {
+    for (const std::string *text :
+         {&LeftTopRe, &LeftTopIm, &RightBottomRe, &RightBottomIm, &RightTopRe, &RightTopIm})
+        if (!IsValidFloatText(*text))
+            throw EFloatValueError("Invalid floating-point number: '%s'", *text);
+    // Set one by one, each corner would derive a location from two corners of the old view, which
+    // may be no location at all.
+    {
+        TFlagGuard updating(FUpdating);
+        LeftTop.Re.SetTextQuiet(LeftTopRe);
+        LeftTop.Im.SetTextQuiet(LeftTopIm);
+        RightBottom.Re.SetTextQuiet(RightBottomRe);
+        RightBottom.Im.SetTextQuiet(RightBottomIm);
+        RightTop.Re.SetTextQuiet(RightTopRe);
+        RightTop.Im.SetTextQuiet(RightTopIm);
+        LocationFromCorners();
+    }
+    UndoableChange("Corners");
+}
+
 void TMapping::CornerChanged(TObject *Sender) {
     if (FUpdating)
         return;

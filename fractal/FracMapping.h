@@ -125,6 +125,13 @@ public:
     // a change is passed on to all of them at once.
     TFormulaConstants &GetConstants() const { return *FConstants; }
 
+    // Sets the three corners at once and derives the location from them, as one change. Texts
+    // that are no numbers raise EFloatValueError with nothing changed; corners that no location
+    // can have raise it too and leave the location as it was.
+    void SetCorners(const std::string &LeftTopRe, const std::string &LeftTopIm,
+                    const std::string &RightBottomRe, const std::string &RightBottomIm,
+                    const std::string &RightTopRe, const std::string &RightTopIm);
+
     // The exact complex coordinate of the image point (X, Y).
     void PointToLocation(TComplexValue &Location, long double X, long double Y) const;
 

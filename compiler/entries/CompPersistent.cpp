@@ -283,6 +283,8 @@ std::string TParReader::Next() {
     if (AtEnd())
         return std::string();
 
+    FKeyLine = Line();
+    FKeyColumn = Column();
     std::string key(1, CurrentChar());
     NextChar();
     for (;;) {

@@ -144,6 +144,9 @@ public:
 
     const std::string &GetValue() const { return FValue; }
     std::string GetLowerValue() const;
+    // Where the key of the last pair began (from 0).
+    int KeyLine() const { return FKeyLine; }
+    int KeyColumn() const { return FKeyColumn; }
     bool Quoted() const { return FQuoted; }
     // Conversions of the last value ('.' as the decimal point); text that does not convert
     // raises EInvalidParFile with the cursor position.
@@ -189,6 +192,7 @@ public:
 
 private:
     std::string FKey; // the key of the last pair, for error messages
+    int FKeyLine = 0, FKeyColumn = 0;
     std::string FValue;
     std::string FSectionText;
     bool FQuoted = false;

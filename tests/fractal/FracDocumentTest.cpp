@@ -283,18 +283,6 @@ TEST_F(TFractalDocumentTest, EntriesWithWrongLayerCountsAreRefusedAndTheDocument
     }
 }
 
-TEST_F(TFractalDocumentTest, FractintEntryGoesToTheImporterHook) {
-    const std::string before = WrittenText(*Fractal);
-    try {
-        ReadText(*Fractal, "fractint", "  type=mandel\r\n  corners=-2/1/-1/1\r\n");
-        FAIL() << "no error";
-    } catch (const EFractalError &e) {
-        EXPECT_NE(std::string(e.what()).find("Fractint"), std::string::npos) << e.what();
-    }
-    EXPECT_EQ(Fractal->GetLayers().Count(), 1);
-    EXPECT_FALSE(Fractal->IsChanging());
-}
-
 TEST_F(TFractalDocumentTest, TwoLayersCalculateOnSeveralThreadsToTheEnd) {
     Fractal->OnCalculate = MakeNotifyEvent<&TRecordingFractal::CountCalculate>(Fractal.get());
     MakeTwoLayers();

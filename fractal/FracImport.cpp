@@ -1,0 +1,681 @@
+#include "FracImport.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "CompDefinitions.h"
+#include "CompMessages.h"
+#include "CompParams.h"
+#include "FracColoring.h"
+#include "FracFormula.h"
+#include "FracMapping.h"
+#include "FracTransform.h"
+#include "GenSetup.h"
+#include "GenUtils.h"
+#include "HugeBase.h"
+#include "HugeOper.h"
+
+namespace {
+
+const char *const FormulaFile = "Fractint.ofm";
+const char *const ColoringFile = "Fractint.ocl";
+const char *const TransformFile = "Fractint.oxf";
+
+// The most decimal digits of an arbitrary-precision number.
+constexpr int HugeDigitsLimit = 16384;
+// Image sizes taken from "viewwindows" stay within what a layer can hold.
+constexpr std::int32_t MaxViewSize = 16384;
+
+bool FixedAspectRatio() {
+    return !ConfigManager() || !ConfigManager()->Fractal || ConfigManager()->Fractal->ImportFixedAspectRatio;
+}
+
+bool SmoothColoring() {
+    return !ConfigManager() || !ConfigManager()->Fractal || ConfigManager()->Fractal->ImportSmoothColoring;
+}
+
+// An integer, or a float rounded to one; false for anything else.
+bool ToInteger(const std::string &Text, std::int32_t &Value) {
+    if (TryStrToInt(Text, Value))
+        return true;
+    long double x;
+    if (!TryStrToFloat(Text, x) || !std::isfinite(x) || std::fabs(x) > 2147483647.0L)
+        return false;
+    Value = static_cast<std::int32_t>(std::lround(x));
+    return true;
+}
+
+TParam *FindParam(const TFormulaBase &Object, const std::string &Name, std::uint8_t Type) {
+    const TParamList &params = Object.GetParams();
+    for (int i = 0; i < params.GetCount(); ++i) {
+        TParam *param = params.GetItem(i);
+        if (param->Type == Type && SameText(param->GetName(), Name))
+            return param;
+    }
+    return nullptr;
+}
+
+// Setters by name: a parameter of that name and type gets the value; otherwise nothing happens.
+// Values outside a parameter's range are refused by the parameter itself.
+void SetIntParam(const TFormulaBase &Object, const std::string &Name, std::int32_t Value) {
+    if (TParam *param = FindParam(Object, Name, vtInteger))
+        static_cast<TIntParam *>(param)->SetValue(Value);
+}
+
+void SetBoolParam(const TFormulaBase &Object, const std::string &Name, bool Value) {
+    if (TParam *param = FindParam(Object, Name, vtBoolean))
+        static_cast<TBoolParam *>(param)->SetValue(Value);
+}
+
+void SetFloatText(TFloatParam &Param, const std::string &Text) {
+    try {
+        Param.Value.SetText(Text);
+    } catch (const EFloatValueError &) {
+        // Out of the parameter's range: the value stays.
+    }
+}
+
+void SetFloatParam(const TFormulaBase &Object, const std::string &Name, const std::string &Text) {
+    if (TParam *param = FindParam(Object, Name, vtFloat))
+        SetFloatText(*static_cast<TFloatParam *>(param), Text);
+}
+
+void SetComplexText(TComplexParam &Param, const std::string &Re, const std::string &Im) {
+    try {
+        Param.Value.SetText(Re, Im);
+    } catch (const EFloatValueError &) {
+    }
+}
+
+void SetFunctionParam(TParam &Param, const std::string &Name) {
+    const int id = FunctionNameToId(LowerCase(Name));
+    if (id >= FirstUserFunctionId && id <= LastUserFunctionId)
+        static_cast<TFuncParam &>(Param).SetValue(static_cast<std::uint8_t>(id));
+}
+
+std::string FloatText(long double X) {
+    TFloatValue value;
+    value.SetValue(X);
+    return value.GetText();
+}
+
+} // namespace
+
+// --- Value lists --------------------------------------------------------------------------------
+
+TStringValues::TStringValues(const std::string &Value) {
+    std::size_t start = 0;
+    while (Count < MaxCount) {
+        const std::size_t slash = Value.find('/', start);
+        Items[static_cast<std::size_t>(Count++)] =
+            Trim(Value.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+}
+
+TFloatValues::TFloatValues(const std::string &Value) {
+    const TStringValues parts(Value);
+    for (; Count < parts.Count; ++Count)
+        Items[static_cast<std::size_t>(Count)].SetText(parts.Items[static_cast<std::size_t>(Count)]);
+}
+
+// --- Reading the entry --------------------------------------------------------------------------
+
+TFractintImporter::TFractintImporter(TCustomFractal &AFractal) : FFractal(AFractal) {}
+
+void TFractintImporter::Fail(const TKeyPosition &Position) {
+    throw EImportError("Invalid Fractint parameter value at position (%d:%d), key \"%s\".", Position.Line,
+                       Position.Column, Position.Key);
+}
+
+void TFractintImporter::Import(TParReader &Reader) {
+    ReadEntry(Reader);
+    Apply(Reader);
+}
+
+void TFractintImporter::ReadEntry(TParReader &Reader) {
+    for (;;) {
+        const std::string key = Reader.Next();
+        if (key.empty()) {
+            if (Reader.GetSectionName().empty())
+                break;
+            continue; // no sections in these entries: a header is passed over
+        }
+        ReadKey(Reader, TKeyPosition{key, Reader.KeyLine() + 1, Reader.KeyColumn() + 1});
+    }
+}
+
+std::vector<std::string> TFractintImporter::ReadNumbers(const std::string &Value,
+                                                        const TKeyPosition &Position) {
+    try {
+        const TFloatValues values(Value);
+        std::vector<std::string> texts;
+        for (int i = 0; i < values.Count; ++i)
+            texts.push_back(values.Items[static_cast<std::size_t>(i)].GetText());
+        return texts;
+    } catch (const EFloatValueError &) {
+        Fail(Position);
+    }
+}
+
+void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position) {
+    const std::string &key = Position.Key;
+    const std::string &value = Reader.GetValue();
+    const std::string lower = LowerCase(Trim(value));
+    std::int32_t number = 0;
+    if (key == "type") {
+        FType = lower;
+    } else if (key == "formulaname") {
+        FFormulaName = Trim(value);
+    } else if (key == "formulafile") {
+        FFormulaFile = Trim(value);
+    } else if (key == "passes") {
+        if (lower == "g" || (lower.size() == 2 && lower[0] == 'g'))
+            FMethod = dmGuessing;
+        else if (lower == "2" || lower == "3")
+            FMethod = dmMultiPass;
+        else
+            FMethod = dmLinear;
+    } else if (key == "params") {
+        FParams = ReadNumbers(value, Position);
+    } else if (key == "function") {
+        const TStringValues names(value);
+        FFunctions.assign(names.Items.begin(), names.Items.begin() + names.Count);
+    } else if (key == "maxiter") {
+        if (!ToInteger(Trim(value), number))
+            Fail(Position);
+        FMaxIter = std::max(number - 1, 1);
+    } else if (key == "corners" || key == "center-mag") {
+        TViewKey view{Position, key == "corners", ReadNumbers(value, Position)};
+        FViews.push_back(std::move(view));
+    } else if (key == "viewwindows") {
+        // xx/ratio/crop/width/height; the crop flag is a word.
+        const TStringValues parts(value);
+        FViewWindow.assign(parts.Items.begin(), parts.Items.begin() + parts.Count);
+        FViewWindowPosition = Position;
+        if (FViewWindow.size() < 2)
+            return;
+        auto number = [&](std::size_t Index) {
+            long double x = 0;
+            if (Index < FViewWindow.size() && !TryStrToFloat(FViewWindow[Index], x))
+                Fail(Position);
+            return x;
+        };
+        FViewRatio = number(1);
+        if (!(FViewRatio >= 0.1L && FViewRatio <= 10))
+            FViewRatio = 0.75L;
+        // Checked here so that a size no layer can take leaves the document as it was.
+        const long double width = number(3), height = number(4);
+        if (!(width >= 0 && width <= MaxViewSize && height >= 0 && height <= MaxViewSize))
+            Fail(Position);
+        FViewWidth = static_cast<std::int32_t>(std::lround(width));
+        FViewHeight = static_cast<std::int32_t>(std::lround(height));
+    } else if (key == "bailout") {
+        const std::vector<std::string> numbers = ReadNumbers(value, Position);
+        if (numbers.empty())
+            Fail(Position);
+        FBailout = numbers[0];
+    } else if (key == "bailoutest") {
+        static const char *const tests[] = {"mod", "real", "imag", "or", "and", "manh", "manr"};
+        FBailoutTest = 0;
+        for (int i = 0; i < 7; ++i)
+            if (lower == tests[i])
+                FBailoutTest = i;
+    } else if (key == "periodicity") {
+        if (lower == "no")
+            FPeriodicity = 0;
+        else {
+            if (!ToInteger(lower, number))
+                number = 1;
+            FPeriodicity = number < 2 ? 2 : 1; // normal, or conservative
+        }
+    } else if (key == "inside") {
+        FInside = lower;
+    } else if (key == "outside") {
+        if (ToInteger(lower, number) && number >= 0 && number <= 255) {
+            FOutsideKind = 0;
+            FOutsideColor = number;
+        } else {
+            FOutsideKind = lower == "real"   ? 2
+                           : lower == "imag" ? 3
+                           : lower == "mult" ? 4
+                           : lower == "summ" ? 5
+                           : lower == "atan" ? 6
+                                             : 1;
+        }
+    } else if (key == "colors") {
+        const std::string text = Trim(value);
+        if (!text.empty() && text[0] == '@') {
+            FPaletteFile = text.substr(1);
+            FHasPalette = false;
+        } else {
+            try {
+                DecodeColors(text, FPalette);
+            } catch (const EImportError &) {
+                Fail(Position);
+            }
+            FPaletteFile.clear();
+            FHasPalette = true;
+        }
+    } else if (key == "logmap") {
+        if (lower == "yes")
+            FLogMap = 1;
+        else if (lower == "old")
+            FLogMap = -1;
+        else
+            FLogMap = ToInteger(lower, number) ? number : 0;
+    } else if (key == "decomp") {
+        const std::vector<std::string> numbers = ReadNumbers(value, Position);
+        if (numbers.empty() || !ToInteger(numbers[0], FDecomp))
+            Fail(Position);
+    } else if (key == "biomorph") {
+        if (!ToInteger(lower, FBiomorph))
+            Fail(Position);
+    } else if (key == "potential") {
+        FPotential = ReadNumbers(value, Position);
+    } else if (key == "invert") {
+        FInverts.push_back(ReadNumbers(value, Position));
+    }
+}
+
+// --- Applying it --------------------------------------------------------------------------------
+
+void TFractintImporter::OpenFormula(TParReader &Reader, TFormulaBase &Object, const std::string &FileName,
+                                    const std::string &EntryName) {
+    std::string fileName = FileName, entryName = EntryName;
+    // A file named with a folder of another machine is looked for in the formula folders.
+    if (!IsRelativePath(fileName) && !FileExists(fileName))
+        fileName = ExtractFileName(fileName);
+    Reader.TranslateFileName(fileName, entryName);
+    if (ErrorManager())
+        ErrorManager()->SetFormula(&Object);
+    Object.OpenEntry(Reader, fileName, entryName);
+    if (Object.GetHasError())
+        Reader.CompileError(fileName, entryName);
+}
+
+void TFractintImporter::InsertTransformation(TParReader &Reader, int Index, const std::string &EntryName) {
+    TMapping &mapping = FLayer->GetMapping();
+    std::unique_ptr<TTransform> transform = mapping.CreateTransformation();
+    OpenFormula(Reader, *transform, TransformFile, EntryName);
+    mapping.GetTransformations().Insert(Index, transform);
+}
+
+void TFractintImporter::Apply(TParReader &Reader) {
+    FFractal.GetLayers().Clear();
+    FLayer = FFractal.DuplicateLayer("Background");
+    FLayer->BeginUpdate();
+    try {
+        OpenFormula(Reader, FLayer->GetInsideColoring(), ColoringFile, "inside");
+        FLayer->GetInsideColoring().SetTransfer(1); // linear
+        if (FixedAspectRatio())
+            InsertTransformation(Reader, 0, "ViewWindow");
+
+        if (FType == "formula") {
+            if (!FFormulaName.empty())
+                OpenFormula(Reader, FLayer->GetFormula(), FFormulaFile.empty() ? FormulaFile : FFormulaFile,
+                            FFormulaName);
+        } else {
+            std::string entry = FType.empty() ? "mandel" : FType;
+            std::replace(entry.begin(), entry.end(), '(', '[');
+            std::replace(entry.begin(), entry.end(), ')', ']');
+            OpenFormula(Reader, FLayer->GetFormula(), FormulaFile, entry);
+        }
+        if (FMethod >= 0)
+            FLayer->SetMethod(static_cast<std::uint8_t>(FMethod));
+        if (FPeriodicity >= 0)
+            FLayer->GetFormula().SetPeriodicity(static_cast<std::uint8_t>(FPeriodicity));
+
+        if (FViewWindow.size() >= 2)
+            ImportViewWindow(Reader);
+        for (const TViewKey &view : FViews) {
+            try {
+                if (view.Corners)
+                    ImportCorners(view);
+                else
+                    ImportCenterMag(view);
+            } catch (const EFloatValueError &) {
+                // A view that no location can show (a magnification out of range, a skew of 90
+                // degrees).
+                Fail(view.Position);
+            }
+        }
+        for (const std::vector<std::string> &invert : FInverts)
+            ImportInvert(Reader, invert);
+        ImportInside();
+        ImportColors();
+
+        ImportSkewStretch(Reader, FXMag * FAspect, FSkew);
+        FLayer->GetFormula().SetMaxIter(FMaxIter);
+        // The potential's bailout replaces the entry's own.
+        if (FDecomp < 0 && FPotential.size() >= 3)
+            FBailout = FPotential[2];
+        if (FType == "formula")
+            ImportParams();
+        else
+            ImportBailout();
+
+        if (FDecomp >= 0)
+            ImportDecomp(Reader);
+        else if (!FPotential.empty())
+            ImportPotential(Reader);
+        else
+            ImportBiomorph(Reader);
+        SetBoolParam(FLayer->GetInsideColoring(), "smooth", SmoothColoring());
+        SetBoolParam(FLayer->GetOutsideColoring(), "smooth", SmoothColoring());
+        // Decomposition into few sectors keeps its sharp edges whatever the option says.
+        if (FDecomp >= 0 && FDecomp < 7)
+            SetBoolParam(FLayer->GetOutsideColoring(), "smooth", false);
+    } catch (...) {
+        FLayer->EndUpdate();
+        throw;
+    }
+    FLayer->EndUpdate();
+    if (OnProgress)
+        OnProgress(&FFractal, 100);
+}
+
+void TFractintImporter::ImportCenterMag(const TViewKey &View) {
+    const std::vector<std::string> &v = View.Values;
+    if (v.size() < 3)
+        return;
+    TMapping &mapping = FLayer->GetMapping();
+    mapping.Center.SetText(v[0], v[1]);
+    mapping.Magnification.SetValue(FloatTextToExtended(v[2]) * 1.5L);
+    // Fractint writes xmag as the 4th value whenever it writes more than the magnification.
+    if (v.size() >= 4)
+        FXMag = FloatTextToExtended(v[3]);
+    if (v.size() >= 5) {
+        long double angle = -FloatTextToExtended(v[4]);
+        angle = std::fmod(angle, 360.0L);
+        while (angle < 0)
+            angle += 360;
+        mapping.AngleDegrees.SetValue(angle);
+        FSkew = v.size() >= 6 ? FloatTextToExtended(v[5]) : 0;
+    }
+}
+
+void TFractintImporter::ImportCorners(const TViewKey &View) {
+    const std::vector<std::string> &v = View.Values;
+    if (v.size() < 4)
+        return;
+    // xmin/xmax/ymin/ymax[/x3rd/y3rd]: left top (xmin, ymax), right bottom (xmax, ymin).
+    std::string rightTopRe = v[1], rightTopIm = v[3];
+    if (v.size() >= 6) {
+        // A rotated or skewed view names its bottom-left corner: right top = left top + right
+        // bottom - bottom left, at a precision that tells the corners apart.
+        auto differs = [&](int Digits) {
+            auto difference = [&](const std::string &A, const std::string &B) {
+                THugeFloat a(Digits), b(Digits);
+                a.SetText(A);
+                b.SetText(B);
+                a.Subtract(b);
+                return !a.IsZero();
+            };
+            return difference(v[0], v[1]) || difference(v[3], v[2]);
+        };
+        int digits = 40;
+        while (!differs(digits) && digits < HugeDigitsLimit)
+            digits = std::min(digits * 2, HugeDigitsLimit);
+        auto corner = [&](const std::string &A, const std::string &B, const std::string &C) {
+            THugeFloat a(digits), b(digits), c(digits);
+            a.SetText(A);
+            b.SetText(B);
+            c.SetText(C);
+            a.Add(b);
+            a.Subtract(c);
+            return a.GetText();
+        };
+        rightTopRe = corner(v[0], v[1], v[4]);
+        rightTopIm = corner(v[3], v[2], v[5]);
+    }
+    FLayer->GetMapping().SetCorners(v[0], v[3], v[1], v[2], rightTopRe, rightTopIm);
+}
+
+void TFractintImporter::ImportViewWindow(TParReader &Reader) {
+    std::int32_t width = FViewWidth, height = FViewHeight;
+    if (width == 0) {
+        const bool config = ConfigManager() && ConfigManager()->Fractal;
+        const std::int32_t defaultWidth = config ? ConfigManager()->Fractal->DefaultWidth : 640;
+        const std::int32_t defaultHeight = config ? ConfigManager()->Fractal->DefaultHeight : 480;
+        width = defaultWidth;
+        height = static_cast<std::int32_t>(std::lround(width * FViewRatio));
+        if (height > defaultHeight) {
+            height = defaultHeight;
+            width = static_cast<std::int32_t>(std::lround(height / FViewRatio));
+        }
+    } else if (height == 0) {
+        height = static_cast<std::int32_t>(std::lround(width * FViewRatio));
+    }
+    if (width < 1 || height < 1 || height > MaxViewSize)
+        Fail(FViewWindowPosition);
+    if (SetSize) {
+        FFractal.SetWidth(width);
+        FFractal.SetHeight(height);
+    }
+    TTransformList &transformations = FLayer->GetMapping().GetTransformations();
+    if (!FixedAspectRatio() && (transformations.GetCount() == 0 ||
+                                !SameText(transformations.GetItem(0).GetEntryName(), "ViewWindow")))
+        InsertTransformation(Reader, 0, "ViewWindow");
+    if (transformations.GetCount() > 0)
+        SetFloatParam(transformations.GetItem(0), "ar", FloatText(FViewRatio));
+    FAspect = 0.75L / FViewRatio;
+}
+
+void TFractintImporter::ImportSkewStretch(TParReader &Reader, long double XMag, long double Skew) {
+    if (std::fabs(XMag - 1) + std::fabs(Skew) <= 0.01L)
+        return;
+    TTransformList &transformations = FLayer->GetMapping().GetTransformations();
+    const int at =
+        transformations.GetCount() > 0 && SameText(transformations.GetItem(0).GetEntryName(), "ViewWindow")
+            ? 1
+            : 0;
+    InsertTransformation(Reader, at, "SkewStretch");
+    TTransform &transform = transformations.GetItem(at);
+    SetFloatParam(transform, "skew", FloatText(Skew));
+    SetFloatParam(transform, "xmag", FloatText(XMag));
+}
+
+void TFractintImporter::ImportInvert(TParReader &Reader, const std::vector<std::string> &Values) {
+    if (Values.empty() || FloatTextToExtended(Values[0]) == 0)
+        return;
+    TMapping &mapping = FLayer->GetMapping();
+    TTransformList &transformations = mapping.GetTransformations();
+    const int at = transformations.GetCount();
+    InsertTransformation(Reader, at, "Inverse");
+    TTransform &transform = transformations.GetItem(at);
+    SetFloatParam(transform, "radius", Values[0]);
+    if (TParam *center = FindParam(transform, "center", vtComplex)) {
+        if (Values.size() >= 3)
+            SetComplexText(*static_cast<TComplexParam *>(center), Values[1], Values[2]);
+        else
+            SetComplexText(*static_cast<TComplexParam *>(center), mapping.Center.Re.GetText(),
+                           mapping.Center.Im.GetText());
+    }
+}
+
+void TFractintImporter::ImportInside() {
+    if (FInside.empty())
+        return;
+    TColoring &inside = FLayer->GetInsideColoring();
+    std::int32_t mode = 0, number;
+    if (ToInteger(FInside, number) && number >= -1 && number <= 255)
+        SetIntParam(inside, "n", number);
+    else if (FInside == "zmag")
+        mode = 1;
+    else if (FInside == "bof60")
+        mode = 2;
+    else if (FInside == "bof61")
+        mode = 3;
+    else if (FInside == "epscross" || FInside == "epsiloncross")
+        mode = 4;
+    else if (FInside == "period")
+        mode = 5;
+    SetIntParam(inside, "inside", mode);
+}
+
+void TFractintImporter::ImportColors() {
+    if (!FPaletteFile.empty()) {
+        std::string fileName = FPaletteFile;
+        if (IsRelativePath(fileName) && ConfigManager() && ConfigManager()->Folder)
+            fileName = AddTrailingBackslash(ConfigManager()->Folder->Gradient) + fileName;
+        FLayer->GetGradient().LoadFromMapFile(fileName);
+    } else if (FHasPalette) {
+        // The gradient takes blue, green, red.
+        std::array<std::uint8_t, 256 * 3> bgr;
+        for (int i = 0; i < 256; ++i) {
+            bgr[static_cast<std::size_t>(i * 3)] = FPalette[static_cast<std::size_t>(i * 3 + 2)];
+            bgr[static_cast<std::size_t>(i * 3 + 1)] = FPalette[static_cast<std::size_t>(i * 3 + 1)];
+            bgr[static_cast<std::size_t>(i * 3 + 2)] = FPalette[static_cast<std::size_t>(i * 3)];
+        }
+        FLayer->GetGradient().ColorItems().LoadFromPalette(bgr.data());
+    }
+}
+
+void TFractintImporter::ImportBailout() {
+    const TFormula &formula = FLayer->GetFormula();
+    if (!FBailout.empty() && FloatTextToExtended(FBailout) >= 0)
+        SetFloatParam(formula, "bailout", FBailout);
+    SetIntParam(formula, "test", FBailoutTest);
+    // "params" numbers go to the parameters in list order. The bailout and its test are set by
+    // name above: surplus numbers must not overwrite them.
+    const TParamList &params = formula.GetParams();
+    std::size_t next = 0;
+    for (int i = 0; i < params.GetCount() && next < FParams.size(); ++i) {
+        TParam &param = *params.GetItem(i);
+        if (SameText(param.GetName(), "bailout") || SameText(param.GetName(), "test"))
+            continue;
+        switch (param.Type) {
+        case vtComplex: {
+            const std::string re = FParams[next++];
+            const std::string im = next < FParams.size() ? FParams[next++] : "0";
+            SetComplexText(static_cast<TComplexParam &>(param), re, im);
+            break;
+        }
+        case vtFloat:
+            SetFloatText(static_cast<TFloatParam &>(param), FParams[next++]);
+            break;
+        case vtInteger: {
+            std::int32_t value;
+            if (ToInteger(FParams[next++], value))
+                static_cast<TIntParam &>(param).SetValue(value);
+            break;
+        }
+        default:
+            ++next;
+            break;
+        }
+    }
+    std::size_t function = 0;
+    for (int i = 0; i < params.GetCount() && function < FFunctions.size(); ++i)
+        if (params.GetItem(i)->Type == vtFunction)
+            SetFunctionParam(*params.GetItem(i), FFunctions[function++]);
+}
+
+void TFractintImporter::ImportParams() {
+    const TFormula &formula = FLayer->GetFormula();
+    for (std::size_t i = 0; i < FParams.size(); i += 2) {
+        TParam *param = FindParam(formula, "p" + std::to_string(i / 2 + 1), vtComplex);
+        if (param)
+            SetComplexText(static_cast<TComplexParam &>(*param), FParams[i],
+                           i + 1 < FParams.size() ? FParams[i + 1] : "0");
+    }
+    for (std::size_t i = 0; i < FFunctions.size(); ++i)
+        if (TParam *param = FindParam(formula, "fn" + std::to_string(i + 1), vtFunction))
+            SetFunctionParam(*param, FFunctions[i]);
+}
+
+void TFractintImporter::ImportBiomorph(TParReader &Reader) {
+    TColoring &outside = FLayer->GetOutsideColoring();
+    OpenFormula(Reader, outside, ColoringFile, "outside");
+    SetIntParam(outside, "outside", FOutsideKind);
+    SetIntParam(outside, "n", FOutsideColor);
+    SetIntParam(outside, "logmap", FLogMap);
+    SetIntParam(outside, "biomorph", FBiomorph);
+}
+
+void TFractintImporter::ImportDecomp(TParReader &Reader) {
+    TColoring &outside = FLayer->GetOutsideColoring();
+    OpenFormula(Reader, outside, ColoringFile, "decomp");
+    std::int32_t halvings = 0;
+    for (std::int32_t d = FDecomp; d > 2 && halvings < 8; d /= 2)
+        ++halvings;
+    FDecomp = halvings;
+    SetIntParam(outside, "decomp", halvings);
+    SetIntParam(outside, "logmap", FLogMap);
+}
+
+void TFractintImporter::ImportPotential(TParReader &Reader) {
+    TColoring &outside = FLayer->GetOutsideColoring();
+    OpenFormula(Reader, outside, ColoringFile, "potential");
+    std::int32_t maxColor;
+    if (ToInteger(FPotential[0], maxColor))
+        SetIntParam(outside, "maxcol", maxColor);
+    if (FPotential.size() >= 2)
+        SetFloatParam(outside, "slope", FPotential[1]);
+    SetIntParam(outside, "logmap", FLogMap);
+}
+
+// --- Colours ------------------------------------------------------------------------------------
+
+std::uint8_t TFractintImporter::DecodeColorDigit(char C) {
+    int digit;
+    if (C >= '0' && C <= '9')
+        digit = C - '0';
+    else if (C >= 'A' && C <= 'Z')
+        digit = C - 'A' + 10;
+    else if (C == '_')
+        digit = 36;
+    else if (C == '`')
+        digit = 37;
+    else if (C >= 'a' && C <= 'z')
+        digit = C - 'a' + 38;
+    else
+        throw EImportError("Invalid colour digit '%s'", std::string(1, C));
+    return static_cast<std::uint8_t>(digit * 255 / 63);
+}
+
+void TFractintImporter::DecodeColors(const std::string &Text, TFractintPalette &Palette) {
+    Palette.fill(0);
+    std::size_t at = 0;
+    int index = 0;
+    int run = 0;
+    while (at < Text.size()) {
+        if (index > 255)
+            throw EImportError("Too many colours");
+        if (Text[at] == '<') {
+            const std::size_t close = Text.find('>', at);
+            std::int32_t count;
+            if (index == 0 || run > 0 || close == std::string::npos ||
+                !TryStrToInt(Text.substr(at + 1, close - at - 1), count) || count < 0)
+                throw EImportError("Invalid colour run");
+            if (count > 255)
+                throw EImportError("Too many colours");
+            run = count;
+            index += count;
+            at = close + 1;
+            continue;
+        }
+        if (Text.size() - at < 3)
+            throw EImportError("Incomplete colour");
+        const std::size_t i = static_cast<std::size_t>(index) * 3;
+        for (int channel = 0; channel < 3; ++channel)
+            Palette[i + static_cast<std::size_t>(channel)] =
+                DecodeColorDigit(Text[at + static_cast<std::size_t>(channel)]);
+        at += 3;
+        if (run > 0) {
+            const int from = index - run - 1;
+            for (int k = 1; k <= run; ++k)
+                for (int channel = 0; channel < 3; ++channel) {
+                    const int a = Palette[static_cast<std::size_t>(from * 3 + channel)];
+                    const int b = Palette[i + static_cast<std::size_t>(channel)];
+                    Palette[static_cast<std::size_t>((from + k) * 3 + channel)] =
+                        static_cast<std::uint8_t>(a + (b - a) * k / (run + 1));
+                }
+            run = 0;
+        }
+        ++index;
+    }
+}

@@ -1,0 +1,309 @@
+// The Fractint importer's rules, case by case: iterations, drawing methods, colour runs, view
+// windows, centre and magnification, skew and stretch, decomposition; and what a failed import
+// leaves behind.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CompParams.h"
+#include "FracCalculate.h"
+#include "FracColoring.h"
+#include "FracCompute.h"
+#include "FracDocument.h"
+#include "FracFormula.h"
+#include "FracImport.h"
+#include "FracImportSupport.h"
+#include "FracMapping.h"
+#include "FracTransform.h"
+
+namespace {
+
+TParam &ParamNamed(const TFormulaBase &Object, const std::string &Name) {
+    const TParamList &params = Object.GetParams();
+    for (int i = 0; i < params.GetCount(); ++i)
+        if (params.GetItem(i)->GetName() == Name)
+            return *params.GetItem(i);
+    throw EListError("no parameter '%s'", Name);
+}
+
+std::int32_t IntParam(const TFormulaBase &Object, const std::string &Name) {
+    return static_cast<TIntParam &>(ParamNamed(Object, Name)).GetValue();
+}
+
+bool BoolParam(const TFormulaBase &Object, const std::string &Name) {
+    return static_cast<TBoolParam &>(ParamNamed(Object, Name)).GetValue();
+}
+
+std::string Transformations(const TLayer &Layer) {
+    std::string names;
+    const TTransformList &list = Layer.GetMapping().GetTransformations();
+    for (int i = 0; i < list.GetCount(); ++i)
+        names += list.GetItem(i).GetEntryName() + " ";
+    return names;
+}
+
+std::string WrittenText(TCustomFractal &Fractal) {
+    TParWriter writer;
+    Fractal.WriteParameters(writer, TCustomFractal::wfActive);
+    return writer.GetText();
+}
+
+class TFractintImportTest : public testing::Test {
+protected:
+    TShippedFormulaFolders Folders;
+    TCalculateManager Manager{1};
+    std::unique_ptr<TCustomFractal> Fractal = std::make_unique<TCustomFractal>(&Manager);
+
+    void SetUp() override { Fractal->SetImageSize(64, 48); }
+    void TearDown() override { Fractal.reset(); }
+
+    TLayer &Import(const std::string &Body, std::uint32_t Flags = 0) {
+        Fractal->ReadParameters(*EntryReader("Imported_entry", Body), Flags, TFractalProgressEvent());
+        EXPECT_EQ(Fractal->GetLayers().Count(), 1);
+        EXPECT_FALSE(Fractal->IsChanging());
+        return *Fractal->GetActiveLayer();
+    }
+};
+
+} // namespace
+
+TEST_F(TFractintImportTest, BuildsOneLayerOfTheTypeWithTheFractintColorings) {
+    TLayer &layer = Import("  type=julia params=0.3/0.5 bailout=9 bailoutest=real\r\n"
+                           "  corners=-2/2/-1.5/1.5\r\n");
+    EXPECT_EQ(Fractal->GetTitle(), "Imported entry");
+    EXPECT_EQ(layer.GetCaption(), "Background");
+    EXPECT_EQ(layer.GetFormula().GetEntryName(), "julia");
+    EXPECT_FALSE(layer.GetFormula().GetHasError());
+    EXPECT_EQ(layer.GetInsideColoring().GetEntryName(), "inside");
+    EXPECT_EQ(layer.GetInsideColoring().GetTransfer(), 1);
+    EXPECT_EQ(layer.GetOutsideColoring().GetEntryName(), "outside");
+    EXPECT_EQ(Transformations(layer), "ViewWindow ");
+    const auto &seed = static_cast<TComplexParam &>(ParamNamed(layer.GetFormula(), "p1")).Value;
+    EXPECT_EQ(seed.Re.GetText(), "0.3");
+    EXPECT_EQ(seed.Im.GetText(), "0.5");
+    EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(layer.GetFormula(), "bailout")).Value.GetText(), "9");
+    EXPECT_EQ(IntParam(layer.GetFormula(), "test"), 1);
+    // Both colorings smooth by the option's default.
+    EXPECT_TRUE(BoolParam(layer.GetInsideColoring(), "smooth"));
+    EXPECT_TRUE(BoolParam(layer.GetOutsideColoring(), "smooth"));
+    const TMapping &mapping = layer.GetMapping();
+    EXPECT_NEAR(static_cast<double>(mapping.Magnification.GetValue()), 1.0, 1e-12);
+    EXPECT_NEAR(static_cast<double>(mapping.Center.Re.GetValue()), 0.0, 1e-15);
+}
+
+TEST_F(TFractintImportTest, KeysTable) {
+    const struct {
+        const char *Name;
+        const char *Body;
+        std::int32_t MaxIter;
+        std::uint8_t Method;
+        const char *Transformations;
+    } cases[] = {
+        {"maxiter 255", "type=mandel maxiter=255 passes=g6", 254, dmGuessing, "ViewWindow "},
+        {"no maxiter", "type=mandel passes=2", 149, dmMultiPass, "ViewWindow "},
+        {"passes 1", "type=mandel passes=1", 149, dmLinear, "ViewWindow "},
+        {"skew 0, xmag 1", "type=mandel center-mag=0/0/1/1/0/0", 149, dmGuessing, "ViewWindow "},
+        {"xmag 1.02", "type=mandel center-mag=0/0/1/1.02", 149, dmGuessing, "ViewWindow SkewStretch "},
+        {"skew 5", "type=mandel center-mag=0/0/1/1/0/5", 149, dmGuessing, "ViewWindow SkewStretch "},
+        {"invert", "type=mandel invert=1/0.5/0", 149, dmGuessing, "ViewWindow Inverse "},
+        {"invert 0", "type=mandel invert=0", 149, dmGuessing, "ViewWindow "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TLayer &layer = Import(std::string("  ") + c.Body + "\r\n");
+        EXPECT_EQ(layer.GetFormula().GetMaxIter(), c.MaxIter);
+        EXPECT_EQ(layer.GetMethod(), c.Method);
+        EXPECT_EQ(Transformations(layer), c.Transformations);
+    }
+}
+
+TEST_F(TFractintImportTest, CenterMagGivesMagnificationAngleAndStretch) {
+    TLayer &layer = Import("  type=mandel center-mag=0/0/2/1/30\r\n");
+    EXPECT_EQ(layer.GetMapping().Magnification.GetText(), "3");
+    EXPECT_NEAR(static_cast<double>(layer.GetMapping().AngleDegrees.GetValue()), 330.0, 1e-9);
+
+    // Fractint writes xmag as the 4th value; a stretch of 2 with the default view window ratio.
+    TLayer &stretched = Import("  type=mandel center-mag=-0.5/0.25/4/2\r\n");
+    EXPECT_EQ(stretched.GetMapping().Center.Re.GetText(), "-0.5");
+    EXPECT_EQ(stretched.GetMapping().Center.Im.GetText(), "0.25");
+    EXPECT_EQ(stretched.GetMapping().Magnification.GetText(), "6");
+    ASSERT_EQ(Transformations(stretched), "ViewWindow SkewStretch ");
+    const TTransform &transform = stretched.GetMapping().GetTransformations().GetItem(1);
+    EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(transform, "xmag")).Value.GetValue(), 2);
+}
+
+TEST_F(TFractintImportTest, SixCornersGiveTheRotatedView) {
+    // A view rotated by 90 degrees: bottom left (x3rd, y3rd) = (1, -1) of the square whose left
+    // top is (-1, -1) and right bottom (1, 1); right top = left top + right bottom - bottom left.
+    TLayer &layer = Import("  type=mandel corners=-1/1/1/-1/1/-1\r\n");
+    const TMapping &mapping = layer.GetMapping();
+    EXPECT_NEAR(static_cast<double>(mapping.RightTop.Re.GetValue()), -1.0, 1e-15);
+    EXPECT_NEAR(static_cast<double>(mapping.RightTop.Im.GetValue()), 1.0, 1e-15);
+    EXPECT_NEAR(static_cast<double>(mapping.Center.Re.GetValue()), 0.0, 1e-15);
+    EXPECT_NEAR(static_cast<double>(mapping.Center.Im.GetValue()), 0.0, 1e-15);
+}
+
+TEST_F(TFractintImportTest, ViewWindowsSizeTheImage) {
+    const struct {
+        const char *Value;
+        std::int32_t Width, Height;
+    } cases[] = {
+        {"1/0.75", 640, 480},        {"1/2", 240, 480},
+        {"1/0.5/yes/300", 300, 150}, {"1/0.75/yes/200/100", 200, 100},
+        {"1/50", 640, 480}, // a ratio beyond 10 becomes 0.75
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Value);
+        TLayer &layer =
+            Import(std::string("  type=mandel viewwindows=") + c.Value + "\r\n", TCustomFractal::rfTakeSize);
+        EXPECT_EQ(Fractal->GetWidth(), c.Width);
+        EXPECT_EQ(Fractal->GetHeight(), c.Height);
+        EXPECT_EQ(layer.GetWidth(), c.Width);
+    }
+    // Without the size flag the document keeps its size; the view window's ratio still counts.
+    Fractal->SetImageSize(64, 48);
+    TLayer &layer = Import("  type=mandel viewwindows=1/2\r\n");
+    EXPECT_EQ(Fractal->GetWidth(), 64);
+    const TTransform &window = layer.GetMapping().GetTransformations().GetItem(0);
+    EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(window, "ar")).Value.GetValue(), 2);
+}
+
+TEST_F(TFractintImportTest, OutsideColoringChoices) {
+    const struct {
+        const char *Body;
+        const char *Entry;
+        const char *Param;
+        std::int32_t Value;
+        bool Smooth;
+    } cases[] = {
+        {"decomp=256", "decomp", "decomp", 7, true},
+        {"decomp=16", "decomp", "decomp", 3, false},
+        {"decomp=2", "decomp", "decomp", 0, false},
+        {"potential=200/500/600", "potential", "maxcol", 200, true},
+        {"potential=255/820/100 decomp=4", "decomp", "decomp", 1, false},
+        {"outside=real", "outside", "outside", 2, true},
+        {"outside=atan", "outside", "outside", 6, true},
+        {"outside=12", "outside", "n", 12, true},
+        {"logmap=yes", "outside", "logmap", 1, true},
+        {"logmap=old", "outside", "logmap", -1, true},
+        {"biomorph=7", "outside", "biomorph", 7, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Body);
+        TLayer &layer = Import(std::string("  type=mandel ") + c.Body + "\r\n");
+        const TColoring &outside = layer.GetOutsideColoring();
+        EXPECT_EQ(outside.GetEntryName(), c.Entry);
+        EXPECT_EQ(IntParam(outside, c.Param), c.Value);
+        EXPECT_EQ(BoolParam(outside, "smooth"), c.Smooth);
+    }
+    // The potential's bailout replaces the entry's own.
+    TLayer &layer = Import("  type=mandel bailout=4 potential=255/820/600\r\n");
+    EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(layer.GetFormula(), "bailout")).Value.GetText(), "600");
+}
+
+TEST_F(TFractintImportTest, InsideModes) {
+    const struct {
+        const char *Value;
+        std::int32_t Mode, N;
+    } cases[] = {{"0", 0, 0},      {"-1", 0, -1},   {"17", 0, 17},      {"zmag", 1, 0},
+                 {"bof60", 2, 0},  {"bof61", 3, 0}, {"epscross", 4, 0}, {"epsiloncross", 4, 0},
+                 {"period", 5, 0}, {"atan", 0, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Value);
+        TLayer &layer = Import(std::string("  type=mandel inside=") + c.Value + "\r\n");
+        EXPECT_EQ(IntParam(layer.GetInsideColoring(), "inside"), c.Mode);
+        EXPECT_EQ(IntParam(layer.GetInsideColoring(), "n"), c.N);
+    }
+}
+
+TEST_F(TFractintImportTest, ParamsSkipTheBailoutAndFillFunctions) {
+    // More numbers than the type has parameters must not reach its bailout and test.
+    TLayer &layer = Import("  type=fn+fn params=1/2/3/4/5/6/7/8 function=cosh/sqr bailout=16\r\n");
+    const TFormula &formula = layer.GetFormula();
+    EXPECT_EQ(static_cast<TComplexParam &>(ParamNamed(formula, "p2")).Value.Im.GetText(), "4");
+    EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(formula, "bailout")).Value.GetText(), "16");
+    EXPECT_EQ(IntParam(formula, "test"), 0);
+    EXPECT_EQ(FunctionIdToName(static_cast<TFuncParam &>(ParamNamed(formula, "fn1")).GetValue()), "cosh");
+    EXPECT_EQ(FunctionIdToName(static_cast<TFuncParam &>(ParamNamed(formula, "fn2")).GetValue()), "sqr");
+}
+
+TEST(FractintColors, DecodeRunsAndDigits) {
+    TFractintPalette palette;
+    TFractintImporter::DecodeColors("000<3>zzz", palette);
+    const std::uint8_t expected[5] = {0, 63, 127, 191, 255};
+    for (int i = 0; i < 5; ++i)
+        for (int channel = 0; channel < 3; ++channel)
+            EXPECT_EQ(palette[static_cast<std::size_t>(i * 3 + channel)], expected[i]) << i;
+    EXPECT_EQ(palette[5 * 3], 0); // the rest stays black
+
+    const struct {
+        char Digit;
+        int Value;
+    } digits[] = {{'0', 0}, {'9', 9}, {'A', 10}, {'Z', 35}, {'_', 36}, {'`', 37}, {'a', 38}, {'z', 63}};
+    for (const auto &d : digits)
+        EXPECT_EQ(TFractintImporter::DecodeColorDigit(d.Digit), d.Value * 255 / 63) << d.Digit;
+
+    for (const char *bad : {"<3>000", "000zz", "0!0", "000<x>zzz", "000<3zzz", "000<-1>zzz"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_THROW(TFractintImporter::DecodeColors(bad, palette), EImportError);
+    }
+    // 257 colours are too many.
+    std::string many;
+    for (int i = 0; i < 257; ++i)
+        many += "zzz";
+    EXPECT_THROW(TFractintImporter::DecodeColors(many, palette), EImportError);
+}
+
+TEST_F(TFractintImportTest, MalformedValuesLeaveTheDocumentAsItWas) {
+    Import("  type=julia maxiter=99\r\n");
+    const std::string before = WrittenText(*Fractal);
+    const std::string title = Fractal->GetTitle();
+    const struct {
+        const char *Body;
+        const char *Key;
+    } cases[] = {
+        {"type=mandel colors=000<3>zz", "colors"},
+        {"type=mandel colors=<3>000", "colors"},
+        {"type=mandel viewwindows=1/abc", "viewwindows"},
+        {"type=mandel viewwindows=1/0.75/yes/100000", "viewwindows"},
+        {"type=mandel corners=-2/1/x/1", "corners"},
+        {"type=mandel maxiter=lots", "maxiter"},
+        {"type=mandel params=1/two", "params"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Body);
+        try {
+            Fractal->ReadParameters(*EntryReader("Broken", std::string("  ") + c.Body + "\r\n"),
+                                    TCustomFractal::rfTakeSize, TFractalProgressEvent());
+            ADD_FAILURE() << "no error";
+        } catch (const EImportError &e) {
+            EXPECT_NE(std::string(e.what()).find(std::string("key \"") + c.Key + "\""), std::string::npos)
+                << e.what();
+            // The key's own line and column: the entry's name stands on line 1.
+            EXPECT_NE(std::string(e.what()).find("position (2:15)"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(WrittenText(*Fractal), before);
+        EXPECT_EQ(Fractal->GetTitle(), title);
+        EXPECT_FALSE(Fractal->IsChanging());
+    }
+}
+
+TEST_F(TFractintImportTest, MissingFormulaIsReportedAndTheDocumentStaysUsable) {
+    try {
+        Import("  type=nosuchtype\r\n");
+        FAIL() << "no error";
+    } catch (const EAbort &e) {
+        EXPECT_STREQ(e.what(), "Could not find 'nosuchtype' in 'Fractint.ofm'");
+    }
+    ASSERT_EQ(Fractal->GetLayers().Count(), 1);
+    EXPECT_EQ(Fractal->GetActiveLayer(), &Fractal->GetLayers().Items(0));
+    EXPECT_FALSE(Fractal->IsChanging());
+    // The document takes the next entry as usual.
+    TLayer &layer = Import("  type=mandel maxiter=50\r\n");
+    EXPECT_EQ(layer.GetFormula().GetEntryName(), "mandel");
+    EXPECT_EQ(layer.GetFormula().GetMaxIter(), 49);
+}
