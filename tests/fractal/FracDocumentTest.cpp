@@ -197,6 +197,43 @@ TEST_F(TFractalDocumentTest, WriteReadWriteGivesIdenticalText) {
     EXPECT_EQ(copy.GetLayers().Items(1).GetFormula().GetMaxIter(), 40);
 }
 
+// Progress that cancels the read, as a user's cancel button does, once the first layer is read.
+class TCancellingProgress {
+public:
+    void Step(TObject *, int Percent) {
+        if (Percent > 50)
+            Abort();
+    }
+};
+
+TEST_F(TFractalDocumentTest, CancelEndsTheReadQuietlyButAMissingFormulaIsReported) {
+    MakeTwoLayers();
+    const std::string text = WrittenText(*Fractal);
+
+    // A cancel keeps what was read so far and says nothing.
+    TRecordingFractal cancelled(&Manager);
+    TCancellingProgress progress;
+    EXPECT_NO_THROW(cancelled.ReadParameters(*ReaderOf("Two_layers", text), TCustomFractal::rfTakeSize,
+                                             MakeEvent<&TCancellingProgress::Step>(&progress)));
+    EXPECT_FALSE(cancelled.IsChanging());
+    EXPECT_GE(cancelled.GetLayers().Count(), 1);
+
+    // A formula that cannot be found is no cancel: the reader hears why.
+    std::string missing = text;
+    const std::size_t at = missing.find("MandelPlain");
+    ASSERT_NE(at, std::string::npos);
+    missing.replace(at, 11, "NoSuchEntry");
+    TRecordingFractal broken(&Manager);
+    try {
+        broken.ReadParameters(*ReaderOf("Two_layers", missing), TCustomFractal::rfTakeSize,
+                              TFractalProgressEvent());
+        FAIL() << "no error";
+    } catch (const EAbort &e) {
+        EXPECT_NE(std::string(e.what()).find("Could not find 'NoSuchEntry'"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(broken.IsChanging());
+}
+
 TEST_F(TFractalDocumentTest, TitleComesFromTheEntryNameUnlessTheSectionGivesOne) {
     ReadText(*Fractal, "My_Fine_Fractal", "fractal:\r\n  width=8\r\n  height=6\r\n  layers=1\r\nlayer:\r\n");
     EXPECT_EQ(Fractal->GetTitle(), "My Fine Fractal");
