@@ -349,24 +349,26 @@ void TFractintImporter::Apply(TParReader &Reader) {
 
         ImportSkewStretch(Reader, FXMag * FAspect, FSkew);
         FLayer->GetFormula().SetMaxIter(FMaxIter);
-        // The potential's bailout replaces the entry's own.
-        if (FDecomp < 0 && FPotential.size() >= 3)
+        // The potential wins over decomposition, and its bailout replaces the entry's own.
+        const bool potential = !FPotential.empty();
+        if (potential && FPotential.size() >= 3)
             FBailout = FPotential[2];
         if (FType == "formula")
             ImportParams();
         else
             ImportBailout();
 
-        if (FDecomp >= 0)
-            ImportDecomp(Reader);
-        else if (!FPotential.empty())
+        const bool decomp = !potential && FDecomp >= 0;
+        if (potential)
             ImportPotential(Reader);
+        else if (decomp)
+            ImportDecomp(Reader);
         else
             ImportBiomorph(Reader);
         SetBoolParam(FLayer->GetInsideColoring(), "smooth", SmoothColoring());
         SetBoolParam(FLayer->GetOutsideColoring(), "smooth", SmoothColoring());
         // Decomposition into few sectors keeps its sharp edges whatever the option says.
-        if (FDecomp >= 0 && FDecomp < 7)
+        if (decomp && FDecomp < 7)
             SetBoolParam(FLayer->GetOutsideColoring(), "smooth", false);
     } catch (...) {
         FLayer->EndUpdate();
@@ -459,6 +461,10 @@ void TFractintImporter::ImportViewWindow(TParReader &Reader) {
     if (!FixedAspectRatio() && (transformations.GetCount() == 0 ||
                                 !SameText(transformations.GetItem(0).GetEntryName(), "ViewWindow")))
         InsertTransformation(Reader, 0, "ViewWindow");
+    // Corners name the region the window shows, whatever its ratio: the location made from them
+    // fits them into the image already, and a correction for the ratio would distort them.
+    if (!FViews.empty() && FViews.back().Corners)
+        return;
     if (transformations.GetCount() > 0)
         SetFloatParam(transformations.GetItem(0), "ar", FloatText(FViewRatio));
     FAspect = 0.75L / FViewRatio;

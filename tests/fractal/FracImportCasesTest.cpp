@@ -2,6 +2,7 @@
 // windows, centre and magnification, skew and stretch, decomposition; and what a failed import
 // leaves behind.
 #include <array>
+#include <complex>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "FracCalculate.h"
 #include "FracColoring.h"
 #include "FracCompute.h"
+#include "FracContext.h"
 #include "FracDocument.h"
 #include "FracFormula.h"
 #include "FracImport.h"
@@ -136,6 +138,53 @@ TEST_F(TFractintImportTest, CenterMagGivesMagnificationAngleAndStretch) {
     EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(transform, "xmag")).Value.GetValue(), 2);
 }
 
+// Where the image point (X, Y) lands after the layer's mapping and transformations; (0, 0) is the
+// image's left top edge.
+std::complex<double> MappedPoint(const TLayer &Layer, int X, int Y) {
+    const TMapping &mapping = Layer.GetMapping();
+    TPixelContextBlock block(pmDouble);
+    mapping.InitContext(block.Bytes());
+    block.Common().X = X;
+    block.Common().Y = Y;
+    EXPECT_EQ(mapping.MapPixel(block.Bytes(), nullptr), 0);
+    const std::complex<double> point{block.At<double>(block.Values().Pixel),
+                                     block.At<double>(block.Values().Pixel + 8)};
+    mapping.DoneContext(block.Bytes());
+    return point;
+}
+
+// Fractint shows the region of height 2 / mag and width height / (0.75 xmag) around the centre,
+// or the corners' region, in a window of any ratio: the imported image spans exactly that region.
+TEST_F(TFractintImportTest, TheImageSpansTheRegionFractintShows) {
+    const struct {
+        const char *Body;
+        double Left, Top, Right, Bottom;
+    } cases[] = {
+        {"center-mag=-0.5/0/1.5", -0.5 - 4 / 4.5, 2 / 3.0, -0.5 + 4 / 4.5, -2 / 3.0},
+        // A wide window: xmag 0.5 widens the region to the window's ratio 0.375.
+        {"center-mag=0.5/0.25/2/0.5 viewwindows=1/0.375/yes/64/24", 0.5 - 4 / 3.0, 0.75, 0.5 + 4 / 3.0,
+         -0.25},
+        // A tall window of ratio 1.5, the region narrowed by xmag 2 to the same ratio.
+        {"center-mag=0/0/1/2 viewwindows=1/1.5/yes/40/60", -2 / 3.0, 1, 2 / 3.0, -1},
+        // The 0.75 region squeezed into a window of ratio 0.5, as Fractint does without cropping.
+        {"center-mag=0/0/1 viewwindows=1/0.5/yes/64/32", -4 / 3.0, 1, 4 / 3.0, -1},
+        // Corners are the region whatever the window.
+        {"corners=-1/1/-1.5/1.5 viewwindows=1/1.5/yes/40/60", -1, 1.5, 1, -1.5},
+        {"viewwindows=1/0.5/yes/64/32 corners=-3/1/-1/1", -3, 1, 1, -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Body);
+        Fractal->SetImageSize(64, 48);
+        TLayer &layer = Import(std::string("  type=mandel ") + c.Body + "\r\n", TCustomFractal::rfTakeSize);
+        const std::complex<double> leftTop = MappedPoint(layer, 0, 0);
+        const std::complex<double> rightBottom = MappedPoint(layer, layer.GetWidth(), layer.GetHeight());
+        EXPECT_NEAR(leftTop.real(), c.Left, 1e-9);
+        EXPECT_NEAR(leftTop.imag(), c.Top, 1e-9);
+        EXPECT_NEAR(rightBottom.real(), c.Right, 1e-9);
+        EXPECT_NEAR(rightBottom.imag(), c.Bottom, 1e-9);
+    }
+}
+
 TEST_F(TFractintImportTest, SixCornersGiveTheRotatedView) {
     // A view rotated by 90 degrees: bottom left (x3rd, y3rd) = (1, -1) of the square whose left
     // top is (-1, -1) and right bottom (1, 1); right top = left top + right bottom - bottom left.
@@ -184,7 +233,7 @@ TEST_F(TFractintImportTest, OutsideColoringChoices) {
         {"decomp=16", "decomp", "decomp", 3, false},
         {"decomp=2", "decomp", "decomp", 0, false},
         {"potential=200/500/600", "potential", "maxcol", 200, true},
-        {"potential=255/820/100 decomp=4", "decomp", "decomp", 1, false},
+        {"potential=255/820/100 decomp=4", "potential", "maxcol", 255, true},
         {"outside=real", "outside", "outside", 2, true},
         {"outside=atan", "outside", "outside", 6, true},
         {"outside=12", "outside", "n", 12, true},

@@ -409,7 +409,8 @@ TEST(FractintFiles, TransformationsMoveThePointAsDefined) {
         std::vector<std::pair<std::string, std::string>> Params;
         TMove Expected;
     } cases[] = {
-        {"ViewWindow", {{"ar", "1.5"}}, [](TComplex p) { return TComplex(p.real(), p.imag() * 0.5); }},
+        {"ViewWindow", {{"ar", "1.5"}}, [](TComplex p) { return p * 0.5; }},
+        {"ViewWindow", {{"ar", "0.5"}}, [](TComplex p) { return p; }},
         {"SkewStretch",
          {{"xmag", "2"}, {"skew", "45"}},
          [](TComplex p) { return TComplex(p.real() / 2 + p.imag(), p.imag()); }},
