@@ -7,7 +7,12 @@
 // memcpy column is exactly that restoring copy alone.
 //
 // The merge engines are measured on stacks of 1, 4 and 16 layers, a row at a time through MergeRow, beside
-// memcpy of the layer rows the merge reads.
+// memcpy of the layer rows the merge reads and a plain C stack: the same layers blended bottom-up with the
+// plain per-mode loops above and a plain opacity blend, from a list of modes and opacities made before
+// timing, so that it does the engine's arithmetic without visiting the layers.
+//
+// The row conversions (codes to colours through the colour table, repacking of 4- and 3-byte pixels)
+// stand beside memcpy of the bytes the conversion writes and a plain C loop written out here.
 #include <windows.h>
 
 #include <algorithm>
@@ -18,6 +23,8 @@
 #include <vector>
 
 #include "FracCalculate.h"
+#include "FracConvert.h"
+#include "FracImage.h"
 #include "FracLayer.h"
 #include "FracMerge.h"
 #include "FracMergeEngine.h"
@@ -335,6 +342,86 @@ void BenchMergeFloat() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Row conversions
+
+void BenchConversions() {
+    std::uint32_t state = 2468;
+    auto table = std::make_unique<TGradientTable>();
+    for (std::uint32_t &entry : table->Entries)
+        entry = RandomWord(state);
+    std::vector<std::uint16_t> codes(RowPixels);
+    for (std::uint16_t &code : codes)
+        code = static_cast<std::uint16_t>(RandomWord(state) % ColorTableSize);
+    std::vector<std::uint32_t> pixels(RowPixels), colors(RowPixels);
+    for (std::uint32_t &pixel : pixels)
+        pixel = RandomWord(state);
+    std::vector<std::uint8_t> rgb(RowPixels * 3), rgba(RowPixels * 4);
+    for (std::uint8_t &byte : rgb)
+        byte = static_cast<std::uint8_t>(RandomWord(state) >> 24);
+    // Bytes of the same length as the widest target, the source of the memcpy column.
+    const std::vector<std::uint8_t> copySource(RowPixels * 4, 0x5A);
+
+    std::printf("Row conversions, rows of %d pixels (megapixels per second)\n", RowPixels);
+    std::printf("  %-20s %12s %12s %12s %14s\n", "conversion", "routine", "plain C", "memcpy",
+                "routine/plain");
+    const auto line = [&](const char *Name, double Routine, double Plain, void *Target, std::size_t Bytes) {
+        const double copy = Measure(RowPixels, [&] { std::memcpy(Target, copySource.data(), Bytes); });
+        std::printf("  %-20s %12.1f %12.1f %12.1f %14.2f\n", Name, Routine, Plain, copy, Routine / Plain);
+    };
+
+    {
+        const double routine =
+            Measure(RowPixels, [&] { ConvertIndexRow(codes.data(), colors.data(), RowPixels, table.get()); });
+        Sink += colors[RowPixels / 2];
+        const double plain = Measure(RowPixels, [&] {
+            for (int i = 0; i < RowPixels; ++i)
+                colors[i] = table->Entries[codes[i]];
+        });
+        Sink += colors[RowPixels / 3];
+        line("ConvertIndexRow", routine, plain, colors.data(), RowPixels * sizeof(std::uint32_t));
+    }
+    {
+        const double routine =
+            Measure(RowPixels, [&] { FillUncalculatedRow(colors.data(), RowPixels, table.get()); });
+        Sink += colors[RowPixels / 2];
+        const double plain = Measure(RowPixels, [&] {
+            const std::uint32_t color = table->Entries[UncalculatedCode];
+            for (int i = 0; i < RowPixels; ++i)
+                colors[i] = color;
+        });
+        Sink += colors[RowPixels / 3];
+        line("FillUncalculatedRow", routine, plain, colors.data(), RowPixels * sizeof(std::uint32_t));
+    }
+    {
+        const double routine =
+            Measure(RowPixels, [&] { ConvertRowToRGB(pixels.data(), rgb.data(), RowPixels); });
+        Sink += rgb[RowPixels / 2];
+        const double plain = Measure(RowPixels, [&] {
+            const std::uint8_t *from = reinterpret_cast<const std::uint8_t *>(pixels.data());
+            std::uint8_t *to = rgb.data();
+            for (int i = 0; i < RowPixels; ++i, from += 4, to += 3)
+                to[0] = from[0], to[1] = from[1], to[2] = from[2];
+        });
+        Sink += rgb[RowPixels / 3];
+        line("ConvertRowToRGB", routine, plain, rgb.data(), rgb.size());
+    }
+    {
+        const double routine =
+            Measure(RowPixels, [&] { ConvertRowToRGBA(rgb.data(), rgba.data(), RowPixels); });
+        Sink += rgba[RowPixels / 2];
+        const double plain = Measure(RowPixels, [&] {
+            const std::uint8_t *from = rgb.data();
+            std::uint8_t *to = rgba.data();
+            for (int i = 0; i < RowPixels; ++i, from += 3, to += 4)
+                to[0] = from[0], to[1] = from[1], to[2] = from[2], to[3] = 255;
+        });
+        Sink += rgba[RowPixels / 3];
+        line("ConvertRowToRGBA", routine, plain, rgba.data(), rgba.size());
+    }
+    std::printf("\n");
+}
+
+// ---------------------------------------------------------------------------------------------
 // Bitmap writers
 
 constexpr int Dither[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
@@ -478,12 +565,86 @@ void BuildStack(TLayerList &List, TCalculateManager &Manager, int Count, int Row
     }
 }
 
+// A layer of the plain stack: its pixel rows, merge mode and opacity byte, read before timing.
+struct TPlainLayer {
+    const std::uint8_t *Pixels;
+    std::size_t RowBytes;
+    int Mode;
+    std::uint8_t Opacity;
+};
+
+// The stack's layers bottom-up, as the merge visits them in BuildStack's stacks: every layer is visible
+// and no layer is a mask, and the bottom one is opaque, so the merge starts there without a background.
+std::vector<TPlainLayer> PlainLayers(TLayerList &List) {
+    std::vector<TPlainLayer> layers;
+    for (int i = List.Count() - 1; i >= 0; --i) {
+        TLayer &layer = List.Items(i);
+        TLayerImage &image = layer.GetImage();
+        layers.push_back({static_cast<const std::uint8_t *>(image.PixelPtr(0, 0)),
+                          static_cast<std::size_t>(image.Width()) * image.BytesPerPixel(),
+                          layer.GetMergeMode(), OpacityByte(layer.GetOpacity())});
+    }
+    return layers;
+}
+
+// Row Y of the stack merged with the plain loops: each layer row is copied into the work row (the plain
+// loops, like the routines, write into their layer row), merged with the row below by its mode and
+// blended with it by its opacity, and becomes the base of the next layer. Returns the result row.
+template <class TPixel, class Merge, class Blend>
+TPixel *PlainStack(const std::vector<TPlainLayer> &Layers, int Y, TPixel *Base, TPixel *Work, Merge merge,
+                   Blend blend) {
+    for (std::size_t k = 0; k < Layers.size(); ++k) {
+        const TPlainLayer &layer = Layers[k];
+        std::memcpy(Work, layer.Pixels + Y * layer.RowBytes, RowPixels * sizeof(TPixel));
+        if (k > 0) {
+            if (layer.Mode != 0)
+                merge(layer.Mode, Base, Work);
+            if (layer.Opacity != 255)
+                blend(layer.Opacity, Base, Work);
+        }
+        std::swap(Base, Work);
+    }
+    return Base;
+}
+
+std::uint32_t *PlainStack8(const std::vector<TPlainLayer> &Layers, int Y, std::uint32_t *Base,
+                           std::uint32_t *Work) {
+    return PlainStack(
+        Layers, Y, Base, Work,
+        [](int Mode, const std::uint32_t *B, std::uint32_t *L) { Plain8[Mode](B, L, RowPixels); },
+        [](std::uint8_t Opacity, const std::uint32_t *B, std::uint32_t *L) {
+            for (int i = 0; i < RowPixels; ++i) {
+                std::uint32_t result = L[i] & 0xFF000000u;
+                for (int shift = 0; shift < 24; shift += 8)
+                    result |= static_cast<std::uint32_t>(Mul(255 - Opacity, (B[i] >> shift) & 0xFF) +
+                                                         Mul(Opacity, (L[i] >> shift) & 0xFF))
+                              << shift;
+                L[i] = result;
+            }
+        });
+}
+
+TFloatColor *PlainStackFloat(const std::vector<TPlainLayer> &Layers, int Y, TFloatColor *Base,
+                             TFloatColor *Work) {
+    return PlainStack(
+        Layers, Y, Base, Work,
+        [](int Mode, const TFloatColor *B, TFloatColor *L) { PlainFloatLoops[Mode](B, L, RowPixels); },
+        [](std::uint8_t Opacity, const TFloatColor *B, TFloatColor *L) {
+            const float o = Opacity / 255.0f, rest = 1 - o;
+            for (int i = 0; i < RowPixels; ++i) {
+                L[i].Red = L[i].Red * o + B[i].Red * rest;
+                L[i].Green = L[i].Green * o + B[i].Green * rest;
+                L[i].Blue = L[i].Blue * o + B[i].Blue * rest;
+            }
+        });
+}
+
 void BenchEngines() {
     constexpr int Rows = 4;
     TCalculateManager manager(1);
     TRowSource source;
     std::printf("MergeRow through the merge engines, rows of %d pixels (megapixels per second)\n", RowPixels);
-    std::printf("  %-16s %12s %12s %16s\n", "stack", "MergeRow", "memcpy", "MergeRow/memcpy");
+    std::printf("  %-16s %12s %12s %12s %16s\n", "stack", "MergeRow", "plain C", "memcpy", "MergeRow/plain");
     for (const bool useFloat : {false, true})
         for (const int count : {1, 4, 16}) {
             TLayerList list;
@@ -504,6 +665,23 @@ void BenchEngines() {
                 y = (y + 1) % Rows;
             });
             Sink += *static_cast<const std::uint8_t *>(row);
+            // The same arithmetic in plain loops over the layer rows.
+            const std::vector<TPlainLayer> layers = PlainLayers(list);
+            const std::size_t rowBytes = static_cast<std::size_t>(RowPixels) * engine->BytesPerPixel();
+            std::vector<std::uint8_t> base(rowBytes), work(rowBytes);
+            const std::uint8_t *result = nullptr;
+            const double plain = Measure(RowPixels, [&] {
+                if (useFloat)
+                    result = reinterpret_cast<const std::uint8_t *>(
+                        PlainStackFloat(layers, y, reinterpret_cast<TFloatColor *>(base.data()),
+                                        reinterpret_cast<TFloatColor *>(work.data())));
+                else
+                    result = reinterpret_cast<const std::uint8_t *>(
+                        PlainStack8(layers, y, reinterpret_cast<std::uint32_t *>(base.data()),
+                                    reinterpret_cast<std::uint32_t *>(work.data())));
+                y = (y + 1) % Rows;
+            });
+            Sink += result[3];
             // memcpy of the layer rows the merge reads.
             const std::size_t bytes = static_cast<std::size_t>(RowPixels) * engine->BytesPerPixel();
             std::vector<std::uint8_t> target(bytes);
@@ -516,7 +694,7 @@ void BenchEngines() {
             char name[32];
             std::snprintf(name, sizeof name, "%s, %d layer%s", useFloat ? "float" : "8-bit", count,
                           count == 1 ? "" : "s");
-            std::printf("  %-16s %12.1f %12.1f %16.2f\n", name, merge, copy, merge / copy);
+            std::printf("  %-16s %12.1f %12.1f %12.1f %16.2f\n", name, merge, plain, copy, merge / plain);
         }
     std::printf("\n");
 }
@@ -528,6 +706,7 @@ int main() {
     InitMergeTables();
     BenchMerge8();
     BenchMergeFloat();
+    BenchConversions();
     BenchWriters();
     BenchEngines();
     std::printf("(checksum %u)\n", Sink);
