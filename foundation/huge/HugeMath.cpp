@@ -250,45 +250,16 @@ void THugeFloatMath::Sqrt() {
     }
     if (FState == hsInfinite)
         return;
+    // The root of m B^(2 h + r) (r 0 or 1) is sqrt(m B^r) B^h: the root of the mantissa scaled
+    // by r words, which keeps the estimate within the 80-bit range whatever the exponent.
     const int n = FWordCount;
-    THugeMathTempHolder y(*this); // estimates 1 / sqrt(Self)
-    THugeMathTempHolder t(*this);
-    THugeConstHolder three(*this, GetThree());
-
-    // The root of m 2^(64 h) is sqrt(m) 2^(32 h): the work is done on the
-    // mantissa scaled by an even number of words (exponent 0 or 1), which
-    // keeps the estimate within the 80-bit range and every intermediate
-    // value within the exponent range, whatever the argument's exponent.
     const int32_t half = FExponent >> 1; // floor(exponent / 2)
-    FExponent -= 2 * half;
-    const long double estimate = 1.0L / std::sqrt(GetExtended());
-    // y needs only about half the words: the last step on the root, from
-    // s = a y and the exact residual a - s^2, doubles what is right.
-    const int h = n > 8 ? n / 2 + 3 : n;
-    {
-        THugeViewGuard viewSelf(*this), viewY(*y), viewT(*t), viewThree(*three);
-        WideningNewton(*y, *t, {this, &*three}, h, estimate, 2, false, [&] {
-            y->Square();
-            y->Multiply(*this);
-            y->SubtractRev(*three);
-            y->Multiply(*t);
-            y->DivideByTwo();
-        });
-        t->Assign(*this);
-        t->Multiply(*y);
-    }
-    for (THugeFloatMath *widened : {&*y, &*t})
-        if (widened->FState == hsNormal)
-            std::memset(widened->FMantissa, 0, sizeof(uint32_t) * (n - h));
-    // Self := s + y (a - s^2) / 2, from the exact residual, for the last word.
-    if (ExactResidual(*this, *t, *t, *this, FWorkBuffer, h) == TResidual::Exact) {
-        MultiplyCorrection(*y, t->FExponent);
-        DivideByTwo();
-        Add(*t);
-    } else {
-        Assign(*t);
-    }
-    FExponent += half;
+    const int r = FExponent - 2 * half;
+    THugeMathTempHolder root(*this);
+    THugeScratchWords scratch(HugeKernel::QuotientScratchWords(n));
+    HugeKernel::RootWords(FMantissa, n, r, root->FMantissa, scratch.Words());
+    std::memcpy(FMantissa, root->FMantissa, sizeof(uint32_t) * n);
+    FExponent = half;
 }
 
 // ---------------------------------------------------------------- logarithm, exponential

@@ -2,8 +2,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
-#include <optional>
+#include <limits>
 
 // ---------------------------------------------------------------- word kernels
 
@@ -263,6 +262,355 @@ void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t
             carry = t >> 32;
         }
         row[na] = static_cast<uint32_t>(carry);
+    }
+}
+
+} // namespace HugeKernel
+
+// ---------------------------------------------------------------- word-level quotients and roots
+
+namespace HugeKernel {
+
+void ProductColumns(const uint32_t *a, int na, const uint32_t *b, int nb, int from, int to, uint32_t *out) {
+    uint64_t carry = 0;
+    for (int k = from; k <= to; ++k) {
+        const int lo = k - (nb - 1) > 0 ? k - (nb - 1) : 0;
+        const int hi = k < na - 1 ? k : na - 1;
+        uint64_t low = carry, high = 0;
+        const uint32_t *pb = b + (k - lo);
+        for (int i = lo; i <= hi; ++i) {
+            const uint64_t p = static_cast<uint64_t>(a[i]) * *pb--;
+            low += static_cast<uint32_t>(p);
+            high += p >> 32;
+        }
+        out[k - from] = static_cast<uint32_t>(low);
+        carry = (low >> 32) + high;
+    }
+    out[to - from + 1] = static_cast<uint32_t>(carry);
+}
+
+namespace {
+
+inline int BitLength(uint32_t word) {
+    return 32 - __builtin_clz(word);
+}
+
+// The value of the top words of a (n >= 2 words) with the top word as units, rounded to 64 bits.
+inline long double LeadingValue(const uint32_t *a, int n) {
+    const uint64_t high = (static_cast<uint64_t>(a[n - 1]) << 32) | a[n - 2];
+    long double value = static_cast<long double>(high);
+    if (n >= 3)
+        value += a[n - 3] * 0x1p-32L;
+    return value * 0x1p-32L;
+}
+
+// Binary exponent and the 64 mantissa bits of a positive 80-bit value: value = bits 2^(exponent - 63).
+inline int DecodeExtended(long double value, uint64_t &bits) {
+    static_assert(std::numeric_limits<long double>::digits == 64, "80-bit extended precision");
+    unsigned char bytes[sizeof(long double)];
+    std::memcpy(bytes, &value, sizeof(long double));
+    uint16_t signExponent;
+    std::memcpy(&bits, bytes, 8);
+    std::memcpy(&signExponent, bytes + 8, 2);
+    return (signExponent & 0x7FFF) - 16383;
+}
+
+// x[0..f) := floor(v B^f) for 0 < v <= 1; all ones where that would be B^f.
+void PlaceEstimate(long double v, uint32_t *x, int f) {
+    uint64_t bits;
+    const int shift = DecodeExtended(v, bits) - 63 + 32 * f; // x = bits 2^shift
+    if (shift + 64 > 32 * f) {
+        for (int i = 0; i < f; ++i)
+            x[i] = 0xFFFFFFFFu;
+        return;
+    }
+    for (int i = 0; i < f; ++i) {
+        const int lowest = 32 * i - shift; // the bit of `bits` that lands on the word's bit 0
+        uint32_t word = 0;
+        if (lowest >= 0 && lowest < 64)
+            word = static_cast<uint32_t>(bits >> lowest);
+        else if (lowest < 0 && lowest > -32)
+            word = static_cast<uint32_t>(bits << -lowest);
+        x[i] = word;
+    }
+}
+
+// Bits of the top word of a positive value v < 1 written with words of 2^-32.
+inline int TopWordBits(long double v) {
+    uint64_t bits;
+    const int exponent = DecodeExtended(v, bits); // -32 .. -1 below 1
+    return exponent >= 0 ? 32 : (exponent < -32 ? 1 : exponent + 33);
+}
+
+// The widths of a Newton iteration that doubles the right bits each round, ending at n words:
+// widths[count - 1] is the first one, which the 80-bit estimate (about 60 bits) serves. In bits:
+// the top words of the estimate and of the argument hold at least `top` bits, so that w words hold
+// 32 (w - 1) + top of them; a round at w words leaves a few units of its last word (3 bits) when
+// it starts from half of those bits and 4 more.
+int NewtonWidths(int n, int top, int *widths) {
+    auto needs = [&](int words) { return (32 * (words - 1) + top + 1) / 2 + 4; };
+    int count = 0;
+    for (int w = n;;) {
+        widths[count++] = w;
+        if (needs(w) <= 60)
+            break;
+        int narrower = (needs(w) - top + 3 + 31) / 32 + 1;
+        if (narrower >= w)
+            narrower = w - 1;
+        w = narrower;
+    }
+    return count;
+}
+
+// d[0..count) -= B^index (modulo B^count); nothing when index >= count.
+inline void SubtractUnit(uint32_t *d, int count, int index) {
+    for (int i = index; i < count; ++i)
+        if (d[i]-- != 0)
+            break;
+}
+
+// d[0..count) /= 2, dropping the lowest bit.
+inline void Halve(uint32_t *d, int count) {
+    for (int i = 0; i < count - 1; ++i)
+        d[i] = (d[i] >> 1) | (d[i + 1] << 31);
+    d[count - 1] >>= 1;
+}
+
+// Two's complement of d[0..count) when its top bit is set; true then.
+inline bool TakeMagnitude(uint32_t *d, int count) {
+    if ((d[count - 1] >> 31) == 0)
+        return false;
+    uint32_t carry = 1;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t word = ~d[i] + carry;
+        carry = carry && word == 0;
+        d[i] = word;
+    }
+    return true;
+}
+
+// x[0..w) := x[0..w) + c (add) or - c, where c = round(f * d / B^first) of the f-word factor and
+// the d-word difference, from the product's columns down to two guard words below `first`: the
+// Newton and residual corrections. A carry out of the top makes x all ones, a borrow out 0 (both
+// only where x is within a unit or two of them). product has f + d + 1 words.
+void ApplyCorrection(uint32_t *x, int w, const uint32_t *factor, int f, const uint32_t *difference, int d,
+                     int first, bool add, uint32_t *product) {
+    const int from = first >= 3 ? first - 3 : 0;
+    const int last = f + d - 2; // top column
+    if (last + 1 < first - 1 || d == 0)
+        return;
+    ProductColumns(factor, f, difference, d, from, last, product);
+    const int words = last + 2 - from; // product[0 .. words)
+    const int start = first - from;
+    uint64_t carry = start >= 1 ? product[start - 1] >> 31 : 0; // rounding half up
+    int i = 0;
+    if (add) {
+        for (; i < w; ++i) {
+            const int k = start + i;
+            const uint64_t term = k < words ? product[k] : 0;
+            if (k >= words && carry == 0)
+                break;
+            carry += x[i] + term;
+            x[i] = static_cast<uint32_t>(carry);
+            carry >>= 32;
+        }
+        bool overflow = carry != 0;
+        for (int k = start + w; k < words && !overflow; ++k)
+            overflow = product[k] != 0;
+        if (overflow)
+            for (i = 0; i < w; ++i)
+                x[i] = 0xFFFFFFFFu;
+    } else {
+        uint64_t borrow = carry;
+        for (; i < w; ++i) {
+            const int k = start + i;
+            const uint64_t term = k < words ? product[k] : 0;
+            if (k >= words && borrow == 0)
+                break;
+            const uint64_t diff = static_cast<uint64_t>(x[i]) - term - borrow;
+            x[i] = static_cast<uint32_t>(diff);
+            borrow = diff >> 63;
+        }
+        bool underflow = borrow != 0;
+        for (int k = start + w; k < words && !underflow; ++k)
+            underflow = product[k] != 0;
+        if (underflow)
+            std::memset(x, 0, sizeof(uint32_t) * w);
+    }
+}
+
+// One Newton step of the reciprocal: from x_f (f words at the top of x[0..n)) to x_w, with
+// x_f ~ B^(2f-1) / a_f and a_w the top w words of a: x_w = x_f B^(w-f) - x_f (a_w x_f - B^(w+f-1))
+// / B^(2f-1). The product a_w x_f is taken modulo B^(w+2) only: its error lies far below that.
+void ReciprocalStep(const uint32_t *a, int n, uint32_t *x, int w, int f, uint32_t *scratch) {
+    const uint32_t *aw = a + (n - w);
+    uint32_t *xw = x + (n - w);
+    const uint32_t *xf = x + (n - f);
+    const int total = w + f;
+    const int count = total < w + 2 ? total : w + 2;
+    uint32_t *d = scratch;
+    ProductColumns(aw, w, xf, f, 0, count - 1, d);
+    SubtractUnit(d, count, total - 1); // B^(w+f-1), the product of a_w and the exact reciprocal
+    const bool add = TakeMagnitude(d, count);
+    const int length = HugeWords::HighestNonZero(d, count) + 1;
+    std::memset(xw, 0, sizeof(uint32_t) * (w - f));
+    ApplyCorrection(xw, w, xf, f, d, length, 2 * f - 1, add, scratch + count + 1);
+}
+
+// One Newton step of the inverse square root of a' = m B^r (m the n words of a with its top word
+// as units, r 0 or 1): from y_f (f words at the top of y[0..h), y_f / B^f ~ 1 / sqrt(a')) to
+// y_w = y_f B^(w-f) - y_f (a'_w y_f^2 - 1) / 2, a'_w of the top w words of a; a'_w y_f^2 is taken
+// modulo a few words above its difference to 1.
+void RootStep(const uint32_t *a, int n, int r, uint32_t *y, int h, int w, int f, uint32_t *scratch) {
+    const uint32_t *aw = a + (n - w);
+    uint32_t *yw = y + (h - w);
+    const uint32_t *yf = y + (h - f);
+    uint32_t *square = scratch;
+    SquareColumns(yf, f, 0, square);
+    const int total = w + 2 * f;
+    const int count = total < w + f + 2 ? total : w + f + 2;
+    uint32_t *d = square + 2 * f;
+    ProductColumns(aw, w, square, 2 * f, 0, count - 1, d);
+    SubtractUnit(d, count, total - 1 - r); // 1 in the product's words
+    const bool add = TakeMagnitude(d, count);
+    Halve(d, count);
+    const int length = HugeWords::HighestNonZero(d, count) + 1;
+    std::memset(yw, 0, sizeof(uint32_t) * (w - f));
+    ApplyCorrection(yw, w, yf, f, d, length, 3 * f - r - 1, add, d + count + 1);
+}
+
+} // namespace
+
+int QuotientScratchWords(int n) {
+    return 12 * n + 32;
+}
+
+void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch) {
+    if (a[n - 1] == 1 && !HugeWords::AnyNonZero(a, n - 1)) {
+        for (int i = 0; i < n; ++i)
+            x[i] = 0xFFFFFFFFu;
+        return;
+    }
+    const long double estimate = 1.0L / LeadingValue(a, n);
+    const int topA = BitLength(a[n - 1]);
+    const int topX = TopWordBits(estimate);
+    int widths[32];
+    int steps = NewtonWidths(n, topA < topX ? topA : topX, widths);
+    int f = widths[steps - 1] < 3 ? widths[steps - 1] : 3;
+    PlaceEstimate(estimate, x + (n - f), f);
+    if (f < 3) // a two-word estimate lost some of the 80-bit bits: one more round
+        ReciprocalStep(a, n, x, f, f, scratch);
+    while (steps > 0) {
+        const int w = widths[--steps];
+        ReciprocalStep(a, n, x, w, f, scratch);
+        f = w;
+    }
+}
+
+bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uint32_t *scratch) {
+    int order = 0;
+    for (int i = n - 1; i >= 0 && order == 0; --i)
+        if (a[i] != b[i])
+            order = a[i] > b[i] ? 1 : -1;
+    if (order == 0) {
+        std::memset(q, 0, sizeof(uint32_t) * (n - 1));
+        q[n - 1] = 1;
+        return false;
+    }
+    const int s = order < 0 ? 1 : 0;
+    // y ~ B^(2h-1) / b_h from the top h words of b; q0 = the top h words of a_h y, about
+    // a B^(h-1+s) / b and right to about h - 2 words; then q = q0 B^(n-h) + y (a B^(h-1+s) - b q0)
+    // / B^(2h-1), which the residual, taken exactly, makes right to n words.
+    const int h = n / 2 + 2 < n ? n / 2 + 2 : n;
+    uint32_t *y = scratch;
+    uint32_t *work = y + h;
+    ReciprocalWords(b + (n - h), h, y, work);
+    uint32_t *q0 = q + (n - h);
+    {
+        // columns from h - s - 3 of a_h y: guard words below q0's last one
+        const int from = h - s - 3 > 0 ? h - s - 3 : 0;
+        ProductColumns(a + (n - h), h, y, h, from, 2 * h - 2, work);
+        const int start = h - s - from;
+        const bool over = s == 1 && work[2 * h - 1 - from] != 0;
+        for (int i = 0; i < h; ++i)
+            q0[i] = over ? 0xFFFFFFFFu : work[start + i];
+    }
+    // b q0 - a B^(h-1+s), modulo B^count
+    const int total = n + h;
+    const int count = total < n + 3 ? total : n + 3;
+    uint32_t *d = work;
+    ProductColumns(b, n, q0, h, 0, count - 1, d);
+    uint64_t borrow = 0;
+    for (int i = h - 1 + s, j = 0; i < count; ++i, ++j) {
+        const uint64_t diff = static_cast<uint64_t>(d[i]) - (j < n ? a[j] : 0u) - borrow;
+        d[i] = static_cast<uint32_t>(diff);
+        borrow = diff >> 63;
+    }
+    const bool add = TakeMagnitude(d, count);
+    const int length = HugeWords::HighestNonZero(d, count) + 1;
+    std::memset(q, 0, sizeof(uint32_t) * (n - h));
+    ApplyCorrection(q, n, y, h, d, length, 2 * h - 1, add, d + count + 1);
+    if (q[n - 1] == 0) { // a unit below B^(n-1): the quotient is at least that
+        q[n - 1] = 1;
+        std::memset(q, 0, sizeof(uint32_t) * (n - 1));
+    }
+    return s == 1;
+}
+
+void RootWords(const uint32_t *a, int n, int r, uint32_t *root, uint32_t *scratch) {
+    if (r == 0 && a[n - 1] == 1 && !HugeWords::AnyNonZero(a, n - 1)) {
+        std::memcpy(root, a, sizeof(uint32_t) * n);
+        return;
+    }
+    // y ~ 1 / sqrt(a') to h words, s0 = a' y to h words, right to about h - 2 words; then
+    // s = s0 + y (a' - s0^2) / 2 with the residual taken exactly, right to n words.
+    const int h = n / 2 + 2 < n ? n / 2 + 2 : n;
+    uint32_t *y = scratch;
+    uint32_t *work = y + h;
+    long double value = LeadingValue(a, n);
+    if (r)
+        value *= 0x1p32L;
+    const long double estimate = 1.0L / std::sqrt(value);
+    const int topA = BitLength(a[n - 1]);
+    const int topY = TopWordBits(estimate);
+    int widths[32];
+    int steps = NewtonWidths(h, topA < topY ? topA : topY, widths);
+    int f = widths[steps - 1] < 3 ? widths[steps - 1] : 3;
+    PlaceEstimate(estimate, y + (h - f), f);
+    if (f < 3)
+        RootStep(a, n, r, y, h, f, f, work);
+    while (steps > 0) {
+        const int w = widths[--steps];
+        RootStep(a, n, r, y, h, w, f, work);
+        f = w;
+    }
+    uint32_t *s0 = root + (n - h);
+    {
+        const int from = h - r - 3 > 0 ? h - r - 3 : 0;
+        ProductColumns(a + (n - h), h, y, h, from, 2 * h - 2, work);
+        const int start = h - r - from;
+        const bool over = r == 1 && work[2 * h - 1 - from] != 0;
+        for (int i = 0; i < h; ++i)
+            s0[i] = over ? 0xFFFFFFFFu : work[start + i];
+    }
+    // s0^2 - a', both in words of B^(2-2h), modulo B^count
+    const int count = 2 * h < h + 3 ? 2 * h : h + 3;
+    uint32_t *d = work;
+    ProductColumns(s0, h, s0, h, 0, count - 1, d);
+    uint64_t borrow = 0;
+    for (int i = r - n + 2 * h - 1, j = 0; i < count; ++i, ++j) {
+        const uint64_t diff = static_cast<uint64_t>(d[i]) - (j < n ? a[j] : 0u) - borrow;
+        d[i] = static_cast<uint32_t>(diff);
+        borrow = diff >> 63;
+    }
+    const bool add = TakeMagnitude(d, count);
+    Halve(d, count);
+    const int length = HugeWords::HighestNonZero(d, count) + 1;
+    std::memset(root, 0, sizeof(uint32_t) * (n - h));
+    ApplyCorrection(root, n, y, h, d, length, 3 * h - n - 1, add, d + count + 1);
+    if (root[n - 1] == 0) {
+        root[n - 1] = 1;
+        std::memset(root, 0, sizeof(uint32_t) * (n - 1));
     }
 }
 
@@ -882,173 +1230,62 @@ void THugeFloatOper::Reciprocal() {
         return;
     }
     const int n = FWordCount;
-    THugeTempHolder x(*this);
-    THugeTempHolder t(*this);
-    THugeConstHolder one(*this, GetOne());
-
-    // The iteration runs on the mantissa with exponent 0, so that no
-    // intermediate value leaves the exponent range; 1 / (m 2^(32 e)) is then
-    // (1 / m) 2^(-32 e).
-    const int32_t exponent = FExponent;
-    FExponent = 0;
-    const long double estimate = 1.0L / GetExtended();
-    {
-        THugeViewGuard viewSelf(*this), viewX(*x), viewT(*t), viewOne(*one);
-        // Working widths from the full one down: each step doubles the bits
-        // that are right, so a width needs about half of its bits right from
-        // the width before it.
-        // In bits: the top words of x and of a (of which each round takes as many words) hold
-        // at least `top` bits, so that w words hold 32 (w - 1) + top bits of them. A round at
-        // w words leaves a few units of its last word (3 bits) when it starts from half of those
-        // bits and 4 more; the 80-bit estimate has 60.
-        const int topX = ((std::ilogb(estimate) % 32) + 32) % 32 + 1;
-        const int topA = 32 - __builtin_clz(TopWord());
-        const int top = topX < topA ? topX : topA;
-        auto needs = [&](int words) { return (32 * (words - 1) + top + 1) / 2 + 4; };
-        int widths[32];
-        int steps = 0;
-        for (int w = n;;) {
-            widths[steps++] = w;
-            if (n <= 4 || needs(w) <= 60)
-                break;
-            int narrower = (needs(w) - top + 3 + 31) / 32 + 1;
-            if (narrower >= w)
-                narrower = w - 1;
-            w = narrower;
-        }
-        int w = widths[--steps];
-        x->SetView(w);
-        x->SetExtended(estimate);
-        int filled = w; // x's words below its top `filled` are 0
-
-        // Newton's step x := x (2 - a x), written x := x + x (1 - a x) with
-        // the residual 1 - a x taken from the exact product. At the first
-        // width the step repeats until it settles; each wider width then
-        // takes one step.
-        for (int round = 1; round <= 64; ++round) {
-            SetView(w);
-            t->SetView(w);
-            one->SetView(w);
-            bool settled = false;
-            const TResidual residual = ExactResidual(*one, *this, *x, *t, FWorkBuffer, filled);
-            filled = w;
-            switch (residual) {
-            case TResidual::Zero: // a x is exactly 1
-                settled = true;
-                break;
-            case TResidual::Exact:
-                t->MultiplyCorrection(*x, x->FExponent);
-                // a correction entirely below x's last word changes nothing more
-                settled = t->IsZero() || t->FExponent < static_cast<int64_t>(x->FExponent) - (w - 1);
-                x->Add(*t);
-                break;
-            case TResidual::Inexact: // an estimate far off: the plain step
-                t->Assign(*x);
-                x->MultiplySameWidth(*this);
-                {
-                    THugeConstHolder two(*this, GetTwo()); // at this width
-                    x->SubtractRev(*two);
-                }
-                x->MultiplySameWidth(*t);
-                break;
-            }
-            if (!settled && steps == 0 && round < 64 && w <= 4)
-                continue; // the first width: until it settles
-            if (steps == 0)
-                break;
-            const int wider = widths[--steps];
-            x->SetView(wider);
-            std::memset(x->FMantissa, 0, sizeof(uint32_t) * (wider - w));
-            w = wider;
-        }
+    // 1 / (m B^e) = (1 / m) B^-e with m in [1, B): a power of B inverts exactly, any other m
+    // gives n words of B^(2n-1) / m with the exponent -1 - e.
+    if (FMantissa[n - 1] == 1 && !HugeWords::AnyNonZero(FMantissa, n - 1)) {
+        FExponent = -FExponent;
+        return;
     }
-    Assign(*x);
-    const int64_t resultExponent = static_cast<int64_t>(FExponent) - exponent;
-    if (resultExponent < HugeMinExponent)
+    THugeTempHolder result(*this);
+    THugeScratchWords scratch(HugeKernel::QuotientScratchWords(n));
+    HugeKernel::ReciprocalWords(FMantissa, n, result->FMantissa, scratch.Words());
+    std::memcpy(FMantissa, result->FMantissa, sizeof(uint32_t) * n);
+    const int64_t exponent = -1 - static_cast<int64_t>(FExponent);
+    if (exponent < HugeMinExponent)
         SetZero(FSign);
     else
-        FExponent = static_cast<int32_t>(resultExponent);
+        FExponent = static_cast<int32_t>(exponent);
 }
 
-bool THugeFloatOper::DivideFromShortInverse(const THugeFloatBase &other, int h) {
+void THugeFloatOper::DivideNormal(const THugeFloatBase &dividend, const THugeFloatBase &divisor) {
     const int n = FWordCount;
-    if (FState != hsNormal || IsZero() || other.FState != hsNormal || other.IsZero())
-        return false;
-    // b at this width (a copy only when it has another one)
-    std::optional<THugeTempHolder> copy;
-    const THugeFloatBase *divisor = &other;
-    if (other.FWordCount != n) {
-        copy.emplace(*this);
-        (*copy)->Assign(other);
-        divisor = &**copy;
+    THugeTempHolder result(*this);
+    uint32_t *quotient = result->FMantissa;
+    THugeScratchWords scratch(HugeKernel::QuotientScratchWords(n));
+    const bool below =
+        HugeKernel::QuotientWords(dividend.FMantissa, divisor.FMantissa, n, quotient, scratch.Words());
+    const int64_t exponent = static_cast<int64_t>(dividend.FExponent) - divisor.FExponent - (below ? 1 : 0);
+    const bool negative = dividend.FSign != divisor.FSign;
+    if (exponent > HugeMaxExponent) {
+        SetInfinite(negative);
+        return;
     }
-    // y = 1 / b to h words, q0 = a y to h words: q0 is right to about h - 2
-    // words, so that a - b q0 (exact, from q0's h words) is about h - 2 words
-    // below a, and q0 + y (a - b q0) is right to n words.
-    THugeTempHolder inverse(*this);
-    inverse->Assign(*divisor);
-    inverse->SetView(h);
-    inverse->Reciprocal();
-    THugeTempHolder quotient(*this);
-    quotient->Assign(*this);
-    quotient->SetView(h);
-    quotient->MultiplySameWidth(*inverse);
-    if (inverse->FState != hsNormal || inverse->IsZero() || quotient->FState != hsNormal ||
-        quotient->IsZero())
-        return false;
-    for (THugeFloatOper *widened : {&*inverse, &*quotient}) {
-        widened->SetView(n);
-        std::memset(widened->FMantissa, 0, sizeof(uint32_t) * (n - h));
+    if (exponent < HugeMinExponent) {
+        SetZero(negative);
+        return;
     }
-    switch (ExactResidual(*this, *divisor, *quotient, *this, FWorkBuffer, h)) {
-    case TResidual::Inexact:
-        return false;
-    case TResidual::Zero:
-        Assign(*quotient);
-        return true;
-    case TResidual::Exact:
-        MultiplyCorrection(*inverse, quotient->FExponent);
-        Add(*quotient);
-        return true;
-    }
-    return false;
+    std::memcpy(FMantissa, quotient, sizeof(uint32_t) * n);
+    FExponent = static_cast<int32_t>(exponent);
+    FSign = negative;
+    FState = hsNormal;
 }
 
 void THugeFloatOper::Divide(const THugeFloatBase &other) {
-    const int h = FWordCount / 2 + 3;
-    if (h < FWordCount && DivideFromShortInverse(other, h))
+    if (other.FWordCount != FWordCount) {
+        THugeTempHolder divisor(*this);
+        divisor->Assign(other);
+        Divide(*divisor);
         return;
+    }
+    if (FState == hsNormal && other.FState == hsNormal && !IsZero() && !other.IsZero()) {
+        DivideNormal(*this, other);
+        return;
+    }
+    // zeros, infinities and NaN: Self * (1 / other)
     THugeTempHolder inverse(*this);
     inverse->Assign(other);
     inverse->Reciprocal();
-    if (FState != hsNormal || IsZero() || inverse->FState != hsNormal || inverse->IsZero()) {
-        MultiplySameWidth(*inverse);
-        return;
-    }
-    // q = a (1 / b) alone is short of the last word when 1 / b has a small
-    // top word and q a large one; q + (a - b q) / b, with the residual taken
-    // from the exact product, is not.
-    THugeTempHolder quotient(*this);
-    quotient->Assign(*this);
-    quotient->MultiplySameWidth(*inverse);
-    if (quotient->FState != hsNormal || quotient->IsZero()) {
-        Assign(*quotient);
-        return;
-    }
-    TResidual residual;
-    if (other.FWordCount == FWordCount) {
-        residual = ExactResidual(*this, other, *quotient, *this, FWorkBuffer);
-    } else {
-        THugeTempHolder divisor(*this);
-        divisor->Assign(other);
-        residual = ExactResidual(*this, *divisor, *quotient, *this, FWorkBuffer);
-    }
-    if (residual == TResidual::Exact) {
-        MultiplyCorrection(*inverse, quotient->FExponent);
-        Add(*quotient);
-    } else {
-        Assign(*quotient);
-    }
+    MultiplySameWidth(*inverse);
 }
 
 void THugeFloatOper::DivideRev(const THugeFloatBase &other) {
@@ -1057,6 +1294,11 @@ void THugeFloatOper::DivideRev(const THugeFloatBase &other) {
             SetNaN();
         else
             SetInteger(1);
+        return;
+    }
+    if (other.FWordCount == FWordCount && FState == hsNormal && other.FState == hsNormal && !IsZero() &&
+        !other.IsZero()) {
+        DivideNormal(other, *this);
         return;
     }
     THugeTempHolder divisor(*this);

@@ -78,9 +78,8 @@ protected:
     void AddMagnitude(const THugeFloatBase &other);
     void SubtractMagnitude(const THugeFloatBase &other);
     void MultiplySameWidth(const THugeFloatBase &other);
-    // Self / other from a reciprocal of `h` words (h < word count); false,
-    // with Self untouched, where that path does not apply.
-    bool DivideFromShortInverse(const THugeFloatBase &other, int h);
+    // Self := dividend / divisor, both of Self's word count, normal and not 0 (either may be Self).
+    void DivideNormal(const THugeFloatBase &dividend, const THugeFloatBase &divisor);
     // Self := Self * factor (same word count), where Self is a correction
     // to be added to a number whose top word has the exponent `target`: only
     // the top words that reach down to that number's last word, and two
@@ -124,6 +123,26 @@ private:
     THugeFloatBase *FValue;
 };
 
+// Scratch words of an operation: on the stack up to a size that covers the usual precisions, on
+// the heap beyond it.
+class THugeScratchWords {
+public:
+    explicit THugeScratchWords(int words) : FWords(FLocal) {
+        if (words > LocalWords)
+            FWords = FHeap = new uint32_t[words];
+    }
+    THugeScratchWords(const THugeScratchWords &) = delete;
+    THugeScratchWords &operator=(const THugeScratchWords &) = delete;
+    ~THugeScratchWords() { delete[] FHeap; }
+    uint32_t *Words() const { return FWords; }
+
+private:
+    static constexpr int LocalWords = 1024;
+    uint32_t FLocal[LocalWords];
+    uint32_t *FWords;
+    uint32_t *FHeap = nullptr;
+};
+
 // Word kernels (exposed for the benchmark and the tests).
 namespace HugeKernel {
 // Columns from .. 2n-1 of the product a * b (n words each) into
@@ -158,4 +177,22 @@ void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uin
 void SquareTop(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch = nullptr);
 // The exact product a * b of na and nb words into out[0 .. na+nb-1].
 void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out);
+// Columns from .. to of the product a * b (na and nb words) into out[0 .. to-from], and the carry
+// out of column `to` into out[to-from+1] (the product's top word when `to` is its last column,
+// na + nb - 2); the columns below `from` are left out, their carries with them.
+void ProductColumns(const uint32_t *a, int na, const uint32_t *b, int nb, int from, int to, uint32_t *out);
+
+// Quotients and roots of mantissas (n >= 2 words, top word not 0), by Newton's method from the
+// 80-bit estimate with doubling widths, each round's products only as wide as the round.
+// Scratch words the three routines below need.
+int QuotientScratchWords(int n);
+// x := B^(2n-1) / a within a few units (B = 2^32), for an a other than B^(n-1), whose reciprocal
+// B^n does not fit (all ones then).
+void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch);
+// q := a B^(n-1) / b, or a B^n / b when a < b (then true), within a few units: n words with the
+// top word not 0. From a reciprocal of half the width and one exact residual.
+bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uint32_t *scratch);
+// root := sqrt(a B^(n-1+r)) within a few units, r 0 or 1: n words with the top word not 0. From
+// an inverse root of half the width and one exact residual.
+void RootWords(const uint32_t *a, int n, int r, uint32_t *root, uint32_t *scratch);
 } // namespace HugeKernel
