@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 // ---------------------------------------------------------------- word kernels
 
@@ -271,7 +272,61 @@ void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t
 
 namespace HugeKernel {
 
+namespace {
+// The exact product of NA and NB words with every loop unrolled: for the few words of the first
+// Newton rounds and of the narrow numbers, where the loop control of the column kernel costs more
+// than its multiplications.
+template <int NA, int NB>
+void SmallProduct(const uint32_t *a, const uint32_t *b, int from, int last, uint32_t *out) {
+    uint64_t carry = 0;
+#pragma GCC unroll 16
+    for (int k = 0; k < NA + NB - 1; ++k) {
+        uint64_t low = carry, high = 0;
+#pragma GCC unroll 16
+        for (int i = 0; i < NA; ++i) {
+            if (k - i >= 0 && k - i < NB) {
+                const uint64_t p = static_cast<uint64_t>(a[i]) * b[k - i];
+                low += static_cast<uint32_t>(p);
+                high += p >> 32;
+            }
+        }
+        if (k >= from && k <= last)
+            out[k - from] = static_cast<uint32_t>(low);
+        carry = (low >> 32) + high;
+    }
+    if (NA + NB - 1 >= from && NA + NB - 1 <= last)
+        out[NA + NB - 1 - from] = static_cast<uint32_t>(carry);
+}
+
+constexpr int SmallProductWords = 6;
+using TSmallProduct = void (*)(const uint32_t *, const uint32_t *, int, int, uint32_t *);
+struct TSmallProducts {
+    TSmallProduct Kernels[SmallProductWords][SmallProductWords];
+};
+
+template <int NA, int... NB>
+constexpr void FillSmallProducts(TSmallProduct *row, std::integer_sequence<int, NB...>) {
+    ((row[NB] = &SmallProduct<NA, NB + 1>), ...);
+}
+
+template <int... NA> constexpr TSmallProducts MakeSmallProducts(std::integer_sequence<int, NA...>) {
+    TSmallProducts table{};
+    (FillSmallProducts<NA + 1>(table.Kernels[NA], std::make_integer_sequence<int, SmallProductWords>()), ...);
+    return table;
+}
+
+constexpr TSmallProducts SmallProducts =
+    MakeSmallProducts(std::make_integer_sequence<int, SmallProductWords>());
+} // namespace
+
 void ProductColumns(const uint32_t *a, int na, const uint32_t *b, int nb, int from, int to, uint32_t *out) {
+    if (na <= SmallProductWords && nb <= SmallProductWords) {
+        // the whole product, the columns below `from` included
+        SmallProducts.Kernels[na - 1][nb - 1](a, b, from, to + 1, out);
+        for (int k = na + nb; k <= to + 1; ++k)
+            out[k - from] = 0;
+        return;
+    }
     uint64_t carry = 0;
     for (int k = from; k <= to; ++k) {
         const int lo = k - (nb - 1) > 0 ? k - (nb - 1) : 0;

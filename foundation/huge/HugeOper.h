@@ -179,7 +179,8 @@ void SquareTop(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch = null
 void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out);
 // Columns from .. to of the product a * b (na and nb words) into out[0 .. to-from], and the carry
 // out of column `to` into out[to-from+1] (the product's top word when `to` is its last column,
-// na + nb - 2); the columns below `from` are left out, their carries with them.
+// na + nb - 2); the columns below `from` are left out, their carries with them (except for
+// products of a few words, which are formed whole).
 void ProductColumns(const uint32_t *a, int na, const uint32_t *b, int nb, int from, int to, uint32_t *out);
 
 // Quotients and roots of mantissas (n >= 2 words, top word not 0), by Newton's method from the

@@ -361,3 +361,87 @@ TEST(HugeOper, KaratsubaProductsAgreeWithTheColumnKernels) {
     }
 }
 } // namespace
+
+namespace {
+// Plain big-integer products of the test's own, lowest word first.
+detail::Big MultiplyBig(const detail::Big &a, const detail::Big &b) {
+    detail::Big product(a.size() + b.size(), 0u);
+    for (size_t j = 0; j < b.size(); ++j) {
+        uint64_t carry = 0;
+        for (size_t i = 0; i < a.size(); ++i) {
+            const uint64_t t = static_cast<uint64_t>(a[i]) * b[j] + product[i + j] + carry;
+            product[i + j] = static_cast<uint32_t>(t);
+            carry = t >> 32;
+        }
+        product[j + a.size()] = static_cast<uint32_t>(carry);
+    }
+    return product;
+}
+
+// Whether |x - y| <= bound.
+bool WithinBig(const detail::Big &x, const detail::Big &y, const detail::Big &bound) {
+    using namespace detail;
+    const Big difference = CompareBig(x, y) >= 0 ? SubBig(x, y) : SubBig(y, x);
+    return CompareBig(difference, bound) <= 0;
+}
+
+detail::Big SmallBig(uint32_t value) {
+    return detail::Big(1, value);
+}
+
+// The quotients and roots of mantissas against exact integer arithmetic, for every width from 2
+// to 40 and a few wider ones (so every chain of Newton widths, the unrolled small products and
+// the column kernel), with top words of one bit and of 32 and lower words that make the
+// residuals of the rounds cancel over many words. Each result must lie within two units of the
+// exact one: x with |B^(2n-1) - a x| <= 2a, q with |a B^(n-1+s) - b q| <= 2b, s with
+// |a B^(n-1+r) - s^2| <= 4s + 4.
+TEST(HugeOper, QuotientAndRootWordsAreWithinTwoUnits) {
+    using namespace detail;
+    WordSource next{4242};
+    std::vector<int> widths;
+    for (int n = 2; n <= 40; ++n)
+        widths.push_back(n);
+    for (int n : {57, 64, 105, 130})
+        widths.push_back(n);
+    const uint32_t tops[] = {1u, 2u, 0x80000000u, 0xFFFFFFFFu, 0x12345u, 0};
+    for (int n : widths) {
+        std::vector<uint32_t> scratch(HugeKernel::QuotientScratchWords(n));
+        for (int pattern = 0; pattern < 12; ++pattern) {
+            Big a(n), b(n);
+            for (int i = 0; i < n; ++i) {
+                const int kind = (pattern + i) % 4;
+                a[i] = pattern % 3 == 0 ? 0u : (pattern % 3 == 1 ? 0xFFFFFFFFu : next());
+                b[i] = kind == 0 ? 0u : (kind == 1 ? 0xFFFFFFFFu : next());
+            }
+            a[n - 1] = tops[pattern % 6] ? tops[pattern % 6] : next() | 1u;
+            b[n - 1] = tops[(pattern + 3) % 6] ? tops[(pattern + 3) % 6] : next() | 1u;
+            if (a[n - 1] == 1)
+                a[0] |= 1u; // not a power of the word base, whose reciprocal does not fit
+            const std::string where = "n=" + std::to_string(n) + " pattern " + std::to_string(pattern);
+
+            Big x(n);
+            HugeKernel::ReciprocalWords(a.data(), n, x.data(), scratch.data());
+            EXPECT_NE(x[n - 1], 0u) << where;
+            EXPECT_TRUE(WithinBig(Shifted({1u}, 2 * n - 1), MultiplyBig(a, x), MultiplyBig(a, SmallBig(2))))
+                << "reciprocal " << where;
+
+            Big q(n);
+            const bool below = HugeKernel::QuotientWords(a.data(), b.data(), n, q.data(), scratch.data());
+            EXPECT_EQ(below, CompareBig(a, b) < 0) << where;
+            EXPECT_NE(q[n - 1], 0u) << where;
+            EXPECT_TRUE(WithinBig(Shifted(a, n - 1 + (below ? 1 : 0)), MultiplyBig(b, q),
+                                  MultiplyBig(b, SmallBig(2))))
+                << "quotient " << where;
+
+            for (int r = 0; r <= 1; ++r) {
+                Big s(n);
+                HugeKernel::RootWords(a.data(), n, r, s.data(), scratch.data());
+                EXPECT_NE(s[n - 1], 0u) << where;
+                const Big bound = AddBig(MultiplyBig(s, SmallBig(4)), SmallBig(4));
+                EXPECT_TRUE(WithinBig(Shifted(a, n - 1 + r), MultiplyBig(s, s), bound))
+                    << "root r=" << r << " " << where;
+            }
+        }
+    }
+}
+} // namespace
