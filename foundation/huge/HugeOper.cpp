@@ -249,23 +249,6 @@ void SquareTop(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch) {
     std::memmove(out, out + (n - 1), sizeof(uint32_t) * (n + 1));
 }
 
-void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out) {
-    std::memset(out, 0, sizeof(uint32_t) * (na + nb));
-    for (int j = 0; j < nb; ++j) {
-        const uint64_t factor = b[j];
-        if (factor == 0)
-            continue;
-        uint64_t carry = 0;
-        uint32_t *row = out + j;
-        for (int i = 0; i < na; ++i) {
-            const uint64_t t = a[i] * factor + row[i] + carry; // at most 2^64 - 1
-            row[i] = static_cast<uint32_t>(t);
-            carry = t >> 32;
-        }
-        row[na] = static_cast<uint32_t>(carry);
-    }
-}
-
 } // namespace HugeKernel
 
 // ---------------------------------------------------------------- word-level quotients and roots
@@ -1168,70 +1151,6 @@ int TakeTopWords(const uint32_t *buffer, int size, int64_t low, bool negative, T
 }
 
 } // namespace
-
-THugeFloatOper::TResidual THugeFloatOper::ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u,
-                                                        const THugeFloatBase &v, THugeFloatBase &residual,
-                                                        uint32_t *buffer, int vWords) {
-    const int n = c.FWordCount;
-    const bool productNegative = u.FSign != v.FSign;
-    if (productNegative != c.FSign)
-        return TResidual::Inexact;
-    // buffer word i of the product has the scale 2^(32 (low + i))
-    const int64_t low = static_cast<int64_t>(u.FExponent) + v.FExponent - 2 * n + 2;
-    const int64_t shift = static_cast<int64_t>(c.FExponent) - (n - 1) - low; // where c's word 0 lands
-    const int size = ProductWords(n);
-    if (shift < 0 || shift + n > size)
-        return TResidual::Inexact;
-    if (vWords > 0 && vWords < n) {
-        HugeKernel::MultiplyRows(u.FMantissa, n, v.FMantissa + (n - vWords), vWords, buffer + (n - vWords));
-        std::memset(buffer, 0, sizeof(uint32_t) * (n - vWords));
-    } else if (n >= HugeKernel::KaratsubaBaseWords) {
-        HugeKernel::MultiplyKaratsuba(u.FMantissa, v.FMantissa, n, buffer, buffer + size);
-    } else {
-        HugeKernel::MultiplyColumns(u.FMantissa, v.FMantissa, n, 0, buffer);
-    }
-    buffer[2 * n] = 0;
-    buffer[2 * n + 1] = 0;
-    // c - u v in one pass with borrow (c's words at [s, s + n), 0 elsewhere); a borrow out of the
-    // top means u v > c, and the two's complement then gives its magnitude.
-    const int s = static_cast<int>(shift);
-    uint32_t borrow = 0;
-    int i = 0;
-    for (; i < s; ++i) {
-        const uint64_t d = 0 - static_cast<uint64_t>(buffer[i]) - borrow;
-        buffer[i] = static_cast<uint32_t>(d);
-        borrow = static_cast<uint32_t>(d >> 63);
-    }
-    for (const uint32_t *cw = c.FMantissa - s; i < s + n; ++i) {
-        const uint64_t d = static_cast<uint64_t>(cw[i]) - buffer[i] - borrow;
-        buffer[i] = static_cast<uint32_t>(d);
-        borrow = static_cast<uint32_t>(d >> 63);
-    }
-    for (; i < size; ++i) {
-        const uint64_t d = 0 - static_cast<uint64_t>(buffer[i]) - borrow;
-        buffer[i] = static_cast<uint32_t>(d);
-        borrow = static_cast<uint32_t>(d >> 63);
-    }
-    bool negative = c.FSign;
-    if (borrow) {
-        // The two's complement: 0 below the lowest non-zero word (as they are), its negation
-        // there and the inverted words above, of which only the top n that TakeTopWords reads
-        // are formed (the words above the top become 0).
-        negative = !negative;
-        int lowest = 0;
-        while (buffer[lowest] == 0)
-            ++lowest;
-        int top = size - 1;
-        while (top > lowest && buffer[top] == 0xFFFFFFFFu)
-            buffer[top--] = 0;
-        for (i = top - (n - 1) > lowest ? top - (n - 1) : lowest; i <= top; ++i)
-            buffer[i] = i == lowest ? 0u - buffer[i] : ~buffer[i];
-    }
-    if (TakeTopWords(buffer, size, low, negative, residual) < 0 &&
-        HugeWords::HighestNonZero(buffer, size) < 0)
-        return TResidual::Zero;
-    return TResidual::Exact;
-}
 
 THugeFloatOper::TResidual THugeFloatOper::ExactDifference(const THugeFloatBase &a, const THugeFloatBase &b,
                                                           THugeFloatBase &difference, uint32_t *buffer,

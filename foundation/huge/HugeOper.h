@@ -49,17 +49,6 @@ public:
     static int WorkBufferWords(int words);
 
     enum class TResidual { Exact, Zero, Inexact };
-    // residual := c - u * v computed from the exact product and truncated to
-    // the residual's words: Newton corrections computed this way keep the
-    // last word that c - trunc(u * v) would lose when u * v lies just below
-    // c. All four have the same word count; u, v and c are normal and not 0;
-    // residual may be c itself. Gives Zero for an exact product and Inexact
-    // (residual untouched) when u * v is too far from c to cancel.
-    // With `vWords` below the word count, v's words below its top vWords are
-    // 0 and the product is formed from the top ones alone. buffer is a work
-    // buffer of WorkBufferWords(n) words.
-    static TResidual ExactResidual(const THugeFloatBase &c, const THugeFloatBase &u, const THugeFloatBase &v,
-                                   THugeFloatBase &residual, uint32_t *buffer, int vWords = 0);
     // difference := a - b computed exactly and then truncated to its words,
     // where Subtract would first drop the words of the operand with the
     // smaller exponent that fall below the other's last word (one word of a
@@ -175,8 +164,6 @@ void SquareKaratsuba(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch)
 // formed by Karatsuba's method.
 void MultiplyTop(const uint32_t *a, const uint32_t *b, int n, uint32_t *out, uint32_t *scratch = nullptr);
 void SquareTop(const uint32_t *a, int n, uint32_t *out, uint32_t *scratch = nullptr);
-// The exact product a * b of na and nb words into out[0 .. na+nb-1].
-void MultiplyRows(const uint32_t *a, int na, const uint32_t *b, int nb, uint32_t *out);
 // Columns from .. to of the product a * b (na and nb words) into out[0 .. to-from], and the carry
 // out of column `to` into out[to-from+1] (the product's top word when `to` is its last column,
 // na + nb - 2); the columns below `from` are left out, their carries with them (except for
