@@ -203,6 +203,31 @@ TEST_F(TFractalDisplayTest, TwoLayerEntryCalculatesToTheReferenceImage) {
             report);
         EXPECT_EQ(shown, 0) << "bitmap differs:" << report;
     }
+
+    // A change of the document repaints the display: with the top layer hidden, the bitmap shows
+    // the bottom layer alone.
+    const int before = display.GetInvalidationRefreshCount();
+    fractal.GetLayers().Items(0).SetVisible(false);
+    ASSERT_TRUE(WaitUntil([&] { return display.GetInvalidationRefreshCount() > before; }, 60000));
+    if (bitmap.Mode() == TBaseBitmap::bmRGB32) {
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(ImageWidth) * 4);
+        int stale = 0;
+        for (int y = 0; y < ImageHeight; ++y) {
+            display.GetMergedRow(y, row.data(), false);
+            const std::uint8_t *shown = bitmap.Bits() + y * bitmap.RowBytes();
+            for (int x = 0; x < ImageWidth * 4; x += 4)
+                stale += shown[x] != row[x] || shown[x + 1] != row[x + 1] || shown[x + 2] != row[x + 2];
+        }
+        EXPECT_EQ(stale, 0);
+        report.clear();
+        EXPECT_GT(CountDifferences(
+                      reference, 4,
+                      [&](int y, std::uint8_t *) {
+                          return static_cast<const std::uint8_t *>(bitmap.Bits() + y * bitmap.RowBytes());
+                      },
+                      report),
+                  0);
+    }
 }
 
 TEST_F(TFractalDisplayTest, DisplayRefreshesWhileLayersCalculateAndOnceAtTheEnd) {
@@ -234,8 +259,10 @@ TEST_F(TFractalDisplayTest, DisplayRefreshesWhileLayersCalculateAndOnceAtTheEnd)
         // At most one periodic pass per 300 ms of calculation, plus one begun before the start
         // was counted, plus the final one.
         EXPECT_LE(refreshes, static_cast<int>(duration / 300) + 2) << duration << " ms";
-        // With nothing calculating, the thread wakes only when asked: an invalidation merges,
-        // and no further pass over calculated rectangles follows.
+        // With nothing calculating, the thread waits until asked: no pass follows within more than
+        // two of the periods of a manager that still counted a calculation.
+        EXPECT_FALSE(WaitUntil([&] { return display.GetRefreshCount() != refreshes; }, 700));
+        // Asked, it merges the invalidated view, and that is no pass over calculated rectangles.
         const int invalidations = display.GetInvalidationRefreshCount();
         display.InvalidateAll();
         ASSERT_TRUE(WaitUntil([&] { return display.GetInvalidationRefreshCount() > invalidations; }));
