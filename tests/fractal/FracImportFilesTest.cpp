@@ -20,6 +20,7 @@
 #include "FracMapping.h"
 #include "FracTestSupport.h"
 #include "FracTransform.h"
+#include "FractintReference.h"
 
 namespace {
 
@@ -198,30 +199,6 @@ TEST(FractintFiles, ColoringsAndTransformationsCompileWithTheirParameters) {
     }
 }
 
-using TComplex = std::complex<double>;
-
-// The bailout tests by number: 0 mod, 1 real, 2 imag, 3 or, 4 and, 5 manh, 6 manr; true while
-// the orbit stays.
-bool Stays(TComplex Z, int Test, double Bailout) {
-    const double x = Z.real(), y = Z.imag();
-    switch (Test) {
-    case 1:
-        return x * x < Bailout;
-    case 2:
-        return y * y < Bailout;
-    case 3:
-        return x * x < Bailout && y * y < Bailout;
-    case 4:
-        return x * x < Bailout || y * y < Bailout;
-    case 5:
-        return (std::abs(x) + std::abs(y)) * (std::abs(x) + std::abs(y)) < Bailout;
-    case 6:
-        return (x + y) * (x + y) < Bailout;
-    default:
-        return x * x + y * y < Bailout;
-    }
-}
-
 // Rounds that did not end the loop, at most MaxIter: the count the pixel routine reports.
 using TStep = std::function<void(TComplex &Z)>;
 std::int32_t Escape(TComplex Z, const TStep &Step, int Test = 0, double Bailout = 4,
@@ -232,13 +209,6 @@ std::int32_t Escape(TComplex Z, const TStep &Step, int Test = 0, double Bailout 
             return n;
     }
     return MaxIter;
-}
-
-TComplex Mul(TComplex A, TComplex B) {
-    return {A.real() * B.real() - A.imag() * B.imag(), A.real() * B.imag() + A.imag() * B.real()};
-}
-TComplex Sqr(TComplex A) {
-    return Mul(A, A);
 }
 
 std::int32_t Reference(const std::string &Type, TComplex Pixel, int Test) {

@@ -25,6 +25,7 @@
 #include "FracDocument.h"
 #include "FracImport.h"
 #include "FracImportSupport.h"
+#include "FractintReference.h"
 #include "GenSetup.h"
 
 namespace {
@@ -504,34 +505,6 @@ TEST_F(TFractintEntryTest, MalformedValuesAreRefused) {
 // Each type calculated on its 16 x 12 grid against a direct implementation of its definition.
 
 namespace {
-
-using TComplex = std::complex<double>;
-
-// The bailout tests by number: 0 mod, 1 real, 2 imag, 3 or, 4 and, 5 manh, 6 manr; true while the
-// orbit may go on.
-bool Stays(TComplex Z, int Test, double Bailout) {
-    const double x = Z.real(), y = Z.imag();
-    switch (Test) {
-    case 1:
-        return x * x < Bailout;
-    case 2:
-        return y * y < Bailout;
-    case 3:
-        return x * x < Bailout && y * y < Bailout;
-    case 4:
-        return x * x < Bailout || y * y < Bailout;
-    case 5:
-        return (std::fabs(x) + std::fabs(y)) * (std::fabs(x) + std::fabs(y)) < Bailout;
-    case 6:
-        return (x + y) * (x + y) < Bailout;
-    default:
-        return x * x + y * y < Bailout;
-    }
-}
-
-TComplex Sqr(TComplex Z) {
-    return {Z.real() * Z.real() - Z.imag() * Z.imag(), 2 * Z.real() * Z.imag()};
-}
 
 TComplex Apply(const std::string &Function, TComplex Z) {
     if (Function == "sin")
