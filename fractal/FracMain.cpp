@@ -20,8 +20,7 @@ private:
 
 TFractal::TFractal(TCalculateManager *AManager) : TCustomFractal(AManager) {
     // The base's constructor reaches only its own CreateDisplay; the display is made here, at the
-    // size the document has now. A failure here runs the base's destructor, which pauses the layers
-    // before the members go.
+    // size the document has now, over the layers the base made.
     CreateDisplay();
 }
 
