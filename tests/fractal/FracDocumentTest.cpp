@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FracMessageWait.h"
+
 #include "CompPersistent.h"
 #include "FracCalculate.h"
 #include "FracDocument.h"
@@ -58,22 +60,6 @@ std::string WrittenText(TCustomFractal &Fractal, std::uint32_t Flags = 0) {
 void ReadText(TCustomFractal &Fractal, const std::string &Name, const std::string &Body,
               std::uint32_t Flags = TCustomFractal::rfTakeSize) {
     Fractal.ReadParameters(*ReaderOf(Name, Body), Flags, TFractalProgressEvent());
-}
-
-// Dispatches this thread's messages (where layers post the ends of their runs) until Done holds
-// or the time-out passes; waits for messages, never sleeps.
-template <class TCondition> bool WaitUntil(TCondition Done, DWORD Timeout = 120000) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        if (Done())
-            return true;
-        if (GetTickCount() - start > Timeout)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
 }
 
 class TFractalDocumentTest : public testing::Test {

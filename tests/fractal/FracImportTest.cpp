@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FracMessageWait.h"
+
 #include "CompDefinitions.h"
 #include "CompEntries.h"
 #include "CompFileManager.h"
@@ -182,22 +184,6 @@ std::vector<std::string> EntryNames(const std::string &File) {
     for (int i = 0; i < file->GetCount(); ++i)
         names.push_back(file->GetEntry(i)->Name());
     return names;
-}
-
-// Dispatches this thread's messages (where layers post the ends of their runs) until Done holds
-// or the time-out passes; waits for messages, never sleeps.
-template <class TCondition> bool WaitUntil(TCondition Done, DWORD Timeout = 120000) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        if (Done())
-            return true;
-        if (GetTickCount() - start > Timeout)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
 }
 
 // The configuration the importer reads: formula files from the shipped folder and, through the

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FracMessageWait.h"
+
 #include "CompPersistent.h"
 #include "FracCalculate.h"
 #include "FracMain.h"
@@ -23,7 +25,6 @@
 
 namespace {
 
-constexpr DWORD Patience = 180000;
 constexpr std::int32_t ImageWidth = 64, ImageHeight = 48;
 
 std::string DataPath(const std::string &Name) {
@@ -79,22 +80,6 @@ std::string TwoLayerEntry(std::int32_t BottomMaxIter = 80) {
 void ReadEntry(TCustomFractal &Fractal, const std::string &Body) {
     auto reader = TEntryStream::CreateFromString<TParReader>("Display {\r\n" + Body + "}\r\n");
     Fractal.ReadParameters(*reader, TCustomFractal::rfTakeSize, TFractalProgressEvent());
-}
-
-// Dispatches this thread's messages (where layers post the ends of their runs) until Done holds or
-// the time-out passes; waits for messages, never sleeps.
-template <class TCondition> bool WaitUntil(TCondition Done, DWORD Timeout = Patience) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        if (Done())
-            return true;
-        if (GetTickCount() - start > Timeout)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
 }
 
 bool CalculationDone(TCustomFractal &Fractal) {
