@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FracMessageWait.h"
+
 #include "FracCalculate.h"
 #include "FracLayer.h"
 #include "FracMethods.h"
@@ -35,17 +37,7 @@ struct TRunRecorder {
 // Dispatches this thread's messages (where the posted ends of runs arrive) until the layer
 // reported Target finished runs; false after the time-out.
 bool WaitForFinished(const TRunRecorder &Recorder, int Target, DWORD Timeout = 60000) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        if (Recorder.Finished >= Target)
-            return true;
-        if (GetTickCount() - start > Timeout)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
+    return WaitUntil([&] { return Recorder.Finished >= Target; }, Timeout);
 }
 
 class TLayerEngineTest : public testing::Test {
