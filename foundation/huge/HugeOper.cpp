@@ -1,5 +1,6 @@
 #include "HugeOper.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -261,6 +262,9 @@ namespace {
 // than its multiplications.
 template <int NA, int NB>
 void SmallProduct(const uint32_t *a, const uint32_t *b, int from, int last, uint32_t *out) {
+    // The columns go to `out` only at the end: a store there in between would make the compiler
+    // load the operands again (out might overlap them).
+    uint32_t columns[NA + NB];
     uint64_t carry = 0;
 #pragma GCC unroll 16
     for (int k = 0; k < NA + NB - 1; ++k) {
@@ -273,12 +277,14 @@ void SmallProduct(const uint32_t *a, const uint32_t *b, int from, int last, uint
                 high += p >> 32;
             }
         }
-        if (k >= from && k <= last)
-            out[k - from] = static_cast<uint32_t>(low);
+        columns[k] = static_cast<uint32_t>(low);
         carry = (low >> 32) + high;
     }
-    if (NA + NB - 1 >= from && NA + NB - 1 <= last)
-        out[NA + NB - 1 - from] = static_cast<uint32_t>(carry);
+    columns[NA + NB - 1] = static_cast<uint32_t>(carry);
+#pragma GCC unroll 16
+    for (int k = 0; k < NA + NB; ++k)
+        if (k >= from && k <= last)
+            out[k - from] = columns[k];
 }
 
 constexpr int SmallProductWords = 6;
@@ -310,8 +316,37 @@ void ProductColumns(const uint32_t *a, int na, const uint32_t *b, int nb, int fr
             out[k - from] = 0;
         return;
     }
+    // Two columns at a time: each word of a meets two neighbouring words of b, one of which the
+    // next word of a meets again, so every multiplication costs one load and half the loop.
     uint64_t carry = 0;
-    for (int k = from; k <= to; ++k) {
+    int k = from;
+    for (; k < to; k += 2) {
+        // column k takes i in [lo, hi], column k + 1 i in [lo + 1 or lo, hi or hi + 1]
+        const int lo = k - (nb - 1) > 0 ? k - (nb - 1) : 0;
+        const int hi = k < na - 1 ? k : na - 1;
+        const int next = k + 1 - (nb - 1) > 0 ? k + 1 - (nb - 1) : 0;
+        // sums of whole products, with the carries out of their 64 bits counted apart
+        uint64_t sum0 = carry, sum1 = 0;
+        uint32_t over0 = 0, over1 = 0;
+        if (lo < next) // the last word of b, in column k only
+            over0 += __builtin_add_overflow(sum0, static_cast<uint64_t>(a[lo]) * b[nb - 1], &sum0);
+        if (k + 1 < na) // a[k + 1] b[0], in column k + 1 only
+            sum1 = static_cast<uint64_t>(a[k + 1]) * b[0];
+        const uint32_t *pb = b + (k - next);
+        uint32_t upper = pb[1]; // b[k + 1 - i]
+        for (int i = next; i <= hi; ++i) {
+            const uint64_t word = a[i];
+            const uint32_t lower = *pb--; // b[k - i]
+            over0 += __builtin_add_overflow(sum0, word * lower, &sum0);
+            over1 += __builtin_add_overflow(sum1, word * upper, &sum1);
+            upper = lower;
+        }
+        out[k - from] = static_cast<uint32_t>(sum0);
+        over1 += __builtin_add_overflow(sum1, (sum0 >> 32) + (static_cast<uint64_t>(over0) << 32), &sum1);
+        out[k + 1 - from] = static_cast<uint32_t>(sum1);
+        carry = (sum1 >> 32) + (static_cast<uint64_t>(over1) << 32);
+    }
+    if (k == to) {
         const int lo = k - (nb - 1) > 0 ? k - (nb - 1) : 0;
         const int hi = k < na - 1 ? k : na - 1;
         uint64_t low = carry, high = 0;
@@ -342,21 +377,27 @@ inline long double LeadingValue(const uint32_t *a, int n) {
     return value * 0x1p-32L;
 }
 
-// Binary exponent and the 64 mantissa bits of a positive 80-bit value: value = bits 2^(exponent - 63).
-inline int DecodeExtended(long double value, uint64_t &bits) {
-    static_assert(std::numeric_limits<long double>::digits == 64, "80-bit extended precision");
-    unsigned char bytes[sizeof(long double)];
-    std::memcpy(bytes, &value, sizeof(long double));
-    uint16_t signExponent;
-    std::memcpy(&bits, bytes, 8);
-    std::memcpy(&signExponent, bytes + 8, 2);
-    return (signExponent & 0x7FFF) - 16383;
-}
+// A positive 80-bit value as its 64 mantissa bits and binary exponent: value = Bits 2^(Exponent -
+// 63). Taken apart once: each move of an 80-bit value to the integer registers goes through
+// memory.
+struct TExtendedParts {
+    uint64_t Bits;
+    int Exponent;
+    explicit TExtendedParts(long double value) {
+        static_assert(std::numeric_limits<long double>::digits == 64, "80-bit extended precision");
+        unsigned char bytes[sizeof(long double)];
+        std::memcpy(bytes, &value, sizeof(long double));
+        uint16_t signExponent;
+        std::memcpy(&Bits, bytes, 8);
+        std::memcpy(&signExponent, bytes + 8, 2);
+        Exponent = (signExponent & 0x7FFF) - 16383;
+    }
+};
 
 // x[0..f) := floor(v B^f) for 0 < v <= 1; all ones where that would be B^f.
-void PlaceEstimate(long double v, uint32_t *x, int f) {
-    uint64_t bits;
-    const int shift = DecodeExtended(v, bits) - 63 + 32 * f; // x = bits 2^shift
+void PlaceEstimate(const TExtendedParts &v, uint32_t *x, int f) {
+    const uint64_t bits = v.Bits;
+    const int shift = v.Exponent - 63 + 32 * f; // x = bits 2^shift
     if (shift + 64 > 32 * f) {
         for (int i = 0; i < f; ++i)
             x[i] = 0xFFFFFFFFu;
@@ -373,29 +414,55 @@ void PlaceEstimate(long double v, uint32_t *x, int f) {
     }
 }
 
-// Bits of the top word of a positive value v < 1 written with words of 2^-32.
-inline int TopWordBits(long double v) {
-    uint64_t bits;
-    const int exponent = DecodeExtended(v, bits); // -32 .. -1 below 1
-    return exponent >= 0 ? 32 : (exponent < -32 ? 1 : exponent + 33);
+// Bits of the top word of a value whose top word, read as units, is t = v B^scale (1 <= t < B):
+// the least and the most it can have when v comes from 80-bit arithmetic and may be a little off
+// (a relative 2^-58 either way).
+inline void TopWordBits(const TExtendedParts &v, int scale, int &low, int &high) {
+    const int exponent = v.Exponent + 32 * scale; // t = Bits 2^(exponent - 63), top bit of Bits set
+    low = v.Bits - (uint64_t(1) << 63) < (uint64_t(1) << 5) ? exponent : exponent + 1;
+    high = v.Bits > ~uint64_t(0) - (uint64_t(1) << 6) ? exponent + 2 : exponent + 1;
+    low = low < 1 ? 1 : (low > 32 ? 32 : low);
+    high = high < 1 ? 1 : (high > 32 ? 32 : high);
 }
 
-// The widths of a Newton iteration that doubles the right bits each round, ending at n words:
-// widths[count - 1] is the first one, which the 80-bit estimate (about 60 bits) serves. In bits:
-// the top words of the estimate and of the argument hold at least `top` bits, so that w words hold
-// 32 (w - 1) + top of them; a round at w words leaves a few units of its last word (3 bits) when
-// it starts from half of those bits and 4 more.
-int NewtonWidths(int n, int top, int *widths) {
-    auto needs = [&](int words) { return (32 * (words - 1) + top + 1) / 2 + 4; };
+inline int Clamp(int value, int low, int high) {
+    return value < low ? low : (value > high ? high : value);
+}
+
+// The precision of w words whose top word holds `top` bits: they are at least 2^bits units of
+// their last word, so that truncating or rounding to them costs a relative error of at most
+// 2^-bits (a unit) or half of it (half a unit).
+inline int WordsPrecision(int w, int top) {
+    return 32 * (w - 1) + top - 1;
+}
+
+// The fewest words (at least 2) whose precision is `bits` or more, for a top word of `top` bits.
+inline int WordsFor(int bits, int top) {
+    const int rest = bits - top + 1;
+    return rest <= 32 ? 2 : (rest + 31) / 32 + 1;
+}
+
+// The relative error of the 80-bit estimate, placed in `words` words: at most 2^-bits.
+inline int EstimateBits(int words, int top) {
+    const int placed = WordsPrecision(words, top) - 1;
+    return placed < 61 ? placed : 61; // three roundings to 64 bits (the value, the operation, the root)
+}
+
+// The widths of a Newton iteration whose last round, at `last` words, needs an input with a
+// relative error of at most 2^-needed: widths[count - 1] is the first round, which starts from the
+// 80-bit estimate placed in min(3, width) words. A round at w < last words takes w + 1 words of
+// the argument, so that truncating it costs less than half a unit of the result's last word;
+// with results whose top word holds at least `top` bits, it leaves a relative error of at most
+// 2^-r (its result rounded: half a unit; the truncated argument; the square of the input's
+// error, times 1.5 for the inverse root, `loss` 1) when w words hold r + 2 bits and its input is
+// right to (r + 3 + loss) / 2 bits: each term is then at most 2^-(r + 3).
+int NewtonWidths(int last, int needed, int top, int loss, int *widths) {
     int count = 0;
-    for (int w = n;;) {
-        widths[count++] = w;
-        if (needs(w) <= 60)
-            break;
-        int narrower = (needs(w) - top + 3 + 31) / 32 + 1;
-        if (narrower >= w)
-            narrower = w - 1;
-        w = narrower;
+    widths[count++] = last;
+    int bits = needed;
+    while (bits > EstimateBits(widths[count - 1] < 3 ? widths[count - 1] : 3, top)) {
+        widths[count++] = Clamp(WordsFor(bits + 2, top), 2, last);
+        bits = (bits + 3 + loss + 1) / 2;
     }
     return count;
 }
@@ -414,16 +481,14 @@ inline void Halve(uint32_t *d, int count) {
     d[count - 1] >>= 1;
 }
 
-// Two's complement of d[0..count) when its top bit is set; true then.
+// -d - 1 (the ones' complement) for d[0..count) with its top bit set; true then. The corrections
+// take d as their magnitude: the unit they lose at d's word 0 lies several words below their
+// guard words.
 inline bool TakeMagnitude(uint32_t *d, int count) {
     if ((d[count - 1] >> 31) == 0)
         return false;
-    uint32_t carry = 1;
-    for (int i = 0; i < count; ++i) {
-        const uint32_t word = ~d[i] + carry;
-        carry = carry && word == 0;
-        d[i] = word;
-    }
+    for (int i = 0; i < count; ++i)
+        d[i] = ~d[i];
     return true;
 }
 
@@ -433,7 +498,7 @@ inline bool TakeMagnitude(uint32_t *d, int count) {
 // only where x is within a unit or two of them). product has f + d + 1 words.
 void ApplyCorrection(uint32_t *x, int w, const uint32_t *factor, int f, const uint32_t *difference, int d,
                      int first, bool add, uint32_t *product) {
-    const int from = first >= 3 ? first - 3 : 0;
+    const int from = first >= 2 ? first - 2 : 0;
     const int last = f + d - 2; // top column
     if (last + 1 < first - 1 || d == 0)
         return;
@@ -478,43 +543,46 @@ void ApplyCorrection(uint32_t *x, int w, const uint32_t *factor, int f, const ui
 }
 
 // One Newton step of the reciprocal: from x_f (f words at the top of x[0..n)) to x_w, with
-// x_f ~ B^(2f-1) / a_f and a_w the top w words of a: x_w = x_f B^(w-f) - x_f (a_w x_f - B^(w+f-1))
-// / B^(2f-1). The product a_w x_f is taken modulo B^(w+2) only: its error lies far below that.
+// x_f ~ B^(2f-1) / a_f and a_v the top v words of a, v = w + 1 below n words (see NewtonWidths):
+// x_w = x_f B^(w-f) - x_f (a_v x_f - B^(v+f-1)) / B^(2f-1+v-w). The product a_v x_f is taken
+// modulo B^(v+2) only: its error lies far below that.
 void ReciprocalStep(const uint32_t *a, int n, uint32_t *x, int w, int f, uint32_t *scratch) {
-    const uint32_t *aw = a + (n - w);
+    const int v = w < n ? w + 1 : n;
+    const uint32_t *av = a + (n - v);
     uint32_t *xw = x + (n - w);
     const uint32_t *xf = x + (n - f);
-    const int total = w + f;
-    const int count = total < w + 2 ? total : w + 2;
+    const int total = v + f;
+    const int count = total < v + 2 ? total : v + 2;
     uint32_t *d = scratch;
-    ProductColumns(aw, w, xf, f, 0, count - 1, d);
-    SubtractUnit(d, count, total - 1); // B^(w+f-1), the product of a_w and the exact reciprocal
+    ProductColumns(av, v, xf, f, 0, count - 1, d);
+    SubtractUnit(d, count, total - 1); // B^(v+f-1), the product of a_v and the exact reciprocal
     const bool add = TakeMagnitude(d, count);
     const int length = HugeWords::HighestNonZero(d, count) + 1;
     std::memset(xw, 0, sizeof(uint32_t) * (w - f));
-    ApplyCorrection(xw, w, xf, f, d, length, 2 * f - 1, add, scratch + count + 1);
+    ApplyCorrection(xw, w, xf, f, d, length, 2 * f - 1 + v - w, add, scratch + count + 1);
 }
 
 // One Newton step of the inverse square root of a' = m B^r (m the n words of a with its top word
 // as units, r 0 or 1): from y_f (f words at the top of y[0..h), y_f / B^f ~ 1 / sqrt(a')) to
-// y_w = y_f B^(w-f) - y_f (a'_w y_f^2 - 1) / 2, a'_w of the top w words of a; a'_w y_f^2 is taken
-// modulo a few words above its difference to 1.
+// y_w = y_f B^(w-f) - y_f (a'_v y_f^2 - 1) / 2, a'_v of the top v = min(w + 1, n) words of a;
+// a'_v y_f^2 is taken modulo a few words above its difference to 1.
 void RootStep(const uint32_t *a, int n, int r, uint32_t *y, int h, int w, int f, uint32_t *scratch) {
-    const uint32_t *aw = a + (n - w);
+    const int v = w < n ? w + 1 : n;
+    const uint32_t *av = a + (n - v);
     uint32_t *yw = y + (h - w);
     const uint32_t *yf = y + (h - f);
     uint32_t *square = scratch;
     SquareColumns(yf, f, 0, square);
-    const int total = w + 2 * f;
-    const int count = total < w + f + 2 ? total : w + f + 2;
+    const int total = v + 2 * f;
+    const int count = total < v + f + 2 ? total : v + f + 2;
     uint32_t *d = square + 2 * f;
-    ProductColumns(aw, w, square, 2 * f, 0, count - 1, d);
+    ProductColumns(av, v, square, 2 * f, 0, count - 1, d);
     SubtractUnit(d, count, total - 1 - r); // 1 in the product's words
     const bool add = TakeMagnitude(d, count);
     Halve(d, count);
     const int length = HugeWords::HighestNonZero(d, count) + 1;
     std::memset(yw, 0, sizeof(uint32_t) * (w - f));
-    ApplyCorrection(yw, w, yf, f, d, length, 3 * f - r - 1, add, d + count + 1);
+    ApplyCorrection(yw, w, yf, f, d, length, 3 * f - r - 1 + v - w, add, d + count + 1);
 }
 
 } // namespace
@@ -529,15 +597,15 @@ void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch) {
             x[i] = 0xFFFFFFFFu;
         return;
     }
-    const long double estimate = 1.0L / LeadingValue(a, n);
-    const int topA = BitLength(a[n - 1]);
-    const int topX = TopWordBits(estimate);
+    const TExtendedParts estimate(1.0L / LeadingValue(a, n));
+    int topLow, topHigh;
+    TopWordBits(estimate, 1, topLow, topHigh);
+    // The last round takes all of a: the square of its input's error then costs at most a
+    // quarter of a unit, its rounding half a unit.
     int widths[32];
-    int steps = NewtonWidths(n, topA < topX ? topA : topX, widths);
+    int steps = NewtonWidths(n, (WordsPrecision(n, topHigh) + 3 + 1) / 2, topLow, 0, widths);
     int f = widths[steps - 1] < 3 ? widths[steps - 1] : 3;
     PlaceEstimate(estimate, x + (n - f), f);
-    if (f < 3) // a two-word estimate lost some of the 80-bit bits: one more round
-        ReciprocalStep(a, n, x, f, f, scratch);
     while (steps > 0) {
         const int w = widths[--steps];
         ReciprocalStep(a, n, x, w, f, scratch);
@@ -557,16 +625,26 @@ bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uin
     }
     const int s = order < 0 ? 1 : 0;
     // y ~ B^(2h-1) / b_h from the top h words of b; q0 = the top h words of a_h y, about
-    // a B^(h-1+s) / b and right to about h - 2 words; then q = q0 B^(n-h) + y (a B^(h-1+s) - b q0)
-    // / B^(2h-1), which the residual, taken exactly, makes right to n words.
-    const int h = n / 2 + 2 < n ? n / 2 + 2 : n;
+    // a B^(h-1+s) / b; then q = q0 B^(n-h) + y (a B^(h-1+s) - b q0) / B^(2h-1), which the
+    // residual, taken exactly, makes right to n words: its error is the product of the relative
+    // errors of q0 and of b y. With 2^-p for each of the truncations of a and b to h words, of
+    // q0 to h words and of y (within a unit), these are at most 3.75 2^-p and 1.75 2^-p; the
+    // product stays within a quarter of a unit of q when 2p is the precision of q plus 5.
+    const int topA = BitLength(a[n - 1]), topB = BitLength(b[n - 1]);
+    const int quotientLow = Clamp(topA - topB + 32 * s, 1, 32);
+    const int quotientHigh = Clamp(topA - topB + 1 + 32 * s, 1, 32);
+    const int reciprocalTop = Clamp(33 - topB, 1, 32); // B^h / b_h: more than B / 2^topB, top word units
+    int top = topA < topB ? topA : topB;
+    top = top < quotientLow ? top : quotientLow;
+    top = top < reciprocalTop ? top : reciprocalTop;
+    const int h = Clamp(WordsFor((WordsPrecision(n, quotientHigh) + 5 + 1) / 2, top), 2, n);
     uint32_t *y = scratch;
     uint32_t *work = y + h;
     ReciprocalWords(b + (n - h), h, y, work);
     uint32_t *q0 = q + (n - h);
     {
-        // columns from h - s - 3 of a_h y: guard words below q0's last one
-        const int from = h - s - 3 > 0 ? h - s - 3 : 0;
+        // columns from h - s - 2 of a_h y: two guard words below q0's last one
+        const int from = h - s - 2 > 0 ? h - s - 2 : 0;
         ProductColumns(a + (n - h), h, y, h, from, 2 * h - 2, work);
         const int start = h - s - from;
         const bool over = s == 1 && work[2 * h - 1 - from] != 0;
@@ -600,23 +678,28 @@ void RootWords(const uint32_t *a, int n, int r, uint32_t *root, uint32_t *scratc
         std::memcpy(root, a, sizeof(uint32_t) * n);
         return;
     }
-    // y ~ 1 / sqrt(a') to h words, s0 = a' y to h words, right to about h - 2 words; then
-    // s = s0 + y (a' - s0^2) / 2 with the residual taken exactly, right to n words.
-    const int h = n / 2 + 2 < n ? n / 2 + 2 : n;
-    uint32_t *y = scratch;
-    uint32_t *work = y + h;
+    // y ~ 1 / sqrt(a') to h words with a relative error d, s0 = a' y to h words with one of e;
+    // then s = s0 + y (a' - s0^2) / 2 with the residual taken exactly, whose relative error is
+    // about e^2 / 2 + d e: with d within 2^-p and the truncations of a and s0 to h words within
+    // 2^-(p+1), at most 3.3 2^-2p, a quarter of a unit of s when 2p is its precision plus 4.
     long double value = LeadingValue(a, n);
     if (r)
         value *= 0x1p32L;
-    const long double estimate = 1.0L / std::sqrt(value);
+    const long double rootValue = std::sqrt(value);
+    const TExtendedParts estimate(1.0L / rootValue);
+    int inverseLow, inverseHigh, rootLow, rootHigh;
+    TopWordBits(estimate, 1, inverseLow, inverseHigh);
+    TopWordBits(TExtendedParts(rootValue), 0, rootLow, rootHigh);
+    const int p = (WordsPrecision(n, rootHigh) + 4 + 1) / 2;
     const int topA = BitLength(a[n - 1]);
-    const int topY = TopWordBits(estimate);
+    const int h =
+        Clamp(std::max(WordsFor(p + 2, inverseLow), WordsFor(p + 1, std::min(topA, rootLow))), 2, n);
+    uint32_t *y = scratch;
+    uint32_t *work = y + h;
     int widths[32];
-    int steps = NewtonWidths(h, topA < topY ? topA : topY, widths);
+    int steps = NewtonWidths(h, (p + 3 + 1 + 1) / 2, inverseLow, 1, widths);
     int f = widths[steps - 1] < 3 ? widths[steps - 1] : 3;
     PlaceEstimate(estimate, y + (h - f), f);
-    if (f < 3)
-        RootStep(a, n, r, y, h, f, f, work);
     while (steps > 0) {
         const int w = widths[--steps];
         RootStep(a, n, r, y, h, w, f, work);
@@ -624,7 +707,7 @@ void RootWords(const uint32_t *a, int n, int r, uint32_t *root, uint32_t *scratc
     }
     uint32_t *s0 = root + (n - h);
     {
-        const int from = h - r - 3 > 0 ? h - r - 3 : 0;
+        const int from = h - r - 2 > 0 ? h - r - 2 : 0;
         ProductColumns(a + (n - h), h, y, h, from, 2 * h - 2, work);
         const int start = h - r - from;
         const bool over = r == 1 && work[2 * h - 1 - from] != 0;

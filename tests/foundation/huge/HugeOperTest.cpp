@@ -445,3 +445,80 @@ TEST(HugeOper, QuotientAndRootWordsAreWithinTwoUnits) {
     }
 }
 } // namespace
+
+namespace {
+// The same kernels within one unit, for arguments whose top word holds 1, 2, 16, 31 or 32 bits
+// above lower words of all ones or random: a top word of few bits leaves the 80-bit estimate and
+// the truncated arguments of the early rounds fewer bits than the result's top word asks for.
+TEST(HugeOper, QuotientAndRootWordsAreWithinOneUnitForEveryTopWord) {
+    using namespace detail;
+    WordSource next{777};
+    const uint32_t tops[] = {1u, 3u, 0xFFFFu, 0x7FFFFFFFu, 0x80000001u, 0xFFFFFFFFu};
+    for (int n = 2; n <= 40; ++n) {
+        std::vector<uint32_t> scratch(HugeKernel::QuotientScratchWords(n));
+        for (uint32_t topA : tops) {
+            for (uint32_t topB : tops) {
+                for (int lower = 0; lower < 2; ++lower) {
+                    Big a(n), b(n);
+                    for (int i = 0; i < n - 1; ++i) {
+                        a[i] = lower == 0 ? 0xFFFFFFFFu : next();
+                        b[i] = next();
+                    }
+                    a[n - 1] = topA;
+                    b[n - 1] = topB;
+                    const std::string where = "n=" + std::to_string(n) + " tops " + std::to_string(topA) +
+                                              " " + std::to_string(topB) + " lower " + std::to_string(lower);
+                    Big x(n);
+                    HugeKernel::ReciprocalWords(a.data(), n, x.data(), scratch.data());
+                    ASSERT_TRUE(WithinBig(Shifted({1u}, 2 * n - 1), MultiplyBig(a, x), a))
+                        << "reciprocal " << where;
+                    Big q(n);
+                    const bool below =
+                        HugeKernel::QuotientWords(a.data(), b.data(), n, q.data(), scratch.data());
+                    ASSERT_TRUE(WithinBig(Shifted(a, n - 1 + (below ? 1 : 0)), MultiplyBig(b, q), b))
+                        << "quotient " << where;
+                    for (int r = 0; r <= 1; ++r) {
+                        Big s(n);
+                        HugeKernel::RootWords(a.data(), n, r, s.data(), scratch.data());
+                        const Big bound = AddBig(MultiplyBig(s, SmallBig(2)), SmallBig(1));
+                        ASSERT_TRUE(WithinBig(Shifted(a, n - 1 + r), MultiplyBig(s, s), bound))
+                            << "root r=" << r << " " << where;
+                    }
+                }
+            }
+        }
+    }
+}
+} // namespace
+
+namespace {
+// Products of unequal operands, column by column, against the test's own product: every shape up
+// to 14 words (the unrolled products up to six words and the column loop beyond, which takes two
+// columns at a time), the whole product and all columns but the top one (an odd or even count).
+TEST(HugeOper, ProductColumnsAgreeWithPlainProducts) {
+    using namespace detail;
+    WordSource next{31337};
+    for (int na = 1; na <= 14; ++na) {
+        for (int nb = 1; nb <= 14; ++nb) {
+            for (int pattern = 0; pattern < 2; ++pattern) {
+                Big a(na), b(nb);
+                for (uint32_t &word : a)
+                    word = pattern == 0 ? 0xFFFFFFFFu : next();
+                for (uint32_t &word : b)
+                    word = pattern == 0 ? 0xFFFFFFFFu : next();
+                const Big exact = MultiplyBig(a, b);
+                const int last = na + nb - 2;
+                std::vector<uint32_t> out(na + nb + 1, 0xDEADBEEF);
+                HugeKernel::ProductColumns(a.data(), na, b.data(), nb, 0, last, out.data());
+                EXPECT_TRUE(std::equal(exact.begin(), exact.end(), out.begin()))
+                    << na << " x " << nb << " pattern " << pattern;
+                if (last >= 1) {
+                    HugeKernel::ProductColumns(a.data(), na, b.data(), nb, 0, last - 1, out.data());
+                    EXPECT_TRUE(std::equal(exact.begin(), exact.begin() + last, out.begin()))
+                        << na << " x " << nb << " to " << last - 1 << " pattern " << pattern;
+                }
+            }
+        }
+    }
+}
+} // namespace
