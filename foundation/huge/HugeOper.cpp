@@ -585,13 +585,9 @@ void RootStep(const uint32_t *a, int n, int r, uint32_t *y, int h, int w, int f,
     ApplyCorrection(yw, w, yf, f, d, length, 3 * f - r - 1 + v - w, add, d + count + 1);
 }
 
-} // namespace
-
-int QuotientScratchWords(int n) {
-    return 12 * n + 32;
-}
-
-void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch) {
+// x := B^(2n-1) / a as ReciprocalWords does, but with a relative error of at most 2^-bits only
+// (bits at most the precision of n words; 0 for all of it).
+void ReciprocalToBits(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch, int bits) {
     if (a[n - 1] == 1 && !HugeWords::AnyNonZero(a, n - 1)) {
         for (int i = 0; i < n; ++i)
             x[i] = 0xFFFFFFFFu;
@@ -600,10 +596,12 @@ void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch) {
     const TExtendedParts estimate(1.0L / LeadingValue(a, n));
     int topLow, topHigh;
     TopWordBits(estimate, 1, topLow, topHigh);
-    // The last round takes all of a: the square of its input's error then costs at most a
-    // quarter of a unit, its rounding half a unit.
+    // The last round takes all of a: the square of its input's error then costs at most an eighth
+    // of 2^-bits, its rounding half a unit (a quarter and a half of a unit for all bits).
+    if (bits <= 0)
+        bits = WordsPrecision(n, topHigh);
     int widths[32];
-    int steps = NewtonWidths(n, (WordsPrecision(n, topHigh) + 3 + 1) / 2, topLow, 0, widths);
+    int steps = NewtonWidths(n, (bits + 3 + 1) / 2, topLow, 0, widths);
     int f = widths[steps - 1] < 3 ? widths[steps - 1] : 3;
     PlaceEstimate(estimate, x + (n - f), f);
     while (steps > 0) {
@@ -611,6 +609,16 @@ void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch) {
         ReciprocalStep(a, n, x, w, f, scratch);
         f = w;
     }
+}
+
+} // namespace
+
+int QuotientScratchWords(int n) {
+    return 12 * n + 32;
+}
+
+void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch) {
+    ReciprocalToBits(a, n, x, scratch, 0);
 }
 
 bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uint32_t *scratch) {
@@ -627,9 +635,9 @@ bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uin
     // y ~ B^(2h-1) / b_h from the top h words of b; q0 = the top h words of a_h y, about
     // a B^(h-1+s) / b; then q = q0 B^(n-h) + y (a B^(h-1+s) - b q0) / B^(2h-1), which the
     // residual, taken exactly, makes right to n words: its error is the product of the relative
-    // errors of q0 and of b y. With 2^-p for each of the truncations of a and b to h words, of
-    // q0 to h words and of y (within a unit), these are at most 3.75 2^-p and 1.75 2^-p; the
-    // product stays within a quarter of a unit of q when 2p is the precision of q plus 5.
+    // errors of q0 and of b y. With y right to p bits and the truncations of a and b to h words
+    // and of q0 to h words within 2^-p each, these are at most 4 2^-p and 2 2^-p; the product
+    // stays within a quarter of a unit of q when 2p is the precision of q plus 5.
     const int topA = BitLength(a[n - 1]), topB = BitLength(b[n - 1]);
     const int quotientLow = Clamp(topA - topB + 32 * s, 1, 32);
     const int quotientHigh = Clamp(topA - topB + 1 + 32 * s, 1, 32);
@@ -637,25 +645,34 @@ bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uin
     int top = topA < topB ? topA : topB;
     top = top < quotientLow ? top : quotientLow;
     top = top < reciprocalTop ? top : reciprocalTop;
-    const int h = Clamp(WordsFor((WordsPrecision(n, quotientHigh) + 5 + 1) / 2, top), 2, n);
+    const int needed = (WordsPrecision(n, quotientHigh) + 5 + 1) / 2;
+    const int h = Clamp(WordsFor(needed, top), 2, n);
+    // Columns of a_h y left out send less than h units into the column above them: two guard
+    // columns below q0's last word, or one where h words hold bits to spare (2^slack more than
+    // needed) and q0 may be off by h units more.
+    const int slack = WordsPrecision(h, top) - needed;
+    const int guard = slack >= 30 || (1 << slack) >= h + 1 ? 1 : 2;
     uint32_t *y = scratch;
     uint32_t *work = y + h;
-    ReciprocalWords(b + (n - h), h, y, work);
+    ReciprocalToBits(b + (n - h), h, y, work, h < n ? needed : 0);
     uint32_t *q0 = q + (n - h);
     {
-        // columns from h - s - 2 of a_h y: two guard words below q0's last one
-        const int from = h - s - 2 > 0 ? h - s - 2 : 0;
+        const int from = h - s - guard > 0 ? h - s - guard : 0;
         ProductColumns(a + (n - h), h, y, h, from, 2 * h - 2, work);
         const int start = h - s - from;
         const bool over = s == 1 && work[2 * h - 1 - from] != 0;
         for (int i = 0; i < h; ++i)
             q0[i] = over ? 0xFFFFFFFFu : work[start + i];
     }
-    // b q0 - a B^(h-1+s), modulo B^count
+    // b q0 - a B^(h-1+s), modulo B^count; the correction reads its words from h - 2 on, so its
+    // columns below h - 3 are left out (with their carry: less than h units of word h - 2, far
+    // below the correction's guard words).
     const int total = n + h;
     const int count = total < n + 3 ? total : n + 3;
     uint32_t *d = work;
-    ProductColumns(b, n, q0, h, 0, count - 1, d);
+    const int low = h - 3 > 0 ? h - 3 : 0;
+    std::memset(d, 0, sizeof(uint32_t) * low);
+    ProductColumns(b, n, q0, h, low, count - 1, d + low);
     uint64_t borrow = 0;
     for (int i = h - 1 + s, j = 0; i < count; ++i, ++j) {
         const uint64_t diff = static_cast<uint64_t>(d[i]) - (j < n ? a[j] : 0u) - borrow;
