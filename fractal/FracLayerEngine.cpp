@@ -431,6 +431,9 @@ void TLayerEngine::UpdateConstants() {
 void TLayerEngine::StartCalculation() {
     if (GetCalculationState() == csCalculating)
         return;
+    // The report of a run that ended unseen comes before the next run starts: a later run drops
+    // it, and the owner would count a run that never ends.
+    DeliverEndedRun();
     FSymmetry = 0;
     if (std::fabs(FMapping->Angle.GetValue()) <= 0.001L && FMapping->GetTransformations().GetCount() == 0 &&
         FMapping->GetWidth() == FWidth && FMapping->GetHeight() == FHeight && !FInside->GetReadsZ() &&
@@ -493,9 +496,18 @@ void TLayerEngine::CalculateRects(const TLayerRect &Rect1, const TLayerRect &Rec
     TCalculateEngine::StartCalculation(Rect1, Rect2);
 }
 
+void TLayerEngine::DeliverEndedRun() {
+    if (FPosted->OnReceivingThread())
+        FPosted->RunPending();
+}
+
 void TLayerEngine::StopCalculation() {
-    if (GetCalculationState() != csCalculating)
+    if (GetCalculationState() != csCalculating) {
+        // A run that ended but whose report still waits in the queue is reported now, before
+        // anything that follows the stop (a layer being freed drops its queue).
+        DeliverEndedRun();
         return;
+    }
     if (TCalculateEngine::StopCalculation()) {
         std::uint8_t expected = csCalculating;
         if (FCalculationState.compare_exchange_strong(expected, csInterrupted)) {
@@ -510,8 +522,7 @@ void TLayerEngine::StopCalculation() {
     while (GetCalculationState() == csCalculating)
         FFinishedEvent->WaitFor(25);
     // What it posted is delivered now, before anything that follows the stop.
-    if (FPosted->OnReceivingThread())
-        FPosted->RunPending();
+    DeliverEndedRun();
 }
 
 void TLayerEngine::CalculationFinished() {

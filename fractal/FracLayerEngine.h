@@ -153,6 +153,9 @@ protected:
 
     // A resume record that cannot be used: no piece is kept and the layer calculates again.
     void AbandonResumeState();
+    // Runs what this engine's threads posted to this thread, when called on it: the report of a
+    // run that ended.
+    void DeliverEndedRun();
 
     std::uint8_t FLastRedrawGroup = 0;
 

@@ -336,6 +336,42 @@ TEST_F(TFractalDocumentTest, TwoLayersCalculateOnSeveralThreadsToTheEnd) {
     }
 }
 
+// Waits, without running this thread's messages, until Layer's run has ended on its calculation
+// threads: its report then waits unseen in this thread's queue.
+bool RunEndedUnseen(TLayer &Layer) {
+    Layer.WaitForThreads();
+    TEvent never(true, false);
+    for (int i = 0; i < 2000 && Layer.GetCalculationState() == csCalculating; ++i)
+        never.WaitFor(5);
+    return Layer.GetCalculationState() == csIdle;
+}
+
+// A run whose end was not yet seen when its layer is freed or calculates again still ends in the
+// document's count; otherwise the document calculates forever.
+TEST_F(TFractalDocumentTest, ARunThatEndedUnseenStillEndsInTheCount) {
+    const struct {
+        const char *Name;
+        bool Delete;
+    } cases[] = {{"layer freed", true}, {"layer restarted", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TRecordingFractal fractal(&Manager);
+        fractal.SetImageSize(24, 16);
+        TLayer &layer = *fractal.GetActiveLayer();
+        ASSERT_TRUE(RunEndedUnseen(layer));
+        ASSERT_EQ(fractal.GetCalculatingCount(), 1);
+        if (c.Delete) {
+            fractal.GetLayers().Delete(0);
+            EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+        } else {
+            layer.GetFormula().SetMaxIter(layer.GetFormula().GetMaxIter() + 1);
+            ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, 60000));
+            EXPECT_EQ(layer.GetCalculationState(), csIdle);
+        }
+        EXPECT_FALSE(fractal.GetTimer().Running());
+    }
+}
+
 namespace {
 struct TProgressRecorder {
     std::vector<int> Percents;
