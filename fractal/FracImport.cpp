@@ -21,8 +21,6 @@ const char *const FormulaFile = "Fractint.ofm";
 const char *const ColoringFile = "Fractint.ocl";
 const char *const TransformFile = "Fractint.oxf";
 
-// The most decimal digits of an arbitrary-precision number.
-constexpr int HugeDigitsLimit = 16384;
 // Image sizes taken from "viewwindows" stay within what a layer can hold.
 constexpr std::int32_t MaxViewSize = 16384;
 
@@ -47,12 +45,9 @@ bool ToInteger(const std::string &Text, std::int32_t &Value) {
 
 TParam *FindParam(const TFormulaBase &Object, const std::string &Name, std::uint8_t Type) {
     const TParamList &params = Object.GetParams();
-    for (int i = 0; i < params.GetCount(); ++i) {
-        TParam *param = params.GetItem(i);
-        if (param->Type == Type && SameText(param->GetName(), Name))
-            return param;
-    }
-    return nullptr;
+    const int index = params.IndexOfName(Name, Type == vtFunction ? pkFunction : pkOrdinary);
+    TParam *param = index < 0 ? nullptr : params.GetItem(index);
+    return param && param->Type == Type ? param : nullptr;
 }
 
 // Setters by name: a parameter of that name and type gets the value; otherwise nothing happens.
@@ -93,10 +88,9 @@ void SetFunctionParam(TParam &Param, const std::string &Name) {
         static_cast<TFuncParam &>(Param).SetValue(static_cast<std::uint8_t>(id));
 }
 
+// A float parameter's text for a computed value.
 std::string FloatText(long double X) {
-    TFloatValue value;
-    value.SetValue(X);
-    return value.GetText();
+    return FloatToStrF(X, ffGeneral, 19, 0);
 }
 
 } // namespace
@@ -193,13 +187,13 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
     } else if (key == "viewwindows") {
         // xx/ratio/crop/width/height; the crop flag is a word.
         const TStringValues parts(value);
-        FViewWindow.assign(parts.Items.begin(), parts.Items.begin() + parts.Count);
         FViewWindowPosition = Position;
-        if (FViewWindow.size() < 2)
+        FHasViewWindow = parts.Count >= 2;
+        if (!FHasViewWindow)
             return;
-        auto number = [&](std::size_t Index) {
+        auto number = [&](int Index) {
             long double x = 0;
-            if (Index < FViewWindow.size() && !TryStrToFloat(FViewWindow[Index], x))
+            if (Index < parts.Count && !TryStrToFloat(parts.Items[static_cast<std::size_t>(Index)], x))
                 Fail(Position);
             return x;
         };
@@ -328,7 +322,7 @@ void TFractintImporter::Apply(TParReader &Reader) {
         if (FPeriodicity >= 0)
             FLayer->GetFormula().SetPeriodicity(static_cast<std::uint8_t>(FPeriodicity));
 
-        if (FViewWindow.size() >= 2)
+        if (FHasViewWindow)
             ImportViewWindow(Reader);
         for (const TViewKey &view : FViews) {
             try {
@@ -419,8 +413,8 @@ void TFractintImporter::ImportCorners(const TViewKey &View) {
             return difference(v[0], v[1]) || difference(v[3], v[2]);
         };
         int digits = 40;
-        while (!differs(digits) && digits < HugeDigitsLimit)
-            digits = std::min(digits * 2, HugeDigitsLimit);
+        while (!differs(digits) && digits < HugeMaxDigits)
+            digits = std::min(digits * 2, HugeMaxDigits);
         auto corner = [&](const std::string &A, const std::string &B, const std::string &C) {
             THugeFloat a(digits), b(digits), c(digits);
             a.SetText(A);

@@ -121,7 +121,7 @@ private:
     std::int32_t FBiomorph = -1;
     std::vector<std::string> FPotential;
     std::vector<TViewKey> FViews;
-    std::vector<std::string> FViewWindow;
+    bool FHasViewWindow = false;
     TKeyPosition FViewWindowPosition;
     std::int32_t FViewWidth = 0, FViewHeight = 0;
     long double FViewRatio = 0.75L;

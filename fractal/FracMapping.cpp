@@ -12,7 +12,6 @@
 namespace {
 
 constexpr long double Pi = std::numbers::pi_v<long double>;
-constexpr int HugeDigitsLimit = 16384;
 
 // A number of Digits digits from an exact text or an 80-bit value.
 THugeFloat HugeOf(int Digits, const std::string &Text) {
@@ -28,7 +27,7 @@ THugeFloat HugeOf(int Digits, long double Value) {
 }
 
 int ClampDigits(std::int64_t Digits) {
-    return static_cast<int>(std::clamp<std::int64_t>(Digits, HugeMinDigits, HugeDigitsLimit));
+    return static_cast<int>(std::clamp<std::int64_t>(Digits, HugeMinDigits, HugeMaxDigits));
 }
 
 // Sets a flag for the lifetime of the guard.
@@ -53,7 +52,7 @@ std::uint32_t MagnificationDigits(long double M) {
     const long double digits = std::round(std::log10(M) + 10);
     if (!(digits > 10)) // also NaN
         return 10;
-    return static_cast<std::uint32_t>(std::min<long double>(digits, HugeDigitsLimit));
+    return static_cast<std::uint32_t>(std::min<long double>(digits, HugeMaxDigits));
 }
 
 std::string FloatToTrimmedText(long double V) {
@@ -494,7 +493,7 @@ void TMapping::LocationFromCorners() {
                (close(LeftTop.Im, RightBottom.Im) && close(RightTop.Im, RightBottom.Im));
     };
     int d = 40;
-    while (d < HugeDigitsLimit && unresolved(d))
+    while (d < HugeMaxDigits && unresolved(d))
         d += 40;
     d = ClampDigits(d + 40);
 

@@ -1101,14 +1101,8 @@ void THugeFloatOper::MultiplySameWidth(const THugeFloatBase &other) {
         return;
     }
     int32_t exponent = FExponent + other.FExponent;
-    if (exponent > HugeMaxExponent) {
-        SetInfinite(negative);
+    if (SetIfOutOfRange(exponent, negative))
         return;
-    }
-    if (exponent < HugeMinExponent) {
-        SetZero(negative);
-        return;
-    }
     uint32_t *product = FWorkBuffer;
     HugeKernel::MultiplyTop(FMantissa, other.FMantissa, n, product, product + ProductWords(n));
     if (product[n] != 0) {
@@ -1170,20 +1164,24 @@ void THugeFloatOper::DivideCorrection(int32_t divisor, int32_t target) {
     std::memset(FMantissa, 0, sizeof(uint32_t) * (w - m));
 }
 
+bool THugeFloatOper::SetIfOutOfRange(int64_t exponent, bool negative) {
+    if (exponent > HugeMaxExponent)
+        SetInfinite(negative);
+    else if (exponent < HugeMinExponent)
+        SetZero(negative);
+    else
+        return false;
+    return true;
+}
+
 void THugeFloatOper::Square() {
     FSign = false;
     if (FState != hsNormal || IsZero())
         return;
     const int n = FWordCount;
     int32_t exponent = 2 * FExponent;
-    if (exponent > HugeMaxExponent) {
-        SetInfinite(false);
+    if (SetIfOutOfRange(exponent, false))
         return;
-    }
-    if (exponent < HugeMinExponent) {
-        SetZero(false);
-        return;
-    }
     uint32_t *product = FWorkBuffer;
     HugeKernel::SquareTop(FMantissa, n, product, product + ProductWords(n));
     if (product[n] != 0) {
@@ -1330,14 +1328,8 @@ void THugeFloatOper::DivideNormal(const THugeFloatBase &dividend, const THugeFlo
         HugeKernel::QuotientWords(dividend.FMantissa, divisor.FMantissa, n, quotient, scratch.Words());
     const int64_t exponent = static_cast<int64_t>(dividend.FExponent) - divisor.FExponent - (below ? 1 : 0);
     const bool negative = dividend.FSign != divisor.FSign;
-    if (exponent > HugeMaxExponent) {
-        SetInfinite(negative);
+    if (SetIfOutOfRange(exponent, negative))
         return;
-    }
-    if (exponent < HugeMinExponent) {
-        SetZero(negative);
-        return;
-    }
     std::memcpy(FMantissa, quotient, sizeof(uint32_t) * n);
     FExponent = static_cast<int32_t>(exponent);
     FSign = negative;

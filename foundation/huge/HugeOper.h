@@ -66,6 +66,8 @@ protected:
     THugeFloatOper(int precision, SharedBuffer);
     void AddMagnitude(const THugeFloatBase &other);
     void SubtractMagnitude(const THugeFloatBase &other);
+    // An exponent beyond the range makes Self infinite or zero (true); within it nothing changes.
+    bool SetIfOutOfRange(int64_t exponent, bool negative);
     void MultiplySameWidth(const THugeFloatBase &other);
     // Self := dividend / divisor, both of Self's word count, normal and not 0 (either may be Self).
     void DivideNormal(const THugeFloatBase &dividend, const THugeFloatBase &divisor);
