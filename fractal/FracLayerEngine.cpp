@@ -490,15 +490,19 @@ void TLayerEngine::CalculateRects(const TLayerRect &Rect1, const TLayerRect &Rec
         }
         FStatistics->SetSuspended(AntiAliasing().Enabled);
         FFinishedEvent->ResetEvent();
-        ++FRun;
         FCalculationState = csCalculating;
     }
     TCalculateEngine::StartCalculation(Rect1, Rect2);
 }
 
 void TLayerEngine::DeliverEndedRun() {
-    if (FPosted->OnReceivingThread())
-        FPosted->RunPending();
+    if (!FPosted->OnReceivingThread())
+        return;
+    {
+        // A run whose state already changed has posted its report once this lock is free.
+        TScopeLock<TCriticalSection> wait(FEndLock);
+    }
+    FPosted->RunPending();
 }
 
 void TLayerEngine::StopCalculation() {
@@ -549,17 +553,19 @@ void TLayerEngine::CalculationFinished() {
         TScopeLock<TCriticalSection> guard(FErrorLock);
         FCalculationError = failed ? ErrorMessage() : std::string();
     }
+    TScopeLock<TCriticalSection> ending(FEndLock);
     std::uint8_t expected = csCalculating;
     const bool notify = FCalculationState.compare_exchange_strong(expected, failed ? csInterrupted : csIdle);
-    const std::uint32_t run = FRun.load();
+    FPosted->Post([this, filled, notify]() { DeliverFinished(filled, notify); });
     FFinishedEvent->SetEvent();
-    FPosted->Post([this, run, filled, notify]() { DeliverFinished(run, filled, notify); });
 }
 
-void TLayerEngine::DeliverFinished(std::uint32_t Run, const TLayerRect &Filled, bool Notify) {
+void TLayerEngine::DeliverFinished(const TLayerRect &Filled, bool Notify) {
     if (!IsEmptyRect(Filled))
         InvalidateRect(Filled);
-    if (Notify && Run == FRun.load() && OnCalculationFinished)
+    // The run's start was counted by the owner, so its end is reported even when a later run
+    // has begun since.
+    if (Notify && OnCalculationFinished)
         OnCalculationFinished(this);
 }
 

@@ -182,7 +182,7 @@ private:
     void MirrorRows(const TLayerRect &R, std::int32_t Axis, TLayerRect &Filled);
     void MirrorColumns(const TLayerRect &R, std::int32_t Axis, TLayerRect &Filled);
     // On the interface thread: what a finished run posted.
-    void DeliverFinished(std::uint32_t Run, const TLayerRect &Filled, bool Notify);
+    void DeliverFinished(const TLayerRect &Filled, bool Notify);
 
     TLayerRect FCalculationRect;
     bool FClear = true;
@@ -220,8 +220,10 @@ private:
     std::int32_t FWidth = 0;
     // Set by CalculationFinished once the state left 1; StopCalculation waits on it.
     std::unique_ptr<TEvent> FFinishedEvent;
-    // Counts runs, so that a finish posted by an earlier run is not taken for the current one.
-    std::atomic<std::uint32_t> FRun{0};
+    // Held by CalculationFinished from the state change until its report is posted: a thread that
+    // sees the run ended takes it before it delivers the reports, so none arrives after the next
+    // run began (each run that ended is reported exactly once, whichever run follows).
+    TCriticalSection FEndLock;
     std::unique_ptr<TPostedCalls> FPosted;
     mutable TCriticalSection FErrorLock;
     std::string FCalculationError;

@@ -372,6 +372,26 @@ TEST_F(TFractalDocumentTest, ARunThatEndedUnseenStillEndsInTheCount) {
     }
 }
 
+// The layer calculates again the moment its run ends, before the run's report is posted: the
+// report still ends that run in the count, so the document's calculation ends with the last run.
+TEST_F(TFractalDocumentTest, RestartsRightAtTheEndOfARunKeepTheCountBalanced) {
+    TRecordingFractal fractal(&Manager);
+    fractal.SetImageSize(4, 3);
+    TLayer &layer = *fractal.GetActiveLayer();
+    const std::int32_t maxIter = layer.GetFormula().GetMaxIter();
+    for (int i = 0; i < 150; ++i) {
+        // Spins rather than sleeps, so the restart follows the end of the run as closely as it can.
+        const DWORD start = GetTickCount();
+        while (layer.GetCalculationState() == csCalculating && GetTickCount() - start < 10000) {
+        }
+        ASSERT_NE(layer.GetCalculationState(), csCalculating);
+        layer.GetFormula().SetMaxIter(maxIter + 1 + i % 2);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, 60000))
+        << "still counted as calculating: " << fractal.GetCalculatingCount();
+    EXPECT_EQ(layer.GetCalculationState(), csIdle);
+}
+
 namespace {
 struct TProgressRecorder {
     std::vector<int> Percents;

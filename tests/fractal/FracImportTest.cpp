@@ -709,7 +709,9 @@ TEST_F(TFractintEntryTest, EveryTypeCalculatesTheCountsOfItsDefinition) {
             image.Unlock();
             return all;
         };
-        ASSERT_TRUE(WaitUntil(finished)) << "the layer did not finish";
+        ASSERT_TRUE(WaitUntil(finished)) << "the layer did not finish: calculating count "
+                                         << fractal->GetCalculatingCount() << ", layer state "
+                                         << int(layer.GetCalculationState());
         EXPECT_EQ(layer.GetCalculationError(), "");
         ASSERT_EQ(image.Mode(), lmCode);
 
