@@ -8,21 +8,6 @@
 
 namespace {
 
-// Divides the 64-bit value hi:lo by d; the caller guarantees hi < d, so the
-// quotient fits 32 bits (one divl on x86 instead of a 64-bit library call).
-inline uint32_t DivWord(uint32_t hi, uint32_t lo, uint32_t d, uint32_t &rem) {
-#if defined(__i386__) && defined(__GNUC__)
-    uint32_t q, r;
-    asm("divl %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d) : "cc");
-    rem = r;
-    return q;
-#else
-    uint64_t cur = (static_cast<uint64_t>(hi) << 32) | lo;
-    rem = static_cast<uint32_t>(cur % d);
-    return static_cast<uint32_t>(cur / d);
-#endif
-}
-
 // Run-time random generator for Randomize: a 32-bit linear congruential
 // generator; Random(range) takes the high part of state * range.
 thread_local uint32_t RandomState = 0x2545F491u;
@@ -559,13 +544,13 @@ void THugeFloatBase::DivideInteger(int32_t value) {
     int n = FWordCount;
     uint32_t rem = 0;
     for (int i = n - 1; i >= 0; --i)
-        FMantissa[i] = DivWord(rem, FMantissa[i], divisor, rem);
+        FMantissa[i] = HugeWords::DivWord(rem, FMantissa[i], divisor, rem);
     if (FMantissa[n - 1] == 0) {
         if (FExponent <= HugeMinExponent) {
             SetZero(FSign);
             return;
         }
-        uint32_t extra = DivWord(rem, 0, divisor, rem);
+        uint32_t extra = HugeWords::DivWord(rem, 0, divisor, rem);
         std::memmove(FMantissa + 1, FMantissa, sizeof(uint32_t) * (n - 1));
         FMantissa[0] = extra;
         --FExponent;

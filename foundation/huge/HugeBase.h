@@ -153,4 +153,18 @@ inline bool AnyNonZero(const uint32_t *words, int count) {
             return true;
     return false;
 }
+// Divides the 64-bit value hi:lo by d; the caller guarantees hi < d, so the
+// quotient fits 32 bits (one divl on x86 instead of a 64-bit library call).
+inline uint32_t DivWord(uint32_t hi, uint32_t lo, uint32_t d, uint32_t &rem) {
+#if defined(__i386__) && defined(__GNUC__)
+    uint32_t q, r;
+    asm("divl %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d) : "cc");
+    rem = r;
+    return q;
+#else
+    const uint64_t cur = (static_cast<uint64_t>(hi) << 32) | lo;
+    rem = static_cast<uint32_t>(cur % d);
+    return static_cast<uint32_t>(cur / d);
+#endif
+}
 } // namespace HugeWords

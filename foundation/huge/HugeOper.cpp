@@ -611,6 +611,77 @@ void ReciprocalToBits(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch, 
     }
 }
 
+// q := a B^(n-1+s) / b, truncated, by long division (Knuth's algorithm D): n quotient words, each
+// from one word division and n multiply-subtracts. Below a dozen words this costs less than the
+// Newton path's several products with their corrections. scratch holds 3n + 1 words.
+void LongQuotient(const uint32_t *a, const uint32_t *b, int n, int s, uint32_t *q, uint32_t *scratch) {
+    const int shift = 32 - BitLength(b[n - 1]);
+    const int low = n - 1 + s;  // zero words below a in the dividend
+    const int length = n + low; // words of the dividend a B^low
+    uint32_t *v = scratch;      // b and the dividend shifted so that v's top bit is set
+    uint32_t *u = v + n;        // length + 1 words
+    std::memset(u, 0, sizeof(uint32_t) * low);
+    if (shift == 0) {
+        std::memcpy(v, b, sizeof(uint32_t) * n);
+        std::memcpy(u + low, a, sizeof(uint32_t) * n);
+        u[length] = 0;
+    } else {
+        for (int i = n - 1; i > 0; --i) {
+            v[i] = (b[i] << shift) | (b[i - 1] >> (32 - shift));
+            u[low + i] = (a[i] << shift) | (a[i - 1] >> (32 - shift));
+        }
+        v[0] = b[0] << shift;
+        u[low] = a[0] << shift;
+        u[length] = a[n - 1] >> (32 - shift);
+    }
+    const uint32_t top = v[n - 1], next = v[n - 2];
+    for (int j = length - n; j >= 0; --j) {
+        uint32_t *r = u + j; // the partial remainder's n + 1 words, below v B
+        uint32_t digit, rest;
+        bool restOver = false; // rest reached B: the digit cannot be too large
+        if (r[n] >= top) {     // then equal: the digit is B - 1 or less
+            digit = 0xFFFFFFFFu;
+            const uint64_t sum = static_cast<uint64_t>(r[n - 1]) + top;
+            rest = static_cast<uint32_t>(sum);
+            restOver = (sum >> 32) != 0;
+        } else {
+            digit = HugeWords::DivWord(r[n], r[n - 1], top, rest);
+        }
+        // The two top words of v leave the digit at most one too large afterwards.
+        while (!restOver &&
+               static_cast<uint64_t>(digit) * next > ((static_cast<uint64_t>(rest) << 32) | r[n - 2])) {
+            --digit;
+            const uint64_t sum = static_cast<uint64_t>(rest) + top;
+            rest = static_cast<uint32_t>(sum);
+            restOver = (sum >> 32) != 0;
+        }
+        if (digit != 0) {
+            uint32_t carry = 0, borrow = 0;
+            for (int i = 0; i < n; ++i) {
+                const uint64_t product = static_cast<uint64_t>(digit) * v[i] + carry;
+                carry = static_cast<uint32_t>(product >> 32);
+                const uint64_t difference = static_cast<uint64_t>(r[i]) - static_cast<uint32_t>(product) - borrow;
+                r[i] = static_cast<uint32_t>(difference);
+                borrow = static_cast<uint32_t>(difference >> 63);
+            }
+            const uint64_t difference = static_cast<uint64_t>(r[n]) - carry - borrow;
+            r[n] = static_cast<uint32_t>(difference);
+            if ((difference >> 63) != 0) { // one too large: add v back
+                --digit;
+                uint64_t sum = 0;
+                for (int i = 0; i < n; ++i) {
+                    sum += static_cast<uint64_t>(r[i]) + v[i];
+                    r[i] = static_cast<uint32_t>(sum);
+                    sum >>= 32;
+                }
+                r[n] += static_cast<uint32_t>(sum);
+            }
+        }
+        if (j < n) // the digit above n is 0 when a < b
+            q[j] = digit;
+    }
+}
+
 } // namespace
 
 int QuotientScratchWords(int n) {
@@ -632,6 +703,10 @@ bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uin
         return false;
     }
     const int s = order < 0 ? 1 : 0;
+    if (n <= LongDivisionWords) {
+        LongQuotient(a, b, n, s, q, scratch);
+        return s == 1;
+    }
     // y ~ B^(2h-1) / b_h from the top h words of b; q0 = the top h words of a_h y, about
     // a B^(h-1+s) / b; then q = q0 B^(n-h) + y (a B^(h-1+s) - b q0) / B^(2h-1), which the
     // residual, taken exactly, makes right to n words: its error is the product of the relative

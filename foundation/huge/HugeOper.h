@@ -180,7 +180,9 @@ int QuotientScratchWords(int n);
 // B^n does not fit (all ones then).
 void ReciprocalWords(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch);
 // q := a B^(n-1) / b, or a B^n / b when a < b (then true), within a few units: n words with the
-// top word not 0. From a reciprocal of half the width and one exact residual.
+// top word not 0. Up to LongDivisionWords words by long division (exact, truncated), beyond from
+// a reciprocal of half the width and one exact residual.
+constexpr int LongDivisionWords = 16;
 bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uint32_t *scratch);
 // root := sqrt(a B^(n-1+r)) within a few units, r 0 or 1: n words with the top word not 0. From
 // an inverse root of half the width and one exact residual.

@@ -447,6 +447,47 @@ TEST(HugeOper, QuotientAndRootWordsAreWithinTwoUnits) {
 } // namespace
 
 namespace {
+// Quotients of up to LongDivisionWords words are the exact truncated ones:
+// b q <= a B^(n-1+s) < b (q + 1). Words of 0, 1 and next to 2^31 and 2^32 make the estimated
+// digit one too large, so that the divisor is added back, and the remainder's top word equal to
+// the divisor's (the digit B - 1); the first case needs both.
+TEST(HugeOper, QuotientsOfFewWordsAreExact) {
+    using namespace detail;
+    const uint32_t extremes[] = {0u, 1u, 2u, 0x7FFFFFFFu, 0x80000000u, 0x80000001u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+    WordSource next{2024};
+    std::vector<std::pair<Big, Big>> cases = {{{0u, 0u, 1u}, {1u, 0u, 1u}}};
+    for (int n = 2; n <= HugeKernel::LongDivisionWords; ++n)
+        for (int k = 0; k < 60; ++k) {
+            Big a(n), b(n);
+            for (int i = 0; i < n; ++i) {
+                a[i] = extremes[next() % 8];
+                b[i] = k % 4 == 3 ? next() : extremes[next() % 8];
+            }
+            a[n - 1] |= a[n - 1] == 0 ? 1u : 0u;
+            b[n - 1] |= b[n - 1] == 0 ? 0x80000000u : 0u;
+            cases.emplace_back(a, b);
+        }
+    for (const auto &[a, b] : cases) {
+        const int n = static_cast<int>(a.size());
+        if (CompareBig(a, b) == 0)
+            continue;
+        std::vector<uint32_t> scratch(HugeKernel::QuotientScratchWords(n));
+        Big q(n);
+        const bool below = HugeKernel::QuotientWords(a.data(), b.data(), n, q.data(), scratch.data());
+        const Big dividend = Shifted(a, n - 1 + (below ? 1 : 0));
+        std::string where = "n=" + std::to_string(n) + " a";
+        for (int i = n - 1; i >= 0; --i)
+            where += " " + std::to_string(a[i]);
+        where += " b";
+        for (int i = n - 1; i >= 0; --i)
+            where += " " + std::to_string(b[i]);
+        EXPECT_LE(CompareBig(MultiplyBig(b, q), dividend), 0) << where;
+        EXPECT_GT(CompareBig(MultiplyBig(b, AddBig(q, SmallBig(1))), dividend), 0) << where;
+    }
+}
+} // namespace
+
+namespace {
 // The same kernels within one unit, for arguments whose top word holds 1, 2, 16, 31 or 32 bits
 // above lower words of all ones or random: a top word of few bits leaves the 80-bit estimate and
 // the truncated arguments of the early rounds fewer bits than the result's top word asks for.
