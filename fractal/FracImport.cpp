@@ -88,6 +88,11 @@ void SetFunctionParam(TParam &Param, const std::string &Name) {
         static_cast<TFuncParam &>(Param).SetValue(static_cast<std::uint8_t>(id));
 }
 
+// Whether the list begins with the "ViewWindow" transformation.
+bool StartsWithViewWindow(TTransformList &Transformations) {
+    return Transformations.GetCount() > 0 && SameText(Transformations.GetItem(0).GetEntryName(), "ViewWindow");
+}
+
 // A float parameter's text for a computed value.
 std::string FloatText(long double X) {
     return FloatToStrF(X, ffGeneral, 19, 0);
@@ -452,8 +457,7 @@ void TFractintImporter::ImportViewWindow(TParReader &Reader) {
         FFractal.SetHeight(height);
     }
     TTransformList &transformations = FLayer->GetMapping().GetTransformations();
-    if (!FixedAspectRatio() && (transformations.GetCount() == 0 ||
-                                !SameText(transformations.GetItem(0).GetEntryName(), "ViewWindow")))
+    if (!FixedAspectRatio() && !StartsWithViewWindow(transformations))
         InsertTransformation(Reader, 0, "ViewWindow");
     // Corners name the region the window shows, whatever its ratio: the location made from them
     // fits them into the image already, and a correction for the ratio would distort them.
@@ -468,10 +472,7 @@ void TFractintImporter::ImportSkewStretch(TParReader &Reader, long double XMag, 
     if (std::fabs(XMag - 1) + std::fabs(Skew) <= 0.01L)
         return;
     TTransformList &transformations = FLayer->GetMapping().GetTransformations();
-    const int at =
-        transformations.GetCount() > 0 && SameText(transformations.GetItem(0).GetEntryName(), "ViewWindow")
-            ? 1
-            : 0;
+    const int at = StartsWithViewWindow(transformations) ? 1 : 0;
     InsertTransformation(Reader, at, "SkewStretch");
     TTransform &transform = transformations.GetItem(at);
     SetFloatParam(transform, "skew", FloatText(Skew));

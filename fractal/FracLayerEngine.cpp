@@ -431,8 +431,8 @@ void TLayerEngine::UpdateConstants() {
 void TLayerEngine::StartCalculation() {
     if (GetCalculationState() == csCalculating)
         return;
-    // The report of a run that ended unseen comes before the next run starts: a later run drops
-    // it, and the owner would count a run that never ends.
+    // The report of a run that ended unseen comes before the next run starts, so that the owner
+    // sees the end before the start (its count falls to 0 and its timer starts afresh).
     DeliverEndedRun();
     FSymmetry = 0;
     if (std::fabs(FMapping->Angle.GetValue()) <= 0.001L && FMapping->GetTransformations().GetCount() == 0 &&

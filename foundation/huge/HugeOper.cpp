@@ -421,12 +421,8 @@ inline void TopWordBits(const TExtendedParts &v, int scale, int &low, int &high)
     const int exponent = v.Exponent + 32 * scale; // t = Bits 2^(exponent - 63), top bit of Bits set
     low = v.Bits - (uint64_t(1) << 63) < (uint64_t(1) << 5) ? exponent : exponent + 1;
     high = v.Bits > ~uint64_t(0) - (uint64_t(1) << 6) ? exponent + 2 : exponent + 1;
-    low = low < 1 ? 1 : (low > 32 ? 32 : low);
-    high = high < 1 ? 1 : (high > 32 ? 32 : high);
-}
-
-inline int Clamp(int value, int low, int high) {
-    return value < low ? low : (value > high ? high : value);
+    low = std::clamp(low, 1, 32);
+    high = std::clamp(high, 1, 32);
 }
 
 // The precision of w words whose top word holds `top` bits: they are at least 2^bits units of
@@ -461,7 +457,7 @@ int NewtonWidths(int last, int needed, int top, int loss, int *widths) {
     widths[count++] = last;
     int bits = needed;
     while (bits > EstimateBits(widths[count - 1] < 3 ? widths[count - 1] : 3, top)) {
-        widths[count++] = Clamp(WordsFor(bits + 2, top), 2, last);
+        widths[count++] = std::clamp(WordsFor(bits + 2, top), 2, last);
         bits = (bits + 3 + loss + 1) / 2;
     }
     return count;
@@ -611,6 +607,19 @@ void ReciprocalToBits(const uint32_t *a, int n, uint32_t *x, uint32_t *scratch, 
     }
 }
 
+// to[0..n) := from[0..n) shifted left by `shift` bits (0 to 31); gives the bits shifted out.
+uint32_t ShiftedCopy(const uint32_t *from, int n, int shift, uint32_t *to) {
+    if (shift == 0) {
+        std::memcpy(to, from, sizeof(uint32_t) * n);
+        return 0;
+    }
+    const uint32_t out = from[n - 1] >> (32 - shift);
+    for (int i = n - 1; i > 0; --i)
+        to[i] = (from[i] << shift) | (from[i - 1] >> (32 - shift));
+    to[0] = from[0] << shift;
+    return out;
+}
+
 // q := a B^(n-1+s) / b, truncated, by long division (Knuth's algorithm D): n quotient words, each
 // from one word division and n multiply-subtracts. Below a dozen words this costs less than the
 // Newton path's several products with their corrections. scratch holds 3n + 1 words.
@@ -621,19 +630,8 @@ void LongQuotient(const uint32_t *a, const uint32_t *b, int n, int s, uint32_t *
     uint32_t *v = scratch;      // b and the dividend shifted so that v's top bit is set
     uint32_t *u = v + n;        // length + 1 words
     std::memset(u, 0, sizeof(uint32_t) * low);
-    if (shift == 0) {
-        std::memcpy(v, b, sizeof(uint32_t) * n);
-        std::memcpy(u + low, a, sizeof(uint32_t) * n);
-        u[length] = 0;
-    } else {
-        for (int i = n - 1; i > 0; --i) {
-            v[i] = (b[i] << shift) | (b[i - 1] >> (32 - shift));
-            u[low + i] = (a[i] << shift) | (a[i - 1] >> (32 - shift));
-        }
-        v[0] = b[0] << shift;
-        u[low] = a[0] << shift;
-        u[length] = a[n - 1] >> (32 - shift);
-    }
+    ShiftedCopy(b, n, shift, v);
+    u[length] = ShiftedCopy(a, n, shift, u + low);
     const uint32_t top = v[n - 1], next = v[n - 2];
     for (int j = length - n; j >= 0; --j) {
         uint32_t *r = u + j; // the partial remainder's n + 1 words, below v B
@@ -714,14 +712,14 @@ bool QuotientWords(const uint32_t *a, const uint32_t *b, int n, uint32_t *q, uin
     // and of q0 to h words within 2^-p each, these are at most 4 2^-p and 2 2^-p; the product
     // stays within a quarter of a unit of q when 2p is the precision of q plus 5.
     const int topA = BitLength(a[n - 1]), topB = BitLength(b[n - 1]);
-    const int quotientLow = Clamp(topA - topB + 32 * s, 1, 32);
-    const int quotientHigh = Clamp(topA - topB + 1 + 32 * s, 1, 32);
-    const int reciprocalTop = Clamp(33 - topB, 1, 32); // B^h / b_h: more than B / 2^topB, top word units
+    const int quotientLow = std::clamp(topA - topB + 32 * s, 1, 32);
+    const int quotientHigh = std::clamp(topA - topB + 1 + 32 * s, 1, 32);
+    const int reciprocalTop = std::clamp(33 - topB, 1, 32); // B^h / b_h: more than B / 2^topB, top word units
     int top = topA < topB ? topA : topB;
     top = top < quotientLow ? top : quotientLow;
     top = top < reciprocalTop ? top : reciprocalTop;
     const int needed = (WordsPrecision(n, quotientHigh) + 5 + 1) / 2;
-    const int h = Clamp(WordsFor(needed, top), 2, n);
+    const int h = std::clamp(WordsFor(needed, top), 2, n);
     // Columns of a_h y left out send less than h units into the column above them: two guard
     // columns below q0's last word, or one where h words hold bits to spare (2^slack more than
     // needed) and q0 may be off by h units more.
@@ -785,7 +783,7 @@ void RootWords(const uint32_t *a, int n, int r, uint32_t *root, uint32_t *scratc
     const int p = (WordsPrecision(n, rootHigh) + 4 + 1) / 2;
     const int topA = BitLength(a[n - 1]);
     const int h =
-        Clamp(std::max(WordsFor(p + 2, inverseLow), WordsFor(p + 1, std::min(topA, rootLow))), 2, n);
+        std::clamp(std::max(WordsFor(p + 2, inverseLow), WordsFor(p + 1, std::min(topA, rootLow))), 2, n);
     uint32_t *y = scratch;
     uint32_t *work = y + h;
     int widths[32];
