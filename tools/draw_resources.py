@@ -483,15 +483,18 @@ def emblem_coloring(image, u, l, t, r, b):
 
 
 def emblem_render_job(image, u, l, t, r, b):
-    fill(image, rect(l + u, 2 * u, r - 4 * u, 10 * u), OUTLINE)
-    mandelbrot(image, (l + u + 1, 2 * u + 1, r - 4 * u - 1, 10 * u - 1), (-0.6, 0.0, 2.6 / (r - l - 5 * u - 2)),
-               DEEP_SEA)
-    # The job's progress.
-    top = b - 4 * u
-    fill(image, rect(l + u, top, r - u, top + 3 * u), OUTLINE)
-    fill(image, rect(l + u + 1, top + 1, r - u - 1, top + 3 * u - 1), rgb("ffffff"))
-    fill(image, rect(l + u + 1, top + 1, l + u + (r - l - 2 * u) * 0.6, top + 3 * u - 1),
-         lambda x, y: mix(rgb("80e080"), rgb("189030"), (y - top) / (3 * u)))
+    # A picture calculated down to where the progress bar below has come; the rest still blank.
+    done = 0.6
+    top, bottom = t - u, b - 5 * u
+    fill(image, rect(l + u, top, r - u, bottom), OUTLINE)
+    mandelbrot(image, (l + u + 1, top + 1, r - u - 1, bottom - 1), (-0.65, 0.0, 2.9 / (r - l - 2 * u - 2)), DEEP_SEA)
+    split = top + 1 + round((bottom - top - 2) * done)
+    fill(image, rect(l + u + 1, split, r - u - 1, bottom - 1), rgb("c8ccd6"))
+    bar = b - 4 * u
+    fill(image, rect(l + u, bar, r - u, bar + 3 * u), OUTLINE)
+    fill(image, rect(l + u + 1, bar + 1, r - u - 1, bar + 3 * u - 1), rgb("ffffff"))
+    fill(image, rect(l + u + 1, bar + 1, l + u + 1 + round((r - l - 2 * u - 2) * done), bar + 3 * u - 1),
+         lambda x, y: mix(rgb("80e080"), rgb("189030"), (y - bar) / (3 * u)))
 
 
 DOCUMENT_EMBLEMS = {
