@@ -38,6 +38,7 @@ TEST(E2ESmokeTest, ShowsTheTitledMainWindowAndSavesTheConfigurationAtExit) {
     ASSERT_TRUE(DeleteRegistryTree(general));
     ASSERT_FALSE(RegistryKeyExists(general));
 
+    ASSERT_TRUE(program.WaitForIdle());
     const std::optional<std::string> picture = SaveScreenshot("main-window");
     ASSERT_TRUE(picture.has_value());
     std::ifstream file(*picture, std::ios::binary);

@@ -154,6 +154,33 @@ TMenuEntry MenuEntryOf(const TRemoteMenuItem &Item) {
     return entry;
 }
 
+// --- Input ---------------------------------------------------------------------------------
+
+// Keys of the extended part of the keyboard (the cursor block, the right-hand Ctrl and Alt, the
+// keypad's divide and Num Lock) come with the flag that tells them from their twins.
+DWORD KeyFlags(WORD Key) {
+    switch (Key) {
+    case VK_INSERT:
+    case VK_DELETE:
+    case VK_HOME:
+    case VK_END:
+    case VK_PRIOR:
+    case VK_NEXT:
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+    case VK_RCONTROL:
+    case VK_RMENU:
+    case VK_DIVIDE:
+    case VK_NUMLOCK:
+    case VK_APPS:
+        return KEYEVENTF_EXTENDEDKEY;
+    default:
+        return 0;
+    }
+}
+
 // --- PNG -----------------------------------------------------------------------------------
 
 void PutBigEndian(std::vector<std::uint8_t> &Out, std::uint32_t Value) {
@@ -583,6 +610,15 @@ HWND TProgramProcess::WaitForDialog(const std::string &CaptionPrefix, DWORD Time
     return WaitForWindow("#32770", CaptionPrefix, TimeoutMs);
 }
 
+bool TProgramProcess::WaitForIdle(DWORD TimeoutMs) const {
+    if (!FProcess || WaitForInputIdle(FProcess, TimeoutMs) == WAIT_FAILED)
+        return false;
+    for (HWND window : TopLevelWindows())
+        if (!SendWithTimeout(window, WM_NULL, 0, 0))
+            return false;
+    return true;
+}
+
 bool TProgramProcess::WaitForNoDialog(DWORD TimeoutMs) const {
     return WaitUntil([&] { return FindWindow("#32770") == nullptr; }, TimeoutMs);
 }
@@ -755,6 +791,7 @@ bool PressKeys(HWND Window, const std::vector<WORD> &Keys) {
         input.type = INPUT_KEYBOARD;
         input.ki.wVk = key;
         input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = KeyFlags(key);
         inputs.push_back(input);
     }
     for (auto it = Keys.rbegin(); it != Keys.rend(); ++it) {
@@ -762,7 +799,7 @@ bool PressKeys(HWND Window, const std::vector<WORD> &Keys) {
         input.type = INPUT_KEYBOARD;
         input.ki.wVk = *it;
         input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(*it, MAPVK_VK_TO_VSC));
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
+        input.ki.dwFlags = KeyFlags(*it) | KEYEVENTF_KEYUP;
         inputs.push_back(input);
     }
     return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
@@ -851,8 +888,21 @@ TImage CropImage(const TImage &Image, const RECT &Rect) {
     return part;
 }
 
+TImage CaptureSettledScreen(DWORD TimeoutMs) {
+    TImage image = CaptureScreen();
+    WaitUntil(
+        [&] {
+            TImage next = CaptureScreen();
+            const bool settled = next.Rgb == image.Rgb;
+            image = std::move(next);
+            return settled;
+        },
+        TimeoutMs, 100);
+    return image;
+}
+
 std::optional<std::string> SaveScreenshot(const std::string &Name) {
-    const TImage image = CaptureScreen();
+    const TImage image = CaptureSettledScreen();
     const std::string path = ArtifactsFolder() + "\\" + Name + ".png";
     if (!WritePng(path, image))
         return std::nullopt;

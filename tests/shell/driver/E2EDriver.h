@@ -164,6 +164,9 @@ public:
     HWND WaitForDialog(const std::string &CaptionPrefix = "", DWORD TimeoutMs = DefaultTimeoutMs) const;
     // Waits until no visible dialog of the program remains.
     bool WaitForNoDialog(DWORD TimeoutMs = DefaultTimeoutMs) const;
+    // Waits until the program waits for input, then until each of its top-level windows has
+    // handled a message sent to it: what was posted to its windows before is handled by then.
+    bool WaitForIdle(DWORD TimeoutMs = DefaultTimeoutMs) const;
 
     // The menu bar of Window with every submenu. With InitPopups each submenu is announced with
     // WM_INITMENUPOPUP first (as opening it would), so that items the program updates when a menu
@@ -214,7 +217,10 @@ bool ClickAt(HWND Window, POINT ClientPoint, bool RightButton = false);
 TImage CaptureScreen();
 // The part of Image covered by Rect (screen coordinates), clipped to the image.
 TImage CropImage(const TImage &Image, const RECT &Rect);
-// CaptureScreen() written as ArtifactsFolder() + "\" + Name + ".png"; the path, or nothing.
+// The screen once two pictures in a row are the same (painting has settled), or the last one
+// taken at the time-out.
+TImage CaptureSettledScreen(DWORD TimeoutMs = 10000);
+// CaptureSettledScreen() written as ArtifactsFolder() + "\" + Name + ".png"; the path, or nothing.
 std::optional<std::string> SaveScreenshot(const std::string &Name);
 
 } // namespace e2e
