@@ -639,7 +639,13 @@ void TEntryCollection::Scan(bool KeepTexts) {
     FScanned = false;
     FKeepTexts = KeepTexts;
     TEntryStreamUse stream(*this, smRead);
-    DoScan(*stream);
+    try {
+        DoScan(*stream);
+    } catch (...) {
+        // A refused source leaves no half index behind.
+        FEntries.Clear();
+        throw;
+    }
     stream.Release();
     FScanned = true;
 }
@@ -727,7 +733,7 @@ void TEntryCollection::DoScan(TStream &Stream) {
     int64_t pos = Stream.Position();
 
     // The current line up to the cursor. It grows as long as the line does, so a header is
-    // always seen whole, however long its line is.
+    // always seen whole; a line longer than MaxEntryLineLength refuses the source.
     std::string line;
     TLineHeaderState lineState;
     int64_t lineStart = pos;
@@ -790,6 +796,9 @@ void TEntryCollection::DoScan(TStream &Stream) {
                 afterCR = c == CR;
                 continue;
             }
+            if (line.size() >= MaxEntryLineLength)
+                throw EEntryError("Line %d is longer than %d characters: not an entry file", lineNumber + 1,
+                                  static_cast<int>(MaxEntryLineLength));
             line += c;
             if (!comment) {
                 if (c == ';') {
