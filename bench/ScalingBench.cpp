@@ -79,6 +79,16 @@ std::function<std::string()> CompileBody(const std::string &Body, std::uint8_t P
     };
 }
 
+// A reader, with the text kept, of one entry E whose body is Head, N times Piece, and Tail.
+std::shared_ptr<TEntryReader> RepeatedEntry(const std::string &Head, const std::string &Piece, int N,
+                                            const std::string &Tail) {
+    std::string text = "E {\r\n" + Head;
+    for (int i = 0; i < N; ++i)
+        text += Piece;
+    text += Tail + "\r\n}\r\n";
+    return std::shared_ptr<TEntryReader>(TEntryReader::CreateFromString(text, true));
+}
+
 // A body that adds N different constants, all apart only far behind the decimal point.
 std::string ConstantsBody(int N) {
     std::string body = "init:\r\n  z = 0\r\n";
@@ -122,11 +132,7 @@ std::vector<TInput> Inputs() {
          }},
         {"key over continued lines", 10000,
          [](int n) {
-             std::string text = "E {\r\nfractal:\r\n  title=\"";
-             for (int i = 0; i < n; ++i)
-                 text += "x \\\r\n";
-             text += "end\"\r\n}\r\n";
-             auto reader = std::shared_ptr<TEntryReader>(TEntryReader::CreateFromString(text, true));
+             auto reader = RepeatedEntry("fractal:\r\n  title=\"", "x \\\r\n", n, "end\"");
              return [reader]() {
                  std::string value;
                  reader->GetEntry(0)->FindKey("TITLE", {"FRACTAL"}, value);
@@ -135,11 +141,7 @@ std::vector<TInput> Inputs() {
          }},
         {"keys on one line", 5000,
          [](int n) {
-             std::string text = "E {\r\nformula:";
-             for (int i = 0; i < n; ++i)
-                 text += " entry=\"";
-             text += "\r\n}\r\n";
-             auto reader = std::shared_ptr<TEntryReader>(TEntryReader::CreateFromString(text, true));
+             auto reader = RepeatedEntry("formula:", " entry=\"", n, "");
              return [reader]() {
                  TStringList values;
                  std::string first;
