@@ -11,6 +11,7 @@
 #include "FracHistory.h"
 #include "FracMerge.h"
 #include "FracProgress.h"
+#include "FormulaHelpViewer.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -34,6 +35,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeAccess", InitializeCompHugeAccess, FinalizeCompHugeAccess},
         {"FracFormulaBase", InitializeFracFormulaBase, FinalizeFracFormulaBase},
+        {"FormulaHelpViewer", InitializeFormulaHelpViewer, FinalizeFormulaHelpViewer},
         {"FracBuiltin", InitializeFracBuiltin, FinalizeFracBuiltin},
         {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
         {"FracCalculate", InitializeFracCalculate, FinalizeFracCalculate},
