@@ -5,13 +5,15 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "FileHistory.h"
+#include "FormulaHelpViewer.h"
 #include "FracBuiltin.h"
 #include "FracCalculate.h"
 #include "FracFormulaBase.h"
 #include "FracHistory.h"
+#include "FracManager.h"
 #include "FracMerge.h"
 #include "FracProgress.h"
-#include "FormulaHelpViewer.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
@@ -41,6 +43,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracCalculate", InitializeFracCalculate, FinalizeFracCalculate},
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
+        {"FracManager", InitializeFracManager, FinalizeFracManager},
+        {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
     };
