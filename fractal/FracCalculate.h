@@ -8,12 +8,15 @@
 //
 // Lock order: manager, then engine, then a thread's lock. Nothing that holds an engine lock takes
 // the manager lock, and bindings are released without the manager lock, so a thread that waits
-// for an engine's threads under the manager lock (a re-cut) is never blocked by a releaser.
+// for an engine's threads under the manager lock (a re-cut) is never blocked by a releaser; and
+// it waits at most RecutWaitLimit, so a thread that keeps its piece (a network peer that stalled)
+// never holds up every other thread.
 //
 // End of a run. Exactly one CalculationFinished follows each StartCalculation whose run ends: on
 // the thread that released the last piece, after the engine has left the manager, without any
 // lock held; or at once on the starting thread when the run has no work (empty rectangles, or
-// every piece already done). A run that was stopped with work left ends without a call.
+// every piece already done). A run that was stopped with work left ends without a call, and a
+// StartCalculation that raises leaves no run (see there).
 //
 // Ending with an error. When a piece's calculation raises (a C++ exception, or a processor fault
 // in generated code, which the piece's fault guard turns into EExternal), the calculating thread

@@ -445,7 +445,7 @@ void TLayerEngine::StartCalculation() {
         AbandonStart(resuming, E.what());
         throw;
     } catch (...) {
-        AbandonStart(resuming, "Unknown error");
+        AbandonStart(resuming, "Unknown error in the calculation");
         throw;
     }
     // A resumed run that had only its mirror phase left calculated nothing: it ends here.
@@ -481,7 +481,7 @@ void TLayerEngine::AbandonStart(bool Resuming, const char *Message) {
     }
 }
 
-bool TLayerEngine::EndRun(std::uint8_t State) {
+bool TLayerEngine::EndCalculating(std::uint8_t State) {
     TScopeLock<TCriticalSection> ending(FEndLock);
     std::uint8_t expected = csCalculating;
     if (!FCalculationState.compare_exchange_strong(expected, State))
@@ -578,7 +578,7 @@ void TLayerEngine::StopCalculation() {
         return;
     }
     if (TCalculateEngine::StopCalculation()) {
-        if (EndRun(csInterrupted))
+        if (EndCalculating(csInterrupted))
             ReportEnd();
         return;
     }
@@ -616,7 +616,7 @@ void TLayerEngine::CalculationFinished() {
     }
     // The owner hears of the end here, on this thread, whatever thread made the layer and
     // whether or not that thread runs a message loop (a render job or a server may not).
-    if (EndRun(failed ? csInterrupted : csIdle))
+    if (EndCalculating(failed ? csInterrupted : csIdle))
         ReportEnd();
     // Repainting what was mirrored is the interface thread's business.
     if (!IsEmptyRect(filled))

@@ -192,7 +192,7 @@ private:
     void AbandonStart(bool Resuming, const char *Message);
     // Changes a calculating state to State; true when the run's end is still owed to the owner
     // (the caller then reports it, without the end lock).
-    bool EndRun(std::uint8_t State);
+    bool EndCalculating(std::uint8_t State);
     void ReportEnd();
 
     TLayerRect FCalculationRect;
