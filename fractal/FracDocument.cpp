@@ -193,16 +193,19 @@ void TCustomFractal::CalculationFinished(TObject *) {
 }
 
 std::unique_ptr<TLayer> TCustomFractal::NewLayer() {
-    auto layer = std::make_unique<TLayer>(FUpdateRects.get(), FManager);
-    layer->OnInvalidate = MakeEvent<&TCustomFractal::LayerInvalidate>(this);
-    layer->OnCalculationStart = MakeEvent<&TCustomFractal::CalculationStarted>(this);
-    layer->OnCalculationFinished = MakeNotifyEvent<&TCustomFractal::CalculationFinished>(this);
-    layer->OnChange = MakeEvent<&TCustomFractal::LayerChanged>(this);
-    layer->SetSize(FWidth, FHeight);
-    layer->SetPriority(FPriority);
+    return PrepareLayer(std::make_unique<TLayer>(FUpdateRects.get(), FManager));
+}
+
+std::unique_ptr<TLayer> TCustomFractal::PrepareLayer(std::unique_ptr<TLayer> Layer) {
+    Layer->OnInvalidate = MakeEvent<&TCustomFractal::LayerInvalidate>(this);
+    Layer->OnCalculationStart = MakeEvent<&TCustomFractal::CalculationStarted>(this);
+    Layer->OnCalculationFinished = MakeNotifyEvent<&TCustomFractal::CalculationFinished>(this);
+    Layer->OnChange = MakeEvent<&TCustomFractal::LayerChanged>(this);
+    Layer->SetSize(FWidth, FHeight);
+    Layer->SetPriority(FPriority);
     for (int i = 0; i < FChangeCount; ++i)
-        layer->BeginUpdate();
-    return layer;
+        Layer->BeginUpdate();
+    return Layer;
 }
 
 std::unique_ptr<TLayer> TCustomFractal::CreateLayer() {

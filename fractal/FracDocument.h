@@ -135,6 +135,9 @@ protected:
     // A new layer wired to this document, at its size and priority, with its construction update
     // and one update per open change bracket still open.
     virtual std::unique_ptr<TLayer> CreateLayer();
+    // Wires a layer that a descendant's CreateLayer made (over GetUpdateRects, with this
+    // document's calculation manager) the way CreateLayer's own layers are.
+    std::unique_ptr<TLayer> PrepareLayer(std::unique_ptr<TLayer> Layer);
 
 private:
     void Commit();

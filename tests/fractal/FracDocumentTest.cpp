@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "FracMessageWait.h"
+#include "FracScriptedLayer.h"
 
 #include "CompPersistent.h"
 #include "FracCalculate.h"
@@ -336,60 +338,145 @@ TEST_F(TFractalDocumentTest, TwoLayersCalculateOnSeveralThreadsToTheEnd) {
     }
 }
 
-// Waits, without running this thread's messages, until Layer's run has ended on its calculation
-// threads: its report then waits unseen in this thread's queue.
-bool RunEndedUnseen(TLayer &Layer) {
-    Layer.WaitForThreads();
-    TEvent never(true, false);
-    for (int i = 0; i < 2000 && Layer.GetCalculationState() == csCalculating; ++i)
-        never.WaitFor(5);
-    return Layer.GetCalculationState() == csIdle;
-}
+namespace {
 
-// A run whose end was not yet seen when its layer is freed or calculates again still ends in the
-// document's count; otherwise the document calculates forever.
-TEST_F(TFractalDocumentTest, ARunThatEndedUnseenStillEndsInTheCount) {
+constexpr DWORD Patience = 60000; // ms; only a fault makes a test wait this long
+
+// A document whose one layer is scripted (its pieces wait at the script's gate), which says when
+// its count of calculating layers falls to 0, and which can hold the thread that reports a run's
+// end at the door of its count until the test lets it in.
+class TGatedFractal : public TRecordingFractal {
+public:
+    TGatedFractal(TCalculateManager *AManager, TLayerScript &AScript)
+        : TRecordingFractal(AManager), FManager(AManager), FScript(AScript) {
+        // The base made a plain background layer; this document's only layer is a scripted one.
+        std::unique_ptr<TLayer> layer = CreateLayer();
+        layer->SetCaption("Background");
+        TLayer *scripted = layer.get();
+        GetLayers().Insert(0, std::move(layer));
+        scripted->EndUpdate();
+        GetLayers().Delete(1);
+        Ended.ResetEvent();
+    }
+
+    TLayer &Layer() const { return GetLayers().Items(0); }
+
+    // Ends arriving from a calculation thread wait at the door while it is closed.
+    std::atomic<bool> HoldEnds{false};
+    TEvent Door{true, false};
+    TEvent EndHeld{true, false};
+    // Set whenever the count falls to 0.
+    TEvent Ended{true, false};
+
+protected:
+    std::unique_ptr<TLayer> CreateLayer() override {
+        return PrepareLayer(std::make_unique<TScriptedLayer>(&GetUpdateRects(), FManager, FScript));
+    }
+    void CalculationFinished(TObject *Sender) override {
+        if (HoldEnds) {
+            EndHeld.SetEvent();
+            EXPECT_EQ(Door.WaitFor(Patience), TEvent::wrSignaled);
+        }
+        TRecordingFractal::CalculationFinished(Sender);
+        if (GetCalculatingCount() == 0)
+            Ended.SetEvent();
+    }
+
+private:
+    TCalculateManager *FManager;
+    TLayerScript &FScript;
+};
+
+} // namespace
+
+// The thread that ends a layer's run ends it in the document's count, without any help from
+// the thread that made the document (which dispatches no message here); freeing or restarting
+// the layer afterwards keeps the count balanced.
+TEST_F(TFractalDocumentTest, ARunEndsInTheCountOnTheThreadThatEndsIt) {
     const struct {
         const char *Name;
         bool Delete;
     } cases[] = {{"layer freed", true}, {"layer restarted", false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Name);
-        TRecordingFractal fractal(&Manager);
+        TLayerScript script;
+        script.Gate.ResetEvent();
+        TGatedFractal fractal(&Manager, script);
         fractal.SetImageSize(24, 16);
-        TLayer &layer = *fractal.GetActiveLayer();
-        ASSERT_TRUE(RunEndedUnseen(layer));
-        ASSERT_EQ(fractal.GetCalculatingCount(), 1);
+        TLayer &layer = fractal.Layer();
+        ASSERT_EQ(layer.GetCalculationState(), csCalculating);
+        EXPECT_EQ(fractal.GetCalculatingCount(), 1);
+        EXPECT_TRUE(fractal.GetTimer().Running());
+        script.Gate.SetEvent();
+        ASSERT_EQ(fractal.Ended.WaitFor(Patience), TEvent::wrSignaled) << "the end waits for this thread";
+        EXPECT_EQ(layer.GetCalculationState(), csIdle);
+        EXPECT_FALSE(fractal.GetTimer().Running());
         if (c.Delete) {
             fractal.GetLayers().Delete(0);
-            EXPECT_EQ(fractal.GetCalculatingCount(), 0);
         } else {
+            script.Gate.ResetEvent();
+            fractal.Ended.ResetEvent();
             layer.GetFormula().SetMaxIter(layer.GetFormula().GetMaxIter() + 1);
-            ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, 60000));
+            EXPECT_EQ(fractal.GetCalculatingCount(), 1);
+            script.Gate.SetEvent();
+            ASSERT_EQ(fractal.Ended.WaitFor(Patience), TEvent::wrSignaled);
             EXPECT_EQ(layer.GetCalculationState(), csIdle);
         }
+        EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+        EXPECT_TRUE(fractal.IsCalculationDone());
         EXPECT_FALSE(fractal.GetTimer().Running());
     }
 }
 
-// The layer calculates again the moment its run ends, before the run's report is posted: the
-// report still ends that run in the count, so the document's calculation ends with the last run.
-TEST_F(TFractalDocumentTest, RestartsRightAtTheEndOfARunKeepTheCountBalanced) {
-    TRecordingFractal fractal(&Manager);
-    fractal.SetImageSize(4, 3);
-    TLayer &layer = *fractal.GetActiveLayer();
-    const std::int32_t maxIter = layer.GetFormula().GetMaxIter();
-    for (int i = 0; i < 150; ++i) {
-        // Spins rather than sleeps, so the restart follows the end of the run as closely as it can.
-        const DWORD start = GetTickCount();
-        while (layer.GetCalculationState() == csCalculating && GetTickCount() - start < 10000) {
-        }
-        ASSERT_NE(layer.GetCalculationState(), csCalculating);
-        layer.GetFormula().SetMaxIter(maxIter + 1 + i % 2);
-    }
-    ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, 60000))
-        << "still counted as calculating: " << fractal.GetCalculatingCount();
+// The layer calculates again while the thread that ended its last run is still on its way into
+// the document's count: the new run is counted at once, the old one's end still arrives, and the
+// document's calculation ends with the new run.
+TEST_F(TFractalDocumentTest, ARestartWhileTheLastEndIsReportedKeepsTheCountBalanced) {
+    TLayerScript script;
+    script.Gate.ResetEvent();
+    TGatedFractal fractal(&Manager, script);
+    fractal.HoldEnds = true;
+    fractal.SetImageSize(24, 16);
+    TLayer &layer = fractal.Layer();
+    script.Gate.SetEvent();
+    ASSERT_EQ(fractal.EndHeld.WaitFor(Patience), TEvent::wrSignaled);
     EXPECT_EQ(layer.GetCalculationState(), csIdle);
+    EXPECT_EQ(fractal.GetCalculatingCount(), 1);
+
+    fractal.HoldEnds = false;
+    script.Gate.ResetEvent();
+    layer.GetFormula().SetMaxIter(layer.GetFormula().GetMaxIter() + 1);
+    EXPECT_EQ(layer.GetCalculationState(), csCalculating);
+    EXPECT_EQ(fractal.GetCalculatingCount(), 2);
+
+    fractal.Door.SetEvent();
+    script.Gate.SetEvent();
+    ASSERT_EQ(fractal.Ended.WaitFor(Patience), TEvent::wrSignaled)
+        << "still counted as calculating: " << fractal.GetCalculatingCount();
+    EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+    EXPECT_EQ(layer.GetCalculationState(), csIdle);
+    EXPECT_TRUE(fractal.IsCalculationDone());
+    EXPECT_FALSE(fractal.GetTimer().Running());
+}
+
+// A start that fails after the document counted it (here the layer cannot choose its precision)
+// leaves the layer paused and the document not calculating; resumed later, it ends normally.
+TEST_F(TFractalDocumentTest, AFailedStartLeavesTheDocumentNotCalculating) {
+    TLayerScript script;
+    TGatedFractal fractal(&Manager, script);
+    fractal.SetImageSize(24, 16);
+    ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, Patience));
+    script.RefusePrecision = true;
+    EXPECT_THROW(fractal.Layer().Recalculate(), ELayerError);
+    EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+    EXPECT_FALSE(fractal.IsCalculating());
+    EXPECT_TRUE(fractal.HasPausedLayers());
+    EXPECT_FALSE(fractal.GetTimer().Running());
+
+    script.RefusePrecision = false;
+    fractal.ResumeCalculation();
+    ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, Patience));
+    EXPECT_EQ(fractal.Layer().GetCalculationState(), csIdle);
 }
 
 namespace {
