@@ -98,6 +98,7 @@ public:
     void ArcCos();
     void Ln();
     void Exp();
+    void ExpMinusOne();
     void ArcTan2Pop();
 
     int Digits() const { return FDigits; }

@@ -31,6 +31,11 @@ public:
     void ArcCos();
     void Ln();
     void Exp();
+    // e^Self - 1 with the relative precision of Self for small |Self|, where Exp followed by a
+    // subtraction of 1 would keep only the words of 1 + Self.
+    void ExpMinusOne();
+    // 0 < |Self| < 1/2: the range in which ExpMinusOne sums its own series.
+    bool IsBelowHalf() const;
 
 protected:
     THugeFloatMath(int precision, SharedBuffer tag);
