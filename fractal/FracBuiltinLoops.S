@@ -16,6 +16,7 @@
 
 #include "CompPixelContext.h"
 #include "FracBuiltinData.h"
+#include "FracBuiltinStep.inc"
 
     .intel_syntax noprefix
 
@@ -60,39 +61,6 @@ BuiltinControlWord:
     .else
     fstp qword ptr \mem
     .endif
-    .endm
-
-// [zr zi cr ci] -> [zr^2 zi^2 zr zi cr ci]: the state every step starts from.
-    .macro SQUARES
-    fld st(1)
-    fmul st(0), st(0)
-    fld st(1)
-    fmul st(0), st(0)
-    .endm
-
-// One step z := z^2 + c on the state, computed as re = zr*zr - zi*zi + cr and im = (zr + zr)*zi
-// + ci, leaving the state of the new z. The squares of the state are those of the bailout test.
-    .macro STEP
-    fsub st(0), st(1)   // zr^2-zi^2 zi^2 zr zi cr ci
-    fstp st(1)          // d zr zi cr ci
-    fxch st(1)          // zr d zi cr ci
-    fadd st(0), st(0)   // 2zr d zi cr ci
-    fmulp st(2), st(0)  // d 2zr*zi cr ci
-    fadd st(0), st(2)   // re' 2zr*zi cr ci
-    fxch st(1)
-    fadd st(0), st(3)   // im' re' cr ci
-    fxch st(1)          // re' im' cr ci
-    SQUARES
-    .endm
-
-// Bailout test on the state: flags of the unsigned compare of the upper 32 bits of |z|^2 as a
-// double with those of the bailout ("ja" escapes; NaN and infinity count as beyond).
-    .macro TEST_BAILOUT
-    fld st(0)
-    fadd st(0), st(2)
-    fstp qword ptr [edi+BD_NORM]
-    mov eax, [edi+BD_NORM+4]
-    cmp eax, [edi+BD_BAILOUT+4]
     .endm
 
 // The state's z into Z, then every register emptied.
@@ -237,7 +205,7 @@ BuiltinControlWord:
     dec ebx
     cmp ebx, 1
     je 3f
-    TEST_BAILOUT
+    TEST_BAILOUT edi
     ja \name\()_escaped
 3:
     cmp ebx, [esi+PC_PERIODICITY_THRESHOLD]
@@ -281,7 +249,7 @@ BuiltinControlWord:
     UNPARK
     STEP
     dec ebx
-    TEST_BAILOUT
+    TEST_BAILOUT edi
     ja \name\()_escaped
     cmp byte ptr [esi+PC_STOP_FLAG], 0
     jne \name\()_inside
@@ -301,7 +269,7 @@ BuiltinControlWord:
     dec ebx
     cmp ebx, 1
     je \name\()_inside // the last step is not tested
-    TEST_BAILOUT
+    TEST_BAILOUT edi
     ja \name\()_escaped
     dec ecx
     jnz \name\()_single
@@ -323,7 +291,7 @@ BuiltinControlWord:
     STEP
     STEP
     sub ebx, 8
-    TEST_BAILOUT
+    TEST_BAILOUT edi
     jbe \name\()_block
     fstp st(0)
     fstp st(0)
