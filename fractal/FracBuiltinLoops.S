@@ -255,54 +255,9 @@ BuiltinControlWord:
     jne \name\()_inside
     jmp \name\()_traced
 
-// A first run of ((maxiter - 1) AND 7) + 8 steps tested one by one, then blocks of 8 steps tested
-// at their end; a block that escaped runs again step by step from its start.
+// The fast loop (FracBuiltinStep.inc).
 \name\()_fast:
-    mov ecx, [esp+F_MAXITER]
-    dec ecx
-    and ecx, 7
-    add ecx, 8
-\name\()_single:
-    cmp ebx, 1
-    jbe \name\()_inside
-    STEP
-    dec ebx
-    cmp ebx, 1
-    je \name\()_inside // the last step is not tested
-    TEST_BAILOUT edi
-    ja \name\()_escaped
-    dec ecx
-    jnz \name\()_single
-\name\()_block:
-    cmp ebx, 1
-    jbe \name\()_inside
-    cmp byte ptr [esi+PC_STOP_FLAG], 0 // a stop ends even a long pixel within 8 steps
-    jne \name\()_inside
-    fld st(2)
-    fstp tbyte ptr [esp+F_ZRE]
-    fld st(3)
-    fstp tbyte ptr [esp+F_ZIM]
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    sub ebx, 8
-    TEST_BAILOUT edi
-    jbe \name\()_block
-    fstp st(0)
-    fstp st(0)
-    fstp st(0)
-    fstp st(0)
-    fld tbyte ptr [esp+F_ZIM]
-    fld tbyte ptr [esp+F_ZRE]
-    SQUARES
-    add ebx, 8
-    mov ecx, 8
-    jmp \name\()_single
+    FAST_LOOP ebx, ecx, edi, [esp+F_MAXITER], [esp+F_ZRE], [esp+F_ZIM], [esi+PC_STOP_FLAG], \name\()_inside, \name\()_escaped
 
 \name\()_escaped:
     STORE_Z_AND_CLEAR \zoff, \stepim

@@ -76,6 +76,23 @@ std::int32_t ReferenceCount(bool Julia, long double PRe, long double PIm, long d
     return count;
 }
 
+// Pixel (X, Y) of a Size x Size grid over the Mandelbrot or the Julia set of the fixtures' seed,
+// and its count (and z) by the rules in the storage type of the precision.
+struct TGridPixel {
+    long double Re, Im;
+    TGridPixel(bool Julia, int X, int Y, int Size)
+        : Re(Julia ? -1.6L + 3.2L * X / Size : -2.2L + 2.8L * X / Size), Im(-1.4L + 2.8L * Y / Size) {}
+};
+
+std::int32_t GridReference(std::uint8_t Precision, bool Julia, const TGridPixel &Pixel, double Bailout,
+                           std::int32_t MaxIter, bool EveryStep, long double *ZOut = nullptr) {
+    const long double seedRe = Julia ? -0.8L : 0, seedIm = Julia ? 0.156L : 0;
+    return Precision == pmDouble ? ReferenceCount<double>(Julia, Pixel.Re, Pixel.Im, seedRe, seedIm, Bailout,
+                                                          MaxIter, EveryStep, ZOut)
+                                 : ReferenceCount<long double>(Julia, Pixel.Re, Pixel.Im, seedRe, seedIm,
+                                                               Bailout, MaxIter, EveryStep, ZOut);
+}
+
 constexpr std::int32_t HugeDigits = 30;
 
 std::unique_ptr<TFormula> CompileBuiltin(const std::string &Entry, std::uint8_t Precision) {
@@ -147,17 +164,10 @@ TEST(BuiltinFormulas, CountsMatchTheRulesOnAGrid) {
                 int differ = 0;
                 for (int y = 0; y < size; ++y)
                     for (int x = 0; x < size; ++x) {
-                        const long double re = julia ? -1.6L + 3.2L * x / size : -2.2L + 2.8L * x / size;
-                        const long double im = -1.4L + 2.8L * y / size;
-                        const long double seedRe = julia ? -0.8L : 0, seedIm = julia ? 0.156L : 0;
-                        const std::int32_t expected =
-                            precision == pmDouble
-                                ? ReferenceCount<double>(julia, re, im, seedRe, seedIm, shape.BailoutValue,
-                                                         MaxIter, shape.ColoringLoop)
-                                : ReferenceCount<long double>(julia, re, im, seedRe, seedIm,
-                                                              shape.BailoutValue, MaxIter,
-                                                              shape.ColoringLoop);
-                        differ += run.Iterate(re, im) != expected;
+                        const TGridPixel pixel(julia, x, y, size);
+                        const std::int32_t expected = GridReference(
+                            precision, julia, pixel, shape.BailoutValue, MaxIter, shape.ColoringLoop);
+                        differ += run.Iterate(pixel.Re, pixel.Im) != expected;
                     }
                 EXPECT_LE(differ, size * size / 1000) << differ << " pixels differ";
             }
@@ -183,17 +193,11 @@ TEST(BuiltinFormulas, EndsOnTheZOfAPlainLoopBitForBit) {
                 int differ = 0;
                 for (int y = 0; y < Size; ++y)
                     for (int x = 0; x < Size; ++x) {
-                        const long double re = julia ? -1.6L + 3.2L * x / Size : -2.2L + 2.8L * x / Size;
-                        const long double im = -1.4L + 2.8L * y / Size;
-                        const long double seedRe = julia ? -0.8L : 0, seedIm = julia ? 0.156L : 0;
+                        const TGridPixel pixel(julia, x, y, Size);
                         long double z[2];
                         const std::int32_t expected =
-                            precision == pmDouble
-                                ? ReferenceCount<double>(julia, re, im, seedRe, seedIm, oneByOne ? 3.5 : 4,
-                                                         MaxIter, false, z)
-                                : ReferenceCount<long double>(julia, re, im, seedRe, seedIm,
-                                                              oneByOne ? 3.5 : 4, MaxIter, false, z);
-                        const std::int32_t count = run.Iterate(re, im);
+                            GridReference(precision, julia, pixel, oneByOne ? 3.5 : 4, MaxIter, false, z);
+                        const std::int32_t count = run.Iterate(pixel.Re, pixel.Im);
                         bool same = count == expected;
                         for (int part = 0; part < 2; ++part) {
                             const long double got = run.Block.ReadValue(zOffset + part * imOffset);
@@ -202,9 +206,9 @@ TEST(BuiltinFormulas, EndsOnTheZOfAPlainLoopBitForBit) {
                             same = same && std::memcmp(&got, &want, 10) == 0;
                         }
                         if (!same && differ++ < 5)
-                            ADD_FAILURE()
-                                << "pixel " << static_cast<double>(re) << ", " << static_cast<double>(im)
-                                << ": count " << count << ", expected " << expected;
+                            ADD_FAILURE() << "pixel " << static_cast<double>(pixel.Re) << ", "
+                                          << static_cast<double>(pixel.Im) << ": count " << count
+                                          << ", expected " << expected;
                     }
                 EXPECT_EQ(differ, 0);
             }
