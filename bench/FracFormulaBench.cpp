@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include "bench/BenchEmulation.h"
+#include "bench/BuiltinPlainLoop.h"
 #include "tests/fractal/FormulaModules.h"
 #include "CompRoutines.h"
 #include "FracBuiltin.h"
@@ -86,9 +87,8 @@ TPixels RunGrid(const TFormula &Formula, std::int32_t Iterations, const TRegion 
     return result;
 }
 
-// The same counting as the built-in loops with bailout 4, z kept in 80-bit registers: Mandelbrot
-// (start 0) from z1 = c, Julia from z0 = the pixel with c the seed; at most maxiter - 1 steps, the
-// last one untested.
+// The plain loop over the grid: Mandelbrot (start 0) from z1 = c, Julia from z0 = the pixel with c
+// the seed.
 TPixels PlainLoop(bool Julia, std::int32_t Iterations) {
     const TRegion &region = Julia ? JuliaRegion : MandelbrotRegion;
     TPixels result;
@@ -99,20 +99,7 @@ TPixels PlainLoop(bool Julia, std::int32_t Iterations) {
         for (int x = 0; x < GridSize; ++x) {
             const long double pRe = region.Re(x), pIm = region.Im(y);
             const long double cRe = Julia ? JuliaSeedRe : pRe, cIm = Julia ? JuliaSeedIm : pIm;
-            long double zRe = pRe, zIm = pIm;
-            std::int32_t done = Iterations;
-            for (std::int32_t steps = 1; steps < Iterations; ++steps) {
-                const long double re = zRe * zRe - zIm * zIm + cRe;
-                zIm = (zRe + zRe) * zIm + cIm;
-                zRe = re;
-                if (steps == Iterations - 1)
-                    break;
-                if (zRe * zRe + zIm * zIm > 4) {
-                    done = steps;
-                    break;
-                }
-            }
-            result.Counts.push_back(done);
+            result.Counts.push_back(PlainEscapeCount(pRe, pIm, cRe, cIm, Iterations));
         }
     QueryPerformanceCounter(&stop);
     result.Seconds = Seconds(start, stop);

@@ -12,6 +12,7 @@
 #include <x86intrin.h>
 
 #include "FracBuiltinData.h"
+#include "bench/BuiltinPlainLoop.h"
 
 extern "C" int BuiltinFastLoop(void *Block);
 
@@ -35,22 +36,9 @@ struct TBlock {
     }
 };
 
-// The counting of the built-in loops with bailout 4 (the last step untested).
 __attribute__((noinline)) int PlainLoop(long double ZRe, long double ZIm, long double CRe, long double CIm,
                                         int Max) {
-    int done = Max;
-    for (int steps = 1; steps < Max; ++steps) {
-        const long double re = ZRe * ZRe - ZIm * ZIm + CRe;
-        ZIm = (ZRe + ZRe) * ZIm + CIm;
-        ZRe = re;
-        if (steps == Max - 1)
-            break;
-        if (ZRe * ZRe + ZIm * ZIm > 4) {
-            done = steps;
-            break;
-        }
-    }
-    return done;
+    return PlainEscapeCount(ZRe, ZIm, CRe, CIm, Max);
 }
 
 // Timer ticks (the time-stamp counter) and their length in nanoseconds.

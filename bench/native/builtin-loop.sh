@@ -6,7 +6,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 out=${1:-$top/build/bench-native-builtin}
 mkdir -p "$out"
-g++ -m64 -O2 -std=gnu++20 -I"$top/fractal" "$top/bench/native/BuiltinLoopBench.cpp" \
+g++ -m64 -O2 -std=gnu++20 -I"$top" -I"$top/fractal" "$top/bench/native/BuiltinLoopBench.cpp" \
   "$top/bench/native/BuiltinLoopNative.S" -o "$out/BuiltinLoopBench"
 echo "built $out/BuiltinLoopBench" >&2
 [ "${2:-}" = "--no-run" ] || "$out/BuiltinLoopBench"
