@@ -990,8 +990,35 @@ void FloatCosh(TProc &P) {
     P.AddPop(1);
 }
 
-// ln |x + sqrt (x^2 +/- 1)|; +1.
+// Below 1/8 the inverse hyperbolic functions take ln (1 + u) of a small u from LnOnePlus: the
+// logarithm of a rounded 1 + u would leave rounding noise for a tiny argument.
+bool IsBelowEighth(TProc &P) {
+    return std::fabs(P.Register(0).GetExtended()) < 0.125L;
+}
+
+// ln |x + sqrt (x^2 +/- 1)|; +1. For a small x, asinh x = sign (x) ln (1 + u) with
+// u = |x| + x^2 / (1 + sqrt (1 + x^2)), a sum of positive terms.
 template <bool Minus> void FloatArcHyperbolic(TProc &P) {
+    if (!Minus && IsBelowEighth(P)) {
+        TProcessorFloat &x = P.Register(0);
+        const bool negative = x.Sign() < 0;
+        x.Abs();
+        {
+            THugeMathTempHolder square(x), root(x);
+            square->Assign(x);
+            square->Square();
+            root->Assign(*square);
+            root->AddInteger(1);
+            root->Sqrt();
+            root->AddInteger(1);
+            square->Divide(*root);
+            x.Add(*square);
+        }
+        P.LnOnePlus();
+        if (negative)
+            P.Negate();
+        return;
+    }
     P.LoadRegister(0);
     P.Square();
     AddOne(P, Minus);
@@ -1038,8 +1065,18 @@ void FloatArcTan(TProc &P) {
     P.ArcTan();
 }
 
-// (1/2) ln |(1 + x) / (1 - x)|; +1.
+// (1/2) ln |(1 + x) / (1 - x)|; +1. For a small x, (1/2) ln (1 + u) with u = 2x / (1 - x).
 void FloatArcTanh(TProc &P) {
+    if (IsBelowEighth(P)) {
+        P.LoadRegister(0);
+        P.Negate();
+        AddOne(P); // [1 - x, x]
+        P.DividePop(1);
+        P.MultiplyByTwo();
+        P.LnOnePlus();
+        P.DivideByTwo();
+        return;
+    }
     P.LoadOne();
     P.SubtractRevTo(1); // [1, 1 - x]
     P.MultiplyByTwo();

@@ -99,6 +99,7 @@ public:
     void Ln();
     void Exp();
     void ExpMinusOne();
+    void LnOnePlus();
     void ArcTan2Pop();
 
     int Digits() const { return FDigits; }

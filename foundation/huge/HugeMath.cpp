@@ -491,6 +491,66 @@ void THugeFloatMath::ExpMinusOne() {
     MultiplyPowerOfTwo(-31);
 }
 
+void THugeFloatMath::LnOnePlus() {
+    if (FState == hsNaN || IsZero())
+        return;
+    if (!IsBelowHalf()) {
+        if (FState == hsInfinite) {
+            if (FSign)
+                SetNaN();
+            return;
+        }
+        // 1 + x = 1 - |x| exactly for a negative x (Add would first cut x to the words of 1).
+        THugeConstHolder one(*this, GetOne());
+        bool exact = false;
+        if (FSign) {
+            FSign = false;
+            exact = ExactDifference(*one, *this, *this, FWorkBuffer) != TResidual::Inexact;
+            if (!exact)
+                FSign = true;
+        }
+        if (!exact)
+            Add(*one);
+        Ln();
+        return;
+    }
+    // ln(1 + x) = 2 atanh w = 2 w (1 + w^2/3 + w^4/5 + ...) with w = x / (2 + x), |w| < 1/3; the
+    // divisor is taken as 2^30 (2 + x) = 2^31 + 2^30 x, whose top word is full, so that w keeps
+    // every word. The sum runs by Horner's rule from the inside, scaled by 2^31 like the one of
+    // ExpMinusOne: s = 2^31/(2K + 1) + q (... + q (2^31/3 + q 2^31)) with q = w^2, and each
+    // rounding is damped by q < 1/9. K is the first power of q below 2^-(32 n + 8).
+    const int n = FWordCount;
+    THugeMathTempHolder unit(*this); // 2^31, the scaled 1
+    unit->SetInteger(1);
+    unit->MultiplyPowerOfTwo(31);
+    MultiplyPowerOfTwo(30);
+    {
+        THugeMathTempHolder divisor(*this);
+        divisor->Assign(*this);
+        divisor->Add(*unit);
+        Divide(*divisor); // w
+    }
+    THugeMathTempHolder square(*this);
+    square->Assign(*this);
+    square->Square(); // q
+    const double log2Q = 32.0 * square->FExponent + std::log2(static_cast<double>(square->TopWord()));
+    int32_t terms = 1;
+    while (terms * log2Q > -(32.0 * n + 8) && terms < INT32_MAX / 2 - 1)
+        ++terms;
+    THugeMathTempHolder inner(*this);
+    THugeMathTempHolder term(*this);
+    inner->Assign(*unit);
+    inner->DivideInteger(2 * terms + 1);
+    for (int32_t k = terms - 1; k >= 0; --k) {
+        inner->Multiply(*square);
+        term->Assign(*unit);
+        term->DivideInteger(2 * k + 1);
+        inner->Add(*term);
+    }
+    Multiply(*inner);
+    MultiplyPowerOfTwo(-30);
+}
+
 // ---------------------------------------------------------------- sine, cosine
 
 int THugeFloatMath::ReduceQuadrant() {
