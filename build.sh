@@ -72,6 +72,9 @@ case "$mode" in
     if [ -x "$top/bench/native/build.sh" ]; then
       "$top/bench/native/build.sh" "$build/bench-native"
     fi
+    if [ -x "$top/bench/native/builtin-loop.sh" ]; then
+      "$top/bench/native/builtin-loop.sh" "$build/bench-native-builtin"
+    fi
     ;;
   *)
     echo "usage: $0 run|test|bench" >&2
