@@ -27,6 +27,46 @@ std::vector<std::string> SplitLines(const std::string &Text) {
     return lines;
 }
 
+// The comments as one quoted value: line breaks as "/n" and '/' as "//" (EncodeLineBreaks), and
+// the characters a quoted value cannot hold as pairs of their own: '{' "/[", '}' "/]", '"' "/'".
+// Texts written before these pairs existed hold no such pair (every '/' was doubled), and readers
+// that do not know them drop them as unknown pairs.
+std::string EncodeComments(const std::string &Text) {
+    std::string result;
+    for (const char c : EncodeLineBreaks(Text)) {
+        if (c == '{')
+            result += "/[";
+        else if (c == '}')
+            result += "/]";
+        else if (c == '"')
+            result += "/'";
+        else
+            result += c;
+    }
+    return result;
+}
+
+std::string DecodeComments(const std::string &Text) {
+    std::string result;
+    std::string plain; // a run without the pairs of EncodeComments, decoded as line breaks
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        const char next = i + 1 < Text.size() ? Text[i + 1] : '\0';
+        if (Text[i] == '/' && (next == '[' || next == ']' || next == '\'')) {
+            result += DecodeLineBreaks(plain);
+            plain.clear();
+            result += next == '[' ? '{' : next == ']' ? '}' : '"';
+            ++i;
+        } else if (Text[i] == '/' && next != '\0') {
+            plain += Text[i];
+            plain += next;
+            ++i;
+        } else {
+            plain += Text[i];
+        }
+    }
+    return result + DecodeLineBreaks(plain);
+}
+
 // The file's name without folder and extension.
 std::string FileTitle(const std::string &FileName) {
     std::string name = ExtractFileName(FileName);
@@ -57,7 +97,7 @@ void TGradient::WriteParameters(TParWriter &Writer, int Flags, const std::string
         if (Flags & 8)
             Writer.WriteQuoted("title", title);
         if (!FComments.empty() && !(Flags & 16))
-            Writer.WriteQuoted("comments", EncodeLineBreaks(FComments));
+            Writer.WriteQuoted("comments", EncodeComments(FComments));
     };
     if (Flags & 1) {
         Writer.WriteSection("gradient");
@@ -126,7 +166,7 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
                 if (key == "title") {
                     FTitle = Reader.GetValue();
                 } else if (key == "comments") {
-                    FComments = DecodeLineBreaks(Reader.GetValue());
+                    FComments = DecodeComments(Reader.GetValue());
                 } else if (key == "linked" && color) {
                     linked = Reader.GetBoolean();
                 } else if (key == "active") {
