@@ -3,6 +3,7 @@
 // and both texts must be equal. A refused input must be refused as one of the library's
 // exceptions.
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -24,7 +25,8 @@ std::string FixturePath() {
 
 std::string WrittenText(TCustomFractal &Fractal) {
     TParWriter writer;
-    Fractal.WriteParameters(writer, TCustomFractal::wfEditable | TCustomFractal::wfActive);
+    Fractal.WriteParameters(writer, TCustomFractal::wfEditable | TCustomFractal::wfMaskOnly |
+                                        TCustomFractal::wfActive);
     return writer.GetText();
 }
 
@@ -40,14 +42,39 @@ bool ReadInto(TCustomFractal &Fractal, const std::string &Name, const std::strin
 }
 
 // One random change of the text: a character put in, taken out or replaced (drawn mostly from
-// those the text format gives a meaning to), or a line repeated.
+// those the text format gives a meaning to), a line repeated, or a value replaced by one that
+// stretches its reader (empty, signs, exponents out of range, words, separators, braces).
 std::string Mutate(const std::string &Text, std::mt19937 &Random) {
     static const std::string characters = "{}\"\\;:=/ \r\n\t0123456789.-+eExyz_";
+    static const char *const values[] = {
+        "",        "0",          "-0",          "1e4000",       "-1e-4000",
+        "nan",     "inf",        "+5",          "05",           "1.",
+        ".5",      "-1",         "yes",         "NO",           "\"q\"",
+        "\"a b\"", "{",          "}",           "1/2",          "/",
+        "1//2",    "2147483648", "-2147483649", "1e10",         "0.000000000000000000001",
+        "360",     "-720",       "\"\"",        "\"x{y}\"",     "400",
+        "-201",    "a;b",        "\\",          "1/2/3/4/5/6/7"};
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(Random() % n); };
     std::string result = Text;
     const std::size_t at = pick(result.size());
     const char c = characters[pick(characters.size())];
-    switch (pick(4)) {
+    switch (pick(6)) {
+    case 4:
+    case 5: {
+        // The value of the item at or after the position.
+        const std::size_t equals = result.find('=', at);
+        if (equals == std::string::npos)
+            break;
+        std::size_t end = equals + 1;
+        if (end < result.size() && result[end] == '"')
+            end = result.find('"', end + 1) == std::string::npos ? result.size()
+                                                                 : result.find('"', end + 1) + 1;
+        else
+            while (end < result.size() && result[end] != ' ' && result[end] != '\r')
+                ++end;
+        result.replace(equals + 1, end - equals - 1, values[pick(std::size(values))]);
+        break;
+    }
     case 0:
         result.insert(at, 1, c);
         break;
@@ -122,13 +149,23 @@ TEST_F(TRoundTripTest, MutatedDocumentsReadBackAsWritten) {
     TCustomFractal copy(&Manager);
     ASSERT_TRUE(ReadInto(copy, "Base", text)) << text;
     ASSERT_EQ(WrittenText(copy), text);
-    CheckMutations(text, 80, 20261211);
+    CheckMutations(text, 100, 20261211);
 }
 
+const char *const FractintEntry =
+    "  type=julia params=-0.12/0.75 maxiter=256 passes=2\r\n"
+    "  corners=-1.6/1.6/-1.2/1.2 inside=zmag outside=real\r\n"
+    "  periodicity=no bailout=16 bailoutest=manh viewwindows=1/0.75/yes/40/30\r\n"
+    "  colors=000<3>zzzz00<2>zz0 logmap=3 decomp=16 invert=0.5/0/0\r\n";
+
 TEST_F(TRoundTripTest, MutatedFractintEntriesReadBackAsWritten) {
-    const std::string entry = "  type=julia params=-0.12/0.75 maxiter=256 passes=2\r\n"
-                              "  corners=-1.6/1.6/-1.2/1.2 inside=zmag outside=real\r\n"
-                              "  periodicity=no bailout=16 bailoutest=manh viewwindows=1/0.75/yes/40/30\r\n"
-                              "  colors=000<3>zzzz00<2>zz0 logmap=3 decomp=16 invert=0.5/0/0\r\n";
-    CheckMutations(entry, 80, 11122026);
+    CheckMutations(FractintEntry, 100, 11122026);
+}
+
+// The imported document in its own text: transformations, colorings and parameters of the
+// shipped formula files.
+TEST_F(TRoundTripTest, MutatedImportedDocumentsReadBackAsWritten) {
+    TCustomFractal imported(&Manager);
+    ASSERT_TRUE(ReadInto(imported, "Imported", FractintEntry));
+    CheckMutations(WrittenText(imported), 100, 5318008);
 }
