@@ -74,10 +74,28 @@ std::string FileTitle(const std::string &FileName) {
     return name.substr(0, name.size() - ext.size());
 }
 
+// Whether each line of the comments reads back from a comment line ("; " and the line): the reader
+// passes the blanks after the ';' (so a line may not be empty or start with a blank or tab), and a
+// backslash that ends a line continues it.
+bool CommentLinesHold(const std::string &Comments) {
+    for (const std::string &line : SplitLines(Comments)) {
+        if (line.empty() || line[0] == ' ' || line[0] == '\t')
+            return false;
+        const std::size_t last = line.find_last_not_of(" \t");
+        if (last != std::string::npos && line[last] == '\\')
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void TGradient::WriteParameters(TParWriter &Writer, int Flags, const std::string &ATitle) {
     const std::string &title = ATitle.empty() ? FTitle : ATitle;
+    // Comments that comment lines cannot hold go into the "comments" key instead, which every
+    // reader takes as well.
+    if ((Flags & 16) && !CommentLinesHold(FComments))
+        Flags &= ~16;
     if ((Flags & 16) && !FComments.empty())
         for (const std::string &line : SplitLines(FComments))
             Writer.WriteComment(line);

@@ -454,6 +454,13 @@ TEST_F(TFractalDocumentTest, SizesBeyondTheLimitAreRefusedBeforeAnythingChanges)
          "fractal:\r\n  width=16384\r\n  height=16384\r\n  layers=2\r\n" + layer + layer},
         {"-5 x -7", "fractal:\r\n  width=-5\r\n  height=-7\r\n  layers=1\r\n" + layer},
         {"zero width", "fractal:\r\n  width=0\r\n  layers=1\r\n" + layer},
+        {"10000 bare layers",
+         [] {
+             std::string body = "fractal:\r\n  layers=10000\r\n";
+             for (int i = 0; i < 10000; ++i)
+                 body += "layer:\r\n";
+             return body;
+         }()},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Name);

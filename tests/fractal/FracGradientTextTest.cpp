@@ -64,6 +64,9 @@ TEST(FracGradientText, WritingReadingAndWritingAgainGivesTheSameText) {
              g.ColorItems().SelectAll();
              g.OpacityItems().SetActive(true);
          }},
+        // Lines that comment lines cannot hold: the comments go into their key instead.
+        {"comments with an empty, an indented and a continued line",
+         [](TGradient &g) { g.SetComments("First\r\n\r\n  indented\r\nends in C:\\\r\nlast"); }},
     };
     for (const auto &c : cases) {
         TGradientFixture source;
