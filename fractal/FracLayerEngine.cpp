@@ -322,9 +322,10 @@ void TLayerEngine::SetSize(std::int32_t Width, std::int32_t Height) {
     BeginUpdate();
     try {
         StopCalculation();
+        // The image first: an image no memory can hold leaves the layer at its old size.
+        FImage->SetSize(Width, Height);
         FWidth = Width;
         FHeight = Height;
-        FImage->SetSize(Width, Height);
         FCalculationRect = MakeRect(0, 0, Width, Height);
         FMapping->BeginUpdate();
         FMapping->SetWidth(Width);
@@ -863,6 +864,9 @@ void TLayerEngine::WriteResumeState(TStream &Stream) {
 }
 
 void TLayerEngine::AbandonResumeState() {
+    // The pixels stay as they were until the new run replaces them: a refused record must not
+    // blank a picture it never touched.
+    FClear = false;
     ClearPieces();
     FCalculationState = csIdle;
     FSymmetryPhase = 0;

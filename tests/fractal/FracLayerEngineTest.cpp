@@ -425,6 +425,60 @@ TEST_F(TLayerEngineTest, MalformedResumeRecordsWriteNoPixelAndTheLayerCalculates
     }
 }
 
+// Watches every repaint request of a layer for a pixel that shows "not calculated". Requests come
+// on this thread, before a new run's threads write anything.
+struct TBlankWatch {
+    TLayer *Layer = nullptr;
+    bool SawBlank = false;
+    void Invalidate(TObject *, const TLayerRect &) {
+        TLayerImage &image = Layer->GetImage();
+        for (int y = 0; y < image.Height(); ++y)
+            for (int x = 0; x < image.Width(); ++x) {
+                std::uint16_t code;
+                std::memcpy(&code, image.PixelPtr(x, y), 2);
+                SawBlank = SawBlank || code == UncalculatedCode;
+            }
+    }
+};
+
+TEST_F(TLayerEngineTest, ARefusedRecordOutsideAnUpdateKeepsEveryPixel) {
+    auto source = MakeLayer("MandelPlain");
+    TMemoryStream good;
+    source->Layer->WriteCalculation(good);
+    const std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t *>(good.Memory()),
+                                          static_cast<const std::uint8_t *>(good.Memory()) + good.Size());
+    struct {
+        const char *Name;
+        std::size_t Size; // bytes kept
+        int StateByte;    // -1: as written
+    } cases[] = {
+        {"cut after its version", 4, -1},
+        {"bad state byte", bytes.size(), 9},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto test = MakeLayer("MandelPlain");
+        TLayer &layer = *test->Layer;
+        const std::vector<std::uint8_t> picture = Pixels(layer);
+        std::vector<std::uint8_t> data(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(c.Size));
+        if (c.StateByte >= 0)
+            data[4] = static_cast<std::uint8_t>(c.StateByte);
+        TMemoryStream stream;
+        stream.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
+        stream.SetPosition(0);
+        TBlankWatch watch;
+        watch.Layer = &layer;
+        layer.OnInvalidate = MakeEvent<&TBlankWatch::Invalidate>(&watch);
+        const int finished = test->Recorder.Finished;
+        EXPECT_ANY_THROW(layer.ReadCalculation(stream));
+        // The layer calculates again, over the picture it had: nothing is blanked on the way.
+        ASSERT_TRUE(WaitForFinished(test->Recorder, finished + 1));
+        EXPECT_FALSE(watch.SawBlank);
+        EXPECT_EQ(Pixels(layer), picture);
+        layer.OnInvalidate = TLayerInvalidateEvent();
+    }
+}
+
 TEST_F(TLayerEngineTest, StopWhileTheLastPieceIsReleasedNeverWaitsForThisThread) {
     // The thread that releases the last piece ends the run while this thread stops it: every
     // stop returns, whichever of the two ends the run.
