@@ -181,6 +181,21 @@ std::string StripLineFeeds(const std::string &Text) {
     return result;
 }
 
+std::string PNGLineEnds(const std::string &Text) {
+    std::string result;
+    result.reserve(Text.size());
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] == '\r') {
+            result += '\n';
+            if (i + 1 < Text.size() && Text[i + 1] == '\n')
+                ++i;
+        } else {
+            result += Text[i];
+        }
+    }
+    return result;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TExportImage
 
@@ -821,7 +836,7 @@ void TExportPNGImage::WriteImage() {
     WriteTextChunk("Author", Info.Author);
     WriteTextChunk("Creation Time", DateToLongText(Info.Date));
     WriteTextChunk("Software", ExportSoftwareText());
-    WriteTextChunk("Comment", StripLineFeeds(Info.Comments));
+    WriteTextChunk("Comment", PNGLineEnds(Info.Comments));
 
     TDeflater deflater;
     if (deflateInit(&deflater.Z, Z_BEST_COMPRESSION) != Z_OK)

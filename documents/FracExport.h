@@ -223,3 +223,6 @@ std::int32_t PackBits(std::uint8_t *Output, std::int64_t OutputSize, const std::
 std::string ExportSoftwareText();
 // The text without its line-feed characters (carriage returns stay).
 std::string StripLineFeeds(const std::string &Text);
+// The text with each CR LF and each lone CR turned into LF: PNG text chunks end their lines with
+// a line feed alone (a CR in a tEXt chunk is an error to PNG checkers).
+std::string PNGLineEnds(const std::string &Text);
