@@ -7,7 +7,14 @@
 
 #include <zlib.h>
 
+#include "FracConvert.h"
+#include "FracImage.h"
+#include "FracLayer.h"
+#include "FracMain.h"
+#include "FracMerge.h"
+#include "FracProgress.h"
 #include "GenJPEG.h"
+#include "GenSetup.h"
 #include "GenProgram.h"
 #include "GenUtils.h"
 
@@ -901,4 +908,152 @@ void TExportJPEGImage::WriteImage() {
         compressor.WriteRow(row.data());
         Progress = static_cast<double>(y + 1) / Info.Height;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFractalExporter
+
+std::vector<TExportLayerGroup> GroupExportLayers(const std::vector<bool> &IsMask) {
+    std::vector<TExportLayerGroup> groups;
+    for (std::size_t i = 0; i < IsMask.size(); ++i) {
+        if (!IsMask[i])
+            groups.push_back({static_cast<std::int32_t>(i), {}});
+        else if (!groups.empty())
+            groups.back().Masks.push_back(static_cast<std::int32_t>(i));
+    }
+    return groups;
+}
+
+TFractalExporter::TFractalExporter(TFractal &AFractal, bool ALayers, bool ATransparency,
+                                   std::int32_t AQuality, int FormatIndex, const std::string &FileName)
+    : FFractal(AFractal), FLayers(ALayers), FTransparency(ATransparency), FQuality(AQuality),
+      FFormatIndex(FormatIndex), FImage(CreateExportImage(FileName, FormatIndex)) {}
+
+TFractalExporter::~TFractalExporter() = default;
+
+std::vector<TExportLayerGroup> TFractalExporter::Groups() const {
+    const TLayerList &layers = FFractal.GetLayers();
+    std::vector<bool> isMask(static_cast<std::size_t>(layers.Count()));
+    for (int i = 0; i < layers.Count(); ++i)
+        isMask[static_cast<std::size_t>(i)] = layers.Items(i).GetMask();
+    return GroupExportLayers(isMask);
+}
+
+std::int32_t TFractalExporter::ExportLayerCount() const {
+    return static_cast<std::int32_t>(Groups().size());
+}
+
+void TFractalExporter::Execute() {
+    TProgressManager *progress = ProgressManager();
+    if (progress)
+        progress->BeginProgress(::Format("Exporting %s image", std::string(ExportFormatNames[FFormatIndex])));
+    struct TEndProgress {
+        TProgressManager *Manager;
+        ~TEndProgress() {
+            if (Manager)
+                Manager->EndProgress();
+        }
+    } endProgress{progress};
+
+    FGroups = Groups();
+    TExportImageInfo info;
+    info.Width = FFractal.GetWidth();
+    info.Height = FFractal.GetHeight();
+    info.LayerCount = static_cast<std::int32_t>(FGroups.size());
+    info.Resolution = Resolution;
+    info.Gamma = Gamma;
+    info.Title = FFractal.GetTitle();
+    if (HasCredit) {
+        info.Author = Author;
+        info.Date = Date;
+    } else {
+        const TConfigManager *config = ConfigManager();
+        info.Author = config ? config->General->Owner : std::string();
+        info.Date = ::Date();
+    }
+    info.Comments = Comments;
+    info.Quality = FQuality;
+    info.Transparency = FTransparency;
+    info.Layers = FLayers;
+
+    FImage->OnGetRow = [this](std::int32_t Y, std::uint8_t *Row, bool WithAlpha) {
+        GetMergedRow(Y, Row, WithAlpha);
+    };
+    FImage->OnGetLayerInfo = [this](std::int32_t Layer, TExportLayerInfo &Info) {
+        GetLayerInfo(Layer, Info);
+    };
+    FImage->OnGetLayerRow = [this](std::int32_t Layer, std::int32_t Y, std::uint8_t *Row) {
+        GetLayerRow(Layer, Y, Row);
+    };
+    FImage->Execute(info);
+}
+
+void TFractalExporter::ReportProgress() {
+    if (TProgressManager *progress = ProgressManager())
+        progress->SetProgress(static_cast<int>(std::floor(FImage->Progress * 100 + 0.5)));
+}
+
+void TFractalExporter::GetMergedRow(std::int32_t Y, std::uint8_t *Row, bool WithAlpha) {
+    // Without alpha: three bytes over white; with alpha: four bytes without background.
+    FFractal.GetUpdateManager().GetMergedRow(Y, Row, !WithAlpha);
+    ReportProgress();
+}
+
+void TFractalExporter::GetLayerInfo(std::int32_t ExportLayer, TExportLayerInfo &Info) {
+    const TExportLayerGroup &group = FGroups.at(static_cast<std::size_t>(ExportLayer));
+    const TLayerList &layers = FFractal.GetLayers();
+    const TLayer &layer = layers.Items(group.Layer);
+    Info.Caption = layer.GetCaption();
+    Info.MergeMode = layer.GetMergeMode();
+    Info.Opacity = layer.GetOpacity();
+    Info.Visible = layer.GetVisible();
+    Info.Transparent = layer.GetTransparent();
+    for (std::int32_t mask : group.Masks)
+        Info.Transparent = Info.Transparent || layers.Items(mask).GetTransparent();
+}
+
+namespace {
+// Row Y of a layer's pixel store as 4-byte colours.
+void LayerColorRow(const TLayer &Layer, std::int32_t Y, std::uint32_t *Row, std::int32_t Width) {
+    const TLayerImage &image = Layer.GetImage();
+    if (Y >= image.Height() || image.Width() < Width) {
+        // A store of another size (being replaced) shows as not calculated: transparent.
+        std::fill(Row, Row + Width, 0u);
+        return;
+    }
+    switch (image.Mode()) {
+    case lmCode:
+        ConvertIndexRow(reinterpret_cast<const std::uint16_t *>(image.PixelPtr(0, Y)), Row, Width,
+                        image.ColorTable());
+        break;
+    case lmColor:
+        std::memcpy(Row, image.PixelPtr(0, Y), static_cast<std::size_t>(Width) * 4);
+        break;
+    default:
+        for (std::int32_t x = 0; x < Width; ++x)
+            Row[x] = image.GetPixelColor(x, Y);
+        break;
+    }
+}
+} // namespace
+
+void TFractalExporter::GetLayerRow(std::int32_t ExportLayer, std::int32_t Y, std::uint8_t *Row) {
+    const TExportLayerGroup &group = FGroups.at(static_cast<std::size_t>(ExportLayer));
+    const TLayerList &layers = FFractal.GetLayers();
+    const std::int32_t width = FImage->Info.Width;
+    const TLayer &layer = layers.Items(group.Layer);
+    // The row buffer holds width × 4 + 16 bytes and is suitably aligned for 4-byte pixels.
+    std::uint32_t *pixels = reinterpret_cast<std::uint32_t *>(Row);
+    LayerColorRow(layer, Y, pixels, width);
+    if (!layer.GetTransparent())
+        MergeSetAlpha(pixels, width, 255);
+    for (std::int32_t maskIndex : group.Masks) {
+        const TLayer &mask = layers.Items(maskIndex);
+        if (!mask.GetTransparent())
+            continue;
+        FMaskRow.resize(static_cast<std::size_t>(width));
+        LayerColorRow(mask, Y, FMaskRow.data(), width);
+        MergeMask(pixels, FMaskRow.data(), width);
+    }
+    ReportProgress();
 }

@@ -226,3 +226,57 @@ std::string StripLineFeeds(const std::string &Text);
 // The text with each CR LF and each lone CR turned into LF: PNG text chunks end their lines with
 // a line feed alone (a CR in a tEXt chunk is an error to PNG checkers).
 std::string PNGLineEnds(const std::string &Text);
+
+// --- Export of a fractal document ----------------------------------------------------------
+
+class TFractal;
+
+// An export layer: a layer of the list that is not a mask, with the mask layers that directly
+// follow it (below it). Masks at the head of the list belong to no export layer.
+struct TExportLayerGroup {
+    std::int32_t Layer = 0;
+    std::vector<std::int32_t> Masks;
+};
+std::vector<TExportLayerGroup> GroupExportLayers(const std::vector<bool> &IsMask);
+
+// Exports a fractal on screen: its merged rows come from the display's update manager, its
+// layer rows from the layers' pixel stores. The values that belong to the persistent document
+// (resolution, gamma, comments, the first credit) are set by its owner before Execute; without a
+// credit the author is the Owner of the General configuration and the date today.
+class TFractalExporter : public TObject {
+public:
+    TFractalExporter(TFractal &AFractal, bool ALayers, bool ATransparency, std::int32_t AQuality,
+                     int FormatIndex, const std::string &FileName);
+    ~TFractalExporter() override;
+    DECLARE_CLASS_NAME(TFractalExporter)
+
+    // Writes the file under the progress caption "Exporting %s image".
+    void Execute();
+    std::int32_t ExportLayerCount() const;
+
+    double Resolution = 72;
+    double Gamma = 2.2;
+    // The first credit's name and date; used when HasCredit is set.
+    bool HasCredit = false;
+    std::string Author;
+    TDateTime Date = 0;
+    std::string Comments; // as stored ("$CALCTIME" is not expanded)
+
+    TExportImage &GetImage() const { return *FImage; }
+
+private:
+    void GetMergedRow(std::int32_t Y, std::uint8_t *Row, bool WithAlpha);
+    void GetLayerInfo(std::int32_t ExportLayer, TExportLayerInfo &Info);
+    void GetLayerRow(std::int32_t ExportLayer, std::int32_t Y, std::uint8_t *Row);
+    void ReportProgress();
+    std::vector<TExportLayerGroup> Groups() const;
+
+    TFractal &FFractal;
+    bool FLayers;
+    bool FTransparency;
+    std::int32_t FQuality;
+    int FFormatIndex;
+    std::unique_ptr<TExportImage> FImage;
+    std::vector<TExportLayerGroup> FGroups; // taken when Execute starts
+    std::vector<std::uint32_t> FMaskRow;
+};

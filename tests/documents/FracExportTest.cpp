@@ -1,7 +1,7 @@
 // The writers' pure parts: the PackBits packets, the format limits and what a failed or
-// aborted export leaves on disk. The files themselves are checked by independent readers
-// (ImageMagick, pngcheck, tiffinfo, djpeg and a PSD reader of the test's own) in
-// check_export.py over what programs/ExportSamples writes.
+// aborted export leaves on disk; the export of a fractal's layers with their masks. The files themselves are
+// checked by independent readers (ImageMagick, pngcheck, tiffinfo, djpeg and a PSD reader of the test's own)
+// in check_export.py over what programs/ExportSamples writes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "FracCalculate.h"
 #include "FracExport.h"
+#include "FracImage.h"
+#include "FracLayer.h"
+#include "FracMain.h"
+#include "FracMerge.h"
 #include "GenJPEG.h"
 
 namespace {
@@ -384,6 +389,96 @@ TEST(JPEGCompressor, OneRowImageIsCompleteAfterItsOnlyRow) {
         // Finishing flushed the destination: everything is in the stream before destruction.
         EXPECT_GT(stream.Written, 100);
     }
+}
+
+} // namespace
+
+namespace {
+
+struct TGroupCase {
+    const char *Name;
+    std::vector<bool> IsMask; // the layer list from the top
+    std::vector<TExportLayerGroup> Expected;
+};
+
+TEST(FractalExporter, MaskLayersBelongToTheLayerAboveThem) {
+    const TGroupCase cases[] = {
+        {"plain", {false, false}, {{0, {}}, {1, {}}}},
+        {"middle mask folds into the top", {false, true, false}, {{0, {1}}, {2, {}}}},
+        {"two masks", {false, true, true, false, true}, {{0, {1, 2}}, {3, {4}}}},
+        {"a mask on top has no layer", {true, false}, {{1, {}}}},
+        {"only masks", {true, true}, {}},
+    };
+    for (const TGroupCase &c : cases) {
+        const std::vector<TExportLayerGroup> groups = GroupExportLayers(c.IsMask);
+        ASSERT_EQ(groups.size(), c.Expected.size()) << c.Name;
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            EXPECT_EQ(groups[i].Layer, c.Expected[i].Layer) << c.Name;
+            EXPECT_EQ(groups[i].Masks, c.Expected[i].Masks) << c.Name;
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A fractal of three layers whose middle one is a transparent mask: two export layers, the
+// mask's alpha folded into the top layer's rows, an opaque layer's alpha 255 whatever its store
+// holds.
+class FractalExporterFiles : public ExportFiles {
+protected:
+    static void SetUpTestSuite() { InitMergeTables(); }
+    TCalculateManager Manager{1};
+};
+
+void FillLayer(TLayer &Layer, std::uint32_t Color) {
+    TLayerImage &image = Layer.GetImage();
+    image.SetMode(lmColor);
+    for (int y = 0; y < image.Height(); ++y)
+        for (int x = 0; x < image.Width(); ++x)
+            std::memcpy(image.PixelPtr(x, y), &Color, 4);
+}
+
+TEST_F(FractalExporterFiles, MaskTransparencyFoldsIntoTheLayerAbove) {
+    TFractal fractal(&Manager);
+    fractal.SetImageSize(6, 3);
+    fractal.DuplicateLayer("Middle");
+    fractal.DuplicateLayer("Top");
+    ASSERT_EQ(fractal.GetLayers().Count(), 3);
+    fractal.GetLayers().Items(0).SetCaption("Top");
+    fractal.GetLayers().Items(0).SetTransparent(true);
+    fractal.GetLayers().Items(1).SetMask(true);
+    fractal.GetLayers().Items(2).SetCaption("Bottom");
+    fractal.GetLayers().Items(2).SetTransparent(false);
+    fractal.PauseCalculation();
+    FillLayer(fractal.GetLayers().Items(0), 0x80102030u); // alpha 128
+    FillLayer(fractal.GetLayers().Items(1), 0x66000000u); // mask alpha 102
+    FillLayer(fractal.GetLayers().Items(2), 0x10405060u); // alpha 16 in an opaque layer
+
+    TFractalExporter exporter(fractal, true, true, 80, static_cast<int>(TExportFormat::PNG),
+                              Folder + "f.png");
+    EXPECT_EQ(exporter.ExportLayerCount(), 2);
+    exporter.Execute();
+    TExportImage &image = exporter.GetImage();
+    EXPECT_FALSE(image.Failed);
+
+    TExportLayerInfo top, bottom;
+    image.OnGetLayerInfo(0, top);
+    image.OnGetLayerInfo(1, bottom);
+    EXPECT_EQ(top.Caption, "Top");
+    EXPECT_TRUE(top.Transparent);
+    EXPECT_EQ(bottom.Caption, "Bottom");
+    EXPECT_FALSE(bottom.Transparent);
+
+    std::vector<std::uint8_t> row(6 * 4 + 16);
+    image.OnGetLayerRow(0, 1, row.data());
+    EXPECT_EQ(row[0], 0x30);
+    EXPECT_EQ(row[2], 0x10);
+    EXPECT_NEAR(row[3], 128 * 102 / 255, 1);
+    image.OnGetLayerRow(1, 2, row.data());
+    EXPECT_EQ(row[0], 0x60);
+    EXPECT_EQ(row[3], 255);
 }
 
 } // namespace
