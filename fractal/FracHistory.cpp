@@ -306,6 +306,28 @@ void THistoryDataStream::DropLinks() {
     FDependents.clear();
 }
 
+void THistoryDataStream::Reset() {
+    std::vector<THistoryDataStream *> dependents = FDependents;
+    for (THistoryDataStream *stream : dependents) {
+        if (stream->FSuccessor == this)
+            stream->Detach(2);
+        if (stream->FPredecessor == this)
+            stream->Detach(1);
+    }
+    DropLinks();
+    FFilled = false;
+    FPosition = 0;
+    if (FLockCount > 0 && FLockedData != FData) {
+        FData->Lock();
+        if (FLockedData)
+            FLockedData->Unlock();
+        FLockedData = FData;
+    }
+    FData->Lock();
+    FData->Memory().Clear();
+    FData->Unlock();
+}
+
 THistoryDataStream *THistoryDataStream::Source() {
     THistoryDataStream *stream = this;
     // Links form chains, never circles; the bound only guards against a broken chain.
