@@ -331,27 +331,36 @@ TEST_F(TInteractiveFractalTest, CropsThatCannotKeepPixelsAndSizesOutOfBounds) {
 }
 
 TEST_F(TInteractiveFractalTest, TurnedCropKeepsThePixelScale) {
-    auto document = NewDocument(32, 24);
-    TMapping &mapping = MappingOf(*document);
-    const long double pixel = mapping.PixelScale.GetValue();
-    TViewBox box;
-    box.CenterX = 18;
-    box.CenterY = 10;
-    box.HalfHeight = 6; // magnification 2
-    box.Stretch = 1.25;
-    box.Angle = 0.5;
-    TComplexValue center;
-    mapping.PointToLocation(center, box.CenterX, box.CenterY);
-    document->SelectCrop(box);
-    // round(32 x 1.25 / 2) x round(24 / 2): wider than 4:3 now.
-    EXPECT_EQ(document->GetWidth(), 20);
-    EXPECT_EQ(document->GetHeight(), 12);
-    EXPECT_EQ(document->GetHistory().GetCurrent()->Caption, "Crop");
-    EXPECT_NEAR(mapping.PixelScale.GetValue() / pixel, 1.0L, 1e-7L);
-    EXPECT_LE(Distance(mapping.Center.Re.GetText(), center.Re.GetText(), pixel), 1e-6L);
-    EXPECT_LE(Distance(mapping.Center.Im.GetText(), center.Im.GetText(), pixel), 1e-6L);
-    EXPECT_NEAR(std::fabs(static_cast<double>(mapping.Angle.GetValue())), 0.5, 1e-9);
-    WaitCalculated(*document);
+    // Boxes of half the image's height (magnification 2), turned by half a radian: the new image is
+    // round(W s / 2) x round(H / 2) pixels, whatever the aspects before and after.
+    const struct {
+        std::int32_t Width, Height;
+        double Stretch;
+        std::int32_t NewWidth, NewHeight;
+    } cases[] = {{32, 24, 1.25, 20, 12}, {48, 16, 1, 24, 8}, {24, 32, 0.8, 10, 16}, {40, 20, 0.5, 10, 10}};
+    for (const auto &c : cases) {
+        const std::string where = std::to_string(c.Width) + " x " + std::to_string(c.Height);
+        auto document = NewDocument(c.Width, c.Height, "-0.5/0", "1", 3);
+        TMapping &mapping = MappingOf(*document);
+        const long double pixel = mapping.PixelScale.GetValue();
+        TViewBox box;
+        box.CenterX = c.Width / 2 + 2;
+        box.CenterY = c.Height / 2 - 2;
+        box.HalfHeight = c.Height / 4.0;
+        box.Stretch = c.Stretch;
+        box.Angle = 0.5;
+        TComplexValue center;
+        mapping.PointToLocation(center, box.CenterX, box.CenterY);
+        document->SelectCrop(box);
+        EXPECT_EQ(document->GetWidth(), c.NewWidth) << where;
+        EXPECT_EQ(document->GetHeight(), c.NewHeight) << where;
+        EXPECT_EQ(document->GetHistory().GetCurrent()->Caption, "Crop") << where;
+        EXPECT_NEAR(mapping.PixelScale.GetValue() / pixel, 1.0L, 1e-7L) << where;
+        EXPECT_LE(Distance(mapping.Center.Re.GetText(), center.Re.GetText(), pixel), 1e-6L) << where;
+        EXPECT_LE(Distance(mapping.Center.Im.GetText(), center.Im.GetText(), pixel), 1e-6L) << where;
+        EXPECT_NEAR(std::fabs(static_cast<double>(mapping.Angle.GetValue())), 0.5, 1e-9) << where;
+        WaitCalculated(*document);
+    }
 }
 
 TEST_F(TInteractiveFractalTest, EdgeCasesOfMouseDrags) {
