@@ -1,6 +1,7 @@
 #include "FracPersistent.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "CompEntries.h"
 #include "CompPersistent.h"
@@ -9,15 +10,6 @@
 #include "GenUtils.h"
 
 namespace {
-
-// Shows the wait cursor for the life of a scope.
-class TWaitCursorScope {
-public:
-    TWaitCursorScope() { BeginWaitCursor(); }
-    ~TWaitCursorScope() { EndWaitCursor(); }
-    TWaitCursorScope(const TWaitCursorScope &) = delete;
-    TWaitCursorScope &operator=(const TWaitCursorScope &) = delete;
-};
 
 std::string OwnerName() {
     if (TConfigManager *config = ConfigManager(); config && config->General)
@@ -338,60 +330,66 @@ void TPersistentFractal::UpdateCredits() {
 }
 
 void TPersistentFractal::HistoryChanged(TObject *) {
-    TWaitCursorScope wait;
+    BeginWaitCursor();
     FRestoring = true;
     BeginChange();
-    PauseCalculation();
-    TLayerList &layers = GetLayers();
+    // Calculation resumes and the bracket closes also when a step fails; the first error passes on.
+    std::exception_ptr failure;
     try {
-        // The step being left gets the images as they are now, unless it holds them already.
-        if (FCurrentStep) {
-            KeepStepView(*FCurrentStep);
-            for (int i = 0; i < layers.Count(); ++i) {
-                THistoryDataStream *stream = StepStream(FCurrentStep, i);
-                if (!stream)
-                    continue;
-                TLayer &layer = layers.Items(i);
-                if (layer.GetImageChanged() || !stream->Filled() || stream->Size() == 0)
-                    WriteLayerInto(layer, *stream);
-            }
-        }
-        THistoryItem *step = FHistory->GetCurrent();
-        auto reader = TEntryStream::CreateFromString<TParReader>("State {\r\n" + step->State + "}\r\n");
-        ReadParameters(*reader, NormalReadFlags, TFractalProgressEvent());
-        for (int i = 0; i < layers.Count(); ++i) {
-            THistoryDataStream *stream = StepStream(step, i);
-            if (!stream)
-                continue;
-            // A layer whose image cannot be read keeps what it has (and calculates anew).
-            try {
-                stream->SetPosition(0);
-                layers.Items(i).ReadCalculation(*stream);
-            } catch (const Exception &) {
-            }
-        }
-        if (step->Data)
-            GetTimer().SetElapsed(step->Data->CalculationTime);
+        PauseCalculation();
+        RestoreStep();
     } catch (...) {
-        ResumeCalculation();
-        try {
-            EndChange();
-        } catch (...) {
-        }
-        FRestoring = false;
-        FCurrentStep = FHistory->GetCurrent();
-        throw;
+        failure = std::current_exception();
     }
-    ResumeCalculation();
+    try {
+        ResumeCalculation();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
     try {
         EndChange();
     } catch (...) {
-        FRestoring = false;
-        FCurrentStep = FHistory->GetCurrent();
-        throw;
+        if (!failure)
+            failure = std::current_exception();
     }
     FRestoring = false;
     FCurrentStep = FHistory->GetCurrent();
+    EndWaitCursor();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TPersistentFractal::RestoreStep() {
+    TLayerList &layers = GetLayers();
+    // The step being left gets the images as they are now, unless it holds them already.
+    if (FCurrentStep) {
+        KeepStepView(*FCurrentStep);
+        for (int i = 0; i < layers.Count(); ++i) {
+            THistoryDataStream *stream = StepStream(FCurrentStep, i);
+            if (!stream)
+                continue;
+            TLayer &layer = layers.Items(i);
+            if (layer.GetImageChanged() || !stream->Filled() || stream->Size() == 0)
+                WriteLayerInto(layer, *stream);
+        }
+    }
+    THistoryItem *step = FHistory->GetCurrent();
+    auto reader = TEntryStream::CreateFromString<TParReader>("State {\r\n" + step->State + "}\r\n");
+    ReadParameters(*reader, NormalReadFlags, TFractalProgressEvent());
+    for (int i = 0; i < layers.Count(); ++i) {
+        THistoryDataStream *stream = StepStream(step, i);
+        if (!stream)
+            continue;
+        // A layer whose image cannot be read keeps what it has (and calculates anew).
+        try {
+            stream->SetPosition(0);
+            layers.Items(i).ReadCalculation(*stream);
+        } catch (const Exception &) {
+        }
+    }
+    if (step->Data)
+        GetTimer().SetElapsed(step->Data->CalculationTime);
 }
 
 // --- Layer list events -------------------------------------------------------------------------

@@ -138,6 +138,8 @@ protected:
 
 private:
     void HistoryChanged(TObject *Sender);
+    // Puts the images into the step being left, then reads the current step into the document.
+    void RestoreStep();
     void InfoValueChanged(TObject *Sender);
     void ValidateInfoValue(TObject *Sender, const std::string &Text, bool &Accept);
     void LayerInserted(TObject *Sender, int Index);

@@ -246,14 +246,7 @@ THistoryDataStream::THistoryDataStream(THistoryDataManager &Manager, THistoryDat
 
 THistoryDataStream::~THistoryDataStream() {
     try {
-        // Streams that read through this one take their own copy first.
-        std::vector<THistoryDataStream *> dependents = FDependents;
-        for (THistoryDataStream *stream : dependents) {
-            if (stream->FSuccessor == this)
-                stream->Detach(2);
-            if (stream->FPredecessor == this)
-                stream->Detach(1);
-        }
+        DetachDependents();
     } catch (...) {
         // Out of memory while copying: the dependents read back as dropped data.
     }
@@ -306,7 +299,8 @@ void THistoryDataStream::DropLinks() {
     FDependents.clear();
 }
 
-void THistoryDataStream::Reset() {
+void THistoryDataStream::DetachDependents() {
+    // Streams that read through this one take their own copy first.
     std::vector<THistoryDataStream *> dependents = FDependents;
     for (THistoryDataStream *stream : dependents) {
         if (stream->FSuccessor == this)
@@ -314,6 +308,10 @@ void THistoryDataStream::Reset() {
         if (stream->FPredecessor == this)
             stream->Detach(1);
     }
+}
+
+void THistoryDataStream::Reset() {
+    DetachDependents();
     DropLinks();
     FFilled = false;
     FPosition = 0;

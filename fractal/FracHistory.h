@@ -128,6 +128,8 @@ public:
 private:
     // The stream whose own block holds the data this stream reads.
     THistoryDataStream *Source();
+    // Gives every stream that reads through this one a copy of what it reads.
+    void DetachDependents();
     // Makes the stream the owner of its data, ready to be written. With ProtectDependents, a
     // newer stream that still reads the old data through this one first takes a copy of it.
     void Claim(bool ProtectDependents);

@@ -400,43 +400,29 @@ void TInteractiveFractal::ZoomAndResize(const TAnimatedCorners &Transform, bool 
     EndChangeCaption(Caption);
 }
 
-void TInteractiveFractal::SelectZoomIn(const TViewBox &Box, bool StretchMode) {
+void TInteractiveFractal::SelectZoom(const TViewBox &Box, bool StretchMode, bool Out) {
     const std::int32_t w = GetWidth(), h = GetHeight();
     std::int32_t newWidth = w, newHeight = h;
     if (!StretchMode) {
-        if (Box.Stretch < 1)
-            newWidth = RoundSide(w * Box.Stretch);
+        // Zooming in, the image takes the box's aspect; zooming out, the inverse one.
+        if ((Box.Stretch < 1) != Out)
+            newWidth = RoundSide(Out ? w / Box.Stretch : w * Box.Stretch);
         else
-            newHeight = RoundSide(h / Box.Stretch);
+            newHeight = RoundSide(Out ? h * Box.Stretch : h / Box.Stretch);
     }
     std::unique_ptr<TAnimatedCorners> t = ViewBoxCorners(Box, w, h, StretchMode);
     if (!StretchMode) {
-        // The box's height fills the new image: the magnification the layers get from the box
-        // (for the old size) times U(new) H' / (U(old) H).
+        // The box's height and the new image's height stand for the same part of the plane: the
+        // magnification that the layers get from the box for the old size, times
+        // g = U(new) H' / (U(old) H). Scaling the transform by g does that when the layers take its
+        // inverse (zooming in), by 1 / g when they take the transform itself (zooming out).
         const TPixelUnit oldUnit = PixelUnit(w, h), newUnit = PixelUnit(newWidth, newHeight);
-        t->Scale(static_cast<double>(newUnit.Numerator * oldUnit.Denominator * newHeight) /
-                 static_cast<double>(newUnit.Denominator * oldUnit.Numerator * h));
+        const double g = static_cast<double>(newUnit.Numerator * oldUnit.Denominator * newHeight) /
+                         static_cast<double>(newUnit.Denominator * oldUnit.Numerator * h);
+        t->Scale(Out ? 1 / g : g);
     }
-    ZoomAndResize(*t, false, newWidth == w && newHeight == h, false, newWidth, newHeight, "Zoom In");
-}
-
-void TInteractiveFractal::SelectZoomOut(const TViewBox &Box, bool StretchMode) {
-    const std::int32_t w = GetWidth(), h = GetHeight();
-    std::int32_t newWidth = w, newHeight = h;
-    if (!StretchMode) {
-        if (Box.Stretch < 1)
-            newHeight = RoundSide(h * Box.Stretch);
-        else
-            newWidth = RoundSide(w / Box.Stretch);
-    }
-    std::unique_ptr<TAnimatedCorners> t = ViewBoxCorners(Box, w, h, StretchMode);
-    if (!StretchMode) {
-        // The layers take the transform itself: scaling it by q divides their magnification by q.
-        const TPixelUnit oldUnit = PixelUnit(w, h), newUnit = PixelUnit(newWidth, newHeight);
-        t->Scale(static_cast<double>(newUnit.Denominator * oldUnit.Numerator * h) /
-                 static_cast<double>(newUnit.Numerator * oldUnit.Denominator * newHeight));
-    }
-    ZoomAndResize(*t, true, newWidth == w && newHeight == h, false, newWidth, newHeight, "Zoom Out");
+    ZoomAndResize(*t, Out, newWidth == w && newHeight == h, false, newWidth, newHeight,
+                  Out ? "Zoom Out" : "Zoom In");
 }
 
 void TInteractiveFractal::SelectCrop(const TViewBox &Box) {

@@ -99,8 +99,8 @@ public:
     // --- Selection box ---
     // Zooms into the box; in resize mode the image takes the box's aspect (at least 1 pixel a
     // side), in stretch mode it keeps its size and the layers take the box's stretch.
-    void SelectZoomIn(const TViewBox &Box, bool StretchMode);
-    void SelectZoomOut(const TViewBox &Box, bool StretchMode);
+    void SelectZoomIn(const TViewBox &Box, bool StretchMode) { SelectZoom(Box, StretchMode, false); }
+    void SelectZoomOut(const TViewBox &Box, bool StretchMode) { SelectZoom(Box, StretchMode, true); }
     // An upright box cuts the image; a turned or skewed one makes a new image of the box's view at
     // the same pixel scale (refused with EViewOperationError beyond the maximum image size).
     void SelectCrop(const TViewBox &Box);
@@ -120,6 +120,7 @@ private:
     // The zoom factor of a click: ZoomFactor + 2, or ZoomShiftFactor + 2 with Shift.
     double ClickZoomFactor(TDragShift Shift) const;
     void CheckImageSize(std::int32_t Width, std::int32_t Height) const;
+    void SelectZoom(const TViewBox &Box, bool StretchMode, bool Out);
     // Zoom into the transform, then the new size, in one undo step with Caption.
     void ZoomAndResize(const TAnimatedCorners &Transform, bool Out, bool Animate, bool AllLayers,
                        std::int32_t NewWidth, std::int32_t NewHeight, const std::string &Caption);
