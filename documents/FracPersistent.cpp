@@ -51,9 +51,9 @@ TPersistentFractal::TPersistentFractal(TCalculateManager *AManager, THistoryData
     layers.OnAdd = MakeEvent<&TPersistentFractal::LayerInserted>(this);
     layers.OnMove = MakeEvent<&TPersistentFractal::LayerMoved>(this);
     GetUpdateManager().OnApplyView = MakeNotifyEvent<&TPersistentFractal::StoreRedrawLayerImages>(this);
-    // The first step of the history is the initial state recorded here.
-    ResetInfo(rfResolution | rfGamma);
+    // The first step of the history is the initial state recorded here, comments included.
     FComments = DefaultComments();
+    ResetInfo(rfResolution | rfGamma);
     // The stream of the "Background" layer, which the base made before there was a history.
     if (FHistory->GetCount() > 0 && FHistory->GetCurrent()->Data->GetCount() == 0)
         FHistory->GetCurrent()->Data->Insert(0);

@@ -377,3 +377,21 @@ TEST_F(TPersistentFractalTest, FormulaEntriesAreNamedAfterTheirFilesExceptStanda
     EXPECT_EQ(entries.GetEntry(0)->GetText(), layer.GetFormula().GetSourceText());
     EXPECT_NE(entries.GetEntry(0)->GetText().find("#pixel * 0.5"), std::string::npos);
 }
+
+TEST_F(TPersistentFractalTest, ANewDocumentHasOneStepWithTheDefaults) {
+    TFractalConfiguration &options = *ConfigManager()->Fractal;
+    const std::string saved = options.DefaultComments;
+    options.DefaultComments = "A note for every new fractal";
+    auto document = NewDocument();
+    options.DefaultComments = saved;
+    EXPECT_EQ(document->GetComments(), "A note for every new fractal");
+    EXPECT_EQ(document->GetResolution().GetText(), "300");
+    EXPECT_EQ(document->GetGamma().GetText(), "2.5");
+    ASSERT_EQ(document->GetHistory().GetCount(), 1);
+    EXPECT_EQ(document->GetCurrentStep(), document->GetHistory().GetCurrent());
+    EXPECT_EQ(document->GetHistory().GetCurrent()->Data->GetCount(), 1);
+    EXPECT_EQ(document->GetHistory().GetCurrent()->State,
+              document->StateText(TPersistentFractal::UndoWriteFlags));
+    EXPECT_NE(document->GetHistory().GetCurrent()->State.find("; A note for every new fractal\r\n"),
+              std::string::npos);
+}
