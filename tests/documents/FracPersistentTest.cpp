@@ -50,24 +50,25 @@ TEST_F(TPersistentFractalTest, UndoAndRedoOverMoreStepsThanKeptRestoreTextAndPix
     auto document = NewDocument();
     SetUpMandelbrot(*document, Formulas(), 24, 18);
     ASSERT_EQ(document->GetHistory().GetCount(), 1);
-    TLayer &layer = document->GetLayers().Items(0);
+    // Undo and redo read the layers anew: a layer is fetched each time.
+    auto layer = [&]() -> TLayer & { return document->GetLayers().Items(0); };
 
     // States 0 .. 33: two of three changes move the location (a new image), the third changes the
     // opacity (the image stays and is shared with the step before).
     std::vector<std::string> texts{document->StateText(TPersistentFractal::UndoWriteFlags)};
-    std::vector<std::string> pixels{LayerPixels(layer)};
+    std::vector<std::string> pixels{LayerPixels(layer())};
     std::vector<std::string> captions{""};
     for (int i = 1; i <= 33; ++i) {
         if (i % 3 == 0) {
-            layer.SetOpacity(100 - i);
+            layer().SetOpacity(100 - i);
             captions.push_back("Layer Opacity");
         } else {
-            layer.GetMapping().Center.SetText(std::to_string(-0.5 + i / 64.0), std::to_string(i / 128.0));
+            layer().GetMapping().Center.SetText(std::to_string(-0.5 + i / 64.0), std::to_string(i / 128.0));
             captions.push_back("Center");
         }
         WaitCalculated(*document);
         texts.push_back(document->StateText(TPersistentFractal::UndoWriteFlags));
-        pixels.push_back(LayerPixels(layer));
+        pixels.push_back(LayerPixels(layer()));
         ASSERT_NE(texts[i], texts[i - 1]) << i;
     }
     // 34 states, of which the history keeps the last 32.
@@ -83,7 +84,7 @@ TEST_F(TPersistentFractalTest, UndoAndRedoOverMoreStepsThanKeptRestoreTextAndPix
         history.Undo();
         ASSERT_TRUE(WaitUntil([&] { return CalculationDone(*document); }));
         EXPECT_EQ(document->StateText(TPersistentFractal::UndoWriteFlags), texts[state]) << state;
-        EXPECT_TRUE(LayerPixels(layer) == pixels[state]) << "pixels of state " << state;
+        EXPECT_TRUE(LayerPixels(layer()) == pixels[state]) << "pixels of state " << state;
         EXPECT_EQ(history.GetCurrent()->Caption, captions[state]) << state;
     }
     EXPECT_FALSE(history.CanUndo());
@@ -92,7 +93,7 @@ TEST_F(TPersistentFractalTest, UndoAndRedoOverMoreStepsThanKeptRestoreTextAndPix
         history.Redo();
         ASSERT_TRUE(WaitUntil([&] { return CalculationDone(*document); }));
         EXPECT_EQ(document->StateText(TPersistentFractal::UndoWriteFlags), texts[state]) << state;
-        EXPECT_TRUE(LayerPixels(layer) == pixels[state]) << "pixels of state " << state;
+        EXPECT_TRUE(LayerPixels(layer()) == pixels[state]) << "pixels of state " << state;
     }
     EXPECT_FALSE(history.CanRedo());
     EXPECT_EQ(history.GetCount(), TPersistentFractal::HistorySteps);
@@ -136,8 +137,9 @@ TEST_F(TPersistentFractalTest, UndoOfAddedAndRemovedLayersKeepsEachLayersPixels)
 TEST_F(TPersistentFractalTest, InformationChangesReplaceTheCurrentStepAndAddNone) {
     auto document = NewDocument();
     SetUpMandelbrot(*document, Formulas(), 16, 12);
-    TLayer &layer = document->GetLayers().Items(0);
-    layer.GetMapping().Magnification.SetText("2");
+    // Undo and redo read the layers anew: a layer is fetched each time.
+    auto layer = [&]() -> TLayer & { return document->GetLayers().Items(0); };
+    layer().GetMapping().Magnification.SetText("2");
     WaitCalculated(*document);
     THistoryList &history = document->GetHistory();
     ASSERT_EQ(history.GetCount(), 2);
@@ -183,7 +185,7 @@ TEST_F(TPersistentFractalTest, InformationChangesReplaceTheCurrentStepAndAddNone
     EXPECT_EQ(history.GetCount(), 1);
 
     // Clearing keeps the current step only and counts as a change without undo.
-    layer.GetMapping().Magnification.SetText("4");
+    layer().GetMapping().Magnification.SetText("4");
     WaitCalculated(*document);
     ASSERT_EQ(history.GetCount(), 2);
     document->SetModified(false);
@@ -202,10 +204,11 @@ TEST_F(TPersistentFractalTest, CreditsFollowTheAuthorsOfTheChanges) {
     SetUpMandelbrot(*document, Formulas(), 16, 12);
     document->SetCreditsText("Alice;1/2/2003");
     document->TrackCredits = true;
-    TLayer &layer = document->GetLayers().Items(0);
+    // Undo and redo read the layers anew: a layer is fetched each time.
+    auto layer = [&]() -> TLayer & { return document->GetLayers().Items(0); };
 
     // Alice edits: her credit is renewed, no new one.
-    layer.GetMapping().Magnification.SetText("2");
+    layer().GetMapping().Magnification.SetText("2");
     WaitCalculated(*document);
     ASSERT_EQ(document->GetCreditCount(), 1);
     EXPECT_EQ(document->GetCredit(0).Date, Date());
@@ -215,23 +218,23 @@ TEST_F(TPersistentFractalTest, CreditsFollowTheAuthorsOfTheChanges) {
 
     // Bob edits twice: one credit for him, newest first.
     TDocumentConfiguration::SetOwner("Bob");
-    layer.GetMapping().Magnification.SetText("3");
+    layer().GetMapping().Magnification.SetText("3");
     WaitCalculated(*document);
-    layer.SetOpacity(50);
+    layer().SetOpacity(50);
     ASSERT_EQ(document->GetCreditCount(), 2);
     EXPECT_EQ(document->GetCredit(0).Name, "Bob");
     EXPECT_EQ(document->GetCredit(1).Name, "Alice");
     EXPECT_EQ(document->GetCredit(1).State, aliceState);
 
     // Bob puts everything back as Alice left it: his credit goes.
-    layer.SetOpacity(100);
-    layer.GetMapping().Magnification.SetText("2");
+    layer().SetOpacity(100);
+    layer().GetMapping().Magnification.SetText("2");
     WaitCalculated(*document);
     ASSERT_EQ(document->GetCreditCount(), 1);
     EXPECT_EQ(document->GetCredit(0).Name, "Alice");
 
     // Bob edits again, then undoes to a state of Alice's: the credits of that state come back.
-    layer.GetMapping().Magnification.SetText("5");
+    layer().GetMapping().Magnification.SetText("5");
     WaitCalculated(*document);
     ASSERT_EQ(document->GetCreditCount(), 2);
     THistoryList &history = document->GetHistory();
@@ -240,7 +243,7 @@ TEST_F(TPersistentFractalTest, CreditsFollowTheAuthorsOfTheChanges) {
     EXPECT_EQ(document->GetCredit(0).Name, "Alice");
     // Carol edits from there: she becomes the newest credit.
     TDocumentConfiguration::SetOwner("Carol");
-    layer.GetMapping().Magnification.SetText("6");
+    layer().GetMapping().Magnification.SetText("6");
     WaitCalculated(*document);
     ASSERT_EQ(document->GetCreditCount(), 2);
     EXPECT_EQ(document->GetCredit(0).Name, "Carol");
@@ -248,7 +251,7 @@ TEST_F(TPersistentFractalTest, CreditsFollowTheAuthorsOfTheChanges) {
 
     // While a parameter set is read nobody is credited for it.
     document->TrackCredits = false;
-    layer.GetMapping().Magnification.SetText("7");
+    layer().GetMapping().Magnification.SetText("7");
     WaitCalculated(*document);
     EXPECT_EQ(document->GetCreditCount(), 2);
 }
@@ -349,8 +352,9 @@ TEST_F(TPersistentFractalTest, CalcTimeIsTheElapsedTimeOrAnEstimate) {
     EXPECT_EQ(document->GetComments(), "Time: $CalcTime");
 
     // While a layer is paused the time is an estimate.
-    TLayer &layer = document->GetLayers().Items(0);
-    layer.GetFormula().SetMaxIter(4000);
+    // Undo and redo read the layers anew: a layer is fetched each time.
+    auto layer = [&]() -> TLayer & { return document->GetLayers().Items(0); };
+    layer().GetFormula().SetMaxIter(4000);
     document->PauseCalculation();
     if (document->HasPausedLayers()) {
         const std::string text = document->ExpandCalcTime("$CALCTIME");
@@ -362,8 +366,9 @@ TEST_F(TPersistentFractalTest, CalcTimeIsTheElapsedTimeOrAnEstimate) {
 
 TEST_F(TPersistentFractalTest, FormulaEntriesAreNamedAfterTheirFilesExceptStandard) {
     auto document = NewDocument();
-    TLayer &layer = document->GetLayers().Items(0);
-    layer.GetFormula().SetSource(DocumentDataPath("My Forms.ofm"), "Spiral");
+    // Undo and redo read the layers anew: a layer is fetched each time.
+    auto layer = [&]() -> TLayer & { return document->GetLayers().Items(0); };
+    layer().GetFormula().SetSource(DocumentDataPath("My Forms.ofm"), "Spiral");
     document->DuplicateLayer("Second");
     document->GetLayers().Items(0).GetFormula().SetSource(DocumentDataPath("standard.ofm"), "Basic");
     WaitCalculated(*document);
@@ -374,7 +379,8 @@ TEST_F(TPersistentFractalTest, FormulaEntriesAreNamedAfterTheirFilesExceptStanda
     document->WriteFormulaEntries(entries, true);
     ASSERT_EQ(entries.GetCount(), 1) << entries.GetText();
     EXPECT_EQ(entries.GetEntry(0)->Name(), "My_Forms.ofm:Spiral");
-    EXPECT_EQ(entries.GetEntry(0)->GetText(), layer.GetFormula().GetSourceText());
+    // The first layer is below the copy now.
+    EXPECT_EQ(entries.GetEntry(0)->GetText(), document->GetLayers().Items(1).GetFormula().GetSourceText());
     EXPECT_NE(entries.GetEntry(0)->GetText().find("#pixel * 0.5"), std::string::npos);
 }
 

@@ -136,7 +136,8 @@ TEST_F(TInteractiveFractalTest, PansAndZoomsMatchExactDecimalReferencesInEveryPr
     for (const TStart &start : starts) {
         ASSERT_EQ(oracle.count(start.Name), 1u) << start.Name;
         auto document = NewDocument(32, 24, start.Center, start.Magnification, 3);
-        TMapping &mapping = MappingOf(*document);
+        // Undo reads the layers anew: the mapping is fetched each time.
+        auto mapping = [&]() -> TMapping & { return MappingOf(*document); };
         EXPECT_EQ(document->GetLayers().Items(0).GetPrecision(), start.Precision) << start.Name;
         // One pixel of the 32 x 24 image (not wider than 4:3): 4 / (32 M).
         const long double pixel = 0.125L / FloatTextToExtended(start.Magnification);
@@ -150,19 +151,19 @@ TEST_F(TInteractiveFractalTest, PansAndZoomsMatchExactDecimalReferencesInEveryPr
             EXPECT_EQ(document->GetHistory().GetCurrent()->Caption, operation.Caption) << where;
             // The corners come from the mapping's exact coordinates of image points, which carry
             // ten digits beyond the magnification's: a few billionths of a pixel.
-            EXPECT_LE(Distance(mapping.Center.Re.GetText(), expected.Re, pixel), 1e-8L)
-                << where << ": " << mapping.Center.Re.GetText() << " instead of " << expected.Re;
-            EXPECT_LE(Distance(mapping.Center.Im.GetText(), expected.Im, pixel), 1e-8L)
-                << where << ": " << mapping.Center.Im.GetText() << " instead of " << expected.Im;
+            EXPECT_LE(Distance(mapping().Center.Re.GetText(), expected.Re, pixel), 1e-8L)
+                << where << ": " << mapping().Center.Re.GetText() << " instead of " << expected.Re;
+            EXPECT_LE(Distance(mapping().Center.Im.GetText(), expected.Im, pixel), 1e-8L)
+                << where << ": " << mapping().Center.Im.GetText() << " instead of " << expected.Im;
             // Magnifications are kept to 8 significant digits.
             const long double magnification = FloatTextToExtended(expected.Magnification);
-            EXPECT_NEAR(mapping.Magnification.GetValue() / magnification, 1.0L, 6e-8L) << where;
-            EXPECT_EQ(mapping.Stretch.GetValue(), 1.0L) << where;
-            EXPECT_EQ(mapping.Angle.GetValue(), 0.0L) << where;
+            EXPECT_NEAR(mapping().Magnification.GetValue() / magnification, 1.0L, 6e-8L) << where;
+            EXPECT_EQ(mapping().Stretch.GetValue(), 1.0L) << where;
+            EXPECT_EQ(mapping().Angle.GetValue(), 0.0L) << where;
             EXPECT_EQ(document->GetLayers().Items(0).GetPrecision(), start.Precision) << where;
             // Back to the start for the next operation, through the undo step.
             document->GetHistory().Undo();
-            ASSERT_EQ(mapping.Magnification.GetValue(), FloatTextToExtended(start.Magnification)) << where;
+            ASSERT_EQ(mapping().Magnification.GetValue(), FloatTextToExtended(start.Magnification)) << where;
         }
         WaitCalculated(*document);
     }
@@ -173,7 +174,8 @@ TEST_F(TInteractiveFractalTest, SelectionBoxZoomsForAspectsAndStretches) {
     const double stretches[] = {0.5, 0.8, 1, 1.25, 2};
     for (const POINT size : sizes) {
         auto document = NewDocument(size.x, size.y, "-0.5/0.25", "1.5", 3);
-        TMapping &mapping = MappingOf(*document);
+        // Undo reads the layers anew: the mapping is fetched each time.
+        auto mapping = [&]() -> TMapping & { return MappingOf(*document); };
         const int w = size.x, h = size.y;
         for (const double s : stretches) {
             const std::string where =
@@ -183,10 +185,10 @@ TEST_F(TInteractiveFractalTest, SelectionBoxZoomsForAspectsAndStretches) {
             box.CenterY = h / 2 - 2;
             box.HalfHeight = h / 4.0;
             box.Stretch = s;
-            const long double pixel = mapping.PixelScale.GetValue();
+            const long double pixel = mapping().PixelScale.GetValue();
             const std::string before = document->StateText(TPersistentFractal::UndoWriteFlags);
             TComplexValue boxCenter;
-            mapping.PointToLocation(boxCenter, box.CenterX, box.CenterY);
+            mapping().PointToLocation(boxCenter, box.CenterX, box.CenterY);
 
             // Zooming in: the image takes the box's aspect, the box's centre and height fill it.
             document->SelectZoomIn(box, false);
@@ -194,12 +196,13 @@ TEST_F(TInteractiveFractalTest, SelectionBoxZoomsForAspectsAndStretches) {
             const int newHeight = s < 1 ? h : static_cast<int>(std::lround(h / s));
             EXPECT_EQ(document->GetWidth(), newWidth) << where;
             EXPECT_EQ(document->GetHeight(), newHeight) << where;
-            EXPECT_NEAR(mapping.PixelScale.GetValue() * newHeight / (2 * box.HalfHeight * pixel), 1.0L, 1e-7L)
+            EXPECT_NEAR(mapping().PixelScale.GetValue() * newHeight / (2 * box.HalfHeight * pixel), 1.0L,
+                        1e-7L)
                 << where;
-            EXPECT_LE(Distance(mapping.Center.Re.GetText(), boxCenter.Re.GetText(), pixel), 1e-6L) << where;
-            EXPECT_LE(Distance(mapping.Center.Im.GetText(), boxCenter.Im.GetText(), pixel), 1e-6L) << where;
-            EXPECT_EQ(mapping.Stretch.GetValue(), 1.0L) << where;
-            EXPECT_EQ(mapping.Angle.GetValue(), 0.0L) << where;
+            EXPECT_LE(Distance(mapping().Center.Re.GetText(), boxCenter.Re.GetText(), pixel), 1e-6L) << where;
+            EXPECT_LE(Distance(mapping().Center.Im.GetText(), boxCenter.Im.GetText(), pixel), 1e-6L) << where;
+            EXPECT_EQ(mapping().Stretch.GetValue(), 1.0L) << where;
+            EXPECT_EQ(mapping().Angle.GetValue(), 0.0L) << where;
             EXPECT_EQ(document->GetHistory().GetCurrent()->Caption, "Zoom In") << where;
             document->GetHistory().Undo();
             ASSERT_EQ(document->StateText(TPersistentFractal::UndoWriteFlags), before) << where;
@@ -210,7 +213,7 @@ TEST_F(TInteractiveFractalTest, SelectionBoxZoomsForAspectsAndStretches) {
             const int outHeight = s < 1 ? static_cast<int>(std::lround(h * s)) : h;
             EXPECT_EQ(document->GetWidth(), outWidth) << where;
             EXPECT_EQ(document->GetHeight(), outHeight) << where;
-            EXPECT_NEAR(mapping.PixelScale.GetValue() * outHeight * 2 * box.HalfHeight / (pixel * h * h),
+            EXPECT_NEAR(mapping().PixelScale.GetValue() * outHeight * 2 * box.HalfHeight / (pixel * h * h),
                         1.0L, 1e-7L)
                 << where;
             EXPECT_EQ(document->GetHistory().GetCurrent()->Caption, "Zoom Out") << where;
@@ -238,40 +241,41 @@ TEST_F(TInteractiveFractalTest, CropInsideAFinishedImageKeepsPixelsAndPixelScale
     for (const TCase &c : cases) {
         const std::string where = std::to_string(c.Width) + " x " + std::to_string(c.Height);
         auto document = NewDocument(c.Width, c.Height, "-0.5/0", c.Magnification, 6);
-        TLayer &layer = document->GetLayers().Items(0);
-        TMapping &mapping = layer.GetMapping();
+        // Undo reads the layers anew: they are fetched each time.
+        auto layer = [&]() -> TLayer & { return document->GetLayers().Items(0); };
+        auto mapping = [&]() -> TMapping & { return MappingOf(*document); };
         const RECT r = c.Rectangle;
-        const std::string whole = LayerPixels(layer);
-        const std::string kept = LayerPixels(layer, r.left, r.top, r.right - r.left, r.bottom - r.top);
-        const long double pixel = mapping.PixelScale.GetValue();
+        const std::string whole = LayerPixels(layer());
+        const std::string kept = LayerPixels(layer(), r.left, r.top, r.right - r.left, r.bottom - r.top);
+        const long double pixel = mapping().PixelScale.GetValue();
         Calculations = 0;
 
         document->Crop(r);
         ASSERT_EQ(document->GetWidth(), r.right - r.left) << where;
         ASSERT_EQ(document->GetHeight(), r.bottom - r.top) << where;
         EXPECT_EQ(document->GetHistory().GetCurrent()->Caption, "Crop") << where;
-        EXPECT_EQ(mapping.PixelScale.GetValue(), pixel) << where;
+        EXPECT_EQ(mapping().PixelScale.GetValue(), pixel) << where;
         WaitCalculated(*document);
         EXPECT_EQ(Calculations, 0) << where << ": the kept pixels were calculated again";
-        EXPECT_TRUE(LayerPixels(layer) == kept) << where;
+        EXPECT_TRUE(LayerPixels(layer()) == kept) << where;
 
         // The location agrees with the kept pixels: calculated anew they come out the same.
-        layer.Recalculate();
+        layer().Recalculate();
         WaitCalculated(*document);
         EXPECT_GT(Calculations, 0) << where;
-        EXPECT_TRUE(LayerPixels(layer) == kept) << where << ": the location does not match the kept pixels";
+        EXPECT_TRUE(LayerPixels(layer()) == kept) << where << ": the location does not match the kept pixels";
 
         document->GetHistory().Undo();
         EXPECT_EQ(document->GetWidth(), c.Width) << where;
-        EXPECT_TRUE(LayerPixels(layer) == whole) << where;
-        EXPECT_EQ(mapping.PixelScale.GetValue(), pixel) << where;
+        EXPECT_TRUE(LayerPixels(layer()) == whole) << where;
+        EXPECT_EQ(mapping().PixelScale.GetValue(), pixel) << where;
         WaitCalculated(*document);
     }
 }
 
 TEST_F(TInteractiveFractalTest, CropsThatCannotKeepPixelsAndSizesOutOfBounds) {
     auto document = NewDocument(32, 24);
-    TLayer &layer = document->GetLayers().Items(0);
+    auto layer = [&]() -> TLayer & { return document->GetLayers().Items(0); };
     const long double pixel = MappingOf(*document).PixelScale.GetValue();
 
     // Reaching beyond the image: the cut image is calculated anew, at the same pixel scale.
@@ -286,7 +290,7 @@ TEST_F(TInteractiveFractalTest, CropsThatCannotKeepPixelsAndSizesOutOfBounds) {
     WaitCalculated(*document);
 
     // While the image calculates: calculated anew as well.
-    layer.GetFormula().SetMaxIter(3000);
+    layer().GetFormula().SetMaxIter(3000);
     ASSERT_TRUE(document->IsCalculating() || !document->IsCalculationDone());
     Calculations = 0;
     document->Crop(RECT{8, 6, 24, 18});
@@ -341,8 +345,9 @@ TEST_F(TInteractiveFractalTest, TurnedCropKeepsThePixelScale) {
     for (const auto &c : cases) {
         const std::string where = std::to_string(c.Width) + " x " + std::to_string(c.Height);
         auto document = NewDocument(c.Width, c.Height, "-0.5/0", "1", 3);
-        TMapping &mapping = MappingOf(*document);
-        const long double pixel = mapping.PixelScale.GetValue();
+        // Undo reads the layers anew: the mapping is fetched each time.
+        auto mapping = [&]() -> TMapping & { return MappingOf(*document); };
+        const long double pixel = mapping().PixelScale.GetValue();
         TViewBox box;
         box.CenterX = c.Width / 2 + 2;
         box.CenterY = c.Height / 2 - 2;
@@ -350,15 +355,15 @@ TEST_F(TInteractiveFractalTest, TurnedCropKeepsThePixelScale) {
         box.Stretch = c.Stretch;
         box.Angle = 0.5;
         TComplexValue center;
-        mapping.PointToLocation(center, box.CenterX, box.CenterY);
+        mapping().PointToLocation(center, box.CenterX, box.CenterY);
         document->SelectCrop(box);
         EXPECT_EQ(document->GetWidth(), c.NewWidth) << where;
         EXPECT_EQ(document->GetHeight(), c.NewHeight) << where;
         EXPECT_EQ(document->GetHistory().GetCurrent()->Caption, "Crop") << where;
-        EXPECT_NEAR(mapping.PixelScale.GetValue() / pixel, 1.0L, 1e-7L) << where;
-        EXPECT_LE(Distance(mapping.Center.Re.GetText(), center.Re.GetText(), pixel), 1e-6L) << where;
-        EXPECT_LE(Distance(mapping.Center.Im.GetText(), center.Im.GetText(), pixel), 1e-6L) << where;
-        EXPECT_NEAR(std::fabs(static_cast<double>(mapping.Angle.GetValue())), 0.5, 1e-9) << where;
+        EXPECT_NEAR(mapping().PixelScale.GetValue() / pixel, 1.0L, 1e-7L) << where;
+        EXPECT_LE(Distance(mapping().Center.Re.GetText(), center.Re.GetText(), pixel), 1e-6L) << where;
+        EXPECT_LE(Distance(mapping().Center.Im.GetText(), center.Im.GetText(), pixel), 1e-6L) << where;
+        EXPECT_NEAR(std::fabs(static_cast<double>(mapping().Angle.GetValue())), 0.5, 1e-9) << where;
         WaitCalculated(*document);
     }
 }
