@@ -72,7 +72,7 @@ public:
     bool IsChanging() const { return FChangeCount > 0; }
     // Records a change of kind 0 (nothing for the undo history), 1 or 2; commits at once when no
     // bracket is open.
-    void Change(std::uint8_t Kind, const std::string &Caption);
+    virtual void Change(std::uint8_t Kind, const std::string &Caption);
     // Adds Rect to the part of the image repainted at the next commit.
     void InvalidateRect(const TLayerRect &Rect);
 

@@ -246,14 +246,7 @@ THistoryDataStream::THistoryDataStream(THistoryDataManager &Manager, THistoryDat
 
 THistoryDataStream::~THistoryDataStream() {
     try {
-        // Streams that read through this one take their own copy first.
-        std::vector<THistoryDataStream *> dependents = FDependents;
-        for (THistoryDataStream *stream : dependents) {
-            if (stream->FSuccessor == this)
-                stream->Detach(2);
-            if (stream->FPredecessor == this)
-                stream->Detach(1);
-        }
+        DetachDependents();
     } catch (...) {
         // Out of memory while copying: the dependents read back as dropped data.
     }
@@ -304,6 +297,33 @@ void THistoryDataStream::DropLinks() {
             stream->SetSuccessor(nullptr);
     }
     FDependents.clear();
+}
+
+void THistoryDataStream::DetachDependents() {
+    // Streams that read through this one take their own copy first.
+    std::vector<THistoryDataStream *> dependents = FDependents;
+    for (THistoryDataStream *stream : dependents) {
+        if (stream->FSuccessor == this)
+            stream->Detach(2);
+        if (stream->FPredecessor == this)
+            stream->Detach(1);
+    }
+}
+
+void THistoryDataStream::Reset() {
+    DetachDependents();
+    DropLinks();
+    FFilled = false;
+    FPosition = 0;
+    if (FLockCount > 0 && FLockedData != FData) {
+        FData->Lock();
+        if (FLockedData)
+            FLockedData->Unlock();
+        FLockedData = FData;
+    }
+    FData->Lock();
+    FData->Memory().Clear();
+    FData->Unlock();
 }
 
 THistoryDataStream *THistoryDataStream::Source() {

@@ -121,10 +121,15 @@ public:
 
     // Cuts every link without copying anything (the whole history goes away).
     void DropLinks();
+    // Makes the stream empty and unshared, as a new one; streams that read through it first take
+    // a copy of what they read.
+    void Reset();
 
 private:
     // The stream whose own block holds the data this stream reads.
     THistoryDataStream *Source();
+    // Gives every stream that reads through this one a copy of what it reads.
+    void DetachDependents();
     // Makes the stream the owner of its data, ready to be written. With ProtectDependents, a
     // newer stream that still reads the old data through this one first takes a copy of it.
     void Claim(bool ProtectDependents);
@@ -167,6 +172,8 @@ public:
     void DropLinks();
     // A bitmap kept with the step for the document's use.
     std::unique_ptr<TObject> Bitmap;
+    // The document's calculation time in days when the step was left.
+    double CalculationTime = 0;
 
 private:
     THistoryDataManager &FManager;

@@ -108,7 +108,9 @@ TLayer::~TLayer() {
 }
 
 void TLayer::PrepareCalculation() {
+    // After the start event: its handler may still store the image as it was before the run.
     TLayerEngine::PrepareCalculation();
+    FImageChanged = true;
     GetImage().Interpolator().Build(*FGradient);
 }
 
@@ -126,6 +128,8 @@ void TLayer::Changed(TLayerChangeKind Kind, const std::string &Caption) {
 }
 
 void TLayer::SetSize(std::int32_t Width, std::int32_t Height) {
+    if (Width != GetWidth() || Height != GetHeight())
+        FImageChanged = true;
     TLayerEngine::SetSize(Width, Height);
     GetThumbnailSize(GetWidth(), GetHeight(), FThumbnailWidth, FThumbnailHeight);
     FThumbnailValid = false;
@@ -530,6 +534,7 @@ void TLayer::WriteCalculation(TStream &Stream) {
     WriteResumeState(Stream);
     GetImage().SaveData(Stream);
     SetStarted(false);
+    FImageChanged = false;
     if (calculating)
         ResumeCalculation();
 }
@@ -541,6 +546,8 @@ void TLayer::ReadCalculation(TStream &Stream) {
     try {
         ReadResumeState(Stream);
         GetImage().LoadData(Stream);
+        // Before the update ends: a run that the record continues changes the pixels again.
+        FImageChanged = false;
     } catch (...) {
         AbandonResumeState();
         SetStarted(false);

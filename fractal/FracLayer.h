@@ -66,6 +66,13 @@ public:
     void SetMaskOnly(bool Value);
     bool GetTransparent() const { return FTransparent; }
     void SetTransparent(bool Value);
+    // Set whenever the pixels may change (a run starts, the size changes), cleared when the
+    // image is written to or read from a stream: a stored image is still current while clear.
+    bool GetImageChanged() const { return FImageChanged; }
+    void SetImageChanged(bool Value) { FImageChanged = Value; }
+    // For the document's undo history: the image was secured for the change being recorded.
+    bool GetHistoryStored() const { return FHistoryStored; }
+    void SetHistoryStored(bool Value) { FHistoryStored = Value; }
     void ResetProperties();
     void ResetLocation();
 
@@ -106,6 +113,8 @@ private:
 
     std::string FCaption;
     bool FEditable = true;
+    bool FImageChanged = true;
+    bool FHistoryStored = false;
     std::unique_ptr<TGradientTable> FColorTable;
     std::unique_ptr<TGradient> FGradient;
     bool FMask = false;

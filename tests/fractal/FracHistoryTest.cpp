@@ -204,3 +204,31 @@ TEST(FracHistory, BlocksThatLeaveMemorySpillToFilesWithinTheDiskBudget) {
     }
     EXPECT_TRUE(RemoveDirectoryA(folder.c_str())); // no swap file is left behind
 }
+
+TEST(FracHistory, AResetStreamIsEmptyAndUnsharedAndItsNeighboursKeepTheirData) {
+    TDocumentHistory doc;
+    doc.AddStep("state 0");
+    WriteAll(doc.Layer(0), "image 0");
+    doc.AddStep("state 1");
+    doc.AddStep("state 2"); // reads step 0's data through step 1
+    doc.Layer(1).Reset();
+    EXPECT_FALSE(doc.Layer(1).Filled());
+    EXPECT_EQ(doc.Layer(1).Predecessor(), nullptr);
+    EXPECT_EQ(doc.Layer(1).Size(), 0);
+    EXPECT_THROW(ReadAll(doc.Layer(1)), EHistoryError);
+    EXPECT_EQ(ReadAll(doc.Layer(0)), "image 0");
+    EXPECT_EQ(ReadAll(doc.Layer(2)), "image 0");
+    WriteAll(doc.Layer(1), "image 1");
+    EXPECT_EQ(ReadAll(doc.Layer(0)), "image 0");
+    EXPECT_EQ(ReadAll(doc.Layer(1)), "image 1");
+    EXPECT_EQ(ReadAll(doc.Layer(2)), "image 0");
+
+    // An older stream that read what this one received keeps a copy of it.
+    TDocumentHistory lent;
+    lent.AddStep("state 0");
+    lent.AddStep("state 1");
+    WriteAll(lent.Layer(1), "lent image");
+    lent.Layer(1).Reset();
+    EXPECT_EQ(ReadAll(lent.Layer(0)), "lent image");
+    EXPECT_FALSE(lent.Layer(1).Filled());
+}
