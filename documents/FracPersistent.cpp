@@ -5,6 +5,7 @@
 
 #include "CompEntries.h"
 #include "CompPersistent.h"
+#include "FracExport.h"
 #include "FracFormulaBase.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
@@ -530,4 +531,18 @@ void TPersistentFractal::WriteFormulaEntry(TEntryCollection &EntryFile, TFormula
     if (index >= 0)
         EntryFile.DeleteEntry(index);
     EntryFile.AppendEntry(Formula.GetSourceText(), name, std::string(), Compress);
+}
+
+void TPersistentFractal::ExportImage(const std::string &FileName, int Format, bool Layers, bool Transparency,
+                                     int Quality) {
+    TFractalExporter exporter(*this, Layers, Transparency, Quality, Format, FileName);
+    exporter.Resolution = static_cast<double>(FResolution->GetValue());
+    exporter.Gamma = static_cast<double>(FGamma->GetValue());
+    exporter.Comments = FComments;
+    if (!FCredits.empty()) {
+        exporter.HasCredit = true;
+        exporter.Author = FCredits.front()->Name;
+        exporter.Date = FCredits.front()->Date;
+    }
+    exporter.Execute();
 }

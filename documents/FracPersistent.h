@@ -109,10 +109,11 @@ public:
     void WriteFormulaEntry(TEntryCollection &EntryFile, TFormulaBase &Formula, bool Compress);
 
     // --- Files ---
-    // These come with the fractal image file and the image export, which implement them.
+    // Loading and saving come with the fractal image file, which implements them.
     void LoadFromFile(const std::string &FileName);
     void SaveToFile(const std::string &FileName);
     void SaveAs(const std::string &FileName);
+    // Writes the image (merged, or layer by layer) in export format Format (0 to 5).
     void ExportImage(const std::string &FileName, int Format, bool Layers, bool Transparency, int Quality);
 
     // The document as parameter text with the given write flags.

@@ -401,3 +401,38 @@ TEST_F(TPersistentFractalTest, ANewDocumentHasOneStepWithTheDefaults) {
     EXPECT_NE(document->GetHistory().GetCurrent()->State.find("; A note for every new fractal\r\n"),
               std::string::npos);
 }
+
+TEST_F(TPersistentFractalTest, ExportedImagesCarryTheDocumentsResolution) {
+    auto document = NewDocument();
+    SetUpMandelbrot(*document, Formulas(), 24, 18);
+    document->GetResolution().SetText("600");
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string fileName = std::string(folder) + "OvPersistentExport.bmp";
+    DeleteFileA(fileName.c_str());
+    document->ExportImage(fileName, 0, false, false, 90);
+
+    std::string bytes;
+    {
+        auto stream = std::make_unique<TFileStream>(fileName, fmOpenRead);
+        bytes.resize(static_cast<std::size_t>(stream->Size()));
+        stream->ReadBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    }
+    DeleteFileA(fileName.c_str());
+    auto le32 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+    };
+    // 24 x 18 pixels of 3 bytes: rows of 72 bytes need no padding.
+    ASSERT_EQ(bytes.size(), 54u + 18u * 72u);
+    EXPECT_EQ(le32(18), 24u);
+    EXPECT_EQ(le32(22), 18u);
+    // 600 dots per inch are 23622.05 dots per metre.
+    EXPECT_EQ(le32(38), 23622u);
+    EXPECT_EQ(le32(42), 23622u);
+    // The set and its outside differ: the image is the calculated one, not a blank.
+    const std::string pixels = bytes.substr(54);
+    EXPECT_NE(pixels.find_first_not_of(pixels[0]), std::string::npos);
+}
