@@ -31,7 +31,21 @@ void FinalizeForms() {
 bool TWinControl::HandleFormKey(WORD Key, LPARAM KeyData) {
     TCustomForm *form = ParentForm();
     TShiftState shift = KeyboardStateToShiftState();
+    // With key preview the main form sees the keys of the windows that work beside it (MDI
+    // children, floating tool windows) before they do, and its menu serves an MDI child's keys
+    // after the child's own menu; a modal dialog keeps its keys.
+    TCustomForm *main = Application ? Application->MainForm() : nullptr;
+    bool besideMain = main && form && form != main && !form->Modal() && main->HandleAllocated() &&
+                      IsWindowEnabled(main->Handle());
+    if (besideMain && main->KeyPreview()) {
+        bool handled = false;
+        main->OnShortCut(Key, shift, handled);
+        if (handled)
+            return true;
+    }
     if (form && form->IsShortCut(Key, shift))
+        return true;
+    if (besideMain && main->Menu() && main->Menu()->IsShortCut(Key, shift))
         return true;
     // Dialog keys go to the form unless the control wants them itself.
     bool dialogKey = Key == VK_TAB || Key == VK_RETURN || Key == VK_ESCAPE || Key == VK_CANCEL;
@@ -437,7 +451,7 @@ void TCustomForm::WndProc(TMessage &Message) {
         FActive = LOWORD(Message.WParam) != WA_INACTIVE;
         if (FActive) {
             if (Screen)
-                Screen->FActiveForm = this;
+                Screen->SetActiveForm(this);
             if (FActiveControl && FActiveControl->HandleAllocated() && FActiveControl->CanFocus())
                 ::SetFocus(FActiveControl->Handle());
             Activate();
@@ -447,10 +461,17 @@ void TCustomForm::WndProc(TMessage &Message) {
         return;
     case WM_MDIACTIVATE:
         DefaultHandler(Message);
+        if (TCustomForm *main = Application ? Application->MainForm() : nullptr; main && main->FMenu) {
+            // The frame's bar shows the active child's menu merged in; none when the last goes.
+            if (reinterpret_cast<HWND>(Message.LParam) == FHandle)
+                main->FMenu->Merge(Destroying() ? nullptr : FMenu);
+            else if (reinterpret_cast<HWND>(Message.WParam) == FHandle && Message.LParam == 0)
+                main->FMenu->Merge(nullptr);
+        }
         if (reinterpret_cast<HWND>(Message.LParam) == FHandle) {
             FActive = true;
             if (Screen)
-                Screen->FActiveForm = this;
+                Screen->SetActiveForm(this);
             Activate();
         } else if (reinterpret_cast<HWND>(Message.WParam) == FHandle) {
             FActive = false;
@@ -638,7 +659,34 @@ LRESULT CALLBACK TApplication::WindowProc(HWND Window, UINT Msg, WPARAM WParam, 
     }
 }
 
+void TApplication::AddMessageFilter(TMessageEvent Filter) {
+    FMessageFilters.push_back(Filter);
+}
+
+void TApplication::RemoveMessageFilter(TMessageEvent Filter) {
+    auto found = std::find(FMessageFilters.begin(), FMessageFilters.end(), Filter);
+    if (found != FMessageFilters.end())
+        FMessageFilters.erase(found);
+}
+
+void TApplication::HookMainWindow(TWindowHook Hook) {
+    FWindowHooks.push_back(Hook);
+}
+
+void TApplication::UnhookMainWindow(TWindowHook Hook) {
+    auto found = std::find(FWindowHooks.begin(), FWindowHooks.end(), Hook);
+    if (found != FWindowHooks.end())
+        FWindowHooks.erase(found);
+}
+
 LRESULT TApplication::HandleAppMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+    if (!FWindowHooks.empty()) {
+        TMessage message = {Msg, WParam, LParam, 0};
+        const std::vector<TWindowHook> hooks = FWindowHooks;
+        for (const TWindowHook &hook : hooks)
+            if (hook(message))
+                return message.Result;
+    }
     switch (Msg) {
     case CM_SHOWEXCEPTION: {
         std::unique_ptr<std::string> text(reinterpret_cast<std::string *>(LParam));
@@ -692,6 +740,13 @@ bool TApplication::ProcessMessage() {
         return true;
     }
     bool handled = false;
+    // A copy, so that a filter may add or remove filters while it runs.
+    const std::vector<TMessageEvent> filters = FMessageFilters;
+    for (const TMessageEvent &filter : filters) {
+        filter(msg, handled);
+        if (handled)
+            return true;
+    }
     OnMessage(msg, handled);
     if (handled)
         return true;
@@ -900,7 +955,15 @@ void TScreen::AddForm(TCustomForm *Form) {
 void TScreen::RemoveForm(TCustomForm *Form) {
     FForms.erase(std::remove(FForms.begin(), FForms.end(), Form), FForms.end());
     if (FActiveForm == Form)
-        FActiveForm = nullptr;
+        SetActiveForm(nullptr);
+}
+
+void TScreen::SetActiveForm(TCustomForm *Form) {
+    if (Form == FActiveForm)
+        return;
+    FActiveForm = Form;
+    if (!Destroying())
+        OnActiveFormChange(this);
 }
 
 TWinControl *TScreen::ActiveControl() const {

@@ -143,6 +143,9 @@ using TExceptionEvent = TMethod<void(TObject *Sender, std::exception_ptr E)>;
 using THelpEvent = TMethod<bool(WORD Command, intptr_t Data, bool &CallHelp)>;
 using TIdleEvent = TMethod<void(TObject *Sender, bool &Done)>;
 using TMessageEvent = TMethod<void(MSG &Msg, bool &Handled)>;
+// A hook on the application window's own messages (sent or posted to it): true when it took the
+// message, with Message.Result as the answer.
+using TWindowHook = TMethod<bool(TMessage &Message)>;
 
 // The text an exception shows: its message with trailing dots collapsed to one.
 std::string ExceptionDisplayText(std::exception_ptr E);
@@ -201,6 +204,16 @@ public:
     const std::string &HelpFile() const { return FHelpFile; }
     void SetHelpFile(const std::string &Value) { FHelpFile = Value; }
 
+    // Filters of the messages the loop takes from the queue, offered in the order added until one
+    // handles the message (before OnMessage). Each component adds and removes only its own, in any
+    // order, so that one that comes and goes never drops another's.
+    void AddMessageFilter(TMessageEvent Filter);
+    void RemoveMessageFilter(TMessageEvent Filter);
+    // Hooks of the messages the application window receives, offered in the order added before
+    // the window's own handling; added and removed each on its own like the filters.
+    void HookMainWindow(TWindowHook Hook);
+    void UnhookMainWindow(TWindowHook Hook);
+
     TExceptionEvent OnException;
     TNotifyEvent OnHint;
     THelpEvent OnHelp;
@@ -237,6 +250,8 @@ private:
     bool FHintTimerRunning = false;
     THintWindow *FHintWindow = nullptr; // owned (component of the application)
     std::string FHelpFile;
+    std::vector<TMessageEvent> FMessageFilters;
+    std::vector<TWindowHook> FWindowHooks;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -276,8 +291,12 @@ public:
     TFont &MenuFont() { return *FMenuFont; }
     TFont &IconFont() { return *FIconFont; }
 
+    // Fires when the active form (a top-level form, or an MDI child becoming active) changes.
+    TNotifyEvent OnActiveFormChange;
+
 private:
     friend class TCustomForm;
+    void SetActiveForm(TCustomForm *Form);
     void AddForm(TCustomForm *Form);
     void RemoveForm(TCustomForm *Form);
     std::vector<TMonitor> EnumMonitors();
