@@ -95,6 +95,18 @@ void TStatusBar::SetPanelText(int Index, const std::string &Text) {
     UpdatePanels();
 }
 
+RECT TStatusBar::PanelRect(int Index) {
+    RECT r = {0, 0, 0, 0};
+    if (FHandle)
+        SendMessageA(FHandle, SB_GETRECT, Index, reinterpret_cast<LPARAM>(&r));
+    return r;
+}
+
+void TStatusBar::InvalidatePanel(int Index, const RECT &Area) {
+    if (FHandle && Index >= 0 && Index < PanelCount())
+        InvalidateRect(FHandle, &Area, FALSE);
+}
+
 void TStatusBar::SetSimplePanel(bool Value) {
     if (Value != FSimplePanel) {
         FSimplePanel = Value;

@@ -44,6 +44,10 @@ public:
     // Applies changes made through Panels().
     void UpdatePanels();
     void SetPanelText(int Index, const std::string &Text);
+    // A panel's rectangle in the bar's client area (empty without a window).
+    RECT PanelRect(int Index);
+    // Has a panel repainted, without erasing it first.
+    void InvalidatePanel(int Index, const RECT &Area);
     bool SimplePanel() const { return FSimplePanel; }
     void SetSimplePanel(bool Value);
     const std::string &SimpleText() const { return FSimpleText; }

@@ -2,6 +2,7 @@
 #include "Forms.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 
@@ -176,6 +177,8 @@ void TCustomForm::CreateParams(TCreateParams &Params) {
 
 void TCustomForm::CreateWnd() {
     TScrollingWinControl::CreateWnd();
+    if (FAcceptFiles)
+        DragAcceptFiles(FHandle, TRUE);
     if (FMenu && !FParent && FFormStyle != fsMDIChild)
         ::SetMenu(FHandle, FMenu->Handle());
     if (FFormStyle == fsMDIForm && !FClientHandle) {
@@ -427,8 +430,85 @@ TCustomForm *TCustomForm::MDIChildren(int Index) {
     return nullptr;
 }
 
+void TCustomForm::PlaceClientWindow(const RECT &Bounds) {
+    if (FClientHandle)
+        SetWindowPos(FClientHandle, HWND_BOTTOM, Bounds.left, Bounds.top, Bounds.right - Bounds.left,
+                     Bounds.bottom - Bounds.top, SWP_NOACTIVATE);
+}
+
+void TCustomForm::Cascade() {
+    if (FClientHandle)
+        SendMessageA(FClientHandle, WM_MDICASCADE, 0, 0);
+}
+
+void TCustomForm::Tile(bool Horizontal) {
+    if (FClientHandle)
+        SendMessageA(FClientHandle, WM_MDITILE, Horizontal ? MDITILE_HORIZONTAL : MDITILE_VERTICAL, 0);
+}
+
+void TCustomForm::ArrangeIcons() {
+    if (FClientHandle)
+        SendMessageA(FClientHandle, WM_MDIICONARRANGE, 0, 0);
+}
+
+bool TCustomForm::Minimized() {
+    return FHandle && IsIconic(FHandle);
+}
+
+bool TCustomForm::Maximized() {
+    return FHandle && IsZoomed(FHandle);
+}
+
+void TCustomForm::Minimize() {
+    ShowWindow(Handle(), SW_MINIMIZE);
+}
+
+void TCustomForm::Maximize() {
+    ShowWindow(Handle(), SW_MAXIMIZE);
+}
+
+void TCustomForm::Restore() {
+    ShowWindow(Handle(), SW_RESTORE);
+}
+
+void TCustomForm::SetAcceptFiles(bool Value) {
+    FAcceptFiles = Value;
+    if (FHandle)
+        DragAcceptFiles(FHandle, Value);
+}
+
 void TCustomForm::WndProc(TMessage &Message) {
     switch (Message.Msg) {
+    case WM_DROPFILES: {
+        HDROP drop = reinterpret_cast<HDROP>(Message.WParam);
+        std::vector<std::string> names;
+        const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < count; ++i) {
+            char name[MAX_PATH + 1] = {};
+            if (DragQueryFileA(drop, i, name, MAX_PATH) > 0)
+                names.push_back(name);
+        }
+        DragFinish(drop);
+        OnDropFiles(this, names);
+        Message.Result = 0;
+        return;
+    }
+    case WM_MENUSELECT:
+        // The status hint of the highlighted menu item.
+        if (Application) {
+            TMenuItem *item = nullptr;
+            const UINT flags = HIWORD(Message.WParam);
+            if (FMenu && !(flags & MF_POPUP) && !(flags == 0xFFFF && Message.LParam == 0))
+                item = FMenu->Items().FindCommand(LOWORD(Message.WParam));
+            if (!item && FMenu && FMenu->Merged() && !(flags & MF_POPUP))
+                item = FMenu->Merged()->Items().FindCommand(LOWORD(Message.WParam));
+            Application->SetHint(item ? GetLongHint(item->Hint()) : std::string());
+        }
+        break;
+    case WM_EXITMENULOOP:
+        if (Application)
+            Application->SetHint(std::string());
+        break;
     case WM_CLOSE:
         Close();
         return;

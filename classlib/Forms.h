@@ -27,6 +27,7 @@ constexpr TModalResult mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = I
 using TCloseEvent = TMethod<void(TObject *Sender, TCloseAction &Action)>;
 using TCloseQueryEvent = TMethod<void(TObject *Sender, bool &CanClose)>;
 using TShortCutEvent = TMethod<void(WORD Key, TShiftState Shift, bool &Handled)>;
+using TDropFilesEvent = TMethod<void(TObject *Sender, const std::vector<std::string> &FileNames)>;
 
 class TCustomForm : public TScrollingWinControl {
 public:
@@ -67,6 +68,21 @@ public:
     TCustomForm *ActiveMDIChild();
     int MDIChildCount();
     TCustomForm *MDIChildren(int Index);
+    // Places the MDI client window of an MDI main form (at the bottom of the z-order).
+    void PlaceClientWindow(const RECT &Bounds);
+    // Arranging the MDI children of an MDI main form.
+    void Cascade();
+    void Tile(bool Horizontal);
+    void ArrangeIcons();
+    // The window's show state: minimised (iconic), maximised, or restored to normal.
+    bool Minimized();
+    bool Maximized();
+    void Minimize();
+    void Maximize();
+    void Restore();
+    // Files dropped from the shell's file views arrive through OnDropFiles, in the order given.
+    bool AcceptFiles() const { return FAcceptFiles; }
+    void SetAcceptFiles(bool Value);
     // Called by controls when they get the focus.
     void FocusChanged(TWinControl *Control);
 
@@ -78,6 +94,7 @@ public:
     TCloseEvent OnClose;
     TCloseQueryEvent OnCloseQuery;
     TShortCutEvent OnShortCut;
+    TDropFilesEvent OnDropFiles;
 
     void WndProc(TMessage &Message) override;
     void DefaultHandler(TMessage &Message) override;
@@ -105,6 +122,7 @@ protected:
     bool FModal = false;
     bool FKeyPreview = false;
     bool FActive = false;
+    bool FAcceptFiles = false;
     TMainMenu *FMenu = nullptr;
     TWinControl *FActiveControl = nullptr;
     HWND FClientHandle = nullptr;
