@@ -739,14 +739,21 @@ LRESULT CALLBACK TApplication::WindowProc(HWND Window, UINT Msg, WPARAM WParam, 
     }
 }
 
+namespace {
+// Takes the first equal entry out of a chain, leaving the others in their order.
+template <class T> void RemoveFirst(std::vector<T> &Chain, const T &Entry) {
+    auto found = std::find(Chain.begin(), Chain.end(), Entry);
+    if (found != Chain.end())
+        Chain.erase(found);
+}
+} // namespace
+
 void TApplication::AddMessageFilter(TMessageEvent Filter) {
     FMessageFilters.push_back(Filter);
 }
 
 void TApplication::RemoveMessageFilter(TMessageEvent Filter) {
-    auto found = std::find(FMessageFilters.begin(), FMessageFilters.end(), Filter);
-    if (found != FMessageFilters.end())
-        FMessageFilters.erase(found);
+    RemoveFirst(FMessageFilters, Filter);
 }
 
 void TApplication::HookMainWindow(TWindowHook Hook) {
@@ -754,9 +761,7 @@ void TApplication::HookMainWindow(TWindowHook Hook) {
 }
 
 void TApplication::UnhookMainWindow(TWindowHook Hook) {
-    auto found = std::find(FWindowHooks.begin(), FWindowHooks.end(), Hook);
-    if (found != FWindowHooks.end())
-        FWindowHooks.erase(found);
+    RemoveFirst(FWindowHooks, Hook);
 }
 
 LRESULT TApplication::HandleAppMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {

@@ -43,6 +43,12 @@ TMenuItem *AddItem(TMenuItem &Parent, const std::string &Caption, const std::str
     return item;
 }
 
+void AddSeparator(TMenuItem &Parent) {
+    auto *item = new TMenuItem(nullptr);
+    item->SetCaption("-");
+    Parent.Add(item);
+}
+
 TMenuItem *AddMenu(TMainMenu &Menu, const std::string &Caption, int GroupIndex) {
     auto *item = new TMenuItem(nullptr);
     item->SetCaption(Caption);
@@ -289,7 +295,7 @@ void TMainForm::CreateMenus() {
     OpenItem = AddItem(*FileMenu, "&Open...", "Ctrl+O", "Opens an existing document.");
     BrowseItem = AddItem(*FileMenu, "&Browse...", "Ctrl+B",
                          "Opens a browser window to open and organize your documents.");
-    AddItem(*FileMenu, "-", "", "")->SetEnabled(true);
+    AddSeparator(*FileMenu);
     ExitItem = AddItem(*FileMenu, "E&xit", "Alt+F4", "Closes Orbisk Vantel.",
                        MakeNotifyEvent<&TMainForm::ExitItemClick>(this));
 
@@ -307,7 +313,7 @@ void TMainForm::CreateMenus() {
                             "Enables or disables hints (information in small windows when you move the mouse "
                             "over a control).",
                             MakeNotifyEvent<&TMainForm::ShowHintsItemClick>(this));
-    AddItem(*OptionsMenu, "-", "", "")->SetEnabled(true);
+    AddSeparator(*OptionsMenu);
     UpdateFormulasItem = AddItem(*OptionsMenu, "&Update Public Formulas...", "",
                                  "Copies new and updated formulas from the public formula collection on the "
                                  "Internet to your computer.");
@@ -329,7 +335,7 @@ void TMainForm::CreateMenus() {
     ArrangeIconsItem =
         AddItem(*WindowMenu, "&Arrange Icons", "", "Arranges the icons of all minimized windows.",
                 MakeNotifyEvent<&TMainForm::ArrangeIconsItemClick>(this));
-    AddItem(*WindowMenu, "-", "", "")->SetEnabled(true);
+    AddSeparator(*WindowMenu);
     WindowToolsItem = AddItem(*WindowMenu, "&Tool Windows", "", "Shows or hides tool windows.");
     WindowToolsItem->SetEnabled(true);
 
@@ -344,7 +350,7 @@ void TMainForm::CreateMenus() {
                                   MakeNotifyEvent<&TMainForm::ToolItemClick>(this));
         BarToolItems[i]->SetTag(i);
     }
-    AddItem(BarMenu->Items(), "-", "", "")->SetEnabled(true);
+    AddSeparator(BarMenu->Items());
     BarToolWindowsItem = AddItem(BarMenu->Items(), "Tool &Windows", "F12", "Shows or hides the tool windows.",
                                  MakeNotifyEvent<&TMainForm::ToolWindowsItemClick>(this));
 
@@ -356,13 +362,13 @@ void TMainForm::CreateMenus() {
     TopicSearchItem = AddItem(*HelpMenu, "Topic &Search", "Alt+F1",
                               "Searches for help on the word at the cursor position.");
     TopicSearchItem->SetVisible(false);
-    AddItem(*HelpMenu, "-", "", "")->SetEnabled(true);
+    AddSeparator(*HelpMenu);
     WhatsNewItem = AddItem(*HelpMenu, "What's &New", "", "Shows what's new in Orbisk Vantel 3.");
     TutorialsItem = AddItem(*HelpMenu, "&Tutorials", "", "Shows the available tutorials.");
     WorkspaceItem = AddItem(*HelpMenu, "&Workspace", "", "Shows help on the workspace and the tool windows.");
     KeyboardItem = AddItem(*HelpMenu, "&Keyboard Shortcuts", "", "Shows help on keyboard shortcuts.");
     SupportItem = AddItem(*HelpMenu, "S&upport", "", "Shows support information.");
-    AddItem(*HelpMenu, "-", "", "")->SetEnabled(true);
+    AddSeparator(*HelpMenu);
     AboutItem = AddItem(*HelpMenu, "&About...", "", "Shows copyright and version information.",
                         MakeNotifyEvent<&TMainForm::AboutItemClick>(this));
     SetMenu(MainMenu);

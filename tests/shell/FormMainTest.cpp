@@ -52,6 +52,9 @@ class MainFormTest : public testing::Test {
 protected:
     void SetUp() override {
         Form = new TMainForm(nullptr);
+        // The start-up work would open this test program's own arguments as documents.
+        MSG startup;
+        EXPECT_TRUE(PeekMessageA(&startup, Form->Handle(), WM_STARTUP, WM_STARTUP, PM_REMOVE));
         Application->SetMainForm(Form);
         Form->Show();
         PumpPending();
