@@ -183,6 +183,13 @@ void TMenuItem::SetCaption(const std::string &Value) {
     }
 }
 
+void TMenuItem::SetImage(HBITMAP Value) {
+    if (Value != FImage) {
+        FImage = Value;
+        Changed();
+    }
+}
+
 void TMenuItem::SetShortCut(TShortCut Value) {
     if (Value != FShortCut) {
         FShortCut = Value;
@@ -274,6 +281,10 @@ void TMenuItem::AppendTo(HMENU Menu) {
     info.fType = FRadioItem ? MFT_RADIOCHECK : MFT_STRING;
     info.fState = (FChecked ? MFS_CHECKED : 0) | (FEnabled ? 0 : MFS_GRAYED) | (FDefault ? MFS_DEFAULT : 0);
     info.wID = FCommand;
+    if (FImage) {
+        info.fMask |= MIIM_BITMAP;
+        info.hbmpItem = FImage;
+    }
     info.dwTypeData = text.data();
     if (!FItems.empty()) {
         HMENU sub = CreatePopupMenu();

@@ -65,6 +65,9 @@ public:
     int HelpContext() const { return FHelpContext; }
     void SetHelpContext(int Value) { FHelpContext = Value; }
     bool IsLine() const { return FCaption == "-"; }
+    // The picture beside the caption (a 32-bit bitmap with alpha); the item does not own it.
+    HBITMAP Image() const { return FImage; }
+    void SetImage(HBITMAP Value);
     UINT Command() const { return FCommand; }
 
     // Runs OnClick (a checked radio item unchecks the others of its group first when
@@ -97,6 +100,7 @@ private:
     bool FAutoCheck = false;
     int FGroupIndex = 0;
     int FHelpContext = 0;
+    HBITMAP FImage = nullptr;
     UINT FCommand;
     TMenu *FMenu = nullptr; // set on the root item
 };

@@ -182,6 +182,7 @@ TMainForm::TMainForm(TComponent *AOwner) : TForm(AOwner) {
     MinimizedTimer->SetOnTimer(MakeNotifyEvent<&TMainForm::MinimizedTimerTick>(this));
     CreateMenus();
     CreateToolBar();
+    LoadMenuImages();
 
     // 1. Placement: maximised unless a stored state says otherwise.
     TConfigManager *config = ConfigManager();
@@ -416,6 +417,42 @@ void TMainForm::CreateToolBar() {
     }
 }
 
+// Cuts a strip of 16 x 16 pictures into 32-bit bitmaps whose magenta pixels are transparent.
+static std::vector<std::unique_ptr<TBitmap>> CutImageStrip(const std::string &ResourceName, int Count) {
+    std::vector<std::unique_ptr<TBitmap>> images;
+    TBitmap strip;
+    try {
+        strip.LoadFromResourceName(GetModuleHandleA(nullptr), ResourceName);
+    } catch (const Exception &) {
+        return images; // a program without the pictures shows plain items
+    }
+    for (int i = 0; i < Count && strip.Width() >= 16 * (i + 1); ++i) {
+        auto image = std::make_unique<TBitmap>(16, 16, pf32bit);
+        image->Canvas().CopyRect({0, 0, 16, 16}, strip.Canvas(), {16 * i, 0, 16 * i + 16, 16});
+        for (int y = 0; y < 16; ++y) {
+            auto *row = static_cast<uint8_t *>(image->ScanLine(y));
+            for (int x = 0; x < 16; ++x) {
+                uint8_t *pixel = row + 4 * x; // blue, green, red, alpha
+                const bool magenta = pixel[0] == 0xFF && pixel[1] == 0 && pixel[2] == 0xFF;
+                if (magenta)
+                    pixel[0] = pixel[1] = pixel[2] = pixel[3] = 0;
+                else
+                    pixel[3] = 0xFF;
+            }
+        }
+        images.push_back(std::move(image));
+    }
+    return images;
+}
+
+void TMainForm::LoadMenuImages() {
+    TMenuItem *items[] = {NewFractalItem, OpenItem,    BrowseItem,         HelpItem,         ExitItem,
+                          OptionsItem,    CascadeItem, TileHorizontalItem, TileVerticalItem, AboutItem};
+    FMenuImages = CutImageStrip("MENUIMAGES", 10);
+    for (size_t i = 0; i < FMenuImages.size(); ++i)
+        items[i]->SetImage(FMenuImages[i]->Handle());
+}
+
 // =============================================================================================
 // Layout
 
@@ -452,17 +489,17 @@ void TMainForm::WndProc(TMessage &Message) {
         if (DockBar)
             DockBar->SetActive(Message.WParam != 0);
         return;
-    case WM_SHOWWINDOW:
-        if (Message.LParam == SW_PARENTCLOSING) {
+    case WM_SIZE:
+        // The main window is the program's window on the task bar: minimising it is minimising
+        // the program.
+        if (Message.WParam == SIZE_MINIMIZED && !MainMinimized) {
             MainMinimized = true;
             MinimizedTimer->SetEnabled(true);
-        } else if (Message.LParam == SW_PARENTOPENING) {
+        } else if (Message.WParam != SIZE_MINIMIZED && MainMinimized) {
             MainMinimized = false;
             MinimizedTimer->SetEnabled(false);
             UpdateApplicationTitle();
         }
-        break;
-    case WM_SIZE:
         TForm::WndProc(Message);
         Resize();
         return;
@@ -676,6 +713,9 @@ void TMainForm::UpdateApplicationTitle() {
     const std::string title = SavedTitle;
     if (Application->Title() != title)
         Application->SetTitle(title);
+    // The task bar shows the main window's caption.
+    if (Caption() != title)
+        SetCaption(title);
 }
 
 void TMainForm::ConfigurationChanged(TObject *) {

@@ -117,6 +117,7 @@ protected:
 private:
     void CreateMenus();
     void CreateToolBar();
+    void LoadMenuImages();
     void WMStartup();
     void WMShowException(char *Text);
     void AppHint(TObject *Sender);
@@ -142,6 +143,7 @@ private:
     int FPlacementState = 2; // maximised until a stored placement says otherwise
     bool FLayoutSaved = false;
     bool FDockBarRolledUpRemembered = false;
+    std::vector<std::unique_ptr<TBitmap>> FMenuImages;
 };
 
 // The one main window while it exists.
