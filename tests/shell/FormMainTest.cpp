@@ -8,6 +8,7 @@
 
 #include "FormAbout.h"
 #include "FormDocument.h"
+#include "GenEyedrop.h"
 #include "GenInstance.h"
 #include "ShellInstance.h"
 #include "ShellToolForms.h"
@@ -432,4 +433,30 @@ TEST_F(MainFormTest, InterfaceExceptionsArePostedForTheMessageBox) {
     };
     EXPECT_EQ(posted([] { throw Exception("Bad..."); }), "Bad...");
     EXPECT_EQ(posted([] { throw EAbort("quiet"); }), "<none>");
+}
+
+// While the eyedropper picks, a document window is neither raised nor activated (the pick may
+// click into any window); after the pick it is again.
+TEST_F(MainFormTest, DocumentsStayBehindWhileTheEyedropperPicks) {
+    struct TPick {
+        void Color(uint8_t, TColor) {}
+    } pick;
+    auto *first = new TTestDocument(nullptr);
+    auto *second = new TTestDocument(nullptr);
+    PumpPending();
+    ASSERT_EQ(Form->ActiveMDIChild(), second);
+    auto raise = [&](TTestDocument *document) {
+        SetWindowPos(document->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        PumpPending();
+        return GetWindow(Form->ClientHandle(), GW_CHILD) == document->Handle();
+    };
+    Eyedropper().StartColor(Form, MakeEvent<&TPick::Color>(&pick));
+    ASSERT_TRUE(Eyedropper().IsActive());
+    EXPECT_FALSE(raise(first));
+    EXPECT_EQ(Form->ActiveMDIChild(), second);
+    Eyedropper().Cancel();
+    EXPECT_TRUE(raise(first));
+    delete first;
+    delete second;
+    PumpPending();
 }
