@@ -37,6 +37,10 @@ stop_services() {
   if mountpoint -q "$full_disk" 2>/dev/null; then umount "$full_disk" || true; fi
   WINEPREFIX="$build/wine/prefix" wineserver -k >/dev/null 2>&1 || true
   "$top/tools/xvfb-display" --stop "$build/wine" || true
+  # Test programs on a virtual desktop (OV_WINE_DESKTOP) have displays of their own.
+  for own in "$build"/wine/tests/*/; do
+    [ -f "$own/xvfb" ] && "$top/tools/xvfb-display" --stop "$own" || true
+  done
 }
 # Tests and benchmarks draw on an Xvfb display of their own, never on the user's screen.
 use_own_display() {
@@ -67,6 +71,9 @@ case "$mode" in
     done
     if [ -x "$top/bench/native/build.sh" ]; then
       "$top/bench/native/build.sh" "$build/bench-native"
+    fi
+    if [ -x "$top/bench/native/builtin-loop.sh" ]; then
+      "$top/bench/native/builtin-loop.sh" "$build/bench-native-builtin"
     fi
     ;;
   *)

@@ -1,8 +1,11 @@
 // The fractal formula object's pixel paths: the fixed cost per pixel of a compiled pixel routine
 // (entry, coloring calls, exit around a loop that bails out at once), with the calling thread under
-// its default FPU control word and under the formula control word; and the built-in Mandelbrot in
-// double and extended against a C++ loop with z in x87 registers, counts compared.
+// its default FPU control word and under the formula control word; and the built-in Mandelbrot and
+// Julia in double and extended against a C++ loop with z in x87 registers, counts compared. The
+// iteration rates leave out the fixed cost per pixel (entry, FPU set-up, INIT and FINAL calls,
+// exit), measured on the same grid with maxiter 1, so that they compare the loops themselves.
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -11,6 +14,7 @@
 #include <windows.h>
 
 #include "bench/BenchEmulation.h"
+#include "bench/BuiltinPlainLoop.h"
 #include "tests/fractal/FormulaModules.h"
 #include "CompRoutines.h"
 #include "FracBuiltin.h"
@@ -45,8 +49,19 @@ struct TPixels {
     double Seconds = 0;
 };
 
-// Every pixel of the grid over [-2.2, 0.6] x [-1.4, 1.4] through the formula object.
-TPixels RunGrid(const TFormula &Formula, std::int32_t Iterations) {
+// The region of the grid: Left, Top and the side of the square.
+struct TRegion {
+    long double Left, Top, Side;
+    long double Re(int X) const { return Left + Side * X / GridSize; }
+    long double Im(int Y) const { return Top + Side * Y / GridSize; }
+};
+
+constexpr TRegion MandelbrotRegion = {-2.2L, -1.4L, 2.8L};
+constexpr TRegion JuliaRegion = {-1.6L, -1.6L, 3.2L};
+constexpr long double JuliaSeedRe = -0.8L, JuliaSeedIm = 0.156L; // the fixture's default seed
+
+// Every pixel of the grid through the formula object.
+TPixels RunGrid(const TFormula &Formula, std::int32_t Iterations, const TRegion &Region = MandelbrotRegion) {
     TPixelContextBlock block(Formula.GetPrecision());
     TRoutineAssembler empty;
     empty.EmitReturn();
@@ -62,8 +77,7 @@ TPixels RunGrid(const TFormula &Formula, std::int32_t Iterations) {
     QueryPerformanceCounter(&start);
     for (int y = 0; y < GridSize; ++y)
         for (int x = 0; x < GridSize; ++x) {
-            const long double re = -2.2L + 2.8L * x / GridSize, im = -1.4L + 2.8L * y / GridSize;
-            block.SetPixel(re, im);
+            block.SetPixel(Region.Re(x), Region.Im(y));
             Formula.Iterate(block.Bytes(), nullptr);
             result.Counts.push_back(context.IterationsDone);
         }
@@ -73,29 +87,19 @@ TPixels RunGrid(const TFormula &Formula, std::int32_t Iterations) {
     return result;
 }
 
-// The same counting as the built-in Mandelbrot (start 0, bailout 4), z kept in 80-bit registers.
-TPixels PlainLoop() {
+// The plain loop over the grid: Mandelbrot (start 0) from z1 = c, Julia from z0 = the pixel with c
+// the seed.
+TPixels PlainLoop(bool Julia, std::int32_t Iterations) {
+    const TRegion &region = Julia ? JuliaRegion : MandelbrotRegion;
     TPixels result;
     result.Counts.reserve(GridSize * GridSize);
     LARGE_INTEGER start, stop;
     QueryPerformanceCounter(&start);
     for (int y = 0; y < GridSize; ++y)
         for (int x = 0; x < GridSize; ++x) {
-            const long double cRe = -2.2L + 2.8L * x / GridSize, cIm = -1.4L + 2.8L * y / GridSize;
-            long double zRe = cRe, zIm = cIm;
-            std::int32_t done = MaxIter;
-            for (std::int32_t steps = 1; steps < MaxIter; ++steps) {
-                const long double re = zRe * zRe - zIm * zIm + cRe;
-                zIm = (zRe + zRe) * zIm + cIm;
-                zRe = re;
-                if (steps == MaxIter - 1)
-                    break;
-                if (zRe * zRe + zIm * zIm > 4) {
-                    done = steps;
-                    break;
-                }
-            }
-            result.Counts.push_back(done);
+            const long double pRe = region.Re(x), pIm = region.Im(y);
+            const long double cRe = Julia ? JuliaSeedRe : pRe, cIm = Julia ? JuliaSeedIm : pIm;
+            result.Counts.push_back(PlainEscapeCount(pRe, pIm, cRe, cIm, Iterations));
         }
     QueryPerformanceCounter(&stop);
     result.Seconds = Seconds(start, stop);
@@ -141,22 +145,32 @@ int main() {
         }
     }
 
-    const TPixels plain = PlainLoop();
-    const double plainRate = double(Sum(plain.Counts)) / plain.Seconds / 1e6;
-    std::printf(
-        "\nBuilt-in Mandelbrot, maxiter %d, against a C++ loop with z in 80-bit registers (%.1f M iter/s):\n",
-        static_cast<int>(MaxIter), plainRate);
-    for (std::uint8_t precision : {pmDouble, pmExtended}) {
-        TFormula formula;
-        formula.SetPrecision(precision);
-        formula.SetSource(fixtures, "BuiltinMandelbrot");
-        const TPixels pixels = RunGrid(formula, MaxIter);
-        int differ = 0;
-        for (std::size_t i = 0; i < pixels.Counts.size(); ++i)
-            differ += pixels.Counts[i] != plain.Counts[i];
-        const double rate = double(Sum(pixels.Counts)) / pixels.Seconds / 1e6;
-        std::printf("  %-8s %8.1f M iter/s  ratio %.2f  (%d pixels differ in count)\n",
-                    precision == pmDouble ? "double" : "extended", rate, rate / plainRate, differ);
+    // Iterations per second of a grid run with the fixed cost per pixel (a run at maxiter 1) taken out.
+    const auto rate = [](const TPixels &Run, const TPixels &Fixed) {
+        return double(Sum(Run.Counts)) / std::max(Run.Seconds - Fixed.Seconds, 1e-9) / 1e6;
+    };
+    for (const bool julia : {false, true}) {
+        const TPixels plain = PlainLoop(julia, MaxIter), plainFixed = PlainLoop(julia, 1);
+        const double plainRate = rate(plain, plainFixed);
+        std::printf("\nBuilt-in %s, maxiter %d, %.1f iterations a pixel, fixed cost taken out:\n",
+                    julia ? "Julia" : "Mandelbrot", static_cast<int>(MaxIter),
+                    double(Sum(plain.Counts)) / plain.Counts.size());
+        std::printf("  %-9s %8.1f M iter/s  %6.2f ns/iter\n", "C++ loop", plainRate, 1e3 / plainRate);
+        for (std::uint8_t precision : {pmDouble, pmExtended}) {
+            TFormula formula;
+            formula.SetPrecision(precision);
+            formula.SetSource(fixtures, julia ? "BuiltinJulia" : "BuiltinMandelbrot");
+            const TRegion &region = julia ? JuliaRegion : MandelbrotRegion;
+            const TPixels pixels = RunGrid(formula, MaxIter, region), fixed = RunGrid(formula, 1, region);
+            int differ = 0;
+            for (std::size_t i = 0; i < pixels.Counts.size(); ++i)
+                differ += pixels.Counts[i] != plain.Counts[i];
+            const double builtinRate = rate(pixels, fixed);
+            std::printf("  %-9s %8.1f M iter/s  %6.2f ns/iter  ratio %.2f  fixed %.1f ns/pixel  (%d pixels "
+                        "differ in count)\n",
+                        precision == pmDouble ? "double" : "extended", builtinRate, 1e3 / builtinRate,
+                        builtinRate / plainRate, fixed.Seconds * 1e9 / fixed.Counts.size(), differ);
+        }
     }
 
     FinalizeFracBuiltin();

@@ -20,6 +20,7 @@
 #include "CompFileManager.h"
 #include "CompHugeAccess.h"
 #include "CompRoutines.h"
+#include "CompStorage.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
 #include "GenSetup.h"
@@ -59,20 +60,58 @@ std::string TempFolder() {
     return base;
 }
 
-// Compiles a formula entry holding Body through the whole compiler chain.
-std::function<std::string()> CompileBody(const std::string &Body) {
+// Compiles a formula entry holding Body through the whole compiler chain, in Precision (with
+// 40 digits in arbitrary precision).
+std::function<std::string()> CompileBody(const std::string &Body, std::uint8_t Precision = pmExtended) {
     const std::string path = TempFolder() + "ScalingBench.ufm";
     std::string text = "Bench {\r\n" + Body + "}\r\n";
     FILE *file = std::fopen(path.c_str(), "wb");
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
-    return [path]() {
+    return [path, Precision]() {
         TTestCompiledFormula formula;
-        formula.SetPrecision(1);
+        formula.SetDigits(40);
+        formula.SetPrecision(Precision);
         formula.SetSource(path, "Bench");
         if (formula.GetHasError())
             return Format("error at line %d", static_cast<int>(formula.GetErrorLine()));
         return Format("%d code bytes", static_cast<int>(formula.GetPixelRoutine().GetSize()));
+    };
+}
+
+// A reader, with the text kept, of one entry E whose body is Head, N times Piece, and Tail.
+std::shared_ptr<TEntryReader> RepeatedEntry(const std::string &Head, const std::string &Piece, int N,
+                                            const std::string &Tail) {
+    std::string text = "E {\r\n" + Head;
+    for (int i = 0; i < N; ++i)
+        text += Piece;
+    text += Tail + "\r\n}\r\n";
+    return std::shared_ptr<TEntryReader>(TEntryReader::CreateFromString(text, true));
+}
+
+// A body that adds N different constants, all apart only far behind the decimal point.
+std::string ConstantsBody(int N) {
+    std::string body = "init:\r\n  z = 0\r\n";
+    for (int i = 0; i < N; ++i)
+        body += Format("  z = z + 1.00000000000000000000000000000000%06d\r\n", i);
+    body += "loop:\r\n  z = z*z + #pixel\r\nbailout:\r\n  |z| < 4\r\n";
+    return body;
+}
+
+// Stores N constants made by Make(i), each looked up first as the optimizer does.
+std::function<std::string()> StoreConstants(int N, std::function<std::unique_ptr<TConstant>(int)> Make) {
+    auto constants = std::make_shared<std::vector<std::unique_ptr<TConstant>>>();
+    for (int i = 0; i < N; ++i)
+        constants->push_back(Make(i));
+    return [constants]() {
+        TStorageList list;
+        int stored = 0;
+        for (const std::unique_ptr<TConstant> &constant : *constants)
+            if (!list.FindConstant(*constant)) {
+                list.Add(std::make_unique<TConstantNode>(constant->Clone()));
+                ++stored;
+            }
+        return Format("%d constants", stored);
     };
 }
 
@@ -93,17 +132,40 @@ std::vector<TInput> Inputs() {
          }},
         {"key over continued lines", 10000,
          [](int n) {
-             std::string text = "E {\r\nfractal:\r\n  title=\"";
-             for (int i = 0; i < n; ++i)
-                 text += "x \\\r\n";
-             text += "end\"\r\n}\r\n";
-             auto reader = std::shared_ptr<TEntryReader>(TEntryReader::CreateFromString(text, true));
+             auto reader = RepeatedEntry("fractal:\r\n  title=\"", "x \\\r\n", n, "end\"");
              return [reader]() {
                  std::string value;
                  reader->GetEntry(0)->FindKey("TITLE", {"FRACTAL"}, value);
                  return Format("%d characters", static_cast<int>(value.size()));
              };
          }},
+        {"keys on one line", 5000,
+         [](int n) {
+             auto reader = RepeatedEntry("formula:", " entry=\"", n, "");
+             return [reader]() {
+                 TStringList values;
+                 std::string first;
+                 reader->GetEntry(0)->FindKey("ENTRY", {"FORMULA"}, first, &values);
+                 const bool found = reader->GetEntry(0)->ReferencesEntry("absent");
+                 return Format("%d values%s", values.Count(), found ? ", found" : "");
+             };
+         }},
+        {"store huge constants", 2500,
+         [](int n) {
+             return StoreConstants(n, [](int i) {
+                 auto constant = std::make_unique<THugeFloatConstant>(40);
+                 constant->Value.SetInteger(1);
+                 constant->Value.FMantissa[0] = static_cast<std::uint32_t>(i); // the lowest word
+                 return constant;
+             });
+         }},
+        {"store double constants", 2500,
+         [](int n) {
+             return StoreConstants(
+                 n, [](int i) { return std::make_unique<TDoubleFloatConstant>(1.0 + i * 1e-12); });
+         }},
+        {"constants, arbitrary", 2500, [](int n) { return CompileBody(ConstantsBody(n), pmArbitrary); }},
+        {"constants, double", 2500, [](int n) { return CompileBody(ConstantsBody(n), pmDouble); }},
         {"unique copy name", 5000,
          [](int n) {
              std::string text;

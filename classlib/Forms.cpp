@@ -1007,7 +1007,16 @@ void TApplication::HintTimerExpired() {
 bool TApplication::HelpCommand(WORD Command, intptr_t Data) {
     bool callHelp = true;
     bool result = OnHelp(Command, Data, callHelp);
+    if (callHelp)
+        result = CallDefaultHelp(Command, Data);
     return result;
+}
+
+bool TApplication::CallDefaultHelp(WORD Command, intptr_t Data) {
+    if (FHelpFile.empty())
+        return false;
+    HWND owner = FMainForm && FMainForm->HandleAllocated() ? FMainForm->Handle() : Handle();
+    return WinHelpA(owner, FHelpFile.c_str(), Command, static_cast<ULONG_PTR>(Data)) != 0;
 }
 
 bool TApplication::HelpContext(int Context) {

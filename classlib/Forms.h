@@ -216,7 +216,8 @@ public:
     void CancelHint();
     THintWindow *HintWindow() const { return FHintWindow; }
 
-    // Help: OnHelp decides; returns its answer.
+    // Help: OnHelp answers first; when it leaves CallHelp set (or is not assigned), the default
+    // help call runs and its answer is returned.
     bool HelpCommand(WORD Command, intptr_t Data);
     bool HelpContext(int Context);
     const std::string &HelpFile() const { return FHelpFile; }
@@ -240,6 +241,8 @@ public:
 
 protected:
     void Notification(TComponent *AComponent, TOperation Operation) override;
+    // The system's help engine with HelpFile, owned by the main form; false without a help file.
+    virtual bool CallDefaultHelp(WORD Command, intptr_t Data);
 
 private:
     static LRESULT CALLBACK WindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam);

@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "Controls.h"
+#include "Forms.h"
 
 namespace {
 
@@ -27,7 +28,14 @@ struct TPostedCalls::TState {
         try {
             owner->RunPending();
         } catch (...) {
-            // Nothing may unwind through the system's dispatcher; a failed call is dropped.
+            // Nothing may unwind through the system's dispatcher. The failed call is dropped and
+            // shown like any other failure of the receiving thread (an abort stays silent).
+            try {
+                if (Application)
+                    Application->HandleException(owner);
+            } catch (...) {
+                OutputDebugStringA("Exception while showing the failure of a posted call");
+            }
         }
         return 0;
     }

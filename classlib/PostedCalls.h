@@ -22,6 +22,7 @@ public:
     void Post(std::function<void()> Call);
     // Receiving thread: runs every queued call now, in the order posted (also calls posted while
     // they run). A call that raises is dropped and the exception passes on; the rest stay queued.
+    // Calls run by the wake-up message hand their exception to Application->HandleException.
     void RunPending();
     // Calls queued and not yet run.
     int PendingCount();

@@ -183,8 +183,27 @@ template <class Operation> void BothParts(TProc &P, Operation Apply) {
     P.Exchange(1);
 }
 
-// [x, ..] -> [sinh x, cosh x, ..]; +2. E = e^x; sinh = E/2 - 1/(2E), cosh = E/2 + 1/(2E).
+// [x, ..] -> [sinh x, cosh x, ..]; +2. E = e^x; sinh = E/2 - 1/(2E), cosh = E/2 + 1/(2E). Below
+// |x| = 1/2 the pair comes from m = e^x - 1 instead, with q = m / E: sinh = (m + q) / 2 and
+// cosh = 1 + m q / 2 add terms of one sign, where E/2 - 1/(2E) from a rounded E would leave
+// only rounding noise for a tiny x.
 void SinhCoshPair(TProc &P) {
+    if (P.Register(0).IsBelowHalf()) {
+        P.ExpMinusOne();
+        P.LoadRegister(0);
+        AddOne(P);
+        P.LoadRegister(1); // [m, E, m]
+        P.Divide(1);
+        P.StoreRegisterPop(1); // [q, m]
+        P.LoadRegister(0);
+        P.Multiply(2);
+        P.DivideByTwo();
+        AddOne(P);     // [cosh, q, m]
+        P.Exchange(2); // [m, q, cosh]
+        P.AddPop(1);
+        P.DivideByTwo(); // [sinh, cosh]
+        return;
+    }
     P.Exp();
     P.LoadRegister(0);
     P.Reciprocal();
@@ -330,8 +349,8 @@ void ComplexLog(TProc &P) {
     P.DivideByTwo(); // [l, a, b]
     if (scale != 0)
         AddWordsLog(P.Register(0), scale);
-    P.Exchange(2);   // [b, a, l]
-    Angle(P);        // [t, l]
+    P.Exchange(2); // [b, a, l]
+    Angle(P);      // [t, l]
     P.Exchange(1);
 }
 
@@ -520,46 +539,53 @@ void ComplexCosh(TProc &P) { // (cosh a cos b, sinh a sin b)
 }
 
 // The tangent family is computed without overflow, as the x87 routines do: with E = e^(-2|x|),
-// [x, t] -> [Q, S, D] where Q = sign (x) (1 - E^2), S = 2E sin 2t and D = 1 + E^2 +/- 2E cos 2t,
+// [x, t] -> [Q, D, S] where Q = sign (x) (1 - E^2), S = 2E sin 2t and D = 1 + E^2 +/- 2E cos 2t,
 // that is (sinh 2x, sin 2t, cosh 2x +/- cos 2t) all multiplied by 2E; a huge |x| gives the limits
-// instead of infinity over infinity. +2.
+// instead of infinity over infinity. The parts are formed from m = e^(-2|x|) - 1 without
+// differences of nearly equal values, which would leave rounding noise for a tiny x or near a
+// pole: Q = -sign (x) m (2 + m), S = 4E sin t cos t and D = m^2 + 4E w^2 with w = cos t (+) or
+// sin t (-). +2.
 template <bool Minus> void TangentParts(TProc &P) {
     const std::int32_t sign = P.Test();
     P.Abs();
     P.MultiplyByTwo();
     P.Negate();
-    P.Exp();       // [E, t]
-    P.Exchange(1); // [t, E]
-    P.MultiplyByTwo();
+    P.ExpMinusOne(); // [m, t]
+    P.Exchange(1);
     P.LoadRegister(0);
     P.Sin();
-    P.Multiply(2);
-    P.MultiplyByTwo(); // [S, 2t, E]
     P.Exchange(1);
-    P.Cos();
-    P.Multiply(2);
-    P.MultiplyByTwo(); // [2E cos 2t, S, E]
-    P.Exchange(2);     // [E, S, 2E cos 2t]
-    P.Square();
-    P.LoadRegister(0);
-    AddOne(P); // [1 + E^2, E^2, S, 2E cos 2t]
+    P.Cos(); // [cos t, sin t, m]
     if (Minus)
-        P.SubtractRevPop(3);
-    else
-        P.AddPop(3); // [E^2, S, D]
-    P.Negate();
+        P.Exchange(1); // [w, v, m]: v the other one
+    P.LoadRegister(2);
     AddOne(P);
-    if (sign < 0)
-        P.Negate(); // [Q, S, D]
+    P.MultiplyByTwo();
+    P.MultiplyByTwo(); // [4E, w, v, m]
+    P.Multiply(1);
+    P.Exchange(1);
+    P.Multiply(1); // [4E w^2, 4E w, v, m]
+    P.Exchange(2);
+    P.MultiplyPop(1); // [S, 4E w^2, m]
+    P.Exchange(2);
+    P.LoadRegister(0);
+    P.Square();
+    P.AddPop(2); // [m, D, S]
+    P.LoadRegister(0);
+    AddOne(P);
+    AddOne(P);
+    P.MultiplyPop(1);
+    if (sign >= 0)
+        P.Negate(); // [Q, D, S]
 }
 
-// [Q, S, D] -> [Q / D, S / D]
+// [Q, D, S] -> [Q / D, S / D]
 void DivideTangentParts(TProc &P) {
-    P.Divide(2);
-    P.Exchange(1);
-    P.Divide(2);
+    P.Divide(1);
     P.Exchange(2);
-    P.Pop();
+    P.Divide(1);
+    P.StoreRegisterPop(1);
+    P.Exchange(1);
 }
 
 // tan and cotan: (sin 2a, +/-sinh 2b) / (cosh 2b +/- cos 2a).
@@ -943,7 +969,18 @@ void FloatArcCos(TProc &P) {
         SubtractPi(P);
 }
 
+// Below |x| = 1/2 from m = e^x - 1: sinh = m (1 + 1/E) / 2 with E = 1 + m, no cancellation.
 void FloatSinh(TProc &P) {
+    if (P.Register(0).IsBelowHalf()) {
+        P.ExpMinusOne();
+        P.LoadRegister(0);
+        AddOne(P);
+        P.Reciprocal();
+        AddOne(P);
+        P.MultiplyPop(1);
+        P.DivideByTwo();
+        return;
+    }
     HalfExpPair(P);
     P.SubtractRevPop(1);
 }
@@ -953,8 +990,35 @@ void FloatCosh(TProc &P) {
     P.AddPop(1);
 }
 
-// ln |x + sqrt (x^2 +/- 1)|; +1.
+// Below 1/8 the inverse hyperbolic functions take ln (1 + u) of a small u from LnOnePlus: the
+// logarithm of a rounded 1 + u would leave rounding noise for a tiny argument.
+bool IsBelowEighth(TProc &P) {
+    return std::fabs(P.Register(0).GetExtended()) < 0.125L;
+}
+
+// ln |x + sqrt (x^2 +/- 1)|; +1. For a small x, asinh x = sign (x) ln (1 + u) with
+// u = |x| + x^2 / (1 + sqrt (1 + x^2)), a sum of positive terms.
 template <bool Minus> void FloatArcHyperbolic(TProc &P) {
+    if (!Minus && IsBelowEighth(P)) {
+        TProcessorFloat &x = P.Register(0);
+        const bool negative = x.Sign() < 0;
+        x.Abs();
+        {
+            THugeMathTempHolder square(x), root(x);
+            square->Assign(x);
+            square->Square();
+            root->Assign(*square);
+            root->AddInteger(1);
+            root->Sqrt();
+            root->AddInteger(1);
+            square->Divide(*root);
+            x.Add(*square);
+        }
+        P.LnOnePlus();
+        if (negative)
+            P.Negate();
+        return;
+    }
     P.LoadRegister(0);
     P.Square();
     AddOne(P, Minus);
@@ -976,18 +1040,19 @@ template <bool Cotangent> void FloatTan(TProc &P) {
 }
 
 // sign (x) (1 - E) / (1 + E) with E = e^(-2|x|), and its inverse, as the x87 routines compute
-// them: no overflow for large |x|. +1.
+// them: no overflow for large |x|. 1 - E and 1 + E are -m and 2 + m of m = e^(-2|x|) - 1, so
+// that a tiny x keeps its digits. +1.
 template <bool Cotangent> void FloatTanh(TProc &P) {
     const std::int32_t sign = P.Test();
     P.Abs();
     P.MultiplyByTwo();
     P.Negate();
-    P.Exp();
+    P.ExpMinusOne();
     P.LoadRegister(0);
-    AddOne(P); // [1 + E, E]
+    AddOne(P);
+    AddOne(P); // [2 + m, m]
     P.Exchange(1);
-    P.Negate();
-    AddOne(P); // [1 - E, 1 + E]
+    P.Negate(); // [1 - E, 1 + E]
     if (Cotangent)
         P.DividePop(1);
     else
@@ -1000,8 +1065,18 @@ void FloatArcTan(TProc &P) {
     P.ArcTan();
 }
 
-// (1/2) ln |(1 + x) / (1 - x)|; +1.
+// (1/2) ln |(1 + x) / (1 - x)|; +1. For a small x, (1/2) ln (1 + u) with u = 2x / (1 - x).
 void FloatArcTanh(TProc &P) {
+    if (IsBelowEighth(P)) {
+        P.LoadRegister(0);
+        P.Negate();
+        AddOne(P); // [1 - x, x]
+        P.DividePop(1);
+        P.MultiplyByTwo();
+        P.LnOnePlus();
+        P.DivideByTwo();
+        return;
+    }
     P.LoadOne();
     P.SubtractRevTo(1); // [1, 1 - x]
     P.MultiplyByTwo();

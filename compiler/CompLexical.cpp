@@ -113,9 +113,9 @@ TLexical::TLexical()
 TLexical::~TLexical() {
     if (TCompiledObjectList *list = CompiledObjects())
         list->Remove(this);
+    // Whichever threads follow this object stop following it.
     if (TErrorManager *messages = ErrorManager())
-        if (messages->GetFormula() == static_cast<const TObject *>(this))
-            messages->ClearFormula();
+        messages->Forget(this);
 }
 
 std::unique_ptr<TParamList> TLexical::NewParamList() {
@@ -406,8 +406,9 @@ void TLexical::Compile() {
         if (list) {
             TScopeLock<TCompiledObjectList> lock(*list);
             list->Remove(this);
+            // An object whose messages a thread follows compiles for itself, so they exist.
             TErrorManager *messages = ErrorManager();
-            if (!messages || messages->GetFormula() != static_cast<const TObject *>(this))
+            if (!messages || !messages->IsFollowed(this))
                 if (TLexical *twin = list->FindTwin(this)) {
                     InitCompile();
                     Assign(*twin);

@@ -1,5 +1,9 @@
 #include "CompMessages.h"
 
+#include <windows.h>
+
+#include <algorithm>
+
 #include "GenSetup.h"
 
 namespace {
@@ -175,119 +179,183 @@ int TErrorManager::MessageLimit() {
     return config->General->RunTimeMessageCount;
 }
 
+TErrorManager::TFollower *TErrorManager::Own() {
+    const std::uint32_t thread = GetCurrentThreadId();
+    for (const std::unique_ptr<TFollower> &follower : FFollowers)
+        if (follower->Thread == thread)
+            return follower.get();
+    return nullptr;
+}
+
+template <class TAction> bool TErrorManager::ForFollowers(const TObject *F, TAction Action) {
+    bool any = false;
+    if (!F)
+        return false;
+    for (const std::unique_ptr<TFollower> &follower : FFollowers)
+        if (follower->Formula == F) {
+            Action(*follower);
+            any = true;
+        }
+    return any;
+}
+
 const TObject *TErrorManager::GetFormula() {
     TScopeLock<TNotificationManager> lock(*this);
-    return FFormula;
+    const TFollower *own = Own();
+    return own ? own->Formula : nullptr;
 }
 
 void TErrorManager::SetFormula(const TObject *F) {
     {
         TScopeLock<TNotificationManager> lock(*this);
-        if (F == FFormula)
+        TFollower *own = Own();
+        if (F == (own ? own->Formula : nullptr))
             return;
-        FFormula = F;
-        FMessages.Clear();
-        FOutputCount = 0;
+        if (!F) {
+            FFollowers.erase(
+                std::find_if(FFollowers.begin(), FFollowers.end(),
+                             [own](const std::unique_ptr<TFollower> &f) { return f.get() == own; }));
+        } else if (own) {
+            own->Formula = F;
+            own->Messages.Clear();
+            own->OutputCount = 0;
+        } else {
+            auto follower = std::make_unique<TFollower>();
+            follower->Thread = GetCurrentThreadId();
+            follower->Formula = F;
+            FFollowers.push_back(std::move(follower));
+        }
+    }
+    Notify();
+}
+
+bool TErrorManager::IsFollowed(const TObject *F) {
+    TScopeLock<TNotificationManager> lock(*this);
+    return ForFollowers(F, [](TFollower &) {});
+}
+
+void TErrorManager::Forget(const TObject *F) {
+    {
+        TScopeLock<TNotificationManager> lock(*this);
+        const auto followers =
+            std::remove_if(FFollowers.begin(), FFollowers.end(),
+                           [F](const std::unique_ptr<TFollower> &f) { return f->Formula == F; });
+        if (followers == FFollowers.end())
+            return;
+        FFollowers.erase(followers, FFollowers.end());
     }
     Notify();
 }
 
 void TErrorManager::Clear() {
     TScopeLock<TNotificationManager> lock(*this);
-    FMessages.Clear();
-    FOutputCount = 0;
+    if (TFollower *own = Own()) {
+        own->Messages.Clear();
+        own->OutputCount = 0;
+    }
 }
 
 void TErrorManager::ClearOutput() {
     {
         TScopeLock<TNotificationManager> lock(*this);
-        for (int i = FMessages.Count() - 1; i >= 0; --i)
-            if (FMessages[i]->Kind == mkOutput)
-                FMessages.Delete(i);
-        FOutputCount = 0;
+        if (TFollower *own = Own()) {
+            for (int i = own->Messages.Count() - 1; i >= 0; --i)
+                if (own->Messages[i]->Kind == mkOutput)
+                    own->Messages.Delete(i);
+            own->OutputCount = 0;
+        }
     }
     Notify();
 }
 
 int TErrorManager::GetCount() {
     TScopeLock<TNotificationManager> lock(*this);
-    return FMessages.Count();
+    const TFollower *own = Own();
+    return own ? own->Messages.Count() : 0;
 }
 
 #pragma push_macro("GetMessage")
 #undef GetMessage
 TCompilerMessage TErrorManager::GetMessage(int I) {
     TScopeLock<TNotificationManager> lock(*this);
-    return *FMessages[I];
+    const TFollower *own = Own();
+    if (!own)
+        RaiseListIndexError(I);
+    return *own->Messages[I];
 }
 #pragma pop_macro("GetMessage")
 
 int TErrorManager::GetOutputCount() {
     TScopeLock<TNotificationManager> lock(*this);
-    return FOutputCount;
+    const TFollower *own = Own();
+    return own ? own->OutputCount : 0;
 }
 
 void TErrorManager::BeginCompile(const TObject *F) {
     TScopeLock<TNotificationManager> lock(*this);
-    if (F == FFormula) {
-        FMessages.Clear();
-        FOutputCount = 0;
-    }
+    ForFollowers(F, [](TFollower &Follower) {
+        Follower.Messages.Clear();
+        Follower.OutputCount = 0;
+    });
 }
 
 void TErrorManager::EndCompile(const TObject *F) {
-    {
-        TScopeLock<TNotificationManager> lock(*this);
-        if (F != FFormula)
-            return;
-    }
-    Notify();
+    if (IsFollowed(F))
+        Notify();
 }
 
 void TErrorManager::AddError(const TObject *F, std::uint8_t Code, const TCompilePosition &Position,
                              const std::string &Text) {
+    bool added;
     {
         TScopeLock<TNotificationManager> lock(*this);
-        if (F != FFormula)
-            return;
-        FMessages.Add(TCompilerMessage::CreateError(Code, Text, Position));
+        added = ForFollowers(F, [&](TFollower &Follower) {
+            Follower.Messages.Add(TCompilerMessage::CreateError(Code, Text, Position));
+        });
     }
-    Notify();
+    if (added)
+        Notify();
 }
 
 void TErrorManager::AddWarning(const TObject *F, std::uint8_t Code, const std::string &Text,
                                const TCompilePosition &Position) {
     TScopeLock<TNotificationManager> lock(*this);
-    if (F != FFormula)
-        return;
-    int index = 0;
-    for (; index < FMessages.Count(); ++index) {
-        const TCompilerMessage *message = FMessages[index];
-        if (message->Line > Position.Line ||
-            (message->Line == Position.Line && message->Column >= Position.Column))
-            break;
-    }
-    FMessages.Insert(index, TCompilerMessage::CreateWarning(Code, Text, Position));
+    ForFollowers(F, [&](TFollower &Follower) {
+        int index = 0;
+        for (; index < Follower.Messages.Count(); ++index) {
+            const TCompilerMessage *message = Follower.Messages[index];
+            if (message->Line > Position.Line ||
+                (message->Line == Position.Line && message->Column >= Position.Column))
+                break;
+        }
+        Follower.Messages.Insert(index, TCompilerMessage::CreateWarning(Code, Text, Position));
+    });
 }
 
 void TErrorManager::AddOutput(const TObject *F, const TCompilePosition &Position, std::uint8_t OutputKind,
                               const std::string &Text, const std::string &EntryName,
                               const std::string &FileName) {
-    int limit = MessageLimit();
+    const int limit = MessageLimit();
+    bool added = false;
     {
         TScopeLock<TNotificationManager> lock(*this);
-        if (F != FFormula || FOutputCount == -1)
-            return;
-        if (FOutputCount <= limit) {
-            FMessages.Add(TCompilerMessage::CreateOutput(Position, OutputKind, EntryName, FileName, Text));
-            ++FOutputCount;
-        } else {
-            FMessages.Add(
-                TCompilerMessage::CreateOutput(Position, okPrint, EntryName, FileName, "Too many messages."));
-            FOutputCount = -1;
-        }
+        ForFollowers(F, [&](TFollower &Follower) {
+            if (Follower.OutputCount == -1)
+                return;
+            if (Follower.OutputCount <= limit) {
+                Follower.Messages.Add(
+                    TCompilerMessage::CreateOutput(Position, OutputKind, EntryName, FileName, Text));
+                ++Follower.OutputCount;
+            } else {
+                Follower.Messages.Add(TCompilerMessage::CreateOutput(Position, okPrint, EntryName, FileName,
+                                                                     "Too many messages."));
+                Follower.OutputCount = -1;
+            }
+            added = true;
+        });
     }
-    Notify();
+    if (added)
+        Notify();
 }
 
 // ---------------------------------------------------------------------------------------------

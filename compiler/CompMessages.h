@@ -1,10 +1,11 @@
 // Compiler messages: the compile error exception, the texts of every error, warning and run-time
-// error, and the global list of messages of the one formula object the user looks at.
+// error, and the global manager of the messages of the formula objects that threads follow.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Classes.h"
 #include "CompDefinitions.h"
@@ -148,30 +149,45 @@ public:
     std::uint8_t WarningCode = 0; // warnings only
 };
 
-// The messages of one compiled object, the one the user looks at (Formula). Messages for any
-// other object are dropped. Every access to the list goes through the manager's lock, which
-// observers also take (Lock/Unlock) while they read it with GetCount and GetMessage; observers
-// are called on the thread that changed the list, after the change is complete.
+// The messages of compiled objects, kept for the threads that ask for them. Each thread follows
+// at most one object (SetFormula) and sees the messages of that object only (GetCount,
+// GetMessage, Clear and ClearOutput act on the calling thread's list). The interface thread
+// follows the formula the user looks at; a render job, a preview or a server thread that compiles
+// formulas of its own follows those, so no thread's compile empties, fills or redirects the list
+// of another. A message of an object goes to the list of every thread that follows it, whichever
+// thread reports it: output of a running formula arrives from the calculation threads. Messages
+// of an object that no thread follows are dropped.
 //
-// Formula is only compared, never used: any object identifies a formula.
+// Every access to the lists goes through the manager's lock, which observers also take
+// (Lock/Unlock) while they read a list with GetCount and GetMessage; observers are called on the
+// thread that changed a list, after the change is complete, and read their own thread's list.
+//
+// A formula is only compared, never used: any object identifies a formula. A thread that follows
+// an object stops (ClearFormula) before it ends, and a formula object is forgotten (Forget) when
+// it is freed, so a list never outlives both.
 class TErrorManager : public TMultiThreadedNotificationManager {
 public:
     TErrorManager() = default;
     DECLARE_CLASS_NAME(TErrorManager)
 
+    // The object the calling thread follows; nullptr when none.
     const TObject *GetFormula();
-    // Follows F from now on: the list is emptied and observers are notified, unless F is the
-    // one followed already.
+    // The calling thread follows F from now on: its list is emptied and observers are notified,
+    // unless F is the one it follows already. nullptr stops following.
     void SetFormula(const TObject *F);
     void ClearFormula() { SetFormula(nullptr); }
-    // Empties the list without notification.
+    // Whether any thread follows F.
+    bool IsFollowed(const TObject *F);
+    // No thread follows F any more (F is being freed); observers are notified when one did.
+    void Forget(const TObject *F);
+    // Empties the calling thread's list without notification.
     void Clear();
-    // Removes the output messages and notifies.
+    // Removes the output messages from the calling thread's list and notifies.
     void ClearOutput();
 
     int GetCount();
-    // A copy of message I: it stays valid whatever a later compile does to the list. Raises
-    // EListError for an index outside the list.
+    // A copy of message I of the calling thread's list: it stays valid whatever a later compile
+    // does to the list. Raises EListError for an index outside the list.
     // <windows.h> maps GetMessage to GetMessageA; both spellings reach the same member.
 #pragma push_macro("GetMessage")
 #undef GetMessage
@@ -180,6 +196,8 @@ public:
         return GetMessage(I);
     }
 #pragma pop_macro("GetMessage")
+
+    // The calls below reach the list of every thread that follows F, and nothing else.
 
     // A compile of F starts: its old messages go (no notification).
     void BeginCompile(const TObject *F);
@@ -193,21 +211,31 @@ public:
     void AddWarning(const TObject *F, std::uint8_t Code, const std::string &Text,
                     const TCompilePosition &Position);
     // Output of F's running code (print text, run-time errors), with F's entry and file name.
-    // At most RunTimeMessageCount + 1 messages are kept; the next one is "Too many messages."
-    // and later output is dropped until the list is cleared.
+    // At most RunTimeMessageCount + 1 messages are kept in a list; the next one is "Too many
+    // messages." and later output is dropped until the list is cleared.
     void AddOutput(const TObject *F, const TCompilePosition &Position, std::uint8_t OutputKind,
                    const std::string &Text, const std::string &EntryName, const std::string &FileName);
 
-    // -1 once the output limit was reached.
+    // The calling thread's output count; -1 once its output limit was reached.
     int GetOutputCount();
 
 private:
+    // The list of one thread and the object it follows (never nullptr).
+    struct TFollower {
+        std::uint32_t Thread = 0;
+        const TObject *Formula = nullptr;
+        TObjectList<TCompilerMessage> Messages;
+        int OutputCount = 0;
+    };
+
     // The configured RunTimeMessageCount (its default without a configuration).
     static int MessageLimit();
+    // The calling thread's follower, nullptr when it follows nothing. Under the lock.
+    TFollower *Own();
+    // Calls Action for every follower of F; returns whether there was one. Under the lock.
+    template <class TAction> bool ForFollowers(const TObject *F, TAction Action);
 
-    const TObject *FFormula = nullptr;
-    TObjectList<TCompilerMessage> FMessages;
-    int FOutputCount = 0;
+    std::vector<std::unique_ptr<TFollower>> FFollowers;
 };
 
 // The global message list; nullptr outside InitializeCompMessages .. FinalizeCompMessages.

@@ -261,29 +261,51 @@ TStorageList::~TStorageList() {
 
 namespace {
 
-// A hash of a constant's value that equal constants (Equals) share: the bytes that Equals
-// compares, or only the type where Equals compares otherwise.
+// A hash of a constant's value that equal constants (Equals) share: a hash of exactly what
+// Equals compares. Distinct values should rarely share one, since FindConstant compares every
+// constant of the same hash.
 std::size_t ConstantHash(const TConstant &Constant) {
     std::size_t hash = 2166136261u ^ Constant.Type;
     auto mix = [&hash](const void *Bytes, std::size_t Count) {
         for (std::size_t i = 0; i < Count; ++i)
             hash = (hash ^ static_cast<const unsigned char *>(Bytes)[i]) * 16777619u;
     };
+    // Colours compare as numbers: 0 equals -0 (and a NaN equals nothing, so its bytes serve).
+    auto mixNumber = [&mix](float Value) {
+        const float number = Value == 0 ? 0.0f : Value;
+        mix(&number, sizeof(number));
+    };
+    // Arbitrary-precision values compare by their fields and every mantissa word, so that values
+    // apart only in their lowest words are told apart here too.
+    auto mixHuge = [&mix](const THugeFloatBase &Value) {
+        const std::int32_t fields[] = {Value.FWordCount, Value.FExponent, Value.FSign ? 1 : 0,
+                                       static_cast<std::int32_t>(Value.FState)};
+        mix(fields, sizeof(fields));
+        mix(Value.FMantissa, sizeof(std::uint32_t) * static_cast<std::size_t>(Value.FWordCount));
+    };
     constexpr std::size_t extendedBytes = 10; // the padding of a long double is not compared
     if (auto *c = dynamic_cast<const TIntConstant *>(&Constant))
         mix(&c->Value, sizeof(c->Value));
     else if (auto *c = dynamic_cast<const TBoolConstant *>(&Constant))
         mix(&c->Value, sizeof(c->Value));
-    else if (auto *c = dynamic_cast<const TDoubleFloatConstant *>(&Constant))
+    else if (auto *c = dynamic_cast<const TColorConstant *>(&Constant)) {
+        for (float part : {c->Red, c->Green, c->Blue, c->Alpha})
+            mixNumber(part);
+    } else if (auto *c = dynamic_cast<const TDoubleFloatConstant *>(&Constant))
         mix(&c->Value, sizeof(double));
     else if (auto *c = dynamic_cast<const TExtendedFloatConstant *>(&Constant))
         mix(&c->Value, extendedBytes);
+    else if (auto *c = dynamic_cast<const THugeFloatConstant *>(&Constant))
+        mixHuge(c->Value);
     else if (auto *c = dynamic_cast<const TDoubleComplexConstant *>(&Constant)) {
         mix(&c->Re, sizeof(double));
         mix(&c->Im, sizeof(double));
     } else if (auto *c = dynamic_cast<const TExtendedComplexConstant *>(&Constant)) {
         mix(&c->Re, extendedBytes);
         mix(&c->Im, extendedBytes);
+    } else if (auto *c = dynamic_cast<const THugeComplexConstant *>(&Constant)) {
+        mixHuge(c->Value.Re);
+        mixHuge(c->Value.Im);
     }
     return hash;
 }

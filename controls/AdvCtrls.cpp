@@ -1036,12 +1036,16 @@ TDelayedInput::~TDelayedInput() {
     ReleaseTimer();
 }
 
+bool TDelayedInput::TimerOwned() const {
+    auto *self = const_cast<TDelayedInput *>(this);
+    return InputTimer && InputTimer->OnTimer() == MakeNotifyEvent<&TDelayedInput::InputTimerFired>(self);
+}
+
 void TDelayedInput::ReleaseTimer() {
-    if (FTimerOwned && InputTimer) {
-        InputTimer->SetEnabled(false);
-        InputTimer->SetOnTimer(nullptr);
-    }
-    FTimerOwned = false;
+    if (!TimerOwned())
+        return;
+    InputTimer->SetEnabled(false);
+    InputTimer->SetOnTimer(nullptr);
 }
 
 bool TDelayedInput::Validate() {
@@ -1071,7 +1075,6 @@ void TDelayedInput::InputChanged() {
     InputTimer->SetInterval(static_cast<UINT>(FDelay));
     InputTimer->SetOnTimer(MakeNotifyEvent<&TDelayedInput::InputTimerFired>(this));
     InputTimer->SetEnabled(true);
-    FTimerOwned = true;
 }
 
 void TDelayedInput::InputTimerFired(TObject *) {

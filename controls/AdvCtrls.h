@@ -371,6 +371,8 @@ TColor DefaultBackground(bool DefaultColor, bool Enabled, bool ReadOnly, TColor 
 // Reports a finished input instead of every keystroke: after a pause of Delay ms (through one
 // timer shared by every such control, owned by the one that started it last), at once when Delay
 // is 0, and on Enter and on leaving the control, where a refused text goes back to LastText.
+// Ownership is read from the timer's handler, never remembered: a control whose claim another
+// control took over must not stop the timer for that control.
 class TDelayedInput {
 public:
     explicit TDelayedInput(TWinControl &Control, bool RevalidateOnTimer, bool CancelWhenUnfocused);
@@ -378,7 +380,8 @@ public:
     int Delay() const { return FDelay; }
     void SetDelay(int Value) { FDelay = Value; }
     const std::string &LastText() const { return FLastText; }
-    bool TimerOwned() const { return FTimerOwned; }
+    // Whether the shared timer's handler is this control's.
+    bool TimerOwned() const;
 
     TNotifyEvent OnInput;
     TValidateEvent OnValidate;
@@ -402,7 +405,6 @@ private:
     bool FCancelWhenUnfocused;
     int FDelay = 500;
     std::string FLastText;
-    bool FTimerOwned = false;
     bool FRestoring = false;
 };
 

@@ -474,6 +474,8 @@ void TSafeFileStream::Commit() {
 }
 
 void TSafeFileStream::Discard() {
+    if (FTempName.empty() || FDone)
+        return;
     CloseFile();
     FDone = true;
     DeleteFileA(FTempName.c_str());

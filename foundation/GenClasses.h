@@ -291,11 +291,13 @@ public:
     // Errors name the file being saved, not the temporary copy.
     std::string FileNameForErrors() const override { return FTargetName; }
     bool Failed() const { return FFailed; }
+    // Closes and deletes the temporary file, leaving the target as it was; for a writer that
+    // gave up without an exception in flight. Nothing happens once committed or discarded.
+    void Discard();
 
 private:
     TSafeFileStream(const std::string &FileName, std::uint16_t Mode, const std::string &OpenName);
     void CloseFile();
-    void Discard();
     std::string FTargetName;
     std::string FTempName;
     bool FFailed = false;

@@ -16,6 +16,7 @@
 
 #include "CompPixelContext.h"
 #include "FracBuiltinData.h"
+#include "FracBuiltinStep.inc"
 
     .intel_syntax noprefix
 
@@ -60,39 +61,6 @@ BuiltinControlWord:
     .else
     fstp qword ptr \mem
     .endif
-    .endm
-
-// [zr zi cr ci] -> [zr^2 zi^2 zr zi cr ci]: the state every step starts from.
-    .macro SQUARES
-    fld st(1)
-    fmul st(0), st(0)
-    fld st(1)
-    fmul st(0), st(0)
-    .endm
-
-// One step z := z^2 + c on the state, computed as re = zr*zr - zi*zi + cr and im = (zr + zr)*zi
-// + ci, leaving the state of the new z. The squares of the state are those of the bailout test.
-    .macro STEP
-    fsub st(0), st(1)   // zr^2-zi^2 zi^2 zr zi cr ci
-    fstp st(1)          // d zr zi cr ci
-    fxch st(1)          // zr d zi cr ci
-    fadd st(0), st(0)   // 2zr d zi cr ci
-    fmulp st(2), st(0)  // d 2zr*zi cr ci
-    fadd st(0), st(2)   // re' 2zr*zi cr ci
-    fxch st(1)
-    fadd st(0), st(3)   // im' re' cr ci
-    fxch st(1)          // re' im' cr ci
-    SQUARES
-    .endm
-
-// Bailout test on the state: flags of the unsigned compare of the upper 32 bits of |z|^2 as a
-// double with those of the bailout ("ja" escapes; NaN and infinity count as beyond).
-    .macro TEST_BAILOUT
-    fld st(0)
-    fadd st(0), st(2)
-    fstp qword ptr [edi+BD_NORM]
-    mov eax, [edi+BD_NORM+4]
-    cmp eax, [edi+BD_BAILOUT+4]
     .endm
 
 // The state's z into Z, then every register emptied.
@@ -237,7 +205,7 @@ BuiltinControlWord:
     dec ebx
     cmp ebx, 1
     je 3f
-    TEST_BAILOUT
+    TEST_BAILOUT edi
     ja \name\()_escaped
 3:
     cmp ebx, [esi+PC_PERIODICITY_THRESHOLD]
@@ -281,60 +249,15 @@ BuiltinControlWord:
     UNPARK
     STEP
     dec ebx
-    TEST_BAILOUT
+    TEST_BAILOUT edi
     ja \name\()_escaped
     cmp byte ptr [esi+PC_STOP_FLAG], 0
     jne \name\()_inside
     jmp \name\()_traced
 
-// A first run of ((maxiter - 1) AND 7) + 8 steps tested one by one, then blocks of 8 steps tested
-// at their end; a block that escaped runs again step by step from its start.
+// The fast loop (FracBuiltinStep.inc).
 \name\()_fast:
-    mov ecx, [esp+F_MAXITER]
-    dec ecx
-    and ecx, 7
-    add ecx, 8
-\name\()_single:
-    cmp ebx, 1
-    jbe \name\()_inside
-    STEP
-    dec ebx
-    cmp ebx, 1
-    je \name\()_inside // the last step is not tested
-    TEST_BAILOUT
-    ja \name\()_escaped
-    dec ecx
-    jnz \name\()_single
-\name\()_block:
-    cmp ebx, 1
-    jbe \name\()_inside
-    cmp byte ptr [esi+PC_STOP_FLAG], 0 // a stop ends even a long pixel within 8 steps
-    jne \name\()_inside
-    fld st(2)
-    fstp tbyte ptr [esp+F_ZRE]
-    fld st(3)
-    fstp tbyte ptr [esp+F_ZIM]
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    STEP
-    sub ebx, 8
-    TEST_BAILOUT
-    jbe \name\()_block
-    fstp st(0)
-    fstp st(0)
-    fstp st(0)
-    fstp st(0)
-    fld tbyte ptr [esp+F_ZIM]
-    fld tbyte ptr [esp+F_ZRE]
-    SQUARES
-    add ebx, 8
-    mov ecx, 8
-    jmp \name\()_single
+    FAST_LOOP ebx, ecx, edi, [esp+F_MAXITER], [esp+F_ZRE], [esp+F_ZIM], [esi+PC_STOP_FLAG], \name\()_inside, \name\()_escaped
 
 \name\()_escaped:
     STORE_Z_AND_CLEAR \zoff, \stepim

@@ -1,6 +1,7 @@
 #include "FracCalculate.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "FracContext.h"
 #include "GenSetup.h"
@@ -161,27 +162,60 @@ void TCalculateEngine::StartCalculation(const TLayerRect &Rect1, const TLayerRec
         FError.clear();
         FRunActive = true;
     }
-    manager->AddEngine(this);
+    try {
+        manager->AddEngine(this);
+    } catch (...) {
+        WithdrawRun(*manager);
+        throw;
+    }
     // A run without work ends here; with work, the last releasing thread ends it.
     bool idle;
     {
         TScopeLock<TCriticalSection> lock(*FLock);
         idle = FLocalBindings.empty() && FNetworkBindings.empty() && !HasWaitingPiece();
     }
-    if (idle)
-        FinishRun();
+    if (idle && ClaimRunEnd())
+        EndRun();
 }
 
-void TCalculateEngine::FinishRun() {
-    {
-        TScopeLock<TCriticalSection> lock(*FLock);
-        if (!FRunActive)
-            return;
-        FRunActive = false;
+void TCalculateEngine::WithdrawRun(TCalculateManager &AManager) {
+    // The engine is in the manager's list before a rebalance can fail, and the list keeps no
+    // engine that leaves it, whatever its own rebalance raises: that error is not this run's.
+    try {
+        AManager.RemoveEngine(this);
+    } catch (...) {
     }
-    if (TCalculateManager *manager = Manager())
-        manager->RemoveEngine(this);
+    // Threads may have taken pieces between the registration and the failure. Once every one of
+    // them has left (and a thread that ended the run has returned from CalculationFinished), the
+    // run is withdrawn unless such a thread ended it.
+    StopAll();
+    WaitForThreads();
+    TScopeLock<TCriticalSection> lock(*FLock);
+    FRunActive = false;
+}
+
+bool TCalculateEngine::ClaimRunEnd() {
+    TScopeLock<TCriticalSection> lock(*FLock);
+    if (!FRunActive)
+        return false;
+    FRunActive = false;
+    return true;
+}
+
+void TCalculateEngine::EndRun() {
+    // The owner hears of the end even when the manager's rebalance for the engines that stay
+    // raises: the engine has left the list by then, and an owner waiting for the end would
+    // otherwise wait forever.
+    std::exception_ptr error;
+    try {
+        if (TCalculateManager *manager = Manager())
+            manager->RemoveEngine(this);
+    } catch (...) {
+        error = std::current_exception();
+    }
     CalculationFinished();
+    if (error)
+        std::rethrow_exception(error);
 }
 
 bool TCalculateEngine::StopCalculation() {
@@ -198,23 +232,28 @@ void TCalculateEngine::StopBindings() {
 }
 
 bool TCalculateEngine::StopAll() {
-    bool wait = false;
+    StopThreads(WaitWithoutLimit);
+    return !IsFinished();
+}
+
+bool TCalculateEngine::StopThreads(std::uint32_t Timeout) {
     {
         TScopeLock<TCriticalSection> lock(*FLock);
-        if (!FLocalBindings.empty() || !FNetworkBindings.empty()) {
-            // No piece is handed out while a stop waits, so the wait ends.
-            ++FStopping;
-            wait = true;
-            StopBindings();
-        }
+        if (FLocalBindings.empty() && FNetworkBindings.empty())
+            return true;
+        // No piece is handed out while a stop waits, so the wait ends once every thread has
+        // given its piece back.
+        ++FStopping;
+        StopBindings();
     }
-    if (wait) {
-        // A manual-reset event: every thread stopping this engine wakes when the last binding goes.
+    // A manual-reset event: every thread stopping this engine wakes when the last binding goes.
+    if (Timeout == WaitWithoutLimit)
         FIdleEvent->WaitForever();
-        TScopeLock<TCriticalSection> lock(*FLock);
-        --FStopping;
-    }
-    return !IsFinished();
+    else
+        FIdleEvent->WaitFor(Timeout);
+    TScopeLock<TCriticalSection> lock(*FLock);
+    --FStopping;
+    return FLocalBindings.empty() && FNetworkBindings.empty();
 }
 
 bool TCalculateEngine::IsFinished() {
@@ -248,13 +287,16 @@ bool TCalculateEngine::AcquirePiece(TCalculateBinding &Binding) {
     if (found == FPieces.end())
         return false;
     TCompute &piece = **found;
-    if (FHeldPieces++ == 0)
-        FReleasedEvent->ResetEvent();
-    if (FLocalBindings.empty() && FNetworkBindings.empty())
-        FIdleEvent->ResetEvent();
-    bindings.push_back(&Binding);
+    // What can raise comes first: a thread whose priority cannot be set, or a list that cannot
+    // grow, leaves no binding that a stop or WaitForThreads would wait for.
     if (!Binding.Network)
         Binding.SetPriority(FPriority);
+    const bool firstBinding = FLocalBindings.empty() && FNetworkBindings.empty();
+    bindings.push_back(&Binding);
+    if (FHeldPieces++ == 0)
+        FReleasedEvent->ResetEvent();
+    if (firstBinding)
+        FIdleEvent->ResetEvent();
     piece.AntiAliasing->Assign(*FAntiAliasing);
     piece.Resume = piece.State == psInterrupted;
     piece.State = psRunning;
@@ -301,9 +343,7 @@ void TCalculateEngine::ReleasePiece(TCalculateBinding &Binding) {
     }
     if (finished) {
         try {
-            if (TCalculateManager *manager = Manager())
-                manager->RemoveEngine(this);
-            CalculationFinished();
+            EndRun();
         } catch (...) {
             HandleThreadException();
         }
@@ -369,7 +409,15 @@ void TCalculateEngine::Subdivide(std::int32_t Threads) {
         if (Threads <= FThreadCount)
             return;
     }
-    StopAll();
+    // Runs under the manager's lock, which every thread needs to find work: a network thread
+    // whose peer stalls must not hold up the whole program. A re-cut only makes the strips
+    // narrower, so when the threads do not give their pieces back in time the strips stay as
+    // they are for this run (they are still correct, only fewer threads can share them).
+    if (!StopThreads(RecutWaitLimit)) {
+        TScopeLock<TCriticalSection> lock(*FLock);
+        FThreadCount = std::max(FThreadCount, Threads);
+        return;
+    }
     TScopeLock<TCriticalSection> lock(*FLock);
     const std::int32_t wanted =
         Threads > 1 ? Width(FRect1) / (4 * Threads) : std::max(Width(FRect1), Width(FRect2));
@@ -405,56 +453,83 @@ void TCalculateEngine::Subdivide(std::int32_t Threads) {
 
 std::vector<std::unique_ptr<TCompute>> TCalculateEngine::RecutPieces(std::int32_t NewWidth) {
     const std::int32_t ratio = FStripWidth / NewWidth;
-    std::vector<std::unique_ptr<TCompute>> result;
-    for (std::unique_ptr<TCompute> &old : FPieces) {
-        const bool inRect1 = RectsIntersect(old->Rect, FRect1);
-        if (!inRect1 && !RectsIntersect(old->Rect, FRect2)) {
+    // The cut is planned and every new piece made before any old piece moves, so a piece that
+    // cannot be made leaves the strips as they were.
+    struct TCut {
+        std::size_t Old;
+        bool Reuse, Whole; // the old object goes on; it is not cut at all
+        TLayerRect Area;
+        std::int32_t Left, Right;
+        std::uint8_t State;
+        std::int32_t Pass, ResumeX, ResumeY, Step;
+    };
+    std::vector<TCut> plan;
+    for (std::size_t i = 0; i < FPieces.size(); ++i) {
+        const TCompute &old = *FPieces[i];
+        const bool inRect1 = RectsIntersect(old.Rect, FRect1);
+        if (!inRect1 && !RectsIntersect(old.Rect, FRect2)) {
             // A piece outside both rectangles is not cut.
-            result.push_back(std::move(old));
+            plan.push_back({i, true, true, {}, 0, 0, 0, 0, 0, 0, 0});
             continue;
         }
         const TLayerRect area = inRect1 ? FRect1 : FRect2;
-        const std::uint8_t state = old->State;
-        const std::int32_t pass = old->Pass, resumeX = old->ResumeX, resumeY = old->ResumeY;
-        const std::int32_t step = state == psInterrupted ? RowStep(*old) : 1;
-        std::int32_t x = old->Rect.Left;
-        std::unique_ptr<TCompute> original = std::move(old);
-        std::vector<std::unique_ptr<TCompute>> cut;
+        const bool interrupted = old.State == psInterrupted;
+        const std::int32_t step = interrupted ? RowStep(old) : 1;
+        bool reused = false;
+        std::int32_t x = old.Rect.Left;
         for (std::int32_t j = 0; j < ratio && x < area.Right; ++j) {
             const std::int32_t right = std::min(x + NewWidth, area.Right);
-            const bool holdsResume = resumeX >= x && resumeX < right;
-            const bool reuse =
-                original && ((j == 0 && state != psInterrupted) || (state == psInterrupted && holdsResume));
-            std::unique_ptr<TCompute> piece = reuse ? std::move(original) : CreatePiece();
-            piece->Rect = {x, area.Top, right, area.Bottom};
-            piece->State = state;
-            piece->Pass = pass;
-            if (state == psInterrupted) {
-                if (resumeX < x) {
+            const bool holdsResume = old.ResumeX >= x && old.ResumeX < right;
+            const bool reuse = !reused && ((j == 0 && !interrupted) || (interrupted && holdsResume));
+            reused = reused || reuse;
+            plan.push_back(
+                {i, reuse, false, area, x, right, old.State, old.Pass, old.ResumeX, old.ResumeY, step});
+            x = right;
+        }
+    }
+    std::vector<std::unique_ptr<TCompute>> made;
+    for (const TCut &cut : plan)
+        if (!cut.Reuse)
+            made.push_back(CreatePiece());
+    std::vector<std::unique_ptr<TCompute>> result;
+    result.reserve(plan.size());
+
+    // Nothing below raises.
+    for (const TCut &cut : plan) {
+        std::unique_ptr<TCompute> piece;
+        if (cut.Reuse) {
+            piece = std::move(FPieces[cut.Old]);
+        } else {
+            piece = std::move(made.back());
+            made.pop_back();
+        }
+        if (!cut.Whole) {
+            piece->Rect = {cut.Left, cut.Area.Top, cut.Right, cut.Area.Bottom};
+            piece->State = cut.State;
+            piece->Pass = cut.Pass;
+            if (cut.State == psInterrupted) {
+                if (cut.ResumeX < cut.Left) {
                     // Right of the stop column: that row is still to do here.
-                    piece->ResumeX = x;
-                    piece->ResumeY = resumeY;
-                } else if (resumeX >= right) {
+                    piece->ResumeX = cut.Left;
+                    piece->ResumeY = cut.ResumeY;
+                } else if (cut.ResumeX >= cut.Right) {
                     // Left of the stop column: that row is done here; go on with the next one.
-                    piece->ResumeX = x;
-                    if (resumeY + step < area.Bottom) {
-                        piece->ResumeY = resumeY + step;
-                    } else if (pass > 0) {
-                        piece->ResumeY = area.Top;
-                        piece->Pass = pass - 1;
+                    piece->ResumeX = cut.Left;
+                    if (cut.ResumeY + cut.Step < cut.Area.Bottom) {
+                        piece->ResumeY = cut.ResumeY + cut.Step;
+                    } else if (cut.Pass > 0) {
+                        piece->ResumeY = cut.Area.Top;
+                        piece->Pass = cut.Pass - 1;
                     } else {
                         piece->State = psDone;
                     }
                 } else {
-                    piece->ResumeX = resumeX;
-                    piece->ResumeY = resumeY;
+                    piece->ResumeX = cut.ResumeX;
+                    piece->ResumeY = cut.ResumeY;
                 }
             }
-            cut.push_back(std::move(piece));
-            x = right;
         }
-        for (auto &piece : cut)
-            result.push_back(std::move(piece));
+        result.push_back(std::move(piece));
     }
     return result;
 }

@@ -8,12 +8,15 @@
 //
 // Lock order: manager, then engine, then a thread's lock. Nothing that holds an engine lock takes
 // the manager lock, and bindings are released without the manager lock, so a thread that waits
-// for an engine's threads under the manager lock (a re-cut) is never blocked by a releaser.
+// for an engine's threads under the manager lock (a re-cut) is never blocked by a releaser; and
+// it waits at most RecutWaitLimit, so a thread that keeps its piece (a network peer that stalled)
+// never holds up every other thread.
 //
 // End of a run. Exactly one CalculationFinished follows each StartCalculation whose run ends: on
 // the thread that released the last piece, after the engine has left the manager, without any
 // lock held; or at once on the starting thread when the run has no work (empty rectangles, or
-// every piece already done). A run that was stopped with work left ends without a call.
+// every piece already done). A run that was stopped with work left ends without a call, and a
+// StartCalculation that raises leaves no run (see there).
 //
 // Ending with an error. When a piece's calculation raises (a C++ exception, or a processor fault
 // in generated code, which the piece's fault guard turns into EExternal), the calculating thread
@@ -44,6 +47,11 @@ DECLARE_EXCEPTION(EEngineError, Exception);
 
 // Size of the engine record: 12 + 33 per piece.
 constexpr int EngineRecordHeaderSize = 12;
+
+// How long a re-cut waits for the threads working on an engine to give their pieces back (ms).
+constexpr std::uint32_t RecutWaitLimit = 1000;
+// A time-out of StopThreads that waits as long as it takes.
+constexpr std::uint32_t WaitWithoutLimit = 0xFFFFFFFF;
 
 // Base of every thread that calculates pieces: the local pool threads and the network client
 // threads. Made as TJoinedThread<T>; created suspended, so the maker starts it once it is
@@ -138,13 +146,19 @@ public:
 
     // Sets both rectangles (rect 2 may be empty), thread count 0, both caps 0, clears the error
     // and registers with the manager, which cuts or re-cuts the strips. A run without work ends
-    // at once (CalculationFinished on this thread).
+    // at once (CalculationFinished on this thread). When it raises ("No calculation manager", a
+    // rebalance that failed: a piece or a thread that could not be made), the engine is not
+    // registered, no thread works on it, and no CalculationFinished follows unless a thread
+    // ended the run before the failure (it has then returned from it).
     void StartCalculation(const TLayerRect &Rect1, const TLayerRect &Rect2);
     // Leaves the manager, then StopAll; true when some piece is not done.
     bool StopCalculation();
     // Asks every thread working here to stop and waits until none is left; true when some piece
     // is not done. Several threads may stop the same engine at once; all of them return.
     bool StopAll();
+    // The same with a limit: waits at most Timeout ms (or WaitWithoutLimit) and then lets
+    // the threads take pieces again; true when no thread works here any more.
+    bool StopThreads(std::uint32_t Timeout);
     // Every piece is done (also without pieces).
     bool IsFinished();
     // The bindings of the thread's kind are fewer than that kind's cap and a piece is waiting
@@ -161,7 +175,9 @@ public:
     void ClearPieces();
     // Waits until no piece is held by any thread.
     void WaitForThreads();
-    // Cuts (or re-cuts) the strips for Threads threads; see the source for the rules.
+    // Cuts (or re-cuts) the strips for Threads threads; see the source for the rules. A re-cut
+    // waits at most RecutWaitLimit for the pieces in work; when some thread keeps its piece
+    // longer, the strips stay as they are until the next run.
     void Subdivide(std::int32_t Threads);
     // Orders the pieces by distance from the centre of the two rectangles (stable).
     void SortPieces();
@@ -197,8 +213,13 @@ private:
         return Binding.Network ? FNetworkBindings : FLocalBindings;
     }
     bool HasWaitingPiece() const;
-    // Claims the end of the current run (once per StartCalculation) and reports it.
-    void FinishRun();
+    // Claims the end of the current run: true once per StartCalculation, for the caller that
+    // then calls EndRun.
+    bool ClaimRunEnd();
+    // Leaves the manager and calls CalculationFinished.
+    void EndRun();
+    // Undoes a registration that raised: see StartCalculation.
+    void WithdrawRun(TCalculateManager &AManager);
     void StopBindings();
     std::vector<std::unique_ptr<TCompute>> RecutPieces(std::int32_t NewWidth);
 

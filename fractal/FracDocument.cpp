@@ -30,7 +30,40 @@ public:
     TWaitCursorScope &operator=(const TWaitCursorScope &) = delete;
 };
 
+// The exception in flight as one of the library's: a read hands its caller nothing else.
+std::exception_ptr LibraryException() {
+    try {
+        throw;
+    } catch (const Exception &) {
+        return std::current_exception();
+    } catch (const std::bad_alloc &) {
+        return std::make_exception_ptr(EOutOfMemory("Out of memory"));
+    } catch (const std::exception &e) {
+        return std::make_exception_ptr(
+            EFractalError("The fractal could not be read: %s", std::string(e.what())));
+    } catch (...) {
+        return std::make_exception_ptr(EFractalError("The fractal could not be read"));
+    }
+}
+
 } // namespace
+
+std::int64_t ImageMemoryEstimate(std::int32_t Width, std::int32_t Height, std::int32_t Layers) {
+    return static_cast<std::int64_t>(std::max(Width, 0)) * std::max(Height, 0) *
+           (2 * static_cast<std::int64_t>(std::max(Layers, 0)) + 5);
+}
+
+bool ImageSizeAllowed(std::int32_t Width, std::int32_t Height, std::int32_t Layers) {
+    // The estimate is taken only for sizes whose product cannot overflow 64 bits.
+    return Width >= 1 && Height >= 1 && Layers >= 1 && Layers <= MaxLayerCount &&
+           ImageMemoryEstimate(Width, Height, Layers) <= MaxImageMemory;
+}
+
+void CheckImageSize(std::int32_t Width, std::int32_t Height, std::int32_t Layers) {
+    if (!ImageSizeAllowed(Width, Height, Layers))
+        throw EFractalError("An image of %d x %d pixels with %d layers is not possible", Width, Height,
+                            Layers);
+}
 
 TCustomFractal::TCustomFractal(TCalculateManager *AManager) : FManager(AManager) {
     FLock = std::make_unique<TCriticalSection>();
@@ -160,8 +193,13 @@ void TCustomFractal::LayerProgress(TObject *, int Percent) {
 }
 
 void TCustomFractal::LayerListChanged(TObject *, const std::string &Caption) {
-    if (FLayers->Count() < 1)
+    if (FLayers->Count() < 1) {
+        // No layer is active in an empty list.
+        FActiveIndex = 0;
+        FActiveLayer = nullptr;
+        FLastChangedLayer = nullptr;
         return;
+    }
     FActiveIndex = std::clamp(FActiveIndex, 0, FLayers->Count() - 1);
     FActiveLayer = &FLayers->Items(FActiveIndex);
     InvalidateRect(TLayerRect{0, 0, FWidth, FHeight});
@@ -193,20 +231,62 @@ void TCustomFractal::CalculationFinished(TObject *) {
 }
 
 std::unique_ptr<TLayer> TCustomFractal::NewLayer() {
-    auto layer = std::make_unique<TLayer>(FUpdateRects.get(), FManager);
-    layer->OnInvalidate = MakeEvent<&TCustomFractal::LayerInvalidate>(this);
-    layer->OnCalculationStart = MakeEvent<&TCustomFractal::CalculationStarted>(this);
-    layer->OnCalculationFinished = MakeNotifyEvent<&TCustomFractal::CalculationFinished>(this);
-    layer->OnChange = MakeEvent<&TCustomFractal::LayerChanged>(this);
-    layer->SetSize(FWidth, FHeight);
-    layer->SetPriority(FPriority);
+    return PrepareLayer(std::make_unique<TLayer>(FUpdateRects.get(), FManager));
+}
+
+std::unique_ptr<TLayer> TCustomFractal::PrepareLayer(std::unique_ptr<TLayer> Layer) {
+    Layer->OnInvalidate = MakeEvent<&TCustomFractal::LayerInvalidate>(this);
+    Layer->OnCalculationStart = MakeEvent<&TCustomFractal::CalculationStarted>(this);
+    Layer->OnCalculationFinished = MakeNotifyEvent<&TCustomFractal::CalculationFinished>(this);
+    Layer->OnChange = MakeEvent<&TCustomFractal::LayerChanged>(this);
+    Layer->SetSize(FNewLayerWidth >= 0 ? FNewLayerWidth : FWidth,
+                   FNewLayerHeight >= 0 ? FNewLayerHeight : FHeight);
+    Layer->SetPriority(FPriority);
     for (int i = 0; i < FChangeCount; ++i)
-        layer->BeginUpdate();
-    return layer;
+        Layer->BeginUpdate();
+    return Layer;
 }
 
 std::unique_ptr<TLayer> TCustomFractal::CreateLayer() {
     return NewLayer();
+}
+
+std::unique_ptr<TLayer> TCustomFractal::CreateLayerOfSize(std::int32_t AWidth, std::int32_t AHeight) {
+    FNewLayerWidth = AWidth;
+    FNewLayerHeight = AHeight;
+    std::unique_ptr<TLayer> layer;
+    try {
+        layer = CreateLayer();
+    } catch (...) {
+        FNewLayerWidth = FNewLayerHeight = -1;
+        throw;
+    }
+    FNewLayerWidth = FNewLayerHeight = -1;
+    layer->EndUpdate();
+    return layer;
+}
+
+void TCustomFractal::InstallLayers(std::vector<std::unique_ptr<TLayer>> Layers, std::int32_t AWidth,
+                                   std::int32_t AHeight) {
+    std::vector<std::unique_ptr<TLayer>> old = FLayers->Replace(std::move(Layers));
+    auto takeActive = [this] {
+        FActiveIndex = std::clamp(FActiveIndex, 0, std::max(FLayers->Count() - 1, 0));
+        FActiveLayer = FLayers->Count() > 0 ? &FLayers->Items(FActiveIndex) : nullptr;
+        FLastChangedLayer = nullptr;
+    };
+    takeActive();
+    if (AWidth != FWidth || AHeight != FHeight) {
+        // The layers have that size already: only the document and its display follow.
+        try {
+            SetSize(AWidth, AHeight);
+        } catch (...) {
+            FLayers->Replace(std::move(old)).swap(Layers);
+            takeActive();
+            throw;
+        }
+    }
+    // The old layers go only now; each stops its calculation on the way.
+    old.clear();
 }
 
 // --- Properties --------------------------------------------------------------------------------
@@ -219,6 +299,16 @@ void TCustomFractal::SetTitle(const std::string &Value) {
 }
 
 void TCustomFractal::SetSize(std::int32_t AWidth, std::int32_t AHeight) {
+    // Every image is allocated before any layer changes, so that a size memory cannot hold leaves
+    // the document and all layers at the old size.
+    try {
+        for (int i = 0; i < FLayers->Count(); ++i)
+            FLayers->Items(i).GetImage().ReserveSize(AWidth, AHeight);
+    } catch (...) {
+        for (int i = 0; i < FLayers->Count(); ++i)
+            FLayers->Items(i).GetImage().ReleaseReserve();
+        std::rethrow_exception(LibraryException());
+    }
     FWidth = AWidth;
     FHeight = AHeight;
     for (int i = 0; i < FLayers->Count(); ++i)
@@ -228,6 +318,7 @@ void TCustomFractal::SetSize(std::int32_t AWidth, std::int32_t AHeight) {
 void TCustomFractal::SetImageSize(std::int32_t AWidth, std::int32_t AHeight) {
     if (AWidth == FWidth && AHeight == FHeight)
         return;
+    CheckImageSize(AWidth, AHeight, std::max(FLayers->Count(), 1));
     PauseCalculation();
     BeginChange();
     try {
@@ -425,8 +516,9 @@ void TCustomFractal::ReadParameters(TParReader &Reader, std::uint32_t Flags,
     try {
         ReadSections(Reader, Flags, Progress);
     } catch (const EAbort &e) {
-        // The user cancelled (an abort without text): what was read so far stays. An abort that
-        // says something, such as a formula that could not be found, passes on.
+        // The user cancelled (an abort without text): the read ends quietly, and since nothing is
+        // committed before the end, the document stays as it was. An abort that says something,
+        // such as a formula that could not be found, passes on.
         if (*e.what() != '\0')
             keepFirst();
     } catch (...) {
@@ -442,6 +534,15 @@ void TCustomFractal::ReadParameters(TParReader &Reader, std::uint32_t Flags,
         EndChange();
     } catch (...) {
         keepFirst();
+    }
+    if (failure) {
+        // Nothing outside the library's exceptions leaves a read (an allocation failure of a
+        // standard container, say).
+        try {
+            std::rethrow_exception(failure);
+        } catch (...) {
+            failure = LibraryException();
+        }
     }
     if (failure)
         std::rethrow_exception(failure);
@@ -469,16 +570,20 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
 
     std::string title = Reader.Name();
     std::replace(title.begin(), title.end(), '_', ' ');
-    FTitle = title;
     ReadEntryInfo(Reader, Flags);
     if (Progress)
         Progress(this, 0);
     if (importer) {
         importer->Apply(Reader);
+        FTitle = title;
         return;
     }
 
-    std::int32_t number = 0;
+    // The layers are read into new ones; the document changes only once all were read.
+    std::vector<std::unique_ptr<TLayer>> layers;
+    bool titleGiven = false;
+    std::string givenTitle;
+    std::int32_t layerWidth = FWidth, layerHeight = FHeight;
     for (;;) {
         std::string section;
         key = Reader.PeekKey(&section);
@@ -491,17 +596,23 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
             break;
         if (section == "fractal") {
             Reader.Next();
+            // The layers already read were made for the size this section gave.
+            if (!layers.empty())
+                Reader.RaiseError();
             for (;;) {
                 key = Reader.NextKeyInSection();
                 if (key.empty())
                     break;
-                if (key == "title")
-                    SetTitle(Reader.GetValue());
-                else if (key == "width")
-                    width = Reader.GetInteger();
-                else if (key == "height")
-                    height = Reader.GetInteger();
-                else if (key == "layers")
+                if (key == "title") {
+                    givenTitle = Reader.GetValue();
+                    titleGiven = true;
+                } else if (key == "width" || key == "height") {
+                    // 0 stands only for a document that never had a size (both sides 0, below).
+                    const std::int32_t value = Reader.GetInteger();
+                    if (value < 0)
+                        Reader.RaiseError();
+                    (key == "width" ? width : height) = value;
+                } else if (key == "layers")
                     declared = Reader.GetInteger();
                 else if (key == "numlayers") {
                     declared = Reader.GetInteger();
@@ -511,18 +622,28 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
                 else
                     ReadKey(Reader, Flags, key);
             }
-            if (Flags & rfTakeSize)
-                SetImageSize(width, height);
-            else if ((Flags & rfFitAspect) && width > 0 && height > 0) {
+            layerWidth = FWidth;
+            layerHeight = FHeight;
+            if (Flags & rfTakeSize) {
+                layerWidth = width;
+                layerHeight = height;
+            } else if ((Flags & rfFitAspect) && width > 0 && height > 0 && FWidth > 0 && FHeight > 0) {
+                // A side never falls below one pixel, however long the other one is.
                 const std::int64_t w = FWidth, h = FHeight;
                 if (w * height <= h * width)
-                    SetImageSize(FWidth, static_cast<std::int32_t>(w * height / width));
+                    layerHeight = static_cast<std::int32_t>(std::max<std::int64_t>(w * height / width, 1));
                 else
-                    SetImageSize(static_cast<std::int32_t>(h * width / height), FHeight);
+                    layerWidth = static_cast<std::int32_t>(std::max<std::int64_t>(h * width / height, 1));
             }
+            // A document that never had a size (0 x 0, as such a document writes itself) may keep
+            // it; any other size must hold the declared layers.
+            const bool unsized = layerWidth == 0 && layerHeight == 0;
+            if (unsized ? declared > MaxLayerCount : !ImageSizeAllowed(layerWidth, layerHeight, declared))
+                CheckImageSize(layerWidth, layerHeight, declared);
             FOnProgress = Progress;
             FProgressSpan = 100 / (declared + 1);
         } else if (section == "layer") {
+            const std::int32_t number = static_cast<std::int32_t>(layers.size());
             if (number >= declared) {
                 Reader.Next();
                 Reader.RaiseError();
@@ -531,30 +652,28 @@ void TCustomFractal::ReadSections(TParReader &Reader, std::uint32_t Flags,
                 FProgressBase = (number + 1) * 100 / (declared + 1);
                 Progress(this, FProgressBase);
             }
-            if (number == FLayers->Count()) {
-                std::unique_ptr<TLayer> layer = CreateLayer();
-                TLayer *added = layer.get();
-                FLayers->Add(std::move(layer));
-                added->EndUpdate();
-            }
-            FLayers->Items(number).ReadParameters(Reader, MakeEvent<&TCustomFractal::LayerProgress>(this));
-            ++number;
+            layers.push_back(CreateLayerOfSize(layerWidth, layerHeight));
+            layers.back()->ReadParameters(Reader, MakeEvent<&TCustomFractal::LayerProgress>(this));
         } else {
             Reader.Next();
         }
     }
-    if (FLayers->Count() == 0 || number != declared)
+    if (layers.empty() || static_cast<std::int32_t>(layers.size()) != declared)
         Reader.RaiseError();
-    if (Progress)
-        Progress(this, 100);
-    for (int i = FLayers->Count() - 1; i >= declared; --i)
-        FLayers->Delete(i);
     if (version == 2) {
-        TLayer &bottom = FLayers->Items(FLayers->Count() - 1);
+        TLayer &bottom = *layers.back();
         bottom.SetMergeMode(0);
         bottom.SetOpacity(100);
         bottom.SetTransparent(false);
     }
+    if (Progress)
+        Progress(this, 100);
+
+    // Everything was read: one step puts it in place.
+    InstallLayers(std::move(layers), layerWidth, layerHeight);
+    FTitle = title;
+    if (titleGiven)
+        SetTitle(givenTitle);
     SetActiveLayer(std::clamp(active, 0, FLayers->Count() - 1));
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CompPersistent.h"
 #include "FracLayer.h"
@@ -19,6 +20,22 @@
 DECLARE_EXCEPTION(EFractalError, Exception);
 
 using TFractalProgressEvent = TMethod<void(TObject *Sender, int Percent)>;
+
+// The memory an image of Width x Height pixels with Layers layers takes, as the image settings
+// show it: two bytes a pixel for each layer's codes and five for the display and the merging.
+std::int64_t ImageMemoryEstimate(std::int32_t Width, std::int32_t Height, std::int32_t Layers);
+// The most that estimate may reach, and the most layers a document holds: a 32-bit process cannot
+// hold more beside everything else it keeps.
+constexpr std::int64_t MaxImageMemory = std::int64_t(1) << 30;
+constexpr std::int32_t MaxLayerCount = 1024;
+// Whether a document of that size and layer count can be made: sides of at least one pixel, at
+// most MaxLayerCount layers and an estimate within MaxImageMemory. Every size a document takes
+// (set, read or imported) passes this.
+bool ImageSizeAllowed(std::int32_t Width, std::int32_t Height, std::int32_t Layers);
+// EFractalError naming the size when it is not allowed.
+void CheckImageSize(std::int32_t Width, std::int32_t Height, std::int32_t Layers);
+
+class TFractintImporter;
 
 class TCustomFractal : public TPersistentObject {
 public:
@@ -60,8 +77,10 @@ public:
     void InvalidateRect(const TLayerRect &Rect);
 
     // --- Parameter text ---
-    // Refuses an entry without layers, with a layer section beyond the declared count or with a
-    // count of layer sections other than the declared one before any layer is read or deleted.
+    // Reads the entry into new layers and puts them in the place of the old ones only once all of
+    // it was read: a refused entry (a wrong layer count, a bad value, a size beyond
+    // ImageSizeAllowed, a missing formula, no memory), and a cancel, leave the layers, the size
+    // and the title as they were. Every error that leaves is one of the library's exceptions.
     void ReadParameters(TParReader &Reader, std::uint32_t Flags, const TFractalProgressEvent &Progress);
     void WriteParameters(TParWriter &Writer, std::uint32_t Flags);
 
@@ -70,6 +89,8 @@ public:
     void SetTitle(const std::string &Value);
     std::int32_t GetWidth() const { return FWidth; }
     std::int32_t GetHeight() const { return FHeight; }
+    // Refuses a size that CheckImageSize refuses; a size that memory cannot hold leaves the
+    // document and every layer at the old size.
     void SetImageSize(std::int32_t AWidth, std::int32_t AHeight);
     void SetWidth(std::int32_t Value) { SetImageSize(Value, FHeight); }
     void SetHeight(std::int32_t Value) { SetImageSize(FWidth, Value); }
@@ -112,8 +133,8 @@ public:
 
 protected:
     // --- Operations that descendants fill ---
-    // Must end with the document and all layers at the new size; runs inside a change bracket
-    // while calculation is paused.
+    // Must end with the document and all layers at the new size, or raise with all of them at the
+    // old size; runs inside a change bracket while calculation is paused.
     virtual void SetSize(std::int32_t AWidth, std::int32_t AHeight);
     // Repaints that rectangle of the displayed image; called at a commit.
     virtual void InvalidateDisplay(const TLayerRect &Rect) {}
@@ -135,13 +156,25 @@ protected:
     // A new layer wired to this document, at its size and priority, with its construction update
     // and one update per open change bracket still open.
     virtual std::unique_ptr<TLayer> CreateLayer();
+    // Wires a layer that a descendant's CreateLayer made (over GetUpdateRects, with this
+    // document's calculation manager) the way CreateLayer's own layers are.
+    std::unique_ptr<TLayer> PrepareLayer(std::unique_ptr<TLayer> Layer);
 
 private:
+    friend class TFractintImporter;
+
     void Commit();
     void LayerChanged(TObject *Sender, TLayerChangeKind Kind, const std::string &Caption);
     void LayerInvalidate(TObject *Sender, const TLayerRect &Rect);
     void LayerProgress(TObject *Sender, int Percent);
     std::unique_ptr<TLayer> NewLayer();
+    // A layer from CreateLayer made at another size than the document's (for a read that takes a
+    // new size), its construction update closed.
+    std::unique_ptr<TLayer> CreateLayerOfSize(std::int32_t AWidth, std::int32_t AHeight);
+    // The commit of a read: Layers take the place of every layer and the document takes their
+    // size. A size the display cannot take puts the old layers back and passes the error on.
+    void InstallLayers(std::vector<std::unique_ptr<TLayer>> Layers, std::int32_t AWidth,
+                       std::int32_t AHeight);
     // Checks the declared layer count against the layer sections without reading anything; the
     // reader's cursor is kept.
     void CheckLayerSections(TParReader &Reader);
@@ -168,4 +201,6 @@ private:
     bool FChangePending = false;
     std::int32_t FChangeCount = 0;
     std::int32_t FWidth = 0;
+    // The size NewLayer makes layers at, when not the document's (-1).
+    std::int32_t FNewLayerWidth = -1, FNewLayerHeight = -1;
 };

@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include "CompEntries.h"
 #include "CompPixelContext.h"
 #include "GenSetup.h"
@@ -16,6 +14,8 @@
 namespace {
 
 TFormulaDataAllocator *GlobalAllocator = nullptr;
+// Installed by the shell; not owned.
+TFormulaHelpViewer *HelpViewer = nullptr;
 
 // Header: tag, size, and room for the gap up to the 16-byte boundary with the start pointer.
 constexpr std::uint64_t BlockOverhead = 28;
@@ -108,61 +108,12 @@ std::string WinHelpJumpMacro(const std::string &Topic) {
     return "JumpID(\"\", \"" + Topic + "\")";
 }
 
-namespace {
-
-std::string ClassesRootValue(const std::string &Key) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, Key.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "";
-    char buffer[1024];
-    DWORD size = sizeof buffer - 1, type = 0;
-    std::string value;
-    if (RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size) ==
-            ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        buffer[std::min<DWORD>(size, sizeof buffer - 1)] = 0;
-        value = buffer;
-    }
-    RegCloseKey(key);
-    return value;
+void SetFormulaHelpViewer(TFormulaHelpViewer *Viewer) {
+    HelpViewer = Viewer;
 }
 
-} // namespace
-
-void ShowBrowserHelpTopic(const std::string &File, const std::string &Topic) {
-    std::string progId = ClassesRootValue(".htm");
-    if (progId.empty())
-        progId = ClassesRootValue(".html");
-    if (progId.empty())
-        return;
-    const std::string command = Trim(ClassesRootValue(progId + "\\shell\\open\\command"));
-    if (command.empty())
-        return;
-    TBrowserHelpCommand browser = MakeBrowserHelpCommand(command, File, Topic);
-    std::string program = browser.Program;
-    if (program.size() >= 2 && program.front() == '"' && program.back() == '"')
-        program = program.substr(1, program.size() - 2);
-    ShellExecuteA(nullptr, "open", program.c_str(), browser.Parameter.c_str(), nullptr, SW_SHOWNORMAL);
-}
-
-void ShowHtmlHelpTopic(const std::string &File, const std::string &Topic) {
-    using THtmlHelp = HWND(WINAPI *)(HWND, LPCSTR, UINT, DWORD_PTR);
-    static HMODULE library = LoadLibraryA("hhctrl.ocx");
-    if (!library)
-        return;
-    const auto htmlHelp =
-        reinterpret_cast<THtmlHelp>(reinterpret_cast<void *>(GetProcAddress(library, "HtmlHelpA")));
-    if (!htmlHelp)
-        return;
-    const std::string target = Topic.empty() ? File : File + "::/" + Topic;
-    htmlHelp(GetDesktopWindow(), target.c_str(), 0 /* display topic */, 0);
-}
-
-void ShowWinHelpTopic(const std::string &File, const std::string &Topic) {
-    const std::string macro = Topic.empty() ? std::string() : WinHelpJumpMacro(Topic);
-    if (!WinHelpA(GetDesktopWindow(), File.c_str(), HELP_CONTENTS, 0) || macro.empty())
-        return;
-    WinHelpA(GetDesktopWindow(), File.c_str(), HELP_COMMAND, reinterpret_cast<ULONG_PTR>(macro.c_str()));
+TFormulaHelpViewer *FormulaHelpViewer() {
+    return HelpViewer;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -246,7 +197,8 @@ void TFormulaBase::SetCaption(const std::string &Text) {
 }
 
 void TFormulaBase::ShowHelp() const {
-    if (FHelpFile.empty())
+    TFormulaHelpViewer *viewer = HelpViewer;
+    if (FHelpFile.empty() || !viewer)
         return;
     const std::string helpFolder =
         ConfigManager() && ConfigManager()->Folder ? ConfigManager()->Folder->FormulaHelp : "";
@@ -254,13 +206,13 @@ void TFormulaBase::ShowHelp() const {
         ResolveHelpFile(FHelpFile, GetProgramFolder(), ExtractFilePath(GetFileName()), helpFolder);
     switch (HelpViewerKind(file)) {
     case 0:
-        ShowBrowserHelpTopic(file, FHelpTopic);
+        viewer->ShowBrowserHelpTopic(file, FHelpTopic);
         break;
     case 1:
-        ShowHtmlHelpTopic(file, FHelpTopic);
+        viewer->ShowHtmlHelpTopic(file, FHelpTopic);
         break;
     default:
-        ShowWinHelpTopic(file, FHelpTopic);
+        viewer->ShowWinHelpTopic(file, FHelpTopic);
         break;
     }
 }

@@ -35,10 +35,21 @@ int HelpViewerKind(const std::string &HelpFile);
 // The WinHelp macro that jumps to Topic; a topic holding a double quote raises EFormulaHelpError.
 std::string WinHelpJumpMacro(const std::string &Topic);
 
-// The three ways of showing a help topic; each does nothing it cannot do.
-void ShowBrowserHelpTopic(const std::string &File, const std::string &Topic);
-void ShowHtmlHelpTopic(const std::string &File, const std::string &Topic);
-void ShowWinHelpTopic(const std::string &File, const std::string &Topic);
+// The three ways of showing a help topic, provided by the program's shell: the formula objects
+// decide which help file and viewer kind an entry asks for, the shell opens the viewer. File is
+// resolved already; Topic may be empty.
+class TFormulaHelpViewer {
+public:
+    virtual ~TFormulaHelpViewer() = default;
+    virtual void ShowBrowserHelpTopic(const std::string &File, const std::string &Topic) = 0;
+    virtual void ShowHtmlHelpTopic(const std::string &File, const std::string &Topic) = 0;
+    virtual void ShowWinHelpTopic(const std::string &File, const std::string &Topic) = 0;
+};
+
+// Installs the viewer that TFormulaBase::ShowHelp calls (nullptr: help shows nothing). The caller
+// keeps it alive until it installs another or nullptr. Interface thread only.
+void SetFormulaHelpViewer(TFormulaHelpViewer *Viewer);
+TFormulaHelpViewer *FormulaHelpViewer();
 
 // The program and the one parameter with which a browser shows a help topic. Command is the
 // registered open command of web pages: one that begins with a double quote is cut after its
@@ -106,7 +117,8 @@ public:
     const std::string &GetHelpFile() const { return FHelpFile; }
     const std::string &GetHelpTopic() const { return FHelpTopic; }
     bool HasHelpFile() const { return !FHelpFile.empty(); }
-    // Shows the entry's help at its topic; nothing without a help file.
+    // Shows the entry's help at its topic through the installed help viewer; nothing without a
+    // help file or a viewer.
     void ShowHelp() const;
     const TRoutineAssembler &GetGlobalRoutine() const { return *FGlobalRoutine; }
 

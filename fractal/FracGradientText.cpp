@@ -27,6 +27,46 @@ std::vector<std::string> SplitLines(const std::string &Text) {
     return lines;
 }
 
+// The comments as one quoted value: line breaks as "/n" and '/' as "//" (EncodeLineBreaks), and
+// the characters a quoted value cannot hold as pairs of their own: '{' "/[", '}' "/]", '"' "/'".
+// Texts written before these pairs existed hold no such pair (every '/' was doubled), and readers
+// that do not know them drop them as unknown pairs.
+std::string EncodeComments(const std::string &Text) {
+    std::string result;
+    for (const char c : EncodeLineBreaks(Text)) {
+        if (c == '{')
+            result += "/[";
+        else if (c == '}')
+            result += "/]";
+        else if (c == '"')
+            result += "/'";
+        else
+            result += c;
+    }
+    return result;
+}
+
+std::string DecodeComments(const std::string &Text) {
+    std::string result;
+    std::string plain; // a run without the pairs of EncodeComments, decoded as line breaks
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        const char next = i + 1 < Text.size() ? Text[i + 1] : '\0';
+        if (Text[i] == '/' && (next == '[' || next == ']' || next == '\'')) {
+            result += DecodeLineBreaks(plain);
+            plain.clear();
+            result += next == '[' ? '{' : next == ']' ? '}' : '"';
+            ++i;
+        } else if (Text[i] == '/' && next != '\0') {
+            plain += Text[i];
+            plain += next;
+            ++i;
+        } else {
+            plain += Text[i];
+        }
+    }
+    return result + DecodeLineBreaks(plain);
+}
+
 // The file's name without folder and extension.
 std::string FileTitle(const std::string &FileName) {
     std::string name = ExtractFileName(FileName);
@@ -34,10 +74,28 @@ std::string FileTitle(const std::string &FileName) {
     return name.substr(0, name.size() - ext.size());
 }
 
+// Whether each line of the comments reads back from a comment line ("; " and the line): the reader
+// passes the blanks after the ';' (so a line may not be empty or start with a blank or tab), and a
+// backslash that ends a line continues it.
+bool CommentLinesHold(const std::string &Comments) {
+    for (const std::string &line : SplitLines(Comments)) {
+        if (line.empty() || line[0] == ' ' || line[0] == '\t')
+            return false;
+        const std::size_t last = line.find_last_not_of(" \t");
+        if (last != std::string::npos && line[last] == '\\')
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void TGradient::WriteParameters(TParWriter &Writer, int Flags, const std::string &ATitle) {
     const std::string &title = ATitle.empty() ? FTitle : ATitle;
+    // Comments that comment lines cannot hold go into the "comments" key instead, which every
+    // reader takes as well.
+    if ((Flags & 16) && !CommentLinesHold(FComments))
+        Flags &= ~16;
     if ((Flags & 16) && !FComments.empty())
         for (const std::string &line : SplitLines(FComments))
             Writer.WriteComment(line);
@@ -57,7 +115,7 @@ void TGradient::WriteParameters(TParWriter &Writer, int Flags, const std::string
         if (Flags & 8)
             Writer.WriteQuoted("title", title);
         if (!FComments.empty() && !(Flags & 16))
-            Writer.WriteQuoted("comments", EncodeLineBreaks(FComments));
+            Writer.WriteQuoted("comments", EncodeComments(FComments));
     };
     if (Flags & 1) {
         Writer.WriteSection("gradient");
@@ -126,7 +184,7 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
                 if (key == "title") {
                     FTitle = Reader.GetValue();
                 } else if (key == "comments") {
-                    FComments = DecodeLineBreaks(Reader.GetValue());
+                    FComments = DecodeComments(Reader.GetValue());
                 } else if (key == "linked" && color) {
                     linked = Reader.GetBoolean();
                 } else if (key == "active") {

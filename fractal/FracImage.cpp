@@ -110,22 +110,55 @@ void TLayerImage::Install(TBuffer Pixels, TBuffer Row, std::int64_t RowCapacity,
     FCenterY = H / 2;
 }
 
+TLayerImage::TSizeBuffers TLayerImage::AllocateSize(int W, int H, int BytesPerPixel) const {
+    TSizeBuffers buffers;
+    buffers.Pixels = AllocateBuffer(PixelBytes(W, H, BytesPerPixel));
+    buffers.Row = AllocateBuffer(static_cast<std::int64_t>(W) * BytesPerPixel + 16);
+    buffers.HasAntiAlias = FAntiAliasBuffer && BytesPerPixel == 16;
+    if (buffers.HasAntiAlias)
+        buffers.AntiAlias = AllocateBuffer(AntiAliasBytes(W, H));
+    buffers.Width = W;
+    buffers.Height = H;
+    buffers.BytesPerPixel = BytesPerPixel;
+    return buffers;
+}
+
 void TLayerImage::Allocate(int W, int H, int BytesPerPixel) {
     // Everything is allocated before anything is replaced: a failure leaves the image as it was.
-    TBuffer pixels = AllocateBuffer(PixelBytes(W, H, BytesPerPixel));
-    TBuffer row = AllocateBuffer(static_cast<std::int64_t>(W) * BytesPerPixel + 16);
-    TBuffer antiAlias;
-    if (FAntiAliasBuffer && BytesPerPixel == 16)
-        antiAlias = AllocateBuffer(AntiAliasBytes(W, H));
+    // A reserve made for exactly this size and mode is taken instead.
+    std::unique_ptr<TSizeBuffers> reserve = std::move(FReserve);
+    TSizeBuffers buffers;
+    const bool antiAlias = FAntiAliasBuffer && BytesPerPixel == 16;
+    if (reserve && reserve->Width == W && reserve->Height == H && reserve->BytesPerPixel == BytesPerPixel &&
+        reserve->HasAntiAlias == antiAlias)
+        buffers = std::move(*reserve);
+    else
+        buffers = AllocateSize(W, H, BytesPerPixel);
+    reserve.reset();
     FBytesPerPixel = BytesPerPixel;
-    Install(std::move(pixels), std::move(row), W, std::move(antiAlias), W, H);
+    Install(std::move(buffers.Pixels), std::move(buffers.Row), W, std::move(buffers.AntiAlias), W, H);
+}
+
+void TLayerImage::ReserveSize(int W, int H) {
+    W = std::max(W, 0);
+    H = std::max(H, 0);
+    FReserve.reset();
+    if (W == FWidth && H == FHeight)
+        return;
+    FReserve = std::make_unique<TSizeBuffers>(AllocateSize(W, H, FBytesPerPixel));
+}
+
+void TLayerImage::ReleaseReserve() {
+    FReserve.reset();
 }
 
 void TLayerImage::SetSize(int W, int H) {
     W = std::max(W, 0);
     H = std::max(H, 0);
-    if (W == FWidth && H == FHeight)
+    if (W == FWidth && H == FHeight) {
+        FReserve.reset();
         return;
+    }
     TScopeLock<TCriticalSection> guard(*FLock);
     Allocate(W, H, FBytesPerPixel);
     ClearPixels();

@@ -78,6 +78,12 @@ public:
     void SetSize(int W, int H);
     void SetWidth(int W) { SetSize(W, FHeight); }
     void SetHeight(int H) { SetSize(FWidth, H); }
+    // Allocates the buffers of a W x H image ahead of SetSize, so that a caller resizing several
+    // images can have every allocation done before any image changes: SetSize to that size (in the
+    // same mode) then takes them and cannot run out of memory. EOutOfMemory when they cannot be
+    // had; a later reserve replaces an earlier one, and ReleaseReserve drops it.
+    void ReserveSize(int W, int H);
+    void ReleaseReserve();
     void SetMode(std::uint8_t M);
     void Clear();
 
@@ -160,6 +166,13 @@ private:
     // Takes new buffers and the size they were made for; nothing here can fail.
     void Install(TBuffer Pixels, TBuffer Row, std::int64_t RowCapacity, TBuffer AntiAlias, int W, int H);
     void Allocate(int W, int H, int BytesPerPixel);
+    // The buffers of a size, allocated but not yet installed.
+    struct TSizeBuffers {
+        TBuffer Pixels, Row, AntiAlias;
+        int Width = 0, Height = 0, BytesPerPixel = 0;
+        bool HasAntiAlias = false;
+    };
+    TSizeBuffers AllocateSize(int W, int H, int BytesPerPixel) const;
     void ClearPixels();
     std::uint32_t TableEntry(int Code) const;
     void CheckRect(const TLayerRect &Rect, int W, int H) const;
@@ -172,6 +185,7 @@ private:
 
     TBuffer FAntiAliasBuffer;
     TBuffer FPixels;
+    std::unique_ptr<TSizeBuffers> FReserve;
     std::uint8_t FMode = lmCode;
     int FCenterY = 0;
     int FCenterX = 0;

@@ -1,6 +1,7 @@
 #include "FracImport.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "CompDefinitions.h"
@@ -20,9 +21,6 @@ namespace {
 const char *const FormulaFile = "Fractint.ofm";
 const char *const ColoringFile = "Fractint.ocl";
 const char *const TransformFile = "Fractint.oxf";
-
-// Image sizes taken from "viewwindows" stay within what a layer can hold.
-constexpr std::int32_t MaxViewSize = 16384;
 
 bool FixedAspectRatio() {
     return !ConfigManager() || !ConfigManager()->Fractal || ConfigManager()->Fractal->ImportFixedAspectRatio;
@@ -90,7 +88,8 @@ void SetFunctionParam(TParam &Param, const std::string &Name) {
 
 // Whether the list begins with the "ViewWindow" transformation.
 bool StartsWithViewWindow(TTransformList &Transformations) {
-    return Transformations.GetCount() > 0 && SameText(Transformations.GetItem(0).GetEntryName(), "ViewWindow");
+    return Transformations.GetCount() > 0 &&
+           SameText(Transformations.GetItem(0).GetEntryName(), "ViewWindow");
 }
 
 // A float parameter's text for a computed value.
@@ -188,6 +187,12 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
         FMaxIter = std::max(number - 1, 1);
     } else if (key == "corners" || key == "center-mag") {
         TViewKey view{Position, key == "corners", ReadNumbers(value, Position)};
+        // Tried on a location of its own, so that a view no location can show (a zero
+        // magnification, corners whose distance overflows) is refused before anything changes.
+        TMapping trial;
+        trial.SetWidth(640);
+        trial.SetHeight(480);
+        ImportView(trial, view);
         FViews.push_back(std::move(view));
     } else if (key == "viewwindows") {
         // xx/ratio/crop/width/height; the crop flag is a word.
@@ -205,12 +210,30 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
         FViewRatio = number(1);
         if (!(FViewRatio >= 0.1L && FViewRatio <= 10))
             FViewRatio = 0.75L;
-        // Checked here so that a size no layer can take leaves the document as it was.
-        const long double width = number(3), height = number(4);
-        if (!(width >= 0 && width <= MaxViewSize && height >= 0 && height <= MaxViewSize))
+        // The size, derived here, is checked here, so that a size no document can take leaves
+        // the document as it was.
+        long double width = number(3), height = number(4);
+        if (!(width >= 0 && width <= INT32_MAX && height >= 0 && height <= INT32_MAX))
             Fail(Position);
-        FViewWidth = static_cast<std::int32_t>(std::lround(width));
-        FViewHeight = static_cast<std::int32_t>(std::lround(height));
+        width = std::round(width);
+        height = std::round(height);
+        if (width == 0) {
+            const bool config = ConfigManager() && ConfigManager()->Fractal;
+            const long double defaultHeight = config ? ConfigManager()->Fractal->DefaultHeight : 480;
+            width = config ? ConfigManager()->Fractal->DefaultWidth : 640;
+            height = std::round(width * FViewRatio);
+            if (height > defaultHeight) {
+                height = defaultHeight;
+                width = std::round(height / FViewRatio);
+            }
+        } else if (height == 0) {
+            height = std::round(width * FViewRatio);
+        }
+        if (!(width <= INT32_MAX && height <= INT32_MAX) ||
+            !ImageSizeAllowed(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), 1))
+            Fail(Position);
+        FViewWidth = static_cast<std::int32_t>(width);
+        FViewHeight = static_cast<std::int32_t>(height);
     } else if (key == "bailout") {
         const std::vector<std::string> numbers = ReadNumbers(value, Position);
         if (numbers.empty())
@@ -249,6 +272,8 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
         if (!text.empty() && text[0] == '@') {
             FPaletteFile = text.substr(1);
             FHasPalette = false;
+            if (!FileExists(PaletteFileName()))
+                Fail(Position);
         } else {
             try {
                 DecodeColors(text, FPalette);
@@ -275,7 +300,11 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
     } else if (key == "potential") {
         FPotential = ReadNumbers(value, Position);
     } else if (key == "invert") {
-        FInverts.push_back(ReadNumbers(value, Position));
+        std::vector<std::string> values = ReadNumbers(value, Position);
+        // Each inversion is one transformation, beside at most a "ViewWindow" and a "SkewStretch".
+        if (Inverts(values) && ++FInversions > TTransformList::MaxCount - 2)
+            Fail(Position);
+        FInverts.push_back(std::move(values));
     }
 }
 
@@ -303,8 +332,13 @@ void TFractintImporter::InsertTransformation(TParReader &Reader, int Index, cons
 }
 
 void TFractintImporter::Apply(TParReader &Reader) {
-    FFractal.GetLayers().Clear();
-    FLayer = FFractal.DuplicateLayer("Background");
+    // The layer is built apart from the document, which takes it (and its size) only once it is
+    // complete: a failure leaves the document as it was.
+    const bool takeSize = SetSize && FHasViewWindow;
+    std::unique_ptr<TLayer> layer = FFractal.CreateLayerOfSize(takeSize ? FViewWidth : FFractal.GetWidth(),
+                                                               takeSize ? FViewHeight : FFractal.GetHeight());
+    layer->SetCaption("Background");
+    FLayer = layer.get();
     FLayer->BeginUpdate();
     try {
         OpenFormula(Reader, FLayer->GetInsideColoring(), ColoringFile, "inside");
@@ -329,18 +363,8 @@ void TFractintImporter::Apply(TParReader &Reader) {
 
         if (FHasViewWindow)
             ImportViewWindow(Reader);
-        for (const TViewKey &view : FViews) {
-            try {
-                if (view.Corners)
-                    ImportCorners(view);
-                else
-                    ImportCenterMag(view);
-            } catch (const EFloatValueError &) {
-                // A view that no location can show (a magnification out of range, a skew of 90
-                // degrees).
-                Fail(view.Position);
-            }
-        }
+        for (const TViewKey &view : FViews)
+            ImportView(FLayer->GetMapping(), view);
         for (const std::vector<std::string> &invert : FInverts)
             ImportInvert(Reader, invert);
         ImportInside();
@@ -371,18 +395,49 @@ void TFractintImporter::Apply(TParReader &Reader) {
             SetBoolParam(FLayer->GetOutsideColoring(), "smooth", false);
     } catch (...) {
         FLayer->EndUpdate();
+        FLayer = nullptr;
         throw;
     }
     FLayer->EndUpdate();
+    FLayer = nullptr;
+    std::vector<std::unique_ptr<TLayer>> layers;
+    layers.push_back(std::move(layer));
+    FFractal.InstallLayers(std::move(layers), takeSize ? FViewWidth : FFractal.GetWidth(),
+                           takeSize ? FViewHeight : FFractal.GetHeight());
+    FFractal.SetActiveLayer(0);
     if (OnProgress)
         OnProgress(&FFractal, 100);
 }
 
-void TFractintImporter::ImportCenterMag(const TViewKey &View) {
+void TFractintImporter::ImportView(TMapping &Mapping, const TViewKey &View) {
+    try {
+        if (View.Corners)
+            ImportCorners(Mapping, View);
+        else
+            ImportCenterMag(Mapping, View);
+    } catch (const Exception &) {
+        // A view that no location can show (a magnification out of range, a skew of 90 degrees,
+        // corners whose distance overflows).
+        Fail(View.Position);
+    }
+}
+
+bool TFractintImporter::Inverts(const std::vector<std::string> &Values) {
+    return !Values.empty() && FloatTextToExtended(Values[0]) != 0;
+}
+
+std::string TFractintImporter::PaletteFileName() const {
+    std::string fileName = FPaletteFile;
+    if (IsRelativePath(fileName) && ConfigManager() && ConfigManager()->Folder)
+        fileName = AddTrailingBackslash(ConfigManager()->Folder->Gradient) + fileName;
+    return fileName;
+}
+
+void TFractintImporter::ImportCenterMag(TMapping &Mapping, const TViewKey &View) {
     const std::vector<std::string> &v = View.Values;
     if (v.size() < 3)
         return;
-    TMapping &mapping = FLayer->GetMapping();
+    TMapping &mapping = Mapping;
     mapping.Center.SetText(v[0], v[1]);
     mapping.Magnification.SetValue(FloatTextToExtended(v[2]) * 1.5L);
     // Fractint writes xmag as the 4th value whenever it writes more than the magnification.
@@ -398,7 +453,7 @@ void TFractintImporter::ImportCenterMag(const TViewKey &View) {
     }
 }
 
-void TFractintImporter::ImportCorners(const TViewKey &View) {
+void TFractintImporter::ImportCorners(TMapping &Mapping, const TViewKey &View) {
     const std::vector<std::string> &v = View.Values;
     if (v.size() < 4)
         return;
@@ -432,30 +487,10 @@ void TFractintImporter::ImportCorners(const TViewKey &View) {
         rightTopRe = corner(v[0], v[1], v[4]);
         rightTopIm = corner(v[3], v[2], v[5]);
     }
-    FLayer->GetMapping().SetCorners(v[0], v[3], v[1], v[2], rightTopRe, rightTopIm);
+    Mapping.SetCorners(v[0], v[3], v[1], v[2], rightTopRe, rightTopIm);
 }
 
 void TFractintImporter::ImportViewWindow(TParReader &Reader) {
-    std::int32_t width = FViewWidth, height = FViewHeight;
-    if (width == 0) {
-        const bool config = ConfigManager() && ConfigManager()->Fractal;
-        const std::int32_t defaultWidth = config ? ConfigManager()->Fractal->DefaultWidth : 640;
-        const std::int32_t defaultHeight = config ? ConfigManager()->Fractal->DefaultHeight : 480;
-        width = defaultWidth;
-        height = static_cast<std::int32_t>(std::lround(width * FViewRatio));
-        if (height > defaultHeight) {
-            height = defaultHeight;
-            width = static_cast<std::int32_t>(std::lround(height / FViewRatio));
-        }
-    } else if (height == 0) {
-        height = static_cast<std::int32_t>(std::lround(width * FViewRatio));
-    }
-    if (width < 1 || height < 1 || height > MaxViewSize)
-        Fail(FViewWindowPosition);
-    if (SetSize) {
-        FFractal.SetWidth(width);
-        FFractal.SetHeight(height);
-    }
     TTransformList &transformations = FLayer->GetMapping().GetTransformations();
     if (!FixedAspectRatio() && !StartsWithViewWindow(transformations))
         InsertTransformation(Reader, 0, "ViewWindow");
@@ -480,7 +515,7 @@ void TFractintImporter::ImportSkewStretch(TParReader &Reader, long double XMag, 
 }
 
 void TFractintImporter::ImportInvert(TParReader &Reader, const std::vector<std::string> &Values) {
-    if (Values.empty() || FloatTextToExtended(Values[0]) == 0)
+    if (!Inverts(Values))
         return;
     TMapping &mapping = FLayer->GetMapping();
     TTransformList &transformations = mapping.GetTransformations();
@@ -519,10 +554,7 @@ void TFractintImporter::ImportInside() {
 
 void TFractintImporter::ImportColors() {
     if (!FPaletteFile.empty()) {
-        std::string fileName = FPaletteFile;
-        if (IsRelativePath(fileName) && ConfigManager() && ConfigManager()->Folder)
-            fileName = AddTrailingBackslash(ConfigManager()->Folder->Gradient) + fileName;
-        FLayer->GetGradient().LoadFromMapFile(fileName);
+        FLayer->GetGradient().LoadFromMapFile(PaletteFileName());
     } else if (FHasPalette) {
         // The gradient takes blue, green, red.
         std::array<std::uint8_t, 256 * 3> bgr;

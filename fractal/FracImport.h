@@ -18,6 +18,8 @@
 #include "CompValues.h"
 #include "FracDocument.h"
 
+class TMapping;
+
 DECLARE_EXCEPTION(EImportError, Exception);
 
 // Up to 32 trimmed strings of a value split at '/'.
@@ -53,9 +55,12 @@ public:
 
     // Both steps at once: the reader stands before the entry's first key.
     void Import(TParReader &Reader);
-    // Reads every key up to the end of the entry and checks its value; changes nothing.
+    // Reads every key up to the end of the entry and checks its value (sizes, views, the number
+    // of inversions, a palette file's presence); changes nothing.
     void ReadEntry(TParReader &Reader);
-    // Replaces the document's layers by the imported one. Reader only answers missing formulas.
+    // Builds the imported layer apart from the document and only then puts it in the place of the
+    // document's layers (with the "viewwindows" size when SetSize is on): a failure leaves the
+    // document as it was. Reader only answers missing formulas.
     void Apply(TParReader &Reader);
 
     // "colors" values: characters of three digits (red, green, blue) per colour, "<n>" a run of n
@@ -88,8 +93,15 @@ private:
     void OpenFormula(TParReader &Reader, TFormulaBase &Object, const std::string &FileName,
                      const std::string &EntryName);
     void InsertTransformation(TParReader &Reader, int Index, const std::string &EntryName);
-    void ImportCorners(const TViewKey &View);
-    void ImportCenterMag(const TViewKey &View);
+    // A "corners" or "center-mag" view on Mapping; EImportError at the key for a view that no
+    // location can show.
+    void ImportView(TMapping &Mapping, const TViewKey &View);
+    void ImportCorners(TMapping &Mapping, const TViewKey &View);
+    void ImportCenterMag(TMapping &Mapping, const TViewKey &View);
+    // Whether an "invert" value makes an inversion (its radius is not 0).
+    static bool Inverts(const std::vector<std::string> &Values);
+    // The "colors=@" palette file, in the gradient folder unless its name has a folder.
+    std::string PaletteFileName() const;
     void ImportViewWindow(TParReader &Reader);
     void ImportInside();
     void ImportColors();
@@ -126,6 +138,7 @@ private:
     std::int32_t FViewWidth = 0, FViewHeight = 0;
     long double FViewRatio = 0.75L;
     std::vector<std::vector<std::string>> FInverts;
+    std::int32_t FInversions = 0;
     std::string FPaletteFile;
     bool FHasPalette = false;
     TFractintPalette FPalette{};

@@ -597,6 +597,19 @@ void TLayerList::Move(int From, int To) {
     Changed("Move Layer");
 }
 
+std::vector<std::unique_ptr<TLayer>> TLayerList::Replace(std::vector<std::unique_ptr<TLayer>> Layers) {
+    DoBeforeChange();
+    for (int i = Count() - 1; i >= 0; --i)
+        if (OnRemove)
+            OnRemove(this, i);
+    for (int i = 0; i < static_cast<int>(Layers.size()); ++i)
+        if (OnAdd)
+            OnAdd(this, i);
+    FLayers.swap(Layers);
+    Changed(std::string());
+    return Layers;
+}
+
 void TLayerList::Clear() {
     BeginUpdate();
     try {

@@ -138,6 +138,11 @@ public:
     void Insert(int Index, std::unique_ptr<TLayer> Layer);
     void Delete(int Index);
     void Move(int From, int To);
+    // Puts Layers in the place of every layer, as one change. The events see the old layers
+    // still listed: OnRemove for each from the last up, then OnAdd for each new index; the
+    // exchange itself cannot fail. The old layers are handed back, not yet freed, so that the
+    // caller can still put them back.
+    std::vector<std::unique_ptr<TLayer>> Replace(std::vector<std::unique_ptr<TLayer>> Layers);
     void Clear();
     void BeginUpdate() { ++FUpdateCount; }
     void EndUpdate() { EndUpdateCaption(std::string()); }

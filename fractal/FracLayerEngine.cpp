@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <exception>
 
 #include "FracMethods.h"
 #include "GenSetup.h"
@@ -227,6 +228,9 @@ void TLayerEngine::Changed(TLayerChangeKind Kind, const std::string &Caption) {
 }
 
 void TLayerEngine::PrepareCalculation() {
+    // Owed before the owner hears of the start: an owner that counted it and then raised gets
+    // the end as well.
+    FEndOwed = true;
     if (OnCalculationStart)
         OnCalculationStart(this, GetCalculationState() == csInterrupted && !FDiscard, FNewUndoStep);
 }
@@ -318,9 +322,10 @@ void TLayerEngine::SetSize(std::int32_t Width, std::int32_t Height) {
     BeginUpdate();
     try {
         StopCalculation();
+        // The image first: an image no memory can hold leaves the layer at its old size.
+        FImage->SetSize(Width, Height);
         FWidth = Width;
         FHeight = Height;
-        FImage->SetSize(Width, Height);
         FCalculationRect = MakeRect(0, 0, Width, Height);
         FMapping->BeginUpdate();
         FMapping->SetWidth(Width);
@@ -431,9 +436,67 @@ void TLayerEngine::UpdateConstants() {
 void TLayerEngine::StartCalculation() {
     if (GetCalculationState() == csCalculating)
         return;
-    // The report of a run that ended unseen comes before the next run starts, so that the owner
-    // sees the end before the start (its count falls to 0 and its timer starts afresh).
+    // A run that is ending on another thread has settled its end before this start is counted,
+    // and what it posted to this thread is delivered first.
     DeliverEndedRun();
+    const bool resuming = GetCalculationState() == csInterrupted && !FDiscard;
+    try {
+        BeginRun();
+    } catch (const std::exception &E) {
+        AbandonStart(resuming, E.what());
+        throw;
+    } catch (...) {
+        AbandonStart(resuming, "Unknown error in the calculation");
+        throw;
+    }
+    // A resumed run that had only its mirror phase left calculated nothing: it ends here.
+    bool owed;
+    {
+        TScopeLock<TCriticalSection> ending(FEndLock);
+        owed = GetCalculationState() != csCalculating && FEndOwed.exchange(false);
+    }
+    if (owed)
+        ReportEnd();
+}
+
+void TLayerEngine::AbandonStart(bool Resuming, const char *Message) {
+    // The engine leaves no thread working here when its start raises, so a run that this start
+    // counted and that no thread ended stops here, with its work left.
+    {
+        TScopeLock<TCriticalSection> ending(FEndLock);
+        if (!FEndOwed.exchange(false))
+            return;
+        FCalculationState = csInterrupted;
+        FFinishedEvent->SetEvent();
+    }
+    if (!Resuming)
+        FDiscard = true; // the run was prepared afresh: the next one starts afresh again
+    {
+        TScopeLock<TCriticalSection> guard(FErrorLock);
+        FCalculationError = Message;
+    }
+    try {
+        ReportEnd();
+    } catch (...) {
+        // The start's own error is the one the caller hears of.
+    }
+}
+
+bool TLayerEngine::EndCalculating(std::uint8_t State) {
+    TScopeLock<TCriticalSection> ending(FEndLock);
+    std::uint8_t expected = csCalculating;
+    if (!FCalculationState.compare_exchange_strong(expected, State))
+        return false;
+    FFinishedEvent->SetEvent();
+    return FEndOwed.exchange(false);
+}
+
+void TLayerEngine::ReportEnd() {
+    if (OnCalculationFinished)
+        OnCalculationFinished(this);
+}
+
+void TLayerEngine::BeginRun() {
     FSymmetry = 0;
     if (std::fabs(FMapping->Angle.GetValue()) <= 0.001L && FMapping->GetTransformations().GetCount() == 0 &&
         FMapping->GetWidth() == FWidth && FMapping->GetHeight() == FHeight && !FInside->GetReadsZ() &&
@@ -475,6 +538,9 @@ void TLayerEngine::StartCalculation() {
     }
     TLayerRect filled;
     RunSymmetry(filled);
+    // Only a resumed run whose mirror phase was left mirrors here, on this thread.
+    if (!IsEmptyRect(filled))
+        InvalidateRect(filled);
 }
 
 void TLayerEngine::CalculateRect(const TLayerRect &Rect) {
@@ -496,29 +562,25 @@ void TLayerEngine::CalculateRects(const TLayerRect &Rect1, const TLayerRect &Rec
 }
 
 void TLayerEngine::DeliverEndedRun() {
-    if (!FPosted->OnReceivingThread())
-        return;
     {
-        // A run whose state already changed has posted its report once this lock is free.
+        // A thread whose run's state already changed has settled that run's end and posted
+        // what it mirrored once this lock is free.
         TScopeLock<TCriticalSection> wait(FEndLock);
     }
-    FPosted->RunPending();
+    if (FPosted->OnReceivingThread())
+        FPosted->RunPending();
 }
 
 void TLayerEngine::StopCalculation() {
     if (GetCalculationState() != csCalculating) {
-        // A run that ended but whose report still waits in the queue is reported now, before
-        // anything that follows the stop (a layer being freed drops its queue).
+        // What an ended run posted is delivered now, before anything that follows the stop (a
+        // layer being freed drops its queue).
         DeliverEndedRun();
         return;
     }
     if (TCalculateEngine::StopCalculation()) {
-        std::uint8_t expected = csCalculating;
-        if (FCalculationState.compare_exchange_strong(expected, csInterrupted)) {
-            FFinishedEvent->SetEvent();
-            if (OnCalculationFinished)
-                OnCalculationFinished(this);
-        }
+        if (EndCalculating(csInterrupted))
+            ReportEnd();
         return;
     }
     // Every piece is done: the thread that released the last one is in CalculationFinished, which
@@ -553,20 +615,13 @@ void TLayerEngine::CalculationFinished() {
         TScopeLock<TCriticalSection> guard(FErrorLock);
         FCalculationError = failed ? ErrorMessage() : std::string();
     }
-    TScopeLock<TCriticalSection> ending(FEndLock);
-    std::uint8_t expected = csCalculating;
-    const bool notify = FCalculationState.compare_exchange_strong(expected, failed ? csInterrupted : csIdle);
-    FPosted->Post([this, filled, notify]() { DeliverFinished(filled, notify); });
-    FFinishedEvent->SetEvent();
-}
-
-void TLayerEngine::DeliverFinished(const TLayerRect &Filled, bool Notify) {
-    if (!IsEmptyRect(Filled))
-        InvalidateRect(Filled);
-    // The run's start was counted by the owner, so its end is reported even when a later run
-    // has begun since.
-    if (Notify && OnCalculationFinished)
-        OnCalculationFinished(this);
+    // The owner hears of the end here, on this thread, whatever thread made the layer and
+    // whether or not that thread runs a message loop (a render job or a server may not).
+    if (EndCalculating(failed ? csInterrupted : csIdle))
+        ReportEnd();
+    // Repainting what was mirrored is the interface thread's business.
+    if (!IsEmptyRect(filled))
+        FPosted->Post([this, filled]() { InvalidateRect(filled); });
 }
 
 std::string TLayerEngine::GetCalculationError() const {
@@ -809,6 +864,9 @@ void TLayerEngine::WriteResumeState(TStream &Stream) {
 }
 
 void TLayerEngine::AbandonResumeState() {
+    // The pixels stay as they were until the new run replaces them: a refused record must not
+    // blank a picture it never touched.
+    FClear = false;
     ClearPieces();
     FCalculationState = csIdle;
     FSymmetryPhase = 0;

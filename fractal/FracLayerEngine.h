@@ -4,10 +4,15 @@
 // symmetry; and writes and reads the layer's resume state.
 //
 // Threads: every change and every event runs on the thread that made the engine (the interface
-// thread). CalculationFinished runs on the calculation thread that released the last piece; it
-// mirrors the symmetric part there and hands the invalidation and OnCalculationFinished to the
-// interface thread by posting, never by waiting for it, so a StopCalculation waiting on the
-// interface thread for the last piece cannot deadlock with it.
+// thread), except OnCalculationFinished. CalculationFinished runs on the calculation thread that
+// released the last piece; it mirrors the symmetric part there, ends the run and fires
+// OnCalculationFinished on that thread, so an owner's count of calculating layers follows the
+// layers on any thread, also on one without a message loop (a render job, a server). Only the
+// repaint of the mirrored part is posted to the thread that made the engine, never waited for.
+//
+// Each run whose start OnCalculationStart reported gets exactly one OnCalculationFinished: when
+// it ends, when it is stopped with work left, or when the start itself fails after it was
+// reported (the layer is then interrupted, with the error as its calculation error).
 #pragma once
 
 #include <atomic>
@@ -153,8 +158,8 @@ protected:
 
     // A resume record that cannot be used: no piece is kept and the layer calculates again.
     void AbandonResumeState();
-    // Runs what this engine's threads posted to this thread, when called on it: the report of a
-    // run that ended.
+    // Waits until a run that is ending on another thread has settled its end, then runs what
+    // this engine's threads posted to this thread, when called on it (repaints of mirrored parts).
     void DeliverEndedRun();
 
     std::uint8_t FLastRedrawGroup = 0;
@@ -181,8 +186,14 @@ private:
     void SymmetryOrigin(const TLayerRect &R, TLayerRect &Filled);
     void MirrorRows(const TLayerRect &R, std::int32_t Axis, TLayerRect &Filled);
     void MirrorColumns(const TLayerRect &R, std::int32_t Axis, TLayerRect &Filled);
-    // On the interface thread: what a finished run posted.
-    void DeliverFinished(const TLayerRect &Filled, bool Notify);
+    // StartCalculation's steps from the choice of the symmetry to the start of the engine.
+    void BeginRun();
+    // A start raised: its run, when counted and not ended, stops with its work left.
+    void AbandonStart(bool Resuming, const char *Message);
+    // Changes a calculating state to State; true when the run's end is still owed to the owner
+    // (the caller then reports it, without the end lock).
+    bool EndCalculating(std::uint8_t State);
+    void ReportEnd();
 
     TLayerRect FCalculationRect;
     bool FClear = true;
@@ -220,9 +231,10 @@ private:
     std::int32_t FWidth = 0;
     // Set by CalculationFinished once the state left 1; StopCalculation waits on it.
     std::unique_ptr<TEvent> FFinishedEvent;
-    // Held by CalculationFinished from the state change until its report is posted: a thread that
-    // sees the run ended takes it before it delivers the reports, so none arrives after the next
-    // run began (each run that ended is reported exactly once, whichever run follows).
+    // The owner heard of the current run's start and not yet of its end.
+    std::atomic<bool> FEndOwed{false};
+    // Makes a run's state change and the taking of its owed end one step; a start takes it
+    // before it owes a new end, so an ending run never takes the end of the run after it.
     TCriticalSection FEndLock;
     std::unique_ptr<TPostedCalls> FPosted;
     mutable TCriticalSection FErrorLock;

@@ -5,10 +5,13 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "FileHistory.h"
+#include "FormulaHelpViewer.h"
 #include "FracBuiltin.h"
 #include "FracCalculate.h"
 #include "FracFormulaBase.h"
 #include "FracHistory.h"
+#include "FracManager.h"
 #include "FracMerge.h"
 #include "FracProgress.h"
 #include "GenInstance.h"
@@ -53,11 +56,14 @@ std::vector<TModuleEntry> ProgramModules() {
         {"CompRoutines", InitializeCompRoutines, FinalizeCompRoutines},
         {"CompHugeAccess", InitializeCompHugeAccess, FinalizeCompHugeAccess},
         {"FracFormulaBase", InitializeFracFormulaBase, FinalizeFracFormulaBase},
+        {"FormulaHelpViewer", InitializeFormulaHelpViewer, FinalizeFormulaHelpViewer},
         {"FracBuiltin", InitializeFracBuiltin, FinalizeFracBuiltin},
         {"FracHistory", InitializeFracHistory, FinalizeFracHistory},
         {"FracCalculate", InitializeFracCalculate, FinalizeFracCalculate},
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
+        {"FracManager", InitializeFracManager, FinalizeFracManager},
+        {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
         {"AdvCtrls", nullptr, FinalizeAdvCtrls},

@@ -640,6 +640,10 @@ FUNC_ARGS = {
     "sqrt": ["2", "3", "0.5", "1e-20", "1e20", "12345.678", "pi", "2^19200*1.7", "2^19232*1.7", "2^-19200*1.3",
              "2^128000*1.9", "2^-130000*1.2"],
     "exp": ["1", "-1", "0.5", "10", "-10", "100", "-100", "0.001", "1e-10", "700", "-700", "20000", "-20000"],
+    "expm1": ["1e-70", "-1e-70", "1e-10", "-1e-10", "0.3", "-0.3", "0.4999", "-0.4999", "0.5", "-0.5", "0.6",
+              "0.9", "-0.9", "2", "-2", "-60", "30", "2^-19200*1.3", "-2^-19200*1.3"],
+    "log1p": ["1e-70", "-1e-70", "1e-10", "-1e-10", "0.3", "-0.3", "0.4999", "-0.4999", "0.5", "-0.5", "-0.9",
+              "3", "2^-19200*1.3", "-2^-19200*1.3"],
     "ln": ["2", "0.5", "10", "1e-10", "1e10", "1.0000001", "pi", "2^19200*1.5", "2^-19200*1.5", "2^128000*1.9",
            "2^-130000*1.2"],
     "sin": ["0.5", "1", "2", "3", "4", "5", "6", "7", "10", "100", "1e5", "-1", "-0.3", "1e-10", "0.7853981",
@@ -679,7 +683,7 @@ def reference(mp, name, x, y=None):
         return x / y
     if name == "arctan2":
         return mp.atan2(x, y)  # x is the y coordinate, y the x coordinate
-    return {"sqrt": mp.sqrt, "exp": mp.exp, "ln": mp.log, "sin": mp.sin, "cos": mp.cos, "arctan": mp.atan,
+    return {"sqrt": mp.sqrt, "exp": mp.exp, "expm1": mp.expm1, "log1p": mp.log1p, "ln": mp.log, "sin": mp.sin, "cos": mp.cos, "arctan": mp.atan,
             "arcsin": mp.asin, "arccos": mp.acos}[name](x)
 
 
@@ -704,7 +708,9 @@ def gen_funcs():
                     ref = reference(mp, name, h_value(mp, hx))
                     line = "%s %d %s" % (name, n, hx.fmt())
                 hr = to_h(mp, ref, extra)
-                out.append("%s %s %s" % (line, hr.fmt(), "a" if name in ABSOLUTE else "r"))
+                # log1p beyond |x| = 1/2 is the logarithm of 1 + x, with the logarithm's error
+                absolute = name in ABSOLUTE or (name == "log1p" and abs(h_value(mp, hx)) >= 0.5)
+                out.append("%s %s %s" % (line, hr.fmt(), "a" if absolute else "r"))
     print("\n".join(out))
 
 

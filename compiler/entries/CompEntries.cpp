@@ -436,14 +436,14 @@ bool TEntryData::FindKey(const std::string &Key, const std::vector<std::string> 
             // The value, following lines continued with a backslash.
             std::string value;
             for (;;) {
-                std::size_t lineEnd = text.find_first_of("\r\n", p);
-                if (lineEnd == std::string::npos)
-                    lineEnd = n;
-                // Only this line is searched for the closing quote: searching the rest of the
-                // text at every continued line would cost its length each time.
-                const void *quote = std::memchr(text.data() + p, '"', lineEnd - p);
-                if (quote) {
-                    value.append(text, p, static_cast<const char *>(quote) - (text.data() + p));
+                // Up to the closing quote or the end of the line, whichever comes first: the
+                // search never reads past the value, so keys close together on one long line
+                // cost no more than the line, and a continued line is read once.
+                std::size_t lineEnd = p;
+                while (lineEnd < n && text[lineEnd] != '"' && !IsLineBreak(text[lineEnd]))
+                    ++lineEnd;
+                if (lineEnd < n && text[lineEnd] == '"') {
+                    value.append(text, p, lineEnd - p);
                     break;
                 }
                 std::size_t last = lineEnd;
@@ -639,7 +639,13 @@ void TEntryCollection::Scan(bool KeepTexts) {
     FScanned = false;
     FKeepTexts = KeepTexts;
     TEntryStreamUse stream(*this, smRead);
-    DoScan(*stream);
+    try {
+        DoScan(*stream);
+    } catch (...) {
+        // A refused source leaves no half index behind.
+        FEntries.Clear();
+        throw;
+    }
     stream.Release();
     FScanned = true;
 }
@@ -727,7 +733,7 @@ void TEntryCollection::DoScan(TStream &Stream) {
     int64_t pos = Stream.Position();
 
     // The current line up to the cursor. It grows as long as the line does, so a header is
-    // always seen whole, however long its line is.
+    // always seen whole; a line longer than MaxEntryLineLength refuses the source.
     std::string line;
     TLineHeaderState lineState;
     int64_t lineStart = pos;
@@ -790,6 +796,9 @@ void TEntryCollection::DoScan(TStream &Stream) {
                 afterCR = c == CR;
                 continue;
             }
+            if (line.size() >= MaxEntryLineLength)
+                throw EEntryError("Line %d is longer than %d characters: not an entry file", lineNumber + 1,
+                                  static_cast<int>(MaxEntryLineLength));
             line += c;
             if (!comment) {
                 if (c == ';') {

@@ -87,6 +87,11 @@ constexpr int cmPlain = 0;
 constexpr int cmCompressed = 1;
 constexpr int cmAsSource = 2;
 
+// The longest line the scanner takes, in characters. A header is looked for on the whole of its
+// line, which is held while it grows; a source with a longer line (most likely not an entry file
+// at all, such as a large binary file named by mistake) is refused rather than read into memory.
+constexpr std::size_t MaxEntryLineLength = 1u << 20;
+
 // Stream modes of GetStream.
 constexpr int smRead = 0;
 constexpr int smAppend = 1;
@@ -114,6 +119,7 @@ public:
     void LoadEntryText(int I);
     void LoadEntryIntoStream(TEntryStream &Stream, int I);
     // Re-indexes the entries when the source changed or texts are wanted that were not kept.
+    // EEntryError for a line longer than MaxEntryLineLength; the collection is then empty.
     void Scan(bool KeepTexts);
     bool KeepTexts() const { return FKeepTexts; }
 

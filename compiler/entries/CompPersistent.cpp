@@ -493,12 +493,25 @@ void TParWriter::WriteString(const std::string &Key, const std::string &S) {
 }
 
 void TParWriter::WriteQuoted(const std::string &Key, const std::string &S) {
+    // What the text cannot hold is left out, so that what is written reads back as written: a
+    // quote would end the value, a brace would end the entry (or start another) for the entry
+    // scanner, a NUL would end the text; a line break (CR, LF or both) reads back as one blank,
+    // and is written as one.
     std::string text;
     text.reserve(S.size() + 2);
     text += '"';
-    for (char c : S)
-        if (c != '"')
-            text += c;
+    for (std::size_t i = 0; i < S.size(); ++i) {
+        const char c = S[i];
+        if (c == '"' || c == '{' || c == '}' || c == '\0')
+            continue;
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < S.size() && S[i + 1] == '\n')
+                ++i;
+            text += ' ';
+            continue;
+        }
+        text += c;
+    }
     text += '"';
     AddItem(Key + "=" + text);
 }

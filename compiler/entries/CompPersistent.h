@@ -218,7 +218,8 @@ public:
     void WriteCardinal(const std::string &Key, uint32_t C);
     void WriteFloat(const std::string &Key, long double X);
     void WriteString(const std::string &Key, const std::string &S);
-    // S without its double-quote characters, in double quotes.
+    // S in double quotes, without what a value cannot hold (double quotes, braces, NUL) and with
+    // each line break as one blank, so that it reads back exactly as written.
     void WriteQuoted(const std::string &Key, const std::string &S);
     // An exact decimal value (a type with GetText(), Text() or a Text field).
     template <class TFloatValueType>

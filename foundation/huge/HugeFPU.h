@@ -98,6 +98,8 @@ public:
     void ArcCos();
     void Ln();
     void Exp();
+    void ExpMinusOne();
+    void LnOnePlus();
     void ArcTan2Pop();
 
     int Digits() const { return FDigits; }

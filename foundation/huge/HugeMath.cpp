@@ -430,6 +430,127 @@ void THugeFloatMath::Exp() {
     MultiplyPowerOfTwo(static_cast<int32_t>(shift));
 }
 
+bool THugeFloatMath::IsBelowHalf() const {
+    return FState == hsNormal && !IsZero() &&
+           (FExponent < -1 || (FExponent == -1 && TopWord() < 0x80000000u));
+}
+
+void THugeFloatMath::ExpMinusOne() {
+    if (FState == hsNaN || IsZero())
+        return;
+    if (FState == hsInfinite) {
+        if (FSign) // e^-infinity - 1
+            SetInteger(-1);
+        return;
+    }
+    if (!IsBelowHalf() && !FSign && FExponent == -1) {
+        // 1/2 <= x < 1: e^x - 1 may lie below 1 where e^x does not, and would lose the bits of the
+        // word that 1 occupies. With m = e^(x/2) - 1 instead, e^x - 1 = m^2 + m + m, and every
+        // partial sum stays below 1.
+        DivideByTwo();
+        ExpMinusOne();
+        THugeMathTempHolder sum(*this);
+        sum->Assign(*this);
+        sum->Square();
+        sum->Add(*this);
+        sum->Add(*this);
+        Assign(*sum);
+        return;
+    }
+    if (!IsBelowHalf()) {
+        // Beyond: e^x - 1 keeps the words of e^x (both lie above 1, or both below it for x <= -1/2).
+        // The difference is taken exactly: Subtract would first cut e^x to the words of 1.
+        Exp();
+        THugeConstHolder one(*this, GetOne());
+        if (FState != hsNormal || ExactDifference(*this, *one, *this, FWorkBuffer) == TResidual::Inexact)
+            Subtract(*one);
+        return;
+    }
+    // e^x - 1 = x (1 + x/2 (1 + x/3 (1 + ... (1 + x/K)))) by Horner's rule from the inside, with
+    // the inner value s scaled by 2^31 so that it keeps a full top word (it lies between about
+    // 0.78 and 1.3). Each step's rounding is damped by |x| / k < 1/4 in the steps after it, so
+    // the result is right to a few units of its last word for either sign of x; summing the
+    // terms forwards would leave a rounding of the sum for every term. K is the first term below
+    // 2^-(32 n + 8) of the first one, estimated from the exponent of x.
+    const int n = FWordCount;
+    const double log2X = 32.0 * FExponent + std::log2(static_cast<double>(TopWord()));
+    int32_t terms = 1;
+    for (double size = 0; size > -(32.0 * n + 8) && terms < INT32_MAX; ++terms)
+        size += log2X - std::log2(static_cast<double>(terms) + 1);
+    THugeMathTempHolder inner(*this);
+    THugeMathTempHolder unit(*this); // 2^31, the scaled 1
+    unit->SetInteger(1);
+    unit->MultiplyPowerOfTwo(31);
+    inner->Assign(*unit);
+    for (int32_t k = terms; k >= 2; --k) {
+        inner->Multiply(*this);
+        inner->DivideInteger(k);
+        inner->Add(*unit);
+    }
+    Multiply(*inner);
+    MultiplyPowerOfTwo(-31);
+}
+
+void THugeFloatMath::LnOnePlus() {
+    if (FState == hsNaN || IsZero())
+        return;
+    if (!IsBelowHalf()) {
+        if (FState == hsInfinite) {
+            if (FSign)
+                SetNaN();
+            return;
+        }
+        // 1 + x = 1 - |x| exactly for a negative x (Add would first cut x to the words of 1).
+        THugeConstHolder one(*this, GetOne());
+        bool exact = false;
+        if (FSign) {
+            FSign = false;
+            exact = ExactDifference(*one, *this, *this, FWorkBuffer) != TResidual::Inexact;
+            if (!exact)
+                FSign = true;
+        }
+        if (!exact)
+            Add(*one);
+        Ln();
+        return;
+    }
+    // ln(1 + x) = 2 atanh w = 2 w (1 + w^2/3 + w^4/5 + ...) with w = x / (2 + x), |w| < 1/3; the
+    // divisor is taken as 2^30 (2 + x) = 2^31 + 2^30 x, whose top word is full, so that w keeps
+    // every word. The sum runs by Horner's rule from the inside, scaled by 2^31 like the one of
+    // ExpMinusOne: s = 2^31/(2K + 1) + q (... + q (2^31/3 + q 2^31)) with q = w^2, and each
+    // rounding is damped by q < 1/9. K is the first power of q below 2^-(32 n + 8).
+    const int n = FWordCount;
+    THugeMathTempHolder unit(*this); // 2^31, the scaled 1
+    unit->SetInteger(1);
+    unit->MultiplyPowerOfTwo(31);
+    MultiplyPowerOfTwo(30);
+    {
+        THugeMathTempHolder divisor(*this);
+        divisor->Assign(*this);
+        divisor->Add(*unit);
+        Divide(*divisor); // w
+    }
+    THugeMathTempHolder square(*this);
+    square->Assign(*this);
+    square->Square(); // q
+    const double log2Q = 32.0 * square->FExponent + std::log2(static_cast<double>(square->TopWord()));
+    int32_t terms = 1;
+    while (terms * log2Q > -(32.0 * n + 8) && terms < INT32_MAX / 2 - 1)
+        ++terms;
+    THugeMathTempHolder inner(*this);
+    THugeMathTempHolder term(*this);
+    inner->Assign(*unit);
+    inner->DivideInteger(2 * terms + 1);
+    for (int32_t k = terms - 1; k >= 0; --k) {
+        inner->Multiply(*square);
+        term->Assign(*unit);
+        term->DivideInteger(2 * k + 1);
+        inner->Add(*term);
+    }
+    Multiply(*inner);
+    MultiplyPowerOfTwo(-30);
+}
+
 // ---------------------------------------------------------------- sine, cosine
 
 int THugeFloatMath::ReduceQuadrant() {

@@ -31,6 +31,14 @@ public:
     void ArcCos();
     void Ln();
     void Exp();
+    // e^Self - 1 with the relative precision of Self for small |Self|, where Exp followed by a
+    // subtraction of 1 would keep only the words of 1 + Self.
+    void ExpMinusOne();
+    // ln(1 + Self) with the relative precision of Self for 0 < |Self| < 1/2, where Ln of 1 + Self
+    // would keep only the words of 1 + Self; beyond, Ln of 1 + Self.
+    void LnOnePlus();
+    // 0 < |Self| < 1/2: the range in which ExpMinusOne and LnOnePlus sum their own series.
+    bool IsBelowHalf() const;
 
 protected:
     THugeFloatMath(int precision, SharedBuffer tag);

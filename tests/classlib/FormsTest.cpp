@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -290,6 +292,53 @@ TEST(ExceptionTextTest, TrailingDotsCollapseToOne) {
     for (const Case &c : cases)
         EXPECT_EQ(ExceptionDisplayText(std::make_exception_ptr(Exception(std::string(c.Message)))), c.Shown);
     EXPECT_EQ(ExceptionDisplayText(std::make_exception_ptr(42)), "Unknown exception");
+}
+
+// An application whose default help call is recorded instead of starting the system's help.
+class TRecordingHelpApplication : public TApplication {
+public:
+    using TApplication::TApplication;
+    std::vector<std::pair<WORD, intptr_t>> DefaultCalls;
+
+protected:
+    bool CallDefaultHelp(WORD Command, intptr_t Data) override {
+        DefaultCalls.emplace_back(Command, Data);
+        return true;
+    }
+};
+
+struct HelpHandler {
+    bool Answer = false;
+    bool ClearCallHelp = false;
+    bool Help(WORD, intptr_t, bool &CallHelp) {
+        if (ClearCallHelp)
+            CallHelp = false;
+        return Answer;
+    }
+};
+
+TEST(ApplicationHelpTest, DefaultHelpRunsUnlessOnHelpClearsCallHelp) {
+    struct Case {
+        bool Assigned, Answer, ClearCallHelp;
+        bool DefaultRuns, Result;
+    } cases[] = {
+        {false, false, false, true, true}, {true, false, false, true, true},  {true, true, false, true, true},
+        {true, true, true, false, true},   {true, false, true, false, false},
+    };
+    for (const Case &c : cases) {
+        TRecordingHelpApplication app(nullptr);
+        HelpHandler handler{c.Answer, c.ClearCallHelp};
+        if (c.Assigned)
+            app.OnHelp = MakeEvent<&HelpHandler::Help>(&handler);
+        EXPECT_EQ(app.HelpCommand(HELP_CONTEXT, 42), c.Result) << c.Assigned << c.Answer << c.ClearCallHelp;
+        const std::vector<std::pair<WORD, intptr_t>> expected =
+            c.DefaultRuns ? std::vector<std::pair<WORD, intptr_t>>{{HELP_CONTEXT, 42}}
+                          : std::vector<std::pair<WORD, intptr_t>>{};
+        EXPECT_EQ(app.DefaultCalls, expected) << c.Assigned << c.Answer << c.ClearCallHelp;
+    }
+    // Without a help file the system's help is not asked.
+    ASSERT_TRUE(Application->HelpFile().empty());
+    EXPECT_FALSE(Application->HelpContext(7));
 }
 
 class TimerTest : public HostFormTest {};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Classes.h"
+#include "Forms.h"
 #include "PostedCalls.h"
 
 namespace {
@@ -38,6 +39,16 @@ void DispatchUntil(const std::vector<int> &Log, std::size_t Count) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
+
+// What the application's exception display was given.
+struct ShownExceptions {
+    std::vector<std::string> Texts;
+    std::vector<TObject *> Senders;
+    void Show(TObject *Sender, std::exception_ptr E) {
+        Texts.push_back(ExceptionDisplayText(E));
+        Senders.push_back(Sender);
+    }
+};
 
 } // namespace
 
@@ -77,4 +88,27 @@ TEST(PostedCalls, FailingCallPassesOnAndTheRestStayQueued) {
     }
     DispatchUntil(log, 2);
     EXPECT_EQ(log, std::vector<int>{2});
+}
+
+// Calls run by the wake-up message have no caller to take their exception: it goes to the
+// application's display like every failure on the interface thread, an abort stays silent, and
+// the calls behind a failed one still run.
+TEST(PostedCalls, FailureOfAWokenCallIsShownByTheApplication) {
+    ASSERT_NE(Application, nullptr);
+    ShownExceptions shown;
+    Application->OnException = MakeEvent<&ShownExceptions::Show>(&shown);
+    std::vector<int> log;
+    {
+        TPostedCalls calls;
+        calls.Post([] { Abort(); });
+        calls.Post([&log] { log.push_back(1); });
+        calls.Post([] { throw Exception("Posted call failed"); });
+        calls.Post([&log] { log.push_back(2); });
+        DispatchUntil(log, 2);
+        EXPECT_EQ(log, (std::vector<int>{1, 2}));
+        EXPECT_EQ(shown.Texts, std::vector<std::string>{"Posted call failed"});
+        ASSERT_EQ(shown.Senders.size(), 1u);
+        EXPECT_EQ(shown.Senders[0], &calls);
+    }
+    Application->OnException = nullptr;
 }

@@ -92,9 +92,15 @@ std::vector<std::string> SplitList(const std::string &Text) {
     return items;
 }
 
-std::vector<TReferenceCase> ReadReferenceCases() {
-    std::ifstream file(std::string(TEST_DATA_DIR) + "compiler\\data\\CompHugeRoutines_reference.txt");
-    std::vector<TReferenceCase> cases;
+// The lines of a fixture of tests/compiler/data, each split at '|' into `fields` fields.
+struct TFixtureLine {
+    int Number = 0;
+    std::vector<std::string> Fields;
+};
+
+std::vector<TFixtureLine> ReadFixtureLines(const std::string &Name, size_t Fields) {
+    std::ifstream file(std::string(TEST_DATA_DIR) + "compiler\\data\\" + Name);
+    std::vector<TFixtureLine> lines;
     std::string line;
     int number = 0;
     while (std::getline(file, line)) {
@@ -103,19 +109,28 @@ std::vector<TReferenceCase> ReadReferenceCases() {
             line.pop_back();
         if (line.empty())
             continue;
-        std::vector<std::string> fields;
+        TFixtureLine entry;
+        entry.Number = number;
         std::stringstream in(line);
         std::string field;
         while (std::getline(in, field, '|'))
-            fields.push_back(field);
-        if (fields.size() != 4)
-            throw std::runtime_error("bad reference line " + std::to_string(number));
+            entry.Fields.push_back(field);
+        if (entry.Fields.size() != Fields)
+            throw std::runtime_error("bad line " + std::to_string(number) + " in " + Name);
+        lines.push_back(entry);
+    }
+    return lines;
+}
+
+std::vector<TReferenceCase> ReadReferenceCases() {
+    std::vector<TReferenceCase> cases;
+    for (const TFixtureLine &line : ReadFixtureLines("CompHugeRoutines_reference.txt", 4)) {
         TReferenceCase c;
-        c.Line = number;
-        c.Routine = std::stoi(fields[0]);
-        c.In = SplitList(fields[1]);
-        c.Out = SplitList(fields[2]);
-        const std::vector<std::string> eax = SplitList(fields[3]);
+        c.Line = line.Number;
+        c.Routine = std::stoi(line.Fields[0]);
+        c.In = SplitList(line.Fields[1]);
+        c.Out = SplitList(line.Fields[2]);
+        const std::vector<std::string> eax = SplitList(line.Fields[3]);
         c.HasEax = !eax.empty();
         if (c.HasEax)
             c.Eax = static_cast<std::int32_t>(std::stol(eax[0]));
@@ -226,6 +241,46 @@ TEST_F(CompHugeRoutinesTest, ResultsMatchFiftyDigitReferences) {
                 EXPECT_EQ(eax & 0xFF, c.Eax);
             else
                 EXPECT_EQ(eax, c.Eax);
+        }
+    }
+}
+
+// sinh, cosh, tanh, coth and the complex sine, cosine, tangent and their hyperbolic kin near 0
+// and for a tiny part beside an ordinary one, of both signs, at 20, 40 and 100 digits: every part
+// of a result must keep its digits relative to itself. A formula that subtracts nearly equal
+// values (E/2 - 1/(2E), 1 - e^(-2x)) leaves noise of the size of the last word of 1 there.
+TEST_F(CompHugeRoutinesTest, SmallArgumentsKeepTheirDigits) {
+    const std::vector<TFixtureLine> lines = ReadFixtureLines("CompHugeTiny_reference.txt", 4);
+    ASSERT_FALSE(lines.empty());
+    for (const TFixtureLine &line : lines) {
+        const int routine = std::stoi(line.Fields[0]);
+        const int digits = std::stoi(line.Fields[1]);
+        const std::vector<std::string> in = SplitList(line.Fields[2]), out = SplitList(line.Fields[3]);
+        SCOPED_TRACE("reference line " + std::to_string(line.Number) + ", routine " +
+                     std::to_string(routine) + ", " + std::to_string(digits) + " digits");
+        if (Processor->Digits() != digits)
+            UsePrecision(digits);
+        Processor->Reset();
+        Processor->ClearFailure();
+        THugeAccess access;
+        for (int i = static_cast<int>(in.size()) - 1; i >= 0; --i) {
+            Values[i]->SetText(in[i]);
+            access.LoadReal(4 * i, false);
+        }
+        access.EmitRoutine(routine);
+        for (int i = 0; i < static_cast<int>(out.size()); ++i)
+            access.StoreRealPop(4 * (8 + i), false);
+        Runner.Run(access, Context, Data, *Processor);
+        EXPECT_FALSE(Processor->Failed());
+        for (int i = 0; i < static_cast<int>(out.size()); ++i) {
+            THugeFloat expected(digits), error(digits);
+            expected.SetText(out[i]);
+            error.Assign(*Values[8 + i]);
+            error.Subtract(expected);
+            error.Divide(expected);
+            const long double relative = std::fabs(error.GetExtended());
+            EXPECT_LE(relative, std::pow(10.0L, -digits))
+                << "result " << i << ": " << Values[8 + i]->GetText() << " expected " << out[i];
         }
     }
 }

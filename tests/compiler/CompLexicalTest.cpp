@@ -1,9 +1,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <thread>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -475,6 +478,98 @@ TEST_F(LexicalTest, WarningsGoToTheShownObjectOnly) {
     EXPECT_EQ(ErrorManager()->GetMessageA(0).Text, "Result of expression is ignored.");
     EXPECT_EQ(ErrorManager()->GetMessageA(0).Line, 2);
     EXPECT_EQ(ErrorManager()->GetMessageA(0).Column, 4);
+}
+
+// Lets a fixed number of threads start each round together: every thread's Arrive returns once
+// all have arrived (false after a minute without them).
+class TRoundGate {
+public:
+    explicit TRoundGate(int AParties) : FParties(AParties) {}
+    bool Arrive() {
+        std::unique_lock<std::mutex> lock(FMutex);
+        const long round = FRound;
+        if (++FArrived == FParties) {
+            FArrived = 0;
+            ++FRound;
+            FChanged.notify_all();
+            return true;
+        }
+        return FChanged.wait_for(lock, std::chrono::seconds(60), [&] { return FRound != round; });
+    }
+
+private:
+    const int FParties;
+    int FArrived = 0;
+    long FRound = 0;
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+};
+
+// Compiles on two threads at once (as the interface thread and a render or server thread do),
+// each following its own faulty formula: each sees exactly the messages of its own compile, in
+// every round.
+TEST_F(LexicalTest, ThreadsCompilingAtOnceSeeTheirOwnMessages) {
+    WriteFileBytes(File, "FaultA {\r\n  x = sin()\r\n}\r\n"
+                         "FaultB {\r\n$ifdef VER20\r\nz = 1\r\n}\r\n");
+    struct TExpected {
+        std::uint8_t Kind, Code;
+        std::string Text;
+        int Line, Column;
+        bool operator==(const TExpected &) const = default;
+    };
+    auto ownMessages = [] {
+        TScopeLock<TErrorManager> lock(*ErrorManager());
+        std::vector<TExpected> messages;
+        for (int i = 0; i < ErrorManager()->GetCount(); ++i) {
+            const TCompilerMessage m = ErrorManager()->GetMessageA(i);
+            messages.push_back(
+                {m.Kind, m.Kind == mkWarning ? m.WarningCode : m.ErrorCode, m.Text, m.Line, m.Column});
+        }
+        return messages;
+    };
+    constexpr int Rounds = 40;
+    TRoundGate gate(2);
+    // Failures are collected per thread and reported on the test's thread.
+    auto compileRounds = [&](TTestFormula &Formula, const std::string &Entry,
+                             std::vector<std::string> &Failures,
+                             const std::function<std::vector<TExpected>()> &Expected) {
+        ErrorManager()->SetFormula(&Formula);
+        for (int round = 0; round < Rounds; ++round) {
+            if (!gate.Arrive()) {
+                Failures.push_back("the other thread did not arrive");
+                break;
+            }
+            if (round == 0)
+                Formula.SetSource(File, Entry);
+            else
+                Formula.ReloadSource();
+            if (ownMessages() != Expected())
+                Failures.push_back(Entry + ": other messages in round " + std::to_string(round));
+        }
+        ErrorManager()->ClearFormula();
+    };
+    TTestFormula a, b;
+    b.OnCheck = [](TTestParser &Self) { Self.Warning(cwResultIgnored, {5, 3}); };
+    std::vector<std::string> failuresA, failuresB;
+    std::thread first([&] {
+        compileRounds(a, "FaultA", failuresA, [] {
+            return std::vector<TExpected>{{mkError, ceExprExpected, "Expression expected.", 1, 10}};
+        });
+    });
+    std::thread second([&] {
+        compileRounds(b, "FaultB", failuresB, [&b] {
+            return std::vector<TExpected>{
+                {mkWarning, cwResultIgnored, "Result of expression is ignored.", 5, 3},
+                {mkError, ceDirectiveEndIfExpected, "$ENDIF expected after $IFDEF.", b.GetErrorLine(),
+                 b.GetErrorColumn()}};
+        });
+    });
+    first.join();
+    second.join();
+    EXPECT_TRUE(a.GetHasError());
+    EXPECT_TRUE(b.GetHasError());
+    EXPECT_EQ(failuresA, std::vector<std::string>{});
+    EXPECT_EQ(failuresB, std::vector<std::string>{});
 }
 
 // While one object generates code, the compile lock keeps every other thread away from the list

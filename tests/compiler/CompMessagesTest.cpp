@@ -191,13 +191,16 @@ TEST_F(TErrorManagerFixture, OutputFromSeveralThreads) {
                 done.SetEvent();
         });
     std::atomic<bool> emptyText{false};
+    // The reader follows the formula too, so its own list fills while it reads.
     std::thread reader([&] {
+        Manager.SetFormula(&Formula);
         while (!stop) {
             TScopeLock<TNotificationManager> lock(Manager);
             for (int i = 0; i < Manager.GetCount(); ++i)
                 if (Manager.GetMessage(i).Text.empty())
                     emptyText = true;
         }
+        Manager.ClearFormula();
     });
     EXPECT_EQ(done.WaitFor(60000), TEvent::wrSignaled);
     stop = true;
@@ -209,6 +212,69 @@ TEST_F(TErrorManagerFixture, OutputFromSeveralThreads) {
     int limit = ConfigManager() ? ConfigManager()->General->RunTimeMessageCount : 100;
     EXPECT_EQ(Manager.GetCount(), limit + 2);
     EXPECT_EQ(Manager.GetMessage(limit + 1).Text, "Too many messages.");
+}
+
+// Each thread follows an object of its own: a worker compiling another object neither empties nor
+// fills the list of the thread that shows a formula, output of the shown formula from any thread
+// reaches that thread's list only, and a freed object is forgotten by every thread.
+TEST_F(TErrorManagerFixture, EachThreadSeesTheMessagesOfTheObjectItFollows) {
+    Manager.SetFormula(&Formula);
+    Manager.BeginCompile(&Formula);
+    Manager.AddWarning(&Formula, 2, "shown warning", {1, 0});
+    Manager.EndCompile(&Formula);
+
+    TEvent following(true, false), compiled(true, false), checked(true, false), done(true, false);
+    std::vector<std::string> workerTexts;
+    const TObject *workerFormula = nullptr;
+    const TObject *workerAfterForget = &Other;
+    std::thread worker([&] {
+        EXPECT_EQ(Manager.GetFormula(), nullptr) << "a thread follows nothing at first";
+        EXPECT_EQ(Manager.GetCount(), 0);
+        Manager.SetFormula(&Other);
+        following.SetEvent();
+        // The shown formula compiles again meanwhile; this list must not change.
+        EXPECT_EQ(compiled.WaitFor(60000), TEvent::wrSignaled);
+        Manager.BeginCompile(&Other);
+        Manager.AddWarning(&Other, 3, "worker warning", {4, 1});
+        Manager.AddError(&Other, 9, {5, 2}, "')' expected.");
+        Manager.EndCompile(&Other);
+        workerFormula = Manager.GetFormula();
+        workerTexts = Texts();
+        checked.SetEvent();
+        EXPECT_EQ(done.WaitFor(60000), TEvent::wrSignaled);
+        workerAfterForget = Manager.GetFormula();
+    });
+    ASSERT_EQ(following.WaitFor(60000), TEvent::wrSignaled);
+    EXPECT_TRUE(Manager.IsFollowed(&Other));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"shown warning"})
+        << "another thread's choice empties nothing";
+    Manager.BeginCompile(&Formula);
+    Manager.AddError(&Formula, 3, {2, 2}, "Syntax error in literal number.");
+    Manager.EndCompile(&Formula);
+    compiled.SetEvent();
+    ASSERT_EQ(checked.WaitFor(60000), TEvent::wrSignaled);
+    EXPECT_EQ(workerFormula, &Other);
+    EXPECT_EQ(workerTexts, (std::vector<std::string>{"worker warning", "')' expected."}));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Syntax error in literal number."});
+
+    // Output of the shown formula, added by a calculation thread.
+    std::thread calculation([&] {
+        Manager.AddOutput(&Formula, {3, 0}, okPrint, "printed", "entry", "file");
+    });
+    calculation.join();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Syntax error in literal number.", "printed"}));
+    EXPECT_EQ(Manager.GetOutputCount(), 1);
+
+    // The worker's object is freed: no thread follows it any more.
+    Notifications = 0;
+    Manager.Forget(&Other);
+    EXPECT_EQ(Notifications, 1);
+    EXPECT_FALSE(Manager.IsFollowed(&Other));
+    done.SetEvent();
+    worker.join();
+    EXPECT_EQ(workerAfterForget, nullptr);
+    EXPECT_EQ(Manager.GetFormula(), &Formula);
+    EXPECT_EQ(Manager.GetCount(), 2);
 }
 
 TEST(ErrorManager, GlobalInstance) {

@@ -393,6 +393,60 @@ TEST(StorageList, FindsNodesByKindNameAndValue) {
     EXPECT_EQ(list.IndexOf(nullptr), -1);
 }
 
+// Every constant is found by its value among many: arbitrary-precision values that differ only in
+// their lowest mantissa word stay apart, equal ones are found (the first of them), and colours
+// compare as numbers (0 equals -0).
+TEST(StorageList, FindsEachOfManyConstantsByItsValue) {
+    constexpr int Digits = 40;
+    constexpr int Count = 600;
+    // Whole with its lowest mantissa word set to Low.
+    auto setLowWord = [](THugeFloatBase &Value, std::int32_t Whole, std::uint32_t Low) {
+        Value.SetInteger(Whole);
+        ASSERT_GT(Value.FWordCount, 2);
+        Value.FMantissa[0] = Low;
+    };
+    auto hugeFloat = [&](std::uint32_t Low) {
+        auto constant = std::make_unique<THugeFloatConstant>(Digits);
+        setLowWord(constant->Value, 1, Low);
+        return constant;
+    };
+    auto hugeComplex = [&](std::uint32_t Low) {
+        auto constant = std::make_unique<THugeComplexConstant>(Digits);
+        constant->Value.Re.SetInteger(1);
+        setLowWord(constant->Value.Im, 2, Low);
+        return constant;
+    };
+    TStorageList list;
+    std::vector<TConstantNode *> floats, complexes;
+    for (int k = 0; k < Count; ++k) {
+        const auto low = static_cast<std::uint32_t>(k);
+        floats.push_back(list.AddNode(std::make_unique<TConstantNode>(hugeFloat(low))));
+        complexes.push_back(list.AddNode(std::make_unique<TConstantNode>(hugeComplex(low))));
+    }
+    // Equal values added again: the look-up keeps finding the first.
+    list.Add(std::make_unique<TConstantNode>(hugeFloat(7)));
+    list.Add(std::make_unique<TConstantNode>(hugeComplex(7)));
+    auto *black = list.AddNode(
+        std::make_unique<TConstantNode>(std::make_unique<TColorConstant>(0.0f, 0.0f, 0.0f, 1.0f)));
+    auto *red = list.AddNode(
+        std::make_unique<TConstantNode>(std::make_unique<TColorConstant>(1.0f, -0.0f, 0.0f, 1.0f)));
+
+    for (int k = 0; k < Count; ++k) {
+        const auto low = static_cast<std::uint32_t>(k);
+        ASSERT_EQ(list.FindConstant(*hugeFloat(low)), floats[k]) << k;
+        ASSERT_EQ(list.FindConstant(*hugeComplex(low)), complexes[k]) << k;
+    }
+    EXPECT_EQ(list.FindConstant(*hugeFloat(Count)), nullptr);
+    EXPECT_EQ(list.FindConstant(*hugeComplex(Count)), nullptr);
+    // The same value in another precision has more words: a different constant.
+    THugeFloatConstant wider(2 * Digits);
+    setLowWord(wider.Value, 1, 7);
+    EXPECT_EQ(list.FindConstant(wider), nullptr);
+    EXPECT_EQ(list.FindConstant(TColorConstant(-0.0f, 0.0f, -0.0f, 1.0f)), black);
+    EXPECT_EQ(list.FindConstant(TColorConstant(1.0f, 0.0f, 0.0f, 1.0f)), red);
+    EXPECT_EQ(list.FindConstant(TColorConstant(1.0f, 0.0f, 0.0f, 0.5f)), nullptr);
+}
+
 TEST(StorageList, RemoveTemporariesKeepsTheOthersInOrder) {
     TStorageList list;
     list.Add(std::make_unique<TTempVariableNode>(0, vtFloat));

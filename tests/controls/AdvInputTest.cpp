@@ -111,6 +111,41 @@ TEST_F(AdvInputTest, TypingWithinTheDelayGivesOneInputAndOnlyTheLastControlKeeps
     EXPECT_EQ(second.Inputs, (std::vector<std::string>{"", "xy"}));
 }
 
+// An edit whose owner handles its loss of focus itself, so it sees no exit when another control
+// takes the focus (and with it the shared timer).
+class TEditWithoutExit : public TAdvEdit {
+public:
+    using TAdvEdit::TAdvEdit;
+    void WndProc(TMessage &Message) override {
+        if (Message.Msg == WM_KILLFOCUS)
+            DefaultHandler(Message);
+        else
+            TAdvEdit::WndProc(Message);
+    }
+};
+
+TEST_F(AdvInputTest, AControlWhoseTimerWasTakenLeavesTheNewOwnersInputAlone) {
+    InputWatcher first, second;
+    auto *a = new TEditWithoutExit(Form);
+    a->SetParent(Form);
+    a->SetBounds(10, 10, 120, 21);
+    a->OnInput = MakeNotifyEvent<&InputWatcher::Input>(&first);
+    TAdvEdit *b = MakeEdit(40, second);
+    a->SetFocus();
+    Type(a->Handle(), "1");
+    ASSERT_TRUE(a->TimerOwned());
+    b->SetFocus();
+    Type(b->Handle(), "2");
+    EXPECT_FALSE(a->TimerOwned());
+    ASSERT_TRUE(b->TimerOwned());
+    // A goes without an exit while B's input is pending: B's input still arrives.
+    delete a;
+    EXPECT_TRUE(b->TimerOwned());
+    ASSERT_TRUE(PumpUntil([&] { return !second.Inputs.empty(); }, 5000));
+    EXPECT_EQ(second.Inputs, std::vector<std::string>{"2"});
+    EXPECT_TRUE(first.Inputs.empty());
+}
+
 TEST_F(AdvInputTest, WithoutDelayEnterAndLeavingReportAndZeroReportsEveryChange) {
     InputWatcher watcher, other;
     TAdvEdit *edit = MakeEdit(10, watcher);

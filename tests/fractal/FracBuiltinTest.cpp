@@ -43,9 +43,11 @@ template <class T> long double Stored(long double Value) {
 // Mandelbrot z1 is formed from start squared in the storage type and never tested; at most
 // maxiter - 1 steps; the last one is tested only when EveryStep is set; escape when the upper
 // 32 bits of |z|^2 as a double exceed those of the bailout.
+// The z the count ends on goes to ZOut when given.
 template <class T>
 std::int32_t ReferenceCount(bool Julia, long double PRe, long double PIm, long double SRe, long double SIm,
-                            double Bailout, std::int32_t MaxIter, bool EveryStep) {
+                            double Bailout, std::int32_t MaxIter, bool EveryStep,
+                            long double *ZOut = nullptr) {
     const long double pRe = Stored<T>(PRe), pIm = Stored<T>(PIm), sRe = Stored<T>(SRe), sIm = Stored<T>(SIm);
     long double zRe, zIm, cRe, cIm;
     if (Julia) {
@@ -55,16 +57,40 @@ std::int32_t ReferenceCount(bool Julia, long double PRe, long double PIm, long d
         zRe = Stored<T>(sRe * sRe - sIm * sIm) + cRe;
         zIm = Stored<T>(2 * sRe * sIm) + cIm;
     }
+    std::int32_t count = MaxIter;
     for (std::int32_t steps = 1; steps <= MaxIter - 1; ++steps) {
         const long double re = zRe * zRe - zIm * zIm + cRe;
         zIm = (zRe + zRe) * zIm + cIm;
         zRe = re;
         if (steps == MaxIter - 1 && !EveryStep)
             break;
-        if (HighWord(static_cast<double>(zRe * zRe + zIm * zIm)) > HighWord(Bailout))
-            return steps;
+        if (HighWord(static_cast<double>(zRe * zRe + zIm * zIm)) > HighWord(Bailout)) {
+            count = steps;
+            break;
+        }
     }
-    return MaxIter;
+    if (ZOut) {
+        ZOut[0] = zRe;
+        ZOut[1] = zIm;
+    }
+    return count;
+}
+
+// Pixel (X, Y) of a Size x Size grid over the Mandelbrot or the Julia set of the fixtures' seed,
+// and its count (and z) by the rules in the storage type of the precision.
+struct TGridPixel {
+    long double Re, Im;
+    TGridPixel(bool Julia, int X, int Y, int Size)
+        : Re(Julia ? -1.6L + 3.2L * X / Size : -2.2L + 2.8L * X / Size), Im(-1.4L + 2.8L * Y / Size) {}
+};
+
+std::int32_t GridReference(std::uint8_t Precision, bool Julia, const TGridPixel &Pixel, double Bailout,
+                           std::int32_t MaxIter, bool EveryStep, long double *ZOut = nullptr) {
+    const long double seedRe = Julia ? -0.8L : 0, seedIm = Julia ? 0.156L : 0;
+    return Precision == pmDouble ? ReferenceCount<double>(Julia, Pixel.Re, Pixel.Im, seedRe, seedIm, Bailout,
+                                                          MaxIter, EveryStep, ZOut)
+                                 : ReferenceCount<long double>(Julia, Pixel.Re, Pixel.Im, seedRe, seedIm,
+                                                               Bailout, MaxIter, EveryStep, ZOut);
 }
 
 constexpr std::int32_t HugeDigits = 30;
@@ -138,19 +164,53 @@ TEST(BuiltinFormulas, CountsMatchTheRulesOnAGrid) {
                 int differ = 0;
                 for (int y = 0; y < size; ++y)
                     for (int x = 0; x < size; ++x) {
-                        const long double re = julia ? -1.6L + 3.2L * x / size : -2.2L + 2.8L * x / size;
-                        const long double im = -1.4L + 2.8L * y / size;
-                        const long double seedRe = julia ? -0.8L : 0, seedIm = julia ? 0.156L : 0;
-                        const std::int32_t expected =
-                            precision == pmDouble
-                                ? ReferenceCount<double>(julia, re, im, seedRe, seedIm, shape.BailoutValue,
-                                                         MaxIter, shape.ColoringLoop)
-                                : ReferenceCount<long double>(julia, re, im, seedRe, seedIm,
-                                                              shape.BailoutValue, MaxIter,
-                                                              shape.ColoringLoop);
-                        differ += run.Iterate(re, im) != expected;
+                        const TGridPixel pixel(julia, x, y, size);
+                        const std::int32_t expected = GridReference(
+                            precision, julia, pixel, shape.BailoutValue, MaxIter, shape.ColoringLoop);
+                        differ += run.Iterate(pixel.Re, pixel.Im) != expected;
                     }
                 EXPECT_LE(differ, size * size / 1000) << differ << " pixels differ";
+            }
+}
+
+// The loops are scheduled by hand, but every operation rounds as in a plain loop that keeps z in
+// 80-bit registers: the count and the z a pixel ends on (Z, as the precision stores it) are the
+// same bit for bit, in the blocks of 8, in their step-by-step repetition and one step at a time.
+TEST(BuiltinFormulas, EndsOnTheZOfAPlainLoopBitForBit) {
+    constexpr std::int32_t MaxIter = 150;
+    constexpr int Size = 96;
+    for (const bool oneByOne : {false, true})
+        for (std::uint8_t precision : {pmDouble, pmExtended})
+            for (bool julia : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << (julia ? "Julia, " : "Mandelbrot, ") << "precision " << int(precision)
+                             << (oneByOne ? ", one by one" : ", blocks"));
+                auto formula = CompileBuiltin(julia ? "BuiltinJulia" : "BuiltinMandelbrot", precision);
+                SetBailout(*formula, oneByOne ? "3.5" : "4");
+                TBuiltinRun run(*formula, MaxIter);
+                const std::int32_t zOffset = precision == pmDouble ? PC_DOUBLE_Z : PC_EXTENDED_Z;
+                const std::int32_t imOffset = precision == pmDouble ? 8 : 16;
+                int differ = 0;
+                for (int y = 0; y < Size; ++y)
+                    for (int x = 0; x < Size; ++x) {
+                        const TGridPixel pixel(julia, x, y, Size);
+                        long double z[2];
+                        const std::int32_t expected =
+                            GridReference(precision, julia, pixel, oneByOne ? 3.5 : 4, MaxIter, false, z);
+                        const std::int32_t count = run.Iterate(pixel.Re, pixel.Im);
+                        bool same = count == expected;
+                        for (int part = 0; part < 2; ++part) {
+                            const long double got = run.Block.ReadValue(zOffset + part * imOffset);
+                            const long double want =
+                                precision == pmDouble ? Stored<double>(z[part]) : z[part];
+                            same = same && std::memcmp(&got, &want, 10) == 0;
+                        }
+                        if (!same && differ++ < 5)
+                            ADD_FAILURE() << "pixel " << static_cast<double>(pixel.Re) << ", "
+                                          << static_cast<double>(pixel.Im) << ": count " << count
+                                          << ", expected " << expected;
+                    }
+                EXPECT_EQ(differ, 0);
             }
 }
 

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FracWatchdog.h"
+
 #include "FracCalculate.h"
 #include "FracCompute.h"
 
@@ -38,6 +40,8 @@ struct TScript {
     bool Fault = false;
     // Pieces run to their end whatever stops they are asked for.
     bool IgnoreStop = false;
+    // The engine cannot make a piece (as when memory runs out).
+    std::atomic<bool> RefusePieces{false};
     std::atomic<int> Runs{0};
 
     int HitsAt(int X, int Y) const { return Hits[static_cast<std::size_t>(Y * Width + X)].load(); }
@@ -110,17 +114,23 @@ private:
 
 class TTestEngine : public TCalculateEngine {
 public:
-    TTestEngine(TCalculateManager &Manager, TScript &Script, bool Shared)
-        : TCalculateEngine(&Manager), FScript(Script) {
+    TTestEngine(TCalculateManager *Manager, TScript &Script, bool Shared)
+        : TCalculateEngine(Manager), FScript(Script) {
         SetShared(Shared);
     }
+    TTestEngine(TCalculateManager &Manager, TScript &Script, bool Shared)
+        : TTestEngine(&Manager, Script, Shared) {}
     ~TTestEngine() override { Detach(); }
 
     void CalculationFinished() override {
         ++Finished;
         FinishedEvent.SetEvent();
     }
-    std::unique_ptr<TCompute> CreatePiece() override { return std::make_unique<TTestPiece>(FScript); }
+    std::unique_ptr<TCompute> CreatePiece() override {
+        if (FScript.RefusePieces)
+            throw EOutOfMemory("Out of memory");
+        return std::make_unique<TTestPiece>(FScript);
+    }
     TLayerRect ResumeArea() const override { return {0, 0, FScript.Width, FScript.Height}; }
 
     bool WaitFinished() { return FinishedEvent.WaitFor(Patience) == TEvent::wrSignaled; }
@@ -511,6 +521,100 @@ TEST(CalculateManager, IdleThreadsLeaveThePoolAndComeBackWhenNeeded) {
     second.Start({0, 0, 64, 2});
     ASSERT_TRUE(second.WaitFinished());
     EXPECT_TRUE(again.CoveredOnce({0, 0, 64, 2}));
+}
+
+// A start that raises leaves the engine as if it had not been started: not registered, no
+// thread on it, no end reported, and a stop returns at once. The next start runs normally.
+TEST(CalculateEngine, AStartThatRaisesLeavesNoRunBehind) {
+    struct TCase {
+        const char *Name;
+        bool WithManager, RefusePieces;
+        const char *Error;
+    };
+    const TCase cases[] = {
+        {"a piece cannot be made for the strips", true, true, "Out of memory"},
+        {"no calculation manager", false, false, "No calculation manager"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TCalculateManager manager(2);
+        TScript script(64, 4);
+        script.RefusePieces = c.RefusePieces;
+        TTestEngine engine(c.WithManager ? &manager : nullptr, script, true);
+        try {
+            engine.Start({0, 0, 64, 4});
+            ADD_FAILURE() << "started";
+        } catch (const Exception &E) {
+            EXPECT_EQ(E.Message(), c.Error);
+        }
+        EXPECT_FALSE(manager.IsRegistered(&engine));
+        EXPECT_EQ(engine.Finished.load(), 0);
+        {
+            TWatchdog watchdog(std::string("stopping an engine whose start raised: ") + c.Name, 20000);
+            engine.StopCalculation();
+            engine.WaitForThreads();
+        }
+        EXPECT_EQ(engine.Finished.load(), 0);
+        if (!c.WithManager)
+            continue;
+        script.RefusePieces = false;
+        engine.Start({0, 0, 64, 4});
+        ASSERT_TRUE(engine.WaitFinished());
+        EXPECT_EQ(engine.Finished.load(), 1);
+        EXPECT_TRUE(script.CoveredOnce({0, 0, 64, 4}));
+    }
+}
+
+// A re-cut that cannot make one of its pieces keeps the strips it had, every resume position
+// included.
+TEST(CalculateEngine, ARecutThatCannotMakeAPieceKeepsTheStrips) {
+    TCalculateManager manager(1);
+    TScript script(64, 64);
+    script.Gate.ResetEvent();
+    TTestEngine engine(manager, script, true);
+    engine.Start({0, 0, 64, 64});
+    engine.StopCalculation();
+    engine.Load(EngineRecord(64, {Interrupted({0, 0, 64, 64}, 0, 40, 10)}));
+    const std::string before = engine.Record();
+    script.RefusePieces = true;
+    EXPECT_THROW(engine.Subdivide(4), EOutOfMemory);
+    EXPECT_EQ(engine.Record(), before);
+    script.RefusePieces = false;
+    engine.Subdivide(4);
+    EXPECT_EQ(engine.Pieces().size(), 4u);
+}
+
+// A network thread whose peer has stalled keeps its piece and ignores every stop. A new thread
+// makes the manager re-cut the engine's strips under the manager's lock, which every thread needs
+// to find work: the re-cut gives up after its limit instead of holding everything up, the strips
+// stay as they were, and the other threads take pieces again.
+TEST(CalculateManager, ARecutDoesNotWaitForeverForAPieceThatIsNeverGivenBack) {
+    TCalculateManager manager(1);
+    TScript script(256, 4);
+    script.Gate.ResetEvent();
+    TTestEngine engine(manager, script, true);
+    TJoinedThread<TIdleNetworkThread> stalled, joining;
+    manager.AddNetworkThread(&stalled);
+    const TLayerRect all{0, 0, 256, 4};
+    engine.Start(all);
+    std::unique_ptr<TCalculateBinding> held = manager.AcquireWork(&stalled);
+    ASSERT_TRUE(held);
+    const std::int32_t strips = engine.GetStripWidth();
+    {
+        TWatchdog watchdog("a re-cut waiting for a piece that is never given back", 30000);
+        manager.AddNetworkThread(&joining);
+    }
+    EXPECT_EQ(engine.GetStripWidth(), strips);
+    EXPECT_EQ(engine.NetworkBindingCount(), 1);
+
+    // The local thread calculates every other piece; the stalled one comes back at last.
+    script.Gate.SetEvent();
+    held->Piece->Calculate();
+    held.reset();
+    ASSERT_TRUE(engine.WaitFinished());
+    EXPECT_TRUE(script.CoveredOnce(all));
+    manager.RemoveNetworkThread(&joining);
+    manager.RemoveNetworkThread(&stalled);
 }
 
 // ---------------------------------------------------------------------------------------------

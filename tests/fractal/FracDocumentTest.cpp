@@ -4,14 +4,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "FracMessageWait.h"
+#include "FracScriptedLayer.h"
 
 #include "CompPersistent.h"
 #include "FracCalculate.h"
@@ -336,60 +340,145 @@ TEST_F(TFractalDocumentTest, TwoLayersCalculateOnSeveralThreadsToTheEnd) {
     }
 }
 
-// Waits, without running this thread's messages, until Layer's run has ended on its calculation
-// threads: its report then waits unseen in this thread's queue.
-bool RunEndedUnseen(TLayer &Layer) {
-    Layer.WaitForThreads();
-    TEvent never(true, false);
-    for (int i = 0; i < 2000 && Layer.GetCalculationState() == csCalculating; ++i)
-        never.WaitFor(5);
-    return Layer.GetCalculationState() == csIdle;
-}
+namespace {
 
-// A run whose end was not yet seen when its layer is freed or calculates again still ends in the
-// document's count; otherwise the document calculates forever.
-TEST_F(TFractalDocumentTest, ARunThatEndedUnseenStillEndsInTheCount) {
+constexpr DWORD Patience = 60000; // ms; only a fault makes a test wait this long
+
+// A document whose one layer is scripted (its pieces wait at the script's gate), which says when
+// its count of calculating layers falls to 0, and which can hold the thread that reports a run's
+// end at the door of its count until the test lets it in.
+class TGatedFractal : public TRecordingFractal {
+public:
+    TGatedFractal(TCalculateManager *AManager, TLayerScript &AScript)
+        : TRecordingFractal(AManager), FManager(AManager), FScript(AScript) {
+        // The base made a plain background layer; this document's only layer is a scripted one.
+        std::unique_ptr<TLayer> layer = CreateLayer();
+        layer->SetCaption("Background");
+        TLayer *scripted = layer.get();
+        GetLayers().Insert(0, std::move(layer));
+        scripted->EndUpdate();
+        GetLayers().Delete(1);
+        Ended.ResetEvent();
+    }
+
+    TLayer &Layer() const { return GetLayers().Items(0); }
+
+    // Ends arriving from a calculation thread wait at the door while it is closed.
+    std::atomic<bool> HoldEnds{false};
+    TEvent Door{true, false};
+    TEvent EndHeld{true, false};
+    // Set whenever the count falls to 0.
+    TEvent Ended{true, false};
+
+protected:
+    std::unique_ptr<TLayer> CreateLayer() override {
+        return PrepareLayer(std::make_unique<TScriptedLayer>(&GetUpdateRects(), FManager, FScript));
+    }
+    void CalculationFinished(TObject *Sender) override {
+        if (HoldEnds) {
+            EndHeld.SetEvent();
+            EXPECT_EQ(Door.WaitFor(Patience), TEvent::wrSignaled);
+        }
+        TRecordingFractal::CalculationFinished(Sender);
+        if (GetCalculatingCount() == 0)
+            Ended.SetEvent();
+    }
+
+private:
+    TCalculateManager *FManager;
+    TLayerScript &FScript;
+};
+
+} // namespace
+
+// The thread that ends a layer's run ends it in the document's count, without any help from
+// the thread that made the document (which dispatches no message here); freeing or restarting
+// the layer afterwards keeps the count balanced.
+TEST_F(TFractalDocumentTest, ARunEndsInTheCountOnTheThreadThatEndsIt) {
     const struct {
         const char *Name;
         bool Delete;
     } cases[] = {{"layer freed", true}, {"layer restarted", false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Name);
-        TRecordingFractal fractal(&Manager);
+        TLayerScript script;
+        script.Gate.ResetEvent();
+        TGatedFractal fractal(&Manager, script);
         fractal.SetImageSize(24, 16);
-        TLayer &layer = *fractal.GetActiveLayer();
-        ASSERT_TRUE(RunEndedUnseen(layer));
-        ASSERT_EQ(fractal.GetCalculatingCount(), 1);
+        TLayer &layer = fractal.Layer();
+        ASSERT_EQ(layer.GetCalculationState(), csCalculating);
+        EXPECT_EQ(fractal.GetCalculatingCount(), 1);
+        EXPECT_TRUE(fractal.GetTimer().Running());
+        script.Gate.SetEvent();
+        ASSERT_EQ(fractal.Ended.WaitFor(Patience), TEvent::wrSignaled) << "the end waits for this thread";
+        EXPECT_EQ(layer.GetCalculationState(), csIdle);
+        EXPECT_FALSE(fractal.GetTimer().Running());
         if (c.Delete) {
             fractal.GetLayers().Delete(0);
-            EXPECT_EQ(fractal.GetCalculatingCount(), 0);
         } else {
+            script.Gate.ResetEvent();
+            fractal.Ended.ResetEvent();
             layer.GetFormula().SetMaxIter(layer.GetFormula().GetMaxIter() + 1);
-            ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, 60000));
+            EXPECT_EQ(fractal.GetCalculatingCount(), 1);
+            script.Gate.SetEvent();
+            ASSERT_EQ(fractal.Ended.WaitFor(Patience), TEvent::wrSignaled);
             EXPECT_EQ(layer.GetCalculationState(), csIdle);
         }
+        EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+        EXPECT_TRUE(fractal.IsCalculationDone());
         EXPECT_FALSE(fractal.GetTimer().Running());
     }
 }
 
-// The layer calculates again the moment its run ends, before the run's report is posted: the
-// report still ends that run in the count, so the document's calculation ends with the last run.
-TEST_F(TFractalDocumentTest, RestartsRightAtTheEndOfARunKeepTheCountBalanced) {
-    TRecordingFractal fractal(&Manager);
-    fractal.SetImageSize(4, 3);
-    TLayer &layer = *fractal.GetActiveLayer();
-    const std::int32_t maxIter = layer.GetFormula().GetMaxIter();
-    for (int i = 0; i < 150; ++i) {
-        // Spins rather than sleeps, so the restart follows the end of the run as closely as it can.
-        const DWORD start = GetTickCount();
-        while (layer.GetCalculationState() == csCalculating && GetTickCount() - start < 10000) {
-        }
-        ASSERT_NE(layer.GetCalculationState(), csCalculating);
-        layer.GetFormula().SetMaxIter(maxIter + 1 + i % 2);
-    }
-    ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, 60000))
-        << "still counted as calculating: " << fractal.GetCalculatingCount();
+// The layer calculates again while the thread that ended its last run is still on its way into
+// the document's count: the new run is counted at once, the old one's end still arrives, and the
+// document's calculation ends with the new run.
+TEST_F(TFractalDocumentTest, ARestartWhileTheLastEndIsReportedKeepsTheCountBalanced) {
+    TLayerScript script;
+    script.Gate.ResetEvent();
+    TGatedFractal fractal(&Manager, script);
+    fractal.HoldEnds = true;
+    fractal.SetImageSize(24, 16);
+    TLayer &layer = fractal.Layer();
+    script.Gate.SetEvent();
+    ASSERT_EQ(fractal.EndHeld.WaitFor(Patience), TEvent::wrSignaled);
     EXPECT_EQ(layer.GetCalculationState(), csIdle);
+    EXPECT_EQ(fractal.GetCalculatingCount(), 1);
+
+    fractal.HoldEnds = false;
+    script.Gate.ResetEvent();
+    layer.GetFormula().SetMaxIter(layer.GetFormula().GetMaxIter() + 1);
+    EXPECT_EQ(layer.GetCalculationState(), csCalculating);
+    EXPECT_EQ(fractal.GetCalculatingCount(), 2);
+
+    fractal.Door.SetEvent();
+    script.Gate.SetEvent();
+    ASSERT_EQ(fractal.Ended.WaitFor(Patience), TEvent::wrSignaled)
+        << "still counted as calculating: " << fractal.GetCalculatingCount();
+    EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+    EXPECT_EQ(layer.GetCalculationState(), csIdle);
+    EXPECT_TRUE(fractal.IsCalculationDone());
+    EXPECT_FALSE(fractal.GetTimer().Running());
+}
+
+// A start that fails after the document counted it (here the layer cannot choose its precision)
+// leaves the layer paused and the document not calculating; resumed later, it ends normally.
+TEST_F(TFractalDocumentTest, AFailedStartLeavesTheDocumentNotCalculating) {
+    TLayerScript script;
+    TGatedFractal fractal(&Manager, script);
+    fractal.SetImageSize(24, 16);
+    ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, Patience));
+    script.RefusePrecision = true;
+    EXPECT_THROW(fractal.Layer().Recalculate(), ELayerError);
+    EXPECT_EQ(fractal.GetCalculatingCount(), 0);
+    EXPECT_FALSE(fractal.IsCalculating());
+    EXPECT_TRUE(fractal.HasPausedLayers());
+    EXPECT_FALSE(fractal.GetTimer().Running());
+
+    script.RefusePrecision = false;
+    fractal.ResumeCalculation();
+    ASSERT_TRUE(WaitUntil([&] { return fractal.IsCalculationDone(); }, Patience));
+    EXPECT_EQ(fractal.Layer().GetCalculationState(), csIdle);
 }
 
 namespace {
@@ -412,4 +501,187 @@ TEST_F(TFractalDocumentTest, ReadingReportsProgressFromZeroToHundredInOrder) {
     EXPECT_NE(std::find(recorder.Percents.begin(), recorder.Percents.end(), 66), recorder.Percents.end());
     for (std::size_t i = 1; i < recorder.Percents.size(); ++i)
         EXPECT_LE(recorder.Percents[i - 1], recorder.Percents[i]) << i;
+}
+
+TEST(TFractalImageSize, TheLimitFollowsTheMemoryEstimate) {
+    // The image settings' estimate: width x height x (2 x layers + 5) bytes.
+    EXPECT_EQ(ImageMemoryEstimate(640, 480, 2), 640LL * 480 * 9);
+    EXPECT_EQ(ImageMemoryEstimate(100000, 100000, 3), 100000LL * 100000 * 11);
+    const struct {
+        std::int32_t Width, Height, Layers;
+        bool Allowed;
+    } cases[] = {
+        {640, 480, 1, true},      {8192, 8192, 1, true},       {16384, 16384, 1, false},
+        {8192, 8192, 2, true},    {16384, 16384, 2, false},    {60000, 60000, 1, false},
+        {16777216, 16, 1, false}, {-5, -7, 1, false},          {0, 480, 1, false},
+        {640, 480, 0, false},     {4, 3, MaxLayerCount, true}, {4, 3, MaxLayerCount + 1, false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(ImageSizeAllowed(c.Width, c.Height, c.Layers), c.Allowed)
+            << c.Width << " x " << c.Height << ", " << c.Layers;
+        EXPECT_EQ(ImageSizeAllowed(c.Width, c.Height, c.Layers),
+                  c.Width > 0 && c.Height > 0 && c.Layers > 0 && c.Layers <= MaxLayerCount &&
+                      ImageMemoryEstimate(c.Width, c.Height, c.Layers) <= MaxImageMemory);
+    }
+}
+
+TEST_F(TFractalDocumentTest, SizesBeyondTheLimitAreRefusedBeforeAnythingChanges) {
+    MakeTwoLayers();
+    const std::string before = WrittenText(*Fractal, TCustomFractal::wfActive);
+    const TLayer *active = Fractal->GetActiveLayer();
+    const std::string layer = "layer:\r\n  caption=\"Big\"\r\n";
+    const struct {
+        const char *Name;
+        std::string Body;
+    } cases[] = {
+        {"60000 x 60000", "fractal:\r\n  width=60000\r\n  height=60000\r\n  layers=1\r\n" + layer},
+        {"100000 x 100000", "fractal:\r\n  width=100000\r\n  height=100000\r\n  layers=1\r\n" + layer},
+        {"16777216 x 16", "fractal:\r\n  width=16777216\r\n  height=16\r\n  layers=1\r\n" + layer},
+        {"two layers of 16384 x 16384",
+         "fractal:\r\n  width=16384\r\n  height=16384\r\n  layers=2\r\n" + layer + layer},
+        {"-5 x -7", "fractal:\r\n  width=-5\r\n  height=-7\r\n  layers=1\r\n" + layer},
+        {"zero width", "fractal:\r\n  width=0\r\n  layers=1\r\n" + layer},
+        {"10000 bare layers",
+         [] {
+             std::string body = "fractal:\r\n  layers=10000\r\n";
+             for (int i = 0; i < 10000; ++i)
+                 body += "layer:\r\n";
+             return body;
+         }()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_THROW(ReadText(*Fractal, "big", c.Body), Exception);
+        EXPECT_EQ(Fractal->GetWidth(), 24);
+        EXPECT_EQ(Fractal->GetHeight(), 16);
+        ASSERT_EQ(Fractal->GetLayers().Count(), 2);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(Fractal->GetLayers().Items(i).GetWidth(), 24);
+            EXPECT_EQ(Fractal->GetLayers().Items(i).GetImage().Width(), 24);
+        }
+        EXPECT_EQ(Fractal->GetActiveLayer(), active);
+        EXPECT_EQ(WrittenText(*Fractal, TCustomFractal::wfActive), before);
+        EXPECT_FALSE(Fractal->IsChanging());
+    }
+    // Setting such a size is refused the same way; the document goes on as before.
+    EXPECT_THROW(Fractal->SetImageSize(60000, 60000), EFractalError);
+    EXPECT_THROW(Fractal->SetImageSize(-5, -7), EFractalError);
+    EXPECT_EQ(Fractal->GetWidth(), 24);
+    EXPECT_EQ(WrittenText(*Fractal, TCustomFractal::wfActive), before);
+    EXPECT_NE(Fractal->DuplicateLayer("After"), nullptr);
+    EXPECT_EQ(Fractal->GetLayers().Items(1).GetImage().Width(), 24);
+}
+
+TEST_F(TFractalDocumentTest, ASizeMemoryCannotHoldLeavesEveryLayerAtTheOldSize) {
+    Fractal->SetImageSize(8, 6);
+    Fractal->DuplicateLayer("Second");
+    // Colours of 16 bytes a pixel in the lower layer: its image of that size fits no 32-bit
+    // address space, while the estimate (two bytes a pixel a layer) stays within the limit.
+    Fractal->GetLayers().Items(1).GetImage().SetMode(lmFloatColor);
+    const std::int32_t side = 10900;
+    ASSERT_TRUE(ImageSizeAllowed(side, side, 2));
+    EXPECT_THROW(Fractal->SetImageSize(side, side), EOutOfMemory);
+    EXPECT_EQ(Fractal->GetWidth(), 8);
+    EXPECT_EQ(Fractal->GetHeight(), 6);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Fractal->GetLayers().Items(i).GetWidth(), 8);
+        EXPECT_EQ(Fractal->GetLayers().Items(i).GetImage().Width(), 8);
+        EXPECT_EQ(Fractal->GetLayers().Items(i).GetImage().Height(), 6);
+    }
+    EXPECT_FALSE(Fractal->IsChanging());
+}
+
+// A document whose layers come from a factory that fails the way the standard library does.
+class TFailingLayersFractal : public TRecordingFractal {
+public:
+    using TRecordingFractal::TRecordingFractal;
+    int FailAt = -1; // the layer made at this count fails; -1 never
+    bool BadAlloc = true;
+
+protected:
+    std::unique_ptr<TLayer> CreateLayer() override {
+        if (FailAt >= 0 && Made++ == FailAt) {
+            if (BadAlloc)
+                throw std::bad_alloc();
+            throw std::runtime_error("factory broke");
+        }
+        return TRecordingFractal::CreateLayer();
+    }
+
+private:
+    int Made = 0;
+};
+
+TEST_F(TFractalDocumentTest, AFailedReadLeavesTheOldLayersWhole) {
+    MakeTwoLayers();
+    const std::string text = WrittenText(*Fractal, TCustomFractal::wfActive);
+    Fractal->DuplicateLayer("Third");
+    const std::string before = WrittenText(*Fractal, TCustomFractal::wfActive);
+    const TLayer *active = Fractal->GetActiveLayer();
+
+    // The second layer of the entry fails after the first one was read.
+    std::string badValue = text;
+    const std::size_t last = badValue.rfind("layer:");
+    ASSERT_NE(last, std::string::npos);
+    badValue.insert(badValue.find("\r\n", last) + 2, "  opacity=lots\r\n");
+    std::string missing = text;
+    const std::size_t at = missing.find("MandelPlain");
+    ASSERT_NE(at, std::string::npos);
+    missing.replace(at, 11, "NoSuchEntry");
+    TCancellingProgress progress;
+    const struct {
+        const char *Name;
+        std::string Body;
+        TFractalProgressEvent Progress;
+    } cases[] = {
+        {"bad value in the last layer", badValue, TFractalProgressEvent()},
+        {"missing formula in the last layer", missing, TFractalProgressEvent()},
+        {"cancelled after the first layer", text, MakeEvent<&TCancellingProgress::Step>(&progress)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        try {
+            Fractal->ReadParameters(*ReaderOf("Two_layers", c.Body), TCustomFractal::rfTakeSize, c.Progress);
+        } catch (const Exception &) {
+        }
+        ASSERT_EQ(Fractal->GetLayers().Count(), 3);
+        EXPECT_EQ(Fractal->GetActiveLayer(), active);
+        EXPECT_EQ(WrittenText(*Fractal, TCustomFractal::wfActive), before);
+        EXPECT_FALSE(Fractal->IsChanging());
+    }
+
+    // A standard library failure leaves the read as one of the library's exceptions.
+    for (const bool badAlloc : {true, false}) {
+        SCOPED_TRACE(badAlloc);
+        TFailingLayersFractal failing(&Manager);
+        const std::string fresh = WrittenText(failing, TCustomFractal::wfActive);
+        failing.FailAt = 0;
+        failing.BadAlloc = badAlloc;
+        try {
+            failing.ReadParameters(*ReaderOf("Two_layers", text), TCustomFractal::rfTakeSize,
+                                   TFractalProgressEvent());
+            ADD_FAILURE() << "no error";
+        } catch (const EOutOfMemory &e) {
+            EXPECT_TRUE(badAlloc) << e.what();
+        } catch (const EFractalError &e) {
+            EXPECT_FALSE(badAlloc);
+            EXPECT_NE(std::string(e.what()).find("factory broke"), std::string::npos) << e.what();
+        } catch (const std::exception &e) {
+            ADD_FAILURE() << "escaped: " << e.what();
+        }
+        EXPECT_EQ(WrittenText(failing, TCustomFractal::wfActive), fresh);
+        ASSERT_EQ(failing.GetLayers().Count(), 1);
+        EXPECT_EQ(failing.GetActiveLayer(), &failing.GetLayers().Items(0));
+    }
+}
+
+TEST_F(TFractalDocumentTest, AnEmptyLayerListKeepsNoActiveLayer) {
+    MakeTwoLayers();
+    Fractal->GetLayers().Clear();
+    EXPECT_EQ(Fractal->GetActiveLayer(), nullptr);
+    EXPECT_EQ(Fractal->GetActiveIndex(), 0);
+    // The next layer becomes the active one.
+    TLayer *layer = Fractal->DuplicateLayer("New");
+    EXPECT_EQ(Fractal->GetActiveLayer(), layer);
 }

@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <windows.h>
@@ -194,6 +195,48 @@ TEST(FormulaHelp, HelpFilesAreFoundAndShownByTheirKind) {
     RemoveDirectoryA((folder + "program").c_str());
     RemoveDirectoryA((folder + "formulas").c_str());
     RemoveDirectoryA(folder.c_str());
+}
+
+// Records what a formula asks its help viewer to show.
+class TRecordingHelpViewer : public TFormulaHelpViewer {
+public:
+    std::vector<std::string> Calls;
+    void ShowBrowserHelpTopic(const std::string &File, const std::string &Topic) override {
+        Calls.push_back("browser " + File + " " + Topic);
+    }
+    void ShowHtmlHelpTopic(const std::string &File, const std::string &Topic) override {
+        Calls.push_back("html " + File + " " + Topic);
+    }
+    void ShowWinHelpTopic(const std::string &File, const std::string &Topic) override {
+        Calls.push_back("winhelp " + File + " " + Topic);
+    }
+};
+
+TEST(FormulaHelp, ShowHelpCallsTheInstalledViewerAndNothingElse) {
+    struct TCase {
+        const char *HelpFile, *Topic, *Expected;
+    } cases[] = {
+        {"HTTP://example.org/f.hlp", "t1", "browser HTTP://example.org/f.hlp t1"},
+        {"C:\\help\\f.chm", "t2", "html C:\\help\\f.chm t2"},
+        {"C:\\help\\f.hlp", "", "winhelp C:\\help\\f.hlp "},
+        {"", "t3", nullptr},
+    };
+    TRecordingHelpViewer viewer;
+    ASSERT_EQ(FormulaHelpViewer(), nullptr);
+    for (const TCase &c : cases) {
+        TFormulaBase formula(TFormulaKind::Formula);
+        formula.SetStringSetting("DEFAULT", "HELPFILE", c.HelpFile);
+        formula.SetStringSetting("DEFAULT", "HELPTOPIC", c.Topic);
+        // Without a viewer the model shows nothing itself.
+        formula.ShowHelp();
+        SetFormulaHelpViewer(&viewer);
+        formula.ShowHelp();
+        SetFormulaHelpViewer(nullptr);
+        const std::vector<std::string> expected =
+            c.Expected ? std::vector<std::string>{c.Expected} : std::vector<std::string>{};
+        EXPECT_EQ(viewer.Calls, expected) << c.HelpFile;
+        viewer.Calls.clear();
+    }
 }
 
 TEST(PixelContextBlock, SizesAlignmentAndWindow) {

@@ -64,6 +64,9 @@ TEST(FracGradientText, WritingReadingAndWritingAgainGivesTheSameText) {
              g.ColorItems().SelectAll();
              g.OpacityItems().SetActive(true);
          }},
+        // Lines that comment lines cannot hold: the comments go into their key instead.
+        {"comments with an empty, an indented and a continued line",
+         [](TGradient &g) { g.SetComments("First\r\n\r\n  indented\r\nends in C:\\\r\nlast"); }},
     };
     for (const auto &c : cases) {
         TGradientFixture source;
@@ -78,6 +81,31 @@ TEST(FracGradientText, WritingReadingAndWritingAgainGivesTheSameText) {
                     << c.Name;
             }
         }
+    }
+}
+
+// Through a stored entry, where a brace in a value would end the entry (or start another): the
+// comments keep their braces and quotes, and the text reads back as it was written.
+TEST(FracGradientText, CommentsWithBracesAndQuotesSurviveAnEntry) {
+    const std::string comments = "Made {with} \"care\"\r\nsee a/b and {";
+    TGradientFixture source;
+    source->SetComments(comments);
+    source->SetTitle("A {braced} title");
+    for (int flags : {71 | 8, 1 | 2 | 8 | 16}) {
+        SCOPED_TRACE(flags);
+        TParWriter writer;
+        source->WriteParameters(writer, flags);
+        writer.Finish();
+        std::string entry;
+        writer.GetEntryText("Braces", false, entry);
+        TGradientFixture copy;
+        auto reader = TEntryStream::CreateFromString<TParReader>(entry);
+        copy->ReadParameters(*reader, flags & 16 ? 1 : 0);
+        if (!(flags & 16)) {
+            EXPECT_EQ(copy->Comments(), comments);
+        }
+        EXPECT_EQ(copy->Title(), "A braced title");
+        EXPECT_EQ(GradientText(*copy, flags), writer.GetText());
     }
 }
 

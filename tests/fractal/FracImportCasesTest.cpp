@@ -356,3 +356,45 @@ TEST_F(TFractintImportTest, MissingFormulaIsReportedAndTheDocumentStaysUsable) {
     EXPECT_EQ(layer.GetFormula().GetEntryName(), "mandel");
     EXPECT_EQ(layer.GetFormula().GetMaxIter(), 49);
 }
+
+// Values that only failed once the import had begun replacing the layers: each is refused now,
+// and the document keeps its layer, its active layer and its text.
+TEST_F(TFractintImportTest, RefusedImportsLeaveTheDocumentWhole) {
+    Import("  type=julia maxiter=99\r\n");
+    const std::string before = WrittenText(*Fractal);
+    const TLayer *active = Fractal->GetActiveLayer();
+    std::string inversions = "  type=mandel";
+    for (int i = 0; i < 1025; ++i)
+        inversions += " invert=1/0/0";
+    const struct {
+        const char *Name;
+        std::string Body;
+        const char *Key;
+    } cases[] = {
+        {"derived view window height", "  type=mandel viewwindows=1/10/yes/16000\r\n", "viewwindows"},
+        {"zero magnification", "  type=mandel center-mag=0/0/0\r\n", "center-mag"},
+        {"corners overflowing", "  type=mandel corners=-1e4932/1e4932/-1e4932/1e4932\r\n", "corners"},
+        {"missing palette file", "  type=mandel colors=@no_such_palette.map\r\n", "colors"},
+        {"1025 inversions", inversions + "\r\n", "invert"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        try {
+            Fractal->ReadParameters(*EntryReader("Refused", c.Body), TCustomFractal::rfTakeSize,
+                                    TFractalProgressEvent());
+            ADD_FAILURE() << "no error";
+        } catch (const EImportError &e) {
+            EXPECT_NE(std::string(e.what()).find(std::string("key \"") + c.Key + "\""), std::string::npos)
+                << e.what();
+        } catch (const std::exception &e) {
+            ADD_FAILURE() << "not refused as a value: " << e.what();
+        }
+        ASSERT_EQ(Fractal->GetLayers().Count(), 1);
+        EXPECT_EQ(Fractal->GetActiveLayer(), active);
+        EXPECT_EQ(WrittenText(*Fractal), before);
+        EXPECT_FALSE(Fractal->IsChanging());
+    }
+    // The document takes the next entry as usual.
+    TLayer &layer = Import("  type=mandel maxiter=50\r\n");
+    EXPECT_EQ(layer.GetFormula().GetMaxIter(), 49);
+}

@@ -1,7 +1,8 @@
 // Layer engine: runs on real formulas with small images, symmetry, resume state, errors of a
-// piece and the end of a run posted to the interface thread (this test's thread).
+// piece, starts that fail, and stops while the last piece is released.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "FracMessageWait.h"
+#include "FracScriptedLayer.h"
+#include "FracWatchdog.h"
 
 #include "FracCalculate.h"
 #include "FracLayer.h"
@@ -22,10 +25,11 @@ std::string FixturePath() {
     return std::string(TEST_DATA_DIR) + "fractal\\data\\FracLayer_fixtures.ofm";
 }
 
-// Counts OnCalculationFinished and OnCalculationStart of a layer.
+// Counts OnCalculationFinished (which comes from the thread that ended the run) and
+// OnCalculationStart of a layer.
 struct TRunRecorder {
-    int Finished = 0;
-    int Started = 0;
+    std::atomic<int> Finished{0};
+    std::atomic<int> Started{0};
     bool LastResuming = false;
     void Finish(TObject *) { ++Finished; }
     void Start(TObject *, bool Resuming, bool) {
@@ -156,7 +160,7 @@ TEST_F(TLayerEngineTest, LayerOfSizeZeroFinishesAtOnce) {
     layer.Recalculate();
     EXPECT_EQ(layer.GetCalculationState(), csIdle);
     EXPECT_TRUE(WaitForFinished(recorder, 1, 10000));
-    EXPECT_EQ(recorder.Finished, 1);
+    EXPECT_EQ(recorder.Finished.load(), 1);
 }
 
 namespace {
@@ -232,6 +236,72 @@ TEST_F(TLayerEngineTest, FaultInGeneratedCodeEndsTheLayerWithAnErrorAndTheNextLa
     EXPECT_EQ(next->Layer->GetStatistics().Counted(), 64u * 48);
 }
 
+// A start that fails after the owner heard of it: the layer stops with its work left and the
+// error as its calculation error, the owner hears of the end, nothing waits for a run that never
+// went, and once the cause is gone the layer calculates afresh.
+TEST_F(TLayerEngineTest, AStartThatFailsEndsItsRunAndTheLayerCalculatesLater) {
+    struct TCase {
+        const char *Name;
+        bool RefusePrecision, RefusePieces, NoManager;
+        const char *Error;
+    };
+    const TCase cases[] = {
+        {"the precision cannot be chosen", true, false, false, "The precision cannot be chosen"},
+        {"a piece cannot be made", false, true, false, "Out of memory"},
+        {"no calculation manager", false, false, true, "No calculation manager"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TLayerScript script;
+        auto layer = std::make_unique<TScriptedLayer>(&UpdateRects, c.NoManager ? nullptr : &Manager, script);
+        TRunRecorder recorder;
+        layer->OnCalculationFinished = MakeEvent<&TRunRecorder::Finish>(&recorder);
+        layer->OnCalculationStart = MakeEvent<&TRunRecorder::Start>(&recorder);
+        layer->GetFormula().SetSource(FixturePath(), "MandelPlain");
+        layer->GetFormula().SetMaxIter(60);
+        layer->SetSize(64, 48);
+        script.RefusePrecision = c.RefusePrecision;
+        script.RefusePieces = c.RefusePieces;
+        try {
+            layer->EndUpdate();
+            ADD_FAILURE() << "started";
+        } catch (const Exception &E) {
+            EXPECT_EQ(E.Message(), c.Error);
+        }
+        {
+            TWatchdog watchdog(std::string("stopping a layer whose start failed: ") + c.Name, 20000);
+            EXPECT_EQ(layer->GetCalculationState(), csInterrupted);
+            EXPECT_EQ(recorder.Started.load(), 1);
+            EXPECT_EQ(recorder.Finished.load(), 1);
+            EXPECT_EQ(layer->GetCalculationError(), c.Error);
+            EXPECT_FALSE(Manager.IsRegistered(layer.get()));
+            layer->StopCalculation();
+            layer->WaitForThreads();
+            EXPECT_EQ(recorder.Finished.load(), 1);
+        }
+
+        script.RefusePrecision = false;
+        script.RefusePieces = false;
+        if (c.NoManager)
+            InitializeFracCalculate();
+        layer->ResumeCalculation();
+        ASSERT_TRUE(WaitForFinished(recorder, 2));
+        EXPECT_EQ(recorder.Started.load(), 2);
+        EXPECT_FALSE(recorder.LastResuming) << "calculated afresh";
+        EXPECT_EQ(layer->GetCalculationState(), csIdle);
+        EXPECT_EQ(layer->GetCalculationError(), "");
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x)
+                ASSERT_NE(Code(*layer, x, y), UncalculatedCode) << x << "," << y;
+        {
+            TWatchdog watchdog(std::string("freeing a layer whose start failed: ") + c.Name, 20000);
+            layer.reset();
+        }
+        if (c.NoManager)
+            FinalizeFracCalculate();
+    }
+}
+
 TEST_F(TLayerEngineTest, CalculationRoundTripAndResumeGiveTheSameImage) {
     auto reference = MakeLayer("MandelPlain", dmMultiPass);
     TMemoryStream complete;
@@ -244,7 +314,7 @@ TEST_F(TLayerEngineTest, CalculationRoundTripAndResumeGiveTheSameImage) {
     complete.SetPosition(0);
     copy->Layer->ReadCalculation(complete);
     EXPECT_EQ(copy->Layer->GetCalculationState(), csIdle);
-    EXPECT_EQ(copy->Recorder.Started, startsBefore);
+    EXPECT_EQ(copy->Recorder.Started.load(), startsBefore);
     EXPECT_EQ(Pixels(*copy->Layer), Pixels(*reference->Layer));
     EXPECT_EQ(copy->Layer->GetStatistics().Counted(), 64u * 48);
 
@@ -289,10 +359,10 @@ TEST_F(TLayerEngineTest, ResumeVersions) {
     layer.ReadResumeState(*older);
     EXPECT_EQ(older->Position(), 4 + OldLayerResumeSize);
     EXPECT_EQ(layer.GetCalculationState(), csIdle);
-    EXPECT_EQ(test->Recorder.Started, starts);
+    EXPECT_EQ(test->Recorder.Started.load(), starts);
     // ... unless its version was 2, which asks for a new calculation.
     layer.ReadResumeState(*record(2));
-    EXPECT_EQ(test->Recorder.Started, starts + 1);
+    EXPECT_EQ(test->Recorder.Started.load(), starts + 1);
     EXPECT_FALSE(test->Recorder.LastResuming);
     ASSERT_TRUE(WaitForFinished(test->Recorder, finished + 2));
 }
@@ -355,9 +425,63 @@ TEST_F(TLayerEngineTest, MalformedResumeRecordsWriteNoPixelAndTheLayerCalculates
     }
 }
 
+// Watches every repaint request of a layer for a pixel that shows "not calculated". Requests come
+// on this thread, before a new run's threads write anything.
+struct TBlankWatch {
+    TLayer *Layer = nullptr;
+    bool SawBlank = false;
+    void Invalidate(TObject *, const TLayerRect &) {
+        TLayerImage &image = Layer->GetImage();
+        for (int y = 0; y < image.Height(); ++y)
+            for (int x = 0; x < image.Width(); ++x) {
+                std::uint16_t code;
+                std::memcpy(&code, image.PixelPtr(x, y), 2);
+                SawBlank = SawBlank || code == UncalculatedCode;
+            }
+    }
+};
+
+TEST_F(TLayerEngineTest, ARefusedRecordOutsideAnUpdateKeepsEveryPixel) {
+    auto source = MakeLayer("MandelPlain");
+    TMemoryStream good;
+    source->Layer->WriteCalculation(good);
+    const std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t *>(good.Memory()),
+                                          static_cast<const std::uint8_t *>(good.Memory()) + good.Size());
+    struct {
+        const char *Name;
+        std::size_t Size; // bytes kept
+        int StateByte;    // -1: as written
+    } cases[] = {
+        {"cut after its version", 4, -1},
+        {"bad state byte", bytes.size(), 9},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto test = MakeLayer("MandelPlain");
+        TLayer &layer = *test->Layer;
+        const std::vector<std::uint8_t> picture = Pixels(layer);
+        std::vector<std::uint8_t> data(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(c.Size));
+        if (c.StateByte >= 0)
+            data[4] = static_cast<std::uint8_t>(c.StateByte);
+        TMemoryStream stream;
+        stream.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
+        stream.SetPosition(0);
+        TBlankWatch watch;
+        watch.Layer = &layer;
+        layer.OnInvalidate = MakeEvent<&TBlankWatch::Invalidate>(&watch);
+        const int finished = test->Recorder.Finished;
+        EXPECT_ANY_THROW(layer.ReadCalculation(stream));
+        // The layer calculates again, over the picture it had: nothing is blanked on the way.
+        ASSERT_TRUE(WaitForFinished(test->Recorder, finished + 1));
+        EXPECT_FALSE(watch.SawBlank);
+        EXPECT_EQ(Pixels(layer), picture);
+        layer.OnInvalidate = TLayerInvalidateEvent();
+    }
+}
+
 TEST_F(TLayerEngineTest, StopWhileTheLastPieceIsReleasedNeverWaitsForThisThread) {
-    // The end of each run is posted to this thread, which is busy stopping: every stop returns
-    // and the finished runs arrive once this thread dispatches its messages.
+    // The thread that releases the last piece ends the run while this thread stops it: every
+    // stop returns, whichever of the two ends the run.
     auto test = MakeLayer("MandelPlain");
     TLayer &layer = *test->Layer;
     for (int i = 0; i < 20; ++i) {

@@ -12,11 +12,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "FracMessageWait.h"
+#include "FracWatchdog.h"
 
 #include "CompPersistent.h"
 #include "FracCalculate.h"
@@ -140,6 +142,67 @@ protected:
 };
 
 } // namespace
+
+namespace {
+
+// A document that says whenever its count of calculating layers falls to 0.
+class TSignallingFractal : public TFractal {
+public:
+    using TFractal::TFractal;
+    TEvent Ended{true, false};
+
+protected:
+    void CalculationFinished(TObject *Sender) override {
+        TFractal::CalculationFinished(Sender);
+        if (!IsCalculating())
+            Ended.SetEvent();
+    }
+};
+
+} // namespace
+
+// A render job, a preview or a server makes its document on a thread of its own that runs no
+// message loop: there the document sees its layers finish, the merged rows are the picture, and
+// the document is freed.
+TEST_F(TFractalDisplayTest, ADocumentOnAThreadWithoutAMessageLoopFinishesAndIsFreed) {
+    bool finished = false;
+    std::string failure;
+    std::vector<std::vector<std::uint8_t>> rows;
+    {
+        TWatchdog watchdog("a document made, calculated and freed on a worker thread", 180000);
+        std::thread job([&] {
+            try {
+                TSignallingFractal fractal(&Manager);
+                ReadEntry(fractal, TwoLayerEntry());
+                const DWORD start = GetTickCount();
+                for (;;) {
+                    fractal.Ended.ResetEvent();
+                    if (CalculationDone(fractal)) {
+                        finished = true;
+                        break;
+                    }
+                    if (GetTickCount() - start > 60000)
+                        break;
+                    fractal.Ended.WaitFor(60000);
+                }
+                for (int y = 0; finished && y < ImageHeight; ++y) {
+                    rows.emplace_back(static_cast<std::size_t>(ImageWidth) * 4);
+                    fractal.GetUpdateManager().GetMergedRow(y, rows.back().data(), true);
+                }
+            } catch (const std::exception &E) {
+                failure = E.what();
+            }
+        });
+        job.join();
+    }
+    EXPECT_EQ(failure, "");
+    ASSERT_TRUE(finished) << "the document still counts a layer as calculating";
+    std::string report;
+    const int differences = CountDifferences(
+        ReadReference(), 3, [&](int y, std::uint8_t *) { return rows[static_cast<std::size_t>(y)].data(); },
+        report);
+    EXPECT_EQ(differences, 0) << "merged rows differ:" << report;
+}
 
 TEST_F(TFractalDisplayTest, TwoLayerEntryCalculatesToTheReferenceImage) {
     TFractal fractal(&Manager);

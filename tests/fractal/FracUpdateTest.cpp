@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FracWatchdog.h"
+
 #include "FracCalculate.h"
 #include "FracCompute.h"
 #include "FracLayer.h"
@@ -425,6 +427,9 @@ TEST(FracUpdate, SnapshotKeepsTheOldViewWhileAGradientIsEdited) {
 }
 
 TEST(FracUpdate, FreedCleanlyInsideAnUpdateBracketAndWhileCalculating) {
+    // A manager whose thread is never joined would otherwise hold the test program until its
+    // time limit.
+    TWatchdog watchdog("freeing update managers", 30000);
     {
         TViewFixture f;
         f.Manager->BeginUpdate();

@@ -350,6 +350,43 @@ TEST(EntryData, LooksUpKeysInTheRawText) {
     EXPECT_EQ(reader->IndexOfName("Missing"), -1);
 }
 
+// The collecting look-up finds every key, also keys close together on one line whose values run
+// to the next quote, and values continued over lines; a ':' in a value ends the section.
+TEST(EntryData, CollectsEveryValueOfTheKey) {
+    std::string manyOnOneLine = "formula:";
+    std::vector<std::string> manyValues;
+    for (int i = 0; i < 3000; ++i) {
+        manyOnOneLine += " entry=\"";
+        manyValues.push_back(" entry=");
+    }
+    manyValues.back() = "E"; // the last value is empty: the entry's name
+    struct TCase {
+        std::string Body;
+        std::vector<std::string> Values;
+    } cases[] = {
+        {"formula: entry=\"entry=\"entry=\"\r\n", {"entry=", "entry=", "E"}},
+        {"formula:\r\n  entry=\"one \\\r\n   two\" ENTRY=\"three\"\r\ninside: Entry=\"four",
+         {"one two", "three", "four"}},
+        {"inside: entry=\"a\" filename=\"f:x\" entry=\"b\"\r\n", {"a"}},
+        {"layer: entry=\"a\"\r\noutside:entry = \"b\" ; entry=\"c\"\r\n", {"b", "c"}},
+        {manyOnOneLine, manyValues},
+    };
+    for (const TCase &c : cases) {
+        auto reader = TEntryReader::CreateFromString("E {\r\n" + c.Body + "\r\n}\r\n", false);
+        ASSERT_EQ(reader->GetCount(), 1);
+        TStringList values;
+        std::string first;
+        EXPECT_TRUE(reader->GetEntry(0)->FindKey("ENTRY", {"FORMULA", "INSIDE", "OUTSIDE"}, first, &values));
+        std::vector<std::string> found;
+        for (int i = 0; i < values.Count(); ++i)
+            found.push_back(values[i]);
+        EXPECT_TRUE(found == c.Values) << c.Body.substr(0, 60) << ": " << found.size() << " values";
+        EXPECT_EQ(first, c.Values.front());
+        EXPECT_TRUE(reader->GetEntry(0)->ReferencesEntry(UpperCase(c.Values.back())));
+        EXPECT_FALSE(reader->GetEntry(0)->ReferencesEntry("absent"));
+    }
+}
+
 TEST(EntryData, LookUpsReadEveryLineEndForm) {
     for (const TLineEndForm &form : LineEndForms) {
         auto reader = TEntryReader::CreateFromString(WithLineEnds(ParameterEntry, form.Break), false);

@@ -129,6 +129,40 @@ TEST_F(FileManagerTest, ReportsUnreadableFiles) {
     file->Release();
 }
 
+// A file with a line longer than the scanner takes (a large file without line ends, named as a
+// formula file by mistake) is refused with the library's error once that much was read, and a
+// file already open that turns into one is left without entries.
+TEST_F(FileManagerTest, RefusesFilesWithOverlongLines) {
+    const std::string overlong(MaxEntryLineLength + 16, 'x');
+    const std::string refusal =
+        "Line 3 is longer than " + std::to_string(MaxEntryLineLength) + " characters: not an entry file";
+    std::string path = MakeFile("Binary.ofm", "First {\r\n}\r\n" + overlong);
+    try {
+        Manager.OpenFile(path);
+        ADD_FAILURE() << "no error";
+    } catch (const EEntryError &e) {
+        EXPECT_EQ(e.Message(), refusal);
+    }
+    EXPECT_EQ(Manager.OpenFileCount(), 0) << "nothing is cached for a refused file";
+
+    // A line of exactly the limit is taken, in a comment or in a body.
+    const std::string longest(MaxEntryLineLength - 1, 'x');
+    const std::string taken = ";" + longest + "\r\nFirst {\r\n" + longest + "}\r\n";
+    path = MakeFile("Longest.ofm", taken);
+    TEntryFile *file = Manager.OpenFile(path);
+    ASSERT_EQ(file->GetCount(), 1);
+    EXPECT_TRUE(file->GetEntry(0)->GetText() == longest);
+
+    // The open file becomes one with an overlong line: refused, and its old index is gone.
+    WriteFileBytes(path, "First {\r\n}\r\n" + overlong);
+    EXPECT_THROW(file->Scan(false), EEntryError);
+    EXPECT_EQ(file->GetCount(), 0);
+    WriteFileBytes(path, TwoEntries);
+    file->Scan(false);
+    EXPECT_EQ(file->GetCount(), 2);
+    file->Release();
+}
+
 TEST_F(FileManagerTest, BatchesNotificationsOfWrites) {
     TRecorder recorder;
     Manager.Subscribe(recorder.Event());

@@ -444,6 +444,43 @@ TEST(ParWriter, TrailingBackslashesDoNotJoinLines) {
                                                "\\|last=\\|long=" + std::string(140, 'z') + "\\|after:|");
 }
 
+// A quoted value goes into a stored entry, where a brace would end the entry (or start another)
+// and a line break reads back as one blank: what the text cannot hold is left out and each line
+// break written as one blank, so the entry reads back as written and writes again the same.
+TEST(ParWriter, QuotedValuesReadBackFromAnEntryAsWritten) {
+    const struct {
+        std::string Value, Written;
+    } cases[] = {
+        {"a {braced} \"quoted\" text", "a braced quoted text"},
+        {"first\r\nsecond\rthird\nfourth", "first second third fourth"},
+        {std::string("nul\0inside", 10), "nulinside"},
+        {"} {", " "},
+        {"plain ;:= \\ kept", "plain ;:= \\ kept"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Written);
+        TParWriter writer;
+        writer.WriteSection("s");
+        writer.WriteQuoted("v", c.Value);
+        writer.WriteInteger("after", 1);
+        writer.Finish();
+        std::string entry;
+        writer.GetEntryText("Quoted", false, entry);
+        auto reader = TEntryStream::CreateFromString<TParReader>(entry);
+        ASSERT_EQ(reader->Next(), "");
+        ASSERT_EQ(reader->Next(), "v");
+        const std::string value = reader->GetValue();
+        EXPECT_EQ(value, c.Written);
+        EXPECT_EQ(reader->Next(), "after");
+        TParWriter again;
+        again.WriteSection("s");
+        again.WriteQuoted("v", value);
+        again.WriteInteger("after", 1);
+        again.Finish();
+        EXPECT_EQ(again.GetText(), writer.GetText());
+    }
+}
+
 TEST(ParWriter, FinishesOnceAndWritesEntries) {
     TParWriter writer;
     std::string text;

@@ -46,6 +46,10 @@ TEST_P(FunctionAccuracy, AgreesWithReferenceAtEveryWidth) {
             x.Sqrt();
         } else if (name == "exp") {
             x.Exp();
+        } else if (name == "expm1") {
+            x.ExpMinusOne();
+        } else if (name == "log1p") {
+            x.LnOnePlus();
         } else if (name == "ln") {
             x.Ln();
         } else if (name == "sin") {
@@ -77,6 +81,7 @@ TEST_P(FunctionAccuracy, AgreesWithReferenceAtEveryWidth) {
 
 INSTANTIATE_TEST_SUITE_P(HugeMath, FunctionAccuracy,
                          testing::Values(FunctionTolerance{"sqrt", 2}, FunctionTolerance{"exp", 16},
+                                         FunctionTolerance{"expm1", 16}, FunctionTolerance{"log1p", 16},
                                          FunctionTolerance{"ln", 8}, FunctionTolerance{"sin", 24},
                                          FunctionTolerance{"cos", 24}, FunctionTolerance{"arctan", 12},
                                          FunctionTolerance{"arcsin", 24}, FunctionTolerance{"arccos", 24},
@@ -118,6 +123,16 @@ TEST(HugeMath, SpecialArguments) {
         {"Exp", &THugeFloatMath::Exp, "1e10", hsInfinite, false, nullptr},
         {"Exp", &THugeFloatMath::Exp, "-1e10", hsNormal, false, "0"},
         {"Exp", &THugeFloatMath::Exp, "NAN", hsNaN, false, nullptr},
+        {"ExpMinusOne", &THugeFloatMath::ExpMinusOne, "0", hsNormal, false, "0"},
+        {"ExpMinusOne", &THugeFloatMath::ExpMinusOne, "+INF", hsInfinite, false, nullptr},
+        {"ExpMinusOne", &THugeFloatMath::ExpMinusOne, "-INF", hsNormal, false, "-1"},
+        {"ExpMinusOne", &THugeFloatMath::ExpMinusOne, "-1e10", hsNormal, false, "-1"},
+        {"ExpMinusOne", &THugeFloatMath::ExpMinusOne, "NAN", hsNaN, false, nullptr},
+        {"LnOnePlus", &THugeFloatMath::LnOnePlus, "0", hsNormal, false, "0"},
+        {"LnOnePlus", &THugeFloatMath::LnOnePlus, "-1", hsInfinite, true, nullptr},
+        {"LnOnePlus", &THugeFloatMath::LnOnePlus, "-2", hsNaN, false, nullptr},
+        {"LnOnePlus", &THugeFloatMath::LnOnePlus, "+INF", hsInfinite, false, nullptr},
+        {"LnOnePlus", &THugeFloatMath::LnOnePlus, "-INF", hsNaN, false, nullptr},
         {"Sin", &THugeFloatMath::Sin, "0", hsNormal, false, "0"},
         {"Sin", &THugeFloatMath::Sin, "+INF", hsNaN, false, nullptr},
         {"Cos", &THugeFloatMath::Cos, "0", hsNormal, false, "1"},
