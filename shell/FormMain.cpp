@@ -7,6 +7,7 @@
 #include "AdvCtrls.h"
 #include "AdvDlgs.h"
 #include "FormAbout.h"
+#include "FileHistory.h"
 #include "FormDocument.h"
 #include "FracProgress.h"
 #include "GenClasses.h"
@@ -14,7 +15,6 @@
 #include "GenSetup.h"
 #include "GenUtils.h"
 #include "ShellInstance.h"
-#include "ShellPendingLinks.h"
 #include "ShellToolForms.h"
 #include "StdCtrls.h"
 
@@ -150,8 +150,14 @@ int DrawProgressBlocks(TCanvas *Canvas, const RECT &Rect, double Fraction) {
 
 TMainForm::TMainForm(TComponent *AOwner) : TForm(AOwner) {
     MainForm = this;
+    // The program's main window before its window is made: a main window has no owner (it is
+    // the one on the task bar), every other form gets the main window as owner.
+    if (!Application->MainForm())
+        Application->SetMainForm(this);
     SetName(MainFormName);
-    SetCaption(Application->Title());
+    // The caption names the version; the application's title stays the program's name.
+    FMainCaption = ProgramInformation() ? ProgramInformation()->Title : Application->Title();
+    SetCaption(FMainCaption);
     SetFormStyle(fsMDIForm);
     SetKeyPreview(true);
     SetColor(clAppWorkSpace);
@@ -221,8 +227,10 @@ TMainForm::TMainForm(TComponent *AOwner) : TForm(AOwner) {
     // 9.
     if (config)
         config->AddHandler(MakeNotifyEvent<&TMainForm::ConfigurationChanged>(this));
-    ShellSubscribeFileHistory(MakeNotifyEvent<&TMainForm::FileHistoryChanged>(this));
-    ShellUpdateHistoryMenu(*FileMenu);
+    if (TFileHistoryManager *history = FileHistoryManager()) {
+        history->AddHandler(MakeNotifyEvent<&TMainForm::FileHistoryChanged>(this));
+        history->UpdateMenu(*FileMenu);
+    }
     // 10.
     if (TProgressManager *progress = ProgressManager())
         progress->OnProgress = MakeEvent<&TMainForm::ShowProgress>(this);
@@ -251,7 +259,8 @@ void TMainForm::SaveLayout() {
     if (FLayoutSaved)
         return;
     FLayoutSaved = true;
-    ShellUnsubscribeFileHistory(MakeNotifyEvent<&TMainForm::FileHistoryChanged>(this));
+    if (TFileHistoryManager *history = FileHistoryManager())
+        history->RemoveHandler(MakeNotifyEvent<&TMainForm::FileHistoryChanged>(this));
     TConfigManager *config = ConfigManager();
     if (config)
         config->RemoveHandler(MakeNotifyEvent<&TMainForm::ConfigurationChanged>(this));
@@ -296,6 +305,14 @@ void TMainForm::CreateMenus() {
     OpenItem = AddItem(*FileMenu, "&Open...", "Ctrl+O", "Opens an existing document.");
     BrowseItem = AddItem(*FileMenu, "&Browse...", "Ctrl+B",
                          "Opens a browser window to open and organize your documents.");
+    // The recent files (filled by the file history), between two separators.
+    AddSeparator(*FileMenu);
+    for (int i = 1; i <= TFileHistoryManager::MenuItems; ++i) {
+        auto *item = new TMenuItem(nullptr);
+        item->SetName(Format("History%dItem", i));
+        item->SetVisible(false);
+        FileMenu->Add(item);
+    }
     AddSeparator(*FileMenu);
     ExitItem = AddItem(*FileMenu, "E&xit", "Alt+F4", "Closes Orbisk Vantel.",
                        MakeNotifyEvent<&TMainForm::ExitItemClick>(this));
@@ -511,7 +528,7 @@ void TMainForm::WndProc(TMessage &Message) {
 
 void TMainForm::OpenFiles(const std::vector<std::string> &FileNames) {
     for (const std::string &name : FileNames)
-        ShellOpenDocumentFile(ExpandLongFileName(name));
+        OpenDocumentFile(ExpandLongFileName(name));
 }
 
 void TMainForm::WMStartup() {
@@ -523,7 +540,7 @@ void TMainForm::WMStartup() {
             continue;
         // One file that cannot be opened does not keep the others from opening.
         try {
-            ShellOpenDocumentFile(ExpandLongFileName(arguments[i]));
+            OpenDocumentFile(ExpandLongFileName(arguments[i]));
         } catch (...) {
             Application->HandleException(this);
         }
@@ -709,13 +726,14 @@ void TMainForm::MinimizedTimerTick(TObject *) {
 }
 
 void TMainForm::UpdateApplicationTitle() {
-    // The active fractal's progress joins the title once the active-fractal manager is here.
+    // The active fractal's progress ("[%d%%] %s") joins the title once fractal windows exist.
     const std::string title = SavedTitle;
     if (Application->Title() != title)
         Application->SetTitle(title);
     // The task bar shows the main window's caption.
-    if (Caption() != title)
-        SetCaption(title);
+    const std::string caption = title == SavedTitle ? FMainCaption : title;
+    if (Caption() != caption)
+        SetCaption(caption);
 }
 
 void TMainForm::ConfigurationChanged(TObject *) {
@@ -723,7 +741,8 @@ void TMainForm::ConfigurationChanged(TObject *) {
 }
 
 void TMainForm::FileHistoryChanged(TObject *) {
-    ShellUpdateHistoryMenu(*FileMenu);
+    if (TFileHistoryManager *history = FileHistoryManager())
+        history->UpdateMenu(*FileMenu);
 }
 
 // =============================================================================================

@@ -144,6 +144,7 @@ private:
     bool FLayoutSaved = false;
     bool FDockBarRolledUpRemembered = false;
     std::vector<std::unique_ptr<TBitmap>> FMenuImages;
+    std::string FMainCaption;
 };
 
 // The one main window while it exists.

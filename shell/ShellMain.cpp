@@ -15,7 +15,7 @@
 #include "GenSetup.h"
 #include "GenUtils.h"
 #include "ProgramModules.h"
-#include "ShellPendingLinks.h"
+#include "FileHistory.h"
 
 namespace {
 
@@ -66,7 +66,8 @@ void ProgramMain() {
         Application->SetMainForm(mainForm);
         mainForm->ShowMainWindow();
         Application->Run();
-        ShellSaveFileHistory();
+        if (FileHistoryManager())
+            FileHistoryManager()->SaveToRegistry(*ConfigManager());
         ConfigManager()->SaveSettings();
         delete mainForm;
     } catch (const std::exception &error) {
