@@ -49,8 +49,18 @@ void TStatusBar::DeletePanel(int Index) {
     UpdatePanels();
 }
 
+void TStatusBar::ClearPanels() {
+    FPanels.clear();
+    UpdatePanels();
+}
+
+void TStatusBar::EndUpdate() {
+    if (FUpdateCount > 0 && --FUpdateCount == 0)
+        UpdatePanels();
+}
+
 void TStatusBar::UpdatePanels() {
-    if (!FHandle)
+    if (!FHandle || FUpdateCount > 0)
         return;
     if (FSimplePanel || FPanels.empty()) {
         SendMessageA(FHandle, SB_SIMPLE, TRUE, 0);
@@ -68,13 +78,14 @@ void TStatusBar::UpdatePanels() {
     SendMessageA(FHandle, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
     for (size_t i = 0; i < FPanels.size(); ++i) {
         const TStatusPanel &panel = FPanels[i];
+        const WPARAM flags = i | (panel.Bevel ? 0 : SBT_NOBORDERS);
         if (panel.Style == psOwnerDraw) {
-            SendMessageA(FHandle, SB_SETTEXTA, i | SBT_OWNERDRAW, static_cast<LPARAM>(i));
+            SendMessageA(FHandle, SB_SETTEXTA, flags | SBT_OWNERDRAW, static_cast<LPARAM>(i));
         } else {
             std::string text = panel.Alignment == taCenter         ? "\t" + panel.Text
                                : panel.Alignment == taRightJustify ? "\t\t" + panel.Text
                                                                    : panel.Text;
-            SendMessageA(FHandle, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(text.c_str()));
+            SendMessageA(FHandle, SB_SETTEXTA, flags, reinterpret_cast<LPARAM>(text.c_str()));
         }
     }
 }
@@ -82,6 +93,18 @@ void TStatusBar::UpdatePanels() {
 void TStatusBar::SetPanelText(int Index, const std::string &Text) {
     Panels(Index).Text = Text;
     UpdatePanels();
+}
+
+RECT TStatusBar::PanelRect(int Index) {
+    RECT r = {0, 0, 0, 0};
+    if (FHandle)
+        SendMessageA(FHandle, SB_GETRECT, Index, reinterpret_cast<LPARAM>(&r));
+    return r;
+}
+
+void TStatusBar::InvalidatePanel(int Index, const RECT &Area) {
+    if (FHandle && Index >= 0 && Index < PanelCount())
+        InvalidateRect(FHandle, &Area, FALSE);
 }
 
 void TStatusBar::SetSimplePanel(bool Value) {

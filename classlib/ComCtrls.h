@@ -22,6 +22,8 @@ struct TStatusPanel {
     int Width = 50;
     TStatusPanelStyle Style = psText;
     TAlignment Alignment = taLeftJustify;
+    // Without a bevel the panel shows its text flat on the bar.
+    bool Bevel = true;
 };
 
 class TStatusBar;
@@ -35,9 +37,17 @@ public:
     TStatusPanel &Panels(int Index) { return FPanels.at(Index); }
     int AddPanel(const std::string &Text, int Width, TStatusPanelStyle Style = psText);
     void DeletePanel(int Index);
+    void ClearPanels();
+    // Panel changes between these are applied once, at the last EndUpdate.
+    void BeginUpdate() { ++FUpdateCount; }
+    void EndUpdate();
     // Applies changes made through Panels().
     void UpdatePanels();
     void SetPanelText(int Index, const std::string &Text);
+    // A panel's rectangle in the bar's client area (empty without a window).
+    RECT PanelRect(int Index);
+    // Has a panel repainted, without erasing it first.
+    void InvalidatePanel(int Index, const RECT &Area);
     bool SimplePanel() const { return FSimplePanel; }
     void SetSimplePanel(bool Value);
     const std::string &SimpleText() const { return FSimpleText; }
@@ -58,6 +68,7 @@ protected:
     bool FSimplePanel = false;
     std::string FSimpleText;
     bool FSizeGrip = true;
+    int FUpdateCount = 0;
     std::unique_ptr<TCanvas> FCanvas;
 };
 

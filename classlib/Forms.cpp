@@ -2,6 +2,7 @@
 #include "Forms.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 
@@ -31,7 +32,21 @@ void FinalizeForms() {
 bool TWinControl::HandleFormKey(WORD Key, LPARAM KeyData) {
     TCustomForm *form = ParentForm();
     TShiftState shift = KeyboardStateToShiftState();
+    // With key preview the main form sees the keys of the windows that work beside it (MDI
+    // children, floating tool windows) before they do, and its menu serves an MDI child's keys
+    // after the child's own menu; a modal dialog keeps its keys.
+    TCustomForm *main = Application ? Application->MainForm() : nullptr;
+    bool besideMain = main && form && form != main && !form->Modal() && main->HandleAllocated() &&
+                      IsWindowEnabled(main->Handle());
+    if (besideMain && main->KeyPreview()) {
+        bool handled = false;
+        main->OnShortCut(Key, shift, handled);
+        if (handled)
+            return true;
+    }
     if (form && form->IsShortCut(Key, shift))
+        return true;
+    if (besideMain && main->Menu() && main->Menu()->IsShortCut(Key, shift))
         return true;
     // Dialog keys go to the form unless the control wants them itself.
     bool dialogKey = Key == VK_TAB || Key == VK_RETURN || Key == VK_ESCAPE || Key == VK_CANCEL;
@@ -162,6 +177,8 @@ void TCustomForm::CreateParams(TCreateParams &Params) {
 
 void TCustomForm::CreateWnd() {
     TScrollingWinControl::CreateWnd();
+    if (FAcceptFiles)
+        DragAcceptFiles(FHandle, TRUE);
     if (FMenu && !FParent && FFormStyle != fsMDIChild)
         ::SetMenu(FHandle, FMenu->Handle());
     if (FFormStyle == fsMDIForm && !FClientHandle) {
@@ -413,8 +430,85 @@ TCustomForm *TCustomForm::MDIChildren(int Index) {
     return nullptr;
 }
 
+void TCustomForm::PlaceClientWindow(const RECT &Bounds) {
+    if (FClientHandle)
+        SetWindowPos(FClientHandle, HWND_BOTTOM, Bounds.left, Bounds.top, Bounds.right - Bounds.left,
+                     Bounds.bottom - Bounds.top, SWP_NOACTIVATE);
+}
+
+void TCustomForm::Cascade() {
+    if (FClientHandle)
+        SendMessageA(FClientHandle, WM_MDICASCADE, 0, 0);
+}
+
+void TCustomForm::Tile(bool Horizontal) {
+    if (FClientHandle)
+        SendMessageA(FClientHandle, WM_MDITILE, Horizontal ? MDITILE_HORIZONTAL : MDITILE_VERTICAL, 0);
+}
+
+void TCustomForm::ArrangeIcons() {
+    if (FClientHandle)
+        SendMessageA(FClientHandle, WM_MDIICONARRANGE, 0, 0);
+}
+
+bool TCustomForm::Minimized() {
+    return FHandle && IsIconic(FHandle);
+}
+
+bool TCustomForm::Maximized() {
+    return FHandle && IsZoomed(FHandle);
+}
+
+void TCustomForm::Minimize() {
+    ShowWindow(Handle(), SW_MINIMIZE);
+}
+
+void TCustomForm::Maximize() {
+    ShowWindow(Handle(), SW_MAXIMIZE);
+}
+
+void TCustomForm::Restore() {
+    ShowWindow(Handle(), SW_RESTORE);
+}
+
+void TCustomForm::SetAcceptFiles(bool Value) {
+    FAcceptFiles = Value;
+    if (FHandle)
+        DragAcceptFiles(FHandle, Value);
+}
+
 void TCustomForm::WndProc(TMessage &Message) {
     switch (Message.Msg) {
+    case WM_DROPFILES: {
+        HDROP drop = reinterpret_cast<HDROP>(Message.WParam);
+        std::vector<std::string> names;
+        const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < count; ++i) {
+            char name[MAX_PATH + 1] = {};
+            if (DragQueryFileA(drop, i, name, MAX_PATH) > 0)
+                names.push_back(name);
+        }
+        DragFinish(drop);
+        OnDropFiles(this, names);
+        Message.Result = 0;
+        return;
+    }
+    case WM_MENUSELECT:
+        // The status hint of the highlighted menu item.
+        if (Application) {
+            TMenuItem *item = nullptr;
+            const UINT flags = HIWORD(Message.WParam);
+            if (FMenu && !(flags & MF_POPUP) && !(flags == 0xFFFF && Message.LParam == 0))
+                item = FMenu->Items().FindCommand(LOWORD(Message.WParam));
+            if (!item && FMenu && FMenu->Merged() && !(flags & MF_POPUP))
+                item = FMenu->Merged()->Items().FindCommand(LOWORD(Message.WParam));
+            Application->SetHint(item ? GetLongHint(item->Hint()) : std::string());
+        }
+        break;
+    case WM_EXITMENULOOP:
+        if (Application)
+            Application->SetHint(std::string());
+        break;
     case WM_CLOSE:
         Close();
         return;
@@ -437,7 +531,7 @@ void TCustomForm::WndProc(TMessage &Message) {
         FActive = LOWORD(Message.WParam) != WA_INACTIVE;
         if (FActive) {
             if (Screen)
-                Screen->FActiveForm = this;
+                Screen->SetActiveForm(this);
             if (FActiveControl && FActiveControl->HandleAllocated() && FActiveControl->CanFocus())
                 ::SetFocus(FActiveControl->Handle());
             Activate();
@@ -447,10 +541,17 @@ void TCustomForm::WndProc(TMessage &Message) {
         return;
     case WM_MDIACTIVATE:
         DefaultHandler(Message);
+        if (TCustomForm *main = Application ? Application->MainForm() : nullptr; main && main->FMenu) {
+            // The frame's bar shows the active child's menu merged in; none when the last goes.
+            if (reinterpret_cast<HWND>(Message.LParam) == FHandle)
+                main->FMenu->Merge(Destroying() ? nullptr : FMenu);
+            else if (reinterpret_cast<HWND>(Message.WParam) == FHandle && Message.LParam == 0)
+                main->FMenu->Merge(nullptr);
+        }
         if (reinterpret_cast<HWND>(Message.LParam) == FHandle) {
             FActive = true;
             if (Screen)
-                Screen->FActiveForm = this;
+                Screen->SetActiveForm(this);
             Activate();
         } else if (reinterpret_cast<HWND>(Message.WParam) == FHandle) {
             FActive = false;
@@ -638,7 +739,39 @@ LRESULT CALLBACK TApplication::WindowProc(HWND Window, UINT Msg, WPARAM WParam, 
     }
 }
 
+namespace {
+// Takes the first equal entry out of a chain, leaving the others in their order.
+template <class T> void RemoveFirst(std::vector<T> &Chain, const T &Entry) {
+    auto found = std::find(Chain.begin(), Chain.end(), Entry);
+    if (found != Chain.end())
+        Chain.erase(found);
+}
+} // namespace
+
+void TApplication::AddMessageFilter(TMessageEvent Filter) {
+    FMessageFilters.push_back(Filter);
+}
+
+void TApplication::RemoveMessageFilter(TMessageEvent Filter) {
+    RemoveFirst(FMessageFilters, Filter);
+}
+
+void TApplication::HookMainWindow(TWindowHook Hook) {
+    FWindowHooks.push_back(Hook);
+}
+
+void TApplication::UnhookMainWindow(TWindowHook Hook) {
+    RemoveFirst(FWindowHooks, Hook);
+}
+
 LRESULT TApplication::HandleAppMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+    if (!FWindowHooks.empty()) {
+        TMessage message = {Msg, WParam, LParam, 0};
+        const std::vector<TWindowHook> hooks = FWindowHooks;
+        for (const TWindowHook &hook : hooks)
+            if (hook(message))
+                return message.Result;
+    }
     switch (Msg) {
     case CM_SHOWEXCEPTION: {
         std::unique_ptr<std::string> text(reinterpret_cast<std::string *>(LParam));
@@ -692,6 +825,13 @@ bool TApplication::ProcessMessage() {
         return true;
     }
     bool handled = false;
+    // A copy, so that a filter may add or remove filters while it runs.
+    const std::vector<TMessageEvent> filters = FMessageFilters;
+    for (const TMessageEvent &filter : filters) {
+        filter(msg, handled);
+        if (handled)
+            return true;
+    }
     OnMessage(msg, handled);
     if (handled)
         return true;
@@ -909,7 +1049,15 @@ void TScreen::AddForm(TCustomForm *Form) {
 void TScreen::RemoveForm(TCustomForm *Form) {
     FForms.erase(std::remove(FForms.begin(), FForms.end(), Form), FForms.end());
     if (FActiveForm == Form)
-        FActiveForm = nullptr;
+        SetActiveForm(nullptr);
+}
+
+void TScreen::SetActiveForm(TCustomForm *Form) {
+    if (Form == FActiveForm)
+        return;
+    FActiveForm = Form;
+    if (!Destroying())
+        OnActiveFormChange(this);
 }
 
 TWinControl *TScreen::ActiveControl() const {

@@ -27,6 +27,7 @@ constexpr TModalResult mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = I
 using TCloseEvent = TMethod<void(TObject *Sender, TCloseAction &Action)>;
 using TCloseQueryEvent = TMethod<void(TObject *Sender, bool &CanClose)>;
 using TShortCutEvent = TMethod<void(WORD Key, TShiftState Shift, bool &Handled)>;
+using TDropFilesEvent = TMethod<void(TObject *Sender, const std::vector<std::string> &FileNames)>;
 
 class TCustomForm : public TScrollingWinControl {
 public:
@@ -67,6 +68,21 @@ public:
     TCustomForm *ActiveMDIChild();
     int MDIChildCount();
     TCustomForm *MDIChildren(int Index);
+    // Places the MDI client window of an MDI main form (at the bottom of the z-order).
+    void PlaceClientWindow(const RECT &Bounds);
+    // Arranging the MDI children of an MDI main form.
+    void Cascade();
+    void Tile(bool Horizontal);
+    void ArrangeIcons();
+    // The window's show state: minimised (iconic), maximised, or restored to normal.
+    bool Minimized();
+    bool Maximized();
+    void Minimize();
+    void Maximize();
+    void Restore();
+    // Files dropped from the shell's file views arrive through OnDropFiles, in the order given.
+    bool AcceptFiles() const { return FAcceptFiles; }
+    void SetAcceptFiles(bool Value);
     // Called by controls when they get the focus.
     void FocusChanged(TWinControl *Control);
 
@@ -78,6 +94,7 @@ public:
     TCloseEvent OnClose;
     TCloseQueryEvent OnCloseQuery;
     TShortCutEvent OnShortCut;
+    TDropFilesEvent OnDropFiles;
 
     void WndProc(TMessage &Message) override;
     void DefaultHandler(TMessage &Message) override;
@@ -105,6 +122,7 @@ protected:
     bool FModal = false;
     bool FKeyPreview = false;
     bool FActive = false;
+    bool FAcceptFiles = false;
     TMainMenu *FMenu = nullptr;
     TWinControl *FActiveControl = nullptr;
     HWND FClientHandle = nullptr;
@@ -143,6 +161,9 @@ using TExceptionEvent = TMethod<void(TObject *Sender, std::exception_ptr E)>;
 using THelpEvent = TMethod<bool(WORD Command, intptr_t Data, bool &CallHelp)>;
 using TIdleEvent = TMethod<void(TObject *Sender, bool &Done)>;
 using TMessageEvent = TMethod<void(MSG &Msg, bool &Handled)>;
+// A hook on the application window's own messages (sent or posted to it): true when it took the
+// message, with Message.Result as the answer.
+using TWindowHook = TMethod<bool(TMessage &Message)>;
 
 // The text an exception shows: its message with trailing dots collapsed to one.
 std::string ExceptionDisplayText(std::exception_ptr E);
@@ -202,6 +223,16 @@ public:
     const std::string &HelpFile() const { return FHelpFile; }
     void SetHelpFile(const std::string &Value) { FHelpFile = Value; }
 
+    // Filters of the messages the loop takes from the queue, offered in the order added until one
+    // handles the message (before OnMessage). Each component adds and removes only its own, in any
+    // order, so that one that comes and goes never drops another's.
+    void AddMessageFilter(TMessageEvent Filter);
+    void RemoveMessageFilter(TMessageEvent Filter);
+    // Hooks of the messages the application window receives, offered in the order added before
+    // the window's own handling; added and removed each on its own like the filters.
+    void HookMainWindow(TWindowHook Hook);
+    void UnhookMainWindow(TWindowHook Hook);
+
     TExceptionEvent OnException;
     TNotifyEvent OnHint;
     THelpEvent OnHelp;
@@ -240,6 +271,8 @@ private:
     bool FHintTimerRunning = false;
     THintWindow *FHintWindow = nullptr; // owned (component of the application)
     std::string FHelpFile;
+    std::vector<TMessageEvent> FMessageFilters;
+    std::vector<TWindowHook> FWindowHooks;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -279,8 +312,12 @@ public:
     TFont &MenuFont() { return *FMenuFont; }
     TFont &IconFont() { return *FIconFont; }
 
+    // Fires when the active form (a top-level form, or an MDI child becoming active) changes.
+    TNotifyEvent OnActiveFormChange;
+
 private:
     friend class TCustomForm;
+    void SetActiveForm(TCustomForm *Form);
     void AddForm(TCustomForm *Form);
     void RemoveForm(TCustomForm *Form);
     std::vector<TMonitor> EnumMonitors();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Classes.h"
+#include "FontStyles.h"
 
 // ---------------------------------------------------------------------------------------------
 // Colours: 0x00BBGGRR, or a system colour 0xFF0000nn (nn a COLOR_ index) resolved by ColorToRGB.
@@ -113,9 +114,6 @@ protected:
     void Changed();
     TGdiHandle FHandle;
 };
-
-enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
-using TFontStyles = uint8_t;
 
 class TFont : public TGraphicsObject {
 public:

@@ -183,6 +183,13 @@ void TMenuItem::SetCaption(const std::string &Value) {
     }
 }
 
+void TMenuItem::SetImage(HBITMAP Value) {
+    if (Value != FImage) {
+        FImage = Value;
+        Changed();
+    }
+}
+
 void TMenuItem::SetShortCut(TShortCut Value) {
     if (Value != FShortCut) {
         FShortCut = Value;
@@ -274,6 +281,10 @@ void TMenuItem::AppendTo(HMENU Menu) {
     info.fType = FRadioItem ? MFT_RADIOCHECK : MFT_STRING;
     info.fState = (FChecked ? MFS_CHECKED : 0) | (FEnabled ? 0 : MFS_GRAYED) | (FDefault ? MFS_DEFAULT : 0);
     info.wID = FCommand;
+    if (FImage) {
+        info.fMask |= MIIM_BITMAP;
+        info.hbmpItem = FImage;
+    }
     info.dwTypeData = text.data();
     if (!FItems.empty()) {
         HMENU sub = CreatePopupMenu();
@@ -311,13 +322,25 @@ void TMenu::MenuChanged() {
 HMENU TMenu::Handle() {
     if (!FHandle) {
         FHandle = CreateMenuHandle();
-        for (TMenuItem *item : FItems->FItems)
-            item->AppendTo(FHandle);
+        BuildItems(FHandle);
     }
     return FHandle;
 }
 
+void TMenu::BuildItems(HMENU Menu) {
+    if (auto *main = dynamic_cast<TMainMenu *>(this)) {
+        for (TMenuItem *item : main->BarItems())
+            item->AppendTo(Menu);
+        return;
+    }
+    for (TMenuItem *item : FItems->FItems)
+        item->AppendTo(Menu);
+}
+
 bool TMenu::DispatchCommand(UINT Command) {
+    if (auto *main = dynamic_cast<TMainMenu *>(this))
+        if (main->FMerged && main->FMerged->DispatchCommand(Command))
+            return true;
     TMenuItem *item = FItems->FindCommand(Command);
     if (!item)
         return false;
@@ -336,7 +359,51 @@ bool TMenu::IsShortCut(WORD Key, TShiftState Shift) {
     return true;
 }
 
+TMainMenu::~TMainMenu() {
+    if (FMergedInto)
+        FMergedInto->Merge(nullptr);
+    if (FMerged)
+        FMerged->FMergedInto = nullptr;
+}
+
+void TMainMenu::Merge(TMainMenu *Menu) {
+    if (Menu == FMerged)
+        return;
+    if (FMerged)
+        FMerged->FMergedInto = nullptr;
+    FMerged = Menu;
+    if (Menu) {
+        if (Menu->FMergedInto && Menu->FMergedInto != this)
+            Menu->FMergedInto->Merge(nullptr);
+        Menu->FMergedInto = this;
+    }
+    MenuChanged();
+}
+
+std::vector<TMenuItem *> TMainMenu::BarItems() {
+    std::vector<TMenuItem *> items;
+    const std::vector<TMenuItem *> own = FItems->FItems;
+    if (!FMerged) {
+        items = own;
+        return items;
+    }
+    const std::vector<TMenuItem *> &merged = FMerged->FItems->FItems;
+    auto mergedHasGroup = [&](int group) {
+        return std::any_of(merged.begin(), merged.end(),
+                           [&](TMenuItem *item) { return item->GroupIndex() == group; });
+    };
+    for (TMenuItem *item : own)
+        if (!mergedHasGroup(item->GroupIndex()))
+            items.push_back(item);
+    items.insert(items.end(), merged.begin(), merged.end());
+    std::stable_sort(items.begin(), items.end(),
+                     [](TMenuItem *a, TMenuItem *b) { return a->GroupIndex() < b->GroupIndex(); });
+    return items;
+}
+
 void TMainMenu::MenuChanged() {
+    if (FMergedInto && !FMergedInto->Destroying())
+        FMergedInto->MenuChanged();
     // The form's window shows the new menu at once.
     TCustomForm *form = dynamic_cast<TCustomForm *>(Owner());
     bool shown = form && form->HandleAllocated() && GetMenu(form->Handle()) == FHandle && FHandle;

@@ -65,6 +65,9 @@ public:
     int HelpContext() const { return FHelpContext; }
     void SetHelpContext(int Value) { FHelpContext = Value; }
     bool IsLine() const { return FCaption == "-"; }
+    // The picture beside the caption (a 32-bit bitmap with alpha); the item does not own it.
+    HBITMAP Image() const { return FImage; }
+    void SetImage(HBITMAP Value);
     UINT Command() const { return FCommand; }
 
     // Runs OnClick (a checked radio item unchecks the others of its group first when
@@ -81,6 +84,7 @@ public:
 
 private:
     friend class TMenu;
+    friend class TMainMenu;
     void Changed();
     void AppendTo(HMENU Menu);
     TMenuItem *FParent = nullptr;
@@ -96,6 +100,7 @@ private:
     bool FAutoCheck = false;
     int FGroupIndex = 0;
     int FHelpContext = 0;
+    HBITMAP FImage = nullptr;
     UINT FCommand;
     TMenu *FMenu = nullptr; // set on the root item
 };
@@ -119,6 +124,7 @@ protected:
     virtual void MenuChanged();
     virtual HMENU CreateMenuHandle() { return CreatePopupMenu(); }
     void DestroyMenuHandle();
+    virtual void BuildItems(HMENU Menu);
     TMenuItem *FItems;
     HMENU FHandle = nullptr;
 };
@@ -127,10 +133,24 @@ class TMainMenu : public TMenu {
 public:
     DECLARE_CLASS_NAME(TMainMenu)
     using TMenu::TMenu;
+    ~TMainMenu() override;
+    // Shows the items of another menu (an MDI child's) in this one: each group index that the
+    // other menu uses replaces this menu's items of that index, and the bar is ordered by group
+    // index. nullptr shows this menu alone again. Commands of the merged items run through this
+    // menu too.
+    void Merge(TMainMenu *Menu);
+    TMainMenu *Merged() const { return FMerged; }
 
 protected:
     void MenuChanged() override;
     HMENU CreateMenuHandle() override { return CreateMenu(); }
+    TMainMenu *FMerged = nullptr;
+    TMainMenu *FMergedInto = nullptr;
+
+private:
+    friend class TMenu;
+    // The top-level items the bar shows, in their order.
+    std::vector<TMenuItem *> BarItems();
 };
 
 enum TPopupAlignment { paLeft, paRight, paCenter };

@@ -268,6 +268,9 @@ public:
     void SetOpacity(int Value);
     bool ToolVisible() const { return FToolVisible; }
     void SetToolVisible(bool Value);
+    // The visibility kept while all floating tools are hidden at once, to restore it later.
+    bool RememberedVisible() const { return FRememberedVisible; }
+    void SetRememberedVisible(bool Value) { FRememberedVisible = Value; }
     void ShowTool();
     void HideTool();
     void InvalidateCaption();
@@ -312,6 +315,7 @@ protected:
     int FSizeStartY = 0, FBarTop = 0;
     TCaptionButton *FShowButton = nullptr;
     bool FToolVisible = false;
+    bool FRememberedVisible = false;
 };
 
 // Snapping of a floating tool's position (Left, Top) for a frame of Width x Height to the

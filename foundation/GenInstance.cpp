@@ -12,6 +12,7 @@ struct TInstanceState {
     std::string MutexName;
     std::string MessageName;
     HANDLE Mutex = nullptr;
+    TInstanceCheckResult Result = irFirstInstance;
 };
 
 std::unique_ptr<TInstanceState> GState;
@@ -43,17 +44,19 @@ BOOL CALLBACK FindInstanceWindow(HWND Window, LPARAM Data) {
     return FALSE;
 }
 
-// Sends the command line to the running instance's window; false when no window took it within
-// InstanceHandOverTime, so that the caller starts normally instead of dropping the files. The
-// message is sent, not posted: the atom is deleted here, exactly once, after the answer.
-bool HandOverCommandLine(const std::string &CommandLine) {
-    if (InstanceMessage == 0 || CommandLine.empty() || CommandLine.size() > kMaxAtomText)
+// Sends one atom to the running instance's window, trying again until a window takes it or the
+// hand-over's time (shared by every message of one hand-over, from Start) is up. The message is
+// sent, not posted: the atom is deleted here, exactly once, after the answer.
+bool SendInstanceAtom(const TWindowSearch &Pattern, WPARAM Kind, const std::string &Text, DWORD Start) {
+    if (Text.size() > kMaxAtomText)
         return false;
-    const ATOM Atom = GlobalAddAtomA(CommandLine.c_str());
-    if (Atom == 0)
-        return false;
-    TWindowSearch Search{WindowPropertyName()};
-    const DWORD Start = GetTickCount();
+    ATOM Atom = 0;
+    if (!Text.empty()) {
+        Atom = GlobalAddAtomA(Text.c_str());
+        if (Atom == 0)
+            return false;
+    }
+    TWindowSearch Search = Pattern;
     bool Accepted = false;
     for (;;) {
         Search.Found = nullptr;
@@ -61,7 +64,7 @@ bool HandOverCommandLine(const std::string &CommandLine) {
         const DWORD Spent = GetTickCount() - Start;
         if (Search.Found && Spent < InstanceHandOverTime) {
             DWORD_PTR Result = 0;
-            if (SendMessageTimeoutA(Search.Found, InstanceMessage, 0, Atom, SMTO_ABORTIFHUNG,
+            if (SendMessageTimeoutA(Search.Found, InstanceMessage, Kind, Atom, SMTO_ABORTIFHUNG,
                                     InstanceHandOverTime - Spent, &Result) &&
                 Result == static_cast<DWORD_PTR>(InstanceAccepted)) {
                 Accepted = true;
@@ -73,8 +76,29 @@ bool HandOverCommandLine(const std::string &CommandLine) {
         // The first start may still be making its window; nothing to wait on in another process.
         Sleep(100);
     }
-    GlobalDeleteAtom(Atom);
+    if (Atom != 0)
+        GlobalDeleteAtom(Atom);
     return Accepted;
+}
+
+// Hands the command line to the running instance's window: in one atom when it fits, else one
+// atom per argument; false when a window did not take it within InstanceHandOverTime.
+bool HandOverCommandLine(const std::string &CommandLine) {
+    if (InstanceMessage == 0 || CommandLine.empty())
+        return false;
+    const TWindowSearch Pattern{WindowPropertyName()};
+    const DWORD Start = GetTickCount();
+    if (CommandLine.size() <= kMaxAtomText)
+        return SendInstanceAtom(Pattern, InstanceCommandLine, CommandLine, Start);
+    std::vector<std::string> Arguments = SplitInstanceCommandLine(CommandLine);
+    if (!Arguments.empty())
+        Arguments.erase(Arguments.begin());
+    if (Arguments.empty())
+        return SendInstanceAtom(Pattern, InstanceArgument, std::string(), Start);
+    for (const std::string &Argument : Arguments)
+        if (Argument.empty() || !SendInstanceAtom(Pattern, InstanceArgument, Argument, Start))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -115,14 +139,12 @@ TInstanceCheckResult CheckSingleInstance() {
         S.Mutex = Mutex;
         return irFirstInstance;
     }
-    if (HandOverCommandLine(GetCommandLineA())) {
-        CloseHandle(Mutex);
-        return irHandedOver;
-    }
-    // Running alongside the first instance; keeping the handle keeps the guard alive for
-    // later starts should the first instance end before this one.
-    S.Mutex = Mutex;
-    return irNotGuarded;
+    CloseHandle(Mutex);
+    return HandOverCommandLine(GetCommandLineA()) ? irHandedOver : irHandOverFailed;
+}
+
+TInstanceCheckResult InstanceCheckResult() {
+    return GState ? GState->Result : irFirstInstance;
 }
 
 void ReleaseInstanceMutex() {
@@ -138,16 +160,50 @@ void RegisterInstanceWindow(HWND Window) {
 
 std::string ReceiveInstanceCommandLine(LPARAM LParam) {
     const ATOM Atom = static_cast<ATOM>(LParam);
+    if (Atom == 0)
+        return std::string();
     char Buffer[257] = {};
     const UINT Length = GlobalGetAtomNameA(Atom, Buffer, 256);
     return std::string(Buffer, Length);
+}
+
+std::vector<std::string> ReceiveInstanceArguments(WPARAM WParam, LPARAM LParam) {
+    const std::string Text = ReceiveInstanceCommandLine(LParam);
+    if (WParam == InstanceArgument)
+        return Text.empty() ? std::vector<std::string>() : std::vector<std::string>{Text};
+    std::vector<std::string> Arguments = SplitInstanceCommandLine(Text);
+    if (!Arguments.empty())
+        Arguments.erase(Arguments.begin());
+    return Arguments;
+}
+
+std::vector<std::string> SplitInstanceCommandLine(const std::string &CommandLine) {
+    std::vector<std::string> Tokens;
+    size_t Pos = CommandLine.find_first_not_of(' ');
+    while (Pos != std::string::npos && Pos < CommandLine.size()) {
+        char End = ' ';
+        if (CommandLine[Pos] == '"') {
+            End = '"';
+            ++Pos;
+        }
+        const size_t Stop = CommandLine.find(End, Pos);
+        if (Stop == std::string::npos) {
+            Tokens.push_back(CommandLine.substr(Pos));
+            break;
+        }
+        Tokens.push_back(CommandLine.substr(Pos, Stop - Pos));
+        Pos = CommandLine.find_first_not_of(' ', Stop + 1);
+    }
+    return Tokens;
 }
 
 void InitializeGenInstance() {
     if (!ProgramInformation())
         throw Exception("The program information must be set up before the instance guard");
     MakeInstanceNames(*ProgramInformation());
-    if (CheckSingleInstance() == irHandedOver)
+    // A failed hand-over is left to the program's start, which can show a message box.
+    State().Result = CheckSingleInstance();
+    if (State().Result == irHandedOver)
         ExitProcess(0);
 }
 

@@ -6,14 +6,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TProgramInformation;
 
 enum TInstanceCheckResult {
     irFirstInstance, // this process holds the guard
     irHandedOver,    // the running instance got the command line; this process must end
-    irNotGuarded     // no guard could be set up or the hand-over failed: run normally
+    irNotGuarded,    // no guard could be set up: run normally
+    irHandOverFailed // another instance runs but did not take the command line: report it and end
 };
+
+// What the start-up's check found (irFirstInstance before it ran).
+TInstanceCheckResult InstanceCheckResult();
 
 // Id of the registered instance message (0 before CheckSingleInstance).
 extern uint16_t InstanceMessage;
@@ -36,10 +41,23 @@ void RegisterInstanceWindow(HWND Window);
 // other result makes the second start try again until its time is up.
 constexpr LRESULT InstanceAccepted = 0x4F56;
 
-// For the running instance's main window, on receipt of InstanceMessage: the command line
-// that the second start handed over in the global atom of LParam (at most 255 characters). The
-// atom belongs to the sender, which deletes it once the message has been answered.
+// The WParam of InstanceMessage: the atom holds the whole command line (it fits in an atom's 255
+// characters), or one argument after the program path, without quotes (a longer command line
+// goes one message per argument, in order; atom 0 then stands for a start without arguments).
+constexpr WPARAM InstanceCommandLine = 0;
+constexpr WPARAM InstanceArgument = 1;
+
+// For the running instance's main window, on receipt of InstanceMessage: the text that the
+// second start handed over in the global atom of LParam (at most 255 characters). The atom
+// belongs to the sender, which deletes it once the message has been answered.
 std::string ReceiveInstanceCommandLine(LPARAM LParam);
+// The arguments after the program path that one InstanceMessage carries, for either kind.
+std::vector<std::string> ReceiveInstanceArguments(WPARAM WParam, LPARAM LParam);
+
+// Splits a handed-over command line: leading blanks go; a token that begins with a double quote
+// runs to the next double quote (the quotes dropped), any other to the next blank; without its
+// end character a token takes the rest. The program path is the first token.
+std::vector<std::string> SplitInstanceCommandLine(const std::string &CommandLine);
 
 // How long a second start keeps trying to reach the running instance's window (which may not
 // exist yet while the first start is still coming up) before it starts normally.

@@ -9,16 +9,15 @@
 #include <vector>
 
 #include "Classes.h"
+#include "FontStyles.h"
 #include "GenClasses.h"
 #include "GenRegistry.h"
 #include "NetCommon.h"
 
 class TConfigManager;
 
-// Font styles of a font setting.
-constexpr int fsBold = 1;
-constexpr int fsItalic = 2;
-constexpr int fsUnderline = 4;
+// The style of a font setting holds the class library's font styles (fsBold, fsItalic,
+// fsUnderline), so that a window hands it to its fonts as it is.
 
 // A font as the configuration stores it; windows assign it to their own font objects.
 struct TFontSetting {

@@ -22,13 +22,32 @@
 #include "vexMapFile.h"
 #include "vexTools.h"
 
+// The window modules' start-up and shut-down; their headers clash with the compiler's names, so
+// only these are declared here.
+void InitializeForms();
+void FinalizeForms();
+void InitializeShellInstance();
+void FinalizeShellInstance();
+void FinalizeAdvCtrls();
+void FinalizeAdvBars();
+void FinalizeAdvDlgs();
+void FinalizeColorSelector();
+void FinalizeEditListBox();
+void FinalizeTrackBar();
+void FinalizeEyedropper();
+
 std::vector<TModuleEntry> ProgramModules() {
     // Program information first: the single-instance names, the registry base key and the
-    // configuration all depend on the version it reads.
+    // configuration all depend on the version it reads. The application window comes right after
+    // the instance guard (a start that hands its command line over makes no window), and takes
+    // later starts' command lines from then on. The controls' shared timers, popups and the
+    // eyedropper go before the application and the screen.
     return {
         {"GenUtils", InitializeGenUtils, FinalizeGenUtils},
         {"GenProgram", InitializeGenProgram, FinalizeGenProgram},
         {"GenInstance", InitializeGenInstance, FinalizeGenInstance},
+        {"Forms", InitializeForms, FinalizeForms},
+        {"ShellInstance", InitializeShellInstance, FinalizeShellInstance},
         {"GenRegistry", InitializeGenRegistry, FinalizeGenRegistry},
         {"GenSetup", InitializeGenSetup, FinalizeGenSetup},
         {"CompMessages", InitializeCompMessages, FinalizeCompMessages},
@@ -47,6 +66,13 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
+        {"AdvCtrls", nullptr, FinalizeAdvCtrls},
+        {"AdvBars", nullptr, FinalizeAdvBars},
+        {"AdvDlgs", nullptr, FinalizeAdvDlgs},
+        {"ColorSelector", nullptr, FinalizeColorSelector},
+        {"EditListBox", nullptr, FinalizeEditListBox},
+        {"TrackBar", nullptr, FinalizeTrackBar},
+        {"GenEyedrop", nullptr, FinalizeEyedropper},
     };
 }
 

@@ -2,7 +2,9 @@
 // accounting, typed input, reflected notifications, the exception display and shortcuts.
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 #include <string>
 #include <utility>
 #include <vector>
@@ -497,3 +499,173 @@ TEST(ScreenTest, FormsMonitorsAndFonts) {
 }
 
 } // namespace
+
+namespace {
+
+// Filters and hooks that record what they saw; Take says whether they handle it.
+struct Filter {
+    std::vector<UINT> Seen;
+    bool Take = false;
+    void OnMessage(MSG &Msg, bool &Handled) {
+        Seen.push_back(Msg.message);
+        Handled = Take;
+    }
+    bool OnWindow(TMessage &Message) {
+        Seen.push_back(Message.Msg);
+        if (Take)
+            Message.Result = 77;
+        return Take;
+    }
+};
+
+constexpr UINT TestMessage = WM_APP + 0x321;
+
+std::vector<std::string> MenuBarTexts(HMENU Menu) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < GetMenuItemCount(Menu); ++i) {
+        char text[64] = {};
+        GetMenuStringA(Menu, i, text, sizeof(text), MF_BYPOSITION);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+TMenuItem *AddMenuItem(TMenuItem &Parent, const std::string &Caption, int GroupIndex = 0) {
+    auto *item = new TMenuItem(nullptr);
+    item->SetCaption(Caption);
+    item->SetGroupIndex(GroupIndex);
+    Parent.Add(item);
+    return item;
+}
+
+} // namespace
+
+// Components add and remove their own filters in any order; one that leaves first does not take
+// another's with it (a single replaced hook that was put back out of order was lost).
+TEST(MessageFilterTest, FiltersComeAndGoInAnyOrder) {
+    Filter first, second, third;
+    Application->AddMessageFilter(MakeEvent<&Filter::OnMessage>(&first));
+    Application->AddMessageFilter(MakeEvent<&Filter::OnMessage>(&second));
+    Application->AddMessageFilter(MakeEvent<&Filter::OnMessage>(&third));
+    second.Take = true;
+    PostMessageA(Application->Handle(), TestMessage, 0, 0);
+    PumpPending();
+    EXPECT_EQ(std::count(first.Seen.begin(), first.Seen.end(), TestMessage), 1);
+    EXPECT_EQ(std::count(second.Seen.begin(), second.Seen.end(), TestMessage), 1);
+    EXPECT_EQ(std::count(third.Seen.begin(), third.Seen.end(), TestMessage), 0); // taken before it
+    Application->RemoveMessageFilter(MakeEvent<&Filter::OnMessage>(&first));
+    Application->RemoveMessageFilter(MakeEvent<&Filter::OnMessage>(&second));
+    first.Seen.clear();
+    third.Seen.clear();
+    PostMessageA(Application->Handle(), TestMessage, 0, 0);
+    PumpPending();
+    EXPECT_TRUE(first.Seen.empty());
+    EXPECT_EQ(std::count(third.Seen.begin(), third.Seen.end(), TestMessage), 1);
+    Application->RemoveMessageFilter(MakeEvent<&Filter::OnMessage>(&third));
+}
+
+// Hooks of the application window see sent messages too; the one that takes a message answers it.
+TEST(MessageFilterTest, ApplicationWindowHooksAnswerSentMessages) {
+    Filter first, second;
+    Application->HookMainWindow(MakeEvent<&Filter::OnWindow>(&first));
+    Application->HookMainWindow(MakeEvent<&Filter::OnWindow>(&second));
+    second.Take = true;
+    EXPECT_EQ(SendMessageA(Application->Handle(), TestMessage, 0, 0), 77);
+    Application->UnhookMainWindow(MakeEvent<&Filter::OnWindow>(&first));
+    first.Seen.clear();
+    EXPECT_EQ(SendMessageA(Application->Handle(), TestMessage, 0, 0), 77);
+    EXPECT_TRUE(first.Seen.empty());
+    Application->UnhookMainWindow(MakeEvent<&Filter::OnWindow>(&second));
+    EXPECT_EQ(SendMessageA(Application->Handle(), TestMessage, 0, 0), 0);
+}
+
+// An active MDI child's menu replaces the frame's groups of the same index; the bar goes back
+// when the child goes. Its commands and the frame's run through the frame's menu.
+TEST(MDIFormTest, ChildMenusMergeByGroupIndex) {
+    auto *main = new TForm(nullptr);
+    main->SetFormStyle(fsMDIForm);
+    auto *mainMenu = new TMainMenu(main);
+    AddMenuItem(mainMenu->Items(), "&File", 1);
+    AddMenuItem(mainMenu->Items(), "&Options", 5);
+    AddMenuItem(mainMenu->Items(), "&Window", 6);
+    AddMenuItem(mainMenu->Items(), "&Help", 7);
+    main->SetMenu(mainMenu);
+    Application->SetMainForm(main);
+    main->SetBounds(0, 0, 600, 400);
+    main->Show();
+    Counter activations;
+    Screen->OnActiveFormChange = MakeNotifyEvent<&Counter::Notify>(&activations);
+    EXPECT_EQ(MenuBarTexts(GetMenu(main->Handle())),
+              (std::vector<std::string>{"&File", "&Options", "&Window", "&Help"}));
+
+    auto *child = new TForm(nullptr);
+    auto *childMenu = new TMainMenu(child);
+    TMenuItem *childFile = AddMenuItem(childMenu->Items(), "&File", 1);
+    TMenuItem *save = AddMenuItem(*childFile, "&Save");
+    Counter saves;
+    save->OnClick = MakeNotifyEvent<&Counter::Notify>(&saves);
+    AddMenuItem(childMenu->Items(), "&Edit", 2);
+    AddMenuItem(childMenu->Items(), "&View", 6);
+    child->SetMenu(childMenu);
+    child->SetFormStyle(fsMDIChild);
+    child->Show();
+    PumpPending();
+    EXPECT_GE(activations.Count, 1);
+    EXPECT_EQ(Screen->ActiveForm(), child);
+    EXPECT_EQ(MenuBarTexts(GetMenu(main->Handle())),
+              (std::vector<std::string>{"&File", "&Edit", "&Options", "&View", "&Help"}));
+    SendMessageA(main->Handle(), WM_COMMAND, save->Command(), 0);
+    EXPECT_EQ(saves.Count, 1);
+
+    delete child;
+    PumpPending();
+    EXPECT_EQ(mainMenu->Merged(), nullptr);
+    EXPECT_EQ(MenuBarTexts(GetMenu(main->Handle())),
+              (std::vector<std::string>{"&File", "&Options", "&Window", "&Help"}));
+    Screen->OnActiveFormChange = nullptr;
+    Application->SetMainForm(nullptr);
+    delete main;
+}
+
+// With key preview the main form sees the keys typed into an MDI child first, and its menu's
+// shortcuts serve the child.
+TEST(MDIFormTest, MainFormPreviewsTheKeysOfItsChildren) {
+    struct Preview {
+        int F11 = 0;
+        void ShortCut(WORD Key, TShiftState, bool &Handled) {
+            if (Key == VK_F11) {
+                ++F11;
+                Handled = true;
+            }
+        }
+    } preview;
+    auto *main = new TForm(nullptr);
+    main->SetFormStyle(fsMDIForm);
+    main->SetKeyPreview(true);
+    main->OnShortCut = MakeEvent<&Preview::ShortCut>(&preview);
+    auto *mainMenu = new TMainMenu(main);
+    TMenuItem *file = AddMenuItem(mainMenu->Items(), "&File", 1);
+    TMenuItem *exportItem = AddMenuItem(*file, "&Export");
+    exportItem->SetShortCut(ShortCut('E', ssCtrl | ssShift));
+    Counter exports;
+    exportItem->OnClick = MakeNotifyEvent<&Counter::Notify>(&exports);
+    main->SetMenu(mainMenu);
+    Application->SetMainForm(main);
+    main->SetBounds(0, 0, 600, 400);
+    main->Show();
+    auto *child = new TForm(nullptr);
+    child->SetFormStyle(fsMDIChild);
+    auto *edit = new TEdit(child);
+    edit->SetParent(child);
+    child->Show();
+    edit->SetFocus();
+    ASSERT_TRUE(PumpUntil([&] { return edit->Focused(); }));
+    SendKeys({VK_F11});
+    EXPECT_TRUE(PumpUntil([&] { return preview.F11 == 1; }));
+    SendKeys({VK_CONTROL, VK_SHIFT, 'E'});
+    EXPECT_TRUE(PumpUntil([&] { return exports.Count == 1; }));
+    EXPECT_EQ(edit->Text(), "");
+    delete child;
+    Application->SetMainForm(nullptr);
+    delete main;
+}

@@ -9,6 +9,8 @@
 namespace {
 
 std::vector<std::string> GReceived;
+// The arguments after the program path, as the window reads them from each message.
+std::vector<std::string> GArguments;
 // How many instance messages the window turns down before it takes one (a window that is not
 // ready yet); -1 turns down every message.
 int GRefusals = 0;
@@ -21,6 +23,8 @@ LRESULT CALLBACK ReceiverProc(HWND Window, UINT Message, WPARAM WParam, LPARAM L
             return 0;
         }
         GReceived.push_back(ReceiveInstanceCommandLine(LParam));
+        for (const std::string &Argument : ReceiveInstanceArguments(WParam, LParam))
+            GArguments.push_back(Argument);
         return InstanceAccepted;
     }
     return DefWindowProcA(Window, Message, WParam, LParam);
@@ -75,6 +79,7 @@ protected:
     void SetUp() override {
         PumpMessages();
         GReceived.clear();
+        GArguments.clear();
         GRefusals = 0;
         GRefused = 0;
     }
@@ -135,13 +140,13 @@ TEST_F(InstanceGuard, SecondStartHandsOverItsCommandLineAndEnds) {
 }
 
 // A window that is not ready turns the first message down; the second start tries again. A
-// window that never takes it lets the second start run normally once its time is up.
+// window that never takes it makes the second start report the failure once its time is up.
 TEST_F(InstanceGuard, HandOverWaitsForAReadyWindowForABoundedTime) {
     struct Case {
         int Refusals;
         DWORD ExitCode;
         size_t Received;
-    } cases[] = {{1, 0, 1}, {-1, 10, 0}};
+    } cases[] = {{1, 0, 1}, {-1, 11, 0}};
     for (const Case &c : cases) {
         GReceived.clear();
         GRefusals = c.Refusals;
@@ -154,11 +159,43 @@ TEST_F(InstanceGuard, HandOverWaitsForAReadyWindowForABoundedTime) {
     }
 }
 
-// A global atom takes at most 255 characters: such a start must not drop its files silently.
-TEST_F(InstanceGuard, CommandLineTooLongForHandOverStartsNormally) {
-    const std::string Long = "C:\\" + std::string(300, 'f') + ".opr";
-    EXPECT_EQ(RunProbe(Long), 10u);
-    EXPECT_TRUE(GReceived.empty());
+// A global atom takes at most 255 characters: a longer command line goes one argument per atom,
+// in order, quotes removed.
+TEST_F(InstanceGuard, LongCommandLineGoesOneArgumentPerMessage) {
+    const std::string First = "C:\\" + std::string(200, 'f') + ".opr";
+    const std::string Second = "D:\\my files\\" + std::string(100, 'g') + ".ofr";
+    EXPECT_EQ(RunProbe(First + " \"" + Second + "\" /x"), 0u);
+    EXPECT_EQ(GReceived.size(), 3u);
+    EXPECT_EQ(GArguments, (std::vector<std::string>{First, Second, "/x"}));
+}
+
+// One argument longer than an atom cannot be handed over: the start reports it, and whatever
+// went before it has been delivered.
+TEST_F(InstanceGuard, ArgumentTooLongForAnAtomFailsTheHandOver) {
+    EXPECT_EQ(RunProbe("a.opr " + std::string(300, 'f')), 11u);
+    EXPECT_EQ(GArguments, (std::vector<std::string>{"a.opr"}));
+}
+
+TEST(InstanceCommandLine, SplitsLikeTheHandOverReadsIt) {
+    struct Case {
+        const char *Text;
+        std::vector<std::string> Tokens;
+    } cases[] = {
+        {"", {}},
+        {"   ", {}},
+        {"prog a b", {"prog", "a", "b"}},
+        {"  \"C:\\Program Files\\ov.exe\"   \"D:\\my files\\b.opr\" c.ofr ",
+         {"C:\\Program Files\\ov.exe", "D:\\my files\\b.opr", "c.ofr"}},
+        // The quote ends the token; what follows it directly starts the next one.
+        {"\"a b\"c d", {"a b", "c", "d"}},
+        // A quote inside a token is an ordinary character.
+        {"x a\"b", {"x", "a\"b"}},
+        // Without its closing quote the token is the rest.
+        {"x \"open end", {"x", "open end"}},
+        {"x \"\"", {"x", ""}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(SplitInstanceCommandLine(c.Text), c.Tokens) << c.Text;
 }
 
 TEST_F(InstanceGuard, ServerStartRunsBesideTheInteractiveInstance) {

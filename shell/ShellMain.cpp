@@ -1,0 +1,83 @@
+#include "ShellMain.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "AdvDlgs.h"
+#include "FormAbout.h"
+#include "FormMain.h"
+#include "GenInstance.h"
+#include "GenModules.h"
+#include "GenProgram.h"
+#include "GenSetup.h"
+#include "GenUtils.h"
+#include "ProgramModules.h"
+#include "FileHistory.h"
+
+namespace {
+
+// Reports what stopped the program before its window could (no message loop to show it).
+[[noreturn]] void EndWithError(const std::string &Text) {
+    MessageBoxA(nullptr, Text.c_str(), "Orbisk Vantel", MB_OK | MB_ICONERROR);
+    ExitProcess(1);
+}
+
+} // namespace
+
+void StartProgram() {
+    std::srand(static_cast<unsigned>(std::time(nullptr)) ^ GetTickCount());
+    if (ProgramInformation() && ProgramInformation()->ServerMode) {
+        // The calculation server's window joins the program separately; until then a server
+        // start ends here.
+        ExitProcess(0);
+    }
+    if (GetScreenColorDepth() < 15)
+        AdvMessageDlg(
+            "Your screen is set to 8-bit color (256 colors) or less. Orbisk Vantel runs best with "
+            "15-bit color or higher. You can change the color depth by right-clicking on the desktop "
+            "and choosing Properties, Settings.",
+            mtWarning, {mbOK}, 0);
+}
+
+void ProgramMain() {
+    std::unique_ptr<TModuleStartup> modules;
+    try {
+        modules = std::make_unique<TModuleStartup>(ProgramModules());
+        modules->Start();
+    } catch (const std::exception &error) {
+        EndWithError(error.what());
+    }
+    if (InstanceCheckResult() == irHandOverFailed) {
+        AdvMessageDlg("Orbisk Vantel is already running, but it did not take the files of this start. Please "
+                      "open them in the running program.",
+                      mtError, {mbOK}, 0);
+        ExitProcess(1);
+    }
+    int exitCode = 0;
+    try {
+        Application->SetTitle("Orbisk Vantel");
+        // Number texts never follow the locale: this program's formats are fixed ('.' and ',').
+        StartProgram();
+        ShowSplash();
+        auto *mainForm = new TMainForm(nullptr);
+        Application->SetMainForm(mainForm);
+        mainForm->ShowMainWindow();
+        Application->Run();
+        if (FileHistoryManager())
+            FileHistoryManager()->SaveToRegistry(*ConfigManager());
+        ConfigManager()->SaveSettings();
+        delete mainForm;
+    } catch (const std::exception &error) {
+        MessageBoxA(nullptr, error.what(), "Orbisk Vantel", MB_OK | MB_ICONERROR);
+        exitCode = 1;
+    }
+    try {
+        modules->Stop();
+    } catch (...) {
+        exitCode = 1;
+    }
+    ExitProcess(exitCode);
+}

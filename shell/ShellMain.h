@@ -1,0 +1,9 @@
+// The program's entry and start-up.
+#pragma once
+
+// The process entry: module start-up, the splash, the main window and its message loop, saving
+// the file history and the configuration, module shut-down. Never returns.
+[[noreturn]] void ProgramMain();
+// Seeds the random numbers; in server mode it ends the process; otherwise warns about a screen
+// of fewer than 15 bits of colour.
+void StartProgram();

@@ -1,0 +1,44 @@
+#include "ShellToolForms.h"
+
+#include <array>
+
+namespace {
+
+void SetUpToolForm(TToolForm &Form, const char *Name, const char *Caption) {
+    Form.SetName(Name);
+    Form.SetCaption(Caption);
+    Form.SetClientSize(180, 120);
+}
+
+} // namespace
+
+#define SHELL_TOOL_FORM_BODY(ClassName, Caption)                                                             \
+    ClassName::ClassName(TToolPanel *APanel) : TToolForm(APanel) {                                           \
+        SetUpToolForm(*this, #ClassName, Caption);                                                           \
+    }
+SHELL_TOOL_FORM_BODY(TLayerToolForm, "Layer Properties")
+SHELL_TOOL_FORM_BODY(TFractalToolForm, "Fractal Properties")
+SHELL_TOOL_FORM_BODY(TModeToolForm, "Fractal Mode")
+SHELL_TOOL_FORM_BODY(TStatisticsToolForm, "Statistics")
+SHELL_TOOL_FORM_BODY(TCyclingToolForm, "Color Cycling")
+SHELL_TOOL_FORM_BODY(TNetworkToolForm, "Network")
+SHELL_TOOL_FORM_BODY(TRenderToolForm, "Render to Disk")
+SHELL_TOOL_FORM_BODY(TMessagesToolForm, "Compiler Messages")
+#undef SHELL_TOOL_FORM_BODY
+
+const TShellTool &ShellTool(int Index) {
+    static const std::array<TShellTool, ShellToolCount> tools = {{
+        {ToolFormClass<TLayerToolForm>(), "Layer Properties", "&Layer Properties", "Shift+F2",
+         "Layer Properties"},
+        {ToolFormClass<TFractalToolForm>(), "Fractal Properties", "&Fractal Properties", "Shift+F3",
+         "Fractal Properties"},
+        {ToolFormClass<TModeToolForm>(), "Fractal Mode", "Fractal &Mode", "Shift+F4", "Fractal Mode"},
+        {ToolFormClass<TStatisticsToolForm>(), "Statistics", "&Statistics", "Shift+F5", "Statistics"},
+        {ToolFormClass<TCyclingToolForm>(), "Color Cycling", "C&olor Cycling", "Shift+F6", "Color Cycling"},
+        {ToolFormClass<TNetworkToolForm>(), "Network", "&Network", "Shift+F7", "Network"},
+        {ToolFormClass<TRenderToolForm>(), "Render to Disk", "&Render to Disk", "Shift+F8", "Render to Disk"},
+        {ToolFormClass<TMessagesToolForm>(), "Compiler Messages", "&Compiler Messages", "Shift+F9",
+         "Messages"},
+    }};
+    return tools.at(Index);
+}
