@@ -871,6 +871,18 @@ void TCheckListBox::WndProc(TMessage &Message) {
 // =============================================================================================
 // Buttons
 
+TStaticText::TStaticText(TComponent *AOwner) : TWinControl(AOwner) {
+    FColor = clBtnFace;
+    FBrush->SetColor(FColor);
+}
+
+void TStaticText::CreateParams(TCreateParams &Params) {
+    TWinControl::CreateParams(Params);
+    Params.SystemClassName = "STATIC";
+    // Left-aligned, broken at word ends, '&' shown as it is.
+    Params.Style |= SS_LEFT | SS_NOPREFIX;
+}
+
 TButtonControl::TButtonControl(TComponent *AOwner) : TWinControl(AOwner) {
     FTabStop = true;
     FColor = clBtnFace;

@@ -380,6 +380,17 @@ public:
     using TCustomGroupBox::TCustomGroupBox;
 };
 
+// Static text in a window of its own. Unlike a label, which draws into its parent, its text can
+// be read by screen readers and by other programs (message boxes use it for their message).
+class TStaticText : public TWinControl {
+public:
+    DECLARE_CLASS_NAME(TStaticText)
+    explicit TStaticText(TComponent *AOwner);
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+};
+
 class TCustomLabel : public TGraphicControl {
 public:
     DECLARE_CLASS_NAME(TCustomLabel)

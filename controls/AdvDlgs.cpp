@@ -133,10 +133,9 @@ std::unique_ptr<TMessageForm> CreateAdvMessageDialog(const std::string &Message,
         }
         textLeft += IconSize + horzSpacing;
     }
-    auto *label = new TLabel(form.get());
+    auto *label = new TStaticText(form.get());
     label->SetName("Message");
     label->SetParent(form.get());
-    label->SetWordWrap(true);
     label->SetCaption(Message);
     label->SetBounds(textLeft, vertMargin, textWidth, textHeight);
 

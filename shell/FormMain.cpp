@@ -527,8 +527,15 @@ void TMainForm::WndProc(TMessage &Message) {
 }
 
 void TMainForm::OpenFiles(const std::vector<std::string> &FileNames) {
-    for (const std::string &name : FileNames)
-        OpenDocumentFile(ExpandLongFileName(name));
+    // As at start-up, one file that cannot be opened shows its message and does not keep the
+    // files after it from opening: a later start's request is never dropped half done.
+    for (const std::string &name : FileNames) {
+        try {
+            OpenDocumentFile(ExpandLongFileName(name));
+        } catch (...) {
+            Application->HandleException(this);
+        }
+    }
 }
 
 void TMainForm::WMStartup() {

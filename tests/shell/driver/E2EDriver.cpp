@@ -403,7 +403,11 @@ bool PostCommand(HWND Window, UINT Command) {
 
 std::vector<std::string> DialogTexts(HWND Dialog) {
     std::vector<std::string> texts;
-    for (HWND child : ChildWindows(Dialog, "Static")) {
+    // The system's static controls, and the program's own message text (a superclass of them).
+    std::vector<HWND> statics = ChildWindows(Dialog, "Static");
+    for (HWND child : ChildWindows(Dialog, "TStaticText"))
+        statics.push_back(child);
+    for (HWND child : statics) {
         const std::string text = WindowText(child);
         if (!text.empty())
             texts.push_back(text);
@@ -412,7 +416,10 @@ std::vector<std::string> DialogTexts(HWND Dialog) {
 }
 
 bool PressButton(HWND Dialog, const std::string &Caption) {
-    for (HWND button : ChildWindows(Dialog, "Button"))
+    std::vector<HWND> buttons = ChildWindows(Dialog, "Button");
+    for (HWND button : ChildWindows(Dialog, "TButton"))
+        buttons.push_back(button);
+    for (HWND button : buttons)
         if (StripAccessMark(WindowText(button)) == Caption && IsWindowEnabled(button)) {
             const int id = GetDlgCtrlID(button);
             return PostMessageA(Dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
