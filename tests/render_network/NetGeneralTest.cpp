@@ -13,8 +13,6 @@
 
 namespace {
 
-const testing::Environment *const Winsock = testing::AddGlobalTestEnvironment(new TWinsockEnvironment);
-
 // Everything the peer has sent, read raw until Count bytes came.
 TBytes ReadRaw(TTcpSocket &Socket, std::size_t Count) {
     TBytes bytes(Count);

@@ -12,13 +12,6 @@
 
 #include "NetGeneral.h"
 
-// Winsock for the whole test program.
-class TWinsockEnvironment : public testing::Environment {
-public:
-    void SetUp() override { InitializeNetGeneral(); }
-    void TearDown() override { FinalizeNetGeneral(); }
-};
-
 // Two connected loopback sockets.
 struct TSocketPair {
     TSocketPair() {
