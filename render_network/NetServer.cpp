@@ -245,6 +245,9 @@ void TServerConnection::HandleCalc(const TFrame &Frame) {
         if (Frame.PayloadSize(FrameHeaderSize) > 0)
             FEngine->LoadCalculateData(Frame.PayloadFrom(FrameHeaderSize),
                                        Frame.PayloadSize(FrameHeaderSize));
+        // A piece may finish before the reply is out: holding the frame lock from the start to
+        // the GOOD keeps its CALL behind the reply, where the client expects it.
+        TScopeLock<TNetworkConnection> frameOrder(*FConnection);
         FEngine->Start();
         SetState(TServerState::Calculating);
         FConnection->SendGood();

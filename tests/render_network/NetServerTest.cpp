@@ -6,19 +6,28 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <atomic>
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "CompEntries.h"
+#include "CompPersistent.h"
+#include "FracCalculate.h"
+#include "FracLayer.h"
+#include "FracMethods.h"
 #include "GenProgram.h"
 #include "GenSetup.h"
 #include "NetCache.h"
 #include "NetServer.h"
 #include "NetTestSupport.h"
+#include "tests/fractal/FracMessageWait.h"
 
 #undef SendMessage
 
@@ -429,6 +438,168 @@ TEST_F(NetServer, ConnectAndCloseCyclesLeaveNoThreads) {
     }
     EXPECT_TRUE(WaitForCount(0));
     EXPECT_TRUE(Log.WaitFor("Disconnected."));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A piece calculated by the server against the same layer calculated here.
+
+std::string LayerFixtures() {
+    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracLayer_fixtures.ofm";
+}
+
+void ReplaceAll(std::string &Text, const std::string &From, const std::string &To) {
+    for (std::size_t at = Text.find(From); at != std::string::npos; at = Text.find(From, at + To.size()))
+        Text.replace(at, From.size(), To);
+}
+
+struct TFinishCounter {
+    std::atomic<int> Finished{0};
+    void Finish(TObject *) { ++Finished; }
+};
+
+// A layer of MandelPlain calculated here, and the network block that describes it, with its
+// formula file standing under a client name with a blank (sent as '*') that does not exist on
+// this machine, so the server can only have the formula from the block.
+struct TLocalLayer {
+    explicit TLocalLayer(std::int32_t MaxIter) {
+        Layer = std::make_unique<TLayer>(&Rects, &Manager);
+        Layer->OnCalculationFinished = MakeEvent<&TFinishCounter::Finish>(&Counter);
+        Layer->GetFormula().SetSource(LayerFixtures(), "MandelPlain");
+        EXPECT_FALSE(Layer->GetFormula().GetHasError());
+        Layer->GetFormula().SetMaxIter(MaxIter);
+        Layer->SetMethod(dmLinear);
+        Layer->SetSize(64, 48);
+        Layer->GetMapping().Center.SetText("-0.6", "0.25");
+        Layer->EndUpdate();
+        EXPECT_TRUE(WaitUntil([&] { return Counter.Finished >= 1; }, 300000));
+    }
+    ~TLocalLayer() { Layer.reset(); }
+
+    std::string NetworkBlock(const char *Extra = "aa_enabled=no resumable=no") const {
+        TParWriter writer;
+        Layer->WriteParameters(writer, 0);
+        writer.Finish();
+        std::string sections = writer.GetText();
+        sections = sections.substr(sections.find("mapping:"));
+        ReplaceAll(sections, LayerFixtures(), "C:\\My Fractals\\a.ofm");
+        ReplaceAll(sections, "MandelPlain", "Mandel");
+        std::unique_ptr<TEntryReader> file = TEntryReader::CreateFromFile(LayerFixtures(), true);
+        const std::string body = file->GetEntry(file->IndexOfName("MandelPlain"))->GetText();
+        return Format("parameters {\r\nnetwork:\r\n  virtualwidth=64 virtualheight=48 width=64 height=48\r\n"
+                      "  method=linear format=index precision=double decimals=0 opaque=no %s\r\n%s}\r\n\r\n"
+                      "C:\\My*Fractals\\a.ofm::Mandel {\r\n%s}\r\n",
+                      Extra, sections, body);
+    }
+
+    // Pixels of the STAT data (piece record, statistics, codes of Piece) that differ from the
+    // layer's; -1 when the data has the wrong size.
+    int Differing(const std::string &Data, const std::array<std::int32_t, 4> &Piece,
+                  std::set<std::uint16_t> &Codes) {
+        const int width = Piece[2] - Piece[0], height = Piece[3] - Piece[1];
+        const std::size_t pixels = 33 + 1056;
+        if (Data.size() != pixels + std::size_t(width * height * 2))
+            return -1;
+        int differing = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                std::uint16_t remote, local;
+                std::memcpy(&remote, Data.data() + pixels + 2 * (y * width + x), 2);
+                std::memcpy(&local, Layer->GetImage().PixelPtr(Piece[0] + x, Piece[1] + y), 2);
+                differing += remote != local;
+                Codes.insert(local);
+            }
+        return differing;
+    }
+
+    TCalculateManager Manager{2};
+    TUpdateRectList Rects;
+    TFinishCounter Counter;
+    std::unique_ptr<TLayer> Layer;
+};
+
+TEST_F(NetServer, CalculatedPieceEqualsTheLocalLayer) {
+    TLocalLayer local(60);
+    const std::string text = local.NetworkBlock();
+    StartServer();
+    auto client = LoggedInClient();
+    const std::array<std::int32_t, 4> piece = {8, 4, 40, 30};
+    ASSERT_EQ(client->Send(ParametersFrame(text, piece, false, TextCrc32(text))), 0u) << Log.Text() << text;
+    // GOOD comes before any CALL of a piece that finishes at once.
+    ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
+    EXPECT_EQ(client->Send(MakeFrame("CALC", {})), 1u) << "CALC while calculating";
+
+    TStatusReply status;
+    const DWORD start = GetTickCount();
+    do {
+        client->Connection.WaitForCall(250);
+        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
+        status = client->Connection.ReadStatus();
+        ASSERT_EQ(status.Result, 0u);
+        ASSERT_LT(GetTickCount() - start, 120000u) << "the piece never finished";
+    } while (!status.Done);
+    EXPECT_DOUBLE_EQ(status.Progress, 1.0);
+
+    const std::string data = InflateData(status.Data.data(), status.Data.size(), 1u << 20);
+    std::set<std::uint16_t> codes;
+    EXPECT_EQ(local.Differing(data, piece, codes), 0);
+    EXPECT_GT(codes.size(), 10u) << "a piece with detail, not a flat one";
+    EXPECT_EQ(std::uint8_t(data[20]), 3) << "the piece record's state byte: done";
+    EXPECT_EQ(client->Send(MakeFrame("STOP", {})), 1u) << "the done piece left the calculating state";
+    // A status request after the end still answers with the last status.
+    SendBytes(client->Socket, MakeFrame("RQST", U32Body({0})));
+    status = client->Connection.ReadStatus();
+    EXPECT_TRUE(status.Done);
+    EXPECT_TRUE(status.Data.empty());
+
+    // The next piece of the same fractal by checksum alone.
+    const std::array<std::int32_t, 4> next = {0, 30, 64, 48};
+    ASSERT_EQ(client->Send(ParametersFrame(text, next, true, TextCrc32(text))), 0u) << Log.Text();
+    ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
+    do {
+        client->Connection.WaitForCall(250);
+        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
+        status = client->Connection.ReadStatus();
+        ASSERT_EQ(status.Result, 0u);
+        ASSERT_LT(GetTickCount() - start, 240000u) << "the piece never finished";
+    } while (!status.Done);
+    EXPECT_EQ(local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), next, codes), 0);
+}
+
+// Every status request with data pauses the calculation and resumes it where it stopped; a STOP
+// ends it; the pieces still come out as calculated in one go.
+TEST_F(NetServer, PausedAndStoppedPiecesResumeToTheLocalLayer) {
+    TLocalLayer local(2000);
+    const std::string text = local.NetworkBlock();
+    StartServer();
+    auto client = LoggedInClient();
+    const std::array<std::int32_t, 4> piece = {0, 0, 64, 48};
+    ASSERT_EQ(client->Send(ParametersFrame(text, piece, false, TextCrc32(text))), 0u) << Log.Text();
+    ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
+    TStatusReply status;
+    int pauses = 0;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
+        status = client->Connection.ReadStatus();
+        ASSERT_EQ(status.Result, 0u);
+        if (status.Done)
+            break;
+        ++pauses;
+        ASSERT_LT(GetTickCount() - start, 300000u) << "the piece never finished";
+    }
+    std::set<std::uint16_t> codes;
+    EXPECT_EQ(local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), piece, codes), 0)
+        << pauses << " pauses";
+    std::printf("[ info ] %d pauses before the piece was done\n", pauses);
+
+    // STOP while calculating, then the same piece again from the start.
+    ASSERT_EQ(client->Send(ParametersFrame(text, piece, true, TextCrc32(text))), 0u);
+    ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u);
+    SendBytes(client->Socket, MakeFrame("STOP", {}));
+    EXPECT_EQ(client->Connection.ReadReplySkipCalls(), 0u) << "STOP while calculating";
+    SendBytes(client->Socket, MakeFrame("STOP", {}));
+    EXPECT_EQ(client->Connection.ReadReplySkipCalls(), 1u) << "STOP when stopped";
+    EXPECT_EQ(client->Send(MakeFrame("KEEP", {})), 0u);
 }
 
 } // namespace
