@@ -347,38 +347,41 @@ std::size_t TServerCalculateEngine::MaxCalculateDataSize() const {
 void TServerCalculateEngine::LoadCalculateData(const void *Data, std::size_t Size) {
     if (!FCompute)
         throw EServerEngineError("Cannot load calculate data");
-    TStringStream stream(InflateData(Data, Size, MaxCalculateDataSize()));
-    if (FAntiAliasing->Enabled) {
-        if (FImage->Mode() != lmFloatColor)
-            throw EServerEngineError("Invalid image format");
-        FImage->CreateAntiAliasBuffer();
-        FImage->ReadRect(stream,
-                         TLayerRect{FRegion.Left, FRegion.Top, FRegion.Right + 1, FRegion.Bottom + 1});
-    }
-    if (FResumable) {
-        FCompute->ReadResumeState(stream);
-        // The record carries its own rectangle: one that leaves the piece's region would let the
-        // calculation write outside what the client asked for.
-        const TLayerRect &r = FCompute->Rect;
-        if (r.Left < FRegion.Left || r.Top < FRegion.Top || r.Right > FRegion.Right ||
-            r.Bottom > FRegion.Bottom) {
-            FCompute->Rect = FRegion;
-            FCompute->State = psNew;
-            FCompute->Pass = -1;
-            FCompute->Resume = false;
-            throw EServerEngineError(UnsupportedResumeState);
+    try {
+        TStringStream stream(InflateData(Data, Size, MaxCalculateDataSize()));
+        if (FAntiAliasing->Enabled) {
+            if (FImage->Mode() != lmFloatColor)
+                throw EServerEngineError("Invalid image format");
+            FImage->CreateAntiAliasBuffer();
+            FImage->ReadRect(stream,
+                             TLayerRect{FRegion.Left, FRegion.Top, FRegion.Right + 1, FRegion.Bottom + 1});
         }
-        if (FAntiAliasing->Enabled)
-            FImage->ReadAntiAliasRect(stream, FCompute->Rect);
-        else
-            FImage->ReadRect(stream, FCompute->Rect);
+        if (FResumable) {
+            FCompute->ReadResumeState(stream);
+            // The record carries its own rectangle: one that leaves the piece's region would let
+            // the calculation write outside what the client asked for.
+            const TLayerRect &r = FCompute->Rect;
+            if (r.Left < FRegion.Left || r.Top < FRegion.Top || r.Right > FRegion.Right ||
+                r.Bottom > FRegion.Bottom)
+                throw EServerEngineError(UnsupportedResumeState);
+            if (FAntiAliasing->Enabled)
+                FImage->ReadAntiAliasRect(stream, FCompute->Rect);
+            else
+                FImage->ReadRect(stream, FCompute->Rect);
+        }
+    } catch (...) {
+        // Whatever was read stays unused: the piece starts from its beginning.
+        FCompute->Rect = FRegion;
+        FCompute->State = psNew;
+        FCompute->Pass = -1;
+        FCompute->Resume = false;
+        throw;
     }
 }
 
 void TServerCalculateEngine::Start() {
     if (!FCompute)
         throw EServerEngineError("Cannot start calculation");
-    ReapFinishedThread();
     if (FThread)
         throw EServerEngineError("Calculation already started");
     FThread = std::make_unique<TJoinedThread<TServerCalculateThread>>(*this, *FCompute);

@@ -602,4 +602,128 @@ TEST_F(NetServer, PausedAndStoppedPiecesResumeToTheLocalLayer) {
     EXPECT_EQ(client->Send(MakeFrame("KEEP", {})), 0u);
 }
 
+// The piece record of the published layout: version 0, rectangle, state, pass, resume position.
+std::string PieceRecord(std::array<std::int32_t, 4> Rect, std::uint8_t State, std::int32_t Pass,
+                        std::int32_t X, std::int32_t Y) {
+    TBytes bytes = U32Body(
+        {0, std::uint32_t(Rect[0]), std::uint32_t(Rect[1]), std::uint32_t(Rect[2]), std::uint32_t(Rect[3])});
+    bytes.push_back(State);
+    AppendU32(bytes, std::uint32_t(Pass));
+    AppendU32(bytes, std::uint32_t(X));
+    AppendU32(bytes, std::uint32_t(Y));
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TBytes CalcFrame(const std::string &Plain, bool Pack = true) {
+    const std::string payload = Pack ? DeflateData(Plain.data(), Plain.size()) : Plain;
+    return MakeFrame("CALC", TBytes(payload.begin(), payload.end()));
+}
+
+// Calculation data that is too large, broken or points outside the piece is refused with FAIL 6
+// and a log line; nothing is written out of bounds and the connection stays usable.
+TEST_F(NetServer, HostileCalculationDataIsRefused) {
+    TLocalLayer local(60);
+    StartServer();
+    auto bystander = LoggedInClient();
+    auto client = LoggedInClient();
+    const std::array<std::int32_t, 4> piece = {8, 4, 40, 30};
+    const std::string codes(32 * 26 * 2, '\x01');
+    const std::string zeros(8u << 20, '\0');
+    struct TCase {
+        const char *Name;
+        const char *Extra;
+        TBytes Frame;
+        const char *Log;
+    };
+    const TCase cases[] = {
+        {"bomb", "aa_enabled=no resumable=yes", CalcFrame(zeros), "too large"},
+        {"garbage", "aa_enabled=no resumable=yes", CalcFrame("no zlib data here", false),
+         "Invalid compressed"},
+        {"record beyond the piece", "aa_enabled=no resumable=yes",
+         CalcFrame(PieceRecord({0, 0, 64, 48}, 2, -1, 10, 10) + std::string(64 * 48 * 2, '\x01')),
+         "Unsupported resume state"},
+        {"record beyond the image", "aa_enabled=no resumable=yes",
+         CalcFrame(PieceRecord({8, 4, 4000, 30}, 2, -1, 10, 10) + codes), "Unsupported resume state"},
+        {"resume position outside", "aa_enabled=no resumable=yes",
+         CalcFrame(PieceRecord(piece, 2, -1, 100, 10) + codes), "Unsupported resume state"},
+        {"short pixels", "aa_enabled=no resumable=yes", CalcFrame(PieceRecord(piece, 2, -1, 10, 10) + "ab"),
+         "Stream read error"},
+        {"anti-aliasing over codes",
+         "aa_enabled=yes aa_depth=1 aa_subdivisions=2x2 aa_threshold=0.1 resumable=no",
+         CalcFrame(std::string(33 * 27 * 16, '\0')), "Invalid image format"},
+    };
+    for (const TCase &c : cases) {
+        const std::string text = local.NetworkBlock(c.Extra);
+        ASSERT_EQ(client->Send(ParametersFrame(text, piece, false, TextCrc32(text))), 0u)
+            << c.Name << Log.Text();
+        const std::size_t logged = Log.Count();
+        EXPECT_EQ(client->Send(c.Frame), 6u) << c.Name;
+        EXPECT_TRUE(Log.WaitFor("Error starting calculation: ", logged)) << c.Name;
+        EXPECT_TRUE(Log.WaitFor(c.Log, logged)) << c.Name << "\n" << Log.Text();
+        EXPECT_EQ(client->Send(MakeFrame("STOP", {})), 1u) << c.Name << ": the state stayed connected";
+    }
+    // The last piece loaded still starts from its beginning and finishes whole.
+    const std::string text = local.NetworkBlock("aa_enabled=no resumable=yes");
+    ASSERT_EQ(client->Send(ParametersFrame(text, piece, true, TextCrc32(text))), 0u);
+    ASSERT_EQ(client->Send(CalcFrame(PieceRecord(piece, 0, -1, 0, 0) + codes)), 0u) << Log.Text();
+    TStatusReply status;
+    const DWORD start = GetTickCount();
+    do {
+        client->Connection.WaitForCall(250);
+        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
+        status = client->Connection.ReadStatus();
+        ASSERT_EQ(status.Result, 0u);
+        ASSERT_LT(GetTickCount() - start, 120000u) << "the piece never finished";
+    } while (!status.Done);
+    std::set<std::uint16_t> seen;
+    EXPECT_EQ(local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), piece, seen), 0);
+    EXPECT_EQ(bystander->Send(MakeFrame("KEEP", {})), 0u);
+}
+
+TEST(ServerCalculateEngine, StartStopAndWriteDataFollowThePiece) {
+    TLocalLayer local(60);
+    TServerCalculateEngine engine;
+    EXPECT_THROW(engine.Start(), EServerEngineError) << "no piece";
+    EXPECT_THROW(engine.LoadCalculateData("", 0), EServerEngineError);
+    TMemoryStream nothing;
+    engine.WriteData(nothing);
+    EXPECT_EQ(nothing.Size(), 0) << "no piece, no data";
+
+    TEvent finished(true, false);
+    struct TCallTarget {
+        TEvent *Event;
+        void Call(TObject *) { Event->SetEvent(); }
+    } target{&finished};
+    engine.OnCall = MakeNotifyEvent<&TCallTarget::Call>(&target);
+    engine.LoadParameters(0, 0, local.NetworkBlock(), TLayerRect{0, 0, 64, 48});
+    engine.Start();
+    try {
+        engine.Start();
+        ADD_FAILURE() << "a second start";
+    } catch (const EServerEngineError &e) {
+        EXPECT_EQ(e.Message(), "Calculation already started");
+    }
+    ASSERT_EQ(finished.WaitFor(120000), TEvent::wrSignaled);
+    double progress = 0, rate = 0;
+    bool done = false;
+    engine.GetStatus(progress, rate, done);
+    EXPECT_TRUE(done);
+    EXPECT_DOUBLE_EQ(progress, 1.0);
+    // Writing a finished piece's data does not start it again.
+    finished.ResetEvent();
+    TMemoryStream data;
+    engine.WriteData(data);
+    EXPECT_EQ(finished.WaitFor(300), TEvent::wrTimeout);
+    engine.GetStatus(progress, rate, done);
+    EXPECT_TRUE(done);
+    std::set<std::uint16_t> codes;
+    EXPECT_EQ(local.Differing(InflateData(data.Memory(), std::size_t(data.Size()), 1u << 20), {0, 0, 64, 48},
+                              codes),
+              0);
+    // A text whose first section is not "network" is refused.
+    EXPECT_THROW(engine.LoadParameters(0, 0, "parameters {\r\nmapping:\r\n}\r\n", TLayerRect{0, 0, 1, 1}),
+                 Exception);
+    EXPECT_THROW(engine.Start(), EServerEngineError) << "a failed load leaves no piece";
+}
+
 } // namespace
