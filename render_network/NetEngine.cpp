@@ -415,6 +415,10 @@ void TServerCalculateEngine::GetStatus(double &Progress, double &Rate, bool &Don
     Done = FCompute && FCompute->State == psDone;
 }
 
+double TServerCalculateEngine::GetRate() {
+    return FTimer->GetPixelsPerSecond();
+}
+
 void TServerCalculateEngine::WriteData(TStream &Stream) {
     if (!FCompute)
         return;

@@ -49,6 +49,8 @@ public:
     void Start();
     void Stop();
     void GetStatus(double &Progress, double &Rate, bool &Done);
+    // The rate alone, safe from any thread (the timer has its own lock).
+    double GetRate();
     // The piece's data as one zlib stream; nothing without a piece.
     void WriteData(TStream &Stream);
     bool HasPiece() const { return FCompute != nullptr; }

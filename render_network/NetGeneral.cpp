@@ -593,9 +593,7 @@ TStatusReply TNetworkConnection::ReadStatus() {
     TStatusReply reply;
     const TFrame frame = ReadNonCall();
     if (frame.Tag() != FrameTag::Status) {
-        reply.Result = CheckReply(frame);
-        if (reply.Result == 0)
-            reply.Result = 1; // GOOD is no status
+        reply.Result = frame.Tag() == FrameTag::Fail ? frame.GetUInt32(8) : 1;
         return reply;
     }
     reply.Progress = frame.GetUInt32(8) / 1000.0;

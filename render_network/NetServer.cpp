@@ -43,6 +43,10 @@ TServerConnection::TServerConnection(TTcpSocket *Socket, TServerConfiguration *C
     FEngine = std::make_unique<TServerCalculateEngine>();
     FEngine->OnCall = MakeNotifyEvent<&TServerConnection::CalculationCall>(this);
     FEngine->OnError = MakeEvent<&TServerConnection::CalculationError>(this);
+    if (Configuration) {
+        TScopeLock<TServerConfiguration> guard(*Configuration);
+        FEngine->SetPriority(Configuration->Priority);
+    }
     FCaption = Format("%s (%s:%d)", Socket->PeerHostName(), Socket->PeerAddress(), int(Socket->PeerPort()));
     FConnectTime = Now();
 }
@@ -73,10 +77,7 @@ void TServerConnection::SetState(TServerState Value) {
 }
 
 double TServerConnection::GetRate() {
-    double progress = 0, rate = 0;
-    bool done = false;
-    FEngine->GetStatus(progress, rate, done);
-    return rate;
+    return FEngine->GetRate();
 }
 
 void TServerConnection::Log(const std::string &Text) {

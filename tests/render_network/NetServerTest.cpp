@@ -284,10 +284,12 @@ std::string NetworkBlock(int Width, int Height, const char *PixelFormat = "index
 }
 
 TBytes ParametersFrame(const std::string &Text, std::array<std::int32_t, 4> Rect, bool Cached,
-                       std::uint32_t Crc, std::int64_t Length = -1, const std::string *Payload = nullptr) {
-    TBytes body = U32Body({0, 0, std::uint32_t(Rect[0]), std::uint32_t(Rect[1]), std::uint32_t(Rect[2]),
-                           std::uint32_t(Rect[3]), Cached ? 1u : 0u,
-                           Length < 0 ? std::uint32_t(Text.size()) : std::uint32_t(Length), Crc});
+                       std::uint32_t Crc, std::int64_t Length = -1, const std::string *Payload = nullptr,
+                       std::int32_t OffsetX = 0, std::int32_t OffsetY = 0) {
+    TBytes body =
+        U32Body({std::uint32_t(OffsetX), std::uint32_t(OffsetY), std::uint32_t(Rect[0]),
+                 std::uint32_t(Rect[1]), std::uint32_t(Rect[2]), std::uint32_t(Rect[3]), Cached ? 1u : 0u,
+                 Length < 0 ? std::uint32_t(Text.size()) : std::uint32_t(Length), Crc});
     if (!Cached) {
         const std::string packed = Payload ? *Payload : DeflateData(Text.data(), Text.size());
         body.insert(body.end(), packed.begin(), packed.end());
@@ -475,7 +477,8 @@ struct TLocalLayer {
     }
     ~TLocalLayer() { Layer.reset(); }
 
-    std::string NetworkBlock(const char *Extra = "aa_enabled=no resumable=no") const {
+    std::string NetworkBlock(const char *Extra = "aa_enabled=no resumable=no",
+                             const char *Size = "width=64 height=48") const {
         TParWriter writer;
         Layer->WriteParameters(writer, 0);
         writer.Finish();
@@ -485,16 +488,16 @@ struct TLocalLayer {
         ReplaceAll(sections, "MandelPlain", "Mandel");
         std::unique_ptr<TEntryReader> file = TEntryReader::CreateFromFile(LayerFixtures(), true);
         const std::string body = file->GetEntry(file->IndexOfName("MandelPlain"))->GetText();
-        return Format("parameters {\r\nnetwork:\r\n  virtualwidth=64 virtualheight=48 width=64 height=48\r\n"
+        return Format("parameters {\r\nnetwork:\r\n  virtualwidth=64 virtualheight=48 %s\r\n"
                       "  method=linear format=index precision=double decimals=0 opaque=no %s\r\n%s}\r\n\r\n"
                       "C:\\My*Fractals\\a.ofm::Mandel {\r\n%s}\r\n",
-                      Extra, sections, body);
+                      Size, Extra, sections, body);
     }
 
     // Pixels of the STAT data (piece record, statistics, codes of Piece) that differ from the
     // layer's; -1 when the data has the wrong size.
     int Differing(const std::string &Data, const std::array<std::int32_t, 4> &Piece,
-                  std::set<std::uint16_t> &Codes) {
+                  std::set<std::uint16_t> &Codes, int OffsetX = 0, int OffsetY = 0) {
         const int width = Piece[2] - Piece[0], height = Piece[3] - Piece[1];
         const std::size_t pixels = 33 + 1056;
         if (Data.size() != pixels + std::size_t(width * height * 2))
@@ -504,7 +507,8 @@ struct TLocalLayer {
             for (int x = 0; x < width; ++x) {
                 std::uint16_t remote, local;
                 std::memcpy(&remote, Data.data() + pixels + 2 * (y * width + x), 2);
-                std::memcpy(&local, Layer->GetImage().PixelPtr(Piece[0] + x, Piece[1] + y), 2);
+                std::memcpy(&local,
+                            Layer->GetImage().PixelPtr(OffsetX + Piece[0] + x, OffsetY + Piece[1] + y), 2);
                 differing += remote != local;
                 Codes.insert(local);
             }
@@ -563,6 +567,24 @@ TEST_F(NetServer, CalculatedPieceEqualsTheLocalLayer) {
         ASSERT_LT(GetTickCount() - start, 240000u) << "the piece never finished";
     } while (!status.Done);
     EXPECT_EQ(local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), next, codes), 0);
+
+    // A layer of 32 x 24 pixels whose pixel (0, 0) lies at (16, 12) of the whole image shows that
+    // part of the image.
+    const std::string part = local.NetworkBlock("aa_enabled=no resumable=no", "width=32 height=24");
+    const std::array<std::int32_t, 4> inner = {2, 3, 30, 21};
+    ASSERT_EQ(client->Send(ParametersFrame(part, inner, false, TextCrc32(part), -1, nullptr, 16, 12)), 0u)
+        << Log.Text();
+    ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
+    do {
+        client->Connection.WaitForCall(250);
+        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
+        status = client->Connection.ReadStatus();
+        ASSERT_EQ(status.Result, 0u);
+        ASSERT_LT(GetTickCount() - start, 360000u) << "the piece never finished";
+    } while (!status.Done);
+    EXPECT_EQ(
+        local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), inner, codes, 16, 12),
+        0);
 }
 
 // Every status request with data pauses the calculation and resumes it where it stopped; a STOP
