@@ -4,13 +4,13 @@
 
 #include "CompEntries.h"
 #include "CompFileManager.h"
-#include "CompOptimizer.h"
 #include "CompPersistent.h"
 #include "FracAntiAlias.h"
 #include "FracColoring.h"
 #include "FracFormula.h"
 #include "FracGradient.h"
 #include "FracInterpolator.h"
+#include "FracLayerEngine.h"
 #include "FracMapping.h"
 #include "FracMethods.h"
 #include "FracTimer.h"
@@ -286,43 +286,8 @@ void TServerCalculateEngine::ReadParameters(TParReader &Reader) {
 
 void TServerCalculateEngine::PrepareCalculation() {
     FImage->Clear();
-    TFormulaConstants constants;
-    constants.Angle.SetText(FMapping->Angle.GetText());
-    constants.Center.SetText(FMapping->Center.Re.GetText(), FMapping->Center.Im.GetText());
-    constants.Magn.SetText(FMapping->Magnification.GetText());
-    constants.Skew.SetText(FMapping->Skew.GetText());
-    constants.Stretch.SetText(FMapping->Stretch.GetText());
-    constants.SetWidth(FMapping->GetWidth());
-    constants.SetHeight(FMapping->GetHeight());
-    constants.SetMaxIter(FFormula->GetMaxIter());
-
+    ApplyFormulaConstants(*FMapping, *FFormula, *FInside, *FOutside, FDecimals, FPrecision);
     TTransformList &transforms = FMapping->GetTransformations();
-    FMapping->BeginUpdate();
-    try {
-        for (int i = 0; i < transforms.GetCount(); ++i) {
-            TTransform &transform = transforms.GetItem(i);
-            transform.BeginUpdate();
-            transform.SetDigits(FDecimals);
-            transform.SetPrecision(FPrecision);
-            transform.GetConstants().Assign(constants);
-            transform.EndUpdate();
-        }
-        FMapping->SetDigits(std::uint32_t(FDecimals));
-        FMapping->SetPrecision(FPrecision);
-    } catch (...) {
-        FMapping->EndUpdate();
-        throw;
-    }
-    FMapping->EndUpdate();
-    for (TFormulaBase *part :
-         {static_cast<TFormulaBase *>(FFormula.get()), static_cast<TFormulaBase *>(FInside.get()),
-          static_cast<TFormulaBase *>(FOutside.get())}) {
-        part->BeginUpdate();
-        part->SetDigits(FDecimals);
-        part->SetPrecision(FPrecision);
-        part->GetConstants().Assign(constants);
-        part->EndUpdate();
-    }
     TGradientTable &table = *FColorTable;
     table[InsideSolidCode] = FInside->GetSolidColor();
     table[OutsideSolidCode] = FOutside->GetSolidColor();

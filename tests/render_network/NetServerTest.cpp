@@ -459,6 +459,27 @@ struct TFinishCounter {
     void Finish(TObject *) { ++Finished; }
 };
 
+// Status requests with data until the server reports the piece done. With Pauses, no CALL is
+// awaited between requests (every request pauses the calculation) and they are counted.
+TStatusReply PollUntilDone(TTestClient &Client, int *Pauses = nullptr) {
+    TStatusReply status;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (!Pauses)
+            Client.Connection.WaitForCall(250);
+        SendBytes(Client.Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
+        status = Client.Connection.ReadStatus();
+        if (status.Done || status.Result != 0)
+            return status;
+        if (Pauses)
+            ++*Pauses;
+        if (GetTickCount() - start > 300000) {
+            ADD_FAILURE() << "the piece never finished";
+            return status;
+        }
+    }
+}
+
 // A layer of MandelPlain calculated here, and the network block that describes it, with its
 // formula file standing under a client name with a blank (sent as '*') that does not exist on
 // this machine, so the server can only have the formula from the block.
@@ -532,15 +553,8 @@ TEST_F(NetServer, CalculatedPieceEqualsTheLocalLayer) {
     ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
     EXPECT_EQ(client->Send(MakeFrame("CALC", {})), 1u) << "CALC while calculating";
 
-    TStatusReply status;
-    const DWORD start = GetTickCount();
-    do {
-        client->Connection.WaitForCall(250);
-        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
-        status = client->Connection.ReadStatus();
-        ASSERT_EQ(status.Result, 0u);
-        ASSERT_LT(GetTickCount() - start, 120000u) << "the piece never finished";
-    } while (!status.Done);
+    TStatusReply status = PollUntilDone(*client);
+    ASSERT_TRUE(status.Done);
     EXPECT_DOUBLE_EQ(status.Progress, 1.0);
 
     const std::string data = InflateData(status.Data.data(), status.Data.size(), 1u << 20);
@@ -559,13 +573,8 @@ TEST_F(NetServer, CalculatedPieceEqualsTheLocalLayer) {
     const std::array<std::int32_t, 4> next = {0, 30, 64, 48};
     ASSERT_EQ(client->Send(ParametersFrame(text, next, true, TextCrc32(text))), 0u) << Log.Text();
     ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
-    do {
-        client->Connection.WaitForCall(250);
-        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
-        status = client->Connection.ReadStatus();
-        ASSERT_EQ(status.Result, 0u);
-        ASSERT_LT(GetTickCount() - start, 240000u) << "the piece never finished";
-    } while (!status.Done);
+    status = PollUntilDone(*client);
+    ASSERT_TRUE(status.Done);
     EXPECT_EQ(local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), next, codes), 0);
 
     // A layer of 32 x 24 pixels whose pixel (0, 0) lies at (16, 12) of the whole image shows that
@@ -575,13 +584,8 @@ TEST_F(NetServer, CalculatedPieceEqualsTheLocalLayer) {
     ASSERT_EQ(client->Send(ParametersFrame(part, inner, false, TextCrc32(part), -1, nullptr, 16, 12)), 0u)
         << Log.Text();
     ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
-    do {
-        client->Connection.WaitForCall(250);
-        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
-        status = client->Connection.ReadStatus();
-        ASSERT_EQ(status.Result, 0u);
-        ASSERT_LT(GetTickCount() - start, 360000u) << "the piece never finished";
-    } while (!status.Done);
+    status = PollUntilDone(*client);
+    ASSERT_TRUE(status.Done);
     EXPECT_EQ(
         local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), inner, codes, 16, 12),
         0);
@@ -590,25 +594,16 @@ TEST_F(NetServer, CalculatedPieceEqualsTheLocalLayer) {
 // Every status request with data pauses the calculation and resumes it where it stopped; a STOP
 // ends it; the pieces still come out as calculated in one go.
 TEST_F(NetServer, PausedAndStoppedPiecesResumeToTheLocalLayer) {
-    TLocalLayer local(2000);
+    TLocalLayer local(20000);
     const std::string text = local.NetworkBlock();
     StartServer();
     auto client = LoggedInClient();
     const std::array<std::int32_t, 4> piece = {0, 0, 64, 48};
     ASSERT_EQ(client->Send(ParametersFrame(text, piece, false, TextCrc32(text))), 0u) << Log.Text();
     ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
-    TStatusReply status;
     int pauses = 0;
-    const DWORD start = GetTickCount();
-    for (;;) {
-        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
-        status = client->Connection.ReadStatus();
-        ASSERT_EQ(status.Result, 0u);
-        if (status.Done)
-            break;
-        ++pauses;
-        ASSERT_LT(GetTickCount() - start, 300000u) << "the piece never finished";
-    }
+    const TStatusReply status = PollUntilDone(*client, &pauses);
+    ASSERT_TRUE(status.Done);
     std::set<std::uint16_t> codes;
     EXPECT_EQ(local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), piece, codes), 0)
         << pauses << " pauses";
@@ -688,15 +683,8 @@ TEST_F(NetServer, HostileCalculationDataIsRefused) {
     const std::string text = local.NetworkBlock("aa_enabled=no resumable=yes");
     ASSERT_EQ(client->Send(ParametersFrame(text, piece, true, TextCrc32(text))), 0u);
     ASSERT_EQ(client->Send(CalcFrame(PieceRecord(piece, 0, -1, 0, 0) + codes)), 0u) << Log.Text();
-    TStatusReply status;
-    const DWORD start = GetTickCount();
-    do {
-        client->Connection.WaitForCall(250);
-        SendBytes(client->Socket, MakeFrame("RQST", U32Body({0xFFFFFFFFu})));
-        status = client->Connection.ReadStatus();
-        ASSERT_EQ(status.Result, 0u);
-        ASSERT_LT(GetTickCount() - start, 120000u) << "the piece never finished";
-    } while (!status.Done);
+    TStatusReply status = PollUntilDone(*client);
+    ASSERT_TRUE(status.Done);
     std::set<std::uint16_t> seen;
     EXPECT_EQ(local.Differing(InflateData(status.Data.data(), status.Data.size(), 1u << 20), piece, seen), 0);
     EXPECT_EQ(bystander->Send(MakeFrame("KEEP", {})), 0u);
