@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "GenProgram.h"
 #include "GenSetup.h"
@@ -95,6 +96,29 @@ void TServerConnection::Run() {
     }
 }
 
+bool TServerConnection::RefusedIn(TServerState Accepted, TServerState Other) {
+    const TServerState state = GetState();
+    if (state == Accepted || state == Other)
+        return false;
+    FConnection->SendFail(std::uint32_t(TFailReason::Protocol));
+    return true;
+}
+
+void TServerConnection::AnswerErrors(TFailReason Reason, const char *LogPrefix,
+                                     const std::function<void()> &Action) {
+    try {
+        Action();
+    } catch (const ESocketError &) {
+        throw; // the connection itself failed: the peer thread ends
+    } catch (const Exception &e) {
+        FConnection->SendFail(std::uint32_t(Reason));
+        Log(LogPrefix + e.Message());
+    } catch (const std::bad_alloc &) {
+        FConnection->SendFail(std::uint32_t(Reason));
+        Log(std::string(LogPrefix) + "Out of memory");
+    }
+}
+
 void TServerConnection::HandleFrame(const TFrame &Frame) {
     switch (Frame.Tag()) {
     case FrameTag::Connect:
@@ -125,10 +149,8 @@ void TServerConnection::HandleFrame(const TFrame &Frame) {
 }
 
 void TServerConnection::HandleConnect(const TFrame &Frame) {
-    if (GetState() != TServerState::WaitConnect) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Protocol));
+    if (RefusedIn(TServerState::WaitConnect))
         return;
-    }
     if (std::memcmp(Frame.Data() + 8, ClientTag, 8) != 0 || Frame.GetUInt32(16) > ServerMajorVersion() ||
         Frame.GetUInt32(20) != ProtocolVersion) {
         FConnection->SendFail(std::uint32_t(TFailReason::Version));
@@ -167,10 +189,8 @@ void TServerConnection::HandleConnect(const TFrame &Frame) {
 }
 
 void TServerConnection::HandleAuth(const TFrame &Frame) {
-    if (GetState() != TServerState::WaitAuth) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Protocol));
+    if (RefusedIn(TServerState::WaitAuth))
         return;
-    }
     TNetworkDigest expected;
     expected.SetBytes(FDigest->GetBytes());
     if (FConfiguration) {
@@ -194,11 +214,9 @@ void TServerConnection::HandleAuth(const TFrame &Frame) {
 }
 
 void TServerConnection::HandleParameters(const TFrame &Frame) {
-    if (GetState() != TServerState::Connected) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Protocol));
+    if (RefusedIn(TServerState::Connected))
         return;
-    }
-    try {
+    AnswerErrors(TFailReason::Parameters, "Error loading parameters: ", [&] {
         const TParameterFields fields = ReadParameterFields(Frame);
         if (fields.TextLength > MaxParameterTextSize)
             throw EServerEngineError("Parameter text too long");
@@ -226,23 +244,13 @@ void TServerConnection::HandleParameters(const TFrame &Frame) {
         FEngine->LoadParameters(fields.OffsetX, fields.OffsetY, text,
                                 TLayerRect{fields.Left, fields.Top, fields.Right, fields.Bottom});
         FConnection->SendGood();
-    } catch (const ESocketError &) {
-        throw;
-    } catch (const Exception &e) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Parameters));
-        Log("Error loading parameters: " + e.Message());
-    } catch (const std::bad_alloc &) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Parameters));
-        Log("Error loading parameters: Out of memory");
-    }
+    });
 }
 
 void TServerConnection::HandleCalc(const TFrame &Frame) {
-    if (GetState() != TServerState::Connected) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Protocol));
+    if (RefusedIn(TServerState::Connected))
         return;
-    }
-    try {
+    AnswerErrors(TFailReason::Calculation, "Error starting calculation: ", [&] {
         if (Frame.PayloadSize(FrameHeaderSize) > 0)
             FEngine->LoadCalculateData(Frame.PayloadFrom(FrameHeaderSize),
                                        Frame.PayloadSize(FrameHeaderSize));
@@ -252,23 +260,12 @@ void TServerConnection::HandleCalc(const TFrame &Frame) {
         FEngine->Start();
         SetState(TServerState::Calculating);
         FConnection->SendGood();
-    } catch (const ESocketError &) {
-        throw;
-    } catch (const Exception &e) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Calculation));
-        Log("Error starting calculation: " + e.Message());
-    } catch (const std::bad_alloc &) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Calculation));
-        Log("Error starting calculation: Out of memory");
-    }
+    });
 }
 
 void TServerConnection::HandleRequest(const TFrame &Frame) {
-    const TServerState state = GetState();
-    if (state != TServerState::Connected && state != TServerState::Calculating) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Protocol));
+    if (RefusedIn(TServerState::Connected, TServerState::Calculating))
         return;
-    }
     double progress = 0, rate = 0;
     bool done = false;
     FEngine->GetStatus(progress, rate, done);
@@ -284,10 +281,8 @@ void TServerConnection::HandleRequest(const TFrame &Frame) {
 }
 
 void TServerConnection::HandleStop() {
-    if (GetState() != TServerState::Calculating) {
-        FConnection->SendFail(std::uint32_t(TFailReason::Protocol));
+    if (RefusedIn(TServerState::Calculating))
         return;
-    }
     FEngine->Stop();
     FConnection->SendGood();
     SetState(TServerState::Connected);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +58,11 @@ public:
     TServerLogEvent OnLog;
 
 private:
+    // Answers FAIL 1 unless the state is one of the two given; true when it refused.
+    bool RefusedIn(TServerState Accepted, TServerState Other = TServerState(0xFF));
+    // Runs Action; an error of the work (not of the socket) is answered with FAIL Reason and
+    // logged after LogPrefix, and the connection stays usable.
+    void AnswerErrors(TFailReason Reason, const char *LogPrefix, const std::function<void()> &Action);
     void HandleFrame(const TFrame &Frame);
     void HandleConnect(const TFrame &Frame);
     void HandleAuth(const TFrame &Frame);
