@@ -183,15 +183,19 @@ void TTcpSocket::Connect(const std::string &Host, std::uint16_t Port) {
 }
 
 void TTcpSocket::Close() {
-    if (FHandle != InvalidSocket) {
-        closesocket(AsSocket(FHandle));
-        FHandle = InvalidSocket;
+    {
+        TScopeLock<TCriticalSection> guard(FHandleLock);
+        if (FHandle != InvalidSocket) {
+            closesocket(AsSocket(FHandle));
+            FHandle = InvalidSocket;
+        }
     }
     FBuffer.clear();
     FBufferStart = 0;
 }
 
 void TTcpSocket::Shutdown() {
+    TScopeLock<TCriticalSection> guard(FHandleLock);
     if (FHandle != InvalidSocket)
         shutdown(AsSocket(FHandle), SD_BOTH);
 }

@@ -85,6 +85,9 @@ public:
 
 private:
     TSocketHandle FHandle = InvalidSocket;
+    // Close and Shutdown may meet from two threads (a server stopping while a client's thread
+    // ends): a handle is never shut down after it was closed and possibly reused.
+    TCriticalSection FHandleLock;
     std::vector<std::uint8_t> FBuffer;
     std::size_t FBufferStart = 0;
 };

@@ -389,7 +389,7 @@ public:
     explicit TServerAcceptThread(TServerListener &Owner) : TGeneralThread(true), FOwner(Owner) {}
 
 protected:
-    void DoExecute() override { FOwner.AcceptLoop(); }
+    void DoExecute() override { FOwner.AcceptLoop(*this); }
 
 private:
     TServerListener &FOwner;
@@ -454,8 +454,9 @@ void TServerListener::ReapFinished() {
     }
 }
 
-void TServerListener::AcceptLoop() {
-    while (!FAcceptThread->Terminated()) {
+void TServerListener::AcceptLoop(TThread &Thread) {
+    // The thread's own flag: the owner's pointer to it is already cleared while Stop waits.
+    while (!Thread.Terminated()) {
         const TSocketHandle handle = FListener.Accept(250);
         ReapFinished();
         if (handle == InvalidSocket)

@@ -133,7 +133,7 @@ public:
 private:
     friend class TServerAcceptThread;
     friend class TServerPeerThread;
-    void AcceptLoop();
+    void AcceptLoop(TThread &Thread);
     void ServePeer(TTcpSocket &Socket);
     void ReapFinished();
 
