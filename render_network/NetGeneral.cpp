@@ -156,6 +156,7 @@ TTcpSocket::~TTcpSocket() {
 
 void TTcpSocket::Connect(const std::string &Host, std::uint16_t Port) {
     Close();
+    FShutdown.store(false);
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -195,6 +196,7 @@ void TTcpSocket::Close() {
 }
 
 void TTcpSocket::Shutdown() {
+    FShutdown.store(true);
     TScopeLock<TCriticalSection> guard(FHandleLock);
     if (FHandle != InvalidSocket)
         shutdown(AsSocket(FHandle), SD_BOTH);
@@ -203,9 +205,19 @@ void TTcpSocket::Shutdown() {
 bool TTcpSocket::WaitReadable(std::uint32_t Timeout) {
     if (FBufferStart < FBuffer.size())
         return true;
-    if (FHandle == InvalidSocket)
-        throw EConnectionClosed(WSAENOTSOCK, ClosedText);
-    return SelectReadable(FHandle, Timeout);
+    // The wait goes in short steps: a shutdown from another thread does not wake select on
+    // every socket stack, so the flag it sets is looked at between the steps.
+    constexpr std::uint32_t Step = 200;
+    const std::uint32_t start = GetTickCount();
+    for (;;) {
+        if (FShutdown.load() || FHandle == InvalidSocket)
+            throw EConnectionClosed(WSAENOTSOCK, ClosedText);
+        const std::uint32_t elapsed = GetTickCount() - start;
+        if (elapsed >= Timeout)
+            return false;
+        if (SelectReadable(FHandle, std::min(Timeout - elapsed, Step)))
+            return true;
+    }
 }
 
 std::int32_t TTcpSocket::ReadSome(void *Buffer, std::int32_t Count, std::uint32_t Timeout) {

@@ -4,6 +4,7 @@
 // the tag's fixed fields, then an optional payload.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,8 +65,8 @@ public:
     // Closes the socket and drops buffered bytes; safe to call twice and from another thread
     // than a blocked reader (which then fails).
     void Close();
-    // Shuts down both directions without releasing the handle, waking a reader blocked in
-    // another thread.
+    // Shuts down both directions without releasing the handle; a reader waiting in another
+    // thread fails within 200 ms.
     void Shutdown();
     bool Connected() const { return FHandle != InvalidSocket; }
     TSocketHandle Handle() const { return FHandle; }
@@ -88,6 +89,7 @@ private:
     // Close and Shutdown may meet from two threads (a server stopping while a client's thread
     // ends): a handle is never shut down after it was closed and possibly reused.
     TCriticalSection FHandleLock;
+    std::atomic<bool> FShutdown{false};
     std::vector<std::uint8_t> FBuffer;
     std::size_t FBufferStart = 0;
 };

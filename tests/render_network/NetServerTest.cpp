@@ -741,4 +741,27 @@ TEST(ServerCalculateEngine, StartStopAndWriteDataFollowThePiece) {
     EXPECT_THROW(engine.Start(), EServerEngineError) << "a failed load leaves no piece";
 }
 
+// Stopping the server while a client's piece is calculating ends the calculation, the client's
+// connection and its thread.
+TEST_F(NetServer, StoppingTheServerEndsCalculatingClients) {
+    TLocalLayer local(2000, 0);
+    const std::string text = local.NetworkBlock();
+    Limits.IdleTimeout = 120000;
+    StartServer();
+    auto idle = LoggedInClient();
+    auto client = LoggedInClient();
+    ASSERT_EQ(client->Send(ParametersFrame(text, {0, 0, 64, 48}, false, TextCrc32(text))), 0u) << Log.Text();
+    ASSERT_EQ(client->Send(MakeFrame("CALC", {})), 0u) << Log.Text();
+    ASSERT_EQ(Manager->GetCount(), 2);
+    const DWORD start = GetTickCount();
+    Listener->Stop();
+    // Well before the idle client's time-out: the stop woke its thread.
+    EXPECT_LT(GetTickCount() - start, 60000u);
+    EXPECT_EQ(Manager->GetCount(), 0);
+    EXPECT_EQ(Listener->ThreadCount(), 0);
+    EXPECT_TRUE(client->Closed());
+    EXPECT_TRUE(idle->Closed());
+    EXPECT_TRUE(Log.WaitFor("Disconnected."));
+}
+
 } // namespace
