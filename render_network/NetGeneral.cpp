@@ -213,10 +213,12 @@ bool TTcpSocket::WaitReadable(std::uint32_t Timeout) {
         if (FShutdown.load() || FHandle == InvalidSocket)
             throw EConnectionClosed(WSAENOTSOCK, ClosedText);
         const std::uint32_t elapsed = GetTickCount() - start;
-        if (elapsed >= Timeout)
-            return false;
-        if (SelectReadable(FHandle, std::min(Timeout - elapsed, Step)))
+        const std::uint32_t remaining = elapsed < Timeout ? Timeout - elapsed : 0;
+        // A time of 0 still polls once.
+        if (SelectReadable(FHandle, std::min(remaining, Step)))
             return true;
+        if (remaining <= Step)
+            return false;
     }
 }
 
