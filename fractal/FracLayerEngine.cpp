@@ -379,48 +379,52 @@ void TLayerEngine::UpdatePrecisionMode() {
     FPrecision = ChoosePrecisionMode(FDigits, ArbitraryPrecisionOption());
 }
 
+void ApplyFormulaConstants(TMapping &Mapping, TFormula &Formula, TColoring &Inside, TColoring &Outside,
+                           std::int32_t Digits, std::uint8_t Precision) {
+    TFormulaConstants constants;
+    constants.Angle.SetText(Mapping.Angle.GetText());
+    constants.Center.SetText(Mapping.Center.Re.GetText(), Mapping.Center.Im.GetText());
+    constants.Magn.SetText(Mapping.Magnification.GetText());
+    constants.Skew.SetText(Mapping.Skew.GetText());
+    constants.Stretch.SetText(Mapping.Stretch.GetText());
+    constants.SetWidth(Mapping.GetWidth());
+    constants.SetHeight(Mapping.GetHeight());
+    constants.SetMaxIter(Formula.GetMaxIter());
+
+    const std::int32_t digits = std::max(Digits, 0);
+    Mapping.BeginUpdate();
+    try {
+        TTransformList &transforms = Mapping.GetTransformations();
+        for (int i = 0; i < transforms.GetCount(); ++i) {
+            TTransform &transform = transforms.GetItem(i);
+            transform.BeginUpdate();
+            transform.SetDigits(digits);
+            transform.SetPrecision(Precision);
+            transform.GetConstants().Assign(constants);
+            transform.EndUpdate();
+        }
+        Mapping.SetDigits(static_cast<std::uint32_t>(digits));
+        Mapping.SetPrecision(Precision);
+    } catch (...) {
+        Mapping.EndUpdate();
+        throw;
+    }
+    Mapping.EndUpdate();
+    for (TFormulaBase *part : {static_cast<TFormulaBase *>(&Formula), static_cast<TFormulaBase *>(&Inside),
+                               static_cast<TFormulaBase *>(&Outside)}) {
+        part->BeginUpdate();
+        part->SetDigits(digits);
+        part->SetPrecision(Precision);
+        part->GetConstants().Assign(constants);
+        part->EndUpdate();
+    }
+}
+
 void TLayerEngine::UpdateConstants() {
     FUpdatingConstants = true;
     FRebuildPending = false;
     try {
-        TFormulaConstants constants;
-        constants.Angle.SetText(FMapping->Angle.GetText());
-        constants.Center.SetText(FMapping->Center.Re.GetText(), FMapping->Center.Im.GetText());
-        constants.Magn.SetText(FMapping->Magnification.GetText());
-        constants.Skew.SetText(FMapping->Skew.GetText());
-        constants.Stretch.SetText(FMapping->Stretch.GetText());
-        constants.SetWidth(FMapping->GetWidth());
-        constants.SetHeight(FMapping->GetHeight());
-        constants.SetMaxIter(FFormula->GetMaxIter());
-
-        const std::int32_t digits = std::max(FDigits, 0);
-        FMapping->BeginUpdate();
-        try {
-            TTransformList &transforms = FMapping->GetTransformations();
-            for (int i = 0; i < transforms.GetCount(); ++i) {
-                TTransform &transform = transforms.GetItem(i);
-                transform.BeginUpdate();
-                transform.SetDigits(digits);
-                transform.SetPrecision(FPrecision);
-                transform.GetConstants().Assign(constants);
-                transform.EndUpdate();
-            }
-            FMapping->SetDigits(static_cast<std::uint32_t>(digits));
-            FMapping->SetPrecision(FPrecision);
-        } catch (...) {
-            FMapping->EndUpdate();
-            throw;
-        }
-        FMapping->EndUpdate();
-        for (TFormulaBase *part :
-             {static_cast<TFormulaBase *>(FFormula.get()), static_cast<TFormulaBase *>(FInside.get()),
-              static_cast<TFormulaBase *>(FOutside.get())}) {
-            part->BeginUpdate();
-            part->SetDigits(digits);
-            part->SetPrecision(FPrecision);
-            part->GetConstants().Assign(constants);
-            part->EndUpdate();
-        }
+        ApplyFormulaConstants(*FMapping, *FFormula, *FInside, *FOutside, FDigits, FPrecision);
         if (FRebuildPending)
             FFormula->AssemblePixelRoutine();
     } catch (...) {

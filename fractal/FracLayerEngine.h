@@ -51,6 +51,13 @@ constexpr std::int32_t OldLayerResumeSize = 1964;
 // allowed and extended when not.
 std::uint8_t ChoosePrecisionMode(std::int32_t Digits, int ArbitraryOption);
 
+// Compiles the mapping's transformations, the formula and both colorings with the location's
+// constants (centre, magnification, angle, stretch, skew, image size, maximum iterations), in
+// the given digits and precision, each inside one update. Layers and the calculation server's
+// engine prepare a calculation through it.
+void ApplyFormulaConstants(TMapping &Mapping, TFormula &Formula, TColoring &Inside, TColoring &Outside,
+                           std::int32_t Digits, std::uint8_t Precision);
+
 using TLayerInvalidateEvent = TMethod<void(TObject *Sender, const TLayerRect &Rect)>;
 using TLayerCalculationStartEvent = TMethod<void(TObject *Sender, bool Resuming, bool NewUndoStep)>;
 using TLayerChangeEvent = TMethod<void(TObject *Sender, TLayerChangeKind Kind, const std::string &Caption)>;

@@ -19,6 +19,8 @@
 #include "GenRegistry.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
+#include "NetCache.h"
+#include "NetGeneral.h"
 #include "vexMapFile.h"
 #include "vexTools.h"
 
@@ -64,6 +66,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
         {"FracManager", InitializeFracManager, FinalizeFracManager},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
+        {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
+        {"NetCache", nullptr, FinalizeNetCache},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
         {"AdvCtrls", nullptr, FinalizeAdvCtrls},
