@@ -487,6 +487,12 @@ std::vector<TModuleEntry> GetModuleList(bool WithVersions) {
     return modules;
 }
 
+std::uintptr_t CurrentStackBase() {
+    std::uintptr_t base = 0;
+    asm volatile("movl %%fs:4, %0" : "=r"(base));
+    return base;
+}
+
 bool IsSystemLockHeld() {
     // The process environment block: fs:[0x30]. Its lock pointers are read guardedly, and a lock's
     // count (second field) above -1 means some thread holds it.

@@ -109,6 +109,9 @@ std::string FileNameOfPath(const std::string &Path);
 std::string FolderOfPath(const std::string &Path);
 std::string ComputerName();
 
+// The upper end of the calling thread's stack (from its information block).
+std::uintptr_t CurrentStackBase();
+
 // True while the loader lock or the process environment block's lock is held by any thread.
 bool IsSystemLockHeld();
 
