@@ -806,6 +806,7 @@ void TTracer::FillFinalOutput() {
                 if (const MapPublic *routine = FindPublic(*module->Map, item.CodeAddress)) {
                     item.FunctionName = routine->name;
                     item.FunctionStart = routine->address;
+                    UnmangleMethodName(item.FunctionName, item.UnitName);
                 }
             if (const MapSegment *unit = FindUnit(*module->Map, item.CodeAddress))
                 item.UnitName = unit->unit;
@@ -831,11 +832,6 @@ std::string TTracer::ComposeResult() {
         if (item.Line)
             lineWidth = std::max(lineWidth, IntegerText(item.Line).size() + 1);
     }
-    auto padRight = [](std::string text, std::size_t width) {
-        if (text.size() < width)
-            text.append(width - text.size(), ' ');
-        return text;
-    };
     std::string result;
     std::uintptr_t previous = 0;
     for (int i = static_cast<int>(Items.size()) - 1; i >= 0; --i) {
@@ -845,11 +841,10 @@ std::string TTracer::ComposeResult() {
         previous = item.CodeAddress;
         std::string lineText = item.Line ? IntegerText(item.Line) : "";
         if (lineWidth > 0)
-            lineText =
-                std::string(lineWidth - 1 - std::min(lineWidth - 1, lineText.size()), ' ') + lineText + " ";
+            lineText = PadText(lineText, static_cast<int>(lineWidth) - 1, ' ') + " ";
         result += "\r\n" + HexText(static_cast<std::uint32_t>(item.CodeAddress), 8, '0').substr(1) + " " +
-                  padRight(item.ModuleName, moduleWidth) + padRight(item.UnitName, unitWidth) + lineText +
-                  item.FunctionName;
+                  PadText(item.ModuleName, -static_cast<int>(moduleWidth), ' ') +
+                  PadText(item.UnitName, -static_cast<int>(unitWidth), ' ') + lineText + item.FunctionName;
     }
     return result.size() >= 2 ? result.substr(2) : result;
 }
