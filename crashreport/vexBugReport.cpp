@@ -272,14 +272,14 @@ std::string ExceptionSection(const TBugReportInput &Input, DWORD FaultingThread,
 }
 
 std::string ModulesSection() {
-    const std::vector<TModuleEntry> modules = GetModuleList(true);
+    const std::vector<TLoadedModule> modules = GetModuleList(true);
     std::size_t nameWidth = 0, versionWidth = 0;
-    for (const TModuleEntry &module : modules) {
+    for (const TLoadedModule &module : modules) {
         nameWidth = std::max(nameWidth, module.FileName.size() + 1);
         versionWidth = std::max(versionWidth, module.Version.size() + 1);
     }
     std::string text = "modules:";
-    for (const TModuleEntry &module : modules)
+    for (const TLoadedModule &module : modules)
         text += LineEnd +
                 HexText(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module.Module)), 8, '0')
                     .substr(1) +

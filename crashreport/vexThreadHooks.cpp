@@ -177,7 +177,7 @@ bool InstallThreadHooks() {
 
     PatchedCells = new std::vector<TPatchedCell>;
     const auto hook = reinterpret_cast<std::uintptr_t>(&HookedCreateThread);
-    for (const TModuleEntry &module : GetModuleList(false))
+    for (const TLoadedModule &module : GetModuleList(false))
         WalkImportCells(module.Module, [&](std::uintptr_t *cell, std::uintptr_t value) {
             if ((value == RealAddresses[0] || value == RealAddresses[1]) && WriteCell(cell, hook))
                 PatchedCells->push_back({cell, value});

@@ -455,8 +455,8 @@ std::string ComputerName() {
     return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
-std::vector<TModuleEntry> GetModuleList(bool WithVersions) {
-    std::vector<TModuleEntry> modules;
+std::vector<TLoadedModule> GetModuleList(bool WithVersions) {
+    std::vector<TLoadedModule> modules;
     modules.reserve(10);
     std::uintptr_t address = 0, previousBase = ~std::uintptr_t{0};
     MEMORY_BASIC_INFORMATION info;
@@ -466,7 +466,7 @@ std::vector<TModuleEntry> GetModuleList(bool WithVersions) {
         if (info.State == MEM_COMMIT && info.BaseAddress == info.AllocationBase && base != previousBase) {
             const std::string path = ModuleFileName(static_cast<HMODULE>(info.AllocationBase));
             if (!path.empty()) {
-                TModuleEntry entry;
+                TLoadedModule entry;
                 entry.Module = static_cast<HMODULE>(info.AllocationBase);
                 entry.FileName = FileNameOfPath(path);
                 entry.Folder = FolderOfPath(path);

@@ -95,13 +95,13 @@ TThreadLookup GetThreadInfo(DWORD ThreadId, DWORD Timeout, TThreadInfo &Info);
 // library's own threads (named "-") unless Forced.
 std::string ThreadDisplayName(DWORD ThreadId, bool Forced, TThreadInfo *Info = nullptr);
 
-struct TModuleEntry {
+struct TLoadedModule {
     HMODULE Module = nullptr;
     std::string FileName; // without folder
     std::string Folder;   // without trailing backslash
     std::string Version;  // only when asked for
 };
-std::vector<TModuleEntry> GetModuleList(bool WithVersions);
+std::vector<TLoadedModule> GetModuleList(bool WithVersions);
 
 std::string ModuleFileName(HMODULE Module);
 // The text after the last backslash, and the text up to and including it.

@@ -19,7 +19,10 @@
 #include "GenRegistry.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
+#include "vexBugReport.h"
 #include "vexMapFile.h"
+#include "vexStackTrace.h"
+#include "vexThreads.h"
 #include "vexTools.h"
 
 std::vector<TModuleEntry> ProgramModules() {
@@ -47,6 +50,10 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
+        // The thread table's shared block; without it reports name no threads but still work.
+        {"vexThreads", [] { InitializeVexThreads(); }, FinalizeVexThreads},
+        {"vexStackTrace", nullptr, FinalizeVexStackTrace},
+        {"vexBugReport", InitializeVexBugReport, nullptr},
     };
 }
 

@@ -195,19 +195,19 @@ TEST_F(vexThreadsTest, TheNamingExceptionNamesThreads) {
 }
 
 TEST_F(vexThreadsTest, ModuleListIsInAddressOrderWithTheProgram) {
-    const std::vector<TModuleEntry> modules = GetModuleList(true);
+    const std::vector<TLoadedModule> modules = GetModuleList(true);
     ASSERT_GE(modules.size(), 2u);
     EXPECT_TRUE(
         std::is_sorted(modules.begin(), modules.end(),
-                       [](const TModuleEntry &a, const TModuleEntry &b) { return a.Module < b.Module; }));
+                       [](const TLoadedModule &a, const TLoadedModule &b) { return a.Module < b.Module; }));
     const std::string program = ModuleFileName(nullptr);
     auto self = std::find_if(modules.begin(), modules.end(),
-                             [](const TModuleEntry &m) { return m.Module == GetModuleHandleA(nullptr); });
+                             [](const TLoadedModule &m) { return m.Module == GetModuleHandleA(nullptr); });
     ASSERT_NE(self, modules.end());
     EXPECT_EQ(self->FileName, "CrashreportTests.exe");
     EXPECT_EQ(self->Folder + "\\" + self->FileName, program);
     EXPECT_FALSE(self->Version.empty()) << "the program carries a version resource";
-    EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [](const TModuleEntry &m) {
+    EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [](const TLoadedModule &m) {
         return EqualIgnoreCase(m.FileName, "kernel32.dll");
     }));
     EXPECT_EQ(FileNameOfPath("C:\\a\\b.exe"), "b.exe");
