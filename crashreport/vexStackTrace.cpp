@@ -28,7 +28,6 @@ struct TModuleCacheEntry {
     HMODULE Module = nullptr;
     std::string FileName;
     std::uintptr_t CodeStart = 0, CodeEnd = 0, DataStart = 0, DataEnd = 0;
-    const TMapFile *Map = nullptr; // null: no usable map
 };
 
 struct TFunctionCacheEntry {
@@ -94,14 +93,6 @@ void EnsureCaches() {
         Sleep(0);
 }
 
-class TTraceGuard {
-public:
-    TTraceGuard() { EnterCriticalSection(&TraceLock); }
-    ~TTraceGuard() { LeaveCriticalSection(&TraceLock); }
-    TTraceGuard(const TTraceGuard &) = delete;
-    TTraceGuard &operator=(const TTraceGuard &) = delete;
-};
-
 // An internal failure of a phase (never leaves TraceStack).
 struct TPhaseError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -126,6 +117,11 @@ private:
         return VirtualQuery(reinterpret_cast<const void *>(Address), &Info, sizeof(Info)) == sizeof(Info) &&
                Info.State == MEM_COMMIT && Info.AllocationBase != nullptr;
     }
+    // The symbol maps belong to the map cache, which may be emptied between traces: they are taken
+    // once per trace and module, never kept in the module cache.
+    TVexVector<const TMapFile *> Maps;
+    TVexVector<bool> MapsTaken;
+    const TMapFile *MapOf(int ModuleIndex);
     int ModuleOfAddress(std::uintptr_t Address);
     int ModuleByHandle(HMODULE Module);
     std::uintptr_t FunctionBefore(std::uintptr_t Address, int ModuleIndex, bool &FromMap);
@@ -181,10 +177,24 @@ int TTracer::ModuleByHandle(HMODULE Module) {
     }
     entry.DataStart = base + optional.BaseOfData;
     entry.DataEnd = entry.DataStart + optional.SizeOfInitializedData + optional.SizeOfUninitializedData;
-    const TMapFile *map = GetModuleMap(reinterpret_cast<const void *>(base + optional.AddressOfEntryPoint));
-    entry.Map = map && map->Valid && map->Module == Module ? map : nullptr;
     Modules->push_back(std::move(entry));
     return static_cast<int>(Modules->size() - 1);
+}
+
+const TMapFile *TTracer::MapOf(int ModuleIndex) {
+    if (ModuleIndex == None)
+        return nullptr;
+    if (Maps.size() <= static_cast<std::size_t>(ModuleIndex)) {
+        Maps.resize(ModuleIndex + 1, nullptr);
+        MapsTaken.resize(ModuleIndex + 1, false);
+    }
+    if (!MapsTaken[ModuleIndex]) {
+        MapsTaken[ModuleIndex] = true;
+        const HMODULE module = (*Modules)[ModuleIndex].Module;
+        const TMapFile *map = GetModuleMap(reinterpret_cast<const void *>((*Modules)[ModuleIndex].CodeStart));
+        Maps[ModuleIndex] = map && map->Valid && map->Module == module ? map : nullptr;
+    }
+    return Maps[ModuleIndex];
 }
 
 int TTracer::ModuleOfAddress(std::uintptr_t Address) {
@@ -238,8 +248,8 @@ std::uintptr_t TTracer::FunctionBefore(std::uintptr_t Address, int ModuleIndex, 
     if (ModuleIndex == None)
         return 0;
     const TModuleCacheEntry &module = (*Modules)[ModuleIndex];
-    if (module.Map) {
-        const MapPublic *routine = FindPublic(*module.Map, Address);
+    if (const TMapFile *map = MapOf(ModuleIndex)) {
+        const MapPublic *routine = FindPublic(*map, Address);
         FromMap = routine != nullptr;
         return routine ? routine->address : 0;
     }
@@ -292,7 +302,8 @@ int TTracer::LookupFunction(std::uintptr_t Entry, bool Used, const std::string &
     entry.Name = Name;
     if (entry.Name.empty() && entry.ModuleIndex != None) {
         const TModuleCacheEntry &module = (*Modules)[entry.ModuleIndex];
-        const MapPublic *routine = module.Map ? FindPublic(*module.Map, Entry) : nullptr;
+        const TMapFile *map = MapOf(entry.ModuleIndex);
+        const MapPublic *routine = map ? FindPublic(*map, Entry) : nullptr;
         if (routine && routine->address == Entry)
             entry.Name = routine->name;
         else
@@ -703,10 +714,9 @@ std::uint64_t TTracer::Best(int From, int Goal, bool Strict) {
             } else {
                 score &= ~AllFunctions;
                 const TStackItem &holder = Items[From], &other = Items[link.Target];
-                if (holder.ModuleIndex != None && other.ModuleIndex != None &&
-                    (*Modules)[holder.ModuleIndex].Map) {
-                    const TMapFile *otherMap = (*Modules)[other.ModuleIndex].Map;
-                    score += otherMap && FindLine(*(*Modules)[holder.ModuleIndex].Map, holder.Value - 1) &&
+                if (holder.ModuleIndex != None && other.ModuleIndex != None && MapOf(holder.ModuleIndex)) {
+                    const TMapFile *otherMap = MapOf(other.ModuleIndex);
+                    score += otherMap && FindLine(*MapOf(holder.ModuleIndex), holder.Value - 1) &&
                                      FindLine(*otherMap, other.Value - 1)
                                  ? 1024
                                  : 256;
@@ -801,16 +811,16 @@ void TTracer::FillFinalOutput() {
             item.CodeAddress = item.Value;
         const TModuleCacheEntry *module = item.ModuleIndex == None ? nullptr : &(*Modules)[item.ModuleIndex];
         item.ModuleName = module ? module->FileName : "???";
-        if (module && module->Map) {
+        if (const TMapFile *map = MapOf(item.ModuleIndex)) {
             if (item.FunctionName.empty())
-                if (const MapPublic *routine = FindPublic(*module->Map, item.CodeAddress)) {
+                if (const MapPublic *routine = FindPublic(*map, item.CodeAddress)) {
                     item.FunctionName = routine->name;
                     item.FunctionStart = routine->address;
                     UnmangleMethodName(item.FunctionName, item.UnitName);
                 }
-            if (const MapSegment *unit = FindUnit(*module->Map, item.CodeAddress))
+            if (const MapSegment *unit = FindUnit(*map, item.CodeAddress))
                 item.UnitName = unit->unit;
-            item.Line = FindLine(*module->Map, item.CodeAddress);
+            item.Line = FindLine(*map, item.CodeAddress);
         }
         if (!handedBack && item.StartEntry) {
             handedBack = true;
@@ -900,7 +910,7 @@ __attribute__((noinline)) std::string TraceStack(const TTraceInput &Input) {
         input.StartAddress = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
     try {
         EnsureCaches();
-        TTraceGuard guard;
+        TSectionGuard guard(TraceLock);
         TTracer tracer(input);
         return tracer.Run();
     } catch (...) {
@@ -910,6 +920,6 @@ __attribute__((noinline)) std::string TraceStack(const TTraceInput &Input) {
 
 void FinalizeVexStackTrace() {
     EnsureCaches();
-    TTraceGuard guard;
+    TSectionGuard guard(TraceLock);
     Modules->clear();
 }

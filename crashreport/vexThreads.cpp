@@ -48,14 +48,6 @@ private:
     HANDLE FMutex;
 };
 
-class TListGuard {
-public:
-    TListGuard() { EnterCriticalSection(&ListLock); }
-    ~TListGuard() { LeaveCriticalSection(&ListLock); }
-    TListGuard(const TListGuard &) = delete;
-    TListGuard &operator=(const TListGuard &) = delete;
-};
-
 void EnsureListLock() {
     static std::atomic<int> state{0}; // 0 none, 1 being made, 2 ready
     int expected = 0;
@@ -143,7 +135,7 @@ bool InitializeVexThreads() {
 void FinalizeVexThreads() {
     StopFreezeWatchdog();
     if (ListLockReady) {
-        TListGuard guard;
+        TSectionGuard guard(ListLock);
         for (const TKeptThread &kept : *KeepList)
             CloseHandle(kept.Thread);
         KeepList->clear();
@@ -263,7 +255,7 @@ bool SuspendThreadSafely(HANDLE Thread) {
 
 void CleanKeepList() {
     EnsureListLock();
-    TListGuard guard;
+    TSectionGuard guard(ListLock);
     for (std::size_t i = 0; i < KeepList->size();) {
         if (IsSignalled((*KeepList)[i].Thread)) {
             CloseHandle((*KeepList)[i].Thread);
@@ -277,7 +269,7 @@ void CleanKeepList() {
 
 TThreadIdList KeptThreads() {
     EnsureListLock();
-    TListGuard guard;
+    TSectionGuard guard(ListLock);
     TThreadIdList ids;
     for (const TKeptThread &kept : *KeepList)
         ids.push_back(kept.ThreadId);
@@ -286,7 +278,7 @@ TThreadIdList KeptThreads() {
 
 void SuspendOtherThreads(bool Suspend, bool TakeNewList) {
     EnsureListLock();
-    TListGuard guard;
+    TSectionGuard guard(ListLock);
     if (Suspend && TakeNewList)
         *ReportList = GetThreadList();
     const DWORD self = GetCurrentThreadId();

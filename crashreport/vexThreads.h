@@ -37,6 +37,18 @@ struct TSharedBlock {
 };
 static_assert(sizeof(TSharedBlock) == 20);
 
+// Holds a critical section for a scope.
+class TSectionGuard {
+public:
+    explicit TSectionGuard(CRITICAL_SECTION &Section) : FSection(Section) { EnterCriticalSection(&Section); }
+    ~TSectionGuard() { LeaveCriticalSection(&FSection); }
+    TSectionGuard(const TSectionGuard &) = delete;
+    TSectionGuard &operator=(const TSectionGuard &) = delete;
+
+private:
+    CRITICAL_SECTION &FSection;
+};
+
 // Maps (and on first use creates) the shared block; false when it cannot be had.
 bool InitializeVexThreads();
 // Drops this module's reference; the last one empties the table and closes the block. Also closes

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "vexMapFile.h"
 #include "vexStackTrace.h"
 
 // The traced routines stay outside any namespace and are never inlined, so that the program's map
@@ -175,6 +176,18 @@ TEST(vexStackTraceTest, AStaleReturnAddressIsNotPrinted) {
     EXPECT_EQ(RoutineOf(lines[0].Function), "TraceStaleHolder") << trace;
     EXPECT_NE(lines[1].Function.find("AStaleReturnAddressIsNotPrinted"), std::string::npos) << trace;
     EXPECT_EQ(trace.find("TraceStaleCaller"), std::string::npos) << trace;
+}
+
+// The symbol maps may be freed and read again between traces (a changed module file, module end);
+// a later trace still names its lines.
+TEST(vexStackTraceTest, TracesAfterTheMapsWereFreedAreStillNamed) {
+    std::string first, second;
+    TraceChainF1(first);
+    FreeModuleMaps();
+    // Fresh allocations that may take the freed maps' memory.
+    std::vector<std::string> filler(2000, std::string(200, 'x'));
+    TraceChainF1(second);
+    EXPECT_EQ(second, first);
 }
 
 TEST(vexStackTraceTest, AnUnreadableStackGivesAnEmptyTrace) {
