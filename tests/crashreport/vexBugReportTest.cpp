@@ -32,15 +32,23 @@ std::vector<std::string> ReportLines(const std::string &report) {
     return lines;
 }
 
-HANDLE Release = nullptr;
+HANDLE Started = nullptr, Release = nullptr;
 
-DWORD WINAPI WaitForRelease(void *) {
+// The worker stands in a wait two routines deep when the report is made.
+__attribute__((noinline)) void ReportedWorkerInner() {
+    SetEvent(Started);
     WaitForSingleObject(Release, 30000);
+    asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) DWORD WINAPI ReportedWorkerOuter(void *) {
+    ReportedWorkerInner();
+    asm volatile("" ::: "memory");
     return 0;
 }
 
 __attribute__((noinline)) HANDLE CreateReportedWorker(DWORD &id) {
-    HANDLE thread = CreateThread(nullptr, 0, WaitForRelease, nullptr, 0, &id);
+    HANDLE thread = CreateThread(nullptr, 0, ReportedWorkerOuter, nullptr, 0, &id);
     asm volatile("" ::: "memory");
     return thread;
 }
@@ -62,9 +70,11 @@ TEST_F(vexBugReportTest, TheReportHasItsLabelsInOrderAndItsSections) {
         {"exception message : ", false},
     };
     ASSERT_TRUE(InstallThreadHooks());
+    Started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD workerId = 0;
     HANDLE worker = CreateReportedWorker(workerId);
+    ASSERT_EQ(WaitForSingleObject(Started, 30000), WAIT_OBJECT_0);
     SetThreadName(workerId, "painter");
 
     TBugReportInput input;
@@ -76,6 +86,7 @@ TEST_F(vexBugReportTest, TheReportHasItsLabelsInOrderAndItsSections) {
     WaitForSingleObject(worker, 30000);
     CloseHandle(worker);
     CloseHandle(Release);
+    CloseHandle(Started);
     RemoveThreadHooks();
 
     const std::vector<std::string> lines = ReportLines(report);
@@ -102,9 +113,13 @@ TEST_F(vexBugReportTest, TheReportHasItsLabelsInOrderAndItsSections) {
         "\r\n\r\npainter (" + HexText(static_cast<std::uint32_t>(workerId)) + "):\r\n";
     const std::size_t section = report.find(workerHeader);
     ASSERT_NE(section, std::string::npos) << report;
+    const std::size_t inner = report.find("ReportedWorkerInner", section);
+    const std::size_t outer = report.find("ReportedWorkerOuter", section);
+    EXPECT_LT(inner, outer) << report.substr(section, 2000);
     const std::size_t created =
         report.find(">> created by " + ThreadDisplayName(GetCurrentThreadId(), true) + " at:\r\n", section);
     ASSERT_NE(created, std::string::npos) << report.substr(section, 2000);
+    EXPECT_LT(outer, created);
     const std::size_t creatorLineEnd = report.find("\r\n", report.find("\r\n", created) + 2);
     EXPECT_NE(report.substr(created, creatorLineEnd - created).find("CreateReportedWorker"),
               std::string::npos)
