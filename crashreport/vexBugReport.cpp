@@ -406,6 +406,7 @@ std::string BugReportHeader() {
 std::string CreateBugReport(const TBugReportInput &Input) {
     std::string report;
     try {
+        TSectionGuard guard(ReportLock());
         const DWORD faulting = Input.ThreadId ? Input.ThreadId : GetCurrentThreadId();
         std::uintptr_t functionStart = 0, codeAddress = Input.ExceptAddress;
         report = BugReportHeader();

@@ -76,21 +76,14 @@ struct TCallFact {
 
 TVexVector<TModuleCacheEntry> *Modules = nullptr;
 TVexVector<TFunctionCacheEntry> *Functions = nullptr;
-CRITICAL_SECTION TraceLock;
-
 void EnsureCaches() {
     static std::atomic<int> state{0};
-    int expected = 0;
-    if (state.compare_exchange_strong(expected, 1)) {
-        InitializeCriticalSection(&TraceLock);
+    CallOnce(state, [] {
         Modules = new (HeapAlloc(VexHeap(), 0, sizeof(*Modules))) TVexVector<TModuleCacheEntry>();
         Functions = new (HeapAlloc(VexHeap(), 0, sizeof(*Functions))) TVexVector<TFunctionCacheEntry>();
         Modules->reserve(16);
         Functions->reserve(16);
-        state = 2;
-    }
-    while (state.load() != 2)
-        Sleep(0);
+    });
 }
 
 // An internal failure of a phase (never leaves TraceStack).
@@ -910,7 +903,7 @@ __attribute__((noinline)) std::string TraceStack(const TTraceInput &Input) {
         input.StartAddress = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
     try {
         EnsureCaches();
-        TSectionGuard guard(TraceLock);
+        TSectionGuard guard(ReportLock());
         TTracer tracer(input);
         return tracer.Run();
     } catch (...) {
@@ -920,6 +913,6 @@ __attribute__((noinline)) std::string TraceStack(const TTraceInput &Input) {
 
 void FinalizeVexStackTrace() {
     EnsureCaches();
-    TSectionGuard guard(TraceLock);
+    TSectionGuard guard(ReportLock());
     Modules->clear();
 }

@@ -48,19 +48,18 @@ private:
     HANDLE FMutex;
 };
 
+CRITICAL_SECTION ReportSection;
+
 void EnsureListLock() {
-    static std::atomic<int> state{0}; // 0 none, 1 being made, 2 ready
-    int expected = 0;
-    if (state.compare_exchange_strong(expected, 1)) {
+    static std::atomic<int> state{0};
+    CallOnce(state, [] {
         InitializeCriticalSection(&ListLock);
+        InitializeCriticalSection(&ReportSection);
         ReportList = new (HeapAlloc(VexHeap(), 0, sizeof(TThreadIdList))) TThreadIdList();
         KeepList =
             new (HeapAlloc(VexHeap(), 0, sizeof(*KeepList))) std::remove_pointer_t<decltype(KeepList)>();
         ListLockReady = true;
-        state = 2;
-    }
-    while (state.load() != 2)
-        Sleep(0);
+    });
 }
 
 char *LocalText(const char *Text) {
@@ -90,6 +89,21 @@ bool IsSignalled(HANDLE Handle) {
 }
 
 } // namespace
+
+void CallOnce(std::atomic<int> &State, void (*Make)()) {
+    int expected = 0;
+    if (State.compare_exchange_strong(expected, 1)) {
+        Make();
+        State = 2;
+    }
+    while (State.load() != 2)
+        Sleep(0);
+}
+
+CRITICAL_SECTION &ReportLock() {
+    EnsureListLock();
+    return ReportSection;
+}
 
 HANDLE VexHeap() {
     HANDLE heap = OwnHeap.load();

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -36,6 +37,14 @@ struct TSharedBlock {
     HANDLE Mapping;
 };
 static_assert(sizeof(TSharedBlock) == 20);
+
+// Runs Make once per State (0 at first), also when several threads come at once: reports may come
+// before the module start-up or after its end.
+void CallOnce(std::atomic<int> &State, void (*Make)());
+
+// The one lock of the crash library's reports: a report, and every trace in it, runs under it, and
+// the tracer's caches are used only under it. Recursive, like every critical section.
+CRITICAL_SECTION &ReportLock();
 
 // Holds a critical section for a scope.
 class TSectionGuard {

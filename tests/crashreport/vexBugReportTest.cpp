@@ -152,6 +152,32 @@ TEST_F(vexBugReportTest, AMessageEqualToItsClassHasNoMessageLine) {
     EXPECT_EQ(report.find("exception message"), std::string::npos);
 }
 
+HANDLE SecondDone = nullptr;
+std::string SecondReport;
+
+DWORD WINAPI MakeSecondReport(void *) {
+    TBugReportInput input;
+    input.Exception = std::make_exception_ptr(std::runtime_error("second"));
+    SecondReport = CreateBugReport(input);
+    SetEvent(SecondDone);
+    return 0;
+}
+
+// Reports are made one at a time: a second one waits for the library's report lock.
+TEST_F(vexBugReportTest, ReportsAreMadeOneAtATime) {
+    SecondDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EnterCriticalSection(&ReportLock());
+    HANDLE thread = CreateThread(nullptr, 0, MakeSecondReport, nullptr, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(SecondDone, 500), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "made under the held lock";
+    LeaveCriticalSection(&ReportLock());
+    EXPECT_EQ(WaitForSingleObject(SecondDone, 30000), WAIT_OBJECT_0);
+    WaitForSingleObject(thread, 30000);
+    CloseHandle(thread);
+    CloseHandle(SecondDone);
+    EXPECT_NE(SecondReport.find("exception message : second."), std::string::npos);
+}
+
 TEST(vexBugReportTexts, TimeSpans) {
     const std::pair<std::uint64_t, const char *> cases[] = {
         {183600, "2 days 3 hours "}, {3660, "1 hour 1 minute "},
