@@ -38,40 +38,12 @@ std::string DateTimeText(const SYSTEMTIME &time) {
            TwoDigits(time.wDay) + " " + TwoDigits(time.wHour) + ":" + TwoDigits(time.wMinute);
 }
 
-struct TExceptionFacts {
-    std::string ClassName = "Unknown";
-    std::string Message;
-    bool HasObject = false;
-};
-
 std::string Demangled(const char *name) {
     int status = 0;
     char *plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
     std::string text = status == 0 && plain ? plain : name;
     std::free(plain);
     return text;
-}
-
-// The class name and the message: the library's exception classes carry their message; for other
-// C++ exceptions the dynamic type names the class and what() is the message.
-TExceptionFacts DescribeObject(const std::exception_ptr &Object) {
-    TExceptionFacts facts;
-    if (!Object)
-        return facts;
-    facts.HasObject = true;
-    try {
-        std::rethrow_exception(Object);
-    } catch (const Exception &e) {
-        facts.ClassName = e.ClassName();
-        facts.Message = e.Message();
-    } catch (const std::exception &e) {
-        facts.ClassName = Demangled(typeid(e).name());
-        facts.Message = e.what();
-    } catch (...) {
-        facts.ClassName = "Unknown";
-        facts.Message = facts.ClassName;
-    }
-    return facts;
 }
 
 std::string UserName() {
@@ -234,10 +206,10 @@ std::string ExceptionSection(const TBugReportInput &Input, DWORD FaultingThread,
     if (Input.Frozen) {
         text = std::string("exception message : ") + FrozenText;
     } else {
-        const TExceptionFacts facts = DescribeObject(Input.Exception);
-        text = "exception class   : " + facts.ClassName;
-        const std::string message = ReportMessageText(facts.HasObject ? facts.Message : facts.ClassName);
-        if (message != facts.ClassName)
+        text = "exception class   : " + Input.ExceptionClass;
+        const std::string message =
+            ReportMessageText(Input.HasException ? Input.ExceptionMessage : Input.ExceptionClass);
+        if (message != Input.ExceptionClass)
             text += std::string(LineEnd) + "exception message : " + message + ".";
         TSectionRequest faulting;
         faulting.ThreadId = FaultingThread;
@@ -289,6 +261,25 @@ std::string ModulesSection() {
 }
 
 } // namespace
+
+void DescribeReportException(const std::exception_ptr &Object, TBugReportInput &Input) {
+    Input.HasException = Object != nullptr;
+    Input.ExceptionClass = "Unknown";
+    Input.ExceptionMessage.clear();
+    if (!Object)
+        return;
+    try {
+        std::rethrow_exception(Object);
+    } catch (const Exception &e) {
+        Input.ExceptionClass = e.ClassName();
+        Input.ExceptionMessage = e.Message();
+    } catch (const std::exception &e) {
+        Input.ExceptionClass = Demangled(typeid(e).name());
+        Input.ExceptionMessage = e.what();
+    } catch (...) {
+        Input.ExceptionMessage = Input.ExceptionClass;
+    }
+}
 
 void InitializeVexBugReport() {
     StartTicks = GetTickCount();

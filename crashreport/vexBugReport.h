@@ -11,7 +11,11 @@
 
 struct TBugReportInput {
     bool Frozen = false;
-    std::exception_ptr Exception; // may be empty
+    // What the report needs of the exception, copied in the faulting thread before the other
+    // threads are held (DescribeReportException): the report then never touches the object.
+    bool HasException = false;
+    std::string ExceptionClass = "Unknown";
+    std::string ExceptionMessage;
     std::uintptr_t ExceptAddress = 0;
     DWORD ThreadId = 0; // the faulting thread; 0: the calling thread
     // The faulting code's stack and frame pointer (0: from the thread's context, or for the calling
@@ -22,6 +26,10 @@ struct TBugReportInput {
     // A processor exception (fault) rather than a raised language exception.
     bool ProcessorException = false;
 };
+
+// Fills the exception fields: the library's exception classes carry their message; for other C++
+// exceptions the dynamic type names the class and what() is the message.
+void DescribeReportException(const std::exception_ptr &Object, TBugReportInput &Input);
 
 std::string CreateBugReport(const TBugReportInput &Input);
 

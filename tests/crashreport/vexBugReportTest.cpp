@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SysUtils.h"
 #include "vexBugReport.h"
 #include "vexStrings.h"
 #include "vexThreadHooks.h"
@@ -78,7 +79,7 @@ TEST_F(vexBugReportTest, TheReportHasItsLabelsInOrderAndItsSections) {
     SetThreadName(workerId, "painter");
 
     TBugReportInput input;
-    input.Exception = std::make_exception_ptr(std::runtime_error("disk is full!!"));
+    DescribeReportException(std::make_exception_ptr(std::runtime_error("disk is full!!")), input);
     SuspendOtherThreads(true, true);
     const std::string report = CreateBugReport(input);
     SuspendOtherThreads(false, true);
@@ -144,9 +145,24 @@ TEST_F(vexBugReportTest, AFreezeReportNamesTheFreezeAndTracesTheMainThread) {
         << report.substr(at, 300);
 }
 
+TEST(vexBugReportTexts, ExceptionsAreDescribedByClassAndMessage) {
+    TBugReportInput input;
+    DescribeReportException(std::make_exception_ptr(EConvertError("'x' is not a number")), input);
+    EXPECT_TRUE(input.HasException);
+    EXPECT_EQ(input.ExceptionClass, "EConvertError");
+    EXPECT_EQ(input.ExceptionMessage, "'x' is not a number");
+    DescribeReportException(std::make_exception_ptr(std::out_of_range("index")), input);
+    EXPECT_EQ(input.ExceptionClass, "std::out_of_range");
+    EXPECT_EQ(input.ExceptionMessage, "index");
+    DescribeReportException(std::make_exception_ptr(42), input);
+    EXPECT_EQ(input.ExceptionClass, "Unknown");
+    DescribeReportException(nullptr, input);
+    EXPECT_FALSE(input.HasException);
+}
+
 TEST_F(vexBugReportTest, AMessageEqualToItsClassHasNoMessageLine) {
     TBugReportInput input;
-    input.Exception = std::make_exception_ptr(std::runtime_error("std::runtime_error"));
+    DescribeReportException(std::make_exception_ptr(std::runtime_error("std::runtime_error")), input);
     const std::string report = CreateBugReport(input);
     EXPECT_NE(report.find("exception class   : std::runtime_error\r\n\r\n"), std::string::npos);
     EXPECT_EQ(report.find("exception message"), std::string::npos);
@@ -157,7 +173,7 @@ std::string SecondReport;
 
 DWORD WINAPI MakeSecondReport(void *) {
     TBugReportInput input;
-    input.Exception = std::make_exception_ptr(std::runtime_error("second"));
+    DescribeReportException(std::make_exception_ptr(std::runtime_error("second")), input);
     SecondReport = CreateBugReport(input);
     SetEvent(SecondDone);
     return 0;
