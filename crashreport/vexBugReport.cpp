@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstdlib>
 #include <typeinfo>
 #include <vector>
@@ -139,6 +140,7 @@ struct TSectionRequest {
     std::uintptr_t ExceptAddress = 0, StackPointer = 0, FramePointer = 0;
     bool ProcessorException = false;
     std::uintptr_t *FunctionStart = nullptr, *CodeAddress = nullptr;
+    TProgressTracker *Progress = nullptr;
 };
 
 std::string ThreadSection(const TSectionRequest &Request) {
@@ -152,6 +154,7 @@ std::string ThreadSection(const TSectionRequest &Request) {
     TTraceInput trace;
     trace.CreatorAddress = reinterpret_cast<std::uintptr_t>(info.CreatorAddress);
     trace.ProcessorException = Request.ProcessorException;
+    trace.Progress = Request.Progress;
     trace.ExceptionThread = Request.Faulting && Request.ExceptAddress != 0;
     if (Request.HandBack) {
         trace.HandBackFunctionStart = Request.FunctionStart;
@@ -200,9 +203,18 @@ std::string ThreadSection(const TSectionRequest &Request) {
     return std::string(LineEnd) + LineEnd + name + ":" + LineEnd + body;
 }
 
+// The weight of a thread's trace for the progress: its used stack.
+std::uint64_t StackWeight(DWORD ThreadId) {
+    if (ThreadId == GetCurrentThreadId())
+        return (CurrentStackBase() - reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0))) * 100ULL;
+    const TThreadContext context = ReadThreadContext(ThreadId);
+    return context.Valid ? (context.StackTop - context.StackPointer) * 100ULL : 0;
+}
+
 std::string ExceptionSection(const TBugReportInput &Input, DWORD FaultingThread,
                              std::uintptr_t &FunctionStart, std::uintptr_t &CodeAddress) {
     std::string text;
+    std::vector<TSectionRequest> sections;
     if (Input.Frozen) {
         text = std::string("exception message : ") + FrozenText;
     } else {
@@ -219,18 +231,14 @@ std::string ExceptionSection(const TBugReportInput &Input, DWORD FaultingThread,
         faulting.StackPointer = Input.StackPointer;
         faulting.FramePointer = Input.FramePointer;
         faulting.ProcessorException = Input.ProcessorException;
-        faulting.FunctionStart = &FunctionStart;
-        faulting.CodeAddress = &CodeAddress;
-        text += ThreadSection(faulting);
+        sections.push_back(faulting);
     }
     const DWORD mainThread = MainThreadId ? MainThreadId : FaultingThread;
     if (Input.Frozen || FaultingThread != mainThread) {
         TSectionRequest main;
         main.ThreadId = mainThread;
         main.HandBack = Input.Frozen;
-        main.FunctionStart = &FunctionStart;
-        main.CodeAddress = &CodeAddress;
-        text += ThreadSection(main);
+        sections.push_back(main);
     }
     if (ListAllThreads)
         for (DWORD id : GetThreadList()) {
@@ -238,8 +246,22 @@ std::string ExceptionSection(const TBugReportInput &Input, DWORD FaultingThread,
                 continue;
             TSectionRequest other;
             other.ThreadId = id;
-            text += ThreadSection(other);
+            sections.push_back(other);
         }
+    std::unique_ptr<TProgressTracker> progress;
+    if (Input.ShowProgress) {
+        progress = std::make_unique<TProgressTracker>(GetTickCount());
+        for (const TSectionRequest &section : sections)
+            progress->AddTask(StackWeight(section.ThreadId));
+    }
+    for (TSectionRequest &section : sections) {
+        section.FunctionStart = &FunctionStart;
+        section.CodeAddress = &CodeAddress;
+        section.Progress = progress.get();
+        text += ThreadSection(section);
+        if (progress)
+            progress->TaskDone(GetTickCount());
+    }
     return text;
 }
 

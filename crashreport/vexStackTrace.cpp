@@ -142,6 +142,10 @@ private:
     void RealizeOptimalLinkChains();
     void FillFinalOutput();
     std::string ComposeResult();
+    void Progress(std::uint32_t Permille) {
+        if (In.Progress)
+            In.Progress->SetProgress(Permille, GetTickCount());
+    }
 };
 
 int TTracer::ModuleByHandle(HMODULE Module) {
@@ -485,7 +489,10 @@ void TTracer::CollectPossibleStackItems() {
     }
     int lastFrameItem = None;
     bool startFound = false;
+    const std::uint64_t range = In.StackTop - In.StackPointer;
     for (std::uintptr_t slot = In.StackTop - 4; slot >= In.StackPointer && slot < In.StackTop; slot -= 4) {
+        if ((slot & 0xFFF) == 0)
+            Progress(static_cast<std::uint32_t>((In.StackTop - slot) * 25 / range));
         std::uintptr_t value = 0;
         if (!Read(slot, &value, 4))
             continue;
@@ -620,6 +627,7 @@ void TTracer::ForwardSearch(int Item, std::uintptr_t Call, bool TargetKnown, std
 
 void TTracer::InDeepChecks() {
     for (int i = 0; i < static_cast<int>(Items.size()); ++i) {
+        Progress(static_cast<std::uint32_t>(25 + 625 * static_cast<std::uint64_t>(i) / Items.size()));
         if (Items[i].Hidden || i == CreatorItem)
             continue;
         auto usedLink = [&]() -> int {
@@ -864,12 +872,14 @@ std::string TTracer::Run() {
     try {
         phase = "CollectPossibleStackItems";
         CollectPossibleStackItems();
+        Progress(25);
         phase = "RemoveRecursiveStackAreas";
         RemoveRecursive(true);
         phase = "InDeepChecks";
         InDeepChecks();
         phase = "RealizeOptimalLinkChains";
         RealizeOptimalLinkChains();
+        Progress(1000);
         phase = "RemoveRecursiveAreas";
         RemoveRecursive(false);
         phase = "FillFinalOutput";
@@ -888,6 +898,50 @@ std::string TTracer::Run() {
 }
 
 } // namespace
+
+TProgressTracker::TProgressTracker(std::uint32_t StartTicks) : FStartTicks(StartTicks) {}
+
+void TProgressTracker::AddTask(std::uint64_t Weight) {
+    if (FTaskCount == std::size(FTasks)) // more threads than tasks: the last task takes the rest
+        FTasks[FTaskCount - 1].Weight += Weight;
+    else
+        FTasks[FTaskCount++] = {FTotal, Weight};
+    FTotal += Weight;
+}
+
+void TProgressTracker::SetProgress(std::uint32_t Permille, std::uint32_t NowTicks) {
+    if (FCurrent < FTaskCount)
+        FDone =
+            FTasks[FCurrent].Start + FTasks[FCurrent].Weight * std::min<std::uint32_t>(Permille, 1000) / 1000;
+    Update(NowTicks);
+}
+
+void TProgressTracker::TaskDone(std::uint32_t NowTicks) {
+    SetProgress(1000, NowTicks);
+    if (FCurrent < FTaskCount)
+        ++FCurrent;
+}
+
+std::uint32_t TProgressTracker::Overall() const {
+    return FTotal ? static_cast<std::uint32_t>(FDone * 1000 / FTotal) : 0;
+}
+
+void TProgressTracker::Update(std::uint32_t NowTicks) {
+    if (!FBarShown && TicksBetween(FStartTicks, NowTicks) > 750 && Overall() < 500) {
+        FBarShown = true;
+        FShownAt = Overall();
+    }
+}
+
+std::uint32_t TProgressTracker::BarPosition() const {
+    if (!FBarShown || FShownAt >= 1000)
+        return 0;
+    return (Overall() - FShownAt) * 1000 / (1000 - FShownAt);
+}
+
+std::string TProgressTracker::BarText() const {
+    return IntegerText((BarPosition() + 5) / 10) + "%";
+}
 
 __attribute__((noinline)) std::string TraceStack(const TTraceInput &Input) {
     TTraceInput input = Input;

@@ -10,6 +10,37 @@
 #include <cstdint>
 #include <string>
 
+// Progress of a report's traces: tasks in order (one per traced thread), each weighted by its stack
+// size, and the progress within the current task. A bar would show only for slow reports: after
+// 750 ms, when less than half of the work is done; from then on it runs from where it appeared.
+class TProgressTracker {
+public:
+    explicit TProgressTracker(std::uint32_t StartTicks);
+    void AddTask(std::uint64_t Weight);
+    // Permille of the current task.
+    void SetProgress(std::uint32_t Permille, std::uint32_t NowTicks);
+    // The current task is complete; the next one begins.
+    void TaskDone(std::uint32_t NowTicks);
+    // Permille of all work.
+    std::uint32_t Overall() const;
+    bool BarShown() const { return FBarShown; }
+    // The bar's position in permille of what was left when it appeared, and its text.
+    std::uint32_t BarPosition() const;
+    std::string BarText() const;
+
+private:
+    void Update(std::uint32_t NowTicks);
+    struct TTask {
+        std::uint64_t Start, Weight;
+    };
+    std::uint32_t FStartTicks;
+    TTask FTasks[64];
+    std::size_t FTaskCount = 0, FCurrent = 0;
+    std::uint64_t FTotal = 0, FDone = 0;
+    bool FBarShown = false;
+    std::uint32_t FShownAt = 0;
+};
+
 struct TTraceInput {
     std::uintptr_t FramePointer = 0;
     // 0 for both: the calling thread's own stack, from the caller of TraceStack upward.
@@ -24,6 +55,7 @@ struct TTraceInput {
     // Receive the start entry's function start and printed code address, when given.
     std::uintptr_t *HandBackFunctionStart = nullptr;
     std::uintptr_t *HandBackCodeAddress = nullptr;
+    TProgressTracker *Progress = nullptr;
 };
 
 // The trace's lines, separated by CR LF; empty when the stack range cannot be read. Never raises.

@@ -134,6 +134,7 @@ TEST_F(vexBugReportTest, TheReportHasItsLabelsInOrderAndItsSections) {
 TEST_F(vexBugReportTest, AFreezeReportNamesTheFreezeAndTracesTheMainThread) {
     TBugReportInput input;
     input.Frozen = true;
+    input.ShowProgress = true; // the traces report their progress on the way
     const std::string report = CreateBugReport(input);
     EXPECT_EQ(report.find("exception class"), std::string::npos);
     const std::string message = "\r\nexception message : The application seems to be frozen.\r\n\r\n";

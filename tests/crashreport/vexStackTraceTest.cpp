@@ -195,6 +195,49 @@ TEST(vexStackTraceTest, TracesAfterTheMapsWereFreedAreStillNamed) {
     EXPECT_NE(first.find("TraceChainF3"), std::string::npos);
 }
 
+// Two tasks weighted 100 and 300: progress within a task counts by its weight.
+TEST(vexStackTraceProgress, TasksCountByTheirWeight) {
+    TProgressTracker progress(1000);
+    progress.AddTask(100);
+    progress.AddTask(300);
+    progress.SetProgress(500, 1100);
+    EXPECT_EQ(progress.Overall(), 125u);
+    progress.TaskDone(1200);
+    EXPECT_EQ(progress.Overall(), 250u);
+    progress.SetProgress(500, 1300);
+    EXPECT_EQ(progress.Overall(), 625u);
+    progress.TaskDone(1400);
+    EXPECT_EQ(progress.Overall(), 1000u);
+    EXPECT_FALSE(progress.BarShown()) << "done within 750 ms";
+}
+
+// The bar appears after 750 ms only while less than half is done, and then runs from where it
+// appeared; its text is rounded to whole per cent.
+TEST(vexStackTraceProgress, TheBarShowsOnlyForSlowTraces) {
+    struct Case {
+        std::uint32_t firstPermille, firstAt, laterPermille;
+        bool shown;
+        std::uint32_t position;
+        const char *text;
+    } cases[] = {
+        {400, 700, 700, false, 0, "0%"},    // not yet slow when checked, and past half later
+        {400, 800, 700, true, 500, "50%"},  // (700 - 400) * 1000 / 600
+        {600, 800, 900, false, 0, "0%"},    // past half when slow
+        {0, 752, 1000, true, 1000, "100%"}, // 751 ms across the wrap
+        {100, 760, 105, true, 5, "1%"},     // (5 + 5) / 10 per cent
+        {100, 760, 104, true, 4, "0%"},
+    };
+    for (const Case &c : cases) {
+        TProgressTracker progress(0xFFFFFF00u); // the tick count wraps in between
+        progress.AddTask(1000);
+        progress.SetProgress(c.firstPermille, 0xFFFFFF00u + c.firstAt);
+        progress.SetProgress(c.laterPermille, 0xFFFFFF00u + c.firstAt + 10);
+        EXPECT_EQ(progress.BarShown(), c.shown) << c.firstPermille << " at " << c.firstAt;
+        EXPECT_EQ(progress.BarPosition(), c.position) << c.firstPermille << " at " << c.firstAt;
+        EXPECT_EQ(progress.BarText(), c.text) << c.firstPermille << " at " << c.firstAt;
+    }
+}
+
 TEST(vexStackTraceTest, AnUnreadableStackGivesAnEmptyTrace) {
     TTraceInput input;
     input.StackPointer = 0x10;
