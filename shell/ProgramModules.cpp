@@ -21,7 +21,10 @@
 #include "GenUtils.h"
 #include "NetCache.h"
 #include "NetGeneral.h"
+#include "vexBugReport.h"
 #include "vexMapFile.h"
+#include "vexStackTrace.h"
+#include "vexThreads.h"
 #include "vexTools.h"
 
 // The window modules' start-up and shut-down; their headers clash with the compiler's names, so
@@ -77,6 +80,10 @@ std::vector<TModuleEntry> ProgramModules() {
         {"EditListBox", nullptr, FinalizeEditListBox},
         {"TrackBar", nullptr, FinalizeTrackBar},
         {"GenEyedrop", nullptr, FinalizeEyedropper},
+        // The thread table's shared block; without it reports name no threads but still work.
+        {"vexThreads", [] { InitializeVexThreads(); }, FinalizeVexThreads},
+        {"vexStackTrace", nullptr, FinalizeVexStackTrace},
+        {"vexBugReport", InitializeVexBugReport, nullptr},
     };
 }
 

@@ -245,18 +245,8 @@ def packed_map(data):
     return b"vexcrashreport" + struct.pack("<II", n, 2) + encipher_blocks(block, package_key(n))
 
 
-def write_reference(program, segments, publics, aliased, output):
-    """1,000 random code addresses with addr2line's function (outermost, for inlined code) and line."""
-    rng = random.Random(17)
-    total = sum(length for _, length, _ in segments)
-    addresses = []
-    for _ in range(1000):
-        pick = rng.randrange(total)
-        for start, length, _ in segments:
-            if pick < length:
-                addresses.append(start + pick)
-                break
-            pick -= length
+def addr2line_answers(program, addresses):
+    """(address, line text, demangled outermost routine) for each address that addr2line places."""
     answer = subprocess.run([TOOLS + "addr2line", "-a", "-f", "-i", "-C", "-e", program],
                             input="\n".join("%x" % a for a in addresses), check=True, capture_output=True,
                             text=True, errors="replace").stdout.splitlines()
@@ -275,6 +265,22 @@ def write_reference(program, segments, publics, aliased, output):
     # addr2line leaves linkage names without their platform underscore undemangled.
     mangled = [name for _, _, name in rows if re.match(r"^Z[A-Z0-9]", name)]
     demangled = dict(zip(mangled, run_input([TOOLS + "c++filt", "-n"], "\n".join("_" + m for m in mangled))))
+    return [(address, number, demangled.get(name, name)) for address, number, name in rows]
+
+
+def write_reference(program, segments, publics, aliased, output):
+    """1,000 random code addresses with addr2line's function (outermost, for inlined code) and line."""
+    rng = random.Random(17)
+    total = sum(length for _, length, _ in segments)
+    addresses = []
+    for _ in range(1000):
+        pick = rng.randrange(total)
+        for start, length, _ in segments:
+            if pick < length:
+                addresses.append(start + pick)
+                break
+            pick -= length
+    rows = addr2line_answers(program, addresses)
     starts = [start for start, _ in publics]
     with open(output, "w", encoding="latin-1", errors="replace") as f:
         for address, number, name in rows:
@@ -282,7 +288,7 @@ def write_reference(program, segments, publics, aliased, output):
             # report another.
             index = bisect.bisect_right(starts, address) - 1
             alias = 1 if index >= 0 and starts[index] in aliased else 0
-            f.write("%x %s %d %s\n" % (address, number, alias, short_name(demangled.get(name, name))))
+            f.write("%x %s %d %s\n" % (address, number, alias, short_name(name)))
 
 
 def short_name(name):
