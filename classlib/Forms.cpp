@@ -175,6 +175,33 @@ void TCustomForm::CreateParams(TCreateParams &Params) {
     }
 }
 
+namespace {
+
+// The subclass procedure of an MDI main form's client window.
+LRESULT CALLBACK MDIClientProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR,
+                               DWORD_PTR Data) {
+    auto *form = reinterpret_cast<TCustomForm *>(Data);
+    if (Msg == WM_NCDESTROY)
+        RemoveWindowSubclass(Window, MDIClientProc, 1);
+    // While the frame takes its windows down the form no longer knows the client window.
+    if (Msg == WM_NCDESTROY || form->ClientHandle() != Window)
+        return DefSubclassProc(Window, Msg, WParam, LParam);
+    TMessage message{Msg, WParam, LParam, 0};
+    try {
+        form->ClientWndProc(message);
+    } catch (...) {
+        if (Application)
+            Application->HandleException(form);
+    }
+    return message.Result;
+}
+
+} // namespace
+
+void TCustomForm::ClientWndProc(TMessage &Message) {
+    Message.Result = DefSubclassProc(FClientHandle, Message.Msg, Message.WParam, Message.LParam);
+}
+
 void TCustomForm::CreateWnd() {
     TScrollingWinControl::CreateWnd();
     if (FAcceptFiles)
@@ -189,6 +216,8 @@ void TCustomForm::CreateWnd() {
             CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr,
                             WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL | WS_HSCROLL, 0, 0, r.right,
                             r.bottom, FHandle, nullptr, GetModuleHandleA(nullptr), &client);
+        if (FClientHandle)
+            SetWindowSubclass(FClientHandle, MDIClientProc, 1, reinterpret_cast<DWORD_PTR>(this));
     }
 }
 

@@ -99,6 +99,9 @@ public:
     void WndProc(TMessage &Message) override;
     void DefaultHandler(TMessage &Message) override;
     void SetVisible(bool Value) override;
+    // The messages of an MDI main form's client window pass here first; this one hands them to
+    // the client window's own procedure.
+    virtual void ClientWndProc(TMessage &Message);
 
 protected:
     friend class TWinControl;

@@ -10,6 +10,7 @@
 #include "FormDocument.h"
 #include "GenEyedrop.h"
 #include "GenInstance.h"
+#include "GenUtils.h"
 #include "ShellInstance.h"
 #include "ShellToolForms.h"
 #include "StdCtrls.h"
@@ -281,17 +282,6 @@ TEST_F(MainFormTest, StatusBarShowsDocumentPanelsHintsAndProgress) {
     EXPECT_EQ(Form->ProgressBlocks(), DrawProgressBlocks(nullptr, r, 0.5));
     Form->ShowProgress(nullptr, 2, "", 0);
     EXPECT_EQ(Form->StatusMode, smDocument);
-}
-
-TEST(ProgressBlocks, CountFollowsTheFractionOfTheRectangle) {
-    // 12 pixels high: blocks 8 wide, 10 apart; 102 pixels hold 10 blocks.
-    const RECT r = {0, 0, 102, 12};
-    struct Case {
-        double Fraction;
-        int Blocks;
-    } cases[] = {{0, 0}, {0.04, 0}, {0.05, 1}, {0.5, 5}, {1, 10}, {1.5, 10}, {-1, 0}};
-    for (const Case &c : cases)
-        EXPECT_EQ(DrawProgressBlocks(nullptr, r, c.Fraction), c.Blocks) << c.Fraction;
 }
 
 TEST_F(MainFormTest, DocumentWindowsEnableTheWindowMenuAndOwnTheStatusBar) {
