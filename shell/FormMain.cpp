@@ -392,6 +392,8 @@ void TMainForm::CreateMenus() {
     AboutItem = AddItem(*HelpMenu, "&About...", "", "Shows copyright and version information.",
                         MakeNotifyEvent<&TMainForm::AboutItemClick>(this));
     SetMenu(MainMenu);
+    // The system lists the document windows at the end of the Window menu.
+    SetWindowMenu(WindowMenu);
 }
 
 void TMainForm::CreateToolBar() {

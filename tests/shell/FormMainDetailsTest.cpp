@@ -362,3 +362,64 @@ TEST(MainFormConfiguration, ChangedSettingsReloadTheWallpaper) {
         FinalizeGenProgram();
     }
 }
+
+namespace {
+
+// The texts of the items of the pop-up menu at Position of a window's menu bar.
+std::vector<std::string> SubMenuTexts(HWND Window, int Position) {
+    std::vector<std::string> texts;
+    HMENU sub = GetSubMenu(GetMenu(Window), Position);
+    for (int i = 0; sub && i < GetMenuItemCount(sub); ++i) {
+        char text[256] = {};
+        GetMenuStringA(sub, i, text, sizeof(text), MF_BYPOSITION);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+bool EndsWith(const std::string &Text, const std::string &End) {
+    return Text.size() >= End.size() && Text.compare(Text.size() - End.size(), End.size(), End) == 0;
+}
+
+} // namespace
+
+// The Window menu ends with the list of document windows, also after the menu was built again.
+TEST_F(MainFormDetailsTest, WindowMenuListsTheDocumentWindows) {
+    auto *first = new TRecordingDocument(0);
+    first->SetCaption("First picture");
+    auto *second = new TRecordingDocument(0);
+    second->SetCaption("Second picture");
+    PumpPending();
+    const int windowMenu = 2; // File, Options, Window, Help
+    auto listed = [&] {
+        int found = 0;
+        for (const std::string &text : SubMenuTexts(Form->Handle(), windowMenu))
+            found |= (EndsWith(text, "First picture") ? 1 : 0) | (EndsWith(text, "Second picture") ? 2 : 0);
+        return found;
+    };
+    EXPECT_EQ(listed(), 3);
+    Form->ShowHintsItem->Click(); // a check mark: the menu is built again
+    PumpPending();
+    EXPECT_EQ(listed(), 3);
+    Form->ShowHintsItem->Click();
+    // Choosing a window's item activates it.
+    ASSERT_EQ(Form->ActiveMDIChild(), second);
+    HMENU list = GetSubMenu(GetMenu(Form->Handle()), windowMenu);
+    UINT command = 0;
+    for (int i = 0; i < GetMenuItemCount(list); ++i) {
+        char text[256] = {};
+        GetMenuStringA(list, i, text, sizeof(text), MF_BYPOSITION);
+        if (EndsWith(text, "First picture"))
+            command = GetMenuItemID(list, i);
+    }
+    ASSERT_NE(command, 0u);
+    Form->Perform(WM_COMMAND, command, 0);
+    PumpPending();
+    EXPECT_EQ(Form->ActiveMDIChild(), first);
+    delete second;
+    PumpPending();
+    EXPECT_EQ(listed(), 1);
+    delete first;
+    PumpPending();
+    EXPECT_EQ(listed(), 0);
+}
