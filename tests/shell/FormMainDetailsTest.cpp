@@ -11,6 +11,7 @@
 
 #include "FormDocument.h"
 #include "FormMain.h"
+#include "FormMainTestSupport.h"
 #include "GenProgram.h"
 #include "GenRegistry.h"
 #include "GenSetup.h"
@@ -90,19 +91,10 @@ public:
     std::vector<TMessage> Received;
 };
 
-class MainFormDetailsTest : public testing::Test {
+class MainFormDetailsTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        Form = new TMainForm(nullptr);
-        MSG startup;
-        EXPECT_TRUE(PeekMessageA(&startup, Form->Handle(), WM_STARTUP, WM_STARTUP, PM_REMOVE));
-        Application->SetMainForm(Form);
-        Form->Show();
-        PumpPending();
-    }
     void TearDown() override {
-        delete Form;
-        PumpPending();
+        MainWindowTest::TearDown();
         for (const std::string &name : Files)
             DeleteFileA(name.c_str());
     }
@@ -128,7 +120,6 @@ protected:
             *Result = result;
         return bitmap;
     }
-    TMainForm *Form = nullptr;
     std::vector<std::string> Files;
 };
 
@@ -306,8 +297,7 @@ TEST_F(MainFormDetailsTest, StatusBarUsesTheSystemsStatusFont) {
 // area when they resize; after it, for its client area.
 TEST(MainFormLayout, BarsResizedBeforeTheFirstOwnResizeUseTheWorkArea) {
     TMainForm form(nullptr);
-    MSG startup;
-    EXPECT_TRUE(PeekMessageA(&startup, form.Handle(), WM_STARTUP, WM_STARTUP, PM_REMOVE));
+    EXPECT_TRUE(DiscardStartup(form));
     RECT work;
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
     form.ToolBar->SetHeight(form.ToolBar->Height() + 2); // a bar resizes while the window is hidden
@@ -338,8 +328,7 @@ TEST(MainFormConfiguration, ChangedSettingsReloadTheWallpaper) {
     WritePicture(file, 30, 20);
     {
         TMainForm form(nullptr);
-        MSG startup;
-        PeekMessageA(&startup, form.Handle(), WM_STARTUP, WM_STARTUP, PM_REMOVE);
+        DiscardStartup(form);
         general.WallpaperFile = file;
         general.WallpaperMode = wmTile;
         ConfigManager()->Changed();

@@ -1,4 +1,5 @@
 #include "FormMain.h"
+#include "FormMainTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -50,22 +51,8 @@ std::vector<std::string> PanelTexts(TStatusBar &Bar) {
     return texts;
 }
 
-class MainFormTest : public testing::Test {
+class MainFormTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        Form = new TMainForm(nullptr);
-        // The start-up work would open this test program's own arguments as documents.
-        MSG startup;
-        EXPECT_TRUE(PeekMessageA(&startup, Form->Handle(), WM_STARTUP, WM_STARTUP, PM_REMOVE));
-        Application->SetMainForm(Form);
-        Form->Show();
-        PumpPending();
-    }
-    void TearDown() override {
-        Application->SetHint("");
-        delete Form;
-        PumpPending();
-    }
     TToolPanel *Tool(int Index) { return Form->DockBar->GetTool(Index); }
     // A key as the main window's shortcut handling and then its menu take it.
     bool PressKey(WORD Key, TShiftState Shift) {
@@ -73,7 +60,6 @@ protected:
         Form->FormShortCut(Key, Shift, handled);
         return handled || Form->MainMenu->IsShortCut(Key, Shift);
     }
-    TMainForm *Form = nullptr;
 };
 
 } // namespace
