@@ -175,6 +175,36 @@ void TCustomForm::CreateParams(TCreateParams &Params) {
     }
 }
 
+namespace {
+
+// The command of the first child window in an MDI window list; the menus' own commands stay below.
+constexpr UINT FirstMDIChildCommand = 0xFF00;
+
+// The subclass procedure of an MDI main form's client window.
+LRESULT CALLBACK MDIClientProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR,
+                               DWORD_PTR Data) {
+    auto *form = reinterpret_cast<TCustomForm *>(Data);
+    if (Msg == WM_NCDESTROY)
+        RemoveWindowSubclass(Window, MDIClientProc, 1);
+    // While the frame takes its windows down the form no longer knows the client window.
+    if (Msg == WM_NCDESTROY || form->ClientHandle() != Window)
+        return DefSubclassProc(Window, Msg, WParam, LParam);
+    TMessage message{Msg, WParam, LParam, 0};
+    try {
+        form->ClientWndProc(message);
+    } catch (...) {
+        if (Application)
+            Application->HandleException(form);
+    }
+    return message.Result;
+}
+
+} // namespace
+
+void TCustomForm::ClientWndProc(TMessage &Message) {
+    Message.Result = DefSubclassProc(FClientHandle, Message.Msg, Message.WParam, Message.LParam);
+}
+
 void TCustomForm::CreateWnd() {
     TScrollingWinControl::CreateWnd();
     if (FAcceptFiles)
@@ -182,13 +212,16 @@ void TCustomForm::CreateWnd() {
     if (FMenu && !FParent && FFormStyle != fsMDIChild)
         ::SetMenu(FHandle, FMenu->Handle());
     if (FFormStyle == fsMDIForm && !FClientHandle) {
-        CLIENTCREATESTRUCT client = {nullptr, 0xFF00};
+        CLIENTCREATESTRUCT client = {nullptr, FirstMDIChildCommand};
         RECT r;
         GetClientRect(FHandle, &r);
         FClientHandle =
             CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr,
                             WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL | WS_HSCROLL, 0, 0, r.right,
                             r.bottom, FHandle, nullptr, GetModuleHandleA(nullptr), &client);
+        if (FClientHandle)
+            SetWindowSubclass(FClientHandle, MDIClientProc, 1, reinterpret_cast<DWORD_PTR>(this));
+        UpdateMDIWindowMenu();
     }
 }
 
@@ -436,6 +469,23 @@ void TCustomForm::PlaceClientWindow(const RECT &Bounds) {
                      Bounds.bottom - Bounds.top, SWP_NOACTIVATE);
 }
 
+void TCustomForm::SetWindowMenu(TMenuItem *Value) {
+    FWindowMenu = Value;
+    UpdateMDIWindowMenu();
+}
+
+void TCustomForm::UpdateMDIWindowMenu() {
+    if (!FClientHandle || !FMenu || !FMenu->HandleAllocated() || GetMenu(FHandle) != FMenu->Handle())
+        return;
+    // Only while the item is on the bar: a merged child menu may stand in its place.
+    HMENU bar = FMenu->Handle(), list = nullptr;
+    for (int i = 0; FWindowMenu && i < GetMenuItemCount(bar); ++i)
+        if (GetSubMenu(bar, i) == FWindowMenu->SubMenuHandle())
+            list = GetSubMenu(bar, i);
+    SendMessageA(FClientHandle, WM_MDISETMENU, reinterpret_cast<WPARAM>(bar), reinterpret_cast<LPARAM>(list));
+    DrawMenuBar(FHandle);
+}
+
 void TCustomForm::Cascade() {
     if (FClientHandle)
         SendMessageA(FClientHandle, WM_MDICASCADE, 0, 0);
@@ -524,6 +574,11 @@ void TCustomForm::WndProc(TMessage &Message) {
             if (TCustomForm *child = ActiveMDIChild())
                 if (child->FMenu && child->FMenu->DispatchCommand(LOWORD(Message.WParam)))
                     return;
+            // The window list's items: the frame's default procedure activates the child.
+            if (FClientHandle && LOWORD(Message.WParam) >= FirstMDIChildCommand) {
+                DefaultHandler(Message);
+                return;
+            }
         }
         break;
     case WM_ACTIVATE:

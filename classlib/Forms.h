@@ -74,6 +74,12 @@ public:
     void Cascade();
     void Tile(bool Horizontal);
     void ArrangeIcons();
+    // The menu item under which an MDI main form lists its child windows (the system keeps the
+    // list), or nullptr.
+    TMenuItem *WindowMenu() const { return FWindowMenu; }
+    void SetWindowMenu(TMenuItem *Value);
+    // Hands the client window the menu's current handles (after the menu was built again).
+    void UpdateMDIWindowMenu();
     // The window's show state: minimised (iconic), maximised, or restored to normal.
     bool Minimized();
     bool Maximized();
@@ -99,6 +105,9 @@ public:
     void WndProc(TMessage &Message) override;
     void DefaultHandler(TMessage &Message) override;
     void SetVisible(bool Value) override;
+    // The messages of an MDI main form's client window pass here first; this one hands them to
+    // the client window's own procedure.
+    virtual void ClientWndProc(TMessage &Message);
 
 protected:
     friend class TWinControl;
@@ -126,6 +135,7 @@ protected:
     TMainMenu *FMenu = nullptr;
     TWinControl *FActiveControl = nullptr;
     HWND FClientHandle = nullptr;
+    TMenuItem *FWindowMenu = nullptr;
     std::unique_ptr<TControlCanvas> FCanvas;
 };
 

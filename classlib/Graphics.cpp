@@ -601,6 +601,14 @@ void TBitmap::LoadFromResourceName(HINSTANCE Instance, const std::string &Name) 
     SetHandle(handle);
 }
 
+void TBitmap::LoadFromFile(const std::string &FileName) {
+    HBITMAP handle = static_cast<HBITMAP>(
+        LoadImageA(nullptr, FileName.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    if (!handle)
+        throw EInvalidGraphic("Bitmap image is not valid");
+    SetHandle(handle);
+}
+
 TColor TBitmap::TransparentColor() {
     if (Empty())
         return clNone;

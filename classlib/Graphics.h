@@ -346,6 +346,9 @@ public:
     void Assign(TBitmap &Source);
     // Loads a bitmap resource of Instance (a device-dependent bitmap). Raises EResNotFound.
     void LoadFromResourceName(HINSTANCE Instance, const std::string &Name);
+    // Loads a .bmp file as a DIB section. Raises EInvalidGraphic when the file cannot be read as
+    // a bitmap.
+    void LoadFromFile(const std::string &FileName);
     // The colour left out when the bitmap is drawn transparently: its bottom-left pixel.
     TColor TransparentColor();
     bool Transparent() const { return FTransparent; }

@@ -292,6 +292,7 @@ void TMenuItem::AppendTo(HMENU Menu) {
             item->AppendTo(sub);
         info.fMask |= MIIM_SUBMENU;
         info.hSubMenu = sub;
+        FSubHandle = sub;
     }
     InsertMenuItemA(Menu, GetMenuItemCount(Menu), TRUE, &info);
 }
@@ -412,6 +413,7 @@ void TMainMenu::MenuChanged() {
     TMenu::MenuChanged();
     if (shown) {
         SetMenu(form->Handle(), Handle());
+        form->UpdateMDIWindowMenu();
         DrawMenuBar(form->Handle());
     }
 }

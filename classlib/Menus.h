@@ -69,6 +69,9 @@ public:
     HBITMAP Image() const { return FImage; }
     void SetImage(HBITMAP Value);
     UINT Command() const { return FCommand; }
+    // The pop-up menu of an item with sub-items, as its menu's handle was built last (menus are
+    // built again after every change); nullptr before that.
+    HMENU SubMenuHandle() const { return FSubHandle; }
 
     // Runs OnClick (a checked radio item unchecks the others of its group first when
     // AutoCheck is on).
@@ -102,6 +105,7 @@ private:
     int FHelpContext = 0;
     HBITMAP FImage = nullptr;
     UINT FCommand;
+    HMENU FSubHandle = nullptr;
     TMenu *FMenu = nullptr; // set on the root item
 };
 

@@ -3,9 +3,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "CommonClasses.h"
+#include "Graphics.h"
 
 namespace {
 
@@ -106,4 +109,19 @@ std::string GetDriveDisplayName(char Letter) {
     if (!SHGetFileInfoA(root.c_str(), 0, &info, sizeof(info), SHGFI_DISPLAYNAME))
         return std::string();
     return info.szDisplayName;
+}
+
+int DrawProgressBlocks(TCanvas *Canvas, const RECT &Rect, double Fraction) {
+    const int left = Rect.left, top = Rect.top, right = Rect.right, bottom = Rect.bottom;
+    const int height = bottom - top - 2;
+    const int pitch = height * 2 / 3 + 2;
+    if (pitch <= 0)
+        return 0; // an upside-down rectangle
+    const int count = static_cast<int>(std::lround((right - left) * Fraction)) / pitch;
+    if (Canvas) {
+        Canvas->Brush().SetColor(clHighlight);
+        for (int i = 0, x = left + 2; i < count; ++i, x += pitch)
+            Canvas->FillRect(RECT{x, top + 2, std::min(x + pitch - 2, right - 2), bottom - 2});
+    }
+    return count;
 }

@@ -9,6 +9,9 @@
 #include "Classes.h"
 #include "SysUtils.h"
 
+class TCanvas;
+struct tagRECT; // RECT, without the whole of <windows.h>
+
 DECLARE_EXCEPTION(EFileMoveError, Exception);
 
 // Module start-up and shut-down: the CRC-32 table and the wait-cursor stack.
@@ -141,6 +144,14 @@ int ScaleForScreenFont(int Size);
 // and restore the last pushed cursor.
 void BeginWaitCursor();
 void EndWaitCursor();
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+// A segmented progress bar in Rect for a fraction 0..1: blocks (H * 2 / 3 wide, H the height
+// less 2, one pitch apart) filled in the highlight colour from the rectangle's left edge plus 2.
+// Returns the number of blocks; a null canvas only counts them.
+int DrawProgressBlocks(TCanvas *Canvas, const tagRECT &Rect, double Fraction);
 
 template <class Signature> bool SameMethod(const TMethod<Signature> &A, const TMethod<Signature> &B) {
     return A == B;

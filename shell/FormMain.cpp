@@ -126,23 +126,16 @@ TExceptionRoute ExceptionRoute(std::exception_ptr E) {
     }
 }
 
-int DrawProgressBlocks(TCanvas *Canvas, const RECT &Rect, double Fraction) {
-    const int height = Rect.bottom - Rect.top;
-    const int width = Rect.right - Rect.left;
-    if (height <= 0 || width <= 0)
-        return 0;
-    // Blocks two thirds as wide as the bar is high, two pixels apart.
-    const int blockWidth = std::max(2, height * 2 / 3);
-    const int step = blockWidth + 2;
-    const int capacity = (width + 2) / step;
-    const int count = static_cast<int>(std::lround(std::clamp(Fraction, 0.0, 1.0) * capacity));
-    if (Canvas) {
-        Canvas->Brush().SetColor(clHighlight);
-        for (int i = 0; i < count; ++i)
-            Canvas->FillRect(
-                {Rect.left + i * step, Rect.top, Rect.left + i * step + blockWidth, Rect.bottom});
+std::unique_ptr<TBitmap> LoadWallpaperBitmap(const std::string &FileName, bool) {
+    try {
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->LoadFromFile(FileName);
+        if (bitmap->Empty())
+            return nullptr;
+        return bitmap;
+    } catch (...) {
+        return nullptr; // no wallpaper, and nothing to tell: the workspace shows its colour
     }
-    return count;
 }
 
 // =============================================================================================
@@ -169,6 +162,9 @@ TMainForm::TMainForm(TComponent *AOwner) : TForm(AOwner) {
     StatusBar->SetParent(this);
     StatusBar->SetAlign(alNone);
     StatusBar->OnDrawPanel = MakeEvent<&TMainForm::StatusBarDrawPanel>(this);
+    // The system's status-bar font, not the form's.
+    StatusBar->Font().Assign(Screen->HintFont());
+    StatusBar->SetParentFont(false);
     ToolBar = new TAdvToolBar(this);
     ToolBar->SetParent(this);
     ToolBar->SetAlign(alNone);
@@ -222,6 +218,12 @@ TMainForm::TMainForm(TComponent *AOwner) : TForm(AOwner) {
     ApplyGeneralOptions();
     UpdateStatusBar();
     FReady = true;
+    // 7.
+    if (config) {
+        SetWallpaperFile(config->General->WallpaperFile);
+        SetWallpaperColors(config->General->WallpaperColors);
+        SetWallpaperMode(config->General->WallpaperMode);
+    }
     // 8. The interface thread's exceptions.
     Application->OnException = MakeEvent<&TMainForm::AppException>(this);
     // 9.
@@ -390,6 +392,8 @@ void TMainForm::CreateMenus() {
     AboutItem = AddItem(*HelpMenu, "&About...", "", "Shows copyright and version information.",
                         MakeNotifyEvent<&TMainForm::AboutItemClick>(this));
     SetMenu(MainMenu);
+    // The system lists the document windows at the end of the Window menu.
+    SetWindowMenu(WindowMenu);
 }
 
 void TMainForm::CreateToolBar() {
@@ -474,20 +478,122 @@ void TMainForm::LoadMenuImages() {
 // Layout
 
 void TMainForm::ChildResize(TObject *) {
-    Resize();
+    LayOut(false);
 }
 
 void TMainForm::Resize() {
     TForm::Resize();
+    LayOut(true);
+}
+
+void TMainForm::LayOut(bool OwnResize) {
     if (!HandleAllocated() || !StatusBar || !DockBar || !ToolBar)
         return;
     const RECT client = ClientRect();
-    const int width = client.right, height = client.bottom;
+    int width = client.right, height = client.bottom;
+    // Before the window's own first resize its client size is not yet the maximised one: the
+    // bars, resized meanwhile, are placed for the work area that the window will fill.
+    if (!FFirstResize || !Showing()) {
+        if (OwnResize) {
+            FFirstResize = true;
+        } else if (Maximized() || (!Showing() && FPlacementState == 2)) {
+            RECT work;
+            if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
+                width = work.right - work.left;
+                height = work.bottom - work.top;
+            }
+        }
+    }
     StatusBar->SetBounds(0, height - StatusBar->Height(), width, StatusBar->Height());
     const int dockHeight = StatusBar->Visible() ? StatusBar->Top() : height;
     DockBar->SetBounds(width - DockBar->Width(), 0, DockBar->Width(), dockHeight);
     ToolBar->SetBounds(0, 0, DockBar->Left(), ToolBar->Height());
     PlaceClientWindow({0, ToolBar->Height(), DockBar->Left(), DockBar->Height()});
+}
+
+// =============================================================================================
+// Wallpaper and the client window
+
+void TMainForm::SetWallpaperFile(const std::string &Value) {
+    if (Value == FWallpaperFile)
+        return;
+    FWallpaperFile = Value;
+    LoadWallpaper();
+}
+
+void TMainForm::SetWallpaperColors(uint8_t Value) {
+    if (Value == FWallpaperColors)
+        return;
+    FWallpaperColors = Value;
+    LoadWallpaper();
+}
+
+void TMainForm::SetWallpaperMode(uint8_t Value) {
+    if (Value == FWallpaperMode)
+        return;
+    FWallpaperMode = Value;
+    LoadWallpaper();
+}
+
+void TMainForm::LoadWallpaper() {
+    FWallpaper.reset();
+    // Fewer than 15 bits of colour would dither the picture and the documents' palettes with it.
+    if (GetScreenColorDepth() >= 15 && !FWallpaperFile.empty() && FWallpaperMode != wmOff) {
+        BeginWaitCursor();
+        FWallpaper = LoadWallpaperBitmap(FWallpaperFile, FWallpaperColors == 1);
+        EndWaitCursor();
+    }
+    if (ClientHandle())
+        InvalidateRect(ClientHandle(), nullptr, TRUE);
+}
+
+void TMainForm::ClientWndProc(TMessage &Message) {
+    switch (Message.Msg) {
+    case WM_ERASEBKGND:
+        if (ClientEraseBackground(reinterpret_cast<HDC>(Message.WParam))) {
+            Message.Result = 1;
+            return;
+        }
+        break;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+        // A centred or tiled wallpaper does not scroll with the documents.
+        InvalidateRect(ClientHandle(), nullptr, TRUE);
+        break;
+    default:
+        break;
+    }
+    TForm::ClientWndProc(Message);
+}
+
+bool TMainForm::ClientEraseBackground(HDC DC) {
+    if (!FWallpaper || !DC)
+        return false;
+    TCanvas canvas;
+    TCanvasDCScope scope(canvas, DC);
+    const int bitmapWidth = FWallpaper->Width(), bitmapHeight = FWallpaper->Height();
+    if (FWallpaperMode == wmTile) {
+        // Enough tiles for the whole main window, so that growing it shows no gap.
+        const RECT main = ClientRect();
+        const int rows = main.bottom / bitmapHeight, columns = main.right / bitmapWidth;
+        for (int row = 0; row <= rows; ++row)
+            for (int column = 0; column <= columns; ++column)
+                canvas.Draw(column * bitmapWidth, row * bitmapHeight, *FWallpaper);
+    } else {
+        RECT client;
+        GetClientRect(ClientHandle(), &client);
+        const int w = client.right, h = client.bottom;
+        const int x = (w - bitmapWidth) / 2, y = (h - bitmapHeight) / 2;
+        canvas.Brush().SetColor(Color());
+        // A bitmap larger than the window leaves bands without area.
+        for (const RECT &band :
+             {RECT{0, 0, w, y}, RECT{0, y, x, y + bitmapHeight},
+              RECT{x + bitmapWidth, y, w, y + bitmapHeight}, RECT{0, y + bitmapHeight, w, h}})
+            if (band.right > band.left && band.bottom > band.top)
+                canvas.FillRect(band);
+        canvas.Draw(x, y, *FWallpaper);
+    }
+    return true;
 }
 
 // =============================================================================================
@@ -506,6 +612,20 @@ void TMainForm::WndProc(TMessage &Message) {
         if (DockBar)
             DockBar->SetActive(Message.WParam != 0);
         return;
+    case WM_ENTERMENULOOP:
+    case WM_EXITMENULOOP:
+        PassToChildren(Message.Msg, Message.WParam, Message.LParam);
+        break;
+    case WM_PALETTECHANGED:
+        PassToChildren(Message.Msg, Message.WParam, 0);
+        break;
+    case WM_QUERYNEWPALETTE:
+        Message.Result = QueryChildrenPalette();
+        return;
+    case CM_DIALOGCHAR:
+        if (DialogCharToFocusedForm(Message))
+            return;
+        break;
     case WM_SIZE:
         // The main window is the program's window on the task bar: minimising it is minimising
         // the program.
@@ -524,6 +644,29 @@ void TMainForm::WndProc(TMessage &Message) {
         break;
     }
     TForm::WndProc(Message);
+}
+
+void TMainForm::PassToChildren(UINT Msg, WPARAM WParam, LPARAM LParam) {
+    for (int i = 0; i < MDIChildCount(); ++i)
+        MDIChildren(i)->Perform(Msg, WParam, LParam);
+}
+
+LRESULT TMainForm::QueryChildrenPalette() {
+    // The first document that realises a palette of its own decides.
+    for (int i = 0; i < MDIChildCount(); ++i)
+        if (LRESULT answer = MDIChildren(i)->Perform(WM_QUERYNEWPALETTE))
+            return answer;
+    return 0;
+}
+
+bool TMainForm::DialogCharToFocusedForm(TMessage &Message) {
+    // Alt+letter in a tool window belongs to that window: the same letter may be an
+    // accelerator of another tool window too.
+    TCustomForm *form = OwningForm(FocusedControl());
+    if (!form || form == this)
+        return false;
+    Message.Result = form->Perform(Message.Msg, Message.WParam, Message.LParam);
+    return true;
 }
 
 void TMainForm::OpenFiles(const std::vector<std::string> &FileNames) {
@@ -745,6 +888,12 @@ void TMainForm::UpdateApplicationTitle() {
 
 void TMainForm::ConfigurationChanged(TObject *) {
     ApplyGeneralOptions();
+    // Mode off first, so that the file and the colour matching do not each load the bitmap.
+    const TGeneralConfiguration &general = *ConfigManager()->General;
+    SetWallpaperMode(wmOff);
+    SetWallpaperFile(general.WallpaperFile);
+    SetWallpaperColors(general.WallpaperColors);
+    SetWallpaperMode(general.WallpaperMode);
 }
 
 void TMainForm::FileHistoryChanged(TObject *) {

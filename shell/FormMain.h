@@ -29,13 +29,16 @@ constexpr uint8_t smDocument = 0, smHint = 1, smProgress = 2;
 // added where there was none.
 std::string ExceptionMessageText(const std::string &Message);
 
+// Wallpaper modes.
+constexpr uint8_t wmOff = 0, wmTile = 1, wmCentre = 2;
+
+// The bitmap of a wallpaper file, or none when it cannot be loaded (no failure is reported).
+// Loads .bmp files as they are; MatchColors is taken but the colours are not matched yet.
+std::unique_ptr<TBitmap> LoadWallpaperBitmap(const std::string &FileName, bool MatchColors);
+
 // What the main window does with an exception of the interface thread.
 enum class TExceptionRoute { Silent, CrashReport, MessageBox };
 TExceptionRoute ExceptionRoute(std::exception_ptr E);
-
-// The number of progress blocks a rectangle shows for a fraction 0..1; with a canvas they are
-// drawn in the highlight colour.
-int DrawProgressBlocks(TCanvas *Canvas, const RECT &Rect, double Fraction);
 
 class TMainForm : public TForm {
 public:
@@ -107,7 +110,15 @@ public:
     void DockBarPopup(TObject *Sender, int X, int Y);
     void ToolBarRollChange(TObject *Sender);
 
+    // The wallpaper behind the documents: each setter reloads it when its value changes.
+    void SetWallpaperFile(const std::string &Value);
+    void SetWallpaperColors(uint8_t Value);
+    void SetWallpaperMode(uint8_t Value);
+    void LoadWallpaper();
+    TBitmap *Wallpaper() const { return FWallpaper.get(); }
+
     void WndProc(TMessage &Message) override;
+    void ClientWndProc(TMessage &Message) override;
 
 protected:
     void AlignControls(TControl *AControl, RECT &Rect) override {}
@@ -128,6 +139,11 @@ private:
     void FileHistoryChanged(TObject *Sender);
     void FilesDropped(TObject *Sender, const std::vector<std::string> &FileNames);
     void ChildResize(TObject *Sender);
+    void LayOut(bool OwnResize);
+    bool ClientEraseBackground(HDC DC);
+    void PassToChildren(UINT Msg, WPARAM WParam, LPARAM LParam);
+    LRESULT QueryChildrenPalette();
+    bool DialogCharToFocusedForm(TMessage &Message);
     void OpenFiles(const std::vector<std::string> &FileNames);
     bool UpdateToolItem(int Index);
     TDocumentForm *ActiveDocument();
@@ -145,6 +161,10 @@ private:
     bool FDockBarRolledUpRemembered = false;
     std::vector<std::unique_ptr<TBitmap>> FMenuImages;
     std::string FMainCaption;
+    std::string FWallpaperFile;
+    std::unique_ptr<TBitmap> FWallpaper;
+    uint8_t FWallpaperColors = 0;
+    uint8_t FWallpaperMode = wmOff;
 };
 
 // The one main window while it exists.

@@ -12,6 +12,7 @@
 
 #include "CommonUtils.h"
 #include "GenUtils.h"
+#include "Graphics.h"
 #include "TempFolderTest.h"
 
 namespace {
@@ -577,3 +578,49 @@ TEST(GenUtilsSystem, SameMethod) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Progress blocks
+
+// Expected counts and block edges from a Python transcription of the bar's arithmetic (pitch =
+// (height - 2) * 2 / 3 + 2 with division toward zero; count = round(width * fraction) / pitch).
+TEST(GenUtilsDrawing, ProgressBlockCount) {
+    struct Case {
+        RECT Rect;
+        double Fraction;
+        int Blocks;
+    } cases[] = {
+        {{0, 0, 102, 12}, 0, 0}, {{0, 0, 102, 12}, 0.5, 6}, {{0, 0, 102, 12}, 1, 12},
+        {{10, 5, 60, 21}, 1, 4}, {{10, 5, 60, 21}, 0.5, 2}, {{10, 5, 60, 21}, 0.3, 1},
+        {{0, 0, 3, 3}, 1, 1},    {{0, 0, 1, 1}, 1, 0},      {{0, 0, 0, 0}, 1, 0},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(DrawProgressBlocks(nullptr, c.Rect, c.Fraction), c.Blocks)
+            << c.Rect.right - c.Rect.left << "x" << c.Rect.bottom - c.Rect.top << " " << c.Fraction;
+}
+
+TEST(GenUtilsDrawing, ProgressBlocksAreFilledInsideTheRectangle) {
+    TBitmap bitmap(80, 30, pf24bit);
+    bitmap.Canvas().Brush().SetColor(clWhite);
+    bitmap.Canvas().FillRect({0, 0, 80, 30});
+    EXPECT_EQ(DrawProgressBlocks(&bitmap.Canvas(), {10, 5, 60, 21}, 1), 4);
+    const TColor highlight = static_cast<TColor>(ColorToRGB(clHighlight));
+    // Each block spans its columns from row top + 2 to bottom - 2.
+    std::vector<int> filled;
+    for (int x = 0; x < 80; ++x) {
+        const bool inBlock = bitmap.Canvas().Pixels(x, 12) == highlight;
+        if (inBlock)
+            filled.push_back(x);
+        if (inBlock) {
+            EXPECT_EQ(bitmap.Canvas().Pixels(x, 7), highlight) << x;
+            EXPECT_EQ(bitmap.Canvas().Pixels(x, 18), highlight) << x;
+            EXPECT_NE(bitmap.Canvas().Pixels(x, 6), highlight) << x;
+            EXPECT_NE(bitmap.Canvas().Pixels(x, 19), highlight) << x;
+        }
+    }
+    std::vector<int> expected;
+    for (auto [from, to] : {std::pair{12, 21}, {23, 32}, {34, 43}, {45, 54}})
+        for (int x = from; x < to; ++x)
+            expected.push_back(x);
+    EXPECT_EQ(filled, expected);
+}

@@ -1,4 +1,5 @@
 #include "FormMain.h"
+#include "FormMainTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include "FormDocument.h"
 #include "GenEyedrop.h"
 #include "GenInstance.h"
+#include "GenUtils.h"
 #include "ShellInstance.h"
 #include "ShellToolForms.h"
 #include "StdCtrls.h"
@@ -49,22 +51,8 @@ std::vector<std::string> PanelTexts(TStatusBar &Bar) {
     return texts;
 }
 
-class MainFormTest : public testing::Test {
+class MainFormTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        Form = new TMainForm(nullptr);
-        // The start-up work would open this test program's own arguments as documents.
-        MSG startup;
-        EXPECT_TRUE(PeekMessageA(&startup, Form->Handle(), WM_STARTUP, WM_STARTUP, PM_REMOVE));
-        Application->SetMainForm(Form);
-        Form->Show();
-        PumpPending();
-    }
-    void TearDown() override {
-        Application->SetHint("");
-        delete Form;
-        PumpPending();
-    }
     TToolPanel *Tool(int Index) { return Form->DockBar->GetTool(Index); }
     // A key as the main window's shortcut handling and then its menu take it.
     bool PressKey(WORD Key, TShiftState Shift) {
@@ -72,7 +60,6 @@ protected:
         Form->FormShortCut(Key, Shift, handled);
         return handled || Form->MainMenu->IsShortCut(Key, Shift);
     }
-    TMainForm *Form = nullptr;
 };
 
 } // namespace
@@ -281,17 +268,6 @@ TEST_F(MainFormTest, StatusBarShowsDocumentPanelsHintsAndProgress) {
     EXPECT_EQ(Form->ProgressBlocks(), DrawProgressBlocks(nullptr, r, 0.5));
     Form->ShowProgress(nullptr, 2, "", 0);
     EXPECT_EQ(Form->StatusMode, smDocument);
-}
-
-TEST(ProgressBlocks, CountFollowsTheFractionOfTheRectangle) {
-    // 12 pixels high: blocks 8 wide, 10 apart; 102 pixels hold 10 blocks.
-    const RECT r = {0, 0, 102, 12};
-    struct Case {
-        double Fraction;
-        int Blocks;
-    } cases[] = {{0, 0}, {0.04, 0}, {0.05, 1}, {0.5, 5}, {1, 10}, {1.5, 10}, {-1, 0}};
-    for (const Case &c : cases)
-        EXPECT_EQ(DrawProgressBlocks(nullptr, r, c.Fraction), c.Blocks) << c.Fraction;
 }
 
 TEST_F(MainFormTest, DocumentWindowsEnableTheWindowMenuAndOwnTheStatusBar) {
