@@ -288,6 +288,11 @@ def write_reference(program, segments, publics, aliased, output):
             # report another.
             index = bisect.bisect_right(starts, address) - 1
             alias = 1 if index >= 0 and starts[index] in aliased else 0
+            # An implicit member of a lambda (its destructor, say) has no linkage name in the
+            # debug information: addr2line reports a bare "~<lambda>", which names no scope to
+            # compare the map's qualified symbol name with.
+            if "<lambda>" in name and "::" not in name:
+                alias = 1
             f.write("%x %s %d %s\n" % (address, number, alias, short_name(name)))
 
 
