@@ -21,7 +21,7 @@ ICONS = ["MainIcon", "FractalIcon", "GradientIcon", "EditorIcon", "BrowserIcon",
 CURSORS = {"Drag": (-1, -1), "DragCopy": (-1, -1), "Eyedropper": (-1, 1), "Insert": None}
 BITMAPS = {"About": (560, 280), "ToolbarMain": (64, 16), "MenuImages": (160, 16)}
 MAGENTA = (255, 0, 255)
-ABOUT_LABEL_AREAS = [(330, 150, 556, 276), (4, 236, 200, 276)]
+ABOUT_LABEL_AREAS = [(248, 196, 548, 249), (12, 232, 240, 267)]
 
 faults = []
 
@@ -166,13 +166,13 @@ def check_bitmaps(folder, sheets):
             fault(name, f"is {len(rows[0])}x{len(rows)}, wants {size[0]}x{size[1]}")
             continue
         if name == "About":
-            # Light labels go over these areas: version, build date and copyright right-aligned on
-            # the right, contact lines at the lower left. They must stay dark throughout.
+            # Dark labels go over these areas: version, build date and copyright right-aligned on
+            # the right, contact lines at the lower left. They must stay light throughout.
             for left, top, right, bottom in ABOUT_LABEL_AREAS:
-                brightest = max(0.2126 * r + 0.7152 * g + 0.0722 * b
-                                for row in rows[top:bottom] for r, g, b, _ in row[left:right])
-                if brightest > 64:
-                    fault(name, f"label area {(left, top, right, bottom)} has a pixel of brightness {brightest:.0f}")
+                darkest = min(0.2126 * r + 0.7152 * g + 0.0722 * b
+                              for row in rows[top:bottom] for r, g, b, _ in row[left:right])
+                if darkest < 170:
+                    fault(name, f"label area {(left, top, right, bottom)} has a pixel of brightness {darkest:.0f}")
         else:
             # Each button: the transparent colour at its lower left corner (the pixel a bitmap's
             # transparent colour is taken from), and a picture on it.

@@ -736,8 +736,8 @@ def button_strip(buttons):
 
 
 # =============================================================================================
-# The About picture: 560 x 280. The program name at the upper left; the right half and the lower
-# left stay dark and calm for the labels drawn over them (version, build date and copyright
+# The About picture: 560 x 280. The program name at the upper left; pale panels at the lower right
+# and the lower left for the dark labels drawn over them (version, build date and copyright
 # right-aligned on the right, contact lines at the lower left).
 
 ABOUT_SIZE = (560, 280)
@@ -759,14 +759,20 @@ def about_picture():
     width, height = ABOUT_SIZE
     image = Image(width, height, (0.0, 0.0, 0.0, 1.0))
     corners = [(0.5, 0.5), (0.5, 1.5)]  # two samples a pixel: smooth enough, and quick
-    mandelbrot(image, (0, 0, width, height), (-0.08, -0.05, 1.0 / 78.0), NIGHT, limit=400, samples=corners)
-    # Darken towards the label areas, smoothly, so that light text reads on them.
-    shade = (0.0, 0.01, 0.05)
+    mandelbrot(image, (0, 0, width, height), (-1.55, 0.22, 1.0 / 82.0), NIGHT, limit=400, samples=corners)
+    # Frosted panels behind the labels (dark text: version, build date and copyright right-aligned
+    # on the right, contact lines at the lower left), with soft edges.
+    pale = (0.93, 0.95, 1.0)
+    panels = ((0, 186, 560, 280),)
+    feather = 6.0
     for y in range(height):
         for x in range(width):
-            right = smooth_step(330, 470, x)
-            lower_left = smooth_step(215, 255, y) * (1.0 - smooth_step(180, 300, x))
-            image.blend(x, y, shade, 0.55 * max(right, lower_left))
+            cover = 0.0
+            for left, top, right, bottom in panels:
+                inside = min(x - left, right - 1 - x, y - top, bottom - 1 - y)
+                cover = max(cover, min(max((inside + 1) / feather, 0.0), 1.0))
+            if cover > 0.0:
+                image.blend(x, y, pale, 0.86 * cover)
     title = "Orbisk Vantel"
     scale = 5
     left, top = 22, 18
