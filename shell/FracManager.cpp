@@ -59,10 +59,11 @@ void TFractalManager::Notify(int Kind) {
     FWalks = walk.Outer;
 }
 
-void TFractalManager::SetActiveFractal(TFractalForm *Window) {
+void TFractalManager::SetActiveFractal(TFractalForm *Window, TFractalWindowHost *Host) {
     if (Window == FActiveFractal)
         return;
     FActiveFractal = Window;
+    FActiveHost = Window ? Host : nullptr;
     Notify(fekFractal);
     Notify(fekInteraction);
 }

@@ -12,6 +12,7 @@
 #include "SysUtils.h"
 
 class TFractalForm;
+class TFractalWindowHost;
 
 DECLARE_EXCEPTION(EFractalManagerError, Exception);
 
@@ -52,8 +53,11 @@ public:
     void Notify(int Kind);
 
     TFractalForm *ActiveFractal() const { return FActiveFractal; }
+    // The active window as the selection box and the mode window see it; nullptr without one.
+    TFractalWindowHost *ActiveHost() const { return FActiveHost; }
     // A different window (or nullptr) becomes the active one: kind 1, then kind 0, are notified.
-    void SetActiveFractal(TFractalForm *Window);
+    // A fractal window passes itself twice, as window and as host.
+    void SetActiveFractal(TFractalForm *Window, TFractalWindowHost *Host = nullptr);
 
     int Count() const { return static_cast<int>(FSubscriptions.size()); }
     TFractalEventSet Events(int Index) const { return FSubscriptions.at(Index).Events; }
@@ -75,6 +79,7 @@ private:
 
     std::vector<TSubscription> FSubscriptions;
     TFractalForm *FActiveFractal = nullptr;
+    TFractalWindowHost *FActiveHost = nullptr;
     TWalk *FWalks = nullptr;
 };
 
