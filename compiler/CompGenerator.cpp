@@ -130,7 +130,7 @@ std::int32_t PredefinedContextOffset(std::uint8_t SymbolId, std::uint8_t Precisi
         return pcX;
     case psY:
         return pcY;
-    case psSolid:
+    case psSolidColor:
         return pcSolid;
     case psColor:
         return pcColor;

@@ -311,7 +311,7 @@ void TLexical::SetDigits(std::int32_t ADigits) {
 void TLexical::ApplyChanges() {
     std::uint8_t level = FPendingLevel;
     std::string caption = FUndoCaption;
-    FPendingLevel = clNone;
+    FPendingLevel = clNoChange;
     FUndoCaption.clear();
     switch (level) {
     case clValue:

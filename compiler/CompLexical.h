@@ -23,7 +23,7 @@
 #include "GenClasses.h"
 
 // Change levels, lowest first.
-constexpr std::uint8_t clNone = 0;
+constexpr std::uint8_t clNoChange = 0;
 constexpr std::uint8_t clValue = 1;      // OnChange only
 constexpr std::uint8_t clProperty = 2;   // OnModify with the undo caption
 constexpr std::uint8_t clRegenerate = 3; // code generated again
@@ -219,7 +219,7 @@ private:
     std::string FSourceText;
     std::string FEntryTitle;
     std::string FUndoCaption;
-    std::uint8_t FPendingLevel = clNone;
+    std::uint8_t FPendingLevel = clNoChange;
     std::int32_t FUpdateCount = 0;
     bool FNoSource = true;
     // End of the text as last compiled, handed to EndParse after a reuse.

@@ -50,7 +50,7 @@ const TNamedId HashSymbols[] = {{"RANDOM", psRandom},
                                 {"SKEW", psSkew},
                                 {"INDEX", psIndex},
                                 {"Z", psZ},
-                                {"SOLID", psSolid},
+                                {"SOLID", psSolidColor},
                                 {"RANDOMRANGE", psRandomRange},
                                 {"COLOR", psColor}};
 

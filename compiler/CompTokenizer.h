@@ -198,7 +198,7 @@ enum : std::uint8_t {
     psSkew,
     psIndex,
     psZ,
-    psSolid,
+    psSolidColor,
     psRandomRange,
     psColor,
     psCount

@@ -533,6 +533,19 @@ void TPersistentFractal::WriteFormulaEntry(TEntryCollection &EntryFile, TFormula
     EntryFile.AppendEntry(Formula.GetSourceText(), name, std::string(), Compress);
 }
 
+// Placeholders until the fractal image file exists: every file operation fails plainly.
+void TPersistentFractal::LoadFromFile(const std::string &FileName) {
+    throw Exception("Could not open '" + FileName + "'.");
+}
+
+void TPersistentFractal::SaveToFile(const std::string &FileName) {
+    throw Exception("Could not save '" + FileName + "'.");
+}
+
+void TPersistentFractal::SaveAs(const std::string &FileName) {
+    SaveToFile(FileName);
+}
+
 void TPersistentFractal::ExportImage(const std::string &FileName, int Format, bool Layers, bool Transparency,
                                      int Quality) {
     TFractalExporter exporter(*this, Layers, Transparency, Quality, Format, FileName);

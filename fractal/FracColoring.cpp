@@ -336,7 +336,7 @@ bool TColoring::IsPredefinedWritable(const std::string &Section, std::uint8_t Sy
         FOutputMode = 2;
         return true;
     }
-    return SymbolId == psSolid;
+    return SymbolId == psSolidColor;
 }
 
 void TColoring::SelectFunctionRoutine(int Function, int, int, int &Routine) {

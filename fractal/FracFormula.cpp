@@ -548,7 +548,7 @@ bool TFormula::IsPredefinedReadable(const std::string &Section, std::uint8_t Sym
         default:
             break;
         }
-        if (SymbolId == psLastSqr || SymbolId == psNumIter || SymbolId == psIndex || SymbolId == psSolid ||
+        if (SymbolId == psLastSqr || SymbolId == psNumIter || SymbolId == psIndex || SymbolId == psSolidColor ||
             SymbolId == psColor)
             return false;
     }

@@ -89,7 +89,7 @@ bool TTransform::IsPredefinedReadable(const std::string &Section, std::uint8_t S
 }
 
 bool TTransform::IsPredefinedWritable(const std::string &, std::uint8_t SymbolId) {
-    return SymbolId == psPixel || SymbolId == psSolid;
+    return SymbolId == psPixel || SymbolId == psSolidColor;
 }
 
 void TTransform::CompileSection(const std::string &Name, const std::uint8_t *Code, std::int32_t Size) {

@@ -1,7 +1,7 @@
 #include "FractalWindowHost.h"
 
 namespace {
-int GlobalMouseMode = mmNormal;
+int GlobalMouseMode = mmoNormal;
 }
 
 int GetMouseMode() {

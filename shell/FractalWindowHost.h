@@ -33,6 +33,6 @@ public:
 // The one mouse mode shared by every fractal window: 0 normal, 1 a Select press waiting to become
 // a drag, 2 select mode (selection box shown), 3 a view press waiting to become a drag, 4 dragging
 // a view operation, 5 switch mode. Only the fractal window's mode setter stores it.
-constexpr int mmNormal = 0, mmSelectPress = 1, mmSelect = 2, mmViewPress = 3, mmDragging = 4, mmSwitch = 5;
+constexpr int mmoNormal = 0, mmoSelectPress = 1, mmoSelect = 2, mmoViewPress = 3, mmoDragging = 4, mmoSwitch = 5;
 int GetMouseMode();
 void StoreMouseMode(int Mode);

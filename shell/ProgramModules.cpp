@@ -32,6 +32,8 @@
 void InitializeForms();
 void FinalizeForms();
 void InitializeShellInstance();
+void InitializeSelectArea();
+void FinalizeSelectArea();
 void FinalizeShellInstance();
 void FinalizeAdvCtrls();
 void FinalizeAdvBars();
@@ -68,6 +70,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
         {"FracManager", InitializeFracManager, FinalizeFracManager},
+        {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},

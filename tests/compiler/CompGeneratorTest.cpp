@@ -995,7 +995,7 @@ TEST_F(CompGenerator, PredefinedSymbolsLiveAtTheirContextOffsets) {
                            {psNumIter, 56, 56, 56},    {psScreenPixel, 240, 320, 200},
                            {psWhiteSq, 150, 150, 150}, {psX, 28, 28, 28},
                            {psY, 32, 32, 32},          {psIndex, 312, 464, 236},
-                           {psZ, 176, 192, 168},       {psSolid, 151, 151, 151},
+                           {psZ, 176, 192, 168},       {psSolidColor, 151, 151, 151},
                            {psColor, 120, 120, 120},   {psPi, -1, -1, -1},
                            {psMaxIter, -1, -1, -1},    {psCenter, -1, -1, -1}};
     for (const TCase &c : cases) {

@@ -344,7 +344,7 @@ TEST_F(LexicalTest, ChangeBracketsApplyOnce) {
         EXPECT_TRUE(formula->Log.empty()) << c.Name;
         formula->EndUpdateWithCaption(c.EndCaption);
         EXPECT_EQ(formula->Log, c.Events) << c.Name;
-        EXPECT_EQ(formula->GetPendingLevel(), clNone) << c.Name;
+        EXPECT_EQ(formula->GetPendingLevel(), clNoChange) << c.Name;
         EXPECT_EQ(formula->GetUpdateCount(), 0) << c.Name;
     }
 }

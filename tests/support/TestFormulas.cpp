@@ -159,9 +159,9 @@ bool TTestFormulaRules::IsPredefinedWritable(const std::string &Section, int Sym
             ColorWritten = true;
             return true;
         }
-        return SymbolId == psSolid;
+        return SymbolId == psSolidColor;
     default:
-        return SymbolId == psPixel || SymbolId == psSolid;
+        return SymbolId == psPixel || SymbolId == psSolidColor;
     }
 }
 
