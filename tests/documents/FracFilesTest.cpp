@@ -11,11 +11,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "DocumentTestSupport.h"
 
 #include "CompEntries.h"
 #include "FracFiles.h"
+#include "FracProgress.h"
 #include "GenUtils.h"
 #include "SysUtils.h"
 
@@ -218,6 +220,14 @@ TEST_F(TFractalFileTest, DamagedFilesGiveTheirMessagesAndLeaveTheDocumentAsItWas
         return copy;
     };
     const char *corrupted = "Could not read '%s'. The file is corrupted";
+    // A valid zlib stream that inflates to more than the first layer can hold (40 x 30 pixels).
+    std::string bomb(4u << 20, '\0');
+    uLongf packedSize = compressBound(static_cast<uLong>(bomb.size()));
+    std::string packed(packedSize, '\0');
+    ASSERT_EQ(compress(reinterpret_cast<Bytef *>(packed.data()), &packedSize,
+                       reinterpret_cast<const Bytef *>(bomb.data()), static_cast<uLong>(bomb.size())),
+              Z_OK);
+    packed.resize(packedSize);
     const TCase cases[] = {
         {"empty", std::string(), corrupted},
         {"short header", bytes.substr(0, 40), corrupted},
@@ -239,6 +249,8 @@ TEST_F(TFractalFileTest, DamagedFilesGiveTheirMessagesAndLeaveTheDocumentAsItWas
              for (std::uint32_t i = pixelOffset + 2; i < pixelOffset + 40; ++i)
                  B[i] = static_cast<char>(B[i] ^ 0x5A);
          }),
+         "Could not decompress '%s'. The file is corrupted"},
+        {"pixel stream larger than its layer", bytes.substr(0, pixelOffset) + packed,
          "Could not decompress '%s'. The file is corrupted"},
     };
 
@@ -281,6 +293,64 @@ TEST_F(TFractalFileTest, DamagedFilesGiveTheirMessagesAndLeaveTheDocumentAsItWas
     EXPECT_EQ(document->GetLayers().Count(), 2);
     EXPECT_EQ(document->GetTitle(), "Later");
     EXPECT_TRUE(LayerPixels(document->GetLayers().Items(1)) == LayerPixels(source->GetLayers().Items(1)));
+    EXPECT_EQ(document->GetHistory().GetCount(), before.Steps + 1);
+
+    // Opening is one undoable change: undo brings back the document and its pixels.
+    document->GetHistory().Undo();
+    WaitCalculated(*document);
+    EXPECT_EQ(document->GetLayers().Count(), 1);
+    EXPECT_EQ(document->StateText(TPersistentFractal::UndoWriteFlags), before.Text);
+    EXPECT_TRUE(LayerPixels(document->GetLayers().Items(0)) == before.Pixels[0]) << "pixels after undo";
+}
+
+TEST_F(TFractalFileTest, ProgressRunsThroughTheLayersInEqualParts) {
+    const bool started = ProgressManager() == nullptr;
+    if (started)
+        InitializeFracProgress();
+    struct TRecorder {
+        std::vector<int> Percents;
+        std::vector<std::string> Captions;
+        void Progress(TObject *, int Kind, const std::string &Text, int Percent) {
+            if (Kind == 0)
+                Captions.push_back(Text);
+            if (Kind == 1)
+                Percents.push_back(Percent);
+        }
+    } recorder;
+    ProgressManager()->OnProgress = MakeEvent<&TRecorder::Progress>(&recorder);
+
+    auto document = NewDocument();
+    SetUpMandelbrot(*document, Formulas(), 40, 30);
+    for (int i = 0; i < 3; ++i)
+        document->DuplicateLayer("Copy");
+    WaitCalculated(*document);
+    ASSERT_EQ(document->GetLayers().Count(), 4);
+    const std::string fileName = Folder + "Four.ofr";
+    document->SaveToFile(fileName);
+    ASSERT_EQ(recorder.Captions.size(), 1u);
+    EXPECT_NE(recorder.Captions[0].find("Saving fractal file"), std::string::npos) << recorder.Captions[0];
+    for (int boundary : {0, 25, 50, 75, 100})
+        EXPECT_NE(std::find(recorder.Percents.begin(), recorder.Percents.end(), boundary),
+                  recorder.Percents.end())
+            << boundary << " %";
+    EXPECT_TRUE(std::is_sorted(recorder.Percents.begin(), recorder.Percents.end()));
+
+    recorder = TRecorder();
+    auto opened = NewDocument();
+    opened->LoadFromFile(fileName);
+    ASSERT_EQ(recorder.Captions.size(), 1u);
+    EXPECT_NE(recorder.Captions[0].find("Opening fractal file"), std::string::npos) << recorder.Captions[0];
+    EXPECT_TRUE(std::is_sorted(recorder.Percents.begin(), recorder.Percents.end()));
+    // The parameters take the first fifth, the pixels the rest.
+    for (int boundary : {20, 40, 60, 80, 100})
+        EXPECT_NE(std::find(recorder.Percents.begin(), recorder.Percents.end(), boundary),
+                  recorder.Percents.end())
+            << boundary << " %";
+    EXPECT_LE(recorder.Percents.front(), 20);
+
+    ProgressManager()->OnProgress = TProgressEvent();
+    if (started)
+        FinalizeFracProgress();
 }
 
 TEST_F(TFractalFileTest, AFailedSaveKeepsTheTitleAndAnExistingFile) {
