@@ -367,9 +367,23 @@ TEST_F(TFractalFileTest, AFailedSaveKeepsTheTitleAndAnExistingFile) {
     EXPECT_EQ(document->GetTitle(), "Unsaved");
     EXPECT_TRUE(document->GetModified());
 
-    // A save over an existing file replaces it whole, and leaves no temporary file behind.
+    // A save that cannot replace the existing file leaves it as it was, and no temporary file.
     const std::string target = Folder + "Study.ofr";
     WriteBytes(target, "old contents");
+    HANDLE holder =
+        CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    try {
+        document->SaveAs(target);
+        ADD_FAILURE() << "saved over a file held open";
+    } catch (const Exception &E) {
+        EXPECT_EQ(E.Message(), "Could not write to '" + target + "'. The destination drive may be full");
+    }
+    CloseHandle(holder);
+    EXPECT_EQ(ReadBytes(target), "old contents");
+    EXPECT_EQ(document->GetTitle(), "Unsaved");
+
+    // A save over an existing file replaces it whole, and leaves no temporary file behind.
     document->SaveAs(target);
     EXPECT_EQ(document->GetTitle(), "Study");
     EXPECT_FALSE(document->GetModified());
