@@ -18,8 +18,8 @@ namespace {
 DECLARE_EXCEPTION(EFractalFileDecompress, Exception);
 // A file whose structure does not hold together.
 DECLARE_EXCEPTION(EFractalFileCorrupt, Exception);
-// zlib failed while compressing.
-DECLARE_EXCEPTION(EFractalFileCompress, Exception);
+// zlib failed while compressing: reported as a failed write.
+DECLARE_EXCEPTION(EFractalFileCompress, EWriteError);
 
 constexpr std::size_t ZBufferSize = 64 * 1024;
 
@@ -221,38 +221,9 @@ void TFractalWriter::Execute() {
     Fractal.PauseCalculation();
     std::string failure;
     try {
-        TParWriter writer;
-        Fractal.WriteParameters(writer, TPersistentFractal::FileWriteFlags);
-        writer.Finish();
-
-        TFractalFileHeader header;
-        header.Width = Fractal.GetWidth();
-        header.Height = Fractal.GetHeight();
-        header.LayerCount = layers.Count();
-        header.CalculationTime = Fractal.GetTimer().GetElapsed();
-        header.ParameterOffset = TFractalFileHeader::Size;
-        header.Write(*file);
-        writer.WriteEntryToStream(*file, TitleToName(Fractal.GetTitle()));
-        header.LayerHeaderOffset = FileOffset(*file);
-        header.ParameterLength = header.LayerHeaderOffset - header.ParameterOffset;
-        for (int i = 0; i < layers.Count(); ++i)
-            layers.Items(i).WriteResumeState(*file);
-        header.PixelOffset = FileOffset(*file);
-        header.LayerHeaderLength = header.PixelOffset - header.LayerHeaderOffset;
-        file->SetPosition(0);
-        header.Write(*file);
-        file->SetPosition(header.PixelOffset);
-
-        const int count = layers.Count();
-        for (int i = 0; i < count; ++i) {
-            TDeflateStream deflater(*file);
-            layers.Items(i).GetImage().SaveData(deflater, 100 * i / count, 100 * (i + 1) / count);
-            deflater.Finish();
-        }
+        WriteFile(*file);
         file->Commit();
     } catch (const EWriteError &) {
-        failure = Format("Could not write to '%s'. The destination drive may be full", FileName);
-    } catch (const EFractalFileCompress &) {
         failure = Format("Could not write to '%s'. The destination drive may be full", FileName);
     } catch (const EStreamError &) {
         failure = Format("Could not create '%s'", FileName);
@@ -262,12 +233,44 @@ void TFractalWriter::Execute() {
             layer->ResumeCalculation();
         throw;
     }
-    if (!failure.empty())
-        file->Discard();
+    file->Discard();
     for (TLayer *layer : running)
         layer->ResumeCalculation();
     if (!failure.empty())
         throw Exception(failure);
+}
+
+void TFractalWriter::WriteFile(TStream &File) {
+    TParWriter writer;
+    Fractal.WriteParameters(writer, TPersistentFractal::FileWriteFlags);
+    writer.Finish();
+
+    // The header is written twice: first to hold the place, then with the offsets.
+    TLayerList &layers = Fractal.GetLayers();
+    TFractalFileHeader header;
+    header.Width = Fractal.GetWidth();
+    header.Height = Fractal.GetHeight();
+    header.LayerCount = layers.Count();
+    header.CalculationTime = Fractal.GetTimer().GetElapsed();
+    header.ParameterOffset = TFractalFileHeader::Size;
+    header.Write(File);
+    writer.WriteEntryToStream(File, TitleToName(Fractal.GetTitle()));
+    header.LayerHeaderOffset = FileOffset(File);
+    header.ParameterLength = header.LayerHeaderOffset - header.ParameterOffset;
+    for (int i = 0; i < layers.Count(); ++i)
+        layers.Items(i).WriteResumeState(File);
+    header.PixelOffset = FileOffset(File);
+    header.LayerHeaderLength = header.PixelOffset - header.LayerHeaderOffset;
+    File.SetPosition(0);
+    header.Write(File);
+    File.SetPosition(header.PixelOffset);
+
+    const int count = layers.Count();
+    for (int i = 0; i < count; ++i) {
+        TDeflateStream deflater(File);
+        layers.Items(i).GetImage().SaveData(deflater, 100 * i / count, 100 * (i + 1) / count);
+        deflater.Finish();
+    }
 }
 
 // --- Reader ------------------------------------------------------------------------------------

@@ -79,6 +79,9 @@ public:
     using TFractalFiler::TFractalFiler;
     DECLARE_CLASS_NAME(TFractalWriter)
     void Execute() override;
+
+private:
+    void WriteFile(TStream &File);
 };
 
 // Errors (the document unchanged): "Could not open '%s'" when the file cannot be opened or
