@@ -1,0 +1,368 @@
+// The Fractal Mode tool window over a stand-in fractal window: the gesture names of the normal
+// page, the select action kept in the registry, the select page's preview size for each action
+// and box mode, and the switch page's preview (errors, pointer off the image).
+#include <windows.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "FakeFractalHost.h"
+#include "FormModeTool.h"
+#include "FracCalculate.h"
+#include "GenSetup.h"
+#include "GenUtils.h"
+
+using window_test::PumpPending;
+using window_test::PumpUntil;
+
+namespace {
+
+// A click on a speed button as the mouse gives it: a grouped button goes down, then the click.
+void ClickButton(TSpeedButton *Button) {
+    if (Button->GroupIndex() != 0)
+        Button->SetDown(true);
+    Button->Click();
+}
+
+class ModeToolTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        FOwnsForms = Application == nullptr;
+        if (FOwnsForms)
+            InitializeForms();
+        Configuration = new TDocumentConfiguration("Alice");
+        FOwnsManager = FractalManager() == nullptr;
+        if (FOwnsManager)
+            InitializeFracManager();
+        FOwnsBox = SelectArea() == nullptr;
+        if (FOwnsBox)
+            InitializeSelectArea();
+    }
+    static void TearDownTestSuite() {
+        if (FOwnsBox)
+            FinalizeSelectArea();
+        if (FOwnsManager)
+            FinalizeFracManager();
+        delete Configuration;
+        Configuration = nullptr;
+        if (FOwnsForms)
+            FinalizeForms();
+    }
+    void SetUp() override {
+        StoreMouseMode(mmoNormal);
+        TFractalConfiguration &options = *ConfigManager()->Fractal;
+        SavedOptions = options.SwitchOptions;
+        for (int kind = 0; kind < kMouseKindCount; ++kind) {
+            SavedLeft[kind] = options.GetMouseLeft(kind);
+            SavedRight[kind] = options.GetMouseRight(kind);
+        }
+    }
+    void TearDown() override {
+        CloseTool();
+        if (Host) {
+            FractalManager()->SetActiveFractal(nullptr);
+            SelectArea()->Hide();
+            SelectArea()->SetWindow(nullptr);
+            Host.reset();
+        }
+        TFractalConfiguration &options = *ConfigManager()->Fractal;
+        options.SwitchOptions = SavedOptions;
+        for (int kind = 0; kind < kMouseKindCount; ++kind) {
+            options.SetMouseLeft(kind, SavedLeft[kind]);
+            options.SetMouseRight(kind, SavedRight[kind]);
+        }
+        StoreMouseMode(mmoNormal);
+        PumpPending();
+    }
+
+    // The tool window in a dock bar of its own, as the main window holds it.
+    TModeToolForm &OpenTool() {
+        ToolHost = std::make_unique<TForm>(nullptr);
+        ToolHost->SetBounds(700, 40, 320, 420);
+        ToolHost->SetCaption("Dock");
+        auto *bar = new TAdvDockBar(ToolHost.get());
+        bar->SetParent(ToolHost.get());
+        bar->SetAlign(alClient);
+        ToolHost->Show();
+        TToolPanel *panel = bar->AddTool(ToolFormClass<TModeToolForm>());
+        panel->ShowTool();
+        PumpPending();
+        Tool = dynamic_cast<TModeToolForm *>(panel->ToolForm());
+        EXPECT_NE(Tool, nullptr);
+        return *Tool;
+    }
+    void CloseTool() {
+        ToolHost.reset();
+        Tool = nullptr;
+        PumpPending();
+    }
+
+    // A stand-in fractal window, active for the manager; the box belongs to it.
+    TFakeFractalHost &OpenHost() {
+        Host = std::make_unique<TFakeFractalHost>(Manager, History, 640, 480);
+        Host->Box = SelectArea();
+        SelectArea()->SetWindow(Host.get());
+        // The manager only keeps the window pointer to tell windows apart; the stand-in gives its
+        // own address as the window's.
+        FractalManager()->SetActiveFractal(reinterpret_cast<TFractalForm *>(Host.get()), Host.get());
+        return *Host;
+    }
+
+    static inline bool FOwnsForms = false, FOwnsManager = false, FOwnsBox = false;
+    static inline TDocumentConfiguration *Configuration = nullptr;
+    THistoryDataManager History{"", 1 << 26};
+    TCalculateManager Manager{2};
+    std::unique_ptr<TFakeFractalHost> Host;
+    std::unique_ptr<TForm> ToolHost;
+    TModeToolForm *Tool = nullptr;
+    int SavedOptions = 0;
+    int SavedLeft[kMouseKindCount] = {}, SavedRight[kMouseKindCount] = {};
+};
+
+TEST_F(ModeToolTest, NormalPageNamesTheFirstGestureOfEachAction) {
+    struct TCase {
+        const char *Name;
+        int Left[kMouseKindCount], Right[kMouseKindCount];
+        const char *Zoom, *Pan, *Rotate, *Stretch, *Skew;
+    };
+    const TCase cases[] = {
+        {"defaults",
+         {1, 3, 2, 4, 5, 6},
+         {7, 0, 0, 0, 0, 0},
+         "Shift + Left-drag",
+         "Ctrl + Left-drag",
+         "Alt + Left-drag",
+         "Shift + Ctrl + Left-drag",
+         "Ctrl + Alt + Left-drag"},
+        {"nothing",
+         {0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0},
+         "(nothing assigned)",
+         "(nothing assigned)",
+         "(nothing assigned)",
+         "(nothing assigned)",
+         "(nothing assigned)"},
+        // Ctrl with the right button is tried before Alt with the left one.
+        {"rotate twice",
+         {0, 0, 0, 4, 0, 0},
+         {0, 0, 4, 0, 0, 0},
+         "(nothing assigned)",
+         "(nothing assigned)",
+         "Ctrl + Right-drag",
+         "(nothing assigned)",
+         "(nothing assigned)"},
+        // The left button before the right one of the same keys; plain drags first of all.
+        {"both buttons",
+         {0, 0, 0, 0, 6, 5},
+         {3, 2, 0, 0, 6, 0},
+         "Right-drag",
+         "Shift + Right-drag",
+         "(nothing assigned)",
+         "Ctrl + Alt + Left-drag",
+         "Shift + Ctrl + Left-drag"},
+    };
+    OpenHost();
+    TModeToolForm &tool = OpenTool();
+    ASSERT_EQ(tool.GetShownPage(), TModeToolForm::mpNormal);
+    TFractalConfiguration &options = *ConfigManager()->Fractal;
+    for (const TCase &c : cases) {
+        for (int kind = 0; kind < kMouseKindCount; ++kind) {
+            options.SetMouseLeft(kind, c.Left[kind]);
+            options.SetMouseRight(kind, c.Right[kind]);
+        }
+        ConfigManager()->Changed();
+        EXPECT_EQ(tool.ZoomValue->Caption(), c.Zoom) << c.Name;
+        EXPECT_EQ(tool.PanValue->Caption(), c.Pan) << c.Name;
+        EXPECT_EQ(tool.RotateValue->Caption(), c.Rotate) << c.Name;
+        EXPECT_EQ(tool.StretchValue->Caption(), c.Stretch) << c.Name;
+        EXPECT_EQ(tool.SkewValue->Caption(), c.Skew) << c.Name;
+    }
+}
+
+TEST_F(ModeToolTest, FollowsTheActiveWindowAndItsMode) {
+    TModeToolForm &tool = OpenTool();
+    EXPECT_EQ(tool.Caption(), "Fractal Mode");
+    EXPECT_FALSE(tool.NormalButton->Enabled());
+    EXPECT_FALSE(tool.PageControl->Visible());
+    TFakeFractalHost &host = OpenHost();
+    host.Fractal->SetTitle("Mandel");
+    FractalManager()->Notify(fekInteraction);
+    EXPECT_EQ(tool.Caption(), "Fractal Mode - Mandel");
+    EXPECT_TRUE(tool.SelectButton->Enabled());
+    EXPECT_TRUE(tool.PageControl->Visible());
+    // The select button puts the window into select mode: the box shows, the page follows.
+    ClickButton(tool.SelectButton);
+    EXPECT_EQ(GetMouseMode(), mmoSelect);
+    EXPECT_TRUE(SelectArea()->GetActive());
+    EXPECT_EQ(tool.GetShownPage(), TModeToolForm::mpSelect);
+    EXPECT_TRUE(tool.SelectButton->Down());
+    ClickButton(tool.NormalButton);
+    EXPECT_EQ(GetMouseMode(), mmoNormal);
+    EXPECT_FALSE(SelectArea()->GetActive());
+    EXPECT_EQ(tool.GetShownPage(), TModeToolForm::mpNormal);
+    EXPECT_EQ(tool.GetSelectPreviewSize().cx, 0);
+    FractalManager()->SetActiveFractal(nullptr);
+    EXPECT_EQ(tool.Caption(), "Fractal Mode");
+}
+
+TEST_F(ModeToolTest, TheSelectActionSurvivesARestart) {
+    for (int action : {TModeToolForm::saCrop, TModeToolForm::saZoomOut, TModeToolForm::saZoomIn}) {
+        TModeToolForm &tool = OpenTool();
+        TAdvSpeedButton *buttons[] = {tool.SelectZoomInButton, tool.SelectZoomOutButton,
+                                      tool.SelectCropButton};
+        ClickButton(buttons[action]);
+        EXPECT_EQ(tool.GetSelectAction(), action);
+        CloseTool();
+        EXPECT_EQ(ConfigManager()->ReadFormInteger("TModeToolForm", "SelectAction", -1), action);
+        TModeToolForm &again = OpenTool();
+        EXPECT_EQ(again.GetSelectAction(), action);
+        TAdvSpeedButton *restored[] = {again.SelectZoomInButton, again.SelectZoomOutButton,
+                                       again.SelectCropButton};
+        EXPECT_TRUE(restored[action]->Down()) << action;
+        CloseTool();
+    }
+}
+
+// The preview takes the aspect of the view the action makes, fitted to the page less the action
+// buttons (55) and a margin (6): the full height when the aspect allows, else the full width.
+TEST_F(ModeToolTest, SelectPreviewTakesTheAspectOfTheAction) {
+    TFakeFractalHost &host = OpenHost();
+    TModeToolForm &tool = OpenTool();
+    TSelectArea &box = *SelectArea();
+    host.HostSetMouseMode(mmoSelect);
+    ASSERT_TRUE(box.GetActive());
+    // A box of stretch 1.5: Ctrl on its right edge (x = 427), dragged to 160 pixels off the centre.
+    box.MouseDown(mbLeft, ssCtrl, 427, 240);
+    box.MouseMove(ssCtrl, 480, 240);
+    box.MouseUp(mbLeft, ssCtrl, 480, 240);
+    ASSERT_DOUBLE_EQ(box.GetStretchValue(), 1.5);
+    struct TCase {
+        const char *Name;
+        TAdvSpeedButton *Action;
+        bool StretchMode;
+        double Aspect; // width over height of the preview
+    };
+    const TCase cases[] = {
+        {"zoom in, resize", tool.SelectZoomInButton, false, 640 * 1.5 / 480},
+        {"zoom out, resize", tool.SelectZoomOutButton, false, 640 / 1.5 / 480},
+        {"zoom in, stretch", tool.SelectZoomInButton, true, 640.0 / 480},
+        {"zoom out, stretch", tool.SelectZoomOutButton, true, 640.0 / 480},
+        {"crop", tool.SelectCropButton, true, 640 * 1.5 / 480},
+    };
+    const int roomWidth = tool.SelectTab->ClientWidth() - ScaleForScreenFont(55);
+    const int roomHeight = tool.SelectTab->ClientHeight() - ScaleForScreenFont(6);
+    ASSERT_GT(roomWidth, 0);
+    ASSERT_GT(roomHeight, 0);
+    for (const TCase &c : cases) {
+        box.SetStretch(c.StretchMode);
+        ClickButton(c.Action);
+        const SIZE size = tool.GetSelectPreviewSize();
+        long width = roomWidth, height = roomHeight;
+        if (c.Aspect <= static_cast<double>(roomWidth) / roomHeight)
+            width = std::lround(roomHeight * c.Aspect);
+        else
+            height = std::lround(roomWidth / c.Aspect);
+        EXPECT_EQ(size.cx, width) << c.Name;
+        EXPECT_EQ(size.cy, height) << c.Name;
+        EXPECT_EQ(tool.SelectDisplay->Width(), width + 4) << c.Name;
+        EXPECT_EQ(tool.SelectDisplay->Height(), height + 4) << c.Name;
+        const bool crop = c.Action == tool.SelectCropButton;
+        EXPECT_EQ(tool.SelectResizeButton->Enabled(), !crop) << c.Name;
+        if (!crop)
+            EXPECT_EQ(tool.SelectStretchButton->Down(), c.StretchMode) << c.Name;
+    }
+    // Apply runs the window's command of the pressed action.
+    ClickButton(tool.SelectApplyButton);
+    ClickButton(tool.SelectZoomOutButton);
+    ClickButton(tool.SelectApplyButton);
+    EXPECT_EQ(host.Commands, (std::vector<std::string>{"Crop", "Zoom Out"}));
+}
+
+TEST(PreviewSize, FitsTheRoomByHeightOrByWidth) {
+    struct TCase {
+        double Aspect;
+        int Width, Height;
+        LONG ExpectedWidth, ExpectedHeight;
+    };
+    const TCase cases[] = {
+        {4.0 / 3, 100, 60, 80, 60}, {2.0, 100, 60, 100, 50}, {100.0 / 60, 100, 60, 100, 60},
+        {0.5, 100, 60, 30, 60},     {0.001, 100, 60, 1, 60}, {1000, 100, 60, 100, 1},
+        {1.5, 0, 0, 1, 1},
+    };
+    for (const TCase &c : cases) {
+        const SIZE size = FitPreviewSize(c.Aspect, c.Width, c.Height);
+        EXPECT_EQ(size.cx, c.ExpectedWidth) << c.Aspect;
+        EXPECT_EQ(size.cy, c.ExpectedHeight) << c.Aspect;
+    }
+}
+
+class SwitchPageTest : public ModeToolTest {
+protected:
+    // The preview calculates through the program's calculation manager.
+    static void SetUpTestSuite() {
+        ModeToolTest::SetUpTestSuite();
+        FOwnsCalculation = CalculateManager() == nullptr;
+        if (FOwnsCalculation)
+            InitializeFracCalculate();
+    }
+    static void TearDownTestSuite() {
+        if (FOwnsCalculation)
+            FinalizeFracCalculate();
+        ModeToolTest::TearDownTestSuite();
+    }
+    static inline bool FOwnsCalculation = false;
+
+    // The stand-in's fractal takes Entry of the switch fixture; the window goes into switch mode.
+    TModeToolForm &OpenSwitchPage(const char *Entry) {
+        TFakeFractalHost &host = OpenHost();
+        TInteractiveFractal &fractal = *host.Fractal;
+        fractal.BeginChange();
+        fractal.GetActiveLayer()->GetFormula().SetSource(ShellTestDataPath("ModeTool_switch.ofm"), Entry);
+        fractal.EndChangeCaption("Formula");
+        WaitCalculated(fractal);
+        TModeToolForm &tool = OpenTool();
+        host.HostSetMouseMode(mmoSwitch);
+        FractalManager()->Notify(fekInteraction);
+        EXPECT_EQ(tool.GetShownPage(), TModeToolForm::mpSwitch);
+        return tool;
+    }
+};
+
+TEST_F(SwitchPageTest, ASwitchFormulaWithErrorsShowsSoAndNoPreview) {
+    TModeToolForm &tool = OpenSwitchPage("BrokenMandel");
+    EXPECT_TRUE(tool.GetSwitchErrors());
+    EXPECT_EQ(tool.GetSwitchMessage(), "Contains errors.");
+    ASSERT_NE(tool.GetSwitchPreview(), nullptr);
+    EXPECT_EQ(tool.GetSwitchPreview()->GetBitmap().Window(), nullptr);
+    // Back to normal mode: the page and its preview go.
+    StoreMouseMode(mmoNormal);
+    FractalManager()->Notify(fekInteraction);
+    EXPECT_EQ(tool.GetSwitchPreview(), nullptr);
+    EXPECT_EQ(tool.GetSwitchMessage(), "");
+}
+
+TEST_F(SwitchPageTest, ThePreviewFollowsThePointerOnTheImageOnly) {
+    TModeToolForm &tool = OpenSwitchPage("Mandel");
+    EXPECT_FALSE(tool.GetSwitchErrors());
+    EXPECT_EQ(tool.GetSwitchMessage(), "");
+    TFractal *preview = tool.GetSwitchPreview();
+    ASSERT_NE(preview, nullptr);
+    // The preview keeps the image's aspect.
+    const SIZE size = tool.GetSwitchPreviewSize();
+    EXPECT_NEAR(static_cast<double>(size.cx) / size.cy, 640.0 / 480, 0.05);
+    EXPECT_EQ(preview->GetWidth(), size.cx);
+    EXPECT_EQ(preview->GetLayers().Items(0).GetFormula().GetEntryName(), "Julia");
+
+    const TPoint onImage = Host->Display->ClientToScreen(TPoint{10, 20});
+    ASSERT_TRUE(window_test::MovePointer(onImage));
+    ASSERT_TRUE(PumpUntil([&] { return preview->GetBitmap().Window() != nullptr; }));
+
+    const TPoint offImage = Host->Display->ClientToScreen(TPoint{-30, 20});
+    ASSERT_TRUE(window_test::MovePointer(offImage));
+    ASSERT_TRUE(PumpUntil([&] { return preview->GetBitmap().Window() == nullptr; }));
+}
+
+} // namespace
