@@ -48,6 +48,10 @@ public:
     // The select page's preview size (0 x 0 while the page is not shown).
     SIZE GetSelectPreviewSize() const { return FSelectSize; }
     SIZE GetSwitchPreviewSize() const { return FSwitchSize; }
+    // The select page's preview and the update manager that draws the box's view into it (nullptr
+    // while the page is not shown).
+    TDirectBitmap *GetSelectPreview() const { return FSelectBitmap.get(); }
+    TUpdateManager *GetSelectPreviewManager() const { return FSelectManager.get(); }
     TFractal *GetSwitchPreview() const { return FSwitchPreview.get(); }
     // The text the switch preview shows instead of a fractal ("Contains errors." or empty).
     const std::string &GetSwitchMessage() const { return FSwitchMessage; }

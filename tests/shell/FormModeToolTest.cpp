@@ -281,6 +281,67 @@ TEST_F(ModeToolTest, SelectPreviewTakesTheAspectOfTheAction) {
     EXPECT_EQ(host.Commands, (std::vector<std::string>{"Crop", "Zoom Out"}));
 }
 
+// The preview resamples the window's image into the box's view: each preview pixel shows the image
+// pixel at the matching place of the box (nearest neighbour, so within a pixel of it).
+TEST_F(ModeToolTest, SelectPreviewShowsTheImageInsideTheBox) {
+    TFakeFractalHost &host = OpenHost();
+    TModeToolForm &tool = OpenTool();
+    TSelectArea &box = *SelectArea();
+    host.HostSetMouseMode(mmoSelect);
+    ASSERT_TRUE(box.GetActive());
+    // A box off the centre: (270, 220), half-height 80, then for the second case stretched to 1.5.
+    for (int i = 0; i < 10; ++i) {
+        WORD key = VK_LEFT;
+        box.KeyDown(key, 0);
+    }
+    for (int i = 0; i < 4; ++i) {
+        WORD key = VK_UP;
+        box.KeyDown(key, 0);
+    }
+    ASSERT_EQ(box.GetCenter().x, 270);
+    ASSERT_EQ(box.GetCenter().y, 220);
+    TDirectBitmap &image = host.Fractal->GetBitmap();
+    if (image.Mode() != TBaseBitmap::bmRGB32)
+        GTEST_SKIP() << "the screen has no 32-bit colours";
+    auto pixel = [](TBaseBitmap &Bitmap, int X, int Y) {
+        return reinterpret_cast<const std::uint32_t *>(Bitmap.Bits() + Y * Bitmap.RowBytes())[X] & 0xFFFFFF;
+    };
+    for (bool stretchMode : {true, false}) {
+        if (!stretchMode) {
+            box.MouseDown(mbLeft, ssCtrl, 270 + 107, 220);
+            box.MouseMove(ssCtrl, 270 + 160, 220);
+            box.MouseUp(mbLeft, ssCtrl, 270 + 160, 220);
+            ASSERT_DOUBLE_EQ(box.GetStretchValue(), 1.5);
+        }
+        TUpdateManager *manager = tool.GetSelectPreviewManager();
+        ASSERT_NE(manager, nullptr);
+        const int refreshes = manager->GetInvalidationRefreshCount();
+        box.SetStretch(stretchMode);
+        ClickButton(tool.SelectZoomInButton);
+        ASSERT_TRUE(PumpUntil([&] { return manager->GetInvalidationRefreshCount() > refreshes; }));
+        TDirectBitmap &preview = *tool.GetSelectPreview();
+        const SIZE size = tool.GetSelectPreviewSize();
+        const double halfWidth = std::round(80 * box.GetStretchValue() * 640 / 480);
+        int mismatches = 0, checked = 0;
+        TScopeLock<TBaseBitmap> previewLock(preview);
+        TScopeLock<TBaseBitmap> imageLock(image);
+        for (int j = 3; j < size.cy - 3; j += 7)
+            for (int i = 3; i < size.cx - 3; i += 7) {
+                const int x =
+                    static_cast<int>(std::floor(270 - halfWidth + (i + 0.5) * 2 * halfWidth / size.cx));
+                const int y = static_cast<int>(std::floor(220 - 80 + (j + 0.5) * 160 / size.cy));
+                bool found = false;
+                for (int dy = -1; dy <= 1 && !found; ++dy)
+                    for (int dx = -1; dx <= 1 && !found; ++dx)
+                        found = pixel(preview, i, j) == pixel(image, x + dx, y + dy);
+                mismatches += !found;
+                ++checked;
+            }
+        EXPECT_GT(checked, 50);
+        EXPECT_EQ(mismatches, 0) << (stretchMode ? "stretch mode" : "resize mode");
+    }
+}
+
 TEST(PreviewSize, FitsTheRoomByHeightOrByWidth) {
     struct TCase {
         double Aspect;
