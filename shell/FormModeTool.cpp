@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "FracCompute.h"
 #include "FracInteractive.h"
@@ -62,6 +63,23 @@ TAdvSpeedButton *MakeButton(TWinControl *Parent, int Group, const char *Caption,
     return button;
 }
 
+struct TButtonSpec {
+    TAdvSpeedButton **Target;
+    const char *Caption;
+    const char *Hint;
+};
+
+// A column of buttons of one group, Step pixels apart, each clicking Click; the first one down.
+void MakeButtonColumn(TWinControl *Parent, int Group, int Left, int Top, int Size, int Step,
+                      const TNotifyEvent &Click, std::initializer_list<TButtonSpec> Buttons) {
+    for (const TButtonSpec &spec : Buttons) {
+        *spec.Target = MakeButton(Parent, Group, spec.Caption, spec.Hint, Left, Top, Size, Size);
+        (*spec.Target)->OnClick = Click;
+        Top += Step;
+    }
+    (*Buttons.begin()->Target)->SetDown(true);
+}
+
 TLabel *MakeLabel(TWinControl *Parent, const char *Caption, int Left, int Top) {
     auto *label = new TLabel(Parent);
     label->SetParent(Parent);
@@ -114,12 +132,10 @@ TModeToolForm::TModeToolForm(TToolPanel *APanel) : TToolForm(APanel) {
     ButtonPanel->SetBevelOuter(bvNone);
     ButtonPanel->SetBounds(0, 0, PageLeft - 6, 102);
     ButtonPanel->SetCaption("");
-    NormalButton = MakeButton(ButtonPanel, 1, "N", "Normal Mode|", 4, 4, 25, 25);
-    SelectButton = MakeButton(ButtonPanel, 1, "S", "Select Mode|", 4, 32, 25, 25);
-    SwitchButton = MakeButton(ButtonPanel, 1, "W", "Switch Mode|", 4, 60, 25, 25);
-    NormalButton->SetDown(true);
-    for (TAdvSpeedButton *button : {NormalButton, SelectButton, SwitchButton})
-        button->OnClick = MakeNotifyEvent<&TModeToolForm::ModeButtonClick>(this);
+    MakeButtonColumn(ButtonPanel, 1, 4, 4, 25, 28, MakeNotifyEvent<&TModeToolForm::ModeButtonClick>(this),
+                     {{&NormalButton, "N", "Normal Mode|"},
+                      {&SelectButton, "S", "Select Mode|"},
+                      {&SwitchButton, "W", "Switch Mode|"}});
 
     Bevel = new TPanel(this);
     Bevel->SetParent(this);
@@ -144,19 +160,13 @@ TModeToolForm::TModeToolForm(TToolPanel *APanel) : TToolForm(APanel) {
         *values[i] = MakeLabel(NormalTab, "", 56, 4 + i * 17);
     }
 
-    SelectZoomInButton = MakeButton(SelectTab, 2, "In", "Zoom In|", 2, 2, 23, 23);
-    SelectZoomOutButton = MakeButton(SelectTab, 2, "Out", "Zoom Out|", 2, 26, 23, 23);
-    SelectCropButton = MakeButton(SelectTab, 2, "Crop", "Crop|", 2, 50, 23, 23);
-    SelectZoomInButton->SetDown(true);
-    for (TAdvSpeedButton *button : {SelectZoomInButton, SelectZoomOutButton, SelectCropButton})
-        button->OnClick = MakeNotifyEvent<&TModeToolForm::SelectActionClick>(this);
-    SelectResizeButton = MakeButton(SelectTab, 3, "R",
-                                    "Resize fractal to match aspect ratio of selection box|", 27, 2, 23, 23);
-    SelectStretchButton =
-        MakeButton(SelectTab, 3, "St", "Stretch fractal to fit selection box|", 27, 26, 23, 23);
-    SelectResizeButton->SetDown(true);
-    for (TAdvSpeedButton *button : {SelectResizeButton, SelectStretchButton})
-        button->OnClick = MakeNotifyEvent<&TModeToolForm::SelectModeClick>(this);
+    MakeButtonColumn(SelectTab, 2, 2, 2, 23, 24, MakeNotifyEvent<&TModeToolForm::SelectActionClick>(this),
+                     {{&SelectZoomInButton, "In", "Zoom In|"},
+                      {&SelectZoomOutButton, "Out", "Zoom Out|"},
+                      {&SelectCropButton, "Crop", "Crop|"}});
+    MakeButtonColumn(SelectTab, 3, 27, 2, 23, 24, MakeNotifyEvent<&TModeToolForm::SelectModeClick>(this),
+                     {{&SelectResizeButton, "R", "Resize fractal to match aspect ratio of selection box|"},
+                      {&SelectStretchButton, "St", "Stretch fractal to fit selection box|"}});
     SelectApplyButton = MakeButton(SelectTab, 0, "OK", "Apply|", 27, 50, 23, 23);
     SelectApplyButton->OnClick = MakeNotifyEvent<&TModeToolForm::SelectApplyClick>(this);
     SelectDisplay = MakeDisplay(SelectTab);

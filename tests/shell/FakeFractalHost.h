@@ -39,8 +39,9 @@ private:
 
 class TFakeFractalHost : public TFractalWindowHost {
 public:
+    // With a ScrollView size, the display lies in a scroll box of that client size.
     TFakeFractalHost(TCalculateManager &Manager, THistoryDataManager &History, int Width, int Height,
-                     int Left = 40, int Top = 40)
+                     int Left = 40, int Top = 40, SIZE ScrollView = {0, 0})
         : Fractal(std::make_unique<TInteractiveFractal>(&Manager, &History)) {
         SetUpMandelbrot(*Fractal, ShellTestDataPath("FracInteractive_fixtures.ofm"), Width, Height, "-0.5/0",
                         "1", 4);
@@ -48,7 +49,13 @@ public:
         Form->SetBounds(Left, Top, Width + 40, Height + 60);
         Form->SetCaption("Fractal stand-in");
         Display = new TFakeDisplay(Form.get(), *this);
-        Display->SetParent(Form.get());
+        if (ScrollView.cx > 0) {
+            ScrollBox = new TScrollingWinControl(Form.get());
+            ScrollBox->SetParent(Form.get());
+            ScrollBox->SetBounds(0, 0, ScrollView.cx, ScrollView.cy);
+            Display->SetParent(ScrollBox);
+        } else
+            Display->SetParent(Form.get());
         Display->SetBounds(0, 0, Width, Height);
         Form->Show();
         SetForegroundWindow(Form->Handle());
@@ -69,7 +76,7 @@ public:
 
     TInteractiveFractal *HostFractal() override { return Fractal.get(); }
     TWinControl *HostDisplay() override { return Display; }
-    TScrollingWinControl *HostScrollBox() override { return nullptr; }
+    TScrollingWinControl *HostScrollBox() override { return ScrollBox; }
     TCursor HostCursor() override { return crCross; }
     bool HostInFullScreen() override { return false; }
     // As the fractal window: leaving select mode hides the box, entering it shows the box.
@@ -101,10 +108,45 @@ public:
     std::unique_ptr<TInteractiveFractal> Fractal;
     std::unique_ptr<TForm> Form;
     TFakeDisplay *Display = nullptr;
+    TScrollingWinControl *ScrollBox = nullptr;
     TSelectArea *Box = nullptr;
     std::vector<int> Modes;
     std::vector<std::string> Commands;
     int StatusUpdates = 0;
+};
+
+// Tests of the windows over a stand-in: the application, the configuration with the formula
+// modules, the active-fractal manager and the global selection box for the suite, and the
+// calculation and history managers that stand-ins' fractals use.
+class ShellWindowTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        FOwnsForms = Application == nullptr;
+        if (FOwnsForms)
+            InitializeForms();
+        Configuration = new TDocumentConfiguration("Alice");
+        FOwnsManager = FractalManager() == nullptr;
+        if (FOwnsManager)
+            InitializeFracManager();
+        FOwnsBox = SelectArea() == nullptr;
+        if (FOwnsBox)
+            InitializeSelectArea();
+    }
+    static void TearDownTestSuite() {
+        if (FOwnsBox)
+            FinalizeSelectArea();
+        if (FOwnsManager)
+            FinalizeFracManager();
+        delete Configuration;
+        Configuration = nullptr;
+        if (FOwnsForms)
+            FinalizeForms();
+    }
+
+    static inline bool FOwnsForms = false, FOwnsManager = false, FOwnsBox = false;
+    static inline TDocumentConfiguration *Configuration = nullptr;
+    THistoryDataManager History{"", 1 << 26};
+    TCalculateManager Manager{2};
 };
 
 inline void TFakeDisplay::Paint() {

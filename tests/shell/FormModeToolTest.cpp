@@ -27,30 +27,8 @@ void ClickButton(TSpeedButton *Button) {
     Button->Click();
 }
 
-class ModeToolTest : public testing::Test {
+class ModeToolTest : public ShellWindowTest {
 protected:
-    static void SetUpTestSuite() {
-        FOwnsForms = Application == nullptr;
-        if (FOwnsForms)
-            InitializeForms();
-        Configuration = new TDocumentConfiguration("Alice");
-        FOwnsManager = FractalManager() == nullptr;
-        if (FOwnsManager)
-            InitializeFracManager();
-        FOwnsBox = SelectArea() == nullptr;
-        if (FOwnsBox)
-            InitializeSelectArea();
-    }
-    static void TearDownTestSuite() {
-        if (FOwnsBox)
-            FinalizeSelectArea();
-        if (FOwnsManager)
-            FinalizeFracManager();
-        delete Configuration;
-        Configuration = nullptr;
-        if (FOwnsForms)
-            FinalizeForms();
-    }
     void SetUp() override {
         StoreMouseMode(mmoNormal);
         TFractalConfiguration &options = *ConfigManager()->Fractal;
@@ -111,10 +89,6 @@ protected:
         return *Host;
     }
 
-    static inline bool FOwnsForms = false, FOwnsManager = false, FOwnsBox = false;
-    static inline TDocumentConfiguration *Configuration = nullptr;
-    THistoryDataManager History{"", 1 << 26};
-    TCalculateManager Manager{2};
     std::unique_ptr<TFakeFractalHost> Host;
     std::unique_ptr<TForm> ToolHost;
     TModeToolForm *Tool = nullptr;
@@ -123,46 +97,31 @@ protected:
 };
 
 TEST_F(ModeToolTest, NormalPageNamesTheFirstGestureOfEachAction) {
+    // Labels: zoom, pan, rotate, stretch, skew.
+    const char *const none = "(nothing assigned)";
     struct TCase {
         const char *Name;
         int Left[kMouseKindCount], Right[kMouseKindCount];
-        const char *Zoom, *Pan, *Rotate, *Stretch, *Skew;
+        const char *Labels[5];
     };
+    // Kinds: plain, Shift, Ctrl, Alt, Shift + Ctrl, Ctrl + Alt.
     const TCase cases[] = {
         {"defaults",
          {1, 3, 2, 4, 5, 6},
          {7, 0, 0, 0, 0, 0},
-         "Shift + Left-drag",
-         "Ctrl + Left-drag",
-         "Alt + Left-drag",
-         "Shift + Ctrl + Left-drag",
-         "Ctrl + Alt + Left-drag"},
-        {"nothing",
-         {0, 0, 0, 0, 0, 0},
-         {0, 0, 0, 0, 0, 0},
-         "(nothing assigned)",
-         "(nothing assigned)",
-         "(nothing assigned)",
-         "(nothing assigned)",
-         "(nothing assigned)"},
+         {"Shift + Left-drag", "Ctrl + Left-drag", "Alt + Left-drag", "Shift + Ctrl + Left-drag",
+          "Ctrl + Alt + Left-drag"}},
+        {"nothing", {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {none, none, none, none, none}},
         // Ctrl with the right button is tried before Alt with the left one.
         {"rotate twice",
          {0, 0, 0, 4, 0, 0},
          {0, 0, 4, 0, 0, 0},
-         "(nothing assigned)",
-         "(nothing assigned)",
-         "Ctrl + Right-drag",
-         "(nothing assigned)",
-         "(nothing assigned)"},
+         {none, none, "Ctrl + Right-drag", none, none}},
         // The left button before the right one of the same keys; plain drags first of all.
         {"both buttons",
          {0, 0, 0, 0, 6, 5},
          {3, 2, 0, 0, 6, 0},
-         "Right-drag",
-         "Shift + Right-drag",
-         "(nothing assigned)",
-         "Ctrl + Alt + Left-drag",
-         "Shift + Ctrl + Left-drag"},
+         {"Right-drag", "Shift + Right-drag", none, "Ctrl + Alt + Left-drag", "Shift + Ctrl + Left-drag"}},
     };
     OpenHost();
     TModeToolForm &tool = OpenTool();
@@ -174,11 +133,10 @@ TEST_F(ModeToolTest, NormalPageNamesTheFirstGestureOfEachAction) {
             options.SetMouseRight(kind, c.Right[kind]);
         }
         ConfigManager()->Changed();
-        EXPECT_EQ(tool.ZoomValue->Caption(), c.Zoom) << c.Name;
-        EXPECT_EQ(tool.PanValue->Caption(), c.Pan) << c.Name;
-        EXPECT_EQ(tool.RotateValue->Caption(), c.Rotate) << c.Name;
-        EXPECT_EQ(tool.StretchValue->Caption(), c.Stretch) << c.Name;
-        EXPECT_EQ(tool.SkewValue->Caption(), c.Skew) << c.Name;
+        TLabel *labels[] = {tool.ZoomValue, tool.PanValue, tool.RotateValue, tool.StretchValue,
+                            tool.SkewValue};
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(labels[i]->Caption(), c.Labels[i]) << c.Name << " label " << i;
     }
 }
 

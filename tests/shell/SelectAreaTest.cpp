@@ -20,25 +20,8 @@ namespace {
 constexpr double Pi = std::numbers::pi;
 constexpr double Degree = Pi / 180;
 
-class SelectAreaTest : public testing::Test {
+class SelectAreaTest : public ShellWindowTest {
 protected:
-    static void SetUpTestSuite() {
-        FOwnsForms = Application == nullptr;
-        if (FOwnsForms)
-            InitializeForms();
-        Configuration = new TDocumentConfiguration("Alice");
-        FOwnsManager = FractalManager() == nullptr;
-        if (FOwnsManager)
-            InitializeFracManager();
-    }
-    static void TearDownTestSuite() {
-        if (FOwnsManager)
-            FinalizeFracManager();
-        delete Configuration;
-        Configuration = nullptr;
-        if (FOwnsForms)
-            FinalizeForms();
-    }
     void SetUp() override {
         StoreMouseMode(mmoNormal);
         ConfigManager()->Fractal->SelectMode = 0;
@@ -70,11 +53,6 @@ public:
     }
 
 protected:
-    static inline bool FOwnsForms = false;
-    static inline bool FOwnsManager = false;
-    static inline TDocumentConfiguration *Configuration = nullptr;
-    THistoryDataManager History{"", 1 << 26};
-    TCalculateManager Manager{2};
     TSelectArea Box;
     std::unique_ptr<TFakeFractalHost> Host;
 };
@@ -512,6 +490,32 @@ TEST_F(SelectAreaTest, MovingToAnotherWindowStartsAtItsCentre) {
     Box.SetWindow(Host.get());
     EXPECT_FALSE(Box.GetActive());
     EXPECT_EQ(Box.GetWindow(), Host.get());
+}
+
+// A drag that reaches the border of the window's scroll box scrolls it by 20 pixels every 200 ms
+// until the scroll position stops at its end; the timer stops then.
+TEST_F(SelectAreaTest, DraggingNearTheBorderScrollsTheWindow) {
+    TFakeFractalHost scrolled(Manager, History, 640, 480, 60, 60, SIZE{300, 200});
+    scrolled.Box = &Box;
+    Box.SetWindow(&scrolled);
+    Box.Show();
+    TScrollingWinControl &view = *scrolled.ScrollBox;
+    ASSERT_EQ(view.VertScrollBar().Position(), 0);
+    // A move of the box by its centre to 10 pixels above the scroll box's bottom edge.
+    const int bottom = view.ClientHeight() - 10;
+    ASSERT_TRUE(window_test::MovePointer(scrolled.Display->ClientToScreen(TPoint{150, bottom})));
+    Box.MouseDown(mbLeft, 0, 320, 240);
+    Box.MouseMove(0, 150, bottom);
+    EXPECT_EQ(Box.GetState(), TSelectArea::bsMoving);
+    const int limit = 480 - view.ClientHeight();
+    EXPECT_TRUE(window_test::PumpUntil([&] { return view.VertScrollBar().Position() > 0; }));
+    const int first = view.VertScrollBar().Position();
+    EXPECT_TRUE(first % 20 == 0 || first == limit) << first;
+    EXPECT_TRUE(window_test::PumpUntil([&] { return view.VertScrollBar().Position() == limit; }, 20000));
+    EXPECT_EQ(view.HorzScrollBar().Position(), 0);
+    Box.MouseUp(mbLeft, 0, 150, bottom);
+    Box.Hide();
+    Box.SetWindow(Host.get());
 }
 
 TEST_F(SelectAreaTest, DrawingInvertsTheOutlineAndErasingRestoresEveryPixel) {
