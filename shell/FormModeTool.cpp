@@ -146,6 +146,8 @@ TModeToolForm::TModeToolForm(TToolPanel *APanel) : TToolForm(APanel) {
     PageControl = new TAdvPageControl(this);
     PageControl->SetParent(this);
     PageControl->SetBounds(PageLeft, -TabsHeight, 233 - PageLeft, 102 + TabsHeight);
+    // Its tabs are out of sight: the keyboard would focus nothing a user can see.
+    PageControl->SetTabStop(false);
     NormalTab = new TTabSheet(PageControl);
     NormalTab->SetPageControl(PageControl);
     SelectTab = new TTabSheet(PageControl);
@@ -270,9 +272,11 @@ void TModeToolForm::UpdateTool() {
     SetCaption("Fractal Mode - " + host->HostFractal()->GetTitle());
     const int mode = GetMouseMode();
     const int page = mode == mmoSelect ? mpSelect : mode == mmoSwitch ? mpSwitch : mpNormal;
-    if (page != FShownPage) {
+    // The previews belong to one window's fractal: another window shows its page afresh.
+    if (page != FShownPage || host != FPageHost) {
         LeavePage();
         FShownPage = page;
+        FPageHost = host;
         PageControl->SetActivePageIndex(page);
     }
     switch (page) {
@@ -312,6 +316,7 @@ void TModeToolForm::LeavePage() {
         FSwitchSize = SIZE{0, 0};
     }
     FShownPage = -1;
+    FPageHost = nullptr;
 }
 
 void TModeToolForm::CenterDisplay(TAdvPanel &Display, TTabSheet &Page, SIZE Size) {

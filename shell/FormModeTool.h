@@ -105,6 +105,8 @@ private:
     void CenterDisplay(TAdvPanel &Display, TTabSheet &Page, SIZE Size);
 
     int FShownPage = -1;
+    // The window whose fractal the shown page's preview reads.
+    TFractalWindowHost *FPageHost = nullptr;
     std::unique_ptr<TUpdateRectList> FSelectRects;
     std::unique_ptr<TDirectBitmap> FSelectBitmap;
     std::unique_ptr<TUpdateManager> FSelectManager;

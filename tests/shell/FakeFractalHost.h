@@ -41,9 +41,9 @@ class TFakeFractalHost : public TFractalWindowHost {
 public:
     // With a ScrollView size, the display lies in a scroll box of that client size.
     TFakeFractalHost(TCalculateManager &Manager, THistoryDataManager &History, int Width, int Height,
-                     int Left = 40, int Top = 40, SIZE ScrollView = {0, 0})
+                     int Left = 40, int Top = 40, SIZE ScrollView = {0, 0}, const char *Center = "-0.5/0")
         : Fractal(std::make_unique<TInteractiveFractal>(&Manager, &History)) {
-        SetUpMandelbrot(*Fractal, ShellTestDataPath("FracInteractive_fixtures.ofm"), Width, Height, "-0.5/0",
+        SetUpMandelbrot(*Fractal, ShellTestDataPath("FracInteractive_fixtures.ofm"), Width, Height, Center,
                         "1", 4);
         Form = std::make_unique<TForm>(nullptr);
         Form->SetBounds(Left, Top, Width + 40, Height + 60);
@@ -90,6 +90,8 @@ public:
         StoreMouseMode(Mode);
         if (Mode == mmoSelect && Box)
             Box->Show();
+        if (TFractalManager *manager = FractalManager())
+            manager->Notify(fekInteraction);
     }
     void HostSelectZoomIn() override { Commands.push_back("Zoom In"); }
     void HostSelectZoomOut() override { Commands.push_back("Zoom Out"); }

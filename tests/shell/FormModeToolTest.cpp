@@ -239,6 +239,35 @@ TEST_F(ModeToolTest, SelectPreviewTakesTheAspectOfTheAction) {
     EXPECT_EQ(host.Commands, (std::vector<std::string>{"Crop", "Zoom Out"}));
 }
 
+// The sampled preview pixels that match no image pixel within one pixel of the place the box's
+// view puts them (box centre, half-width and half-height in image pixels); at least 50 are sampled.
+int PreviewMismatches(TModeToolForm &Tool, TBaseBitmap &Image, double CenterX, double CenterY,
+                      double HalfWidth, double HalfHeight) {
+    auto pixel = [](TBaseBitmap &Bitmap, int X, int Y) {
+        return reinterpret_cast<const std::uint32_t *>(Bitmap.Bits() + Y * Bitmap.RowBytes())[X] & 0xFFFFFF;
+    };
+    TDirectBitmap &preview = *Tool.GetSelectPreview();
+    const SIZE size = Tool.GetSelectPreviewSize();
+    int mismatches = 0, checked = 0;
+    TScopeLock<TBaseBitmap> previewLock(preview);
+    TScopeLock<TBaseBitmap> imageLock(Image);
+    for (int j = 3; j < size.cy - 3; j += 7)
+        for (int i = 3; i < size.cx - 3; i += 7) {
+            const int x =
+                static_cast<int>(std::floor(CenterX - HalfWidth + (i + 0.5) * 2 * HalfWidth / size.cx));
+            const int y =
+                static_cast<int>(std::floor(CenterY - HalfHeight + (j + 0.5) * 2 * HalfHeight / size.cy));
+            bool found = false;
+            for (int dy = -1; dy <= 1 && !found; ++dy)
+                for (int dx = -1; dx <= 1 && !found; ++dx)
+                    found = pixel(preview, i, j) == pixel(Image, x + dx, y + dy);
+            mismatches += !found;
+            ++checked;
+        }
+    EXPECT_GT(checked, 50);
+    return mismatches;
+}
+
 // The preview resamples the window's image into the box's view: each preview pixel shows the image
 // pixel at the matching place of the box (nearest neighbour, so within a pixel of it).
 TEST_F(ModeToolTest, SelectPreviewShowsTheImageInsideTheBox) {
@@ -261,9 +290,6 @@ TEST_F(ModeToolTest, SelectPreviewShowsTheImageInsideTheBox) {
     TDirectBitmap &image = host.Fractal->GetBitmap();
     if (image.Mode() != TBaseBitmap::bmRGB32)
         GTEST_SKIP() << "the screen has no 32-bit colours";
-    auto pixel = [](TBaseBitmap &Bitmap, int X, int Y) {
-        return reinterpret_cast<const std::uint32_t *>(Bitmap.Bits() + Y * Bitmap.RowBytes())[X] & 0xFFFFFF;
-    };
     for (bool stretchMode : {true, false}) {
         if (!stretchMode) {
             box.MouseDown(mbLeft, ssCtrl, 270 + 107, 220);
@@ -277,27 +303,39 @@ TEST_F(ModeToolTest, SelectPreviewShowsTheImageInsideTheBox) {
         box.SetStretch(stretchMode);
         ClickButton(tool.SelectZoomInButton);
         ASSERT_TRUE(PumpUntil([&] { return manager->GetInvalidationRefreshCount() > refreshes; }));
-        TDirectBitmap &preview = *tool.GetSelectPreview();
-        const SIZE size = tool.GetSelectPreviewSize();
         const double halfWidth = std::round(80 * box.GetStretchValue() * 640 / 480);
-        int mismatches = 0, checked = 0;
-        TScopeLock<TBaseBitmap> previewLock(preview);
-        TScopeLock<TBaseBitmap> imageLock(image);
-        for (int j = 3; j < size.cy - 3; j += 7)
-            for (int i = 3; i < size.cx - 3; i += 7) {
-                const int x =
-                    static_cast<int>(std::floor(270 - halfWidth + (i + 0.5) * 2 * halfWidth / size.cx));
-                const int y = static_cast<int>(std::floor(220 - 80 + (j + 0.5) * 160 / size.cy));
-                bool found = false;
-                for (int dy = -1; dy <= 1 && !found; ++dy)
-                    for (int dx = -1; dx <= 1 && !found; ++dx)
-                        found = pixel(preview, i, j) == pixel(image, x + dx, y + dy);
-                mismatches += !found;
-                ++checked;
-            }
-        EXPECT_GT(checked, 50);
+        const int mismatches = PreviewMismatches(tool, image, 270, 220, halfWidth, 80);
         EXPECT_EQ(mismatches, 0) << (stretchMode ? "stretch mode" : "resize mode");
     }
+}
+
+// Another window becoming active in select mode: the preview reads that window's image, and the
+// first window may close.
+TEST_F(ModeToolTest, SelectPreviewFollowsTheActiveWindow) {
+    OpenHost();
+    TModeToolForm &tool = OpenTool();
+    Host->HostSetMouseMode(mmoSelect);
+    ASSERT_EQ(tool.GetShownPage(), TModeToolForm::mpSelect);
+    if (Host->Fractal->GetBitmap().Mode() != TBaseBitmap::bmRGB32)
+        GTEST_SKIP() << "the screen has no 32-bit colours";
+    TFakeFractalHost other(Manager, History, 320, 240, 120, 120, SIZE{0, 0}, "-0.75/0.1");
+    other.Box = SelectArea();
+    // As the fractal window's activation: the manager first, then the box moves along.
+    FractalManager()->SetActiveFractal(reinterpret_cast<TFractalForm *>(&other), &other);
+    SelectArea()->SetWindow(&other);
+    Host.reset();
+    ASSERT_EQ(SelectArea()->GetCenter().x, 160);
+    ASSERT_EQ(SelectArea()->GetHalfHeight(), 40);
+    TUpdateManager *manager = tool.GetSelectPreviewManager();
+    ASSERT_NE(manager, nullptr);
+    const int refreshes = manager->GetInvalidationRefreshCount();
+    ClickButton(tool.SelectZoomInButton);
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetInvalidationRefreshCount() > refreshes; }));
+    EXPECT_EQ(PreviewMismatches(tool, other.Fractal->GetBitmap(), 160, 120, std::round(40 * 320.0 / 240), 40),
+              0);
+    FractalManager()->SetActiveFractal(nullptr);
+    SelectArea()->Hide();
+    SelectArea()->SetWindow(nullptr);
 }
 
 TEST(PreviewSize, FitsTheRoomByHeightOrByWidth) {
