@@ -107,7 +107,12 @@ void TSelectArea::Start(POINT Point, int HalfHeight) {
 void TSelectArea::Hide() {
     if (FState == bsHidden)
         return;
-    Erase();
+    if (FWindow) {
+        // The display thread draws a shown box after its blits: erased and hidden in one step.
+        TScopeLock<TBaseBitmap> guard(FWindow->HostFractal()->GetBitmap());
+        Erase();
+        FState = bsHidden;
+    }
     // Hidden before the window leaves select mode, which would hide the box again.
     FState = bsHidden;
     FPending = false;
