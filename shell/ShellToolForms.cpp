@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "FormModeTool.h"
+
 namespace {
 
 void SetUpToolForm(TToolForm &Form, const char *Name, const char *Caption) {
@@ -18,7 +20,6 @@ void SetUpToolForm(TToolForm &Form, const char *Name, const char *Caption) {
     }
 SHELL_TOOL_FORM_BODY(TLayerToolForm, "Layer Properties")
 SHELL_TOOL_FORM_BODY(TFractalToolForm, "Fractal Properties")
-SHELL_TOOL_FORM_BODY(TModeToolForm, "Fractal Mode")
 SHELL_TOOL_FORM_BODY(TStatisticsToolForm, "Statistics")
 SHELL_TOOL_FORM_BODY(TCyclingToolForm, "Color Cycling")
 SHELL_TOOL_FORM_BODY(TNetworkToolForm, "Network")

@@ -14,7 +14,6 @@
     };
 SHELL_TOOL_FORM(TLayerToolForm)
 SHELL_TOOL_FORM(TFractalToolForm)
-SHELL_TOOL_FORM(TModeToolForm)
 SHELL_TOOL_FORM(TStatisticsToolForm)
 SHELL_TOOL_FORM(TCyclingToolForm)
 SHELL_TOOL_FORM(TNetworkToolForm)

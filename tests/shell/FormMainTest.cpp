@@ -347,6 +347,8 @@ TEST_F(MainFormTest, F11MovesTheFocusBetweenDocumentAndToolWindows) {
         auto *edit = new TEdit(Tool(i)->ToolForm());
         edit->SetParent(Tool(i)->ToolForm());
         edit->SetBounds(4, 4, 80, 22);
+        // First in the tool's tab order, before the tool's own controls.
+        edit->SetTabOrder(0);
         edits.push_back(edit);
     }
     auto *document = new TTestDocument(nullptr);
