@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vexActions.h"
+#include "vexThreads.h"
+
+namespace {
+
+std::string TempFile(const char *Name) {
+    char folder[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + Name + std::to_string(GetCurrentProcessId()) + ".txt";
+}
+
+std::string ReadFileText(const std::string &Name) {
+    std::ifstream in(Name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFileText(const std::string &Name, const std::string &Text) {
+    std::ofstream out(Name, std::ios::binary | std::ios::trunc);
+    out << Text;
+}
+
+// A report of exactly Size bytes with the separator that saving appends: its header label, its
+// number, a line that carries the label in mid-line (no report start), and filling.
+std::string NumberedReport(int Number, std::size_t Size) {
+    std::string text = "date/time         : report " + std::to_string(Number) +
+                       "\r\nquoted: date/time         : not a start\r\n";
+    text.resize(Size - 4, 'x');
+    return text;
+}
+
+struct TTrimCase {
+    const char *Name;
+    std::vector<std::size_t> Existing; // sizes of the reports already in the file
+    std::size_t Added;
+    std::vector<int> Kept; // numbers of the reports left (the added one is the last number)
+};
+
+// The file keeps less than three quarters of its 50,000-byte limit, cut only where a report starts.
+TEST(vexActionsReportFile, AFileOverItsLimitIsCutAtAReportStart) {
+    const TTrimCase cases[] = {
+        // 55,000 bytes and 5,000 more: 60,000; the fifth report leaves 35,000 (< 37,500).
+        {"eleven and one", std::vector<std::size_t>(11, 5000), 5000, {6, 7, 8, 9, 10, 11, 12}},
+        {"below the limit", {20000, 20000}, 5000, {1, 2, 3}},
+        // No start leaves less than 37,500: the last report stays whole.
+        {"one big report", {10000}, 45000, {2}},
+    };
+    const std::string file = TempFile("vexTrim");
+    for (const TTrimCase &c : cases) {
+        std::string existing;
+        int number = 0;
+        for (std::size_t size : c.Existing)
+            existing += NumberedReport(++number, size) + "\r\n\r\n";
+        WriteFileText(file, existing);
+        const std::string added = NumberedReport(++number, c.Added);
+        ASSERT_TRUE(AppendReportToFile(file, added, 50000)) << c.Name;
+        std::string expected;
+        for (int kept : c.Kept) {
+            const std::size_t size = kept <= static_cast<int>(c.Existing.size()) ? c.Existing[kept - 1] : c.Added;
+            expected += NumberedReport(kept, size) + "\r\n\r\n";
+        }
+        const std::string text = ReadFileText(file);
+        EXPECT_EQ(text.size(), expected.size()) << c.Name;
+        EXPECT_TRUE(text == expected) << c.Name;
+    }
+    // A limit of 0 keeps only the newest report.
+    WriteFileText(file, NumberedReport(1, 100) + "\r\n\r\n");
+    ASSERT_TRUE(AppendReportToFile(file, NumberedReport(2, 100), 0));
+    EXPECT_EQ(ReadFileText(file), NumberedReport(2, 100) + "\r\n\r\n");
+    DeleteFileA(file.c_str());
+}
+
+// RFC 6068's own example of a body (section 6.1), and the characters that must not stand bare.
+TEST(vexActionsMailto, BodiesArePercentEncodedAsTheMailtoSchemeAsks) {
+    EXPECT_EQ(PercentEncode("send current-issue\r\nsend index", false), "send%20current-issue%0D%0Asend%20index");
+    EXPECT_EQ(PercentEncode("a%b#c&d=e?f+g<h>i\"j'k~l_m.n", false),
+              "a%25b%23c%26d%3De%3Ff%2Bg%3Ch%3Ei%22j%27k~l_m.n");
+    EXPECT_EQ(PercentEncode("\xE9", false), "%E9");
+    EXPECT_EQ(MailtoAddress("Support <infobot@example.com>; other@example.org", "Bug report",
+                            "send current-issue\r\nsend index"),
+              "mailto:infobot@example.com,other@example.org?subject=Bug%20report&body=send%20current-issue%0D%"
+              "0Asend%20index");
+}
+
+struct TCommandCase {
+    std::string Command, Address, Expected;
+};
+
+TEST(vexActionsMailto, TheAddressGoesIntoTheMailProgramsCommand) {
+    const TCommandCase cases[] = {
+        {"\"C:\\mail.exe\" /m \"%1\"", "mailto:a", "\"C:\\mail.exe\" /m \"mailto:a\""},
+        {"mail.exe %1 %1", "mailto:a", "mail.exe mailto:a mailto:a"},
+        {"mail.exe", "mailto:a", "mail.exe mailto:a"},
+        {"mail.exe ", "mailto:a", "mail.exe mailto:a"},
+    };
+    for (const TCommandCase &c : cases)
+        EXPECT_EQ(MailtoCommand(c.Command, c.Address), c.Expected) << c.Command;
+    // Too long: cut below 32,767 characters, never inside an escape.
+    const std::string prefix = "m ";
+    for (std::size_t shift = 0; shift < 3; ++shift) {
+        const std::string address = std::string(32764 - prefix.size() - shift, 'a') + "%0D%0A" + std::string(50, 'b');
+        const std::string command = MailtoCommand("m", address);
+        EXPECT_LE(command.size(), 32766u);
+        const std::size_t percent = command.rfind('%');
+        if (percent != std::string::npos) {
+            EXPECT_LE(percent + 3, command.size()) << "an escape was split at shift " << shift;
+        }
+        EXPECT_GE(command.size(), 32764u);
+    }
+}
+
+// RFC 5321 section 4.5.2: a line that starts with a period gets one more.
+TEST(vexActionsSmtp, LinesThatStartWithAPeriodAreDoubled) {
+    EXPECT_EQ(DotStuffed(".\r\n"), "..\r\n");
+    EXPECT_EQ(DotStuffed("a\r\n.\r\nb"), "a\r\n..\r\nb");
+    EXPECT_EQ(DotStuffed("a\r\n.b.\r\n..c"), "a\r\n..b.\r\n...c");
+    EXPECT_EQ(DotStuffed("a.b"), "a.b");
+    EXPECT_EQ(EncodedSubject("Bug report"), "=?ISO-8859-1?Q?Bug=20report?=");
+    EXPECT_EQ(EncodedSubject("a_b=c\xE4"), "=?ISO-8859-1?Q?a=5Fb=3Dc=E4?=");
+    SYSTEMTIME time = {};
+    time.wYear = 2026, time.wMonth = 12, time.wDay = 1, time.wHour = 8, time.wMinute = 5, time.wSecond = 9;
+    EXPECT_EQ(MailDateText(time), "1 Dec 2026 08:05:09 UT");
+    EXPECT_EQ(AngleAddress(" Support <a@b.example> "), "<a@b.example>");
+    EXPECT_EQ(AngleAddress("a@b.example"), "<a@b.example>");
+}
+
+// A fake mail server on the loopback interface: it answers like a server that offers login with an
+// equals sign ("AUTH=LOGIN") and records every line it receives.
+class TFakeSmtpServer {
+public:
+    TFakeSmtpServer() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        FListener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        bind(FListener, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+        int length = sizeof(address);
+        getsockname(FListener, reinterpret_cast<sockaddr *>(&address), &length);
+        FPort = ntohs(address.sin_port);
+        listen(FListener, 1);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TFakeSmtpServer() {
+        closesocket(FListener);
+        if (FThread.joinable())
+            FThread.join();
+        WSACleanup();
+    }
+    std::uint16_t Port() const { return FPort; }
+    // What the server received, line by line; complete once the client has quit.
+    std::vector<std::string> Transcript() {
+        if (FThread.joinable())
+            FThread.join();
+        return FLines;
+    }
+
+private:
+    bool ReadLine(SOCKET Client, std::string &Line) {
+        for (;;) {
+            const std::size_t end = FBuffer.find("\r\n");
+            if (end != std::string::npos) {
+                Line = FBuffer.substr(0, end);
+                FBuffer.erase(0, end + 2);
+                FLines.push_back(Line);
+                return true;
+            }
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(Client, &readable);
+            timeval wait = {60, 0}; // generous: the client runs under emulation
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                return false;
+            char buffer[1024];
+            const int got = recv(Client, buffer, sizeof(buffer), 0);
+            if (got <= 0)
+                return false;
+            FBuffer.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    void Answer(SOCKET Client, const std::string &Text) { send(Client, Text.data(), static_cast<int>(Text.size()), 0); }
+    void Serve() {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(FListener, &readable);
+        timeval wait = {120, 0};
+        if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+            return;
+        SOCKET client = accept(FListener, nullptr, nullptr);
+        if (client == INVALID_SOCKET)
+            return;
+        Answer(client, "220 fake.example ESMTP\r\n");
+        std::string line;
+        int authStep = 0;
+        while (ReadLine(client, line)) {
+            if (authStep == 1) {
+                authStep = 2;
+                Answer(client, "334 UGFzc3dvcmQ6\r\n");
+            } else if (authStep == 2) {
+                authStep = 3;
+                Answer(client, "235 2.7.0 Authentication successful\r\n");
+            } else if (line.rfind("EHLO ", 0) == 0) {
+                Answer(client, "250-fake.example\r\n250-AUTH=LOGIN PLAIN\r\n250 8BITMIME\r\n");
+            } else if (line == "AUTH LOGIN") {
+                authStep = 1;
+                Answer(client, "334 VXNlcm5hbWU6\r\n");
+            } else if (line == "DATA") {
+                Answer(client, "354 End data with <CR><LF>.<CR><LF>\r\n");
+                while (ReadLine(client, line) && line != ".") {
+                }
+                Answer(client, "250 2.0.0 Ok: queued\r\n");
+            } else if (line == "QUIT") {
+                Answer(client, "221 2.0.0 Bye\r\n");
+                break;
+            } else {
+                Answer(client, "250 2.1.0 Ok\r\n");
+            }
+        }
+        closesocket(client);
+    }
+    SOCKET FListener = INVALID_SOCKET;
+    std::uint16_t FPort = 0;
+    std::thread FThread;
+    std::string FBuffer;
+    std::vector<std::string> FLines;
+};
+
+TEST(vexActionsSmtp, AMailThroughAServerFollowsTheConversation) {
+    TFakeSmtpServer server;
+    TSmtpMail mail;
+    mail.Recipients = "first@example.org, Second <second@example.org>";
+    mail.Sender = "Orbisk Vantel <reports@example.com>";
+    mail.Subject = "Bug report";
+    mail.Body = "line one\r\n.\r\n.hidden\r\nlast";
+    // Base64 of "user" and "secret" (RFC 4648 alphabet).
+    ASSERT_TRUE(SendSmtpMail(mail, "127.0.0.1", server.Port(), "user", "secret"));
+    const std::vector<std::string> lines = server.Transcript();
+    ASSERT_GE(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "EHLO " + ComputerName());
+    EXPECT_EQ(lines[1], "AUTH LOGIN");
+    EXPECT_EQ(lines[2], "dXNlcg==");
+    EXPECT_EQ(lines[3], "c2VjcmV0");
+    EXPECT_EQ(lines[4], "MAIL FROM:<reports@example.com>");
+    EXPECT_EQ(lines[5], "RCPT TO:<first@example.org>");
+    EXPECT_EQ(lines[6], "RCPT TO:<second@example.org>");
+    EXPECT_EQ(lines[7], "DATA");
+    EXPECT_EQ(lines[8].rfind("DATE: ", 0), 0u);
+    EXPECT_EQ(lines[9], "TO: first@example.org, Second <second@example.org>");
+    EXPECT_EQ(lines[10], "FROM: Orbisk Vantel <reports@example.com>");
+    EXPECT_EQ(lines[11], "SUBJECT: =?ISO-8859-1?Q?Bug=20report?=");
+    const std::vector<std::string> mime = {"MIME-Version: 1.0",
+                                           "Content-Type: multipart/mixed; boundary=\"vexcrashreport SMTP Boundary\"",
+                                           "",
+                                           "This is a multi-part message in MIME format.",
+                                           "",
+                                           "--vexcrashreport SMTP Boundary",
+                                           "Content-Type: text/plain; charset=\"iso-8859-1\"",
+                                           "Content-Transfer-Encoding: 8bit",
+                                           "",
+                                           "line one",
+                                           "..",
+                                           "..hidden",
+                                           "last",
+                                           "--vexcrashreport SMTP Boundary--",
+                                           "",
+                                           "",
+                                           ".",
+                                           "RSET",
+                                           "QUIT"};
+    ASSERT_EQ(lines.size(), 12 + mime.size());
+    for (std::size_t i = 0; i < mime.size(); ++i)
+        EXPECT_EQ(lines[12 + i], mime[i]) << i;
+}
+
+TEST(vexActionsClipboard, TheReportIsPutOnTheClipboardAsText) {
+    const std::string text = "report\r\nline two";
+    CopyToClipboard(text);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE data = GetClipboardData(CF_TEXT);
+    ASSERT_NE(data, nullptr);
+    const std::string read = static_cast<const char *>(GlobalLock(data));
+    GlobalUnlock(data);
+    CloseClipboard();
+    EXPECT_EQ(read, text);
+}
+
+} // namespace
