@@ -46,9 +46,8 @@ std::string ProgramPath() {
     return path;
 }
 
-std::string ReplaceAll(std::string Text, const std::string &What, const std::string &With) {
-    for (std::size_t at = Text.find(What); at != std::string::npos; at = Text.find(What, at + With.size()))
-        Text.replace(at, What.size(), With);
+std::string Replaced(std::string Text, const std::string &What, const std::string &With) {
+    ReplaceSubstring(Text, What, With, true);
     return Text;
 }
 
@@ -160,15 +159,16 @@ bool OffersLogin(const std::string &Line) {
 }
 
 std::string AttachmentPart(const std::string &Path) {
-    THandle file(CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    THandle file(
+        CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.Valid())
         return "";
     const std::string name = FileNameOfPath(Path);
     const bool png = name.size() >= 4 && EqualIgnoreCase(name.substr(name.size() - 4), ".png");
-    std::string part = std::string("--") + Boundary + CRLF + "Content-Type: " +
-                       (png ? "image/png" : "application/octet-stream") + "; name=\"" + name + "\"" + CRLF +
-                       "Content-Transfer-Encoding: base64" + CRLF + "Content-Disposition: attachment; filename=\"" +
-                       name + "\"" + CRLF + CRLF;
+    std::string part = std::string("--") + Boundary + CRLF +
+                       "Content-Type: " + (png ? "image/png" : "application/octet-stream") + "; name=\"" +
+                       name + "\"" + CRLF + "Content-Transfer-Encoding: base64" + CRLF +
+                       "Content-Disposition: attachment; filename=\"" + name + "\"" + CRLF + CRLF;
     for (;;) {
         char piece[57];
         DWORD got = 0;
@@ -181,8 +181,9 @@ std::string AttachmentPart(const std::string &Path) {
     return part;
 }
 
-bool Conversation(const TSmtpMail &Mail, const std::vector<std::string> &Recipients, const std::string &Server,
-                  std::uint16_t Port, const std::string &Account, const std::string &Password) {
+bool Conversation(const TSmtpMail &Mail, const std::vector<std::string> &Recipients,
+                  const std::string &Server, std::uint16_t Port, const std::string &Account,
+                  const std::string &Password) {
     TSmtpConnection smtp;
     if (Server.empty() || !smtp.Connect(Server, Port) || !smtp.Expect("220"))
         return false;
@@ -216,12 +217,12 @@ bool Conversation(const TSmtpMail &Mail, const std::vector<std::string> &Recipie
         return false;
     SYSTEMTIME now;
     GetSystemTime(&now);
-    std::string data = "DATE: " + MailDateText(now) + CRLF + "TO: " + Mail.Recipients + CRLF + "FROM: " + sender +
-                       CRLF + "SUBJECT: " + EncodedSubject(Mail.Subject) + CRLF;
-    data += std::string("MIME-Version: 1.0") + CRLF + "Content-Type: multipart/mixed; boundary=\"" + Boundary +
-            "\"" + CRLF + CRLF + "This is a multi-part message in MIME format." + CRLF + CRLF + "--" + Boundary +
-            CRLF + "Content-Type: text/plain; charset=\"iso-8859-1\"" + CRLF + "Content-Transfer-Encoding: 8bit" +
-            CRLF + CRLF;
+    std::string data = "DATE: " + MailDateText(now) + CRLF + "TO: " + Mail.Recipients + CRLF +
+                       "FROM: " + sender + CRLF + "SUBJECT: " + EncodedSubject(Mail.Subject) + CRLF;
+    data += std::string("MIME-Version: 1.0") + CRLF + "Content-Type: multipart/mixed; boundary=\"" +
+            Boundary + "\"" + CRLF + CRLF + "This is a multi-part message in MIME format." + CRLF + CRLF +
+            "--" + Boundary + CRLF + "Content-Type: text/plain; charset=\"iso-8859-1\"" + CRLF +
+            "Content-Transfer-Encoding: 8bit" + CRLF + CRLF;
     data += DotStuffed(Mail.Body) + CRLF;
     std::size_t start = 0;
     while (start <= Mail.Attachments.size() && !Mail.Attachments.empty()) {
@@ -263,7 +264,8 @@ TMailResult SendMapi(const std::string &Recipients, const std::string &Subject, 
     HMODULE mapi = LoadLibraryA("mapi32.dll");
     if (!mapi)
         return TMailResult::NotSent;
-    auto send = reinterpret_cast<LPMAPISENDMAIL>(reinterpret_cast<void *>(GetProcAddress(mapi, "MAPISendMail")));
+    auto send =
+        reinterpret_cast<LPMAPISENDMAIL>(reinterpret_cast<void *>(GetProcAddress(mapi, "MAPISendMail")));
     TMailResult result = TMailResult::NotSent;
     if (send) {
         std::vector<std::string> names = SplitRecipients(Recipients);
@@ -319,8 +321,8 @@ bool StartMailto(const std::string &Address) {
         return false;
     char value[4096] = {};
     DWORD size = sizeof(value) - 1, type = 0;
-    const bool read = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(value), &size) ==
-                      ERROR_SUCCESS;
+    const bool read = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(value),
+                                       &size) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (!read)
         return false;
@@ -331,7 +333,8 @@ bool StartMailto(const std::string &Address) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -344,11 +347,15 @@ std::string ProgramFolder() {
 
 } // namespace
 
-std::string ReportFilePath() {
+std::string ProgramBaseName() {
     std::string program = FileNameOfPath(ProgramPath());
     if (const std::size_t dot = program.rfind('.'); dot != std::string::npos)
         program.erase(dot);
-    std::string name = ReplaceAll(ExceptSettings().ReportFileName, "%appname%", program);
+    return program;
+}
+
+std::string ReportFilePath() {
+    std::string name = Replaced(ExceptSettings().ReportFileName, "%appname%", ProgramBaseName());
     const bool hasFolder = name.size() > 2 && (name[0] == '\\' || name[1] == ':');
     return hasFolder ? name : ProgramFolder() + name;
 }
@@ -370,8 +377,8 @@ std::size_t ReportTrimPoint(const std::string &Text, std::uint32_t Limit) {
 }
 
 bool AppendReportToFile(const std::string &FileName, const std::string &Report, std::uint32_t Limit) {
-    THandle file(
-        CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    THandle file(CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
         return false;
     if (Limit == 0)
@@ -454,7 +461,8 @@ bool PrintBugReport(const std::string &Report, HWND Owner) {
     HFONT font = CreateFontA(-MulDiv(8, dpiY, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0,
                              FIXED_PITCH, "Courier New");
     HGDIOBJ oldFont = SelectObject(dc, font);
-    const std::string title = ExceptSettings().PrintCaption.empty() ? "bug report" : ExceptSettings().PrintCaption;
+    const std::string title =
+        ExceptSettings().PrintCaption.empty() ? "bug report" : ExceptSettings().PrintCaption;
     DOCINFOA document = {};
     document.cbSize = sizeof(document);
     document.lpszDocName = title.c_str();
@@ -468,7 +476,8 @@ bool PrintBugReport(const std::string &Report, HWND Owner) {
         if (line.empty())
             line = " ";
         RECT box = {page.left, 0, page.right, 0};
-        DrawTextA(dc, line.c_str(), static_cast<int>(line.size()), &box, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        DrawTextA(dc, line.c_str(), static_cast<int>(line.size()), &box,
+                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         const int lineHeight = box.bottom - box.top;
         if (y + lineHeight > page.bottom && y > page.top) {
             printed = EndPage(dc) > 0 && StartPage(dc) > 0;
@@ -519,8 +528,8 @@ bool IsInternetConnected() {
     if (!wininet)
         return false;
     using TGetState = BOOL(WINAPI *)(DWORD *, DWORD);
-    auto getState =
-        reinterpret_cast<TGetState>(reinterpret_cast<void *>(GetProcAddress(wininet, "InternetGetConnectedState")));
+    auto getState = reinterpret_cast<TGetState>(
+        reinterpret_cast<void *>(GetProcAddress(wininet, "InternetGetConnectedState")));
     DWORD flags = 0;
     const bool connected = getState && getState(&flags, 0);
     FreeLibrary(wininet);
@@ -541,20 +550,22 @@ std::string PercentEncode(const std::string &Text, bool KeepAddressCharacters) {
     return out;
 }
 
-std::string MailtoAddress(const std::string &Recipients, const std::string &Subject, const std::string &Body) {
+std::string MailtoAddress(const std::string &Recipients, const std::string &Subject,
+                          const std::string &Body) {
     // A mailto "to" holds bare addresses, separated by commas.
     std::string to;
     for (const std::string &recipient : SplitRecipients(Recipients)) {
         const std::string angle = AngleAddress(recipient);
         to += (to.empty() ? "" : ",") + PercentEncode(angle.substr(1, angle.size() - 2), true);
     }
-    return "mailto:" + to + "?subject=" + PercentEncode(Subject, false) + "&body=" + PercentEncode(Body, false);
+    return "mailto:" + to + "?subject=" + PercentEncode(Subject, false) +
+           "&body=" + PercentEncode(Body, false);
 }
 
 std::string MailtoCommand(const std::string &Command, const std::string &Address) {
     std::string command = Command;
     if (command.find("%1") != std::string::npos)
-        command = ReplaceAll(command, "%1", Address);
+        command = Replaced(command, "%1", Address);
     else
         command += (command.empty() || command.back() == ' ' ? "" : " ") + Address;
     if (command.size() > MaxCommandLength) {
@@ -627,8 +638,8 @@ std::vector<std::string> SplitRecipients(const std::string &Recipients) {
     return parts;
 }
 
-bool SendSmtpMail(const TSmtpMail &Mail, const std::string &Server, std::uint16_t Port, const std::string &Account,
-                  const std::string &Password) {
+bool SendSmtpMail(const TSmtpMail &Mail, const std::string &Server, std::uint16_t Port,
+                  const std::string &Account, const std::string &Password) {
     TWinsock winsock;
     if (!winsock.Started())
         return false;
@@ -640,7 +651,8 @@ bool SendSmtpMail(const TSmtpMail &Mail, const std::string &Server, std::uint16_
     return Conversation(Mail, recipients, Server, Port, Account, Password);
 }
 
-TMailResult MailBugReport(const std::string &Report, const std::string &Screenshot, HWND Owner, bool Unattended) {
+TMailResult MailBugReport(const std::string &Report, const std::string &Screenshot, HWND Owner,
+                          bool Unattended) {
     const TExceptSettings &settings = ExceptSettings();
     std::string recipients = settings.MailRecipient;
     std::replace(recipients.begin(), recipients.end(), ';', ',');
@@ -673,10 +685,10 @@ TMailResult MailBugReport(const std::string &Report, const std::string &Screensh
     if (!Unattended) {
         const std::string caption = settings.MailCaption;
         if (viaSmtp)
-            MessageBoxA(Owner, ReplaceAll(settings.MailSuccessText, "%LF%", CRLF).c_str(), caption.c_str(),
+            MessageBoxA(Owner, Replaced(settings.MailSuccessText, "%LF%", CRLF).c_str(), caption.c_str(),
                         MB_ICONINFORMATION);
         else if (result == TMailResult::NotSent)
-            MessageBoxA(Owner, ReplaceAll(settings.MailFailureText, "%LF%", CRLF).c_str(), caption.c_str(),
+            MessageBoxA(Owner, Replaced(settings.MailFailureText, "%LF%", CRLF).c_str(), caption.c_str(),
                         MB_ICONERROR);
     }
     if (result == TMailResult::Sent && !attachments.empty() && settings.DeleteAttachmentsAfterSending) {

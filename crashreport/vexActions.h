@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+// The program file's name without folder and extension ("%appname%" in the settings' texts).
+std::string ProgramBaseName();
 // The report file's full name: the setting with "%appname%" replaced, in the program's folder when
 // it names no folder.
 std::string ReportFilePath();
@@ -28,7 +30,8 @@ bool PrintBugReport(const std::string &Report, HWND Owner);
 void CopyToClipboard(const std::string &Text);
 
 enum class TMailResult { NotSent = 0, Sent = 1, Cancelled = 2 };
-TMailResult MailBugReport(const std::string &Report, const std::string &Screenshot, HWND Owner, bool Unattended);
+TMailResult MailBugReport(const std::string &Report, const std::string &Screenshot, HWND Owner,
+                          bool Unattended);
 bool IsInternetConnected();
 
 // "mailto:" + recipients + "?subject=" + subject + "&body=" + body, each part percent-encoded

@@ -10,6 +10,7 @@
 #include "vexBugReport.h"
 #include "vexHandler.h"
 #include "vexSettings.h"
+#include "vexStrings.h"
 #include "vexThreads.h"
 #include "vexTools.h"
 
@@ -20,7 +21,7 @@ namespace {
 
 enum TBoxButton { bbMail, bbSave, bbPrint, bbShow, bbContinue, bbRestart, bbClose, bbCount };
 constexpr int CantContinueImage = 7;
-constexpr const char *ButtonImages[] = {"VEIMAIL",    "VEISAVE",    "VEIPRINT", "VEISHOW",
+constexpr const char *ButtonImages[] = {"VEIMAIL",     "VEISAVE",    "VEIPRINT", "VEISHOW",
                                         "VEICONTINUE", "VEIRESTART", "VEICLOSE", "VEICANTCONTINUE"};
 constexpr UINT_PTR CountdownTimer = 777;
 constexpr WPARAM FreezeEnded = 777;
@@ -30,31 +31,15 @@ constexpr int RowHeight = 26;
 constexpr int Margin = 10;
 constexpr std::size_t BitmapImageSize = 1064;
 
-std::string ReplaceAll(std::string Text, const std::string &What, const std::string &With) {
-    for (std::size_t at = Text.find(What); at != std::string::npos; at = Text.find(What, at + With.size()))
-        Text.replace(at, What.size(), With);
+std::string Replaced(std::string Text, const std::string &What, const std::string &With) {
+    ReplaceSubstring(Text, What, With, true);
     return Text;
 }
 
-std::string ProgramName() {
-    std::string name = FileNameOfPath(ModuleFileName(nullptr));
-    if (const std::size_t dot = name.rfind('.'); dot != std::string::npos)
-        name.erase(dot);
-    return name;
-}
-
 std::string MessageOf(const std::exception_ptr &Object) {
-    if (!Object)
-        return "";
-    try {
-        std::rethrow_exception(Object);
-    } catch (const Exception &e) {
-        return e.Message();
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-    }
-    return "";
+    TBugReportInput input;
+    DescribeReportException(Object, input);
+    return input.ExceptionMessage;
 }
 
 std::string Caption(int Index) {
@@ -100,7 +85,8 @@ public:
     HWND Window() const { return FWindow; }
 
 private:
-    static LRESULT CALLBACK Procedure(TExceptionBox *Self, HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
+    static LRESULT CALLBACK Procedure(TExceptionBox *Self, HWND Window, UINT Message, WPARAM WParam,
+                                      LPARAM LParam);
     LRESULT WindowMessage(UINT Message, WPARAM WParam, LPARAM LParam);
     void Close();
     void Command(HWND Button);
@@ -161,9 +147,10 @@ bool TExceptionBox::Create() {
     windowClass.lpszClassName = ExceptionBoxClass;
     RegisterClassA(&windowClass); // stays registered for later boxes
 
-    const std::string title = ReplaceAll(s.BoxTitle, "%appname%", ProgramName());
+    const std::string title = Replaced(s.BoxTitle, "%appname%", ProgramBaseName());
     FWindow = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, ExceptionBoxClass, title.c_str(),
-                              WS_CAPTION | WS_SYSMENU | WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, instance, nullptr);
+                              WS_CAPTION | WS_SYSMENU | WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, instance,
+                              nullptr);
     if (!FWindow)
         return false;
     void *thunk = MakeCallThunk(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(this)),
@@ -179,10 +166,10 @@ bool TExceptionBox::Create() {
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-    FFont = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, DEFAULT_PITCH,
-                        "MS Sans Serif");
-    FFixedFont = CreateFontA(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, FIXED_PITCH,
-                             "Courier New");
+    FFont = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0,
+                        DEFAULT_PITCH, "MS Sans Serif");
+    FFixedFont = CreateFontA(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0,
+                             FIXED_PITCH, "Courier New");
 
     // The message and the widths that decide the layout.
     const std::string message = ExceptionBoxMessage(FFrozen, MessageOf(FObject));
@@ -198,9 +185,10 @@ bool TExceptionBox::Create() {
     for (int i = 0; i < bbCount; ++i)
         if (!Caption(i).empty())
             buttonWidth[i] = TextWidth(Caption(i)) + 16 + 3 + 16;
-    const bool reportButtons = std::any_of(buttonWidth, buttonWidth + bbContinue, [](int w) { return w > 0; });
-    const int programButtons =
-        static_cast<int>(std::count_if(buttonWidth + bbContinue, buttonWidth + bbCount, [](int w) { return w > 0; }));
+    const bool reportButtons =
+        std::any_of(buttonWidth, buttonWidth + bbContinue, [](int w) { return w > 0; });
+    const int programButtons = static_cast<int>(
+        std::count_if(buttonWidth + bbContinue, buttonWidth + bbCount, [](int w) { return w > 0; }));
     const bool column = reportButtons && programButtons >= 2;
     const int columnWidth = *std::max_element(buttonWidth + bbContinue, buttonWidth + bbCount);
 
@@ -236,12 +224,13 @@ bool TExceptionBox::Create() {
         } else {
             x += width + 6;
         }
-        DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (s.OwnerDrawnButtons ? BS_OWNERDRAW : BS_PUSHBUTTON);
+        DWORD style =
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | (s.OwnerDrawnButtons ? BS_OWNERDRAW : BS_PUSHBUTTON);
         if (i == FDefault)
             style |= BS_DEFPUSHBUTTON;
-        FButtons[i] = CreateWindowExA(0, "Button", Caption(i).c_str(), style, left, top, width, ButtonHeight,
-                                      FWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)), instance,
-                                      nullptr);
+        FButtons[i] =
+            CreateWindowExA(0, "Button", Caption(i).c_str(), style, left, top, width, ButtonHeight, FWindow,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)), instance, nullptr);
         SetWindowLongPtrA(FButtons[i], GWLP_USERDATA, i);
         SendMessageA(FButtons[i], WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     }
@@ -250,9 +239,9 @@ bool TExceptionBox::Create() {
     if (!FCanContinue && FButtons[bbContinue] && (FButtons[bbRestart] || FButtons[bbClose]))
         EnableWindow(FButtons[bbContinue], FALSE);
 
-    HWND messageLabel =
-        CreateWindowExA(0, "Static", message.c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX, Margin, messageTop,
-                        contentWidth - 2 * Margin, textBox.bottom - textBox.top, FWindow, nullptr, instance, nullptr);
+    HWND messageLabel = CreateWindowExA(0, "Static", message.c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX,
+                                        Margin, messageTop, contentWidth - 2 * Margin,
+                                        textBox.bottom - textBox.top, FWindow, nullptr, instance, nullptr);
     SendMessageA(messageLabel, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
 
     int bottom = buttonsBottom;
@@ -270,22 +259,23 @@ bool TExceptionBox::Create() {
     const int reportHeight = 300;
     const std::string reportText = FReport;
     FReportField = CreateWindowExA(WS_EX_CLIENTEDGE, "Edit", reportText.c_str(),
-                                   WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
-                                       ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                                   Margin, reportTop, contentWidth - 2 * Margin, reportHeight, FWindow, nullptr,
-                                   instance, nullptr);
+                                   WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
+                                       ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                                   Margin, reportTop, contentWidth - 2 * Margin, reportHeight, FWindow,
+                                   nullptr, instance, nullptr);
     SendMessageA(FReportField, WM_SETFONT, reinterpret_cast<WPARAM>(FFixedFont), FALSE);
 
     RECT frame = {0, 0, contentWidth, bottom + Margin};
-    AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU | WS_POPUP, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
+    AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU | WS_POPUP, FALSE,
+                       WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
     FWidth = frame.right - frame.left;
     FHeight = frame.bottom - frame.top;
     FFullHeight = FHeight + reportHeight + Margin;
     if (s.AutoShowDetails)
         FHeight = FFullHeight;
     const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    SetWindowPos(FWindow, nullptr, (screenWidth - FWidth) / 2, (screenHeight - FFullHeight) / 2, FWidth, FHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(FWindow, nullptr, (screenWidth - FWidth) / 2, (screenHeight - FFullHeight) / 2, FWidth,
+                 FHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 
     if (FAutoButton >= 0 && FButtons[FAutoButton]) {
         FCountdownStart = GetTickCount();
@@ -325,7 +315,8 @@ void TExceptionBox::Run() {
     }
 }
 
-LRESULT CALLBACK TExceptionBox::Procedure(TExceptionBox *Self, HWND, UINT Message, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TExceptionBox::Procedure(TExceptionBox *Self, HWND, UINT Message, WPARAM WParam,
+                                          LPARAM LParam) {
     try {
         return Self->WindowMessage(Message, WParam, LParam);
     } catch (...) {
@@ -457,7 +448,8 @@ void TExceptionBox::ShowReport() {
                 RECT button;
                 GetWindowRect(FButtons[i], &button);
                 MapWindowPoints(nullptr, FWindow, reinterpret_cast<POINT *>(&button), 2);
-                SetWindowPos(FButtons[i], nullptr, button.left + growth, button.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+                SetWindowPos(FButtons[i], nullptr, button.left + growth, button.top, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER);
             }
     HWND show = FButtons[bbShow];
     FButtons[bbShow] = nullptr;
@@ -474,9 +466,9 @@ void TExceptionBox::Timer() {
     GetClientRect(button, &rect);
     const DWORD elapsed = TicksSince(FCountdownStart);
     const std::uint64_t total = static_cast<std::uint64_t>(ExceptSettings().AutoActionSeconds) * 1000;
-    const int fill = total ? static_cast<int>((static_cast<std::uint64_t>(rect.right) * elapsed * 2 + total) /
-                                              (2 * total))
-                           : rect.right + 1;
+    const int fill =
+        total ? static_cast<int>((static_cast<std::uint64_t>(rect.right) * elapsed * 2 + total) / (2 * total))
+              : rect.right + 1;
     if (fill != FFill) {
         FFill = fill;
         InvalidateRect(button, nullptr, FALSE);
@@ -510,7 +502,8 @@ void TExceptionBox::DrawImage(HDC DC, int Index, int X, int Y, COLORREF Face) {
             const int alpha = pixel[3] + 1;
             auto mix = [&](int face, int value) { return (face * (256 - alpha) + value * alpha) / 256; };
             SetPixel(DC, X + column, Y + row,
-                     RGB(mix(GetRValue(Face), pixel[2]), mix(GetGValue(Face), pixel[1]), mix(GetBValue(Face), pixel[0])));
+                     RGB(mix(GetRValue(Face), pixel[2]), mix(GetGValue(Face), pixel[1]),
+                         mix(GetBValue(Face), pixel[0])));
         }
 }
 
@@ -565,8 +558,8 @@ void TExceptionBox::DrawButton(const DRAWITEMSTRUCT &Item) {
 std::string ExceptionBoxMessage(bool Frozen, const std::string &ExceptionMessage) {
     const TExceptSettings &s = ExceptSettings();
     std::string text = Frozen ? s.FrozenText : s.ErrorText;
-    text = ReplaceAll(text, "%exceptMsg%", ExceptionMessage + ".");
-    return ReplaceAll(text, "%LF%", "\r\n");
+    text = Replaced(text, "%exceptMsg%", ExceptionMessage + ".");
+    return Replaced(text, "%LF%", "\r\n");
 }
 
 bool IsConsoleProgram() {
@@ -583,7 +576,8 @@ void ShowExceptionBox(bool Frozen, const std::exception_ptr &ExceptObject, void 
             text += "\r\n\r\n" + Report;
         text += "\r\n";
         DWORD written = 0;
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+                  nullptr);
         return;
     }
     auto box = std::make_unique<TExceptionBox>(Frozen, ExceptObject, CanContinue, Report);

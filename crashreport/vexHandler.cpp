@@ -107,8 +107,8 @@ void RunPass(TDispatch &Dispatch, bool MainThreadPass, bool Unreachable) {
         if (Unreachable && !entry.CallIfMainThreadUnreachable)
             continue;
         try {
-            entry.Handler(Dispatch.Frozen, Dispatch.Object, Dispatch.Address, Dispatch.ThreadId, Dispatch.Report,
-                          Dispatch.Screenshot, Dispatch.CanContinue, Dispatch.Handled);
+            entry.Handler(Dispatch.Frozen, Dispatch.Object, Dispatch.Address, Dispatch.ThreadId,
+                          Dispatch.Report, Dispatch.Screenshot, Dispatch.CanContinue, Dispatch.Handled);
         } catch (...) {
             // A failing handler is passed over; the next one still runs.
         }
@@ -140,8 +140,8 @@ void Dispatch(TDispatch &Dispatch) {
         const bool wasSuspended = count != static_cast<DWORD>(-1) && count > 0;
         SetReportAllocationThreads(GetCurrentThreadId(), MainThread);
         DWORD_PTR answer = 0;
-        if (SendMessageTimeoutA(MainWindow, MainMessage, 1, reinterpret_cast<LPARAM>(&Dispatch), SMTO_ABORTIFHUNG,
-                                1500, &answer) &&
+        if (SendMessageTimeoutA(MainWindow, MainMessage, 1, reinterpret_cast<LPARAM>(&Dispatch),
+                                SMTO_ABORTIFHUNG, 1500, &answer) &&
             answer == MainThreadAnswer) {
             answer = 0;
             called = SendMessageTimeoutA(MainWindow, MainMessage, 0, reinterpret_cast<LPARAM>(&Dispatch),
@@ -273,11 +273,6 @@ void WaitInMainThread(HANDLE Event) {
         PostQuitMessage(exitCode);
 }
 
-void ResetFpu() {
-    const unsigned short controlWord = 0x037F;
-    asm volatile("fninit\n\tfldcw %0" : : "m"(controlWord));
-}
-
 void Submit(TRequest &Request) {
     PauseFreezeWatchdog(true);
     HANDLE event = IsSystemLockHeld() ? nullptr : CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -285,7 +280,8 @@ void Submit(TRequest &Request) {
     if (event && PipeWrite && HandlerId != 0) {
         Request.Event = event;
         DWORD written = 0;
-        if (WriteFile(PipeWrite, &Request, sizeof(Request), &written, nullptr) && written == sizeof(Request)) {
+        if (WriteFile(PipeWrite, &Request, sizeof(Request), &written, nullptr) &&
+            written == sizeof(Request)) {
             if (GetCurrentThreadId() == MainThread)
                 WaitInMainThread(event);
             else
@@ -303,11 +299,11 @@ void Submit(TRequest &Request) {
     }
     PauseFreezeWatchdog(false);
     if (ExceptSettings().ResetFpuAfterReport)
-        ResetFpu();
+        ResetFloatingPointUnit();
 }
 
-int Report(bool Frozen, const std::exception_ptr &Object, void *Address, bool CanContinue, TBugReportInput &Input,
-           std::string *ReportVariable) {
+int Report(bool Frozen, const std::exception_ptr &Object, void *Address, bool CanContinue,
+           TBugReportInput &Input, std::string *ReportVariable) {
     TRequest request{};
     request.ThreadId = GetCurrentThreadId();
     request.Frozen = Frozen;
@@ -327,7 +323,8 @@ bool Blocked() {
 
 } // namespace
 
-void RegisterExceptionHandler(bool CallInMainThread, bool CallIfMainThreadUnreachable, TExceptionHandler Handler) {
+void RegisterExceptionHandler(bool CallInMainThread, bool CallIfMainThreadUnreachable,
+                              TExceptionHandler Handler) {
     TSectionGuard guard(HandlerLock());
     for (THandlerEntry &entry : *Handlers)
         if (entry.Handler == Handler) {
@@ -447,11 +444,11 @@ void RestartApplication() {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     std::string commandLine = GetCommandLineA();
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                       &startup, &process)) {
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                       nullptr, &startup, &process)) {
         // Default security: only this user's processes can open the hand-over.
-        HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, RestartBlockSize,
-                                            RestartName(process.dwProcessId).c_str());
+        HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            RestartBlockSize, RestartName(process.dwProcessId).c_str());
         if (mapping) {
             if (auto *block = static_cast<std::uint8_t *>(
                     MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, RestartBlockSize))) {
@@ -482,8 +479,8 @@ void WaitForRestartedPredecessor() {
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, RestartName(GetCurrentProcessId()).c_str());
     if (!mapping)
         return;
-    if (const auto *block =
-            static_cast<const std::uint8_t *>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, RestartBlockSize))) {
+    if (const auto *block = static_cast<const std::uint8_t *>(
+            MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, RestartBlockSize))) {
         DWORD predecessor = 0;
         HANDLE duplicate = nullptr;
         std::memcpy(&predecessor, block, 4);

@@ -19,7 +19,8 @@ using TExceptionHandler =
                  std::string &BugReport, std::string &Screenshot, bool &CanContinue, bool &Handled)>;
 
 // Appends the handler, or updates the two options of one already registered.
-void RegisterExceptionHandler(bool CallInMainThread, bool CallIfMainThreadUnreachable, TExceptionHandler Handler);
+void RegisterExceptionHandler(bool CallInMainThread, bool CallIfMainThreadUnreachable,
+                              TExceptionHandler Handler);
 bool UnregisterExceptionHandler(TExceptionHandler Handler);
 
 // Reports one exception. A null object stands for the exception being handled at the moment of the

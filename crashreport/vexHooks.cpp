@@ -18,8 +18,8 @@
 // The class library's application routines that the message loop and the window procedures call
 // for an exception that escaped an event handler, and the one that shows its message.
 extern "C" void ApplicationHandleException() asm("__ZN12TApplication15HandleExceptionEP7TObject");
-extern "C" void ApplicationShowException() asm(
-    "__ZN12TApplication13ShowExceptionENSt15__exception_ptr13exception_ptrE");
+extern "C" void
+ApplicationShowException() asm("__ZN12TApplication13ShowExceptionENSt15__exception_ptr13exception_ptrE");
 
 namespace {
 
@@ -38,11 +38,11 @@ bool InstallCondition() {
     return (settings.CatchExceptions && settings.HookRunTime) || settings.FreezeTimeout >= 1;
 }
 
-// After a fault the processor state is the faulting code's: clear the direction flag and give the
-// floating-point unit the run time's usual control word, every exception masked.
+// After a fault the processor state is the faulting code's: clear the direction flag and reset the
+// floating-point unit.
 void ResetProcessorState() {
-    const unsigned short controlWord = 0x037F;
-    asm volatile("cld\n\tfninit\n\tfldcw %0" : : "m"(controlWord));
+    asm volatile("cld");
+    ResetFloatingPointUnit();
 }
 
 std::string AddressText(std::uintptr_t Address) {
@@ -60,7 +60,8 @@ std::string AccessViolationText(const EXCEPTION_RECORD &Record) {
     const auto address = reinterpret_cast<std::uintptr_t>(Record.ExceptionAddress);
     std::string module;
     MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(Record.ExceptionAddress, &info, sizeof(info)) == sizeof(info) && info.State == MEM_COMMIT) {
+    if (VirtualQuery(Record.ExceptionAddress, &info, sizeof(info)) == sizeof(info) &&
+        info.State == MEM_COMMIT) {
         char name[MAX_PATH + 1] = {};
         if (GetModuleFileNameA(static_cast<HMODULE>(info.AllocationBase), name, MAX_PATH))
             module = FileNameOfPath(name);
@@ -117,6 +118,11 @@ constexpr std::uint32_t PasswordCounterAccount = 0x7B2E905D;
 
 } // namespace
 
+void ResetFloatingPointUnit() {
+    const unsigned short controlWord = 0x037F;
+    asm volatile("fninit\n\tfldcw %0" : : "m"(controlWord));
+}
+
 bool PatchCode(void *Address, const void *NewBytes, std::size_t Length) {
     auto *code = static_cast<std::uint8_t *>(Address);
     std::vector<std::uint8_t> old(Length);
@@ -160,8 +166,8 @@ bool PatchCallTarget(void *Operand, void *Target) {
     DWORD previous = 0;
     if (!VirtualProtect(Operand, 4, PAGE_EXECUTE_READWRITE, &previous))
         return false;
-    const std::uint32_t displacement = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(Target) -
-                                                                  reinterpret_cast<std::uintptr_t>(Operand) - 4);
+    const std::uint32_t displacement = static_cast<std::uint32_t>(
+        reinterpret_cast<std::uintptr_t>(Target) - reinterpret_cast<std::uintptr_t>(Operand) - 4);
     return PatchCode(Operand, &displacement, 4);
 }
 
@@ -213,10 +219,8 @@ std::string HardwareExceptionText(const EXCEPTION_RECORD &Record) {
     case 0xC000013A:
         return "Control-C hit";
     default: {
-        std::string digits = HexText(static_cast<std::uint32_t>(Record.ExceptionCode), 1, '0').substr(1);
-        for (char &c : digits)
-            c = UpperCaseChar(c);
-        return "External exception " + digits;
+        return "External exception " +
+               UpperCaseText(HexText(static_cast<std::uint32_t>(Record.ExceptionCode), 1, '0').substr(1));
     }
     }
 }

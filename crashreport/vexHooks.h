@@ -21,6 +21,10 @@ bool PatchCallTarget(void *Operand, void *Target);
 void UndoPatches();
 std::size_t PatchCount();
 
+// Re-initialises the floating-point unit with the run time's control word 0x037F: every exception
+// masked (an unmasking word would raise where the code expects none).
+void ResetFloatingPointUnit();
+
 // The message of a processor exception ("Division by zero", "Access violation at address ...").
 std::string HardwareExceptionText(const EXCEPTION_RECORD &Record);
 

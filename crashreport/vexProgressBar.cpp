@@ -9,8 +9,8 @@ TProgressBar::TProgressBar() {
     const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
     FWidth = std::max(screenWidth / 2, 16);
     FWindow = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE,
-                              (screenWidth - FWidth) / 2, (screenHeight - FHeight) / 2, FWidth, FHeight, nullptr,
-                              nullptr, GetModuleHandleA(nullptr), nullptr);
+                              (screenWidth - FWidth) / 2, (screenHeight - FHeight) / 2, FWidth, FHeight,
+                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     HDC screen = GetDC(nullptr);
     FSurface = CreateCompatibleDC(screen);
     FBitmap = CreateCompatibleBitmap(screen, FWidth, FHeight);
@@ -39,7 +39,8 @@ void TProgressBar::Draw(std::uint32_t Position) {
         return;
     Position = std::min<std::uint32_t>(Position, 1000);
     const RECT inner = {4, 4, FWidth - 4, FHeight - 4};
-    const int fill = static_cast<int>((inner.right - inner.left) * static_cast<std::int64_t>(Position) / 1000);
+    const int fill =
+        static_cast<int>((inner.right - inner.left) * static_cast<std::int64_t>(Position) / 1000);
     const int percent = static_cast<int>((Position + 5) / 10);
     if (fill == FLastFill && percent == FLastPercent)
         return;
@@ -94,8 +95,8 @@ void TProgressBar::Draw(std::uint32_t Position) {
         const int from = inner.left + std::min(oldFill, fill), to = inner.left + std::max(oldFill, fill);
         BitBlt(window, from, inner.top, to - from, inner.bottom - inner.top, dc, from, inner.top, SRCCOPY);
         const int textLeft = std::max<int>(inner.left, inner.right - 60);
-        BitBlt(window, textLeft, inner.top, inner.right - textLeft, inner.bottom - inner.top, dc, textLeft, inner.top,
-               SRCCOPY);
+        BitBlt(window, textLeft, inner.top, inner.right - textLeft, inner.bottom - inner.top, dc, textLeft,
+               inner.top, SRCCOPY);
     }
     ReleaseDC(FWindow, window);
 }

@@ -24,7 +24,9 @@ std::uintptr_t HeapBegin = 0, HeapEnd = 0;
 std::atomic<void *> LargeBlocks[LargeSlots];
 std::atomic<int> LargeCount{0};
 
-bool ReportThread() {
+// Inlined into the operators: a routine of its own would leave its return addresses in stack slots
+// that thread-creator searches read.
+[[gnu::always_inline]] inline bool ReportThread() {
     const DWORD self = GetCurrentThreadId();
     return AllocationThreads[0].load(std::memory_order_relaxed) == self ||
            AllocationThreads[1].load(std::memory_order_relaxed) == self;
@@ -68,13 +70,13 @@ bool ReportFree(void *Block) {
     return false;
 }
 
-void *Allocate(std::size_t Size) {
+[[gnu::always_inline]] inline void *Allocate(std::size_t Size) {
     if (ReportHeap && ReportThread())
         return ReportAllocate(Size);
     return std::malloc(Size ? Size : 1);
 }
 
-void Release(void *Block) {
+[[gnu::always_inline]] inline void Release(void *Block) {
     if (!Block)
         return;
     if (!ReportFree(Block))

@@ -745,9 +745,10 @@ void TMainForm::CrashException(bool Frozen, std::exception_ptr E, void *, DWORD,
         AppException(this, E);
         break;
     case TExceptionRoute::CrashReport:
-        BugReport = "If you mail a bug report, please include a detailed description\r\nof what caused the error "
-                    "to occur, with steps to reproduce it.\r\n\r\n" +
-                    BugReport;
+        BugReport =
+            "If you mail a bug report, please include a detailed description\r\nof what caused the error "
+            "to occur, with steps to reproduce it.\r\n\r\n" +
+            BugReport;
         break;
     }
 }

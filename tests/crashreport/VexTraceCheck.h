@@ -72,7 +72,7 @@ inline std::string RoutineOf(const std::string &function) {
 }
 
 inline void ExpectAgreesWithAddr2line(const TTraceLine &line,
-                               const std::map<std::uintptr_t, TReference> &reference) {
+                                      const std::map<std::uintptr_t, TReference> &reference) {
     const auto found = reference.find(line.Address);
     ASSERT_NE(found, reference.end()) << std::hex << line.Address << " is no instruction of a traced routine";
     EXPECT_EQ(line.Line, found->second.Line) << std::hex << line.Address;

@@ -9,23 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "VexTestData.h"
 #include "vexActions.h"
 #include "vexThreads.h"
 
 namespace {
-
-std::string TempFile(const char *Name) {
-    char folder[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + Name + std::to_string(GetCurrentProcessId()) + ".txt";
-}
-
-std::string ReadFileText(const std::string &Name) {
-    std::ifstream in(Name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void WriteFileText(const std::string &Name, const std::string &Text) {
     std::ofstream out(Name, std::ios::binary | std::ios::trunc);
@@ -57,7 +45,7 @@ TEST(vexActionsReportFile, AFileOverItsLimitIsCutAtAReportStart) {
         // No start leaves less than 37,500: the last report stays whole.
         {"one big report", {10000}, 45000, {2}},
     };
-    const std::string file = TempFile("vexTrim");
+    const std::string file = VexTempFile("vexTrim");
     for (const TTrimCase &c : cases) {
         std::string existing;
         int number = 0;
@@ -68,30 +56,33 @@ TEST(vexActionsReportFile, AFileOverItsLimitIsCutAtAReportStart) {
         ASSERT_TRUE(AppendReportToFile(file, added, 50000)) << c.Name;
         std::string expected;
         for (int kept : c.Kept) {
-            const std::size_t size = kept <= static_cast<int>(c.Existing.size()) ? c.Existing[kept - 1] : c.Added;
+            const std::size_t size =
+                kept <= static_cast<int>(c.Existing.size()) ? c.Existing[kept - 1] : c.Added;
             expected += NumberedReport(kept, size) + "\r\n\r\n";
         }
-        const std::string text = ReadFileText(file);
+        const std::string text = ReadWholeFile(file);
         EXPECT_EQ(text.size(), expected.size()) << c.Name;
         EXPECT_TRUE(text == expected) << c.Name;
     }
     // A limit of 0 keeps only the newest report.
     WriteFileText(file, NumberedReport(1, 100) + "\r\n\r\n");
     ASSERT_TRUE(AppendReportToFile(file, NumberedReport(2, 100), 0));
-    EXPECT_EQ(ReadFileText(file), NumberedReport(2, 100) + "\r\n\r\n");
+    EXPECT_EQ(ReadWholeFile(file), NumberedReport(2, 100) + "\r\n\r\n");
     DeleteFileA(file.c_str());
 }
 
 // RFC 6068's own example of a body (section 6.1), and the characters that must not stand bare.
 TEST(vexActionsMailto, BodiesArePercentEncodedAsTheMailtoSchemeAsks) {
-    EXPECT_EQ(PercentEncode("send current-issue\r\nsend index", false), "send%20current-issue%0D%0Asend%20index");
+    EXPECT_EQ(PercentEncode("send current-issue\r\nsend index", false),
+              "send%20current-issue%0D%0Asend%20index");
     EXPECT_EQ(PercentEncode("a%b#c&d=e?f+g<h>i\"j'k~l_m.n", false),
               "a%25b%23c%26d%3De%3Ff%2Bg%3Ch%3Ei%22j%27k~l_m.n");
     EXPECT_EQ(PercentEncode("\xE9", false), "%E9");
-    EXPECT_EQ(MailtoAddress("Support <infobot@example.com>; other@example.org", "Bug report",
-                            "send current-issue\r\nsend index"),
-              "mailto:infobot@example.com,other@example.org?subject=Bug%20report&body=send%20current-issue%0D%"
-              "0Asend%20index");
+    EXPECT_EQ(
+        MailtoAddress("Support <infobot@example.com>; other@example.org", "Bug report",
+                      "send current-issue\r\nsend index"),
+        "mailto:infobot@example.com,other@example.org?subject=Bug%20report&body=send%20current-issue%0D%"
+        "0Asend%20index");
 }
 
 struct TCommandCase {
@@ -110,7 +101,8 @@ TEST(vexActionsMailto, TheAddressGoesIntoTheMailProgramsCommand) {
     // Too long: cut below 32,767 characters, never inside an escape.
     const std::string prefix = "m ";
     for (std::size_t shift = 0; shift < 3; ++shift) {
-        const std::string address = std::string(32764 - prefix.size() - shift, 'a') + "%0D%0A" + std::string(50, 'b');
+        const std::string address =
+            std::string(32764 - prefix.size() - shift, 'a') + "%0D%0A" + std::string(50, 'b');
         const std::string command = MailtoCommand("m", address);
         EXPECT_LE(command.size(), 32766u);
         const std::size_t percent = command.rfind('%');
@@ -192,7 +184,9 @@ private:
             FBuffer.append(buffer, static_cast<std::size_t>(got));
         }
     }
-    void Answer(SOCKET Client, const std::string &Text) { send(Client, Text.data(), static_cast<int>(Text.size()), 0); }
+    void Answer(SOCKET Client, const std::string &Text) {
+        send(Client, Text.data(), static_cast<int>(Text.size()), 0);
+    }
     void Serve() {
         fd_set readable;
         FD_ZERO(&readable);
@@ -262,25 +256,26 @@ TEST(vexActionsSmtp, AMailThroughAServerFollowsTheConversation) {
     EXPECT_EQ(lines[9], "TO: first@example.org, Second <second@example.org>");
     EXPECT_EQ(lines[10], "FROM: Orbisk Vantel <reports@example.com>");
     EXPECT_EQ(lines[11], "SUBJECT: =?ISO-8859-1?Q?Bug=20report?=");
-    const std::vector<std::string> mime = {"MIME-Version: 1.0",
-                                           "Content-Type: multipart/mixed; boundary=\"vexcrashreport SMTP Boundary\"",
-                                           "",
-                                           "This is a multi-part message in MIME format.",
-                                           "",
-                                           "--vexcrashreport SMTP Boundary",
-                                           "Content-Type: text/plain; charset=\"iso-8859-1\"",
-                                           "Content-Transfer-Encoding: 8bit",
-                                           "",
-                                           "line one",
-                                           "..",
-                                           "..hidden",
-                                           "last",
-                                           "--vexcrashreport SMTP Boundary--",
-                                           "",
-                                           "",
-                                           ".",
-                                           "RSET",
-                                           "QUIT"};
+    const std::vector<std::string> mime = {
+        "MIME-Version: 1.0",
+        "Content-Type: multipart/mixed; boundary=\"vexcrashreport SMTP Boundary\"",
+        "",
+        "This is a multi-part message in MIME format.",
+        "",
+        "--vexcrashreport SMTP Boundary",
+        "Content-Type: text/plain; charset=\"iso-8859-1\"",
+        "Content-Transfer-Encoding: 8bit",
+        "",
+        "line one",
+        "..",
+        "..hidden",
+        "last",
+        "--vexcrashreport SMTP Boundary--",
+        "",
+        "",
+        ".",
+        "RSET",
+        "QUIT"};
     ASSERT_EQ(lines.size(), 12 + mime.size());
     for (std::size_t i = 0; i < mime.size(); ++i)
         EXPECT_EQ(lines[12 + i], mime[i]) << i;
@@ -289,13 +284,7 @@ TEST(vexActionsSmtp, AMailThroughAServerFollowsTheConversation) {
 TEST(vexActionsClipboard, TheReportIsPutOnTheClipboardAsText) {
     const std::string text = "report\r\nline two";
     CopyToClipboard(text);
-    ASSERT_TRUE(OpenClipboard(nullptr));
-    HANDLE data = GetClipboardData(CF_TEXT);
-    ASSERT_NE(data, nullptr);
-    const std::string read = static_cast<const char *>(GlobalLock(data));
-    GlobalUnlock(data);
-    CloseClipboard();
-    EXPECT_EQ(read, text);
+    EXPECT_EQ(ClipboardText(), text);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "VexTestData.h"
 #include "VexTraceCheck.h"
 
 namespace {
@@ -37,19 +38,6 @@ std::string TestFolder() {
     return path.substr(0, path.rfind('\\') + 1);
 }
 
-std::string TempName(const std::string &Name) {
-    char folder[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + "vexCrash" + std::to_string(GetCurrentProcessId()) + Name;
-}
-
-std::string ReadFileText(const std::string &Name) {
-    std::ifstream in(Name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool FileExists(const std::string &Name) {
     return GetFileAttributesA(Name.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -59,11 +47,11 @@ bool FileExists(const std::string &Name) {
 class TChild {
 public:
     TChild(const std::string &Name, const std::vector<std::string> &Scenarios)
-        : ReportFile(TempName(Name + ".txt")), FOutputFile(TempName(Name + ".out")) {
+        : ReportFile(VexTempFile(Name + ".txt")), FOutputFile(VexTempFile(Name + ".out")) {
         DeleteFileA(ReportFile.c_str());
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        HANDLE output = CreateFileA(FOutputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE output = CreateFileA(FOutputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         std::string command = "\"" + TestFolder() + "VexCrashChild.exe\" \"" + ReportFile + "\"";
         for (const std::string &scenario : Scenarios)
             command += " " + scenario;
@@ -73,8 +61,8 @@ public:
         startup.hStdOutput = output;
         startup.hStdError = output;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        FStarted = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &FProcess);
+        FStarted = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &FProcess);
         CloseHandle(output);
     }
     ~TChild() {
@@ -93,7 +81,7 @@ public:
         DWORD code = STILL_ACTIVE;
         if (FStarted && WaitForSingleObject(FProcess.hProcess, ChildTimeoutMs) == WAIT_OBJECT_0)
             GetExitCodeProcess(FProcess.hProcess, &code);
-        Output = ReadFileText(FOutputFile);
+        Output = ReadWholeFile(FOutputFile);
         return code;
     }
     bool Running() const { return FStarted && WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT; }
@@ -127,7 +115,13 @@ std::string ThreadTrace(const std::string &Report, const std::string &Name) {
         return "";
     const std::size_t start = Report.find("\r\n", heading + 2);
     const std::size_t end = Report.find("\r\n\r\n", start);
-    return Report.substr(start + 2, end == std::string::npos ? std::string::npos : end - start - 2);
+    std::string trace =
+        Report.substr(start + 2, end == std::string::npos ? std::string::npos : end - start - 2);
+    // Without the note on the creator (">> created by ... at:"), the lines only.
+    const std::size_t note = trace.find(">> created by ");
+    if (note != std::string::npos)
+        trace.erase(note, trace.find("\r\n", note) + 2 - note);
+    return trace;
 }
 
 const std::string *ReportWithThread(const std::vector<std::string> &Reports, const std::string &Name) {
@@ -138,7 +132,8 @@ const std::string *ReportWithThread(const std::vector<std::string> &Reports, con
 }
 
 std::string FaultMessage() {
-    return Emulated() ? "exception message : External exception C000001D." : "exception message : Access violation";
+    return Emulated() ? "exception message : External exception C000001D."
+                      : "exception message : Access violation";
 }
 
 std::map<std::uintptr_t, TReference> ChildReference() {
@@ -152,7 +147,7 @@ TEST(vexCrashScenarioTest, WorkerFaultsAndWindowProcedureExceptionsAreReportedAn
     EXPECT_EQ(child.Finish(), 0u) << child.Output;
     for (const char *scenario : {"worker-av", "windowproc", "abort", "chain", "recursion", "stale"})
         EXPECT_NE(child.Output.find(std::string("done ") + scenario), std::string::npos) << child.Output;
-    const std::string text = ReadFileText(child.ReportFile);
+    const std::string text = ReadWholeFile(child.ReportFile);
     const std::vector<std::string> reports = SplitReports(text);
     // One report each, none for the abort.
     ASSERT_EQ(reports.size(), 5u) << text;
@@ -164,11 +159,11 @@ TEST(vexCrashScenarioTest, WorkerFaultsAndWindowProcedureExceptionsAreReportedAn
     EXPECT_NE(fault->find("exception class   : VexException"), std::string::npos);
     // The header's labels in their order, then the modules and the disassembly.
     std::size_t at = 0;
-    for (const char *label : {"date/time         : ", "computer name     : ", "user name         : ",
-                              "operating system  : ", "program up time   : ", "physical memory   : ",
-                              "free disk space   : ", "process id        : ", "command line      : ",
-                              "executable        : ", "exec. date/time   : ", "version           : ",
-                              "vexExcept version : ", "exception class   : ", "exception message : "}) {
+    for (const char *label :
+         {"date/time         : ", "computer name     : ", "user name         : ", "operating system  : ",
+          "program up time   : ", "physical memory   : ", "free disk space   : ", "process id        : ",
+          "command line      : ", "executable        : ", "exec. date/time   : ", "version           : ",
+          "vexExcept version : ", "exception class   : ", "exception message : "}) {
         const std::size_t found = fault->find(label, at);
         ASSERT_NE(found, std::string::npos) << label << " missing or out of order";
         EXPECT_TRUE(found == 0 || (*fault)[found - 1] == '\n') << label;
@@ -238,14 +233,14 @@ TEST(vexCrashScenarioTest, HandledAbortedAndFatalExceptions) {
     EXPECT_FALSE(FileExists(quiet.ReportFile));
 
     EXPECT_EQ(thrown.Finish(), 1u) << thrown.Output;
-    const std::vector<std::string> thrownReports = SplitReports(ReadFileText(thrown.ReportFile));
+    const std::vector<std::string> thrownReports = SplitReports(ReadWholeFile(thrown.ReportFile));
     ASSERT_EQ(thrownReports.size(), 1u);
     EXPECT_NE(thrownReports[0].find("exception message : Uncaught in the main thread."), std::string::npos)
         << thrownReports[0];
     EXPECT_NE(thrownReports[0].find("exception class   : std::runtime_error"), std::string::npos);
 
     EXPECT_EQ(faulted.Finish(), 1u) << faulted.Output;
-    const std::vector<std::string> faultReports = SplitReports(ReadFileText(faulted.ReportFile));
+    const std::vector<std::string> faultReports = SplitReports(ReadWholeFile(faulted.ReportFile));
     ASSERT_EQ(faultReports.size(), 1u);
     EXPECT_NE(faultReports[0].find(FaultMessage()), std::string::npos) << faultReports[0];
     EXPECT_NE(ThreadTrace(faultReports[0], "main thread").find("main"), std::string::npos) << faultReports[0];
@@ -256,7 +251,7 @@ TEST(vexCrashScenarioTest, ABlockedInterfaceThreadGivesAFreezeReport) {
     TChild child("freeze", {"freeze"});
     ASSERT_TRUE(child.Started());
     EXPECT_EQ(child.Finish(), 0u) << child.Output;
-    const std::vector<std::string> reports = SplitReports(ReadFileText(child.ReportFile));
+    const std::vector<std::string> reports = SplitReports(ReadWholeFile(child.ReportFile));
     ASSERT_GE(reports.size(), 1u);
     EXPECT_NE(reports[0].find("exception message : The application seems to be frozen."), std::string::npos)
         << reports[0];
@@ -300,19 +295,6 @@ std::string WindowText(HWND Window) {
     return text;
 }
 
-std::string ClipboardText() {
-    std::string text;
-    if (!OpenClipboard(nullptr))
-        return text;
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const char *bytes = static_cast<const char *>(GlobalLock(data)))
-            text = bytes;
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
 // A PNG (8-bit RGB) of the screen within Rect, for a person to look at.
 bool SaveScreenPng(const RECT &Rect, const std::string &Path) {
     const int width = Rect.right - Rect.left, height = Rect.bottom - Rect.top;
@@ -345,8 +327,8 @@ bool SaveScreenPng(const RECT &Rect, const std::string &Path) {
     ReleaseDC(nullptr, screen);
     uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
     std::string packed(packedSize, '\0');
-    if (compress(reinterpret_cast<Bytef *>(packed.data()), &packedSize, reinterpret_cast<const Bytef *>(raw.data()),
-                 static_cast<uLong>(raw.size())) != Z_OK)
+    if (compress(reinterpret_cast<Bytef *>(packed.data()), &packedSize,
+                 reinterpret_cast<const Bytef *>(raw.data()), static_cast<uLong>(raw.size())) != Z_OK)
         return false;
     packed.resize(packedSize);
     auto be32 = [](std::uint32_t v) {
@@ -404,7 +386,7 @@ TEST(vexCrashScenarioTest, TheExceptionBoxShowsTheReportAndEscapeContinues) {
     EXPECT_EQ(child.Finish(), 0u) << child.Output;
     EXPECT_NE(child.Output.find("done box-continue"), std::string::npos) << child.Output;
     // The report saved before the box is the one it showed.
-    EXPECT_EQ(ReadFileText(child.ReportFile), report + "\r\n\r\n");
+    EXPECT_EQ(ReadWholeFile(child.ReportFile), report + "\r\n\r\n");
 }
 
 // An exception that cannot continue: the continue button is disabled, closing ends with code 1.

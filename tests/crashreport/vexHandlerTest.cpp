@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -9,25 +11,13 @@
 #include <vector>
 
 #include "SysUtils.h"
+#include "VexTestData.h"
 #include "vexBugReport.h"
 #include "vexHandler.h"
 #include "vexSettings.h"
 #include "vexThreads.h"
 
 namespace {
-
-std::string TempFile(const char *Name) {
-    char folder[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + Name + std::to_string(GetCurrentProcessId()) + ".txt";
-}
-
-std::string ReadFileText(const std::string &Name) {
-    std::ifstream in(Name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Handlers that record their calls and do what the case asks.
 struct TRecorder {
@@ -57,7 +47,7 @@ protected:
         settings.ShowBox = false;
         settings.PauseThreads = false;
         settings.AutoSave = true;
-        FFile = TempFile("vexHandlerTest");
+        FFile = VexTempFile("vexHandlerTest");
         DeleteFileA(FFile.c_str());
         settings.ReportFileName = FFile;
     }
@@ -83,16 +73,17 @@ TEST_F(vexHandlerTest, HandlersAreCalledInOrderUntilOneHandlesTheException) {
         last{&calls, "last"};
     failing.Throw = true;
     handling.SetHandled = true;
-    const TExceptionHandler methods[] = {MakeEvent<&TRecorder::Handle>(&first), MakeEvent<&TRecorder::Handle>(&failing),
-                                         MakeEvent<&TRecorder::Handle>(&handling),
-                                         MakeEvent<&TRecorder::Handle>(&last)};
+    const TExceptionHandler methods[] = {
+        MakeEvent<&TRecorder::Handle>(&first), MakeEvent<&TRecorder::Handle>(&failing),
+        MakeEvent<&TRecorder::Handle>(&handling), MakeEvent<&TRecorder::Handle>(&last)};
     for (const TExceptionHandler &method : methods)
         RegisterExceptionHandler(false, false, method);
     // A second registration only updates the options: the handler is still called once.
     RegisterExceptionHandler(false, true, methods[0]);
     Report();
     EXPECT_EQ(calls, (std::vector<std::string>{"first", "failing", "handling"}));
-    EXPECT_EQ(GetFileAttributesA(FFile.c_str()), INVALID_FILE_ATTRIBUTES) << "a handled exception saves nothing";
+    EXPECT_EQ(GetFileAttributesA(FFile.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "a handled exception saves nothing";
     for (const TExceptionHandler &method : methods)
         EXPECT_TRUE(UnregisterExceptionHandler(method));
     EXPECT_FALSE(UnregisterExceptionHandler(methods[0]));
@@ -109,8 +100,9 @@ TEST_F(vexHandlerTest, AHandlersChangedReportIsWhatIsSaved) {
     RegisterExceptionHandler(false, false, method);
     Report();
     UnregisterExceptionHandler(method);
-    const std::string saved = ReadFileText(FFile);
-    EXPECT_EQ(saved.rfind("Steps to reproduce, please.\r\ndate/time         : ", 0), 0u) << saved.substr(0, 200);
+    const std::string saved = ReadWholeFile(FFile);
+    EXPECT_EQ(saved.rfind("Steps to reproduce, please.\r\ndate/time         : ", 0), 0u)
+        << saved.substr(0, 200);
     EXPECT_NE(saved.find("exception message : Handled here."), std::string::npos);
     EXPECT_EQ(saved.substr(saved.size() - 4), "\r\n\r\n");
 }
@@ -129,6 +121,67 @@ TEST_F(vexHandlerTest, AnAbortThatCanContinueIsNotReported) {
     UnregisterExceptionHandler(method);
     EXPECT_TRUE(calls.empty());
     EXPECT_EQ(GetFileAttributesA(FFile.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+unsigned short ControlWord() {
+    unsigned short word = 0;
+    asm volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
+
+// After a report the floating-point unit is back to the run time's control word with every
+// exception masked, whatever the faulting code had set.
+TEST_F(vexHandlerTest, AReportCanLeaveTheFloatingPointUnitWithEveryExceptionMasked) {
+    ExceptSettings().ResetFpuAfterReport = true;
+    const unsigned short unmasking = 0x1332;
+    asm volatile("fldcw %0" : : "m"(unmasking));
+    Report();
+    EXPECT_EQ(ControlWord(), 0x037F);
+}
+
+// A freeze-style report of every thread but the caller's, on the clipboard.
+TEST_F(vexHandlerTest, TracingTheProcessPutsAFreezeReportOnTheClipboard) {
+    DWORD tracer = 0;
+    HANDLE thread = CreateThread(nullptr, 0, vexTraceProcess, nullptr, 0, &tracer);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 120000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    const std::string text = ClipboardText();
+    EXPECT_EQ(text.rfind("date/time         : ", 0), 0u) << text.substr(0, 100);
+    EXPECT_NE(text.find("exception message : The application seems to be frozen."), std::string::npos);
+    char id[16];
+    std::snprintf(id, sizeof(id), "($%lx)", tracer);
+    EXPECT_EQ(text.find(id), std::string::npos) << "the tracing thread leaves itself out";
+}
+
+// A restarted program takes its predecessor's exception times over; a predecessor that is gone
+// already is not waited for.
+TEST(vexHandlerRestart, TheHistoryIsHandedToTheRestartedProgram) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "vexExceptRestart$%lx", GetCurrentProcessId());
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 88, name);
+    ASSERT_NE(mapping, nullptr);
+    auto *block = static_cast<std::uint8_t *>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 88));
+    ASSERT_NE(block, nullptr);
+    const DWORD gone = 0xFFFFFFF0; // no such process
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), mapping, GetCurrentProcess(), &duplicate, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    std::memcpy(block, &gone, 4);
+    std::memcpy(block + 4, &duplicate, 4);
+    const std::uint64_t handed[HistoryLength] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+    std::memcpy(block + 8, handed, sizeof(handed));
+    std::uint64_t saved[HistoryLength];
+    ExceptionHistory(saved);
+
+    WaitForRestartedPredecessor();
+    std::uint64_t history[HistoryLength];
+    ExceptionHistory(history);
+    EXPECT_EQ(std::memcmp(history, handed, sizeof(handed)), 0);
+    EXPECT_FALSE(CloseHandle(duplicate)) << "the handle made for this process was closed";
+    SetExceptionHistory(saved);
+    UnmapViewOfFile(block);
+    CloseHandle(mapping);
 }
 
 std::uint64_t NowSeconds() {

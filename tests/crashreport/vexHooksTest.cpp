@@ -60,11 +60,13 @@ protected:
 
 TEST_F(vexHooksTest, AHookJumpsToTheReplacementUntilItIsUndone) {
     ASSERT_EQ(CallTarget(), 41);
-    EXPECT_TRUE(HookCode(reinterpret_cast<void *>(&PatchTarget), reinterpret_cast<void *>(&PatchReplacement)));
+    EXPECT_TRUE(
+        HookCode(reinterpret_cast<void *>(&PatchTarget), reinterpret_cast<void *>(&PatchReplacement)));
     EXPECT_EQ(PatchCount(), 1u);
     EXPECT_EQ(CallTarget(), 42);
     // The same bytes again change nothing and list nothing.
-    EXPECT_FALSE(HookCode(reinterpret_cast<void *>(&PatchTarget), reinterpret_cast<void *>(&PatchReplacement)));
+    EXPECT_FALSE(
+        HookCode(reinterpret_cast<void *>(&PatchTarget), reinterpret_cast<void *>(&PatchReplacement)));
     EXPECT_EQ(PatchCount(), 1u);
     UndoPatches();
     EXPECT_EQ(PatchCount(), 0u);
@@ -73,7 +75,8 @@ TEST_F(vexHooksTest, AHookJumpsToTheReplacementUntilItIsUndone) {
 
 // Someone else patched the routine again after the hook: undoing leaves their patch alone.
 TEST_F(vexHooksTest, UndoLeavesAPatchThatWasChangedSinceAlone) {
-    ASSERT_TRUE(HookCode(reinterpret_cast<void *>(&PatchTarget), reinterpret_cast<void *>(&PatchReplacement)));
+    ASSERT_TRUE(
+        HookCode(reinterpret_cast<void *>(&PatchTarget), reinterpret_cast<void *>(&PatchReplacement)));
     WriteJump(reinterpret_cast<void *>(&PatchTarget), reinterpret_cast<void *>(&PatchOther));
     UndoPatches();
     EXPECT_EQ(CallTarget(), 43);
@@ -170,8 +173,9 @@ TEST(vexHooksText, AccessViolationsNameTheModuleAndTheKindOfAccess) {
     char address[16];
     std::snprintf(address, sizeof(address), "$%x",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&PatchTarget)));
-    EXPECT_EQ(HardwareExceptionText(record), std::string("Access violation at address ") + address +
-                                                 " in module 'CrashreportTests.exe'. Write of address $abcdef01");
+    EXPECT_EQ(HardwareExceptionText(record),
+              std::string("Access violation at address ") + address +
+                  " in module 'CrashreportTests.exe'. Write of address $abcdef01");
 }
 
 } // namespace

@@ -20,11 +20,18 @@
 #include "vexSettings.h"
 #include "vexThreads.h"
 
+// A write through a null pointer that the compiler cannot see: a fault it knows of would let it
+// drop the code around it.
+int *volatile NullTarget = nullptr;
+inline void Fault(int Value) {
+    *NullTarget = Value;
+}
+
 // The crashing routines stay outside any namespace and are never inlined, so that the map and
 // addr2line name them alike; the empty asm statements keep their calls from being tail calls.
 
 __attribute__((noinline)) void CrashChainF3() {
-    *static_cast<volatile int *>(nullptr) = 1;
+    Fault(1);
     asm volatile("" ::: "memory");
 }
 
@@ -40,7 +47,7 @@ __attribute__((noinline)) void CrashChainF1() {
 
 __attribute__((noinline)) void CrashRecursion(int depth) {
     if (depth == 0)
-        *static_cast<volatile int *>(nullptr) = 2;
+        Fault(2);
     else
         CrashRecursion(depth - 1);
     asm volatile("" ::: "memory");
@@ -58,7 +65,7 @@ __attribute__((noinline)) std::uintptr_t CrashStaleCaller() {
 
 __attribute__((noinline)) void CrashStaleHolder(std::uintptr_t stale) {
     volatile std::uintptr_t slots[4] = {stale, stale, stale, stale};
-    *static_cast<volatile int *>(nullptr) = 3;
+    Fault(3);
     asm volatile("" ::: "memory");
     (void)slots[0];
 }
@@ -118,7 +125,8 @@ void SendToApplication(const std::string &Kind) {
 
 struct THandlingHandler {
     int Calls = 0;
-    void Handle(bool, std::exception_ptr, void *, DWORD, std::string &, std::string &, bool &, bool &Handled) {
+    void Handle(bool, std::exception_ptr, void *, DWORD, std::string &, std::string &, bool &,
+                bool &Handled) {
         ++Calls;
         Handled = true;
     }
@@ -130,7 +138,7 @@ struct THandlingHandler {
 
 bool RunScenario(const std::string &Scenario) {
     if (Scenario == "worker-av")
-        return RunWorker("worker-av", [] { *static_cast<volatile int *>(nullptr) = 4; });
+        return RunWorker("worker-av", [] { Fault(4); });
     if (Scenario == "chain")
         return RunWorker("chain", CrashChainF1);
     if (Scenario == "recursion")
@@ -152,7 +160,7 @@ bool RunScenario(const std::string &Scenario) {
     if (Scenario == "main-throw")
         ThrowUncaught();
     if (Scenario == "main-av") {
-        *static_cast<volatile int *>(nullptr) = 5;
+        Fault(5);
         return false;
     }
     if (Scenario == "freeze") {
