@@ -550,6 +550,9 @@ void UnregisterMainThreadHandler() {
     MainWindow = nullptr;
 }
 
+// The linker's export directive names the routine without its stdcall decoration.
+asm(".section .drectve\n\t.ascii \" -export:vexTraceProcess=vexTraceProcess@4\"\n\t.text");
+
 extern "C" DWORD WINAPI vexTraceProcess(void *) {
     try {
         const DWORD self = GetCurrentThreadId();

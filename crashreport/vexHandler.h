@@ -58,4 +58,6 @@ void UnregisterMainThreadHandler();
 // are held; any thread may free them.
 void SetReportAllocationThreads(DWORD First, DWORD Second);
 
-extern "C" __declspec(dllexport) DWORD WINAPI vexTraceProcess(void *Parameter);
+// The program's one export, under its plain name (vexTraceProcess, not vexTraceProcess@4), in the
+// form of a thread routine: another program may start it as a remote thread of this one.
+extern "C" DWORD WINAPI vexTraceProcess(void *Parameter);

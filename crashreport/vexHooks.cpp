@@ -9,6 +9,7 @@
 #include "vexCrypt.h"
 #include "vexDisAsm.h"
 #include "vexHandler.h"
+#include "vexMapFile.h"
 #include "vexSettings.h"
 #include "vexStrings.h"
 #include "vexThreadHooks.h"
@@ -85,6 +86,8 @@ LONG WINAPI OutermostFilter(EXCEPTION_POINTERS *Pointers) {
     if (record.ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
         return EXCEPTION_CONTINUE_SEARCH;
     ResetProcessorState();
+    if (GetCurrentThreadId() == HandlerThreadId())
+        CloseApplication(); // the reporting machinery itself failed: nothing could report this
     const bool mainThread = GetCurrentThreadId() == ReportMainThreadId();
     HandleProcessorException(record, *Pointers->ContextRecord, !mainThread);
     if (mainThread)
@@ -243,6 +246,8 @@ void InstallCrashHooks() {
     }
     SetThreadName(GetCurrentThreadId(), "main thread");
     InitializeVexBugReport();
+    // The program's own map is read now, from the ordinary heap: a report reads from its own heap.
+    GetModuleMap(reinterpret_cast<const void *>(&InstallCrashHooks));
     Installed = true;
     if (settings.CatchExceptions && settings.HookRunTime) {
         PreviousFilter = SetUnhandledExceptionFilter(OutermostFilter);

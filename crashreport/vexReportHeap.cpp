@@ -111,35 +111,37 @@ void SetReportAllocationThreads(DWORD First, DWORD Second) {
     AllocationThreads[1] = Second;
 }
 
-void *operator new(std::size_t Size) {
+// The operators are weak: a program that counts its allocations with operators of its own (some test
+// programs do) keeps those.
+[[gnu::weak]] void *operator new(std::size_t Size) {
     if (void *block = Allocate(Size))
         return block;
     throw std::bad_alloc();
 }
-void *operator new[](std::size_t Size) {
+[[gnu::weak]] void *operator new[](std::size_t Size) {
     return operator new(Size);
 }
-void *operator new(std::size_t Size, const std::nothrow_t &) noexcept {
+[[gnu::weak]] void *operator new(std::size_t Size, const std::nothrow_t &) noexcept {
     return Allocate(Size);
 }
-void *operator new[](std::size_t Size, const std::nothrow_t &) noexcept {
+[[gnu::weak]] void *operator new[](std::size_t Size, const std::nothrow_t &) noexcept {
     return Allocate(Size);
 }
-void operator delete(void *Block) noexcept {
+[[gnu::weak]] void operator delete(void *Block) noexcept {
     Release(Block);
 }
-void operator delete[](void *Block) noexcept {
+[[gnu::weak]] void operator delete[](void *Block) noexcept {
     Release(Block);
 }
-void operator delete(void *Block, std::size_t) noexcept {
+[[gnu::weak]] void operator delete(void *Block, std::size_t) noexcept {
     Release(Block);
 }
-void operator delete[](void *Block, std::size_t) noexcept {
+[[gnu::weak]] void operator delete[](void *Block, std::size_t) noexcept {
     Release(Block);
 }
-void operator delete(void *Block, const std::nothrow_t &) noexcept {
+[[gnu::weak]] void operator delete(void *Block, const std::nothrow_t &) noexcept {
     Release(Block);
 }
-void operator delete[](void *Block, const std::nothrow_t &) noexcept {
+[[gnu::weak]] void operator delete[](void *Block, const std::nothrow_t &) noexcept {
     Release(Block);
 }
