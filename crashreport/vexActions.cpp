@@ -13,6 +13,7 @@
 #include "vexSettings.h"
 #include "vexStrings.h"
 #include "vexThreads.h"
+#include "vexTools.h"
 
 namespace {
 
@@ -239,6 +240,166 @@ bool Conversation(const TSmtpMail &Mail, const std::vector<std::string> &Recipie
     if (smtp.SendLine("QUIT"))
         smtp.Expect("221");
     return true;
+}
+
+// --- Name servers ---------------------------------------------------------------------------
+
+constexpr DWORD DnsWaitMs = 5000;
+// Two of the public root name servers.
+const std::vector<std::string> RootServers = {"a.root-servers.net", "b.root-servers.net"};
+
+bool ResolveHost(const std::string &Host, in_addr &Address) {
+    Address.s_addr = inet_addr(Host.c_str());
+    if (Address.s_addr != INADDR_NONE)
+        return true;
+    const hostent *host = gethostbyname(Host.c_str());
+    if (!host || host->h_addrtype != AF_INET || !host->h_addr_list[0])
+        return false;
+    std::memcpy(&Address, host->h_addr_list[0], 4);
+    return true;
+}
+
+// Reads the 16-bit big-endian value at At, when it lies inside Message.
+bool ReadWord(const std::string &Message, std::size_t At, std::uint16_t &Value) {
+    if (At + 2 > Message.size())
+        return false;
+    Value = static_cast<std::uint16_t>(static_cast<unsigned char>(Message[At]) << 8 |
+                                       static_cast<unsigned char>(Message[At + 1]));
+    return true;
+}
+
+// A name of length-prefixed labels at At, following compression pointers (at most 32 of them, so that
+// a loop of pointers ends). End receives the position behind the name where it first stood.
+bool ReadName(const std::string &Message, std::size_t At, std::string &Name, std::size_t &End) {
+    Name.clear();
+    bool jumped = false;
+    for (int hops = 0; hops < 32;) {
+        if (At >= Message.size())
+            return false;
+        const unsigned length = static_cast<unsigned char>(Message[At]);
+        if ((length & 0xC0) == 0xC0) {
+            std::uint16_t pointer = 0;
+            if (!ReadWord(Message, At, pointer))
+                return false;
+            if (!jumped)
+                End = At + 2;
+            jumped = true;
+            At = pointer & 0x3FFF;
+            ++hops;
+            continue;
+        }
+        if (length & 0xC0)
+            return false;
+        if (length == 0) {
+            if (!jumped)
+                End = At + 1;
+            return true;
+        }
+        if (At + 1 + length > Message.size() || Name.size() + length + 1 > 255)
+            return false;
+        Name += (Name.empty() ? "" : ".") + Message.substr(At + 1, length);
+        At += 1 + length;
+    }
+    return false;
+}
+
+bool ReadRecords(const std::string &Message, std::size_t &At, unsigned Count,
+                 std::vector<TDnsRecord> &Records) {
+    for (unsigned i = 0; i < Count; ++i) {
+        TDnsRecord record;
+        std::uint16_t type = 0, length = 0;
+        if (!ReadName(Message, At, record.Name, At) || !ReadWord(Message, At, type) ||
+            !ReadWord(Message, At + 8, length) || At + 10 + length > Message.size())
+            return false;
+        record.Type = type;
+        const std::size_t data = At + 10;
+        std::size_t end = 0;
+        if (type == DnsTypeA && length == 4) {
+            record.Data = std::to_string(static_cast<unsigned char>(Message[data])) + "." +
+                          std::to_string(static_cast<unsigned char>(Message[data + 1])) + "." +
+                          std::to_string(static_cast<unsigned char>(Message[data + 2])) + "." +
+                          std::to_string(static_cast<unsigned char>(Message[data + 3]));
+        } else if (type == DnsTypeMX && length > 2) {
+            if (!ReadName(Message, data + 2, record.Data, end)) // behind the preference
+                return false;
+        } else if (type == DnsTypeNS || type == 5) {
+            if (!ReadName(Message, data, record.Data, end))
+                return false;
+        }
+        Records.push_back(record);
+        At = data + length;
+    }
+    return true;
+}
+
+// Sends the question to every server and takes the first good reply within 5 s.
+bool AskServers(const std::vector<std::string> &Servers, const std::string &Name, std::uint16_t Type,
+                std::uint16_t Port, TDnsReply &Reply) {
+    SOCKET udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (udp == INVALID_SOCKET)
+        return false;
+    sockaddr_in any = {};
+    any.sin_family = AF_INET;
+    bind(udp, reinterpret_cast<const sockaddr *>(&any), sizeof(any));
+    const std::string query = DnsQuery(Name, Type);
+    for (const std::string &server : Servers) {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(Port);
+        if (ResolveHost(server, address.sin_addr))
+            sendto(udp, query.data(), static_cast<int>(query.size()), 0,
+                   reinterpret_cast<const sockaddr *>(&address), sizeof(address));
+    }
+    bool answered = false;
+    const DWORD start = GetTickCount();
+    while (!answered) {
+        const DWORD spent = TicksSince(start);
+        if (spent >= DnsWaitMs)
+            break;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(udp, &readable);
+        const DWORD left = DnsWaitMs - spent;
+        timeval wait = {static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+        if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+            break;
+        char buffer[4096];
+        const int got = recv(udp, buffer, sizeof(buffer), 0);
+        if (got <= 0)
+            break;
+        Reply = TDnsReply();
+        answered = ParseDnsReply(std::string(buffer, static_cast<std::size_t>(got)), Reply);
+    }
+    closesocket(udp);
+    return answered;
+}
+
+std::vector<std::string> ServersOf(const TDnsReply &Reply, bool PreferAddresses) {
+    std::vector<std::string> servers;
+    if (PreferAddresses)
+        for (const TDnsRecord &record : Reply.Additional)
+            if (record.Type == DnsTypeA)
+                servers.push_back(record.Data);
+    if (servers.empty()) {
+        // Name servers answer a question for a zone below theirs with a referral, whose name
+        // servers stand in the authority section instead of the answers.
+        const std::vector<TDnsRecord> &records = Reply.Answers.empty() ? Reply.Authority : Reply.Answers;
+        for (const TDnsRecord &record : records)
+            if (record.Type == DnsTypeNS && !record.Data.empty())
+                servers.push_back(record.Data);
+    }
+    return servers;
+}
+
+std::string FirstExchanger(const std::vector<std::string> &Servers, const std::string &Domain,
+                           std::uint16_t Port) {
+    TDnsReply reply;
+    if (!AskServers(Servers, Domain, DnsTypeMX, Port, reply))
+        return "";
+    for (const TDnsRecord &record : reply.Answers)
+        if (record.Type == DnsTypeMX && !record.Data.empty())
+            return record.Data;
+    return "";
 }
 
 class TWinsock {
@@ -579,6 +740,71 @@ std::string MailtoCommand(const std::string &Command, const std::string &Address
     return command;
 }
 
+std::string DnsQuery(const std::string &Name, std::uint16_t Type) {
+    // Id 1, no flags (no recursion wanted), one question.
+    std::string query("\x00\x01\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12);
+    for (std::size_t start = 0; start < Name.size();) {
+        const std::size_t end = std::min(Name.find('.', start), Name.size());
+        const std::size_t length = std::min<std::size_t>(end - start, 63);
+        query.push_back(static_cast<char>(length));
+        query += Name.substr(start, length);
+        start = end + 1;
+    }
+    query.push_back('\0');
+    query += {static_cast<char>(Type >> 8), static_cast<char>(Type & 0xFF), '\0', '\1'};
+    return query;
+}
+
+bool ParseDnsReply(const std::string &Message, TDnsReply &Reply) {
+    std::uint16_t flags = 0, questions = 0, answers = 0, authority = 0, additional = 0;
+    if (!ReadWord(Message, 2, flags) || !ReadWord(Message, 4, questions) || !ReadWord(Message, 6, answers) ||
+        !ReadWord(Message, 8, authority) || !ReadWord(Message, 10, additional))
+        return false;
+    if (!(flags & 0x8000) || (flags & 0x000F) != 0)
+        return false; // no reply, or an error
+    std::size_t at = 12;
+    for (unsigned i = 0; i < questions; ++i) {
+        std::string name;
+        if (!ReadName(Message, at, name, at) || at + 4 > Message.size())
+            return false;
+        at += 4;
+    }
+    return ReadRecords(Message, at, answers, Reply.Answers) &&
+           ReadRecords(Message, at, authority, Reply.Authority) &&
+           ReadRecords(Message, at, additional, Reply.Additional);
+}
+
+std::string MailExchangerOf(const std::string &Domain, const std::vector<std::string> &RootServers,
+                            std::uint16_t Port) {
+    std::string domain = Domain;
+    if (!domain.empty() && domain.back() == '>')
+        domain.pop_back();
+    std::string base = domain;
+    if (std::count(domain.begin(), domain.end(), '.') >= 3) {
+        std::size_t at = domain.size();
+        for (int dots = 0; dots < 3; ++dots)
+            at = domain.rfind('.', at - 1);
+        base = domain.substr(at + 1);
+    }
+    TDnsReply reply;
+    if (!AskServers(RootServers, base, DnsTypeNS, Port, reply))
+        return "";
+    for (int more = 0; more < 10 && reply.Additional.empty(); ++more) {
+        const std::vector<std::string> servers = ServersOf(reply, false);
+        TDnsReply next;
+        if (servers.empty() || !AskServers(servers, base, DnsTypeNS, Port, next))
+            break;
+        reply = next;
+    }
+    const std::vector<std::string> servers = ServersOf(reply, true);
+    if (servers.empty())
+        return "";
+    std::string exchanger = FirstExchanger(servers, domain, Port);
+    if (exchanger.empty() && domain != base)
+        exchanger = FirstExchanger(servers, base, Port);
+    return exchanger;
+}
+
 std::string DotStuffed(const std::string &Body) {
     std::string out;
     out.reserve(Body.size() + 16);
@@ -646,9 +872,20 @@ bool SendSmtpMail(const TSmtpMail &Mail, const std::string &Server, std::uint16_
     const std::vector<std::string> recipients = SplitRecipients(Mail.Recipients);
     if (recipients.empty())
         return false;
-    // Without a server each recipient's own mail exchanger would be asked; this program has no
-    // name-server look-up, so that way of sending fails and the next one is tried.
-    return Conversation(Mail, recipients, Server, Port, Account, Password);
+    if (!Server.empty())
+        return Conversation(Mail, recipients, Server, Port, Account, Password);
+    // One conversation per recipient, with the mail exchanger of its domain.
+    bool sent = false;
+    for (const std::string &recipient : recipients) {
+        const std::string address = AngleAddress(recipient);
+        const std::size_t at = address.find('@');
+        if (at == std::string::npos)
+            continue;
+        const std::string exchanger = MailExchangerOf(address.substr(at + 1), RootServers);
+        if (!exchanger.empty() && Conversation(Mail, {recipient}, exchanger, Port, Account, Password))
+            sent = true;
+    }
+    return sent;
 }
 
 TMailResult MailBugReport(const std::string &Report, const std::string &Screenshot, HWND Owner,

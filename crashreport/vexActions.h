@@ -53,6 +53,24 @@ std::string MailDateText(const SYSTEMTIME &Time);
 std::string AngleAddress(const std::string &Address);
 std::vector<std::string> SplitRecipients(const std::string &Recipients);
 
+// Name-server look-up of a domain's mail exchanger (UDP, no recursion wanted): the name servers of
+// the domain's last three labels are found from the root servers down, then asked for the mail
+// exchanger. Port is 53 but for tests.
+struct TDnsRecord {
+    std::string Name;
+    std::uint16_t Type = 0;
+    std::string Data; // a host name (NS, MX, CNAME) or a dotted address (A)
+};
+struct TDnsReply {
+    std::vector<TDnsRecord> Answers, Authority, Additional;
+};
+inline constexpr std::uint16_t DnsTypeA = 1, DnsTypeNS = 2, DnsTypeMX = 15;
+std::string DnsQuery(const std::string &Name, std::uint16_t Type);
+// False for a message that is cut short, malformed or not a good answer (a non-zero response code).
+bool ParseDnsReply(const std::string &Message, TDnsReply &Reply);
+std::string MailExchangerOf(const std::string &Domain, const std::vector<std::string> &RootServers,
+                            std::uint16_t Port = 53);
+
 struct TSmtpMail {
     std::string Recipients; // separated by ',' or ';'
     std::string Sender;

@@ -281,6 +281,155 @@ TEST(vexActionsSmtp, AMailThroughAServerFollowsTheConversation) {
         EXPECT_EQ(lines[12 + i], mime[i]) << i;
 }
 
+// RFC 1035's message format: id 1, no flags, one question of type MX and class IN.
+TEST(vexActionsDns, QueriesAndRepliesInTheNameServersFormat) {
+    EXPECT_EQ(DnsQuery("example.org", DnsTypeMX),
+              std::string("\x00\x01\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00"
+                          "\x07"
+                          "example\x03org\x00\x00\x0f\x00\x01",
+                          29));
+    // A reply to it with a mail exchanger whose name ends in a pointer to the question's name.
+    const std::string question = DnsQuery("example.org", DnsTypeMX).substr(12);
+    std::string reply =
+        std::string("\x00\x01\x81\x80\x00\x01\x00\x01\x00\x00\x00\x00", 12) + question +
+        std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x0e\x10\x00\x07\x00\x0a\x02mx\xc0\x0c", 19);
+    TDnsReply parsed;
+    ASSERT_TRUE(ParseDnsReply(reply, parsed));
+    ASSERT_EQ(parsed.Answers.size(), 1u);
+    EXPECT_EQ(parsed.Answers[0].Name, "example.org");
+    EXPECT_EQ(parsed.Answers[0].Data, "mx.example.org");
+    // Cut short, an error code, a pointer that points at itself: refused.
+    TDnsReply refused;
+    EXPECT_FALSE(ParseDnsReply(reply.substr(0, reply.size() - 1), refused));
+    std::string failed = reply;
+    failed[3] = '\x83'; // name error
+    EXPECT_FALSE(ParseDnsReply(failed, refused));
+    std::string looping = reply;
+    looping[reply.size() - 2] = '\xc0';
+    looping[reply.size() - 1] = static_cast<char>(reply.size() - 2);
+    EXPECT_FALSE(ParseDnsReply(looping, refused));
+}
+
+// A fake name server on the loopback interface that plays the root, the domain's name server and
+// its mail exchanger's records; it records the questions it was asked.
+class TFakeNameServer {
+public:
+    TFakeNameServer() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        FSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(FSocket, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+        int length = sizeof(address);
+        getsockname(FSocket, reinterpret_cast<sockaddr *>(&address), &length);
+        FPort = ntohs(address.sin_port);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TFakeNameServer() {
+        closesocket(FSocket);
+        if (FThread.joinable())
+            FThread.join();
+        WSACleanup();
+    }
+    std::uint16_t Port() const { return FPort; }
+    std::vector<std::string> Questions() {
+        closesocket(FSocket);
+        FSocket = INVALID_SOCKET;
+        if (FThread.joinable())
+            FThread.join();
+        return FQuestions;
+    }
+
+private:
+    static std::string Labels(const std::string &Name) {
+        std::string out;
+        for (std::size_t start = 0; start < Name.size();) {
+            const std::size_t end = std::min(Name.find('.', start), Name.size());
+            out += static_cast<char>(end - start) + Name.substr(start, end - start);
+            start = end + 1;
+        }
+        return out + '\0';
+    }
+    static std::string Record(const std::string &Name, int Type, const std::string &Data) {
+        return Labels(Name) +
+               std::string{0, static_cast<char>(Type), 0, 1, 0, 0, 0, 60, 0, static_cast<char>(Data.size())} +
+               Data;
+    }
+    // The reply to Query: the referral first (no addresses), then the name servers with an address,
+    // no exchanger for the full name, one for the base domain.
+    std::string Reply(const std::string &Query, const std::string &Name, int Type) {
+        std::string answers, authority, additional;
+        int counts[3] = {0, 0, 0};
+        if (Type == 2 && FNsQuestions++ == 0) {
+            authority = Record(Name, 2, Labels("127.0.0.1"));
+            counts[1] = 1;
+        } else if (Type == 2) {
+            answers = Record(Name, 2, Labels("ns.b.example.org"));
+            additional = Record("ns.b.example.org", 1, std::string("\x7f\x00\x00\x01", 4));
+            counts[0] = counts[2] = 1;
+        } else if (Type == 15 && Name == "b.example.org") {
+            answers = Record(Name, 15, std::string("\x00\x0a", 2) + Labels("mx.b.example.org"));
+            counts[0] = 1;
+        }
+        std::string header = Query.substr(0, 12);
+        header[2] = '\x80';
+        header[3] = '\x00';
+        header[7] = static_cast<char>(counts[0]);
+        header[9] = static_cast<char>(counts[1]);
+        header[11] = static_cast<char>(counts[2]);
+        return header + Query.substr(12) + answers + authority + additional;
+    }
+    void Serve() {
+        for (;;) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(FSocket, &readable);
+            timeval wait = {60, 0};
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                return;
+            char buffer[512];
+            sockaddr_in from = {};
+            int fromLength = sizeof(from);
+            const int got = recvfrom(FSocket, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr *>(&from),
+                                     &fromLength);
+            if (got <= 12)
+                return;
+            const std::string query(buffer, static_cast<std::size_t>(got));
+            std::string name;
+            std::size_t at = 12;
+            while (at < query.size() && query[at] != 0) {
+                const std::size_t length = static_cast<unsigned char>(query[at]);
+                name += (name.empty() ? "" : ".") + query.substr(at + 1, length);
+                at += 1 + length;
+            }
+            const int type = at + 2 < query.size() ? static_cast<unsigned char>(query[at + 2]) : 0;
+            FQuestions.push_back((type == 2 ? "NS " : type == 15 ? "MX " : "? ") + name);
+            const std::string reply = Reply(query, name, type);
+            sendto(FSocket, reply.data(), static_cast<int>(reply.size()), 0,
+                   reinterpret_cast<sockaddr *>(&from), fromLength);
+        }
+    }
+    SOCKET FSocket = INVALID_SOCKET;
+    std::uint16_t FPort = 0;
+    std::thread FThread;
+    int FNsQuestions = 0;
+    std::vector<std::string> FQuestions;
+};
+
+// From the root down: a referral, the name servers with their address, then the exchanger of the
+// base domain when the full name has none.
+TEST(vexActionsDns, TheMailExchangerIsFoundFromTheRootDown) {
+    TFakeNameServer server;
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+    EXPECT_EQ(MailExchangerOf("a.b.example.org>", {"127.0.0.1"}, server.Port()), "mx.b.example.org");
+    WSACleanup();
+    EXPECT_EQ(server.Questions(), (std::vector<std::string>{"NS b.example.org", "NS b.example.org",
+                                                            "MX a.b.example.org", "MX b.example.org"}));
+}
+
 TEST(vexActionsClipboard, TheReportIsPutOnTheClipboardAsText) {
     const std::string text = "report\r\nline two";
     CopyToClipboard(text);
