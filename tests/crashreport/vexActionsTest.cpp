@@ -128,6 +128,20 @@ TEST(vexActionsSmtp, LinesThatStartWithAPeriodAreDoubled) {
     EXPECT_EQ(AngleAddress("a@b.example"), "<a@b.example>");
 }
 
+// A socket of the given type bound to a free port of the loopback interface (servers of the tests
+// listen on nothing else).
+SOCKET BindLoopback(int Type, int Protocol, std::uint16_t &Port) {
+    SOCKET bound = socket(AF_INET, Type, Protocol);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(bound, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+    int length = sizeof(address);
+    getsockname(bound, reinterpret_cast<sockaddr *>(&address), &length);
+    Port = ntohs(address.sin_port);
+    return bound;
+}
+
 // A fake mail server on the loopback interface: it answers like a server that offers login with an
 // equals sign ("AUTH=LOGIN") and records every line it receives.
 class TFakeSmtpServer {
@@ -135,15 +149,7 @@ public:
     TFakeSmtpServer() {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-        FListener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = 0;
-        bind(FListener, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-        int length = sizeof(address);
-        getsockname(FListener, reinterpret_cast<sockaddr *>(&address), &length);
-        FPort = ntohs(address.sin_port);
+        FListener = BindLoopback(SOCK_STREAM, IPPROTO_TCP, FPort);
         listen(FListener, 1);
         FThread = std::thread([this] { Serve(); });
     }
@@ -317,14 +323,7 @@ public:
     TFakeNameServer() {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-        FSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FSocket, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-        int length = sizeof(address);
-        getsockname(FSocket, reinterpret_cast<sockaddr *>(&address), &length);
-        FPort = ntohs(address.sin_port);
+        FSocket = BindLoopback(SOCK_DGRAM, IPPROTO_UDP, FPort);
         FThread = std::thread([this] { Serve(); });
     }
     ~TFakeNameServer() {
