@@ -251,6 +251,7 @@ std::string ExceptionSection(const TBugReportInput &Input, DWORD FaultingThread,
     std::unique_ptr<TProgressTracker> progress;
     if (Input.ShowProgress) {
         progress = std::make_unique<TProgressTracker>(GetTickCount());
+        progress->UseWindow();
         for (const TSectionRequest &section : sections)
             progress->AddTask(StackWeight(section.ThreadId));
     }

@@ -5,11 +5,13 @@
 #include <mutex>
 
 #include "SysUtils.h"
+#include "vexHandler.h"
+#include "vexHooks.h"
 
 namespace {
 
 // std::mutex is constant-initialized, so the record is usable before any module start-up.
-std::mutex ReportLock;
+std::mutex RecordLock;
 TExceptionReportRecord Reports;
 
 // Class name and message of any exception object.
@@ -50,7 +52,7 @@ int SubmitExceptionReport(std::uint8_t Flag, std::exception_ptr ExceptObject, vo
         if (isAbort && SilentAbort)
             return 0;
         {
-            std::lock_guard<std::mutex> guard(ReportLock);
+            std::lock_guard<std::mutex> guard(RecordLock);
             ++Reports.Count;
             Reports.LastClassName = className;
             Reports.LastMessage = message;
@@ -59,6 +61,10 @@ int SubmitExceptionReport(std::uint8_t Flag, std::exception_ptr ExceptObject, vo
         const std::string line = Format("Exception report: %s: %s (thread %lu, address %p)\n", className,
                                         message, GetCurrentThreadId(), ExceptAddr);
         OutputDebugStringA(line.c_str());
+        // With the library installed the exception gets its full report; a thread whose exception
+        // came here ends, so the program can go on.
+        if (CrashHooksInstalled())
+            HandleException(false, ExceptObject, ExceptAddr, true, 0, 0, nullptr);
     } catch (...) {
         // The report entry must never raise: a failure here is only lost.
     }
@@ -66,11 +72,11 @@ int SubmitExceptionReport(std::uint8_t Flag, std::exception_ptr ExceptObject, vo
 }
 
 TExceptionReportRecord GetExceptionReports() {
-    std::lock_guard<std::mutex> guard(ReportLock);
+    std::lock_guard<std::mutex> guard(RecordLock);
     return Reports;
 }
 
 void ResetExceptionReports() {
-    std::lock_guard<std::mutex> guard(ReportLock);
+    std::lock_guard<std::mutex> guard(RecordLock);
     Reports = TExceptionReportRecord();
 }

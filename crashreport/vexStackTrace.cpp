@@ -10,6 +10,7 @@
 #include "vexDisAsm.h"
 #include "vexDisAsmWalk.h"
 #include "vexMapFile.h"
+#include "vexProgressBar.h"
 #include "vexStrings.h"
 #include "vexThreadHooks.h"
 #include "vexThreads.h"
@@ -901,6 +902,8 @@ std::string TTracer::Run() {
 
 TProgressTracker::TProgressTracker(std::uint32_t StartTicks) : FStartTicks(StartTicks) {}
 
+TProgressTracker::~TProgressTracker() = default;
+
 void TProgressTracker::AddTask(std::uint64_t Weight) {
     if (FTaskCount == std::size(FTasks)) // more threads than tasks: the last task takes the rest
         FTasks[FTaskCount - 1].Weight += Weight;
@@ -930,6 +933,11 @@ void TProgressTracker::Update(std::uint32_t NowTicks) {
     if (!FBarShown && TicksBetween(FStartTicks, NowTicks) > 750 && Overall() < 500) {
         FBarShown = true;
         FShownAt = Overall();
+    }
+    if (FBarShown && FWindowed) {
+        if (!FBar)
+            FBar = std::make_unique<TProgressBar>();
+        FBar->Draw(BarPosition());
     }
 }
 

@@ -8,7 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+class TProgressBar;
 
 // Progress of a report's traces: tasks in order (one per traced thread), each weighted by its stack
 // size, and the progress within the current task. A bar would show only for slow reports: after
@@ -16,6 +19,9 @@
 class TProgressTracker {
 public:
     explicit TProgressTracker(std::uint32_t StartTicks);
+    ~TProgressTracker();
+    // Shows the bar as a window once it is due (without, the tracker only computes it).
+    void UseWindow() { FWindowed = true; }
     void AddTask(std::uint64_t Weight);
     // Permille of the current task.
     void SetProgress(std::uint32_t Permille, std::uint32_t NowTicks);
@@ -39,6 +45,8 @@ private:
     std::uint64_t FTotal = 0, FDone = 0;
     bool FBarShown = false;
     std::uint32_t FShownAt = 0;
+    bool FWindowed = false;
+    std::unique_ptr<TProgressBar> FBar;
 };
 
 struct TTraceInput {

@@ -14,6 +14,8 @@
 #include "GenProgram.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
+#include "vexHandler.h"
+#include "vexTypes.h"
 #include "ShellInstance.h"
 #include "ShellToolForms.h"
 #include "StdCtrls.h"
@@ -118,6 +120,9 @@ TExceptionRoute ExceptionRoute(std::exception_ptr E) {
     } catch (const EExternal &) {
         return TExceptionRoute::CrashReport;
     } catch (const EListError &) {
+        return TExceptionRoute::CrashReport;
+    } catch (const VexException &) {
+        // The crash library's processor faults and run-time errors.
         return TExceptionRoute::CrashReport;
     } catch (const std::exception &) {
         return TExceptionRoute::MessageBox;
@@ -224,8 +229,8 @@ TMainForm::TMainForm(TComponent *AOwner) : TForm(AOwner) {
         SetWallpaperColors(config->General->WallpaperColors);
         SetWallpaperMode(config->General->WallpaperMode);
     }
-    // 8. The interface thread's exceptions.
-    Application->OnException = MakeEvent<&TMainForm::AppException>(this);
+    // 8. The interface thread's exceptions, through the crash library.
+    RegisterExceptionHandler(false, false, MakeEvent<&TMainForm::CrashException>(this));
     // 9.
     if (config)
         config->AddHandler(MakeNotifyEvent<&TMainForm::ConfigurationChanged>(this));
@@ -249,10 +254,9 @@ TMainForm::~TMainForm() {
             progress->OnProgress = nullptr;
     if (InstanceReceiver())
         InstanceReceiver()->Detach();
-    if (Application) {
+    UnregisterExceptionHandler(MakeEvent<&TMainForm::CrashException>(this));
+    if (Application)
         Application->OnHint = nullptr;
-        Application->OnException = nullptr;
-    }
     if (MainForm == this)
         MainForm = nullptr;
 }
@@ -712,8 +716,6 @@ void TMainForm::AppMessage(const std::vector<std::string> &FileNames) {
 }
 
 void TMainForm::AppException(TObject *Sender, std::exception_ptr E) {
-    // Until the crash reporter takes the heap, processor and list errors, they are shown like
-    // the others rather than lost.
     if (ExceptionRoute(E) == TExceptionRoute::Silent)
         return;
     std::string text;
@@ -728,6 +730,27 @@ void TMainForm::AppException(TObject *Sender, std::exception_ptr E) {
     std::memcpy(copy, text.c_str(), text.size() + 1);
     if (!HandleAllocated() || !PostMessageA(Handle(), WM_SHOWEXCEPTION, 0, reinterpret_cast<LPARAM>(copy)))
         delete[] copy;
+}
+
+void TMainForm::CrashException(bool Frozen, std::exception_ptr E, void *, DWORD, std::string &BugReport,
+                               std::string &, bool &, bool &Handled) {
+    if (Frozen || !E)
+        return;
+    switch (ExceptionRoute(E)) {
+    case TExceptionRoute::Silent:
+        Handled = true;
+        break;
+    case TExceptionRoute::MessageBox:
+        Handled = true;
+        AppException(this, E);
+        break;
+    case TExceptionRoute::CrashReport:
+        BugReport =
+            "If you mail a bug report, please include a detailed description\r\nof what caused the error "
+            "to occur, with steps to reproduce it.\r\n\r\n" +
+            BugReport;
+        break;
+    }
 }
 
 void TMainForm::WMShowException(char *Text) {

@@ -85,6 +85,10 @@ public:
     // The handler of a later start's hand-over (files already without switches).
     void AppMessage(const std::vector<std::string> &FileNames);
     void AppException(TObject *Sender, std::exception_ptr E);
+    // The crash library's handler: ordinary exceptions become the message box above, heap,
+    // processor and list errors get the crash report with a request for the steps to reproduce.
+    void CrashException(bool Frozen, std::exception_ptr E, void *Address, DWORD ThreadId,
+                        std::string &BugReport, std::string &Screenshot, bool &CanContinue, bool &Handled);
     void FormShortCut(WORD Key, TShiftState Shift, bool &Handled);
     bool HandleEditShortCut(WORD Key, TShiftState Shift);
     bool HandleFocusKey(WORD Key, TShiftState Shift);

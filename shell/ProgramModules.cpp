@@ -22,6 +22,7 @@
 #include "NetCache.h"
 #include "NetGeneral.h"
 #include "vexBugReport.h"
+#include "vexHooks.h"
 #include "vexMapFile.h"
 #include "vexStackTrace.h"
 #include "vexThreads.h"
@@ -90,6 +91,9 @@ std::vector<TModuleEntry> ProgramModules() {
         {"vexThreads", [] { InitializeVexThreads(); }, FinalizeVexThreads},
         {"vexStackTrace", nullptr, FinalizeVexStackTrace},
         {"vexBugReport", InitializeVexBugReport, nullptr},
+        // Last: the crash hooks, the handler thread and the thread hooks need everything above; they
+        // come off first at the end.
+        {"vexExcept", InitializeVexExcept, FinalizeVexExcept},
     };
 }
 

@@ -262,8 +262,9 @@ def addr2line_answers(program, addresses):
         if functions and locations and functions[-1] != "??":
             number = locations[0].rsplit(":", 1)[-1].split(" ")[0]
             rows.append((address, number if number.isdigit() else "0", functions[-1]))
-    # addr2line leaves linkage names without their platform underscore undemangled.
-    mangled = [name for _, _, name in rows if re.match(r"^Z[A-Z0-9]", name)]
+    # addr2line leaves linkage names without their platform underscore undemangled (operators'
+    # names go on in lower case: "Znwj" is operator new).
+    mangled = [name for _, _, name in rows if re.match(r"^Z(?:[A-Z0-9]|n[wa]|d[la])", name)]
     demangled = dict(zip(mangled, run_input([TOOLS + "c++filt", "-n"], "\n".join("_" + m for m in mangled))))
     return [(address, number, demangled.get(name, name)) for address, number, name in rows]
 

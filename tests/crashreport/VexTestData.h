@@ -67,3 +67,31 @@ struct TRoutine {
         return HexText(static_cast<std::uint32_t>(At(offset)), 1, '0').substr(1);
     }
 };
+
+// A file of the test in the temporary folder, unique to this process.
+inline std::string VexTempFile(const std::string &name) {
+    char folder[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + "vexTest" + std::to_string(GetCurrentProcessId()) + name;
+}
+
+inline std::string ReadWholeFile(const std::string &name) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The clipboard's plain text; empty when there is none.
+inline std::string ClipboardText() {
+    std::string text;
+    if (!OpenClipboard(nullptr))
+        return text;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char *bytes = static_cast<const char *>(GlobalLock(data)))
+            text = bytes;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
