@@ -133,7 +133,8 @@ TFractalForm *TFractalForm::CreateFromFormula(TComponent *AOwner, const std::str
     return new TFractalForm(AOwner, nullptr, FormulaFile, FormulaEntry);
 }
 
-TFractalForm *TFractalForm::CreateWithFractal(TComponent *AOwner, std::unique_ptr<TInteractiveFractal> Fractal) {
+TFractalForm *TFractalForm::CreateWithFractal(TComponent *AOwner,
+                                              std::unique_ptr<TInteractiveFractal> Fractal) {
     auto *form = new TFractalForm(AOwner, std::move(Fractal), "", "");
     form->UpdateTitle();
     form->UpdateStatus();
@@ -142,7 +143,8 @@ TFractalForm *TFractalForm::CreateWithFractal(TComponent *AOwner, std::unique_pt
 
 TFractalForm::TFractalForm(TComponent *AOwner, std::unique_ptr<TInteractiveFractal> Fractal,
                            const std::string &FormulaFile, const std::string &FormulaEntry)
-    : TDocumentForm(AOwner), FFractal(std::move(Fractal)), FFormulaFile(FormulaFile), FFormulaEntry(FormulaEntry) {
+    : TDocumentForm(AOwner), FFractal(std::move(Fractal)), FFormulaFile(FormulaFile),
+      FFormulaEntry(FormulaEntry) {
     CreateComponents();
     FormCreate();
 }
@@ -180,18 +182,20 @@ void TFractalForm::CreateComponents() {
 void TFractalForm::CreateMenus() {
     SelectMenu = new TPopupMenu(this);
     const TNotifyEvent select = MakeNotifyEvent<&TFractalForm::SelectMenuClick>(this);
-    SelectZoomInItem = AddItem(this, *SelectMenu, "&Zoom In", "Enter", "Zooms in to the selected region.", select);
+    SelectZoomInItem =
+        AddItem(this, *SelectMenu, "&Zoom In", "Enter", "Zooms in to the selected region.", select);
     SelectZoomOutItem =
         AddItem(this, *SelectMenu, "Zoom &Out", "Ctrl+Enter", "Zooms out of the selected region.", select);
-    SelectCropItem = AddItem(this, *SelectMenu, "&Crop", "", "Reduces the fractal window to the selected region.", select);
+    SelectCropItem =
+        AddItem(this, *SelectMenu, "&Crop", "", "Reduces the fractal window to the selected region.", select);
     AddSeparator(this, *SelectMenu);
-    SelectResetItem =
-        AddItem(this, *SelectMenu, "&Reset", "", "Resets the selection box to its original size and position.", select);
+    SelectResetItem = AddItem(this, *SelectMenu, "&Reset", "",
+                              "Resets the selection box to its original size and position.", select);
     AddSeparator(this, *SelectMenu);
     SelectResizeItem = AddItem(this, *SelectMenu, "R&esize Fractal", "",
                                "Resizes the fractal to match the aspect ratio of the selection box.", select);
-    SelectStretchItem =
-        AddItem(this, *SelectMenu, "&Stretch Fractal", "", "Stretches the fractal to fit the selection box.", select);
+    SelectStretchItem = AddItem(this, *SelectMenu, "&Stretch Fractal", "",
+                                "Stretches the fractal to fit the selection box.", select);
     for (TMenuItem *item : {SelectResizeItem, SelectStretchItem}) {
         item->SetRadioItem(true);
         item->SetGroupIndex(1);
@@ -205,12 +209,14 @@ void TFractalForm::CreateMenus() {
     RedoItem = AddItem(this, *GeneralMenu, "&Redo", "Ctrl+Y", "Redo (Ctrl+Y)|Cancels the last Undo command.",
                        MakeNotifyEvent<&TFractalForm::RedoItemClick>(this));
     // The clipboard's fractal content is not followed yet: Paste stays disabled (UpdatePasteItem).
-    PasteItem = AddItem(this, *GeneralMenu, "&Paste", "Ctrl+V", "Pastes the parameters from the clipboard.", {});
+    PasteItem =
+        AddItem(this, *GeneralMenu, "&Paste", "Ctrl+V", "Pastes the parameters from the clipboard.", {});
     AddSeparator(this, *GeneralMenu);
     const TNotifyEvent mode = MakeNotifyEvent<&TFractalForm::ModeItemClick>(this);
     NormalModeItem = AddItem(this, *GeneralMenu, "&Normal Mode", "F5", "Switches to normal mode.", mode);
     SelectModeItem = AddItem(this, *GeneralMenu, "S&elect Mode", "F6", "Shows the selection box.", mode);
-    SwitchModeItem = AddItem(this, *GeneralMenu, "S&witch Mode", "F7", "Switches to a related fractal.", mode);
+    SwitchModeItem =
+        AddItem(this, *GeneralMenu, "S&witch Mode", "F7", "Switches to a related fractal.", mode);
     for (TMenuItem *item : {NormalModeItem, SelectModeItem, SwitchModeItem}) {
         item->SetRadioItem(true);
         item->SetGroupIndex(2);
@@ -360,8 +366,8 @@ bool TFractalForm::Save(bool As) {
 void TFractalForm::FormCloseQuery(TObject *, bool &CanClose) {
     TFractalConfiguration *options = FractalOptions();
     if (FFractal->GetModified() && (!options || options->SaveWhenClosing)) {
-        const int answer = FractalMessageDialog(Format("Save changes to '%s'?", FFractal->GetTitle()), mtConfirmation,
-                                                {mbYes, mbNo, mbCancel});
+        const int answer = FractalMessageDialog(Format("Save changes to '%s'?", FFractal->GetTitle()),
+                                                mtConfirmation, {mbYes, mbNo, mbCancel});
         if (answer == mrCancel || (answer == mrYes && !Save(false))) {
             CanClose = false;
             return;
@@ -401,7 +407,8 @@ void TFractalForm::Deactivate() {
 void TFractalForm::SetForeground(bool Value) {
     std::uint8_t priority = Value ? 2 : 1;
     if (TFractalConfiguration *options = FractalOptions())
-        priority = static_cast<std::uint8_t>(Value ? options->ForegroundPriority : options->BackgroundPriority);
+        priority =
+            static_cast<std::uint8_t>(Value ? options->ForegroundPriority : options->BackgroundPriority);
     FFractal->SetThreadPriority(priority);
 }
 
@@ -422,8 +429,9 @@ void TFractalForm::UpdateUndoItems() {
         history.CanRedo() ? history.GetItem(history.ItemIndex() + 1)->Caption : std::string();
     RedoItem->SetEnabled(history.CanRedo());
     RedoItem->SetCaption(redoCaption.empty() ? "&Redo" : "&Redo " + redoCaption);
-    RedoItem->SetHint(redoCaption.empty() ? "Redo (Ctrl+Y)|Cancels the last Undo command."
-                                          : "Redo " + redoCaption + " (Ctrl+Y)|Cancels the last Undo command.");
+    RedoItem->SetHint(redoCaption.empty()
+                          ? "Redo (Ctrl+Y)|Cancels the last Undo command."
+                          : "Redo " + redoCaption + " (Ctrl+Y)|Cancels the last Undo command.");
 }
 
 void TFractalForm::UpdatePasteItem() {
@@ -861,8 +869,10 @@ void TFractalForm::DisplayMouseDown(TObject *, TMouseButton Button, TShiftState 
     FMouseDownPoint = POINT{X, Y};
     int action = maNone;
     if (TFractalConfiguration *options = FractalOptions())
-        action = options->GetMouseAction(Button == mbLeft ? 0 : Button == mbRight ? 1 : 2, Shift & ssShift,
-                                         Shift & ssCtrl, Shift & ssAlt);
+        action = options->GetMouseAction(Button == mbLeft    ? 0
+                                         : Button == mbRight ? 1
+                                                             : 2,
+                                         Shift & ssShift, Shift & ssCtrl, Shift & ssAlt);
     if (action == maSelect)
         SetMouseMode(mmoSelectPress);
     else if (action >= maDrag && action <= maSkew) {
@@ -927,8 +937,10 @@ void TFractalForm::DisplayMouseUp(TObject *, TMouseButton Button, TShiftState Sh
     // 2.
     if (mode != mmoSelect) {
         TFractalConfiguration *options = FractalOptions();
-        if (options && options->GetMouseAction(Button == mbLeft ? 0 : Button == mbRight ? 1 : 2, Shift & ssShift,
-                                               Shift & ssCtrl, Shift & ssAlt) == maPopup) {
+        if (options && options->GetMouseAction(Button == mbLeft    ? 0
+                                               : Button == mbRight ? 1
+                                                                   : 2,
+                                               Shift & ssShift, Shift & ssCtrl, Shift & ssAlt) == maPopup) {
             SetMouseMode(mode == mmoSwitch ? mmoSwitch : mmoNormal);
             ShowPopup(*GeneralMenu, X, Y);
             return;

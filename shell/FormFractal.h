@@ -40,7 +40,8 @@ void SetFractalSoundPlayer(TSoundPlayer Player);
 void PlayFractalSound(const std::string &FileName);
 
 // The message boxes of the fractal window (AdvMessageDlg by default); tests answer them here.
-using TFractalMessageDialog = std::function<int(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons)>;
+using TFractalMessageDialog =
+    std::function<int(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons)>;
 void SetFractalMessageDialog(TFractalMessageDialog Dialog);
 int FractalMessageDialog(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons);
 
@@ -141,8 +142,8 @@ protected:
     void Resize() override;
 
 private:
-    TFractalForm(TComponent *AOwner, std::unique_ptr<TInteractiveFractal> Fractal, const std::string &FormulaFile,
-                 const std::string &FormulaEntry);
+    TFractalForm(TComponent *AOwner, std::unique_ptr<TInteractiveFractal> Fractal,
+                 const std::string &FormulaFile, const std::string &FormulaEntry);
     void CreateComponents();
     void CreateMenus();
     void FormCreate();

@@ -1,0 +1,236 @@
+// The fractal window inside a main window: drags through the window's mouse handlers move the
+// location by exact amounts and undo returns it; switch mode only for formulas that name a switch
+// formula; the save question when closing a changed fractal; the finish sound after more than a
+// minute; the status panel of a finished calculation.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/documents/DocumentTestSupport.h"
+#include "tests/shell/FormMainTestSupport.h"
+
+#include "FormFractal.h"
+#include "FracLayer.h"
+#include "FracManager.h"
+#include "FracMapping.h"
+#include "GenSetup.h"
+#include "HugeMath.h"
+
+namespace {
+
+std::string ShellDataPath(const std::string &Name) {
+    return std::string(TEST_DATA_DIR) + "shell\\data\\" + Name;
+}
+
+// The formulas that ship with the program (one of them names a switch formula).
+std::string ShippedFormulas() {
+    return std::string(TEST_DATA_DIR) + "..\\resources\\formulas\\Standard.ofm";
+}
+
+// |A - B| of two decimal texts, in 100 digits.
+long double Distance(const std::string &A, const std::string &B) {
+    THugeFloat a(100), b(100);
+    a.SetText(A);
+    b.SetText(B);
+    a.Subtract(b);
+    a.Abs();
+    return a.GetExtended();
+}
+
+class FractalWindowTest : public MainWindowTest {
+protected:
+    static void SetUpTestSuite() { Configuration = new TDocumentConfiguration("Alice"); }
+    static void TearDownTestSuite() {
+        delete Configuration;
+        Configuration = nullptr;
+    }
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        FManagerStarted = FractalManager() == nullptr;
+        if (FManagerStarted)
+            InitializeFracManager();
+        SetFractalMessageDialog([this](const std::string &Message, TMsgDlgType, TMsgDlgButtons) {
+            Messages.push_back(Message);
+            return Answer;
+        });
+    }
+    void TearDown() override {
+        for (TFractalForm *form : Forms)
+            delete form;
+        SetFractalMessageDialog(nullptr);
+        SetFractalSoundPlayer(nullptr);
+        StoreMouseMode(mmoNormal);
+        if (FManagerStarted)
+            FinalizeFracManager();
+        MainWindowTest::TearDown();
+    }
+
+    // A shown window for a calculated Mandelbrot set of the given formula file.
+    TFractalForm *OpenWindow(std::int32_t Width, std::int32_t Height, const std::string &Center,
+                             const std::string &Magnification, const std::string &FormulaFile) {
+        auto document = std::make_unique<TInteractiveFractal>(&Manager, &HistoryManager);
+        SetUpMandelbrot(*document, FormulaFile, Width, Height, Center, Magnification, 6);
+        TFractalForm *form = TFractalForm::CreateWithFractal(Application, std::move(document));
+        Forms.push_back(form);
+        form->Show();
+        window_test::PumpPending();
+        return form;
+    }
+
+    static inline TDocumentConfiguration *Configuration = nullptr;
+    THistoryDataManager HistoryManager{"", 1 << 28};
+    TCalculateManager Manager{2};
+    std::vector<TFractalForm *> Forms;
+    std::vector<std::string> Messages;
+    int Answer = mrCancel;
+    bool FManagerStarted = false;
+};
+
+// A Ctrl+left drag pans: with Ctrl held throughout at full speed, with the modifiers released once
+// and Ctrl pressed again at a quarter (rounded toward zero). The image is 128 x 96 pixels (4:3), so
+// a pixel spans 4 / (128 M) of the plane: 64 pixels are 2 / M, 16 pixels 0.5 / M.
+TEST_F(FractalWindowTest, CtrlDragPansByTheExactAmountAndUndoReturnsTheView) {
+    struct TCase {
+        const char *Name;
+        bool ReleaseModifiers;
+        const char *Re;
+    } cases[] = {
+        {"Ctrl held throughout", false, "-0.7436438890371587"},
+        {"Ctrl pressed again", true, "-0.7436438875371587"},
+    };
+    const std::string startRe = "-0.7436438870371587", startIm = "0.131825904205312";
+    TFractalForm *form =
+        OpenWindow(128, 96, startRe + "/" + startIm, "1e9", ShellDataPath("FracInteractive_fixtures.ofm"));
+    // Undo puts new layers in place: the mapping is looked up each time.
+    const auto re = [&] { return form->Fractal().GetLayers().Items(0).GetMapping().Center.Re.GetText(); };
+    const auto im = [&] { return form->Fractal().GetLayers().Items(0).GetMapping().Center.Im.GetText(); };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        form->DisplayMouseDown(nullptr, mbLeft, ssCtrl | ssLeft, 32, 40);
+        EXPECT_EQ(GetMouseMode(), mmoViewPress);
+        form->DisplayMouseMove(nullptr, ssCtrl | ssLeft, 64, 40);
+        EXPECT_EQ(GetMouseMode(), mmoDragging);
+        EXPECT_EQ(form->Fractal().GetDragKind(), TInteractiveFractal::TDragKind::Pan);
+        if (c.ReleaseModifiers)
+            form->DisplayMouseMove(nullptr, ssLeft, 80, 40);
+        form->DisplayMouseUp(nullptr, mbLeft, ssCtrl, 96, 40);
+        EXPECT_EQ(GetMouseMode(), mmoNormal);
+        EXPECT_LT(Distance(re(), c.Re), 1e-25L) << re();
+        EXPECT_LT(Distance(im(), startIm), 1e-25L) << im();
+        WaitCalculated(form->Fractal());
+        form->UndoItem->Click();
+        EXPECT_LT(Distance(re(), startRe), 1e-25L) << re();
+        WaitCalculated(form->Fractal());
+    }
+    // A press without movement does nothing; Esc during a drag restores the view.
+    form->DisplayMouseDown(nullptr, mbLeft, ssLeft, 20, 20);
+    form->DisplayMouseUp(nullptr, mbLeft, 0, 20, 20);
+    EXPECT_EQ(GetMouseMode(), mmoNormal);
+    form->DisplayMouseDown(nullptr, mbLeft, ssCtrl | ssLeft, 32, 40);
+    form->DisplayMouseMove(nullptr, ssCtrl | ssLeft, 90, 40);
+    bool handled = false;
+    form->FormShortCut(VK_ESCAPE, 0, handled);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(GetMouseMode(), mmoNormal);
+    EXPECT_LT(Distance(re(), startRe), 1e-25L);
+    EXPECT_FALSE(form->Fractal().GetHistory().CanUndo());
+}
+
+// Space enters switch mode only when the active layer's formula names a formula to switch to.
+TEST_F(FractalWindowTest, SpaceEntersSwitchModeOnlyForAFormulaWithASwitchFormula) {
+    struct TCase {
+        const char *Name;
+        std::string FormulaFile;
+        int Mode;
+    } cases[] = {
+        {"no switch formula", "", mmoNormal},
+        {"switches to Julia", ShippedFormulas(), mmoSwitch},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFractalForm *form = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+        if (!c.FormulaFile.empty()) {
+            form->Fractal().BeginChange();
+            form->Fractal().GetActiveLayer()->GetFormula().SetSource(c.FormulaFile, "Mandelbrot");
+            form->Fractal().EndChange();
+            WaitCalculated(form->Fractal());
+        }
+        bool handled = false;
+        form->FormShortCut(VK_SPACE, 0, handled);
+        EXPECT_EQ(GetMouseMode(), c.Mode);
+        EXPECT_EQ(form->SwitchModeItem->Enabled(), c.Mode == mmoSwitch);
+        handled = false;
+        form->FormShortCut(VK_ESCAPE, 0, handled);
+        EXPECT_EQ(GetMouseMode(), mmoNormal);
+    }
+}
+
+// Closing a changed fractal asks; Cancel keeps the window, No lets it close, Yes closes only when
+// the save succeeded (here it cannot: the file cannot be written).
+TEST_F(FractalWindowTest, ClosingAChangedFractalAsksToSave) {
+    TFractalForm *form = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+    form->Fractal().SetTitle("Spiral");
+    form->Fractal().SetModified(false);
+    EXPECT_TRUE(form->CloseQuery()) << "an unchanged fractal closes without a question";
+    EXPECT_TRUE(Messages.empty());
+    form->Fractal().SetModified(true);
+    struct TCase {
+        int Answer;
+        bool Closes;
+        size_t Messages;
+    } cases[] = {{mrCancel, false, 1}, {mrNo, true, 1}, {mrYes, false, 2}};
+    form->SetFractalFile("C:\\no such folder\\Spiral.ofr");
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Answer);
+        Messages.clear();
+        Answer = c.Answer;
+        EXPECT_EQ(form->CloseQuery(), c.Closes);
+        ASSERT_EQ(Messages.size(), c.Messages);
+        EXPECT_EQ(Messages[0], "Save changes to 'Spiral'?");
+    }
+    TFractalConfiguration &options = *ConfigManager()->Fractal;
+    const bool saved = options.SaveWhenClosing;
+    options.SaveWhenClosing = false;
+    Messages.clear();
+    EXPECT_TRUE(form->CloseQuery());
+    EXPECT_TRUE(Messages.empty());
+    options.SaveWhenClosing = saved;
+}
+
+// The finish sound plays only after a calculation of more than a minute, and only when enabled;
+// a finished calculation reads " Completed" in the first status panel.
+TEST_F(FractalWindowTest, FinishedCalculationShowsCompletedAndPlaysTheSoundAfterAMinute) {
+    TFractalForm *form = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+    std::vector<std::string> played;
+    SetFractalSoundPlayer([&](const std::string &File) { played.push_back(File); });
+    TFractalConfiguration &options = *ConfigManager()->Fractal;
+    const bool savedEnabled = options.SoundEnabled;
+    const std::string savedFile = options.SoundFile;
+    options.SoundFile = "C:\\done.wav";
+    struct TCase {
+        bool Enabled;
+        int Seconds;
+        bool Plays;
+    } cases[] = {{true, 60, false}, {true, 61, true}, {false, 61, false}};
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Seconds);
+        options.SoundEnabled = c.Enabled;
+        played.clear();
+        form->Fractal().GetTimer().SetElapsed(c.Seconds / 86400.0);
+        form->TimerTimer(nullptr);
+        EXPECT_EQ(played.size(), c.Plays ? 1u : 0u);
+    }
+    options.SoundEnabled = savedEnabled;
+    options.SoundFile = savedFile;
+    TStatusBar *bar = form->GetStatusBar();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_GE(bar->PanelCount(), 4);
+    EXPECT_EQ(bar->Panels(0).Text, " Completed");
+    EXPECT_EQ(bar->Panels(3).Text.rfind(" Elapsed: ", 0), 0u);
+}
+
+} // namespace
