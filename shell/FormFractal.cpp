@@ -480,7 +480,10 @@ void TFractalForm::FractalChanged(TObject *) {
 
 void TFractalForm::FitToImage() {
     const std::int32_t w = FFractal->GetWidth(), h = FFractal->GetHeight();
-    const RECT client = ClientRect();
+    // The frame's size is known only once the window exists.
+    HandleNeeded();
+    RECT client;
+    GetClientRect(Handle(), &client);
     int width = w + 4 + (Width() - (client.right - client.left));
     int height = h + 4 + (Height() - (client.bottom - client.top));
     if (MainForm && MainForm->ClientHandle()) {
