@@ -287,10 +287,11 @@ TFractalForm::~TFractalForm() {
         FractalManager()->Unsubscribe(MakeNotifyEvent<&TFractalForm::FractalChanged>(this));
     if (ConfigManager())
         ConfigManager()->RemoveHandler(MakeNotifyEvent<&TFractalForm::OptionsChanged>(this));
-    if (GetMouseMode() != mmoNormal && FractalManager() && FractalManager()->ActiveHost() == this)
-        StoreMouseMode(mmoNormal);
+    StoreMouseMode(mmoNormal);
     if (SelectArea() && SelectArea()->GetWindow() == this)
         SelectArea()->SetWindow(nullptr);
+    if (Eyedropper().IsActive())
+        Eyedropper().Cancel();
     if (FractalManager() && FractalManager()->ActiveFractal() == this)
         FractalManager()->SetActiveFractal(nullptr);
     if (FFractal) {
@@ -656,6 +657,8 @@ void TFractalForm::UpdateStatus() {
             if (count < 3)
                 return;
             set(0, " Drag to pan. Use Ctrl for fine adjustment, Esc to cancel.");
+            set(1, Format(" X: %d", FFractal->GetPanOffset().x));
+            set(2, Format(" Y: %d", FFractal->GetPanOffset().y));
             break;
         case K::Rotate:
             if (count < 2)
@@ -907,8 +910,8 @@ void TFractalForm::DisplayMouseMove(TObject *, TShiftState Shift, int X, int Y) 
                 FFractal->BeginDrag(FDragKind, FMouseDownPoint);
                 SetMouseMode(mmoDragging);
             } else if (SelectArea()) {
-                StoreMouseMode(mmoNormal);
-                SetMouseMode(mmoSelect);
+                // The box starts a new box at the press point and sets select mode itself.
+                SelectArea()->SetWindow(this);
                 SelectArea()->MouseDown(mbLeft, ssLeft, FMouseDownPoint.x, FMouseDownPoint.y);
             }
             mode = GetMouseMode();

@@ -233,4 +233,20 @@ TEST_F(FractalWindowTest, FinishedCalculationShowsCompletedAndPlaysTheSoundAfter
     EXPECT_EQ(bar->Panels(3).Text.rfind(" Elapsed: ", 0), 0u);
 }
 
+// An image larger than the main window's client area: the window fits the area less 40 pixels
+// (scroll bars show the rest) and moves to 20 where it would stick out.
+TEST_F(FractalWindowTest, ALargeImageGivesAWindowThatFitsTheClientArea) {
+    TFractalForm *form = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+    RECT area;
+    ASSERT_TRUE(GetClientRect(Form->ClientHandle(), &area));
+    form->Fractal().SetImageSize(area.right + 200, area.bottom + 200);
+    window_test::PumpPending();
+    EXPECT_EQ(form->Width(), area.right - 40);
+    EXPECT_EQ(form->Height(), area.bottom - 40);
+    EXPECT_LE(form->Left(), 20);
+    EXPECT_LE(form->Top(), 20);
+    EXPECT_EQ(form->Display()->Width(), area.right + 200);
+    EXPECT_EQ(form->Display()->Left(), 0) << "a display larger than the box starts at its corner";
+}
+
 } // namespace
