@@ -45,18 +45,51 @@ void AddSeparator(TComponent *Owner, TMenu &Menu) {
     Menu.Items().Add(item);
 }
 
+constexpr TShiftState ModifierKeys = ssShift | ssCtrl | ssAlt;
+
+// The view operations take the modifier bits of the class library's shift state.
+static_assert(dsShift == ssShift && dsAlt == ssAlt && dsCtrl == ssCtrl);
 TDragShift ToDragShift(TShiftState Shift) {
-    TDragShift result = 0;
-    if (Shift & ssShift)
-        result |= dsShift;
-    if (Shift & ssAlt)
-        result |= dsAlt;
-    if (Shift & ssCtrl)
-        result |= dsCtrl;
-    return result;
+    return static_cast<TDragShift>(Shift & ModifierKeys);
 }
 
-constexpr TShiftState ModifierKeys = ssShift | ssCtrl | ssAlt;
+// The scroll box around the image: the area beside the image is a dithered pattern of the button
+// face and shadow colours, with a black frame around the image.
+class TFractalScrollBox : public TScrollBox {
+public:
+    explicit TFractalScrollBox(TComponent *AOwner) : TScrollBox(AOwner) {}
+    TControl *Image = nullptr;
+
+    void WndProc(TMessage &Message) override {
+        if (Message.Msg == WM_ERASEBKGND) {
+            PaintAroundImage(reinterpret_cast<HDC>(Message.WParam));
+            Message.Result = 1;
+            return;
+        }
+        TScrollBox::WndProc(Message);
+    }
+
+private:
+    void PaintAroundImage(HDC DC) {
+        static const WORD checker[8] = {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA};
+        RECT client;
+        GetClientRect(Handle(), &client);
+        HBITMAP pattern = CreateBitmap(8, 8, 1, 1, checker);
+        HBRUSH brush = CreatePatternBrush(pattern);
+        const COLORREF text = SetTextColor(DC, GetSysColor(COLOR_BTNSHADOW));
+        const COLORREF back = SetBkColor(DC, GetSysColor(COLOR_BTNFACE));
+        FillRect(DC, &client, brush);
+        SetTextColor(DC, text);
+        SetBkColor(DC, back);
+        DeleteObject(brush);
+        DeleteObject(pattern);
+        if (Image) {
+            RECT frame{Image->Left() - 1, Image->Top() - 1, Image->Left() + Image->Width() + 1,
+                       Image->Top() + Image->Height() + 1};
+            FrameRect(DC, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        }
+    }
+};
 
 } // namespace
 
@@ -155,15 +188,16 @@ void TFractalForm::CreateComponents() {
     ToolBar->SetVisible(false);
     ToolBar->SetBevelOuter(bvNone);
     ToolBar->SetParent(this);
-    ScrollBox = new TScrollBox(this);
+    auto *scrollBox = new TFractalScrollBox(this);
+    ScrollBox = scrollBox;
     ScrollBox->SetParent(this);
     ScrollBox->SetAlign(alClient);
-    ScrollBox->SetColor(clBtnShadow);
     ScrollBox->HorzScrollBar().SetTracking(true);
     ScrollBox->VertScrollBar().SetTracking(true);
     ScrollBox->SetAutoScroll(false);
     DefaultDisplay = new TFractalDisplay(this, *this);
     DefaultDisplay->SetParent(ScrollBox);
+    scrollBox->Image = DefaultDisplay;
     DefaultDisplay->OnMouseDown = MakeEvent<&TFractalForm::DisplayMouseDown>(this);
     DefaultDisplay->OnMouseMove = MakeEvent<&TFractalForm::DisplayMouseMove>(this);
     DefaultDisplay->OnMouseUp = MakeEvent<&TFractalForm::DisplayMouseUp>(this);
@@ -529,6 +563,8 @@ void TFractalForm::CenterDisplay() {
     const int left = std::max(static_cast<int>(client.right - client.left) / 2 - FDisplay->Width() / 2, 0);
     const int top = std::max(static_cast<int>(client.bottom - client.top) / 2 - FDisplay->Height() / 2, 0);
     FDisplay->SetBounds(left, top, FDisplay->Width(), FDisplay->Height());
+    // The frame around the image moves with it.
+    ScrollBox->Invalidate();
 }
 
 void TFractalForm::TimerTimer(TObject *) {

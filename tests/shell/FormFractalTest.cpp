@@ -249,4 +249,24 @@ TEST_F(FractalWindowTest, ALargeImageGivesAWindowThatFitsTheClientArea) {
     EXPECT_EQ(form->Display()->Left(), 0) << "a display larger than the box starts at its corner";
 }
 
+// Renaming the fractal tells the tool windows once (interaction event) and changes the caption.
+struct TEventCounter {
+    int Count = 0;
+    void Counted(TObject *) { ++Count; }
+};
+
+TEST_F(FractalWindowTest, RenamingTheFractalSendsTheInteractionEventOnce) {
+    TFractalForm *form = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+    TEventCounter counter;
+    const TNotifyEvent counted = MakeNotifyEvent<&TEventCounter::Counted>(&counter);
+    FractalManager()->Subscribe(FractalEventSet({fekInteraction}), counted);
+    form->Fractal().SetTitle("Renamed");
+    window_test::PumpPending();
+    EXPECT_EQ(counter.Count, 1);
+    EXPECT_EQ(form->Caption(), "Renamed");
+    form->Fractal().SetTitle("Renamed");
+    EXPECT_EQ(counter.Count, 1);
+    FractalManager()->Unsubscribe(counted);
+}
+
 } // namespace
