@@ -14,6 +14,7 @@
 #include "tests/shell/FormMainTestSupport.h"
 
 #include "FormFractal.h"
+#include "FormFractalStartup.h"
 #include "FracLayer.h"
 #include "FracManager.h"
 #include "FracMapping.h"
@@ -267,6 +268,25 @@ TEST_F(FractalWindowTest, RenamingTheFractalSendsTheInteractionEventOnce) {
     form->Fractal().SetTitle("Renamed");
     EXPECT_EQ(counter.Count, 1);
     FractalManager()->Unsubscribe(counted);
+}
+
+// The default fractal that ships with the program reads with the shipped formulas (found through
+// the formula folder): the Mandelbrot set at the default size, a formula that can switch.
+TEST_F(FractalWindowTest, TheShippedDefaultFractalReadsWithTheShippedFormulas) {
+    TFolderConfiguration &folders = *ConfigManager()->Folder;
+    const std::string savedFolder = folders.Formula;
+    folders.Formula = std::string(TEST_DATA_DIR) + "..\\resources\\formulas\\";
+    auto fractal = std::make_unique<TInteractiveFractal>(&Manager, &HistoryManager);
+    EXPECT_NO_THROW(ReadFractalEntry(
+        *fractal, std::string(TEST_DATA_DIR) + "..\\resources\\parameters\\Examples.opr", "Default"));
+    folders.Formula = savedFolder;
+    EXPECT_EQ(fractal->GetTitle(), "Mandelbrot Set");
+    EXPECT_EQ(fractal->GetWidth(), 640);
+    EXPECT_EQ(fractal->GetHeight(), 480);
+    const TFormula &formula = fractal->GetActiveLayer()->GetFormula();
+    EXPECT_EQ(formula.GetEntryName(), "Mandelbrot");
+    EXPECT_FALSE(formula.GetHasError());
+    EXPECT_EQ(formula.GetSwitchType(), "Julia");
 }
 
 } // namespace
