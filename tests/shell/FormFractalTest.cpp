@@ -116,6 +116,13 @@ TEST_F(FractalWindowTest, CtrlDragPansByTheExactAmountAndUndoReturnsTheView) {
         form->DisplayMouseMove(nullptr, ssCtrl | ssLeft, 64, 40);
         EXPECT_EQ(GetMouseMode(), mmoDragging);
         EXPECT_EQ(form->Fractal().GetDragKind(), TInteractiveFractal::TDragKind::Pan);
+        // The status bar follows the drag: the pan layout, its text and the offset so far.
+        TStatusBar *bar = form->GetStatusBar();
+        ASSERT_NE(bar, nullptr);
+        ASSERT_EQ(bar->PanelCount(), 3 + 1) << "the drag's panels and the main window's task panel";
+        EXPECT_EQ(bar->Panels(0).Text, " Drag to pan. Use Ctrl for fine adjustment, Esc to cancel.");
+        EXPECT_EQ(bar->Panels(1).Text, " X: 32");
+        EXPECT_EQ(bar->Panels(2).Text, " Y: 0");
         if (c.ReleaseModifiers)
             form->DisplayMouseMove(nullptr, ssLeft, 80, 40);
         form->DisplayMouseUp(nullptr, mbLeft, ssCtrl, 96, 40);
@@ -287,6 +294,28 @@ TEST_F(FractalWindowTest, TheShippedDefaultFractalReadsWithTheShippedFormulas) {
     EXPECT_EQ(formula.GetEntryName(), "Mandelbrot");
     EXPECT_FALSE(formula.GetHasError());
     EXPECT_EQ(formula.GetSwitchType(), "Julia");
+}
+
+// While it calculates, a window that is not the active one shows its percentage before its title;
+// the active one shows the plain title (its progress is in the status bar).
+TEST_F(FractalWindowTest, AnInactiveCalculatingWindowShowsItsPercentageInTheCaption) {
+    TFractalForm *first = OpenWindow(96, 72, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+    first->Fractal().SetTitle("First");
+    first->Fractal().BeginChange();
+    // Without periodicity checking every point of the set takes all its iterations.
+    first->Fractal().GetActiveLayer()->GetFormula().SetPeriodicity(0);
+    first->Fractal().GetActiveLayer()->GetFormula().SetMaxIter(1000000);
+    first->Fractal().EndChange();
+    TFractalForm *second = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+    second->Fractal().SetTitle("Second");
+    window_test::PumpPending();
+    ASSERT_TRUE(first->Fractal().IsCalculating()) << "the calculation ended too soon for the test";
+    ASSERT_FALSE(first->Active());
+    first->UpdateTitle();
+    const std::string caption = first->Caption();
+    EXPECT_EQ(caption.front(), '[') << caption;
+    EXPECT_NE(caption.find("%] First"), std::string::npos) << caption;
+    EXPECT_EQ(second->Caption(), "Second");
 }
 
 } // namespace
