@@ -205,6 +205,11 @@ void TFractalForm::CreateComponents() {
     Timer->SetEnabled(false);
     Timer->SetInterval(TimerInterval);
     Timer->SetOnTimer(MakeNotifyEvent<&TFractalForm::TimerTimer>(this));
+    SaveDialog = new TSaveDialog(this);
+    SaveDialog->Title = "Save Fractal";
+    SaveDialog->Filter = "Fractal file (*.ofr)|*.ofr";
+    SaveDialog->DefaultExt = "ofr";
+    SaveDialog->OverwritePrompt = true;
     CreateMenus();
     OnCloseQuery = MakeEvent<&TFractalForm::FormCloseQuery>(this);
     OnClose = MakeEvent<&TFractalForm::FormClose>(this);
@@ -377,7 +382,14 @@ void TFractalForm::AfterDraw(TObject *) {
 bool TFractalForm::Save(bool As) {
     std::string fileName = FFractalFile;
     if (As || fileName.empty()) {
-        fileName = OnAskFileName ? OnAskFileName("Save Fractal") : std::string();
+        if (OnAskFileName) {
+            fileName = OnAskFileName();
+        } else {
+            SaveDialog->FileName = FFractalFile.empty() ? FFractal->GetTitle() : FFractalFile;
+            if (ConfigManager())
+                SaveDialog->InitialDir = ConfigManager()->Folder->Fractal;
+            fileName = SaveDialog->Execute() ? SaveDialog->FileName : std::string();
+        }
         if (fileName.empty())
             return false;
     }

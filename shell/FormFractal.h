@@ -11,6 +11,7 @@
 #include <string>
 
 #include "AdvDlgs.h"
+#include "Dialogs.h"
 #include "ExtCtrls.h"
 #include "FormDocument.h"
 #include "FracInteractive.h"
@@ -72,6 +73,7 @@ public:
     TScrollBox *ScrollBox;
     TFractalDisplay *DefaultDisplay;
     TTimer *Timer;
+    TSaveDialog *SaveDialog;
     TPopupMenu *SelectMenu, *GeneralMenu;
     TMenuItem *SelectZoomInItem, *SelectZoomOutItem, *SelectCropItem, *SelectResetItem, *SelectResizeItem,
         *SelectStretchItem, *SelectCancelItem;
@@ -115,9 +117,9 @@ public:
     // Saves to the fractal file (asking for a name when there is none, or with As); false when
     // nothing was saved, after the failure was shown.
     bool Save(bool As);
-    // Asked for a file name when saving under a new name; empty when the user cancelled. Tests and
-    // the save dialog put their choice here.
-    std::function<std::string(const std::string &Title)> OnAskFileName;
+    // Asked for a file name when saving under a new name (the save dialog when unset); empty when
+    // the user cancelled.
+    std::function<std::string()> OnAskFileName;
 
     // --- Mouse modes ---
     void SetMouseMode(int Mode);

@@ -200,6 +200,18 @@ TEST_F(FractalWindowTest, ClosingAChangedFractalAsksToSave) {
         ASSERT_EQ(Messages.size(), c.Messages);
         EXPECT_EQ(Messages[0], "Save changes to 'Spiral'?");
     }
+    // An untitled fractal asks for a name first; no name keeps the window.
+    form->SetFractalFile("");
+    bool asked = false;
+    form->OnAskFileName = [&] {
+        asked = true;
+        return std::string();
+    };
+    Answer = mrYes;
+    Messages.clear();
+    EXPECT_FALSE(form->CloseQuery());
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(Messages.size(), 1u);
     TFractalConfiguration &options = *ConfigManager()->Fractal;
     const bool saved = options.SaveWhenClosing;
     options.SaveWhenClosing = false;
