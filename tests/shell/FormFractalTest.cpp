@@ -15,6 +15,8 @@
 
 #include "FormFractal.h"
 #include "FormFractalStartup.h"
+#include "FracCalculate.h"
+#include "FracHistory.h"
 #include "FracLayer.h"
 #include "FracManager.h"
 #include "FracMapping.h"
@@ -328,6 +330,40 @@ TEST_F(FractalWindowTest, AnInactiveCalculatingWindowShowsItsPercentageInTheCapt
     EXPECT_EQ(caption.front(), '[') << caption;
     EXPECT_NE(caption.find("%] First"), std::string::npos) << caption;
     EXPECT_EQ(second->Caption(), "Second");
+}
+
+// A click in switch mode opens the switch formula's fractal for the clicked point in a new window
+// (the default switch options) and leaves switch mode.
+TEST_F(FractalWindowTest, AClickInSwitchModeOpensTheRelatedFractal) {
+    // The new fractal lives on the program's own calculation and history managers.
+    const bool startedHistory = HistoryDataManager() == nullptr,
+               startedCalculation = CalculateManager() == nullptr;
+    if (startedHistory)
+        InitializeFracHistory();
+    if (startedCalculation)
+        InitializeFracCalculate();
+    TFractalForm *form = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
+    form->Fractal().BeginChange();
+    form->Fractal().GetActiveLayer()->GetFormula().SetSource(ShippedFormulas(), "Mandelbrot");
+    form->Fractal().EndChange();
+    WaitCalculated(form->Fractal());
+    form->SetMouseMode(mmoSwitch);
+    ASSERT_EQ(GetMouseMode(), mmoSwitch);
+    const int before = Screen->FormCount();
+    form->DisplayMouseDown(nullptr, mbLeft, ssLeft, 8, 6);
+    form->DisplayMouseUp(nullptr, mbLeft, 0, 8, 6);
+    EXPECT_EQ(GetMouseMode(), mmoNormal);
+    ASSERT_EQ(Screen->FormCount(), before + 1);
+    TFractalForm *julia = nullptr;
+    for (int i = 0; i < Screen->FormCount() && !julia; ++i)
+        if (auto *candidate = dynamic_cast<TFractalForm *>(Screen->Forms(i)); candidate && candidate != form)
+            julia = candidate;
+    ASSERT_NE(julia, nullptr);
+    Forms.push_back(julia);
+    EXPECT_EQ(julia->Fractal().GetActiveLayer()->GetFormula().GetEntryName(), "Julia");
+    EXPECT_EQ(julia->Fractal().GetWidth(), 32) << "the original size";
+    EXPECT_EQ(julia->Fractal().GetHistory().GetItem(julia->Fractal().GetHistory().ItemIndex())->Caption,
+              "Switch");
 }
 
 } // namespace
