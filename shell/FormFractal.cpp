@@ -152,6 +152,9 @@ TFractalDisplay::TFractalDisplay(TComponent *AOwner, TFractalForm &Form) : TCust
 }
 
 void TFractalDisplay::Paint() {
+    // The window frees its fractal before its controls.
+    if (!FForm.HostFractal())
+        return;
     RECT area;
     if (GetClipBox(Canvas().Handle(), &area) == NULLREGION)
         return;
