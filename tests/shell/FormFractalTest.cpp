@@ -180,7 +180,7 @@ TEST_F(FractalWindowTest, SpaceEntersSwitchModeOnlyForAFormulaWithASwitchFormula
 }
 
 // Closing a changed fractal asks; Cancel keeps the window, No lets it close, Yes closes only when
-// the save succeeded (here it cannot: the file cannot be written).
+// the save succeeded: not when the file cannot be written or no name is given.
 TEST_F(FractalWindowTest, ClosingAChangedFractalAsksToSave) {
     TFractalForm *form = OpenWindow(32, 24, "-0.5/0", "1", ShellDataPath("FracInteractive_fixtures.ofm"));
     form->Fractal().SetTitle("Spiral");
@@ -214,6 +214,20 @@ TEST_F(FractalWindowTest, ClosingAChangedFractalAsksToSave) {
     EXPECT_FALSE(form->CloseQuery());
     EXPECT_TRUE(asked);
     EXPECT_EQ(Messages.size(), 1u);
+    // Yes with a name that can be written saves the fractal there and lets the window close.
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string target = std::string(folder) + "ov-fractal-window-save.ofr";
+    DeleteFileA(target.c_str());
+    form->OnAskFileName = [&] { return target; };
+    Messages.clear();
+    EXPECT_TRUE(form->CloseQuery());
+    EXPECT_EQ(Messages.size(), 1u);
+    EXPECT_NE(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(form->FractalFile(), target);
+    EXPECT_FALSE(form->Fractal().GetModified());
+    DeleteFileA(target.c_str());
+    form->Fractal().SetModified(true);
     TFractalConfiguration &options = *ConfigManager()->Fractal;
     const bool saved = options.SaveWhenClosing;
     options.SaveWhenClosing = false;
