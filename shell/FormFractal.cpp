@@ -250,15 +250,20 @@ void TFractalForm::CreateMenus() {
                        MakeNotifyEvent<&TFractalForm::UndoItemClick>(this));
     RedoItem = AddItem(this, *GeneralMenu, "&Redo", "Ctrl+Y", "Redo (Ctrl+Y)|Cancels the last Undo command.",
                        MakeNotifyEvent<&TFractalForm::RedoItemClick>(this));
-    // The clipboard's fractal content is not followed yet: Paste stays disabled (UpdatePasteItem).
-    PasteItem =
-        AddItem(this, *GeneralMenu, "&Paste", "Ctrl+V", "Pastes the parameters from the clipboard.", {});
+    // Pasting comes with the window's commands; until then Paste stays disabled (UpdatePasteItem).
+    PasteItem = AddItem(this, *GeneralMenu, "&Paste", "Ctrl+V",
+                        "Pastes the contents of the Clipboard into the fractal.", {});
     AddSeparator(this, *GeneralMenu);
     const TNotifyEvent mode = MakeNotifyEvent<&TFractalForm::ModeItemClick>(this);
-    NormalModeItem = AddItem(this, *GeneralMenu, "&Normal Mode", "F5", "Switches to normal mode.", mode);
-    SelectModeItem = AddItem(this, *GeneralMenu, "S&elect Mode", "F6", "Shows the selection box.", mode);
-    SwitchModeItem =
-        AddItem(this, *GeneralMenu, "S&witch Mode", "F7", "Switches to a related fractal.", mode);
+    NormalModeItem =
+        AddItem(this, *GeneralMenu, "&Normal Mode", "F5",
+                "Sets Normal mode for zooming, panning and rotating by dragging the mouse.", mode);
+    SelectModeItem = AddItem(this, *GeneralMenu, "&Select Mode", "F6",
+                             "Sets Select mode for zooming using a zoom box.", mode);
+    SwitchModeItem = AddItem(
+        this, *GeneralMenu, "S&witch Mode", "F7",
+        "Sets Switch Mode for switching to a related fractal type (for example from Mandelbrot to Julia).",
+        mode);
     for (TMenuItem *item : {NormalModeItem, SelectModeItem, SwitchModeItem}) {
         item->SetRadioItem(true);
         item->SetGroupIndex(2);
@@ -485,7 +490,8 @@ void TFractalForm::UpdateUndoItems() {
 }
 
 void TFractalForm::UpdatePasteItem() {
-    // Follows the clipboard manager's content kind once the clipboard manager exists.
+    // Enabled for a fractal on the clipboard (the clipboard manager's kind) once the paste command
+    // exists; the window subscribes to the clipboard manager then.
     PasteItem->SetEnabled(false);
 }
 
