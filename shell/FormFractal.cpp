@@ -190,6 +190,9 @@ void TFractalForm::CreateComponents() {
     ToolBar = new TPanel(this);
     ToolBar->SetVisible(false);
     ToolBar->SetBevelOuter(bvNone);
+    // The window's buttons come with its commands; until then the panel takes no room in the main
+    // window's tool bar.
+    ToolBar->SetBounds(0, 0, 0, 28);
     ToolBar->SetParent(this);
     auto *scrollBox = new TFractalScrollBox(this);
     ScrollBox = scrollBox;
