@@ -77,6 +77,20 @@ THeadlessPicture RenderHeadless(const std::string &File, const std::string &Entr
     return picture;
 }
 
+// Waits until the first status panel reads Text.
+testing::AssertionResult WaitForStatus(HWND StatusBar, const std::string &Text,
+                                       DWORD TimeoutMs = DefaultTimeoutMs) {
+    if (WaitUntil(
+            [&] {
+                const std::vector<std::string> texts = StatusBarTexts(StatusBar);
+                return !texts.empty() && texts[0] == Text;
+            },
+            TimeoutMs))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "status panels: " << testing::PrintToString(StatusBarTexts(StatusBar));
+}
+
 TEST(E2EFractalWindowTest, StartupOpensTheDefaultFractalThatMatchesTheHeadlessRender) {
     const std::string file = WriteDefaultFile();
     ASSERT_FALSE(file.empty());
@@ -95,13 +109,7 @@ TEST(E2EFractalWindowTest, StartupOpensTheDefaultFractalThatMatchesTheHeadlessRe
     EXPECT_EQ("Small Mandelbrot", WindowText(window));
     HWND statusBar = FindDescendant(main, "TTaskStatusBar", "");
     ASSERT_NE(nullptr, statusBar);
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            const std::vector<std::string> texts = StatusBarTexts(statusBar);
-            return !texts.empty() && texts[0] == " Completed";
-        },
-        300000))
-        << "status panels: " << ::testing::PrintToString(StatusBarTexts(statusBar));
+    ASSERT_TRUE(WaitForStatus(statusBar, " Completed", 300000));
     ASSERT_TRUE(program.WaitForIdle());
     EXPECT_TRUE(SaveScreenshot("fractal-window").has_value());
 
@@ -133,17 +141,9 @@ TEST(E2EFractalWindowTest, StartupOpensTheDefaultFractalThatMatchesTheHeadlessRe
 
     // Space enters switch mode: the standard Mandelbrot formula switches to the Julia set.
     ASSERT_TRUE(PressKeys(main, {VK_SPACE}));
-    EXPECT_TRUE(WaitUntil([&] {
-        const std::vector<std::string> texts = StatusBarTexts(statusBar);
-        return !texts.empty() && texts[0] == " Click to switch. Use Esc to cancel.";
-    })) << "status panels: "
-        << ::testing::PrintToString(StatusBarTexts(statusBar));
+    EXPECT_TRUE(WaitForStatus(statusBar, " Click to switch. Use Esc to cancel."));
     ASSERT_TRUE(PressKeys(main, {VK_ESCAPE}));
-    EXPECT_TRUE(WaitUntil([&] {
-        const std::vector<std::string> texts = StatusBarTexts(statusBar);
-        return !texts.empty() && texts[0] == " Completed";
-    })) << "status panels: "
-        << ::testing::PrintToString(StatusBarTexts(statusBar));
+    EXPECT_TRUE(WaitForStatus(statusBar, " Completed"));
 
     // An unchanged fractal closes with the program without a question.
     DWORD exitCode = 1;
