@@ -672,6 +672,23 @@ void TCustomForm::DefaultHandler(TMessage &Message) {
 // =============================================================================================
 // THintWindow
 
+// ---------------------------------------------------------------------------------------------
+// TScrollBox
+
+TScrollBox::TScrollBox(TComponent *AOwner) : TScrollingWinControl(AOwner) {
+    FControlStyle |= csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
+    FWidth = 185;
+    FHeight = 41;
+}
+
+void TScrollBox::CreateParams(TCreateParams &Params) {
+    TScrollingWinControl::CreateParams(Params);
+    Params.Style |= WS_CLIPCHILDREN;
+    if (FBordered)
+        Params.ExStyle |= WS_EX_CLIENTEDGE;
+    Params.ClassStyle &= ~(CS_HREDRAW | CS_VREDRAW);
+}
+
 THintWindow::THintWindow(TComponent *AOwner) : TCustomControl(AOwner) {
     FVisible = false;
     FColor = clInfoBk;

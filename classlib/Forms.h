@@ -149,6 +149,21 @@ public:
 // ---------------------------------------------------------------------------------------------
 // The hint window: a borderless popup with the short hint text.
 
+// A window that scrolls the controls inside it: a sunken border unless switched off.
+class TScrollBox : public TScrollingWinControl {
+public:
+    DECLARE_CLASS_NAME(TScrollBox)
+    explicit TScrollBox(TComponent *AOwner);
+    bool Bordered() const { return FBordered; }
+    void SetBordered(bool Value) { RecreateOnChange(FBordered, Value); }
+
+protected:
+    void CreateParams(TCreateParams &Params) override;
+
+private:
+    bool FBordered = true;
+};
+
 class THintWindow : public TCustomControl {
 public:
     DECLARE_CLASS_NAME(THintWindow)

@@ -9,6 +9,7 @@
 #include "FormAbout.h"
 #include "FileHistory.h"
 #include "FormDocument.h"
+#include "FormFractalStartup.h"
 #include "FracProgress.h"
 #include "GenClasses.h"
 #include "GenProgram.h"
@@ -689,12 +690,21 @@ void TMainForm::WMStartup() {
     CloseSplash();
     Application->ProcessMessages();
     const std::vector<std::string> arguments = SplitCommandLine(GetCommandLineA());
+    bool opened = false;
     for (size_t i = 1; i < arguments.size(); ++i) {
         if (arguments[i].empty() || arguments[i][0] == '/')
             continue;
+        opened = true;
         // One file that cannot be opened does not keep the others from opening.
         try {
             OpenDocumentFile(ExpandLongFileName(arguments[i]));
+        } catch (...) {
+            Application->HandleException(this);
+        }
+    }
+    if (!opened && ConfigManager()) {
+        try {
+            PerformStartupAction(ConfigManager()->General->StartupAction);
         } catch (...) {
             Application->HandleException(this);
         }

@@ -110,6 +110,8 @@ public:
     double GetSkewAngle() const { return FSkewAngle; }
     double GetStretchAngle() const { return FStretchAngle; }
     double GetStretchFactor() const { return FStretchFactor; }
+    // The pixels a pan drag moved the picture by, y downwards.
+    POINT GetPanOffset() const { return FPanOffset; }
 
 protected:
     std::unique_ptr<TLayer> CreateLayer() override;

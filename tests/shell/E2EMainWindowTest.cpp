@@ -73,6 +73,8 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     ASSERT_TRUE(DeleteRegistryTree(ProgramRegistryKey() + "\\Forms"));
     ASSERT_TRUE(DeleteRegistryTree(ProgramRegistryKey() + "\\Tools"));
     ASSERT_TRUE(DeleteRegistryTree(ProgramRegistryKey() + "\\FileHistory"));
+    // Without a document window at start: the start-up action does nothing.
+    ASSERT_TRUE(WriteProgramInteger("General", "StartupAction", 0));
 
     TProgramProcess program;
     ASSERT_TRUE(program.Started());
@@ -96,7 +98,8 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     ASSERT_TRUE(WaitUntil([&] {
         const std::vector<std::string> texts = StatusBarTexts(statusBar);
         return !texts.empty() && texts[0] == " Press F1 to get help.";
-    })) << "status panels: " << ::testing::PrintToString(StatusBarTexts(statusBar));
+    })) << "status panels: "
+        << ::testing::PrintToString(StatusBarTexts(statusBar));
     HWND dockBar = FindDescendant(main, "TAdvDockBar", "");
     ASSERT_NE(nullptr, dockBar) << ChildClasses(main);
     EXPECT_TRUE(IsVisibleWindow(dockBar));
@@ -196,8 +199,10 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     }
     const std::vector<std::string> messages = AnswerMessageBoxes(program, 2);
     EXPECT_EQ(2u, messages.size());
-    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing1 + "'.")) << ::testing::PrintToString(messages);
-    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing2 + "'.")) << ::testing::PrintToString(messages);
+    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing1 + "'."))
+        << ::testing::PrintToString(messages);
+    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing2 + "'."))
+        << ::testing::PrintToString(messages);
     ASSERT_TRUE(WaitUntil([&] { return !program.FindWindow("TMessageForm"); }));
     ASSERT_TRUE(program.WaitForIdle());
     EXPECT_TRUE(IsVisibleWindow(main));
@@ -219,6 +224,8 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
 // A start that comes while the first still shows its splash is not lost: its files are opened once
 // the first has finished starting.
 TEST(E2EMainWindowTest, AStartDuringTheSplashIsHandedOver) {
+    // Without a document window at start: the start-up action does nothing.
+    ASSERT_TRUE(WriteProgramInteger("General", "StartupAction", 0));
     TProgramProcess program;
     ASSERT_TRUE(program.Started());
     ASSERT_NE(nullptr, program.WaitForWindow("TAboutForm", "", 60000));

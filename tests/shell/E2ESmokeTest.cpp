@@ -21,6 +21,8 @@ TEST(E2ESmokeTest, ShowsTheTitledMainWindowAndSavesTheConfigurationAtExit) {
     ASSERT_EQ("Orbisk Vantel", version->ProductName);
     const std::string title = version->ProductName + " " + version->ProductVersion;
 
+    // Without a document window at start: the start-up action does nothing.
+    ASSERT_TRUE(WriteProgramInteger("General", "StartupAction", 0));
     TProgramProcess program;
     ASSERT_TRUE(program.Started()) << "could not start " << ProgramPath();
     HWND main = program.WaitForMainWindow();

@@ -916,4 +916,28 @@ std::optional<std::string> SaveScreenshot(const std::string &Name) {
     return path;
 }
 
+namespace {
+
+bool WriteProgramValue(const std::string &Section, const std::string &Name, DWORD Type, const void *Data,
+                       DWORD Size) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, (ProgramRegistryKey() + "\\" + Section).c_str(), 0, nullptr, 0,
+                        KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const bool written =
+        RegSetValueExA(key, Name.c_str(), 0, Type, static_cast<const BYTE *>(Data), Size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written;
+}
+
+} // namespace
+
+bool WriteProgramString(const std::string &Section, const std::string &Name, const std::string &Value) {
+    return WriteProgramValue(Section, Name, REG_SZ, Value.c_str(), static_cast<DWORD>(Value.size() + 1));
+}
+
+bool WriteProgramInteger(const std::string &Section, const std::string &Name, DWORD Value) {
+    return WriteProgramValue(Section, Name, REG_DWORD, &Value, sizeof(Value));
+}
+
 } // namespace e2e

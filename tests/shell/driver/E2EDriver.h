@@ -131,6 +131,9 @@ bool DeleteRegistryTree(const std::string &Key);
 // The same under ProgramRegistryKey() + "\" + Section ("General", "Forms\TMainForm", ...).
 std::optional<std::string> ReadProgramString(const std::string &Section, const std::string &Name);
 std::optional<DWORD> ReadProgramInteger(const std::string &Section, const std::string &Name);
+// Settings the program reads at its next start (the section's key is made when missing).
+bool WriteProgramString(const std::string &Section, const std::string &Name, const std::string &Value);
+bool WriteProgramInteger(const std::string &Section, const std::string &Name, DWORD Value);
 
 // --- The program under test ----------------------------------------------------------------
 
