@@ -8,6 +8,7 @@
 #include "AdvDlgs.h"
 #include "FileHistory.h"
 #include "FormMain.h"
+#include "FormModeTool.h"
 #include "FracLayer.h"
 #include "FracLayerEngine.h"
 #include "FracManager.h"
@@ -860,12 +861,16 @@ void TFractalForm::SetMouseMode(int Mode) {
             SelectArea()->SetWindow(this);
             SelectArea()->Show();
         }
+        if (MainForm)
+            MainForm->ShowToolWindow(ToolFormClass<TModeToolForm>());
         if (MainForm && MainForm->Visible())
             MainForm->SetFocus();
         SetActiveControl(nullptr);
         if (FDisplay->CanFocus())
             FDisplay->SetFocus();
     } else if (Mode == mmoSwitch) {
+        if (MainForm)
+            MainForm->ShowToolWindow(ToolFormClass<TModeToolForm>());
         if (MainForm && MainForm->Visible())
             MainForm->SetFocus();
     }

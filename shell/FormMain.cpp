@@ -1051,6 +1051,15 @@ void TMainForm::SetDefaultToolLayout() {
     DockBar->SetLayoutScrollPos(0);
 }
 
+void TMainForm::ShowToolWindow(const TToolFormClass &FormClass) {
+    TToolPanel *panel = DockBar->FindTool(FormClass);
+    if (!panel)
+        return;
+    panel->ShowTool();
+    if (panel->Docked() && DockBar->RolledUp())
+        DockBar->SetRolledUp(false);
+}
+
 void TMainForm::ToolItemClick(TObject *Sender) {
     auto *item = dynamic_cast<TMenuItem *>(Sender);
     if (!item)

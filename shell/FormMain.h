@@ -82,6 +82,9 @@ public:
     void UpdateWindowMenu();
     void UpdateDocumentToolBar();
     void SetDefaultToolLayout();
+    // Shows the dock bar's tool window of that class (unrolling a rolled-up dock bar for a
+    // docked one).
+    void ShowToolWindow(const TToolFormClass &FormClass);
     // The handler of a later start's hand-over (files already without switches).
     void AppMessage(const std::vector<std::string> &FileNames);
     void AppException(TObject *Sender, std::exception_ptr E);
