@@ -75,7 +75,7 @@ protected:
 
 TEST_F(TFractintImportTest, BuildsOneLayerOfTheTypeWithTheFractintColorings) {
     TLayer &layer = Import("  type=julia params=0.3/0.5 bailout=9 bailoutest=real\r\n"
-                           "  corners=-2/2/-1.5/1.5\r\n");
+                           "  corners=-2/1.9375/-1.4375/1.5\r\n");
     EXPECT_EQ(Fractal->GetTitle(), "Imported entry");
     EXPECT_EQ(layer.GetCaption(), "Background");
     EXPECT_EQ(layer.GetFormula().GetEntryName(), "julia");
@@ -109,7 +109,9 @@ TEST_F(TFractintImportTest, KeysTable) {
         {"no maxiter", "type=mandel passes=2", 149, dmMultiPass, "ViewWindow "},
         {"passes 1", "type=mandel passes=1", 149, dmLinear, "ViewWindow "},
         {"skew 0, xmag 1", "type=mandel center-mag=0/0/1/1/0/0", 149, dmGuessing, "ViewWindow "},
-        {"xmag 1.02", "type=mandel center-mag=0/0/1/1.02", 149, dmGuessing, "ViewWindow SkewStretch "},
+        {"xmag 1.02", "type=mandel center-mag=0/0/1/1.02", 149, dmGuessing, "ViewWindow "},
+        {"xmag 1.02, skew 5", "type=mandel center-mag=0/0/1/1.02/0/5", 149, dmGuessing,
+         "ViewWindow SkewStretch "},
         {"skew 5", "type=mandel center-mag=0/0/1/1/0/5", 149, dmGuessing, "ViewWindow SkewStretch "},
         {"invert", "type=mandel invert=1/0.5/0", 149, dmGuessing, "ViewWindow Inverse "},
         {"invert 0", "type=mandel invert=0", 149, dmGuessing, "ViewWindow "},
@@ -128,14 +130,16 @@ TEST_F(TFractintImportTest, CenterMagGivesMagnificationAngleAndStretch) {
     EXPECT_EQ(layer.GetMapping().Magnification.GetText(), "3");
     EXPECT_NEAR(static_cast<double>(layer.GetMapping().AngleDegrees.GetValue()), 330.0, 1e-9);
 
-    // Fractint writes xmag as the 4th value; a stretch of 2 with the default view window ratio.
+    // Fractint writes xmag as the 4th value. Upright, the view is the corners -0.5 -+ 1/6 and
+    // 0.25 -+ 1/4 at the centres of the corner pixels of 64 x 48: steps (1/3) / 63 across and
+    // (1/2) / 47 down, a stretch of (1/2) / 47 / ((1/3) / 63) = 189 / 94, and no transformation.
     TLayer &stretched = Import("  type=mandel center-mag=-0.5/0.25/4/2\r\n");
-    EXPECT_EQ(stretched.GetMapping().Center.Re.GetText(), "-0.5");
-    EXPECT_EQ(stretched.GetMapping().Center.Im.GetText(), "0.25");
-    EXPECT_EQ(stretched.GetMapping().Magnification.GetText(), "6");
-    ASSERT_EQ(Transformations(stretched), "ViewWindow SkewStretch ");
-    const TTransform &transform = stretched.GetMapping().GetTransformations().GetItem(1);
-    EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(transform, "xmag")).Value.GetValue(), 2);
+    EXPECT_NEAR(static_cast<double>(stretched.GetMapping().Stretch.GetValue()), 189.0 / 94, 1e-15);
+    EXPECT_NEAR(static_cast<double>(stretched.GetMapping().Center.Re.GetValue()), -0.5 - 1 / 6.0 + 32 / 189.0,
+                1e-15);
+    EXPECT_NEAR(static_cast<double>(stretched.GetMapping().Center.Im.GetValue()), 0.25 + 0.25 - 24 / 94.0,
+                1e-15);
+    EXPECT_EQ(Transformations(stretched), "ViewWindow ");
 }
 
 // Where the image point (X, Y) lands after the layer's mapping and transformations; (0, 0) is the
@@ -154,7 +158,8 @@ std::complex<double> MappedPoint(const TLayer &Layer, int X, int Y) {
 }
 
 // Fractint shows the region of height 2 / mag and width height / (0.75 xmag) around the centre,
-// or the corners' region, in a window of any ratio: the imported image spans exactly that region.
+// or the corners' region, in a window of any ratio; its corners are the centres of the corner
+// pixels. The imported image's first and last pixels lie exactly there.
 TEST_F(TFractintImportTest, TheImageSpansTheRegionFractintShows) {
     const struct {
         const char *Body;
@@ -177,7 +182,8 @@ TEST_F(TFractintImportTest, TheImageSpansTheRegionFractintShows) {
         Fractal->SetImageSize(64, 48);
         TLayer &layer = Import(std::string("  type=mandel ") + c.Body + "\r\n", TCustomFractal::rfTakeSize);
         const std::complex<double> leftTop = MappedPoint(layer, 0, 0);
-        const std::complex<double> rightBottom = MappedPoint(layer, layer.GetWidth(), layer.GetHeight());
+        const std::complex<double> rightBottom =
+            MappedPoint(layer, layer.GetWidth() - 1, layer.GetHeight() - 1);
         EXPECT_NEAR(leftTop.real(), c.Left, 1e-9);
         EXPECT_NEAR(leftTop.imag(), c.Top, 1e-9);
         EXPECT_NEAR(rightBottom.real(), c.Right, 1e-9);
@@ -213,9 +219,10 @@ TEST_F(TFractintImportTest, ViewWindowsSizeTheImage) {
         EXPECT_EQ(Fractal->GetHeight(), c.Height);
         EXPECT_EQ(layer.GetWidth(), c.Width);
     }
-    // Without the size flag the document keeps its size; the view window's ratio still counts.
+    // Without the size flag the document keeps its size; the view window's ratio still counts for a
+    // turned view.
     Fractal->SetImageSize(64, 48);
-    TLayer &layer = Import("  type=mandel viewwindows=1/2\r\n");
+    TLayer &layer = Import("  type=mandel viewwindows=1/2 center-mag=0/0/1/1/30\r\n");
     EXPECT_EQ(Fractal->GetWidth(), 64);
     const TTransform &window = layer.GetMapping().GetTransformations().GetItem(0);
     EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(window, "ar")).Value.GetValue(), 2);
@@ -258,9 +265,9 @@ TEST_F(TFractintImportTest, InsideModes) {
     const struct {
         const char *Value;
         std::int32_t Mode, N;
-    } cases[] = {{"0", 0, 0},      {"-1", 0, -1},   {"17", 0, 17},      {"zmag", 1, 0},
-                 {"bof60", 2, 0},  {"bof61", 3, 0}, {"epscross", 4, 0}, {"epsiloncross", 4, 0},
-                 {"period", 5, 0}, {"atan", 0, 0}};
+    } cases[] = {{"0", 0, 0},      {"-1", 0, -1},   {"17", 0, 17},      {"zmag", 1, 1},
+                 {"bof60", 2, 1},  {"bof61", 3, 1}, {"epscross", 4, 1}, {"epsiloncross", 4, 1},
+                 {"period", 5, 1}, {"atan", 0, 1},  {"maxiter", 0, -1}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Value);
         TLayer &layer = Import(std::string("  type=mandel inside=") + c.Value + "\r\n");
