@@ -4,6 +4,7 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "FracContext.h"
 #include "FracDocument.h"
 #include "FracFormula.h"
+#include "FracGradient.h"
 #include "FracImport.h"
 #include "FracImportSupport.h"
 #include "FracMapping.h"
@@ -404,4 +406,116 @@ TEST_F(TFractintImportTest, RefusedImportsLeaveTheDocumentWhole) {
     // The document takes the next entry as usual.
     TLayer &layer = Import("  type=mandel maxiter=50\r\n");
     EXPECT_EQ(layer.GetFormula().GetMaxIter(), 49);
+}
+
+// A palette's colour k sits on a node of its own at the position that the colorings write for
+// index k: the gradient entry there is exactly the palette's colour, for a palette file and for
+// "colors" text alike, whether the colours run in straight lines or jump.
+TEST_F(TFractintImportTest, PaletteColoursShowExactlyAtTheirIndexes) {
+    const std::string file = std::string(TEST_DATA_DIR) + "fractal\\data\\FracPalette_noise.map";
+    std::vector<std::array<int, 3>> colours;
+    {
+        std::ifstream in(file);
+        std::array<int, 3> rgb;
+        while (colours.size() < 256 && in >> rgb[0] >> rgb[1] >> rgb[2]) {
+            colours.push_back(rgb);
+            in.ignore(1 << 10, '\n');
+        }
+    }
+    ASSERT_EQ(colours.size(), 256u);
+    std::vector<std::array<int, 3>> ramp;
+    for (int k = 0; k < 256; ++k)
+        ramp.push_back({k, k, k});
+    const struct {
+        std::string Colors;
+        std::vector<std::array<int, 3>> Expected;
+    } cases[] = {
+        {"@" + file, colours},
+        // A straight ramp, which straight lines between two nodes would render only nearly.
+        {"@" + std::string(TEST_DATA_DIR) + "fractal\\data\\FracPalette_ramp.map", ramp},
+        // zzz, 000 and z00 repeated: each colour far from both neighbours.
+        {std::string("zzz000z00zzz000z00"), {{255, 255, 255}, {0, 0, 0}, {255, 0, 0}, {255, 255, 255}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Colors.substr(0, 12));
+        TLayer &layer = Import("  type=mandel colors=" + c.Colors + "\r\n");
+        const TGradientTable &table = layer.GetGradient().Table();
+        for (std::size_t k = 0; k < c.Expected.size(); ++k) {
+            const int code = static_cast<int>(k) * 399 / 255 * GradientStepsPerPosition;
+            // Table bytes: blue, green, red.
+            EXPECT_EQ(table.GetByte(code, 2), c.Expected[k][0]) << "colour " << k;
+            EXPECT_EQ(table.GetByte(code, 1), c.Expected[k][1]) << "colour " << k;
+            EXPECT_EQ(table.GetByte(code, 0), c.Expected[k][2]) << "colour " << k;
+        }
+    }
+}
+
+// Types that draw no escape-time image, and entries whose formula does not compile, are refused
+// with a message that names the entry, the type or formula, and why; the document stays as it was.
+TEST_F(TFractintImportTest, UnsupportedTypesAndBrokenFormulasAreRefusedByName) {
+    Import("  type=julia maxiter=99\r\n");
+    const std::string before = WrittenText(*Fractal);
+    const std::string fixtures = std::string(TEST_DATA_DIR) + "fractal\\data\\FracImport_fixtures.frm";
+    const struct {
+        std::string Body;
+        std::vector<std::string> Said;
+    } cases[] = {
+        {"  type=plasma params=2\r\n", {"\"Refused\"", "\"plasma\"", "not supported", "escape-time"}},
+        {"  type=lsystem\r\n", {"\"Refused\"", "\"lsystem\"", "not supported"}},
+        {"  type=ifs corners=-8/8/-1/11\r\n", {"\"Refused\"", "\"ifs\"", "not supported"}},
+        {"  type=formula formulafile=" + fixtures + " formulaname=Broken\r\n",
+         {"\"Refused\"", "\"Broken\"", "does not compile", "line "}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Body);
+        try {
+            Fractal->ReadParameters(*EntryReader("Refused", c.Body), 0, TFractalProgressEvent());
+            ADD_FAILURE() << "no error";
+        } catch (const EImportError &e) {
+            for (const std::string &part : c.Said)
+                EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(WrittenText(*Fractal), before);
+        EXPECT_FALSE(Fractal->IsChanging());
+    }
+}
+
+namespace {
+
+// A reader that keeps the load warnings it is handed.
+class TWarnedReader : public TParReader {
+public:
+    using TParReader::TParReader;
+    void LoadWarning(const std::string &Text) override { Warnings.push_back(Text); }
+    std::vector<std::string> Warnings;
+};
+
+} // namespace
+
+// Options that the import reads but does not reproduce are each reported once per import, with the
+// entry's name; the image is built all the same.
+TEST_F(TFractintImportTest, OptionsNotReproducedAreReportedOnce) {
+    const struct {
+        const char *Body;
+        std::vector<std::string> Options; // as the warnings quote them
+    } cases[] = {
+        {"type=mandel inside=startrail outside=tdis map=altern.map passes=o symmetry=xaxis",
+         {"inside=startrail", "outside=tdis", "map=altern.map", "passes=o", "symmetry=xaxis"}},
+        {"type=mandel inside=fmod inside=atan outside=fmod outside=fmod",
+         {"inside=fmod", "inside=atan", "outside=fmod"}},
+        {"type=mandel inside=bof60 outside=real passes=1", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Body);
+        auto reader = TEntryStream::CreateFromString<TWarnedReader>(std::string("Warned {\r\n  ") + c.Body +
+                                                                    "\r\n}\r\n");
+        Fractal->ReadParameters(*reader, 0, TFractalProgressEvent());
+        ASSERT_EQ(reader->Warnings.size(), c.Options.size());
+        for (std::size_t i = 0; i < c.Options.size(); ++i) {
+            EXPECT_NE(reader->Warnings[i].find("\"" + c.Options[i] + "\""), std::string::npos)
+                << reader->Warnings[i];
+            EXPECT_NE(reader->Warnings[i].find("\"Warned\""), std::string::npos) << reader->Warnings[i];
+        }
+        EXPECT_EQ(Fractal->GetLayers().Count(), 1);
+    }
 }
