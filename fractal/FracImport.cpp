@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "CompDefinitions.h"
+#include "CompEntries.h"
+#include "CompFileManager.h"
 #include "CompMessages.h"
 #include "CompParams.h"
 #include "FracColoring.h"
@@ -91,6 +93,55 @@ void SetFunctionParam(TParam &Param, const std::string &Name) {
 bool StartsWithViewWindow(TTransformList &Transformations) {
     return Transformations.GetCount() > 0 &&
            SameText(Transformations.GetItem(0).GetEntryName(), "ViewWindow");
+}
+
+// Whether the formula file holds an entry of that name (letter case ignored); false for a file
+// that cannot be read.
+bool HoldsEntry(const std::string &FileName, const std::string &EntryName) {
+    if (!FileManager())
+        return false;
+    try {
+        TEntryFileReference file(FileManager()->OpenFile(FileName, false));
+        if (!file.Get())
+            return false;
+        TEntryCollectionLock lock(*file);
+        return file->IndexOfName(EntryName) >= 0;
+    } catch (const Exception &) {
+        return false;
+    }
+}
+
+// The formula file for a "formula" entry that names no file, searched as Fractint searches its
+// formula files: the shipped "Fractint.ofm", then the formula files of the formula folder and of
+// the search paths, in that order, each folder's files by name. "Fractint.ofm" when none holds the
+// entry, so that the missing-formula handling names the entry.
+std::string FindFormulaFile(const std::string &EntryName) {
+    const char *const shipped = "Fractint.ofm";
+    if (!ConfigManager() || !ConfigManager()->Folder)
+        return shipped;
+    const TFolderConfiguration &folders = *ConfigManager()->Folder;
+    std::vector<std::string> paths{folders.Formula};
+    for (int i = 0; i < folders.SearchPaths->Count(); ++i)
+        paths.push_back(folders.SearchPaths->Strings(i));
+    if (!paths.front().empty() && HoldsEntry(AddTrailingBackslash(paths.front()) + shipped, EntryName))
+        return shipped;
+    for (const std::string &path : paths) {
+        if (Trim(path).empty())
+            continue;
+        const std::string folder = AddTrailingBackslash(Trim(path));
+        for (const char *mask : {"*.frm", "*.ofm"}) {
+            std::vector<std::string> names;
+            TFileEnumerator files(folder + mask, 0);
+            while (files.Next())
+                names.push_back(files.GetName());
+            std::sort(names.begin(), names.end(),
+                      [](const std::string &A, const std::string &B) { return LowerCase(A) < LowerCase(B); });
+            for (const std::string &name : names)
+                if (HoldsEntry(folder + name, EntryName))
+                    return folder + name;
+        }
+    }
+    return shipped;
 }
 
 // A float parameter's text for a computed value.
@@ -409,7 +460,8 @@ void TFractintImporter::Apply(TParReader &Reader) {
 
         if (FType == "formula") {
             if (!FFormulaName.empty())
-                OpenFormula(Reader, FLayer->GetFormula(), FFormulaFile.empty() ? FormulaFile : FFormulaFile,
+                OpenFormula(Reader, FLayer->GetFormula(),
+                            FFormulaFile.empty() ? FindFormulaFile(FFormulaName) : FFormulaFile,
                             FFormulaName);
         } else {
             std::string entry = FType.empty() ? "mandel" : FType;

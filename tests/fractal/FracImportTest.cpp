@@ -469,6 +469,26 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
     }
 }
 
+// A "formula" entry without a formula file finds its formula as Fractint does: in the shipped
+// "Fractint.ofm" first, then in the formula files of the formula folders (here the fixtures'
+// folder among the search paths).
+TEST_F(TFractintEntryTest, FormulaWithoutFileIsSearchedInTheFormulaFolders) {
+    const struct {
+        const char *Name;
+        const char *Formula;
+    } cases[] = {
+        {"cubic", "FracImport_fixtures.frm:cubic"},
+        {"TwoParams", "FracImport_fixtures.frm:twoparams"},
+        {"spider", "Fractint.ofm:spider"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto fractal =
+            Import(*EntryReader("Searched", std::string("  type=formula formulaname=") + c.Name + "\r\n"));
+        ExpectDocument(*fractal, {{"formula", c.Formula}});
+    }
+}
+
 // The options switch off the smooth parameter of both colorings, and the leading "ViewWindow"
 // that keeps Fractint's aspect ratio: then only a "viewwindows" key brings one, placed first.
 TEST_F(TFractintEntryTest, OptionsDecideSmoothColoringAndTheFixedAspectView) {
