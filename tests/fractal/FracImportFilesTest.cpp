@@ -211,7 +211,7 @@ std::int32_t Escape(TComplex Z, const TStep &Step, int Test = 0, double Bailout 
                     bool LeavesAtOne = false) {
     for (std::int32_t n = 0; n < MaxIter; ++n) {
         Step(Z);
-        if (!Stays(Z, Test, Bailout) || (LeavesAtOne && std::norm(Z - 1.0) < 1e-12))
+        if (!Stays(Z, Test, Bailout) || (LeavesAtOne && std::norm(Z - 1.0) < 1.0 / 1073741824))
             return n;
     }
     return MaxIter;

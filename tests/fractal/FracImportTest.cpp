@@ -618,7 +618,9 @@ std::int32_t Reference(const std::string &Type, const TTypeValues &V, TComplex C
     if (Type == "magnet1m") // z(0) = 0, z = ((z^2 + c - 1) / (2z + c - 2))^2; z = 1 ends it too
         return Rounds(
             0, MaxIter, [&](TComplex z) { return Sqr((Sqr(z) + C - 1.0) / (2.0 * z + C - 2.0)); },
-            [&](TComplex z, TComplex) { return !Stays(z, V.Test, V.Bailout) || std::norm(z - 1.0) < 1e-12; });
+            [&](TComplex z, TComplex) {
+                return !Stays(z, V.Test, V.Bailout) || std::norm(z - 1.0) < 1.0 / 1073741824;
+            });
     if (Type == "marksmandel") { // z(0) = 0, z = c^(e - 1) z^2 + c with e the third number
         const TComplex k = std::pow(C, V.P2.real() - 1);
         return run(V.P1, [&](TComplex z) { return k * Sqr(z) + C; });

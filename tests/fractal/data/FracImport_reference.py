@@ -16,6 +16,7 @@ The rules:
   bof60 75 sqrt(min |z|^2); bof61 the count of the closest approach to 0; epsiloncross 2 where the
   orbit first comes within 0.01 of the imaginary axis, 6 where of the real one, else maxiter;
   period the cycle length, maxiter when none is found.
+- magnet types also leave when z settles within 1/32768 of 1.
 - Outside: real / imag count + 7 + trunc(part); summ count + re + im; mult count re / im;
   atan |arg z| 256 / pi; results <= 0 or > maxiter give 1.
 - decomp=k: sector s (from 0, counter-clockwise from the positive real axis) gives s + 1.
@@ -258,6 +259,18 @@ def type_orbit(t, c, p, fns, maxiter, test, bailout):
             x2 = np.where((y <= 1) & (x > 1), x - 1, x)
             return x2 + 1j * y2
         return run(c, simple(step))
+    if t.startswith('magnet'):
+        # Leaves beyond the bailout, or settled within 1/32768 of the fixed point 1.
+        def leaves(z, old):
+            d = z - 1
+            return ~stays(z, test, bailout) | (d.real ** 2 + d.imag ** 2 < 1.0 / 2 ** 30)
+        q = c if t.endswith('m') else p1 * one
+        if t.startswith('magnet1'):
+            step = lambda z: ((z * z + q - 1) / (2 * z + q - 2)) ** 2
+        else:
+            step = lambda z: ((z ** 3 + 3 * (q - 1) * z + (q - 1) * (q - 2)) /
+                              (3 * z * z + 3 * (q - 2) * z + (q - 1) * (q - 2) + 1)) ** 2
+        return run(p1 if t.endswith('m') else c, simple(step), leaves)
     if t == 'marksmandel':
         k = c ** (p2.real - 1) if p2.real != 1 else 1
         return run(p1, simple(lambda z: k * z * z + c))
@@ -336,7 +349,8 @@ TYPE_CASES = [
     ('manowar', '', ''), ('manowarj', '', ''), ('spider', '', ''), ('phoenix', '', ''),
     ('mandphoenix', '', ''), ('barnsleym1', '', ''), ('barnsleyj1', '', ''),
     ('barnsleym2', '', ''), ('barnsleyj2', '', ''), ('barnsleym3', '', ''),
-    ('barnsleyj3', '', ''), ('sierpinski', '', ''), ('marksmandel', '', ''),
+    ('barnsleyj3', '', ''), ('sierpinski', '', ''), ('magnet1m', '', ''), ('magnet1j', '', ''),
+    ('magnet2m', '', ''), ('magnet2j', '', ''), ('marksmandel', '', ''),
     ('marksjulia', '', ''), ('unity', '', ''), ('tetrate', '', ''),
     ('mandelfn', 'sin', ''), ('lambdafn', 'sin', ''), ('lambdafn', 'exp', 'Exp'),
     ('fn*fn', 'sin/sqr', ''), ('fn+fn', 'sin/sqr', ''), ('sqr(fn)', 'sin', ''),
