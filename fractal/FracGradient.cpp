@@ -742,7 +742,7 @@ void TGradientColorItems::RandomizeBright() {
     Gradient.EndUpdate();
 }
 
-void TGradientColorItems::LoadFromPalette(const std::uint8_t *Palette) {
+void TGradientColorItems::LoadFromPalette(const std::uint8_t *Palette, bool Exact) {
     // Channel value of colour k: the palette holds blue, green, red.
     auto value = [Palette](int k, int channel) { return static_cast<double>(Palette[3 * k + channel]); };
     Gradient.BeginUpdate();
@@ -755,8 +755,11 @@ void TGradientColorItems::LoadFromPalette(const std::uint8_t *Palette) {
                                                      (Palette[3 * k] << 16)));
         AddNode(std::move(node));
     };
-    addNode(0, 0);
     // A cone of slopes from the anchor that keeps every colour so far within 4 of the line.
+    // Exact lets no colour into the cone: each one ends a node at (k - 1) * 399 div 255, colour 0
+    // included.
+    if (!Exact)
+        addNode(0, 0);
     int anchor = 0;
     double lo[3], hi[3];
     auto restart = [&](int next) {
@@ -767,7 +770,7 @@ void TGradientColorItems::LoadFromPalette(const std::uint8_t *Palette) {
     };
     restart(1);
     for (int i = 1; i < 256; ++i) {
-        bool inside = true;
+        bool inside = !Exact;
         for (int c = 0; c < 3 && inside; ++c) {
             double slope = (value(i, c) - value(anchor, c)) / (i - anchor);
             inside = slope >= lo[c] && slope <= hi[c];

@@ -231,8 +231,10 @@ public:
     void RandomizeMisty();
 
     // 256 colours of 3 bytes each (blue, green, red) into linear nodes that keep every colour
-    // within 4 of the line between the nodes that frame it.
-    void LoadFromPalette(const std::uint8_t *Palette);
+    // within 4 of the line between the nodes that frame it. Exact gives every colour k a node of
+    // its own at position k * 399 div 255, so that a coloring that writes that position shows
+    // colour k unchanged.
+    void LoadFromPalette(const std::uint8_t *Palette, bool Exact = false);
 
 private:
     template <class Get> int SelectedValue(Get get) const;
@@ -292,8 +294,8 @@ public:
     void LoadFromReader(TParReader &Reader) override { ReadParameters(Reader, 0); }
     void SaveToWriter(TParWriter &Writer) override { WriteParameters(Writer, 71); }
     // Reads a 256-colour palette file; EGradientPaletteError when it is not one, the gradient
-    // unchanged.
-    void LoadFromMapFile(const std::string &FileName);
+    // unchanged. Exact as for TGradientColorItems::LoadFromPalette.
+    void LoadFromMapFile(const std::string &FileName, bool Exact = false);
 
     TGradientColorItems &ColorItems() const { return *FColorItems; }
     TGradientOpacityItems &OpacityItems() const { return *FOpacityItems; }

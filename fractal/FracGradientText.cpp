@@ -288,7 +288,7 @@ void TGradient::ReadParameters(TParReader &Reader, int Flags) {
         FModified = false;
 }
 
-void TGradient::LoadFromMapFile(const std::string &FileName) {
+void TGradient::LoadFromMapFile(const std::string &FileName, bool Exact) {
     // 256 colour lines with names fit in far less; anything larger is not a palette.
     constexpr std::int64_t MaxPaletteFileSize = 1 << 20;
     TMemoryStream file;
@@ -342,7 +342,7 @@ void TGradient::LoadFromMapFile(const std::string &FileName) {
 
     BeginUpdate();
     SetLinked(false);
-    FColorItems->LoadFromPalette(palette);
+    FColorItems->LoadFromPalette(palette, Exact);
     FOpacityItems->Reset();
     FColorItems->SetActive(true);
     SetTitle(FileTitle(FileName));

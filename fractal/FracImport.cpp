@@ -5,10 +5,13 @@
 #include <cmath>
 
 #include "CompDefinitions.h"
+#include "CompEntries.h"
+#include "CompFileManager.h"
 #include "CompMessages.h"
 #include "CompParams.h"
 #include "FracColoring.h"
 #include "FracFormula.h"
+#include "FracImportTypes.h"
 #include "FracMapping.h"
 #include "FracTransform.h"
 #include "GenSetup.h"
@@ -92,6 +95,55 @@ bool StartsWithViewWindow(TTransformList &Transformations) {
            SameText(Transformations.GetItem(0).GetEntryName(), "ViewWindow");
 }
 
+// Whether the formula file holds an entry of that name (letter case ignored); false for a file
+// that cannot be read.
+bool HoldsEntry(const std::string &FileName, const std::string &EntryName) {
+    if (!FileManager())
+        return false;
+    try {
+        TEntryFileReference file(FileManager()->OpenFile(FileName, false));
+        if (!file.Get())
+            return false;
+        TEntryCollectionLock lock(*file);
+        return file->IndexOfName(EntryName) >= 0;
+    } catch (const Exception &) {
+        return false;
+    }
+}
+
+// The formula file for a "formula" entry that names no file, searched as Fractint searches its
+// formula files: the shipped "Fractint.ofm", then the formula files of the formula folder and of
+// the search paths, in that order, each folder's files by name. "Fractint.ofm" when none holds the
+// entry, so that the missing-formula handling names the entry.
+std::string FindFormulaFile(const std::string &EntryName) {
+    const char *const shipped = "Fractint.ofm";
+    if (!ConfigManager() || !ConfigManager()->Folder)
+        return shipped;
+    const TFolderConfiguration &folders = *ConfigManager()->Folder;
+    std::vector<std::string> paths{folders.Formula};
+    for (int i = 0; i < folders.SearchPaths->Count(); ++i)
+        paths.push_back(folders.SearchPaths->Strings(i));
+    if (!paths.front().empty() && HoldsEntry(AddTrailingBackslash(paths.front()) + shipped, EntryName))
+        return shipped;
+    for (const std::string &path : paths) {
+        if (Trim(path).empty())
+            continue;
+        const std::string folder = AddTrailingBackslash(Trim(path));
+        for (const char *mask : {"*.frm", "*.ofm"}) {
+            std::vector<std::string> names;
+            TFileEnumerator files(folder + mask, 0);
+            while (files.Next())
+                names.push_back(files.GetName());
+            std::sort(names.begin(), names.end(),
+                      [](const std::string &A, const std::string &B) { return LowerCase(A) < LowerCase(B); });
+            for (const std::string &name : names)
+                if (HoldsEntry(folder + name, EntryName))
+                    return folder + name;
+        }
+    }
+    return shipped;
+}
+
 // A float parameter's text for a computed value.
 std::string FloatText(long double X) {
     return FloatToStrF(X, ffGeneral, 19, 0);
@@ -123,9 +175,16 @@ TFloatValues::TFloatValues(const std::string &Value) {
 
 TFractintImporter::TFractintImporter(TCustomFractal &AFractal) : FFractal(AFractal) {}
 
-void TFractintImporter::Fail(const TKeyPosition &Position) {
-    throw EImportError("Invalid Fractint parameter value at position (%d:%d), key \"%s\".", Position.Line,
-                       Position.Column, Position.Key);
+void TFractintImporter::Fail(const TKeyPosition &Position) const {
+    throw EImportError("Invalid Fractint parameter value in entry \"%s\" at position (%d:%d), key \"%s\".",
+                       FEntryName, Position.Line, Position.Column, Position.Key);
+}
+
+void TFractintImporter::Warn(const std::string &Option, const std::string &Instead) {
+    const std::string text = Format("Entry \"%s\": the Fractint option \"%s\" is not reproduced; %s.",
+                                    FEntryName, Option, Instead);
+    if (std::find(Warnings.begin(), Warnings.end(), text) == Warnings.end())
+        Warnings.push_back(text);
 }
 
 void TFractintImporter::Import(TParReader &Reader) {
@@ -134,14 +193,27 @@ void TFractintImporter::Import(TParReader &Reader) {
 }
 
 void TFractintImporter::ReadEntry(TParReader &Reader) {
+    FEntryName = Reader.Name();
     for (;;) {
         const std::string key = Reader.Next();
         if (key.empty()) {
-            if (Reader.GetSectionName().empty())
+            const std::string section = Reader.GetSectionName();
+            if (section.empty())
                 break;
-            continue; // no sections in these entries: a header is passed over
+            // No sections in these entries: a header (such as a formula written into the
+            // parameter file) is passed over.
+            Warn(section + ":", "the section is passed over");
+            continue;
         }
         ReadKey(Reader, TKeyPosition{key, Reader.KeyLine() + 1, Reader.KeyColumn() + 1});
+    }
+    if (FType != "formula") {
+        const std::string type = FType.empty() ? "mandel" : FType;
+        const TFractintType *known = FindFractintType(type);
+        if (known && !known->EscapeTime)
+            throw EImportError("Entry \"%s\": the Fractint type \"%s\" is not supported: it draws no "
+                               "escape-time image, and no formula can reproduce it.",
+                               FEntryName, type);
     }
 }
 
@@ -169,7 +241,13 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
         FFormulaName = Trim(value);
     } else if (key == "formulafile") {
         FFormulaFile = Trim(value);
+    } else if (key == "map") {
+        Warn("map=" + Trim(value), "the entry's own colours are used");
+    } else if (key == "symmetry") {
+        Warn("symmetry=" + lower, "every pixel is calculated");
     } else if (key == "passes") {
+        if (lower == "o")
+            Warn("passes=o", "the image is drawn line by line");
         if (lower == "g" || (lower.size() == 2 && lower[0] == 'g'))
             FMethod = dmGuessing;
         else if (lower == "2" || lower == "3")
@@ -254,12 +332,22 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
             FPeriodicity = number < 2 ? 2 : 1; // normal, or conservative
         }
     } else if (key == "inside") {
+        static const char *const modes[] = {"maxiter",  "zmag",         "bof60", "bof61",
+                                            "epscross", "epsiloncross", "period"};
         FInside = lower;
+        if (!ToInteger(lower, number) &&
+            std::find(std::begin(modes), std::end(modes), lower) == std::end(modes)) {
+            Warn("inside=" + lower, "inside pixels get colour 1");
+            FInside.clear();
+        }
     } else if (key == "outside") {
+        static const char *const modes[] = {"iter", "real", "imag", "mult", "summ", "atan"};
         if (ToInteger(lower, number) && number >= 0 && number <= 255) {
             FOutsideKind = 0;
             FOutsideColor = number;
         } else {
+            if (std::find(std::begin(modes), std::end(modes), lower) == std::end(modes))
+                Warn("outside=" + lower, "outside pixels are coloured by their count");
             FOutsideKind = lower == "real"   ? 2
                            : lower == "imag" ? 3
                            : lower == "mult" ? 4
@@ -298,7 +386,15 @@ void TFractintImporter::ReadKey(TParReader &Reader, const TKeyPosition &Position
         if (!ToInteger(lower, FBiomorph))
             Fail(Position);
     } else if (key == "potential") {
-        FPotential = ReadNumbers(value, Position);
+        // maxcolor/slope/bailout, and "16bit" as a fourth value for Fractint's 16-bit potential
+        // files, which changes nothing of the image.
+        TStringValues parts(value);
+        if (parts.Count >= 4 && LowerCase(parts.Items[3]) == "16bit")
+            parts.Count = 3;
+        std::string numbers;
+        for (int i = 0; i < parts.Count; ++i)
+            numbers += (i > 0 ? "/" : "") + parts.Items[static_cast<std::size_t>(i)];
+        FPotential = ReadNumbers(numbers, Position);
     } else if (key == "invert") {
         std::vector<std::string> values = ReadNumbers(value, Position);
         // Each inversion is one transformation, beside at most a "ViewWindow" and a "SkewStretch".
@@ -320,8 +416,24 @@ void TFractintImporter::OpenFormula(TParReader &Reader, TFormulaBase &Object, co
     if (ErrorManager())
         ErrorManager()->SetFormula(&Object);
     Object.OpenEntry(Reader, fileName, entryName);
-    if (Object.GetHasError())
-        Reader.CompileError(fileName, entryName);
+    if (!Object.GetHasError())
+        return;
+    Reader.CompileError(fileName, entryName);
+    // An entry that does not compile would calculate nothing at all: the import stops with the
+    // compiler's own message.
+    std::string message;
+    if (TErrorManager *messages = ErrorManager()) {
+        TScopeLock<TErrorManager> lock(*messages);
+        for (int i = 0; i < messages->GetCount() && message.empty(); ++i) {
+            const TCompilerMessage item = messages->GetMessage(i);
+            if (item.Kind == mkError)
+                message = Format("%s (line %d, column %d)", item.Text, item.Line, item.Column);
+        }
+    }
+    if (message.empty())
+        message = Format("error at line %d, column %d", Object.GetErrorLine(), Object.GetErrorColumn());
+    throw EImportError("Entry \"%s\": the formula \"%s\" of \"%s\" does not compile: %s", FEntryName,
+                       entryName, ExtractFileName(fileName), message);
 }
 
 void TFractintImporter::InsertTransformation(TParReader &Reader, int Index, const std::string &EntryName) {
@@ -348,7 +460,8 @@ void TFractintImporter::Apply(TParReader &Reader) {
 
         if (FType == "formula") {
             if (!FFormulaName.empty())
-                OpenFormula(Reader, FLayer->GetFormula(), FFormulaFile.empty() ? FormulaFile : FFormulaFile,
+                OpenFormula(Reader, FLayer->GetFormula(),
+                            FFormulaFile.empty() ? FindFormulaFile(FFormulaName) : FFormulaFile,
                             FFormulaName);
         } else {
             std::string entry = FType.empty() ? "mandel" : FType;
@@ -361,6 +474,15 @@ void TFractintImporter::Apply(TParReader &Reader) {
         if (FPeriodicity >= 0)
             FLayer->GetFormula().SetPeriodicity(static_cast<std::uint8_t>(FPeriodicity));
 
+        if (FViews.empty()) {
+            // No view in the entry: Fractint shows the type's own.
+            const TFractintType *type = FindFractintType(FType.empty() ? "mandel" : FType);
+            if (!type)
+                type = FindFractintType("formula");
+            TViewKey view{TKeyPosition{"corners", 0, 0}, true, {}};
+            view.Values.assign(std::begin(type->Corners), std::end(type->Corners));
+            FViews.push_back(std::move(view));
+        }
         if (FHasViewWindow)
             ImportViewWindow(Reader);
         for (const TViewKey &view : FViews)
@@ -373,8 +495,9 @@ void TFractintImporter::Apply(TParReader &Reader) {
         ImportSkewStretch(Reader, FXMag * FAspect, FSkew);
         FLayer->GetFormula().SetMaxIter(FMaxIter);
         // The potential wins over decomposition, and its bailout replaces the entry's own.
+        // A potential bailout of 0 keeps the entry's own.
         const bool potential = !FPotential.empty();
-        if (potential && FPotential.size() >= 3)
+        if (potential && FPotential.size() >= 3 && FloatTextToExtended(FPotential[2]) != 0)
             FBailout = FPotential[2];
         if (FType == "formula")
             ImportParams();
@@ -400,6 +523,8 @@ void TFractintImporter::Apply(TParReader &Reader) {
     }
     FLayer->EndUpdate();
     FLayer = nullptr;
+    for (const std::string &warning : Warnings)
+        Reader.LoadWarning(warning);
     std::vector<std::unique_ptr<TLayer>> layers;
     layers.push_back(std::move(layer));
     FFractal.InstallLayers(std::move(layers), takeSize ? FViewWidth : FFractal.GetWidth(),
@@ -422,6 +547,12 @@ void TFractintImporter::ImportView(TMapping &Mapping, const TViewKey &View) {
     }
 }
 
+bool TFractintImporter::Upright(const TViewKey &View) {
+    const std::vector<std::string> &v = View.Values;
+    return !View.Corners && v.size() >= 3 && (v.size() < 5 || FloatTextToExtended(v[4]) == 0) &&
+           (v.size() < 6 || FloatTextToExtended(v[5]) == 0);
+}
+
 bool TFractintImporter::Inverts(const std::vector<std::string> &Values) {
     return !Values.empty() && FloatTextToExtended(Values[0]) != 0;
 }
@@ -433,11 +564,91 @@ std::string TFractintImporter::PaletteFileName() const {
     return fileName;
 }
 
+void TFractintImporter::ImportPixelCorners(TMapping &Mapping, const std::string &XMin,
+                                           const std::string &XMax, const std::string &YMin,
+                                           const std::string &YMax) {
+    const std::int32_t w = Mapping.GetWidth(), h = Mapping.GetHeight();
+    if (w < 2 || h < 2)
+        return;
+    // Enough digits for the centre at the depth of the view: 40 beyond the digits of its size.
+    const long double extent = std::min(std::fabs(FloatTextToExtended(XMax) - FloatTextToExtended(XMin)),
+                                        std::fabs(FloatTextToExtended(YMax) - FloatTextToExtended(YMin)));
+    int digits = 40;
+    if (extent > 0 && extent < 1)
+        digits = static_cast<int>(std::min<long double>(40 - std::log10(extent), HugeMaxDigits));
+    auto number = [digits](const std::string &Text) {
+        THugeFloat x(digits);
+        x.SetText(Text);
+        return x;
+    };
+    // dx = (xmax - xmin) / (W - 1), dy = (ymax - ymin) / (H - 1).
+    THugeFloat dx = number(XMax), dy = number(YMax);
+    dx.Subtract(number(XMin));
+    dx.DivideInteger(w - 1);
+    dy.Subtract(number(YMin));
+    dy.DivideInteger(h - 1);
+    if (dx.IsZero() || dy.IsZero() || dx.Sign() < 0 || dy.Sign() < 0)
+        throw EFloatValueError("Floating-point number out of range: '%s'", XMax);
+    // The location's pixel x lies (x - W div 2) steps right of its centre, pixel y (H div 2 - y)
+    // steps above it: pixel 0 is xmin, row 0 is ymax.
+    THugeFloat centerRe(dx), centerIm(dy);
+    centerRe.MultiplyInteger(w / 2);
+    centerRe.Add(number(XMin));
+    centerIm.MultiplyInteger(-(h / 2));
+    centerIm.Add(number(YMax));
+    // The location's step down is 3 / (M H) for a wide image, 4 / (M W) for a tall one; its step
+    // across is that divided by the stretch.
+    THugeFloat magnification(digits);
+    magnification.SetInteger(3LL * w > 4LL * h ? 3 : 4);
+    magnification.Divide(dy);
+    magnification.DivideInteger(3LL * w > 4LL * h ? h : w);
+    THugeFloat stretch(dy);
+    stretch.Divide(dx);
+    // Corners whose distance overflows, or whose pixels no location can tell apart, make no view.
+    const long double m = magnification.GetExtended(), k = stretch.GetExtended();
+    if (!(std::isnormal(m) && m <= 1e4000L && std::isnormal(k)))
+        throw EFloatValueError("Floating-point number out of range: '%s'", magnification.GetText());
+    Mapping.BeginUpdate();
+    try {
+        Mapping.AngleDegrees.SetValue(0);
+        Mapping.Skew.SetValue(0);
+        Mapping.Stretch.SetText(stretch.GetText());
+        Mapping.Magnification.SetText(magnification.GetText());
+        Mapping.Center.SetText(centerRe.GetText(), centerIm.GetText());
+    } catch (...) {
+        Mapping.EndUpdate();
+        throw;
+    }
+    Mapping.EndUpdate();
+}
+
 void TFractintImporter::ImportCenterMag(TMapping &Mapping, const TViewKey &View) {
     const std::vector<std::string> &v = View.Values;
     if (v.size() < 3)
         return;
     TMapping &mapping = Mapping;
+    if (Upright(View)) {
+        // The corners Fractint derives, whatever the window's ratio: half the height 1 / mag,
+        // half the width 4/3 of that divided by xmag.
+        const long double mag = FloatTextToExtended(v[2]);
+        const long double xmag = v.size() >= 4 ? FloatTextToExtended(v[3]) : 1;
+        if (!(mag > 0) || !(xmag > 0))
+            throw EFloatValueError("Floating-point number out of range: '%s'", v[2]);
+        const int digits = static_cast<int>(
+            std::min<long double>(40 + std::max<long double>(0, std::log10(mag)), HugeMaxDigits));
+        auto corner = [&](const std::string &Center, long double Half) {
+            THugeFloat c(digits), h(digits);
+            c.SetText(Center);
+            h.SetExtended(Half);
+            THugeFloat low(c);
+            low.Subtract(h);
+            c.Add(h);
+            return std::pair<std::string, std::string>(low.GetText(), c.GetText());
+        };
+        const auto x = corner(v[0], 4.0L / 3 / (mag * xmag)), y = corner(v[1], 1 / mag);
+        ImportPixelCorners(mapping, x.first, x.second, y.first, y.second);
+        return;
+    }
     mapping.Center.SetText(v[0], v[1]);
     mapping.Magnification.SetValue(FloatTextToExtended(v[2]) * 1.5L);
     // Fractint writes xmag as the 4th value whenever it writes more than the magnification.
@@ -457,6 +668,12 @@ void TFractintImporter::ImportCorners(TMapping &Mapping, const TViewKey &View) {
     const std::vector<std::string> &v = View.Values;
     if (v.size() < 4)
         return;
+    // An upright view (no third corner, or one that is the bottom left corner itself).
+    if (v.size() < 6 || (FloatTextToExtended(v[4]) == FloatTextToExtended(v[0]) &&
+                         FloatTextToExtended(v[5]) == FloatTextToExtended(v[2]))) {
+        ImportPixelCorners(Mapping, v[0], v[1], v[2], v[3]);
+        return;
+    }
     // xmin/xmax/ymin/ymax[/x3rd/y3rd]: left top (xmin, ymax), right bottom (xmax, ymin).
     std::string rightTopRe = v[1], rightTopIm = v[3];
     if (v.size() >= 6) {
@@ -495,8 +712,9 @@ void TFractintImporter::ImportViewWindow(TParReader &Reader) {
     if (!FixedAspectRatio() && !StartsWithViewWindow(transformations))
         InsertTransformation(Reader, 0, "ViewWindow");
     // Corners name the region the window shows, whatever its ratio: the location made from them
-    // fits them into the image already, and a correction for the ratio would distort them.
-    if (!FViews.empty() && FViews.back().Corners)
+    // fits them into the image already, and a correction for the ratio would distort them. So
+    // does an upright centre and magnification, which names corners too.
+    if (!FViews.empty() && (FViews.back().Corners || Upright(FViews.back())))
         return;
     if (transformations.GetCount() > 0)
         SetFloatParam(transformations.GetItem(0), "ar", FloatText(FViewRatio));
@@ -504,7 +722,7 @@ void TFractintImporter::ImportViewWindow(TParReader &Reader) {
 }
 
 void TFractintImporter::ImportSkewStretch(TParReader &Reader, long double XMag, long double Skew) {
-    if (std::fabs(XMag - 1) + std::fabs(Skew) <= 0.01L)
+    if (XMag == 1 && Skew == 0)
         return;
     TTransformList &transformations = FLayer->GetMapping().GetTransformations();
     const int at = StartsWithViewWindow(transformations) ? 1 : 0;
@@ -526,9 +744,14 @@ void TFractintImporter::ImportInvert(TParReader &Reader, const std::vector<std::
     if (TParam *center = FindParam(transform, "center", vtComplex)) {
         if (Values.size() >= 3)
             SetComplexText(*static_cast<TComplexParam *>(center), Values[1], Values[2]);
-        else
-            SetComplexText(*static_cast<TComplexParam *>(center), mapping.Center.Re.GetText(),
-                           mapping.Center.Im.GetText());
+        else {
+            // The middle of the view Fractint shows: for an even size that lies between pixels,
+            // half a pixel off the location's centre pixel.
+            TComplexValue middle;
+            mapping.PointToLocation(middle, (mapping.GetWidth() - 1) / 2.0L,
+                                    (mapping.GetHeight() - 1) / 2.0L);
+            SetComplexText(*static_cast<TComplexParam *>(center), middle.Re.GetText(), middle.Im.GetText());
+        }
     }
 }
 
@@ -539,6 +762,8 @@ void TFractintImporter::ImportInside() {
     std::int32_t mode = 0, number;
     if (ToInteger(FInside, number) && number >= -1 && number <= 255)
         SetIntParam(inside, "n", number);
+    else if (FInside == "maxiter")
+        SetIntParam(inside, "n", -1);
     else if (FInside == "zmag")
         mode = 1;
     else if (FInside == "bof60")
@@ -554,7 +779,7 @@ void TFractintImporter::ImportInside() {
 
 void TFractintImporter::ImportColors() {
     if (!FPaletteFile.empty()) {
-        FLayer->GetGradient().LoadFromMapFile(PaletteFileName());
+        FLayer->GetGradient().LoadFromMapFile(PaletteFileName(), true);
     } else if (FHasPalette) {
         // The gradient takes blue, green, red.
         std::array<std::uint8_t, 256 * 3> bgr;
@@ -563,7 +788,7 @@ void TFractintImporter::ImportColors() {
             bgr[static_cast<std::size_t>(i * 3 + 1)] = FPalette[static_cast<std::size_t>(i * 3 + 1)];
             bgr[static_cast<std::size_t>(i * 3 + 2)] = FPalette[static_cast<std::size_t>(i * 3)];
         }
-        FLayer->GetGradient().ColorItems().LoadFromPalette(bgr.data());
+        FLayer->GetGradient().ColorItems().LoadFromPalette(bgr.data(), true);
     }
 }
 
@@ -605,6 +830,10 @@ void TFractintImporter::ImportBailout() {
     for (int i = 0; i < params.GetCount() && function < FFunctions.size(); ++i)
         if (params.GetItem(i)->Type == vtFunction)
             SetFunctionParam(*params.GetItem(i), FFunctions[function++]);
+    // mandelfn and lambdafn leave by one part of z: the imaginary part grows for the sine and
+    // cosine types, the real part for the others.
+    const std::string first = FFunctions.empty() ? "sin" : LowerCase(FFunctions[0]);
+    SetIntParam(formula, "axis", first == "sin" || first == "cos" || first == "cosxx" ? 0 : 1);
 }
 
 void TFractintImporter::ImportParams() {
@@ -627,6 +856,11 @@ void TFractintImporter::ImportBiomorph(TParReader &Reader) {
     SetIntParam(outside, "n", FOutsideColor);
     SetIntParam(outside, "logmap", FLogMap);
     SetIntParam(outside, "biomorph", FBiomorph);
+    // Fractint's biomorph test compares each part of z with the square root of the bailout.
+    if (TParam *bailout = FindParam(FLayer->GetFormula(), "bailout", vtFloat)) {
+        const long double limit = std::sqrt(static_cast<TFloatParam *>(bailout)->Value.GetValue());
+        SetFloatParam(outside, "limit", FloatText(limit));
+    }
 }
 
 void TFractintImporter::ImportDecomp(TParReader &Reader) {

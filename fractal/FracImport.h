@@ -72,6 +72,9 @@ public:
     // Take the image size from "viewwindows".
     bool SetSize = false;
     TFractalProgressEvent OnProgress;
+    // The options of the entry that the import does not reproduce, one text each, in the order
+    // they came; ReadEntry fills it and Apply hands each text to the reader's LoadWarning.
+    std::vector<std::string> Warnings;
 
 private:
     // Where a key stood, for error messages.
@@ -86,7 +89,8 @@ private:
         std::vector<std::string> Values;
     };
 
-    [[noreturn]] static void Fail(const TKeyPosition &Position);
+    [[noreturn]] void Fail(const TKeyPosition &Position) const;
+    void Warn(const std::string &Option, const std::string &Instead);
     void ReadKey(TParReader &Reader, const TKeyPosition &Position);
     std::vector<std::string> ReadNumbers(const std::string &Value, const TKeyPosition &Position);
 
@@ -98,6 +102,12 @@ private:
     void ImportView(TMapping &Mapping, const TViewKey &View);
     void ImportCorners(TMapping &Mapping, const TViewKey &View);
     void ImportCenterMag(TMapping &Mapping, const TViewKey &View);
+    // Fractint's corners name the centres of the corner pixels: the location gets the pixel step
+    // (xmax - xmin) / (W - 1) across and (ymax - ymin) / (H - 1) down, exactly.
+    static void ImportPixelCorners(TMapping &Mapping, const std::string &XMin, const std::string &XMax,
+                                   const std::string &YMin, const std::string &YMax);
+    // Whether a view is a "center-mag" without rotation or skew: it names upright corners.
+    static bool Upright(const TViewKey &View);
     // Whether an "invert" value makes an inversion (its radius is not 0).
     static bool Inverts(const std::vector<std::string> &Values);
     // The "colors=@" palette file, in the gradient folder unless its name has a folder.
@@ -117,6 +127,7 @@ private:
     TLayer *FLayer = nullptr;
 
     // The state read from the entry.
+    std::string FEntryName;
     std::string FType;
     std::string FFormulaName, FFormulaFile;
     std::int32_t FMethod = -1;

@@ -392,7 +392,10 @@ void TMapping::UpdateDerived() {
     FDisplayDigits =
         std::max(static_cast<std::int32_t>(std::lround(std::log10(magnification * extent))) + 2, 5);
 
-    const int digits = ClampDigits(MagnificationDigits(magnification));
+    // The pixel step carries 20 digits beyond those the magnification needs: a step rounded to
+    // the magnification's own digits moves the far pixels of a wide image by 1e-10 of the view,
+    // which the chaotic orbits of some fractals turn into other colours.
+    const int digits = ClampDigits(MagnificationDigits(magnification) + 20);
     THugeFloat scale = HugeOf(digits, Magnification.GetText());
     THugeFloat side(digits);
     if (3LL * FWidth > 4LL * FHeight) {

@@ -189,6 +189,9 @@ public:
     virtual void CompileError(const std::string &FileName, const std::string &EntryName) {}
     virtual void MissingParameter(const std::string &FileName, const std::string &EntryName,
                                   const std::string &ParamName) {}
+    // Called with a message about something of the entry that the reader reads but does not
+    // reproduce; the entry is read all the same.
+    virtual void LoadWarning(const std::string &Text) {}
 
 private:
     std::string FKey; // the key of the last pair, for error messages

@@ -4,6 +4,7 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "FracContext.h"
 #include "FracDocument.h"
 #include "FracFormula.h"
+#include "FracGradient.h"
 #include "FracImport.h"
 #include "FracImportSupport.h"
 #include "FracMapping.h"
@@ -75,7 +77,7 @@ protected:
 
 TEST_F(TFractintImportTest, BuildsOneLayerOfTheTypeWithTheFractintColorings) {
     TLayer &layer = Import("  type=julia params=0.3/0.5 bailout=9 bailoutest=real\r\n"
-                           "  corners=-2/2/-1.5/1.5\r\n");
+                           "  corners=-2/1.9375/-1.4375/1.5\r\n");
     EXPECT_EQ(Fractal->GetTitle(), "Imported entry");
     EXPECT_EQ(layer.GetCaption(), "Background");
     EXPECT_EQ(layer.GetFormula().GetEntryName(), "julia");
@@ -109,7 +111,9 @@ TEST_F(TFractintImportTest, KeysTable) {
         {"no maxiter", "type=mandel passes=2", 149, dmMultiPass, "ViewWindow "},
         {"passes 1", "type=mandel passes=1", 149, dmLinear, "ViewWindow "},
         {"skew 0, xmag 1", "type=mandel center-mag=0/0/1/1/0/0", 149, dmGuessing, "ViewWindow "},
-        {"xmag 1.02", "type=mandel center-mag=0/0/1/1.02", 149, dmGuessing, "ViewWindow SkewStretch "},
+        {"xmag 1.02", "type=mandel center-mag=0/0/1/1.02", 149, dmGuessing, "ViewWindow "},
+        {"xmag 1.02, skew 5", "type=mandel center-mag=0/0/1/1.02/0/5", 149, dmGuessing,
+         "ViewWindow SkewStretch "},
         {"skew 5", "type=mandel center-mag=0/0/1/1/0/5", 149, dmGuessing, "ViewWindow SkewStretch "},
         {"invert", "type=mandel invert=1/0.5/0", 149, dmGuessing, "ViewWindow Inverse "},
         {"invert 0", "type=mandel invert=0", 149, dmGuessing, "ViewWindow "},
@@ -128,14 +132,16 @@ TEST_F(TFractintImportTest, CenterMagGivesMagnificationAngleAndStretch) {
     EXPECT_EQ(layer.GetMapping().Magnification.GetText(), "3");
     EXPECT_NEAR(static_cast<double>(layer.GetMapping().AngleDegrees.GetValue()), 330.0, 1e-9);
 
-    // Fractint writes xmag as the 4th value; a stretch of 2 with the default view window ratio.
+    // Fractint writes xmag as the 4th value. Upright, the view is the corners -0.5 -+ 1/6 and
+    // 0.25 -+ 1/4 at the centres of the corner pixels of 64 x 48: steps (1/3) / 63 across and
+    // (1/2) / 47 down, a stretch of (1/2) / 47 / ((1/3) / 63) = 189 / 94, and no transformation.
     TLayer &stretched = Import("  type=mandel center-mag=-0.5/0.25/4/2\r\n");
-    EXPECT_EQ(stretched.GetMapping().Center.Re.GetText(), "-0.5");
-    EXPECT_EQ(stretched.GetMapping().Center.Im.GetText(), "0.25");
-    EXPECT_EQ(stretched.GetMapping().Magnification.GetText(), "6");
-    ASSERT_EQ(Transformations(stretched), "ViewWindow SkewStretch ");
-    const TTransform &transform = stretched.GetMapping().GetTransformations().GetItem(1);
-    EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(transform, "xmag")).Value.GetValue(), 2);
+    EXPECT_NEAR(static_cast<double>(stretched.GetMapping().Stretch.GetValue()), 189.0 / 94, 1e-15);
+    EXPECT_NEAR(static_cast<double>(stretched.GetMapping().Center.Re.GetValue()), -0.5 - 1 / 6.0 + 32 / 189.0,
+                1e-15);
+    EXPECT_NEAR(static_cast<double>(stretched.GetMapping().Center.Im.GetValue()), 0.25 + 0.25 - 24 / 94.0,
+                1e-15);
+    EXPECT_EQ(Transformations(stretched), "ViewWindow ");
 }
 
 // Where the image point (X, Y) lands after the layer's mapping and transformations; (0, 0) is the
@@ -154,7 +160,8 @@ std::complex<double> MappedPoint(const TLayer &Layer, int X, int Y) {
 }
 
 // Fractint shows the region of height 2 / mag and width height / (0.75 xmag) around the centre,
-// or the corners' region, in a window of any ratio: the imported image spans exactly that region.
+// or the corners' region, in a window of any ratio; its corners are the centres of the corner
+// pixels. The imported image's first and last pixels lie exactly there.
 TEST_F(TFractintImportTest, TheImageSpansTheRegionFractintShows) {
     const struct {
         const char *Body;
@@ -177,7 +184,8 @@ TEST_F(TFractintImportTest, TheImageSpansTheRegionFractintShows) {
         Fractal->SetImageSize(64, 48);
         TLayer &layer = Import(std::string("  type=mandel ") + c.Body + "\r\n", TCustomFractal::rfTakeSize);
         const std::complex<double> leftTop = MappedPoint(layer, 0, 0);
-        const std::complex<double> rightBottom = MappedPoint(layer, layer.GetWidth(), layer.GetHeight());
+        const std::complex<double> rightBottom =
+            MappedPoint(layer, layer.GetWidth() - 1, layer.GetHeight() - 1);
         EXPECT_NEAR(leftTop.real(), c.Left, 1e-9);
         EXPECT_NEAR(leftTop.imag(), c.Top, 1e-9);
         EXPECT_NEAR(rightBottom.real(), c.Right, 1e-9);
@@ -213,9 +221,10 @@ TEST_F(TFractintImportTest, ViewWindowsSizeTheImage) {
         EXPECT_EQ(Fractal->GetHeight(), c.Height);
         EXPECT_EQ(layer.GetWidth(), c.Width);
     }
-    // Without the size flag the document keeps its size; the view window's ratio still counts.
+    // Without the size flag the document keeps its size; the view window's ratio still counts for a
+    // turned view.
     Fractal->SetImageSize(64, 48);
-    TLayer &layer = Import("  type=mandel viewwindows=1/2\r\n");
+    TLayer &layer = Import("  type=mandel viewwindows=1/2 center-mag=0/0/1/1/30\r\n");
     EXPECT_EQ(Fractal->GetWidth(), 64);
     const TTransform &window = layer.GetMapping().GetTransformations().GetItem(0);
     EXPECT_EQ(static_cast<TFloatParam &>(ParamNamed(window, "ar")).Value.GetValue(), 2);
@@ -258,9 +267,9 @@ TEST_F(TFractintImportTest, InsideModes) {
     const struct {
         const char *Value;
         std::int32_t Mode, N;
-    } cases[] = {{"0", 0, 0},      {"-1", 0, -1},   {"17", 0, 17},      {"zmag", 1, 0},
-                 {"bof60", 2, 0},  {"bof61", 3, 0}, {"epscross", 4, 0}, {"epsiloncross", 4, 0},
-                 {"period", 5, 0}, {"atan", 0, 0}};
+    } cases[] = {{"0", 0, 0},      {"-1", 0, -1},   {"17", 0, 17},      {"zmag", 1, 1},
+                 {"bof60", 2, 1},  {"bof61", 3, 1}, {"epscross", 4, 1}, {"epsiloncross", 4, 1},
+                 {"period", 5, 1}, {"atan", 0, 1},  {"maxiter", 0, -1}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Value);
         TLayer &layer = Import(std::string("  type=mandel inside=") + c.Value + "\r\n");
@@ -397,4 +406,116 @@ TEST_F(TFractintImportTest, RefusedImportsLeaveTheDocumentWhole) {
     // The document takes the next entry as usual.
     TLayer &layer = Import("  type=mandel maxiter=50\r\n");
     EXPECT_EQ(layer.GetFormula().GetMaxIter(), 49);
+}
+
+// A palette's colour k sits on a node of its own at the position that the colorings write for
+// index k: the gradient entry there is exactly the palette's colour, for a palette file and for
+// "colors" text alike, whether the colours run in straight lines or jump.
+TEST_F(TFractintImportTest, PaletteColoursShowExactlyAtTheirIndexes) {
+    const std::string file = std::string(TEST_DATA_DIR) + "fractal\\data\\FracPalette_noise.map";
+    std::vector<std::array<int, 3>> colours;
+    {
+        std::ifstream in(file);
+        std::array<int, 3> rgb;
+        while (colours.size() < 256 && in >> rgb[0] >> rgb[1] >> rgb[2]) {
+            colours.push_back(rgb);
+            in.ignore(1 << 10, '\n');
+        }
+    }
+    ASSERT_EQ(colours.size(), 256u);
+    std::vector<std::array<int, 3>> ramp;
+    for (int k = 0; k < 256; ++k)
+        ramp.push_back({k, k, k});
+    const struct {
+        std::string Colors;
+        std::vector<std::array<int, 3>> Expected;
+    } cases[] = {
+        {"@" + file, colours},
+        // A straight ramp, which straight lines between two nodes would render only nearly.
+        {"@" + std::string(TEST_DATA_DIR) + "fractal\\data\\FracPalette_ramp.map", ramp},
+        // zzz, 000 and z00 repeated: each colour far from both neighbours.
+        {std::string("zzz000z00zzz000z00"), {{255, 255, 255}, {0, 0, 0}, {255, 0, 0}, {255, 255, 255}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Colors.substr(0, 12));
+        TLayer &layer = Import("  type=mandel colors=" + c.Colors + "\r\n");
+        const TGradientTable &table = layer.GetGradient().Table();
+        for (std::size_t k = 0; k < c.Expected.size(); ++k) {
+            const int code = static_cast<int>(k) * 399 / 255 * GradientStepsPerPosition;
+            // Table bytes: blue, green, red.
+            EXPECT_EQ(table.GetByte(code, 2), c.Expected[k][0]) << "colour " << k;
+            EXPECT_EQ(table.GetByte(code, 1), c.Expected[k][1]) << "colour " << k;
+            EXPECT_EQ(table.GetByte(code, 0), c.Expected[k][2]) << "colour " << k;
+        }
+    }
+}
+
+// Types that draw no escape-time image, and entries whose formula does not compile, are refused
+// with a message that names the entry, the type or formula, and why; the document stays as it was.
+TEST_F(TFractintImportTest, UnsupportedTypesAndBrokenFormulasAreRefusedByName) {
+    Import("  type=julia maxiter=99\r\n");
+    const std::string before = WrittenText(*Fractal);
+    const std::string fixtures = std::string(TEST_DATA_DIR) + "fractal\\data\\FracImport_fixtures.frm";
+    const struct {
+        std::string Body;
+        std::vector<std::string> Said;
+    } cases[] = {
+        {"  type=plasma params=2\r\n", {"\"Refused\"", "\"plasma\"", "not supported", "escape-time"}},
+        {"  type=lsystem\r\n", {"\"Refused\"", "\"lsystem\"", "not supported"}},
+        {"  type=ifs corners=-8/8/-1/11\r\n", {"\"Refused\"", "\"ifs\"", "not supported"}},
+        {"  type=formula formulafile=" + fixtures + " formulaname=Broken\r\n",
+         {"\"Refused\"", "\"Broken\"", "does not compile", "line "}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Body);
+        try {
+            Fractal->ReadParameters(*EntryReader("Refused", c.Body), 0, TFractalProgressEvent());
+            ADD_FAILURE() << "no error";
+        } catch (const EImportError &e) {
+            for (const std::string &part : c.Said)
+                EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(WrittenText(*Fractal), before);
+        EXPECT_FALSE(Fractal->IsChanging());
+    }
+}
+
+namespace {
+
+// A reader that keeps the load warnings it is handed.
+class TWarnedReader : public TParReader {
+public:
+    using TParReader::TParReader;
+    void LoadWarning(const std::string &Text) override { Warnings.push_back(Text); }
+    std::vector<std::string> Warnings;
+};
+
+} // namespace
+
+// Options that the import reads but does not reproduce are each reported once per import, with the
+// entry's name; the image is built all the same.
+TEST_F(TFractintImportTest, OptionsNotReproducedAreReportedOnce) {
+    const struct {
+        const char *Body;
+        std::vector<std::string> Options; // as the warnings quote them
+    } cases[] = {
+        {"type=mandel inside=startrail outside=tdis map=altern.map passes=o symmetry=xaxis",
+         {"inside=startrail", "outside=tdis", "map=altern.map", "passes=o", "symmetry=xaxis"}},
+        {"type=mandel inside=fmod inside=atan outside=fmod outside=fmod",
+         {"inside=fmod", "inside=atan", "outside=fmod"}},
+        {"type=mandel inside=bof60 outside=real passes=1", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Body);
+        auto reader = TEntryStream::CreateFromString<TWarnedReader>(std::string("Warned {\r\n  ") + c.Body +
+                                                                    "\r\n}\r\n");
+        Fractal->ReadParameters(*reader, 0, TFractalProgressEvent());
+        ASSERT_EQ(reader->Warnings.size(), c.Options.size());
+        for (std::size_t i = 0; i < c.Options.size(); ++i) {
+            EXPECT_NE(reader->Warnings[i].find("\"" + c.Options[i] + "\""), std::string::npos)
+                << reader->Warnings[i];
+            EXPECT_NE(reader->Warnings[i].find("\"Warned\""), std::string::npos) << reader->Warnings[i];
+        }
+        EXPECT_EQ(Fractal->GetLayers().Count(), 1);
+    }
 }

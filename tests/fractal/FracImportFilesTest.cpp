@@ -90,7 +90,7 @@ constexpr std::int32_t MaxIter = 100;
 // The importer matches the "params" numbers to the parameters in list order (two numbers for a
 // complex one) and only then reaches bailout and test, so every entry declares p1, p2, ... first.
 TEST(FractintFiles, EveryTypeCompilesWithTheParametersTheImporterSets) {
-    const TExpectedParam bailout = {"bailout", Float}, test = {"test", Int};
+    const TExpectedParam bailout = {"bailout", Float}, test = {"test", Int}, axis = {"axis", Int};
     const TExpectedParam p1 = {"p1", Complex}, p2 = {"p2", Complex};
     const TExpectedParam fn1 = {"fn1", Func}, fn2 = {"fn2", Func};
     const struct {
@@ -125,8 +125,8 @@ TEST(FractintFiles, EveryTypeCompilesWithTheParametersTheImporterSets) {
         {"marksjulia", Expected({p1, p2, bailout, test})},
         {"unity", ""},
         {"tetrate", Expected({p1, bailout, test})},
-        {"mandelfn", Expected({p1, bailout, test, fn1})},
-        {"lambdafn", Expected({p1, bailout, test, fn1})},
+        {"mandelfn", Expected({p1, bailout, axis, fn1})},
+        {"lambdafn", Expected({p1, bailout, axis, fn1})},
         {"fn*fn", Expected({bailout, test, fn1, fn2})},
         {"fn+fn", Expected({p1, p2, bailout, test, fn1, fn2})},
         {"sqr[fn]", Expected({bailout, test, fn1})},
@@ -138,8 +138,10 @@ TEST(FractintFiles, EveryTypeCompilesWithTheParametersTheImporterSets) {
         {"manfn+zsqrd", Expected({p1, bailout, test, fn1})},
         {"julfn+exp", Expected({p1, bailout, test, fn1})},
         {"manfn+exp", Expected({p1, bailout, test, fn1})},
-        {"manzpwr", Expected({p1, p2, bailout, test})},
-        {"julzpwr", Expected({p1, p2, bailout, test})},
+        {"manzpower", Expected({p1, p2, bailout, test})},
+        {"julzpower", Expected({p1, p2, bailout, test})},
+        {"manzzpwr", Expected({p1, p2, bailout, test})},
+        {"julzzpwr", Expected({p1, p2, bailout, test})},
     };
     for (const auto &type : types) {
         SCOPED_TRACE(type.Entry);
@@ -164,8 +166,12 @@ TEST(FractintFiles, ColoringsAndTransformationsCompileWithTheirParameters) {
         std::string Params;
     } colorings[] = {
         {"inside", Expected({{"inside", Int}, {"n", Int}, {"smooth", Bool}})},
-        {"outside",
-         Expected({{"outside", Int}, {"n", Int}, {"logmap", Int}, {"biomorph", Int}, {"smooth", Bool}})},
+        {"outside", Expected({{"outside", Int},
+                              {"n", Int},
+                              {"logmap", Int},
+                              {"biomorph", Int},
+                              {"limit", Float},
+                              {"smooth", Bool}})},
         {"decomp", Expected({{"decomp", Int}, {"logmap", Int}, {"smooth", Bool}})},
         {"potential", Expected({{"maxcol", Int}, {"slope", Float}, {"logmap", Int}, {"smooth", Bool}})},
     };
@@ -205,16 +211,16 @@ std::int32_t Escape(TComplex Z, const TStep &Step, int Test = 0, double Bailout 
                     bool LeavesAtOne = false) {
     for (std::int32_t n = 0; n < MaxIter; ++n) {
         Step(Z);
-        if (!Stays(Z, Test, Bailout) || (LeavesAtOne && std::norm(Z - 1.0) < 1e-12))
+        if (!Stays(Z, Test, Bailout) || (LeavesAtOne && std::norm(Z - 1.0) < 1.0 / 1073741824))
             return n;
     }
     return MaxIter;
 }
 
 std::int32_t Reference(const std::string &Type, TComplex Pixel, int Test) {
-    if (Type == "mandel")
+    if (Type == "mandel") // z(1) = c is not tested: the first round gives z(2)
         return Escape(
-            0, [&](TComplex &z) { z = Sqr(z) + Pixel; }, Test);
+            Pixel, [&](TComplex &z) { z = Sqr(z) + Pixel; }, Test);
     if (Type == "julia")
         return Escape(
             Pixel, [&](TComplex &z) { z = Sqr(z) + TComplex(-0.12, 0.75); }, Test);
@@ -323,9 +329,10 @@ void SetParam(TFormulaBase &Object, const std::string &Name, const std::string &
 }
 
 // The colorings' results on the mandel type for pixels whose orbits are known: c = 0.5 leaves
-// after 4 rounds at z = 3.1533355712890625, c = -0.5 + 0.9i after 3 rounds at z = -0.92112304 +
-// 2.02248i (angle 1.99816688454028 radians), c = 0 never leaves and stays at 0. Index k of the
-// 256-colour palette is k / 256; the values were worked out by hand and checked with Python.
+// in the 4th step from z(1) = c at z = 3.1533355712890625 (Fractint's count 4), c = -0.5 + 0.9i in
+// the 2nd at z = -0.92112304 + 2.02248i (angle 1.99816688454028 radians), c = 0 never leaves and
+// stays at 0. Index k of the 256-colour palette is the gradient position floor(k * 399 / 255) /
+// 400, k * 399 / 255 / 400 when smooth; the values were worked out by hand and checked with Python.
 TEST(FractintFiles, ColoringsGiveThePaletteIndexOfTheirMode) {
     constexpr double Pi = 3.14159265358979323846;
     const struct {
@@ -333,17 +340,19 @@ TEST(FractintFiles, ColoringsGiveThePaletteIndexOfTheirMode) {
         std::uint8_t Side;
         std::vector<std::pair<std::string, std::string>> Params;
         double Re, Im;
-        double Index; // times 256
+        double Index; // the palette index
+        bool Smooth = false;
     } cases[] = {
         {"outside", 1, {{"outside", "1"}}, 0.5, 0, 4},
-        {"outside", 1, {{"outside", "2"}}, 0.5, 0, 4 + 3.1533355712890625},
+        {"outside", 1, {{"outside", "2"}}, 0.5, 0, 4 + 7 + 3}, // plus 7 and the truncated real part
         {"outside", 1, {{"outside", "0"}, {"n", "7"}}, 0.5, 0, 7},
-        {"outside", 1, {{"biomorph", "9"}}, 0.5, 0, 9},
-        {"decomp", 1, {{"decomp", "1"}, {"smooth", "false"}}, -0.5, 0.9, 1},
-        {"decomp", 1, {{"decomp", "1"}}, -0.5, 0.9, 1.99816688454028 / (2 * Pi) * 4},
-        {"potential", 1, {}, 0.5, 0, 35.30915974356705},
+        {"outside", 1, {{"biomorph", "9"}}, 0.5, 0, 9}, // the imaginary part 0 is below 2
+        {"outside", 1, {{"biomorph", "9"}, {"limit", "0"}}, 0.5, 0, 4},
+        {"decomp", 1, {{"decomp", "1"}, {"smooth", "false"}}, -0.5, 0.9, 2}, // sector 1 of 4
+        {"decomp", 1, {{"decomp", "1"}}, -0.5, 0.9, 1.99816688454028 / (2 * Pi) * 4 + 1, true},
+        {"potential", 1, {}, 0.5, 0, 35.30915974356705, true},
         {"inside", 0, {{"n", "5"}}, 0, 0, 5},
-        {"inside", 0, {{"n", "-1"}}, 0, 0, MaxIter},
+        {"inside", 0, {{"n", "-1"}}, 0, 0, MaxIter + 1}, // Fractint's maxiter
         {"inside", 0, {{"inside", "1"}, {"n", "5"}}, 0, 0, 1},
     };
     for (const auto &c : cases) {
@@ -364,7 +373,8 @@ TEST(FractintFiles, ColoringsGiveThePaletteIndexOfTheirMode) {
         outside.SetupContext(run.Block.Bytes());
         run.Start(MaxIter);
         run.Iterate(c.Re, c.Im);
-        EXPECT_NEAR(static_cast<double>(run.Block.ReadValue(run.Block.Values().Index)) * 256, c.Index, 1e-9);
+        const double position = c.Smooth ? c.Index * 399 / 255 : std::floor(c.Index * 399 / 255);
+        EXPECT_NEAR(static_cast<double>(run.Block.ReadValue(run.Block.Values().Index)), position / 400, 1e-9);
         outside.ReleaseContext(run.Block.Bytes());
         inside.ReleaseContext(run.Block.Bytes());
     }
@@ -386,7 +396,7 @@ TEST(FractintFiles, TransformationsMoveThePointAsDefined) {
          [](TComplex p) { return TComplex(p.real() / 2 + p.imag(), p.imag()); }},
         {"Inverse",
          {{"radius", "2"}},
-         [](TComplex p) { return 4.0 / std::conj(p); }}, // about the default centre 0
+         [](TComplex p) { return 2.0 * p / std::norm(p); }}, // about the default centre 0
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Entry);

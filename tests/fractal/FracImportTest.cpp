@@ -25,6 +25,7 @@
 #include "CompPersistent.h"
 #include "FracCalculate.h"
 #include "FracDocument.h"
+#include "FracGradient.h"
 #include "FracImport.h"
 #include "FracImportSupport.h"
 #include "FractintReference.h"
@@ -241,6 +242,15 @@ private:
 
 using TExpectations = std::vector<std::pair<std::string, std::string>>;
 
+// The nodes of an imported palette as "gradient" describes them: colour k (6 hex digits, from
+// Color) on its own node at position k * 399 div 255.
+template <class TColor> std::string ExactGradient(TColor Color) {
+    std::string text;
+    for (int k = 0; k < 256; ++k)
+        text += (k > 0 ? " " : "") + std::to_string(k * 399 / 255) + ":" + Color(k);
+    return text;
+}
+
 void ExpectDocument(const TCustomFractal &Fractal, const TExpectations &Expected) {
     ASSERT_EQ(Fractal.GetLayers().Count(), 1);
     EXPECT_FALSE(Fractal.IsChanging());
@@ -263,7 +273,7 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"formula", ofm + "mandel"}, {"maxiter", "149"},         {"formula.p1", "0/0"},
           {"formula.bailout", "4"},    {"formula.test", "0"},      {"transforms", "ViewWindow"},
           {"transform1.ar", "0.75"},   {"inside", ocl + "inside"}, {"inside.inside", "0"},
-          {"inside.n", "0"},           {"inside.smooth", "yes"},   {"outside", ocl + "outside"},
+          {"inside.n", "1"},           {"inside.smooth", "yes"},   {"outside", ocl + "outside"},
           {"outside.outside", "1"},    {"outside.n", "1"},         {"outside.logmap", "0"},
           {"outside.biomorph", "-1"},  {"outside.smooth", "yes"}}},
         {"Letter_Cases",
@@ -271,11 +281,14 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"maxiter", "255"},
           {"formula.p1", "-0.12/0.75"},
           {"method", "multipass"},
+          // Corners -1.6/1.6/-1.2/1.2 name the centres of the corner pixels: steps 3.2 / 15
+          // across and 2.4 / 11 down; the location's corners are the outer edges of 16 x 12 of
+          // them, its centre pixel (8, 6).
           {"lefttop", "-1.6/1.2"},
-          {"rightbottom", "1.6/-1.2"},
-          {"righttop", "1.6/1.2"},
-          {"center", "0/0"},
-          {"magnification", "1.25"},
+          {"rightbottom", "1.813333333/-1.418181818"},
+          {"righttop", "1.813333333/1.2"},
+          {"center", "0.106666667/-0.109090909"},
+          {"magnification", "1.145833333"},
           {"angle", "0"},
           {"inside.inside", "1"},
           {"outside", ocl + "outside"},
@@ -284,8 +297,7 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"formula.bailout", "16"},
           {"formula.test", "5"}}},
         // 000, a run of 3, zzz, z00, a run of 2, zz0: black, three greys, white, red, two oranges,
-        // yellow, then black; within 4 per channel of straight lines between the nodes at
-        // palette indices 0, 4, 5, 8, 9 and 255 (positions i * 399 div 255).
+        // yellow, then black; every colour on a node of its own.
         {"Continued_Values",
          {{"formula", ofm + "fn+fn"},
           {"formula.fn1", "cosh"},
@@ -294,9 +306,13 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"formula.p2", "0.25/0"},
           {"method", "linear"},
           {"maxiter", "99"},
-          {"center", "0/0"},
-          {"magnification", "1"},
-          {"gradient", "0:000000 6:ffffff 7:ff0000 12:ffff00 14:000000 399:000000"},
+          {"center", "0.133333333/-0.136363636"},
+          {"magnification", "0.916666667"},
+          {"gradient", ExactGradient([](int k) -> std::string {
+               static const char *const first[] = {"000000", "3f3f3f", "7f7f7f", "bfbfbf", "ffffff",
+                                                   "ff0000", "ff5500", "ffaa00", "ffff00"};
+               return k < 9 ? first[k] : "000000";
+           })},
           {"inside.inside", "2"},
           {"outside.outside", "5"},
           {"outside.logmap", "3"},
@@ -321,8 +337,10 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"periodicity", "conservative"}}},
         {"Center_Three",
          {{"formula", ofm + "spider"},
-          {"center", "-0.75/0.1"},
-          {"magnification", "3"},
+          // center-mag -0.75/0.1/2: corners -0.75 -+ 2/3 and 0.1 -+ 0.5 at the centres of the
+          // corner pixels.
+          {"center", "-0.705555556/0.054545455"},
+          {"magnification", "2.75"},
           {"angle", "0"},
           {"method", "multipass"},
           {"transforms", "ViewWindow"},
@@ -352,24 +370,22 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"inside.inside", "4"},
           {"outside.outside", "4"},
           {"method", "linear"}}},
-        // Ratio 1.5: the aspect factor 0.75 / 1.5 scales xmag 1.02 to 0.51.
+        // Ratio 1.5: the upright view names the corners 0 -+ 4 / (3 * 1.02) and 0 -+ 1, which the
+        // 16 x 24 pixels span from centre to centre.
         {"View_Window_Size",
          {{"size", "16x24, layer 16x24"},
-          {"transforms", "ViewWindow SkewStretch"},
-          {"transform1.ar", "1.5"},
-          {"transform2.xmag", "0.51"},
-          {"transform2.skew", "0"},
-          {"center", "0/0"},
-          {"magnification", "1.5"},
+          {"transforms", "ViewWindow"},
+          {"transform1.ar", "0.75"},
+          {"center", "0.087145969/-0.043478261"},
+          {"magnification", "2.875"},
           {"inside.inside", "5"}}},
-        // No size: 640 wide would need 1280 rows, so 480 rows and 240 columns. The aspect factor
-        // 0.75 / 2 stretches even an xmag of 1.
+        // No size: 640 wide would need 1280 rows, so 480 rows and 240 columns. No view either: the
+        // type's default corners, which fill the window whatever its ratio.
         {"View_Window_Default_Size",
          {{"size", "240x480, layer 240x480"},
-          {"transforms", "ViewWindow SkewStretch"},
-          {"transform1.ar", "2"},
-          {"transform2.xmag", "0.375"},
-          {"transform2.skew", "0"},
+          {"transforms", "ViewWindow"},
+          {"transform1.ar", "0.75"},
+          {"lefttop", "-2.5/1.5"},
           {"maxiter", "10"},
           {"inside.inside", "0"},
           {"inside.n", "-1"}}},
@@ -380,10 +396,12 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"inside.inside", "0"}}},
         {"Invert_At_The_Center",
          {{"formula", ofm + "julia"},
-          {"center", "-0.5/0.25"},
-          {"magnification", "1.5"},
+          {"center", "-0.411111111/0.159090909"},
+          {"magnification", "1.375"},
           {"transforms", "ViewWindow Inverse"},
           {"transform2.radius", "1.5"},
+          // The middle of the view Fractint shows, half a pixel left of and above the centre
+          // pixel.
           {"transform2.center", "-0.5/0.25"}}},
         {"Invert_Zero", {{"transforms", "ViewWindow"}}},
         {"Decomp_256",
@@ -414,8 +432,8 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"formula.p2", "-0.2/0.1"},
           {"formula.fn1", "sin"},
           {"formula.bailout", "4"},
-          {"center", "0/0"},
-          {"magnification", "1"},
+          {"center", "0.133333333/-0.136363636"},
+          {"magnification", "0.916666667"},
           {"transforms", "ViewWindow"}}},
         {"Own_Formula_Name_First",
          {{"formula", "FracImport_fixtures.frm:cubic"},
@@ -424,8 +442,13 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
           {"formula.p3", "0.5/0.6"},
           {"maxiter", "49"}}},
         {"Formula_Of_The_Types_File", {{"formula", ofm + "spider"}, {"formula.p1", "0.25/0.125"}}},
-        // A palette ramp from black to white: two nodes.
-        {"Palette_File", {{"formula", ofm + "mandel"}, {"gradient", "0:000000 399:ffffff"}}},
+        // A palette ramp from black to white: colour k is (k, k, k), each on a node.
+        {"Palette_File", {{"formula", ofm + "mandel"}, {"gradient", ExactGradient([](int k) {
+                                                            char text[8];
+                                                            std::snprintf(text, sizeof text, "%02x%02x%02x",
+                                                                          k, k, k);
+                                                            return std::string(text);
+                                                        })}}},
     };
     // The table covers the file.
     std::vector<std::string> listed;
@@ -446,6 +469,26 @@ TEST_F(TFractintEntryTest, EveryEntryImportsAsOneLayerWithWhatItAsksFor) {
     }
 }
 
+// A "formula" entry without a formula file finds its formula as Fractint does: in the shipped
+// "Fractint.ofm" first, then in the formula files of the formula folders (here the fixtures'
+// folder among the search paths).
+TEST_F(TFractintEntryTest, FormulaWithoutFileIsSearchedInTheFormulaFolders) {
+    const struct {
+        const char *Name;
+        const char *Formula;
+    } cases[] = {
+        {"cubic", "FracImport_fixtures.frm:cubic"},
+        {"TwoParams", "FracImport_fixtures.frm:twoparams"},
+        {"spider", "Fractint.ofm:spider"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto fractal =
+            Import(*EntryReader("Searched", std::string("  type=formula formulaname=") + c.Name + "\r\n"));
+        ExpectDocument(*fractal, {{"formula", c.Formula}});
+    }
+}
+
 // The options switch off the smooth parameter of both colorings, and the leading "ViewWindow"
 // that keeps Fractint's aspect ratio: then only a "viewwindows" key brings one, placed first.
 TEST_F(TFractintEntryTest, OptionsDecideSmoothColoringAndTheFixedAspectView) {
@@ -453,9 +496,8 @@ TEST_F(TFractintEntryTest, OptionsDecideSmoothColoringAndTheFixedAspectView) {
     ExpectDocument(*Import("FracImport_keys.par", "Only_A_Type"),
                    {{"transforms", ""}, {"inside.smooth", "no"}, {"outside.smooth", "no"}});
     ExpectDocument(*Import("FracImport_keys.par", "Decomp_256"), {{"outside.smooth", "no"}});
-    ExpectDocument(
-        *Import("FracImport_keys.par", "View_Window_Size"),
-        {{"transforms", "ViewWindow SkewStretch"}, {"transform1.ar", "1.5"}, {"transform2.xmag", "0.51"}});
+    ExpectDocument(*Import("FracImport_keys.par", "View_Window_Size"),
+                   {{"transforms", "ViewWindow"}, {"transform1.ar", "0.75"}});
     ExpectDocument(*Import("FracImport_keys.par", "Invert_With_Center"), {{"transforms", "Inverse"}});
 }
 
@@ -528,8 +570,8 @@ std::int32_t Rounds(TComplex Z, std::int32_t MaxIter, TStep Step, TLeaves Leaves
 std::int32_t Reference(const std::string &Type, const TTypeValues &V, TComplex C, std::int32_t MaxIter) {
     auto escapes = [&](TComplex Z, TComplex) { return !Stays(Z, V.Test, V.Bailout); };
     auto run = [&](TComplex Z0, auto Step) { return Rounds(Z0, MaxIter, Step, escapes); };
-    if (Type == "mandel") // z(0) = the perturbation p1, z = z^2 + c
-        return run(V.P1, [&](TComplex z) { return Sqr(z) + C; });
+    if (Type == "mandel") // z(1) = c + p1 untested, z = z^2 + c
+        return run(C + V.P1, [&](TComplex z) { return Sqr(z) + C; });
     if (Type == "julia") // z(0) = c, z = z^2 + p1
         return run(C, [&](TComplex z) { return Sqr(z) + V.P1; });
     if (Type == "lambda") // z(0) = c, z = p1 z (1 - z)
@@ -576,7 +618,9 @@ std::int32_t Reference(const std::string &Type, const TTypeValues &V, TComplex C
     if (Type == "magnet1m") // z(0) = 0, z = ((z^2 + c - 1) / (2z + c - 2))^2; z = 1 ends it too
         return Rounds(
             0, MaxIter, [&](TComplex z) { return Sqr((Sqr(z) + C - 1.0) / (2.0 * z + C - 2.0)); },
-            [&](TComplex z, TComplex) { return !Stays(z, V.Test, V.Bailout) || std::norm(z - 1.0) < 1e-12; });
+            [&](TComplex z, TComplex) {
+                return !Stays(z, V.Test, V.Bailout) || std::norm(z - 1.0) < 1.0 / 1073741824;
+            });
     if (Type == "marksmandel") { // z(0) = 0, z = c^(e - 1) z^2 + c with e the third number
         const TComplex k = std::pow(C, V.P2.real() - 1);
         return run(V.P1, [&](TComplex z) { return k * Sqr(z) + C; });
@@ -606,8 +650,10 @@ std::int32_t Reference(const std::string &Type, const TTypeValues &V, TComplex C
                 const double one = std::norm(z);
                 return !(one <= 2 && std::fabs(one - 1) >= 0.01);
             });
-    if (Type == "mandelfn") // z(0) = c, z = c fn1(z)
-        return run(C, [&](TComplex z) { return C * Apply(V.Fn1, z); });
+    if (Type == "mandelfn") // z(0) = c, z = c fn1(z); sin leaves when |imag| of the previous z >= 8
+        return Rounds(
+            C, MaxIter, [&](TComplex z) { return C * Apply(V.Fn1, z); },
+            [&](TComplex, TComplex old) { return std::fabs(old.imag()) >= std::sqrt(V.Bailout); });
     if (Type == "fn*fn")
         return run(C, [&](TComplex z) { return Apply(V.Fn1, z) * Apply(V.Fn2, z); });
     if (Type == "fn+fn")
@@ -630,11 +676,12 @@ constexpr std::int32_t TypeMaxIter = 100; // maxiter=101 in every entry
 
 } // namespace
 
-// The outside coloring "outside" in its iteration mode, with smooth colouring off, gives index
-// numiter / 256, which the layer image keeps as the gradient code numiter * 200; inside=-1 gives
-// the inside index maxiter / 256, so a code divided by 200 is the reference's count either way.
-// The grid's corners lie a power of two apart per pixel and the entries' view ratio 0.75 leaves
-// the "ViewWindow" correction the identity, so every pixel maps to the same double as here.
+// The outside coloring "outside" in its iteration mode, with smooth colouring off, gives Fractint's
+// colour index: the rounds the orbit ran plus 1 (Fractint counts the first step as 1); inside=-1
+// gives maxiter, which is the rounds of an orbit that never leaves plus 1 as well. Index k is the
+// gradient code (k * 399 div 255) * 128. The grid's pixels lie a power of two apart and the
+// entries' view ratio 0.75 leaves the "ViewWindow" correction the identity, so every pixel maps to
+// the same double as here.
 TEST_F(TFractintEntryTest, EveryTypeCalculatesTheCountsOfItsDefinition) {
     SetOptions(true, false);
     const struct {
@@ -709,9 +756,9 @@ TEST_F(TFractintEntryTest, EveryTypeCalculatesTheCountsOfItsDefinition) {
             image.Unlock();
             return all;
         };
-        ASSERT_TRUE(WaitUntil(finished)) << "the layer did not finish: calculating count "
-                                         << fractal->GetCalculatingCount() << ", layer state "
-                                         << int(layer.GetCalculationState());
+        ASSERT_TRUE(WaitUntil(finished))
+            << "the layer did not finish: calculating count " << fractal->GetCalculatingCount()
+            << ", layer state " << int(layer.GetCalculationState());
         EXPECT_EQ(layer.GetCalculationError(), "");
         ASSERT_EQ(image.Mode(), lmCode);
 
@@ -730,10 +777,14 @@ TEST_F(TFractintEntryTest, EveryTypeCalculatesTheCountsOfItsDefinition) {
             for (int x = 0; x < 16; ++x) {
                 const TComplex pixel(static_cast<double>(left + x * stepX),
                                      static_cast<double>(top - y * stepY));
-                const std::int32_t expected = Reference(c.Type, c.Values, pixel, TypeMaxIter);
+                const std::int32_t rounds = Reference(c.Type, c.Values, pixel, TypeMaxIter);
+                const std::int32_t expected = rounds + 1;
                 const std::uint16_t code = *reinterpret_cast<const std::uint16_t *>(image.PixelPtr(x, y));
-                const std::int32_t counted = code % 200 == 0 && code < GradientCodeCount ? code / 200 : -code;
-                (expected == TypeMaxIter ? inside : outside)++;
+                std::int32_t counted = -code;
+                for (int k = 0; k < 256; ++k)
+                    if (code == k * 399 / 255 * GradientStepsPerPosition)
+                        counted = k;
+                (rounds == TypeMaxIter ? inside : outside)++;
                 if (counted != expected) {
                     ++differing;
                     if (differing <= 8)

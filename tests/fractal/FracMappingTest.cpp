@@ -70,7 +70,7 @@ TEST(MappingLocation, PixelScaleFollowsTheShorterSide) {
     };
     const TCase cases[] = {{640, 480, "1", "0.00625"},
                            {800, 400, "1", "0.0075"},
-                           {480, 640, "2", "0.004166666667"},
+                           {480, 640, "2", "0.00416666666666666666666666666667"},
                            {640, 480, "1e30", "6.25e-33"}};
     for (const TCase &c : cases) {
         TMapping mapping;

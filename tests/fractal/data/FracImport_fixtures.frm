@@ -51,3 +51,14 @@ default:
     default = (0, 0)
   endparam
 }
+
+; Assigns to a predefined symbol, which the compiler refuses: an import that names it must say so.
+Broken {
+init:
+  z = #pixel
+loop:
+  #maxiter = 5
+  z = sqr(z) + #pixel
+bailout:
+  |z| < 4
+}
