@@ -6,7 +6,7 @@
 
 namespace {
 bool IsWordChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    return IsAsciiAlnum(c) || c == '_';
 }
 
 char Fold(char c) {
@@ -15,7 +15,7 @@ char Fold(char c) {
 } // namespace
 
 int FindInText(const std::string &Text, int From, const TEditorSearchOptions &Options) {
-    const std::string &what = Options.FindText;
+    const std::string &what = Options.What;
     if (what.empty())
         return -1;
     const std::size_t size = Text.size(), n = what.size();
@@ -39,7 +39,7 @@ bool SearchFindNext(TEditorText &Text, const TEditorSearchOptions &Options) {
     const int hit = FindInText(Text.GetText(), start + length, Options);
     if (hit < 0)
         return false;
-    Text.SetSelection(hit, static_cast<int>(Options.FindText.size()));
+    Text.SetSelection(hit, static_cast<int>(Options.What.size()));
     return true;
 }
 
@@ -49,9 +49,9 @@ bool SearchReplace(TEditorText &Text, const TEditorSearchOptions &Options) {
     const int hit = FindInText(Text.GetText(), start, Options);
     if (hit < 0)
         return false;
-    Text.SetSelection(hit, static_cast<int>(Options.FindText.size()));
-    Text.ReplaceSelection(Options.ReplaceText);
-    Text.SetSelection(hit + static_cast<int>(Options.ReplaceText.size()), 0);
+    Text.SetSelection(hit, static_cast<int>(Options.What.size()));
+    Text.ReplaceSelection(Options.ReplaceBy);
+    Text.SetSelection(hit + static_cast<int>(Options.ReplaceBy.size()), 0);
     return true;
 }
 
@@ -62,6 +62,6 @@ int SearchReplaceAll(TEditorText &Text, const TEditorSearchOptions &Options) {
     return count;
 }
 
-std::string CouldNotFindMessage(const std::string &FindText) {
-    return "Could not find '" + FindText + "'.";
+std::string CouldNotFindMessage(const std::string &What) {
+    return "Could not find '" + What + "'.";
 }

@@ -6,13 +6,13 @@
 class TEditorText;
 
 struct TEditorSearchOptions {
-    std::string FindText;
-    std::string ReplaceText;
+    std::string What;
+    std::string ReplaceBy;
     bool MatchCase = false;
     bool WholeWord = false;
 };
 
-// Offset of the first occurrence of Options.FindText at or after From, or -1. An empty find
+// Offset of the first occurrence of Options.What at or after From, or -1. An empty find
 // text finds nothing. A whole word has no letter, digit or '_' right before or after it.
 int FindInText(const std::string &Text, int From, const TEditorSearchOptions &Options);
 
@@ -25,4 +25,4 @@ bool SearchReplace(TEditorText &Text, const TEditorSearchOptions &Options);
 // Replace All: Replace until no further hit; the number of replacements.
 int SearchReplaceAll(TEditorText &Text, const TEditorSearchOptions &Options);
 
-std::string CouldNotFindMessage(const std::string &FindText);
+std::string CouldNotFindMessage(const std::string &What);

@@ -169,10 +169,6 @@ const std::vector<TInsertMenuSnippet> kInsertMenu = {
 #undef LABEL
 #undef SYMBOL
 
-bool IsAsciiAlnum(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
 bool StartsWithText(const std::string &S, const std::string &Prefix) {
     return S.size() >= Prefix.size() && SameText(S.substr(0, Prefix.size()), Prefix);
 }

@@ -109,12 +109,6 @@ std::string AutoIndentBreak(const std::string &Line, int Chars) {
     return "\r" + Line.substr(0, n);
 }
 
-namespace {
-bool IsAsciiAlnum(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-} // namespace
-
 std::string TopicWordAt(const std::string &Line, int Chars) {
     const int length = static_cast<int>(Line.size());
     if (Chars >= length)

@@ -42,6 +42,11 @@ std::string NormalizeLineBreaks(const std::string &Text);
 // The text with every line break written as CR LF, the form of the files on disk.
 std::string ToCrLf(const std::string &Text);
 
+// 'a'..'z', 'A'..'Z' and '0'..'9': the letters and digits of words, patterns and help keywords.
+inline bool IsAsciiAlnum(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
 // The leading tabs and blanks of a line.
 std::string LineIndentation(const std::string &Line);
 
