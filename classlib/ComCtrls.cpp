@@ -926,8 +926,74 @@ void TRichEdit::CreateParams(TCreateParams &Params) {
 
 void TRichEdit::CreateWnd() {
     TCustomMemo::CreateWnd();
+    // Plain text: one character and paragraph format for the whole text, and no rich text
+    // pasted in. Only an empty control takes the mode, so it is set before anything else.
+    const std::string text = FText;
+    SendMessageA(FHandle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    SendMessageA(FHandle, EM_SETTEXTMODE, TM_PLAINTEXT | TM_MULTILEVELUNDO | TM_MULTICODEPAGE, 0);
+    if (!text.empty())
+        SendMessageA(FHandle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
     SendMessageA(FHandle, EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_SELCHANGE);
     SendMessageA(FHandle, EM_EXLIMITTEXT, 0, 0x7FFFFFF0);
+}
+
+std::string TRichEdit::PlainText() {
+    GETTEXTLENGTHEX length = {GTL_DEFAULT | GTL_NUMBYTES, CP_ACP};
+    const LRESULT size = SendMessageA(Handle(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
+    std::string text(static_cast<std::size_t>(std::max<LRESULT>(size, 0)) + 1, '\0');
+    GETTEXTEX get = {static_cast<DWORD>(text.size()), GT_DEFAULT, CP_ACP, nullptr, nullptr};
+    const LRESULT got = SendMessageA(FHandle, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get),
+                                     reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(std::max<LRESULT>(got, 0)));
+    return text;
+}
+
+void TRichEdit::GetSelection(int &Start, int &Length) {
+    CHARRANGE range = {0, 0};
+    SendMessageA(Handle(), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    Start = range.cpMin;
+    Length = range.cpMax - range.cpMin;
+}
+
+void TRichEdit::SetSelection(int Start, int Length) {
+    CHARRANGE range = {Start, Start + Length};
+    SendMessageA(Handle(), EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+}
+
+void TRichEdit::SetTabStops(const std::vector<int> &Points) {
+    int start = 0, length = 0;
+    GetSelection(start, length);
+    PARAFORMAT format = {};
+    format.cbSize = sizeof format;
+    format.dwMask = PFM_TABSTOPS;
+    format.cTabCount = static_cast<SHORT>(std::min<std::size_t>(Points.size(), MAX_TAB_STOPS));
+    for (int i = 0; i < format.cTabCount; ++i)
+        format.rgxTabs[i] = Points[static_cast<std::size_t>(i)] * 20; // twips
+    SendMessageA(FHandle, EM_SETSEL, 0, -1);
+    SendMessageA(FHandle, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+    SetSelection(start, length);
+}
+
+std::vector<int> TRichEdit::TabStops() {
+    PARAFORMAT format = {};
+    format.cbSize = sizeof format;
+    SendMessageA(Handle(), EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+    std::vector<int> points;
+    for (int i = 0; i < format.cTabCount; ++i)
+        points.push_back((format.rgxTabs[i] & 0xFFFFFF) / 20);
+    return points;
+}
+
+int TRichEdit::FirstVisibleLine() {
+    return static_cast<int>(SendMessageA(Handle(), EM_GETFIRSTVISIBLELINE, 0, 0));
+}
+
+void TRichEdit::ScrollLines(int Lines) {
+    SendMessageA(Handle(), EM_LINESCROLL, 0, Lines);
+}
+
+void TRichEdit::SetTextLimit(int Characters) {
+    SendMessageA(Handle(), EM_EXLIMITTEXT, 0, Characters);
 }
 
 void TRichEdit::WndProc(TMessage &Message) {

@@ -352,6 +352,18 @@ public:
     DECLARE_CLASS_NAME(TRichEdit)
     explicit TRichEdit(TComponent *AOwner);
     TNotifyEvent OnSelectionChange;
+    // The text as the control holds it: lines separated by a single CR, so that offsets into it
+    // are the control's character positions (the window text reads CR LF).
+    std::string PlainText();
+    void GetSelection(int &Start, int &Length);
+    void SetSelection(int Start, int Length);
+    // Tab stops of the whole text, in points; the selection is kept.
+    void SetTabStops(const std::vector<int> &Points);
+    std::vector<int> TabStops();
+    int FirstVisibleLine();
+    // Scrolls by whole lines (negative: up).
+    void ScrollLines(int Lines);
+    void SetTextLimit(int Characters);
     void WndProc(TMessage &Message) override;
 
 protected:

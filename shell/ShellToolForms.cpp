@@ -24,7 +24,6 @@ SHELL_TOOL_FORM_BODY(TStatisticsToolForm, "Statistics")
 SHELL_TOOL_FORM_BODY(TCyclingToolForm, "Color Cycling")
 SHELL_TOOL_FORM_BODY(TNetworkToolForm, "Network")
 SHELL_TOOL_FORM_BODY(TRenderToolForm, "Render to Disk")
-SHELL_TOOL_FORM_BODY(TMessagesToolForm, "Compiler Messages")
 #undef SHELL_TOOL_FORM_BODY
 
 const TShellTool &ShellTool(int Index) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "AdvBars.h"
+#include "FormMessages.h"
 
 #define SHELL_TOOL_FORM(ClassName)                                                                           \
     class ClassName : public TToolForm {                                                                     \
@@ -18,7 +19,6 @@ SHELL_TOOL_FORM(TStatisticsToolForm)
 SHELL_TOOL_FORM(TCyclingToolForm)
 SHELL_TOOL_FORM(TNetworkToolForm)
 SHELL_TOOL_FORM(TRenderToolForm)
-SHELL_TOOL_FORM(TMessagesToolForm)
 #undef SHELL_TOOL_FORM
 
 // One tool window of the dock bar: its class, caption (also the menu items' caption without the
