@@ -15,9 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "CompEntries.h"
 #include "CompPersistent.h"
-
-class TEntryCollection;
 
 class TCollectionParReader : public TParReader {
 public:
