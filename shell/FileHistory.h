@@ -159,3 +159,12 @@ void ApplyFractalDefaults(TCustomFractal &Fractal);
 void ReadParameterSet(TCustomFractal &Fractal, const std::string &FileName, const std::string &Entry);
 
 DECLARE_EXCEPTION(EOpenDocumentError, Exception);
+
+// The File, Open command: the open dialog with every document kind, then OpenChosenFiles.
+void ExecuteOpenDialog();
+// What the open dialog's choice sets: the General option OpenFormat := FilterIndex, the Open folder
+// := the first file's folder (when RememberOpenFolder), then each file opens in turn; one that
+// fails shows its message through the application and does not keep the others from opening.
+void OpenChosenFiles(const std::vector<std::string> &FileNames, int FilterIndex);
+// The open dialog's filter: every document kind, then all files.
+extern const char *const OpenDialogFilter;

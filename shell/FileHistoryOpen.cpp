@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "Dialogs.h"
 #include "FormMain.h"
 #include "Forms.h"
 #include "FracInteractive.h"
@@ -165,4 +166,38 @@ TCustomForm *OpenParameterSet(const std::string &FileName, const std::string &En
     DocumentWindowOpened(window, FileName, Entry, title);
     ShowDocumentWindow(window);
     return window;
+}
+
+const char *const OpenDialogFilter =
+    "Fractal files (*.ofr)|*.ofr|Parameter files (*.opr; *.par)|*.opr;*.par|Gradient files (*.ogr; *.oal; "
+    "*.map)|*.ogr;*.oal;*.map|Transformation files (*.oxf)|*.oxf|Formula files (*.ofm; *.frm)|*.ofm;*.frm|"
+    "Coloring files (*.ocl)|*.ocl|Render jobs (*.orj)|*.orj|All files (*.*)|*.*";
+
+void ExecuteOpenDialog() {
+    TOpenDialog dialog;
+    dialog.FileName.clear();
+    dialog.Filter = OpenDialogFilter;
+    dialog.Options = ofAllowMultiSelect | ofPathMustExist | ofFileMustExist;
+    dialog.DefaultExt = "ofr";
+    if (const TConfigManager *config = ConfigManager()) {
+        dialog.FilterIndex = config->General->OpenFormat;
+        dialog.InitialDir = config->Folder->Open;
+    }
+    if (dialog.Execute())
+        OpenChosenFiles(dialog.Files, dialog.FilterIndex);
+}
+
+void OpenChosenFiles(const std::vector<std::string> &FileNames, int FilterIndex) {
+    if (TConfigManager *config = ConfigManager()) {
+        config->General->OpenFormat = FilterIndex;
+        if (config->Folder->RememberOpenFolder && !FileNames.empty())
+            config->Folder->Open = ExtractFilePath(FileNames.front());
+    }
+    for (const std::string &name : FileNames) {
+        try {
+            OpenDocumentFile(name);
+        } catch (...) {
+            Application->HandleException(nullptr);
+        }
+    }
 }

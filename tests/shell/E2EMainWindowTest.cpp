@@ -96,7 +96,8 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     ASSERT_TRUE(WaitUntil([&] {
         const std::vector<std::string> texts = StatusBarTexts(statusBar);
         return !texts.empty() && texts[0] == " Press F1 to get help.";
-    })) << "status panels: " << ::testing::PrintToString(StatusBarTexts(statusBar));
+    })) << "status panels: "
+        << ::testing::PrintToString(StatusBarTexts(statusBar));
     HWND dockBar = FindDescendant(main, "TAdvDockBar", "");
     ASSERT_NE(nullptr, dockBar) << ChildClasses(main);
     EXPECT_TRUE(IsVisibleWindow(dockBar));
@@ -119,7 +120,7 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     EXPECT_EQ((std::vector<std::string>{"File", "Options", "Window", "Help"}), titles);
     const TExpectedItem expected[] = {
         {{"File", "Exit"}, "Alt+F4", true},
-        {{"File", "Open..."}, "Ctrl+O", false},
+        {{"File", "Open..."}, "Ctrl+O", true},
         {{"File", "Browse..."}, "Ctrl+B", false},
         {{"File", "New", "Fractal"}, "Ctrl+N", false},
         {{"Options", "Toolbar"}, "", true},
@@ -196,8 +197,10 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     }
     const std::vector<std::string> messages = AnswerMessageBoxes(program, 2);
     EXPECT_EQ(2u, messages.size());
-    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing1 + "'.")) << ::testing::PrintToString(messages);
-    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing2 + "'.")) << ::testing::PrintToString(messages);
+    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing1 + "'."))
+        << ::testing::PrintToString(messages);
+    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing2 + "'."))
+        << ::testing::PrintToString(messages);
     ASSERT_TRUE(WaitUntil([&] { return !program.FindWindow("TMessageForm"); }));
     ASSERT_TRUE(program.WaitForIdle());
     EXPECT_TRUE(IsVisibleWindow(main));
