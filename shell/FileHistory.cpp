@@ -40,10 +40,13 @@ std::string ItemValue(int Index, const char *Name) {
 
 // A whole parameter file is a list of entries to choose from, which the browser shows.
 [[noreturn]] void RefuseParameterFile(const std::string &FileName) {
+    const std::string fullName = ExpandFileName(FileName);
+    if (!FileExists(fullName))
+        RefuseFile(fullName);
     throw EOpenDocumentError(
         "Could not open '%s'.\r\nA parameter file opens in the browser, which this version "
         "does not have yet: open one of its entries from the recent files.",
-        ExpandFileName(FileName));
+        fullName);
 }
 
 void OpenFractal(const std::string &FileName) {

@@ -96,8 +96,7 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     ASSERT_TRUE(WaitUntil([&] {
         const std::vector<std::string> texts = StatusBarTexts(statusBar);
         return !texts.empty() && texts[0] == " Press F1 to get help.";
-    })) << "status panels: "
-        << ::testing::PrintToString(StatusBarTexts(statusBar));
+    })) << "status panels: " << ::testing::PrintToString(StatusBarTexts(statusBar));
     HWND dockBar = FindDescendant(main, "TAdvDockBar", "");
     ASSERT_NE(nullptr, dockBar) << ChildClasses(main);
     EXPECT_TRUE(IsVisibleWindow(dockBar));
@@ -197,10 +196,8 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     }
     const std::vector<std::string> messages = AnswerMessageBoxes(program, 2);
     EXPECT_EQ(2u, messages.size());
-    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing1 + "'."))
-        << ::testing::PrintToString(messages);
-    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing2 + "'."))
-        << ::testing::PrintToString(messages);
+    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing1 + "'.")) << ::testing::PrintToString(messages);
+    EXPECT_TRUE(HasText(messages, "Could not open '" + Missing2 + "'.")) << ::testing::PrintToString(messages);
     ASSERT_TRUE(WaitUntil([&] { return !program.FindWindow("TMessageForm"); }));
     ASSERT_TRUE(program.WaitForIdle());
     EXPECT_TRUE(IsVisibleWindow(main));
