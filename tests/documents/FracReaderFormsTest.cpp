@@ -27,13 +27,11 @@ class TReaderFormsTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         Configuration = new TDocumentConfiguration("Alice");
-        FOwnsForms = Application == nullptr;
-        if (FOwnsForms)
-            InitializeForms();
+        Forms = new TFormsForSuite;
     }
     static void TearDownTestSuite() {
-        if (FOwnsForms)
-            FinalizeForms();
+        delete Forms;
+        Forms = nullptr;
         delete Configuration;
         Configuration = nullptr;
     }
@@ -69,7 +67,7 @@ protected:
     }
 
     static inline TDocumentConfiguration *Configuration = nullptr;
-    static inline bool FOwnsForms = false;
+    static inline TFormsForSuite *Forms = nullptr;
     std::unique_ptr<TScratchFormulaFolder> Folder;
 };
 

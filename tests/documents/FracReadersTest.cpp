@@ -51,15 +51,6 @@ protected:
     TScriptedDialogs Dialogs;
 };
 
-template <class TCall> std::string ErrorOf(TCall Call) {
-    try {
-        Call();
-    } catch (const Exception &error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
 // ---------------------------------------------------------------------------------------------
 // Creating a reader
 

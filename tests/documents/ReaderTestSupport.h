@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Forms.h"
 #include "FracReaders.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
@@ -122,4 +123,32 @@ public:
 
 private:
     TParReaderDialogs *FPrevious;
+};
+
+// The message of the exception that Call raises; "(no error)" when it raises none.
+template <class TCall> std::string ErrorOf(TCall Call) {
+    try {
+        Call();
+    } catch (const Exception &error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+// The forms, for the life of a test suite, when nothing else started them.
+class TFormsForSuite {
+public:
+    TFormsForSuite() : FOwnsForms(Application == nullptr) {
+        if (FOwnsForms)
+            InitializeForms();
+    }
+    ~TFormsForSuite() {
+        if (FOwnsForms)
+            FinalizeForms();
+    }
+    TFormsForSuite(const TFormsForSuite &) = delete;
+    TFormsForSuite &operator=(const TFormsForSuite &) = delete;
+
+private:
+    bool FOwnsForms;
 };
