@@ -160,6 +160,58 @@ TEST_F(TReaderFormsTest, ClosingTheDialogStopsTheSearchAtTheNextFile) {
     EXPECT_EQ(form->StatusLabel->Caption(), "Searching for possible matches...");
 }
 
+// Plays the user of the program's own missing-formula dialog, looking at it on a timer of the
+// interface thread: once its search has ended, presses OK (Cancel when the search does not end in
+// time).
+class TDialogUser {
+public:
+    TDialogUser() {
+        Current = this;
+        FTimer = SetTimer(nullptr, 0, 20, &TDialogUser::Tick);
+    }
+    ~TDialogUser() {
+        KillTimer(nullptr, FTimer);
+        Current = nullptr;
+    }
+    TDialogUser(const TDialogUser &) = delete;
+    TDialogUser &operator=(const TDialogUser &) = delete;
+
+    bool Pressed = false;
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        if (Current)
+            Current->Look();
+    }
+    void Look() {
+        for (int i = 0; i < Screen->FormCount(); ++i) {
+            auto *form = dynamic_cast<TMissingFormulaForm *>(Screen->Forms(i));
+            if (!form || !form->Modal() || form->ModalResult() != mrNone)
+                continue;
+            if (form->StatusLabel->Caption() != "Searching for possible matches...") {
+                form->SetModalResult(mrOk);
+                Pressed = true;
+            } else if (++FRounds > 3000) {
+                form->SetModalResult(mrCancel);
+            }
+        }
+    }
+
+    static inline TDialogUser *Current = nullptr;
+    UINT_PTR FTimer;
+    int FRounds = 0;
+};
+
+TEST_F(TReaderFormsTest, TheProgramsDialogIsShownModallyAndAnswersWithTheChosenMatch) {
+    TDialogUser user;
+    const TMissingFormulaAnswer answer =
+        ProgramParReaderDialogs().AskMissingFormula("Spiral", "Colorings.ocl");
+    EXPECT_TRUE(user.Pressed);
+    EXPECT_EQ(answer.Action, TMissingFormulaAction::UseSelected);
+    EXPECT_EQ(answer.FileName, Folder->File("C.ocl"));
+    EXPECT_EQ(answer.EntryName, "Spiral");
+}
+
 TEST_F(TReaderFormsTest, LoadWarningsListEachLineWithItsImageInAColumnAsWideAsTheWidest) {
     TLoadWarningsForm form(nullptr);
     EXPECT_EQ(form.Caption(), "Warnings");
