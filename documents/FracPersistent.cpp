@@ -6,6 +6,7 @@
 #include "CompEntries.h"
 #include "CompPersistent.h"
 #include "FracExport.h"
+#include "FracFiles.h"
 #include "FracFormulaBase.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
@@ -533,17 +534,35 @@ void TPersistentFractal::WriteFormulaEntry(TEntryCollection &EntryFile, TFormula
     EntryFile.AppendEntry(Formula.GetSourceText(), name, std::string(), Compress);
 }
 
-// Placeholders until the fractal image file exists: every file operation fails plainly.
 void TPersistentFractal::LoadFromFile(const std::string &FileName) {
-    throw Exception("Could not open '" + FileName + "'.");
+    // The whole file is read and checked first: a file that cannot be used leaves the document,
+    // its history included, as it was.
+    TFractalReader reader(*this, FileName);
+    reader.Prepare();
+    if (FHistory->GetCount() > 0 && !FRestoring) {
+        BeginUndoStep();
+        TLayerList &layers = GetLayers();
+        for (int i = 0; i < layers.Count(); ++i) {
+            if (!layers.Items(i).GetHistoryStored())
+                SecureLayerImage(i);
+            if (THistoryDataStream *stream = StepStream(FHistory->GetCurrent(), i))
+                stream->Reset();
+        }
+    }
+    reader.Apply();
+    SetTitle(ExtractFileTitle(FileName));
+    FModified = false;
 }
 
 void TPersistentFractal::SaveToFile(const std::string &FileName) {
-    throw Exception("Could not save '" + FileName + "'.");
+    TFractalWriter(*this, FileName).Execute();
 }
 
 void TPersistentFractal::SaveAs(const std::string &FileName) {
+    // A failed write raises before the title and the modified flag change.
     SaveToFile(FileName);
+    SetTitle(ExtractFileTitle(FileName));
+    FModified = false;
 }
 
 void TPersistentFractal::ExportImage(const std::string &FileName, int Format, bool Layers, bool Transparency,

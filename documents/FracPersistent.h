@@ -109,9 +109,13 @@ public:
     void WriteFormulaEntry(TEntryCollection &EntryFile, TFormulaBase &Formula, bool Compress);
 
     // --- Files ---
-    // Loading and saving come with the fractal image file, which implements them.
+    // Reads a fractal image file (.ofr) with its calculated layers as one undoable change; the
+    // title becomes the file's name and Modified is cleared. A file that cannot be used raises
+    // and leaves the document as it was.
     void LoadFromFile(const std::string &FileName);
+    // Writes a fractal image file; an existing file is replaced only by a complete one.
     void SaveToFile(const std::string &FileName);
+    // SaveToFile, then (only when it succeeded) title and Modified follow the new file.
     void SaveAs(const std::string &FileName);
     // Writes the image (merged, or layer by layer) in export format Format (0 to 5).
     void ExportImage(const std::string &FileName, int Format, bool Layers, bool Transparency, int Quality);

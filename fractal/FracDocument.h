@@ -98,6 +98,8 @@ public:
     TLayer *GetActiveLayer() const { return FActiveLayer; }
     void SetActiveLayer(std::int32_t Index);
     TLayerList &GetLayers() const { return *FLayers; }
+    // The calculation manager the layers calculate through (nil: the global one).
+    TCalculateManager *GetCalculateManager() const { return FManager; }
     TFractalTimer &GetTimer() const { return *FTimer; }
     TUpdateRectList &GetUpdateRects() const { return *FUpdateRects; }
     std::uint8_t GetPriority() const { return FPriority; }

@@ -42,6 +42,8 @@ void FinalizeColorSelector();
 void FinalizeEditListBox();
 void FinalizeTrackBar();
 void FinalizeEyedropper();
+void InitializeFracClipboard();
+void FinalizeFracClipboard();
 
 std::vector<TModuleEntry> ProgramModules() {
     // Program information first: the single-instance names, the registry base key and the
@@ -70,6 +72,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracProgress", InitializeFracProgress, FinalizeFracProgress},
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
         {"FracManager", InitializeFracManager, FinalizeFracManager},
+        {"FracClipboard", InitializeFracClipboard, FinalizeFracClipboard},
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
