@@ -31,11 +31,30 @@ std::string ItemValue(int Index, const char *Name) {
 
 // The windows that show these documents are not part of the program yet: each kind refuses.
 [[noreturn]] void RefuseFile(const std::string &FileName) {
-    throw Exception("Could not open '%s'.", ExpandFileName(FileName));
+    throw EOpenDocumentError("Could not open '%s'.", ExpandFileName(FileName));
 }
 
 [[noreturn]] void RefuseEntry(const std::string &FileName, const std::string &Entry) {
-    throw Exception("Could not open '%s' in '%s'.", Entry, ExpandFileName(FileName));
+    throw EOpenDocumentError("Could not open '%s' in '%s'.", Entry, ExpandFileName(FileName));
+}
+
+// A whole parameter file is a list of entries to choose from, which the browser shows.
+[[noreturn]] void RefuseParameterFile(const std::string &FileName) {
+    const std::string fullName = ExpandFileName(FileName);
+    if (!FileExists(fullName))
+        RefuseFile(fullName);
+    throw EOpenDocumentError(
+        "Could not open '%s'.\r\nA parameter file opens in the browser, which this version "
+        "does not have yet: open one of its entries from the recent files.",
+        fullName);
+}
+
+void OpenFractal(const std::string &FileName) {
+    OpenFractalFile(ExpandFileName(FileName));
+}
+
+void OpenParameterEntry(const std::string &FileName, const std::string &Entry) {
+    OpenParameterSet(ExpandFileName(FileName), Entry);
 }
 
 struct TDocumentOpener {
@@ -48,9 +67,9 @@ struct TDocumentOpener {
 
 // One line per extension; the last line, without extension, takes every other file.
 constexpr TDocumentOpener DocumentOpeners[] = {
-    {".ofr", TDocumentKind::Fractal, RefuseFile, nullptr},
-    {".opr", TDocumentKind::ParameterFile, RefuseFile, RefuseEntry},
-    {".par", TDocumentKind::ParameterFile, RefuseFile, RefuseEntry},
+    {".ofr", TDocumentKind::Fractal, OpenFractal, nullptr},
+    {".opr", TDocumentKind::ParameterFile, RefuseParameterFile, OpenParameterEntry},
+    {".par", TDocumentKind::ParameterFile, RefuseParameterFile, OpenParameterEntry},
     {".ogr", TDocumentKind::GradientFile, RefuseFile, RefuseEntry},
     {".oal", TDocumentKind::GradientFile, RefuseFile, RefuseEntry},
     {".map", TDocumentKind::PaletteMap, RefuseFile, nullptr},
@@ -239,9 +258,20 @@ void TFileHistoryManager::MenuItemClick(TObject *Sender) {
     const auto *menuItem = dynamic_cast<TMenuItem *>(Sender);
     if (!menuItem || menuItem->Tag() < 0 || menuItem->Tag() >= Count())
         return;
+    const int index = menuItem->Tag();
     // Copies: opening changes the history.
-    const std::string fileName = FItems[menuItem->Tag()]->FileName;
-    const std::string entry = FItems[menuItem->Tag()]->Entry;
+    const std::string fileName = FItems[index]->FileName;
+    const std::string entry = FItems[index]->Entry;
+    if (!FileExists(fileName)) {
+        // Reopening a file that is gone would only fail the same way every time.
+        FItems.erase(FItems.begin() + index);
+        if (index == 0)
+            FOpenPending = false;
+        Notify();
+        throw EOpenDocumentError("Could not open '%s'.\r\nThe file no longer exists; it was removed from the "
+                                 "recent files.",
+                                 fileName);
+    }
     if (entry.empty())
         OpenDocumentFile(fileName);
     else

@@ -4,13 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "GenClasses.h"
+#include "SysUtils.h"
 
 class TCustomForm;
+class TCustomFractal;
+class TInteractiveFractal;
 class TMenuItem;
 class TRegistryManager;
 
@@ -119,3 +123,48 @@ TDocumentKind DocumentKindOf(const std::string &FileName);
 void OpenDocumentFile(const std::string &FileName);
 // Opens an entry of a parameter file (.opr, .par) or else of a gradient file.
 void OpenDocumentEntry(const std::string &FileName, const std::string &Entry);
+
+// ---------------------------------------------------------------------------------------------
+// Opening fractals. Every routine reads the whole document before a window is made and adds the
+// history item only once the window stands: a document that fails leaves neither a window nor an
+// item behind, and its message names the file (and the entry).
+
+// Puts a fractal that was read whole into a new fractal window, which takes it over; FileName and
+// Entry are the window's fractal file (Entry empty) or its parameter file and entry. Returns the
+// window, still hidden. Until the program has fractal windows, a document is refused with
+// "Could not open '%s'." (or "Could not open '%s' in '%s'." for an entry) unless a window maker
+// was set.
+TCustomForm *OpenFractalDocument(std::unique_ptr<TInteractiveFractal> Fractal, const std::string &FileName,
+                                 const std::string &Entry);
+using TFractalWindowMaker = std::function<TCustomForm *(
+    std::unique_ptr<TInteractiveFractal> &Fractal, const std::string &FileName, const std::string &Entry)>;
+// Sets the maker OpenFractalDocument uses (an empty one: none); returns the one set before.
+TFractalWindowMaker SetFractalWindowMaker(TFractalWindowMaker Maker);
+
+// A fractal image file (.ofr) in a new fractal window.
+TCustomForm *OpenFractalFile(const std::string &FileName);
+// Entry of a parameter file (of the program's own format, or a Fractint parameter entry) in a
+// new fractal window.
+TCustomForm *OpenParameterSet(const std::string &FileName, const std::string &Entry);
+
+// The Fractal options' load flags (ReadParameters flags): the parameter set's own size 1,
+// resolution 2, gamma 4 and aspect ratio 8 take effect only where set.
+std::uint32_t GetFractalLoadFlags();
+// The Fractal options' default image size, resolution and gamma.
+void ApplyFractalDefaults(TCustomFractal &Fractal);
+// Reads entry Entry of FileName into Fractal in one change with the undo caption "Open
+// Parameters", the readers' dialogs answering missing formulas and showing the warnings once.
+// A failure while reading is reported naming the entry and the file, with the reader's (or the
+// Fractint importer's) message.
+void ReadParameterSet(TCustomFractal &Fractal, const std::string &FileName, const std::string &Entry);
+
+DECLARE_EXCEPTION(EOpenDocumentError, Exception);
+
+// The File, Open command: the open dialog with every document kind, then OpenChosenFiles.
+void ExecuteOpenDialog();
+// What the open dialog's choice sets: the General option OpenFormat := FilterIndex, the Open folder
+// := the first file's folder (when RememberOpenFolder), then each file opens in turn; one that
+// fails shows its message through the application and does not keep the others from opening.
+void OpenChosenFiles(const std::vector<std::string> &FileNames, int FilterIndex);
+// The open dialog's filter: every document kind, then all files.
+extern const char *const OpenDialogFilter;

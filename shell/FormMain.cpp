@@ -309,7 +309,8 @@ void TMainForm::CreateMenus() {
     NewFormulaItem = AddItem(*NewItem, "Fractal F&ormula File", "", "Creates a new fractal formula file.");
     NewColoringItem =
         AddItem(*NewItem, "&Coloring Algorithm File", "", "Creates a new coloring algorithm file.");
-    OpenItem = AddItem(*FileMenu, "&Open...", "Ctrl+O", "Opens an existing document.");
+    OpenItem = AddItem(*FileMenu, "&Open...", "Ctrl+O", "Opens an existing document.",
+                       MakeNotifyEvent<&TMainForm::OpenItemClick>(this));
     BrowseItem = AddItem(*FileMenu, "&Browse...", "Ctrl+B",
                          "Opens a browser window to open and organize your documents.");
     // The recent files (filled by the file history), between two separators.
@@ -985,6 +986,10 @@ void TMainForm::ShowHintsItemClick(TObject *) {
     ShowHintsItem->SetChecked(Application->ShowHint());
     if (ConfigManager())
         ConfigManager()->General->ShowHints = Application->ShowHint();
+}
+
+void TMainForm::OpenItemClick(TObject *) {
+    ExecuteOpenDialog();
 }
 
 void TMainForm::ExitItemClick(TObject *) {

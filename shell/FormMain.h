@@ -103,6 +103,7 @@ public:
     void StatusBarItemClick(TObject *Sender);
     void WindowPanelItemClick(TObject *Sender);
     void ShowHintsItemClick(TObject *Sender);
+    void OpenItemClick(TObject *Sender);
     void ExitItemClick(TObject *Sender);
     void CascadeItemClick(TObject *Sender);
     void TileHorizontalItemClick(TObject *Sender);

@@ -122,7 +122,7 @@ TEST(E2EMainWindowTest, SplashMainWindowMenusToolWindowsHandOverAndStoredLayout)
     EXPECT_EQ((std::vector<std::string>{"File", "Options", "Window", "Help"}), titles);
     const TExpectedItem expected[] = {
         {{"File", "Exit"}, "Alt+F4", true},
-        {{"File", "Open..."}, "Ctrl+O", false},
+        {{"File", "Open..."}, "Ctrl+O", true},
         {{"File", "Browse..."}, "Ctrl+B", false},
         {{"File", "New", "Fractal"}, "Ctrl+N", false},
         {{"Options", "Toolbar"}, "", true},

@@ -363,15 +363,17 @@ TEST_F(FileHistoryTest, MenuShowsTheNewestItemsWithTheirNumbersTitlesAndShortene
         EXPECT_EQ(caption.substr(caption.size() - 12), "\\picture.ofr") << caption;
     }
 
-    // A click reopens through the dispatcher, which refuses for now with the full path.
+    // A click reopens through the dispatcher; a file that is gone is reported and leaves the list.
     auto menu = MakeFileMenu();
     history.UpdateMenu(*menu, 9);
     try {
         menu->Items(4)->Click();
         ADD_FAILURE() << "opening was not refused";
     } catch (const Exception &error) {
-        EXPECT_STREQ(error.what(), "Could not open 'C:\\a.ofr'.");
+        EXPECT_EQ(std::string(error.what()).substr(0, 28), "Could not open 'C:\\a.ofr'.\r\n");
     }
+    EXPECT_EQ(FileNames(history),
+              (std::vector<std::string>{"", "C:\\p\\set.opr|Spiral", "C:\\grad.ogr|Sunset", longPath}));
 }
 
 // ---------------------------------------------------------------------------------------------
