@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cassert>
 
+#include "FormEditor.h"
 #include "Forms.h"
 #include "GenRegistry.h"
 #include "GenUtils.h"
@@ -49,6 +50,14 @@ std::string ItemValue(int Index, const char *Name) {
         fullName);
 }
 
+// A text file in the editor; one that does not exist is refused before it enters the history.
+void OpenTextFile(const std::string &FileName) {
+    const std::string fullName = ExpandFileName(FileName);
+    if (!FileExists(fullName))
+        RefuseFile(fullName);
+    OpenEditorWindowAskRevert(fullName);
+}
+
 void OpenFractal(const std::string &FileName) {
     OpenFractalFile(ExpandFileName(FileName));
 }
@@ -74,7 +83,7 @@ constexpr TDocumentOpener DocumentOpeners[] = {
     {".oal", TDocumentKind::GradientFile, RefuseFile, RefuseEntry},
     {".map", TDocumentKind::PaletteMap, RefuseFile, nullptr},
     {".orj", TDocumentKind::RenderJob, RefuseFile, nullptr},
-    {"", TDocumentKind::Text, RefuseFile, nullptr},
+    {"", TDocumentKind::Text, OpenTextFile, nullptr},
 };
 
 const TDocumentOpener &OpenerOf(const std::string &FileName) {

@@ -34,6 +34,8 @@ void InitializeForms();
 void FinalizeForms();
 void InitializeShellInstance();
 void InitializeSelectArea();
+void InitializeFractalWindows();
+void FinalizeFractalWindows();
 void FinalizeSelectArea();
 void FinalizeShellInstance();
 void FinalizeAdvCtrls();
@@ -76,6 +78,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracClipboard", InitializeFracClipboard, FinalizeFracClipboard},
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
+        {"FractalWindows", InitializeFractalWindows, FinalizeFractalWindows},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},
         {"vexTools", nullptr, FinalizeVexTools},

@@ -32,7 +32,7 @@ std::string WriteDefaultFile() {
     const std::string file = std::string(folder) + "ov-e2e-default.opr";
     const std::string text =
         "Small {\r\nfractal:\r\n  title=\"Small Mandelbrot\"\r\n  width=120\r\n  height=90\r\n"
-        "  layers=1\r\nlayer:\r\n  caption=\"Background\"\r\nmapping:\r\n  center=-0.5/0\r\n"
+        "  layers=1\r\nlayer:\r\n  caption=\"Background\"\r\n  opacity=100\r\nmapping:\r\n  center=-0.5/0\r\n"
         "  magn=1\r\nformula:\r\n  filename=\"" +
         ShippedFormulas() + "\"\r\n  entry=\"Mandelbrot\"\r\n  maxiter=40\r\n}\r\n";
     FILE *out = std::fopen(file.c_str(), "wb");

@@ -14,6 +14,7 @@
 #include "tests/shell/FormMainTestSupport.h"
 
 #include "FormFractal.h"
+#include "FileHistory.h"
 #include "FormFractalStartup.h"
 #include "FracCalculate.h"
 #include "FracHistory.h"
@@ -312,7 +313,7 @@ TEST_F(FractalWindowTest, TheShippedDefaultFractalReadsWithTheShippedFormulas) {
     const std::string savedFolder = folders.Formula;
     folders.Formula = std::string(TEST_DATA_DIR) + "..\\resources\\formulas\\";
     auto fractal = std::make_unique<TInteractiveFractal>(&Manager, &HistoryManager);
-    EXPECT_NO_THROW(ReadFractalEntry(
+    EXPECT_NO_THROW(ReadParameterSet(
         *fractal, std::string(TEST_DATA_DIR) + "..\\resources\\parameters\\Examples.opr", "Default"));
     folders.Formula = savedFolder;
     EXPECT_EQ(fractal->GetTitle(), "Mandelbrot Set");
