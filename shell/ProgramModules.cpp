@@ -20,6 +20,7 @@
 #include "GenSetup.h"
 #include "GenUtils.h"
 #include "NetCache.h"
+#include "NetConnections.h"
 #include "NetGeneral.h"
 #include "vexBugReport.h"
 #include "vexMapFile.h"
@@ -74,6 +75,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},
+        {"NetConnections", InitializeNetConnections, FinalizeNetConnections},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
         {"AdvCtrls", nullptr, FinalizeAdvCtrls},

@@ -8,6 +8,7 @@
 
 #include "AdvDlgs.h"
 #include "FormAbout.h"
+#include "FormServer.h"
 #include "FormMain.h"
 #include "GenInstance.h"
 #include "GenModules.h"
@@ -29,11 +30,6 @@ namespace {
 
 void StartProgram() {
     std::srand(static_cast<unsigned>(std::time(nullptr)) ^ GetTickCount());
-    if (ProgramInformation() && ProgramInformation()->ServerMode) {
-        // The calculation server's window joins the program separately; until then a server
-        // start ends here.
-        ExitProcess(0);
-    }
     if (GetScreenColorDepth() < 15)
         AdvMessageDlg(
             "Your screen is set to 8-bit color (256 colors) or less. Orbisk Vantel runs best with "
@@ -57,6 +53,21 @@ void ProgramMain() {
         ExitProcess(1);
     }
     int exitCode = 0;
+    if (ProgramInformation() && ProgramInformation()->ServerMode) {
+        // The calculation server shows its own window and nothing else.
+        try {
+            RunServer();
+        } catch (const std::exception &error) {
+            MessageBoxA(nullptr, error.what(), "Orbisk Vantel Server", MB_OK | MB_ICONERROR);
+            exitCode = 1;
+        }
+        try {
+            modules->Stop();
+        } catch (...) {
+            exitCode = 1;
+        }
+        ExitProcess(exitCode);
+    }
     try {
         Application->SetTitle("Orbisk Vantel");
         // Number texts never follow the locale: this program's formats are fixed ('.' and ',').

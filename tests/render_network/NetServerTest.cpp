@@ -445,19 +445,10 @@ TEST_F(NetServer, ConnectAndCloseCyclesLeaveNoThreads) {
 // ---------------------------------------------------------------------------------------------
 // A piece calculated by the server against the same layer calculated here.
 
-std::string LayerFixtures() {
-    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracLayer_fixtures.ofm";
-}
-
 void ReplaceAll(std::string &Text, const std::string &From, const std::string &To) {
     for (std::size_t at = Text.find(From); at != std::string::npos; at = Text.find(From, at + To.size()))
         Text.replace(at, From.size(), To);
 }
-
-struct TFinishCounter {
-    std::atomic<int> Finished{0};
-    void Finish(TObject *) { ++Finished; }
-};
 
 // Status requests with data until the server reports the piece done. With Pauses, no CALL is
 // awaited between requests (every request pauses the calculation) and they are counted.
