@@ -76,7 +76,7 @@ std::string ServerStateText(std::uint8_t State) {
     }
 }
 
-TServerForm::TServerForm(TComponent *AOwner) : TForm(AOwner) {
+TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Port) : TForm(AOwner) {
     SetName("ServerForm");
     SetCaption("Orbisk Vantel Server");
     SetClientSize(520, 360);
@@ -137,6 +137,12 @@ TServerForm::TServerForm(TComponent *AOwner) : TForm(AOwner) {
         // on loopback) sets it in the registry.
         ConfigManager()->ReadString("Server", "ListenAddress", listenAddress, "0.0.0.0");
     }
+    if (!Address.empty())
+        listenAddress = Address;
+    if (Port >= 0)
+        port = Port;
+    // Connection threads post their log lines and list changes to the window from the start on.
+    Handle();
     FManager = std::make_unique<TServerManager>(configuration);
     FManager->OnListChanged = MakeNotifyEvent<&TServerForm::ManagerListChanged>(this);
     FManager->OnLog = MakeEvent<&TServerForm::ManagerLog>(this);
@@ -202,17 +208,7 @@ void TServerForm::ManagerLog(TObject *, const std::string &Line) {
 }
 
 void TServerForm::AddLogLine(const std::string &Line) {
-    TStrings &lines = LogMemo->Lines();
-    lines.BeginUpdate();
-    while (lines.Count() >= ServerLogLines)
-        lines.Delete(0);
-    lines.Add(Line);
-    lines.EndUpdate();
-    if (LogMemo->HandleAllocated()) {
-        const int end = GetWindowTextLengthA(LogMemo->Handle());
-        SendMessageA(LogMemo->Handle(), EM_SETSEL, end, end);
-        SendMessageA(LogMemo->Handle(), EM_SCROLLCARET, 0, 0);
-    }
+    LogMemo->AppendLine(Line, ServerLogLines);
 }
 
 void TServerForm::WndProc(TMessage &Message) {

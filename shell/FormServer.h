@@ -36,9 +36,10 @@ std::string ServerStateText(std::uint8_t State);
 class TServerForm : public TForm {
 public:
     DECLARE_CLASS_NAME(TServerForm)
-    // Starts listening on the Server configuration's port (on ListenAddress, every interface by
-    // default). Raises when the port cannot be had.
-    explicit TServerForm(TComponent *AOwner);
+    // Starts listening on the Server configuration's port, on every interface unless the
+    // configuration's ListenAddress says otherwise. A non-empty Address and a Port of 0 or more
+    // replace them (0: a free port). Raises when the port cannot be had.
+    explicit TServerForm(TComponent *AOwner, const std::string &Address = std::string(), int Port = -1);
     ~TServerForm() override;
 
     TServerManager &Manager() const { return *FManager; }
