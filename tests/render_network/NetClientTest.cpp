@@ -21,6 +21,7 @@
 #include "GenSetup.h"
 #include "NetCache.h"
 #include "NetClient.h"
+#include "NetConnections.h"
 #include "NetServer.h"
 #include "NetTestSupport.h"
 #include "tests/fractal/FracMessageWait.h"
@@ -191,11 +192,14 @@ TEST(NetClient, ClosedPortShowsConnectionRefused) {
 // Layers calculated with a network thread against a layer calculated here alone.
 
 struct TTestLayer {
-    explicit TTestLayer(TCalculateManager &Manager, std::uint8_t Method = dmLinear) {
+    explicit TTestLayer(TCalculateManager &Manager, std::uint8_t Method = dmLinear,
+                        std::int32_t MaxIter = 300) {
         Layer = std::make_unique<TLayer>(&Rects, &Manager);
         Layer->OnCalculationFinished = MakeEvent<&TFinishCounter::Finish>(&Counter);
         Layer->GetFormula().SetSource(LayerFixtures(), "MandelPlain");
-        Layer->GetFormula().SetMaxIter(300);
+        Layer->GetFormula().SetMaxIter(MaxIter);
+        // Every inside pixel runs all its iterations: no early exit by periodicity.
+        Layer->GetFormula().SetPeriodicity(0);
         Layer->SetMethod(Method);
         Layer->SetShared(true);
         Layer->SetSize(96, 64);
@@ -298,6 +302,107 @@ TEST_F(NetClientLayer, PiecesCalculatedByTheServerMergeToTheLocalImage) {
     EXPECT_EQ(layer.Differing(reference), 0);
     // The guessed share depends on where the strips were cut; the count of finished pixels does not.
     EXPECT_EQ(layer.Layer->GetStatistics().Counted(), 96u * 64u);
+}
+
+TEST_F(NetClientLayer, DeactivatingAnEntryWhileItCalculatesGivesItsPieceBack) {
+    TConfigManager config;
+    TServerManager serverManager(config.Server.get());
+    TServerListener listener(serverManager);
+    listener.Start("127.0.0.1", 0);
+    TCalculateManager manager(1);
+    TClientConnection entry("127.0.0.1", "", listener.Port(), &manager);
+    entry.SetActive(true);
+    ASSERT_TRUE(WaitUntil([&] { return entry.GetState() == TClientState::Connected; }, Patience));
+    // Slow enough that the server still calculates its piece when the entry is switched off.
+    TTestLayer layer(manager, dmLinear, 20000);
+    TCalculateManager slowManager(1);
+    TTestLayer reference(slowManager, dmLinear, 20000);
+    layer.Layer->EndUpdate();
+    ASSERT_TRUE(WaitUntil([&] { return entry.GetState() == TClientState::Calculating; }, Patience));
+    entry.SetActive(false);
+    EXPECT_EQ(entry.Thread(), nullptr);
+    EXPECT_EQ(entry.GetState(), TClientState::NotConnected);
+    ASSERT_TRUE(
+        WaitUntil([&] { return layer.Counter.Finished >= 1 && !layer.Layer->IsCalculating(); }, 600000));
+    ASSERT_TRUE(reference.Calculate());
+    EXPECT_EQ(layer.Differing(reference), 0);
+    EXPECT_EQ(layer.Layer->GetStatistics().Counted(), 96u * 64u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Server entries and their manager
+
+TEST(NetConnections, DisplayNameShowsThePortUnlessItIsTheDefault) {
+    EXPECT_EQ(ConnectionDisplayName("calc.example", 8691), "calc.example");
+    EXPECT_EQ(ConnectionDisplayName("calc.example", 9000), "calc.example : 9000");
+    EXPECT_EQ(ConnectionDisplayName("10.0.0.2", 1), "10.0.0.2 : 1");
+}
+
+TEST(NetConnections, CaptionFollowsTheAddressUntilRenamed) {
+    TClientConnection entry("127.0.0.1", "", 8691);
+    EXPECT_EQ(entry.Caption(), "127.0.0.1");
+    int changes = 0;
+    struct TCounter {
+        int *Count;
+        void Changed(TObject *) { ++*Count; }
+    } counter{&changes};
+    entry.OnChange = MakeNotifyEvent<&TCounter::Changed>(&counter);
+    entry.SetConnection("127.0.0.1", 9000, "");
+    EXPECT_EQ(entry.Caption(), "127.0.0.1 : 9000");
+    entry.SetConnection("127.0.0.1", 9000, "");
+    EXPECT_EQ(changes, 1) << "unchanged settings are no change";
+    entry.SetCaption("Render farm");
+    entry.SetConnection("127.0.0.1", 9100, "pw");
+    EXPECT_EQ(entry.Caption(), "Render farm");
+    EXPECT_EQ(entry.Port(), 9100);
+    EXPECT_EQ(entry.Password(), "pw");
+    EXPECT_EQ(entry.GetState(), TClientState::NotConnected) << "inactive: no thread";
+    EXPECT_EQ(entry.Thread(), nullptr);
+}
+
+TEST(NetConnections, OnlyEntriesToRestoreAreStoredAndComeBackActive) {
+    std::uint16_t closed;
+    {
+        TTcpListener probe;
+        probe.Listen("127.0.0.1", 0);
+        closed = probe.LocalPort();
+    }
+    TConfigManager config;
+    config.Network->Clear();
+    TCalculateManager manager(1);
+    {
+        TNetworkManager network(config.Network.get(), &manager);
+        int notified = 0;
+        struct TCounter {
+            int *Count;
+            void Changed(TObject *) { ++*Count; }
+        } counter{&notified};
+        network.AddHandler(MakeNotifyEvent<&TCounter::Changed>(&counter));
+        EXPECT_EQ(network.AddConnection("127.0.0.1", closed, true, "pw"), 0);
+        EXPECT_EQ(network.AddConnection("127.0.0.2", closed, false, ""), 1);
+        EXPECT_EQ(network.AddConnection("127.0.0.3", 9000, true, ""), 2);
+        EXPECT_GE(notified, 3);
+        EXPECT_TRUE(network.GetConnection(1)->Active());
+        ASSERT_EQ(config.Network->GetCount(), 2) << "the entry without restore is not stored";
+        network.GetConnection(2)->SetActive(false);
+        network.MoveConnection(2, 0);
+        EXPECT_EQ(network.GetConnection(0)->Host(), "127.0.0.3");
+        ASSERT_EQ(config.Network->GetCount(), 2);
+        EXPECT_EQ(config.Network->GetConnection(0)->Host, "127.0.0.3");
+        EXPECT_FALSE(config.Network->GetConnection(0)->Enabled);
+        EXPECT_EQ(config.Network->GetConnection(1)->Password, "pw");
+        network.RemoveHandler(MakeNotifyEvent<&TCounter::Changed>(&counter));
+    }
+    TNetworkManager restored(config.Network.get(), &manager);
+    ASSERT_EQ(restored.GetCount(), 2);
+    EXPECT_EQ(restored.GetConnection(0)->Caption(), "127.0.0.3 : 9000");
+    EXPECT_FALSE(restored.GetConnection(0)->Active());
+    EXPECT_TRUE(restored.GetConnection(1)->Active());
+    EXPECT_TRUE(restored.GetConnection(1)->Reconnect());
+    EXPECT_EQ(restored.GetConnection(1)->Port(), closed);
+    restored.DeleteConnection(1);
+    EXPECT_EQ(restored.GetCount(), 1);
+    EXPECT_EQ(config.Network->GetCount(), 1);
 }
 
 } // namespace
