@@ -86,9 +86,13 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     BuildMenu();
     SetMenu(MainMenu);
 
-    StatusBar = new TStatusBar(this);
-    StatusBar->SetParent(this);
-    StatusBar->SetAlign(alBottom);
+    // Controls aligned to the bottom stack downwards in the order they are made: the splitter
+    // above the log, the status bar directly under it.
+    Splitter = new TSplitter(this);
+    Splitter->SetParent(this);
+    Splitter->SetAlign(alBottom);
+    Splitter->SetHeight(3);
+    Splitter->SetMinSize(30);
 
     LogMemo = new TMemo(this);
     LogMemo->SetParent(this);
@@ -98,11 +102,9 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     LogMemo->SetScrollBars(ssBoth);
     LogMemo->SetWordWrap(false);
 
-    Splitter = new TSplitter(this);
-    Splitter->SetParent(this);
-    Splitter->SetAlign(alBottom);
-    Splitter->SetHeight(3);
-    Splitter->SetMinSize(30);
+    StatusBar = new TStatusBar(this);
+    StatusBar->SetParent(this);
+    StatusBar->SetAlign(alBottom);
 
     List = new TListView(this);
     List->SetParent(this);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "FormNetworkTool.h"
+
 namespace {
 
 void SetUpToolForm(TToolForm &Form, const char *Name, const char *Caption) {
@@ -21,7 +23,6 @@ SHELL_TOOL_FORM_BODY(TFractalToolForm, "Fractal Properties")
 SHELL_TOOL_FORM_BODY(TModeToolForm, "Fractal Mode")
 SHELL_TOOL_FORM_BODY(TStatisticsToolForm, "Statistics")
 SHELL_TOOL_FORM_BODY(TCyclingToolForm, "Color Cycling")
-SHELL_TOOL_FORM_BODY(TNetworkToolForm, "Network")
 SHELL_TOOL_FORM_BODY(TRenderToolForm, "Render to Disk")
 SHELL_TOOL_FORM_BODY(TMessagesToolForm, "Compiler Messages")
 #undef SHELL_TOOL_FORM_BODY
