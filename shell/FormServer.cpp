@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "FormAbout.h"
+#include "FormServerOptions.h"
 #include "GenClasses.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
@@ -178,6 +179,8 @@ void TServerForm::BuildMenu() {
     file->SetCaption("&File");
     file->SetHint("Contains commands for working with files.");
     MainMenu->Items().Add(file);
+    AddMenuItem(*file, "&Options...", "", "Sets security and connection options.",
+                MakeNotifyEvent<&TServerForm::OptionsClick>(this));
     AddMenuItem(*file, "&Clear Log", "", "Clears the server log.",
                 MakeNotifyEvent<&TServerForm::ClearLogClick>(this));
     auto *separator = new TMenuItem(nullptr);
@@ -266,6 +269,13 @@ void TServerForm::UpdateStatusBar() {
 
 void TServerForm::TimerTick(TObject *) {
     UpdateList();
+}
+
+void TServerForm::OptionsClick(TObject *) {
+    if (!ConfigManager() || !ConfigManager()->Server)
+        return;
+    auto dialog = std::make_unique<TServerOptionsForm>(nullptr, *ConfigManager()->Server);
+    dialog->ShowModal();
 }
 
 void TServerForm::ClearLogClick(TObject *) {

@@ -60,6 +60,7 @@ private:
     void ManagerListChanged(TObject *Sender);
     void ManagerLog(TObject *Sender, const std::string &Line);
     void TimerTick(TObject *Sender);
+    void OptionsClick(TObject *Sender);
     void ClearLogClick(TObject *Sender);
     void ExitClick(TObject *Sender);
     void AboutClick(TObject *Sender);

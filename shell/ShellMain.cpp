@@ -26,6 +26,23 @@ namespace {
     ExitProcess(1);
 }
 
+// The interactive program: splash, main window and its message loop, then the file history and
+// the settings are saved.
+void RunInteractive() {
+    Application->SetTitle("Orbisk Vantel");
+    // Number texts never follow the locale: this program's formats are fixed ('.' and ',').
+    StartProgram();
+    ShowSplash();
+    auto *mainForm = new TMainForm(nullptr);
+    Application->SetMainForm(mainForm);
+    mainForm->ShowMainWindow();
+    Application->Run();
+    if (FileHistoryManager())
+        FileHistoryManager()->SaveToRegistry(*ConfigManager());
+    ConfigManager()->SaveSettings();
+    delete mainForm;
+}
+
 } // namespace
 
 void StartProgram() {
@@ -53,36 +70,16 @@ void ProgramMain() {
         ExitProcess(1);
     }
     int exitCode = 0;
-    if (ProgramInformation() && ProgramInformation()->ServerMode) {
-        // The calculation server shows its own window and nothing else.
-        try {
-            RunServer();
-        } catch (const std::exception &error) {
-            MessageBoxA(nullptr, error.what(), "Orbisk Vantel Server", MB_OK | MB_ICONERROR);
-            exitCode = 1;
-        }
-        try {
-            modules->Stop();
-        } catch (...) {
-            exitCode = 1;
-        }
-        ExitProcess(exitCode);
-    }
+    // The calculation server shows its own window and nothing else.
+    const bool server = ProgramInformation() && ProgramInformation()->ServerMode;
     try {
-        Application->SetTitle("Orbisk Vantel");
-        // Number texts never follow the locale: this program's formats are fixed ('.' and ',').
-        StartProgram();
-        ShowSplash();
-        auto *mainForm = new TMainForm(nullptr);
-        Application->SetMainForm(mainForm);
-        mainForm->ShowMainWindow();
-        Application->Run();
-        if (FileHistoryManager())
-            FileHistoryManager()->SaveToRegistry(*ConfigManager());
-        ConfigManager()->SaveSettings();
-        delete mainForm;
+        if (server)
+            RunServer();
+        else
+            RunInteractive();
     } catch (const std::exception &error) {
-        MessageBoxA(nullptr, error.what(), "Orbisk Vantel", MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, error.what(), server ? "Orbisk Vantel Server" : "Orbisk Vantel",
+                    MB_OK | MB_ICONERROR);
         exitCode = 1;
     }
     try {

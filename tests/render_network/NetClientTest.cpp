@@ -284,15 +284,21 @@ TEST_F(NetClientLayer, ServerVanishingMidPieceLeavesThePieceToLocalThreads) {
     EXPECT_NE(block.find("::MandelPlain {"), std::string::npos) << block;
 }
 
+// The real server in this process, on 127.0.0.1 with a free port.
+struct TInProcessServer {
+    TInProcessServer() { Listener.Start("127.0.0.1", 0); }
+    std::uint16_t Port() const { return Listener.Port(); }
+    TConfigManager Config;
+    TServerManager Manager{Config.Server.get()};
+    TServerListener Listener{Manager};
+};
+
 TEST_F(NetClientLayer, PiecesCalculatedByTheServerMergeToTheLocalImage) {
-    TConfigManager config;
-    TServerManager serverManager(config.Server.get());
-    TServerListener listener(serverManager);
-    listener.Start("127.0.0.1", 0);
+    TInProcessServer server;
     // One local thread that is busy elsewhere is not needed: the network thread shares the layer
     // with it, and every piece it merges must land exactly where the local one would have.
     TCalculateManager manager(1);
-    TClientWatch client(listener.Port(), "", &manager, 300);
+    TClientWatch client(server.Port(), "", &manager, 300);
     ASSERT_TRUE(client.WaitForState(TClientState::Connected));
     TTestLayer layer(manager, dmGuessing);
     ASSERT_TRUE(layer.Calculate());
@@ -305,12 +311,9 @@ TEST_F(NetClientLayer, PiecesCalculatedByTheServerMergeToTheLocalImage) {
 }
 
 TEST_F(NetClientLayer, DeactivatingAnEntryWhileItCalculatesGivesItsPieceBack) {
-    TConfigManager config;
-    TServerManager serverManager(config.Server.get());
-    TServerListener listener(serverManager);
-    listener.Start("127.0.0.1", 0);
+    TInProcessServer server;
     TCalculateManager manager(1);
-    TClientConnection entry("127.0.0.1", "", listener.Port(), &manager);
+    TClientConnection entry("127.0.0.1", "", server.Port(), &manager);
     entry.SetActive(true);
     ASSERT_TRUE(WaitUntil([&] { return entry.GetState() == TClientState::Connected; }, Patience));
     // Slow enough that the server still calculates its piece when the entry is switched off.

@@ -9,6 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "FormServerOptions.h"
+#include "GenProgram.h"
+#include "GenRegistry.h"
+#include "GenSetup.h"
+#include "NetCommon.h"
 #include "NetGeneral.h"
 #include "NetServer.h"
 #include "tests/WindowTestSupport.h"
@@ -101,7 +106,7 @@ TEST_F(ServerWindow, MemoKeepsTheNewestLines) {
     ASSERT_EQ(lines.Count(), ServerLogLines);
     EXPECT_EQ(lines.Strings(0), "line 76");
     EXPECT_EQ(lines.Strings(ServerLogLines - 1), "line 1099");
-    Form->MainMenu->Items().Items(0)->Items(0)->Click();
+    Form->MainMenu->Items().Items(0)->Items(1)->Click(); // "&Clear Log"
     EXPECT_EQ(Form->LogMemo->Lines().Count(), 0) << "Clear Log empties the memo";
 }
 
@@ -141,6 +146,128 @@ TEST(ScreenshotTest, ShowsTheServerWindowForAPicture) {
         PumpUntil([&] { return std::ifstream(done).good(); }, 600000);
     }
     FinalizeNetGeneral();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Options and address-filter dialogs (their warnings are not shown: Accept(false) reports them)
+
+class ServerOptions : public testing::Test {
+protected:
+    // The configuration needs the registry key, which comes from the program information.
+    static void SetUpTestSuite() {
+        if (ProgramInformation())
+            return;
+        InitializeGenProgram();
+        InitializeGenRegistry();
+        StartedRegistry = true;
+    }
+    static void TearDownTestSuite() {
+        if (!StartedRegistry)
+            return;
+        FinalizeGenRegistry();
+        FinalizeGenProgram();
+        StartedRegistry = false;
+    }
+    static inline bool StartedRegistry = false;
+
+    void SetUp() override {
+        TServerConfiguration &server = *Config.Server;
+        server.Port = 9000;
+        server.Password = "old";
+        server.PasswordRequired = false;
+        server.FilterEnabled = true;
+        TNetworkAddressFilter *filter = server.Filters->Add();
+        filter->From().SetText("10.0.0.1");
+        filter->To().SetText("10.0.0.9");
+        server.Priority = 1;
+    }
+    TConfigManager Config;
+};
+
+TEST_F(ServerOptions, ControlsFollowTheConfiguration) {
+    TServerOptionsForm dialog(nullptr, *Config.Server);
+    // Shown, so that the edits report typing and the list keeps its selection.
+    dialog.Show();
+    PumpPending();
+    EXPECT_FALSE(dialog.PortDefaultCheck->Checked());
+    EXPECT_TRUE(dialog.PortInput->Enabled());
+    EXPECT_EQ(dialog.PortInput->Text(), "9000");
+    EXPECT_EQ(dialog.PriorityInput->ItemIndex(), 1);
+    ASSERT_EQ(dialog.FilterList->Items().Count(), 1);
+    EXPECT_EQ(dialog.FilterList->Items().Strings(0), "10.0.0.1 - 10.0.0.9");
+    EXPECT_TRUE(dialog.FilterRemoveButton->Enabled());
+    EXPECT_FALSE(dialog.PasswordInput->Enabled()) << "no password required";
+
+    dialog.PortDefaultCheck->SetChecked(true);
+    dialog.UpdatePort();
+    EXPECT_EQ(dialog.PortInput->Text(), "8691");
+    EXPECT_FALSE(dialog.PortInput->Enabled());
+    dialog.PortDefaultCheck->SetChecked(false);
+    dialog.UpdatePort();
+    EXPECT_EQ(dialog.PortInput->Text(), "8691") << "unchecking leaves 8691 until the user types";
+    dialog.PortInput->SetText("65536");
+    EXPECT_EQ(dialog.WorkingPort(), 8691) << "a text that is no port is refused";
+    dialog.PortInput->SetText("8700");
+    EXPECT_EQ(dialog.WorkingPort(), 8700);
+
+    dialog.FilterList->SetItemIndex(0);
+    dialog.FilterRemoveButton->Click();
+    EXPECT_EQ(dialog.FilterList->Items().Count(), 0);
+    EXPECT_FALSE(dialog.FilterRemoveButton->Enabled());
+    EXPECT_EQ(dialog.FilterList->ItemIndex(), -1);
+
+    dialog.PasswordInput->SetText("new");
+    ASSERT_TRUE(dialog.Accept(false));
+    EXPECT_EQ(Config.Server->Port, 8700);
+    EXPECT_EQ(Config.Server->Filters->GetCount(), 0);
+    EXPECT_EQ(Config.Server->Password, "old") << "without a required password the stored one stays";
+}
+
+TEST_F(ServerOptions, MismatchedPasswordsWriteNothing) {
+    TServerOptionsForm dialog(nullptr, *Config.Server);
+    dialog.PasswordRequiredCheck->SetChecked(true);
+    dialog.UpdatePassword();
+    EXPECT_TRUE(dialog.PasswordInput->Enabled());
+    dialog.PasswordInput->SetText("one");
+    dialog.PasswordConfirmInput->SetText("two");
+    dialog.PortDefaultCheck->SetChecked(true);
+    dialog.UpdatePort();
+    EXPECT_FALSE(dialog.Accept(false));
+    EXPECT_EQ(Config.Server->Port, 9000);
+    EXPECT_FALSE(Config.Server->PasswordRequired);
+    dialog.PasswordConfirmInput->SetText("one");
+    ASSERT_TRUE(dialog.Accept(false));
+    EXPECT_TRUE(Config.Server->PasswordRequired);
+    EXPECT_EQ(Config.Server->Password, "one");
+    EXPECT_EQ(Config.Server->Port, 8691);
+}
+
+TEST(ServerAddFilter, SingleAddressesRangesAndBadText) {
+    TServerAddFilterForm dialog(nullptr);
+    dialog.AddSingleRadio->SetChecked(true);
+    dialog.UpdateControls();
+    EXPECT_EQ(dialog.FromLabel->Caption(), "&Address:");
+    EXPECT_FALSE(dialog.ToInput->Visible());
+    EXPECT_EQ(dialog.ClientHeight(), 93);
+    std::string error;
+    dialog.FromInput->SetText("10.0.0.300");
+    EXPECT_FALSE(dialog.Accept(false, &error));
+    EXPECT_EQ(error, "'10.0.0.300' is not a valid IP address.");
+    dialog.FromInput->SetText("10.1.2.3");
+    ASSERT_TRUE(dialog.Accept(false));
+    EXPECT_EQ(dialog.Filter().From().GetText(), "10.1.2.3");
+    EXPECT_EQ(dialog.Filter().To().GetText(), "10.1.2.3");
+    EXPECT_EQ(dialog.Filter().GetText(), "10.1.2.3");
+
+    dialog.AddRangeRadio->SetChecked(true);
+    dialog.UpdateControls();
+    EXPECT_EQ(dialog.FromLabel->Caption(), "&From:");
+    EXPECT_TRUE(dialog.ToInput->Visible());
+    EXPECT_EQ(dialog.ClientHeight(), 117);
+    dialog.FromInput->SetText("10.0.0.1");
+    dialog.ToInput->SetText("10.0.0.9");
+    ASSERT_TRUE(dialog.Accept(false));
+    EXPECT_EQ(dialog.Filter().GetText(), "10.0.0.1 - 10.0.0.9");
 }
 
 } // namespace
