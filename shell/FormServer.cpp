@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -16,6 +17,7 @@
 
 namespace {
 
+constexpr const char *ServerFormName = "ServerForm";
 constexpr int ColumnWidth = 100;
 constexpr int StatusPanelWidth = 200;
 
@@ -78,7 +80,7 @@ std::string ServerStateText(std::uint8_t State) {
 }
 
 TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Port) : TForm(AOwner) {
-    SetName("ServerForm");
+    SetName(ServerFormName);
     SetCaption("Orbisk Vantel Server");
     SetClientSize(520, 360);
     SetPosition(poScreenCenter);
@@ -115,6 +117,13 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     List->SetRowSelect(true);
     for (const char *caption : {"Address", "Status", "Time", "Pixels/sec"})
         List->AddColumn(caption, ColumnWidth);
+    if (TConfigManager *config = ConfigManager()) {
+        for (int i = 0; i < List->ColumnCount(); ++i)
+            List->Columns(i).Width =
+                config->ReadFormInteger(ServerFormName, Format("ListColumn%d", i), ColumnWidth);
+        List->UpdateColumns();
+        LogMemo->SetHeight(std::max(config->ReadFormInteger(ServerFormName, "LogHeight", 120), 30));
+    }
 
     Timer = new TTimer(this);
     Timer->SetEnabled(false);
@@ -157,6 +166,11 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
 }
 
 TServerForm::~TServerForm() {
+    if (TConfigManager *config = ConfigManager()) {
+        config->WriteFormInteger(ServerFormName, "LogHeight", LogMemo->Height());
+        for (int i = 0; i < List->ColumnCount(); ++i)
+            config->WriteFormInteger(ServerFormName, Format("ListColumn%d", i), List->Columns(i).Width);
+    }
     // Every connection ends before the manager that lists them.
     if (FServer)
         FServer->Stop();
