@@ -289,6 +289,30 @@ TCustomMemo::TCustomMemo(TComponent *AOwner)
 
 TCustomMemo::~TCustomMemo() = default;
 
+void TCustomMemo::AppendLine(const std::string &Line, int MaxLines) {
+    if (!HandleAllocated()) {
+        while (MaxLines > 0 && FLines->Count() >= MaxLines)
+            FLines->Delete(0);
+        FLines->Add(Line);
+        return;
+    }
+    HWND window = Handle();
+    // A log may outgrow the edit window's default limit of typed text.
+    SendMessageA(window, EM_SETLIMITTEXT, 0, 0);
+    const int length = GetWindowTextLengthA(window);
+    const int lines = length == 0 ? 0 : static_cast<int>(SendMessageA(window, EM_GETLINECOUNT, 0, 0));
+    if (MaxLines > 0 && lines >= MaxLines) {
+        const int cut = static_cast<int>(SendMessageA(window, EM_LINEINDEX, lines - MaxLines + 1, 0));
+        SendMessageA(window, EM_SETSEL, 0, cut);
+        SendMessageA(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    }
+    const int end = GetWindowTextLengthA(window);
+    const std::string text = (end > 0 ? std::string("\r\n") : std::string()) + Line;
+    SendMessageA(window, EM_SETSEL, end, end);
+    SendMessageA(window, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageA(window, EM_SCROLLCARET, 0, 0);
+}
+
 void TCustomMemo::CreateParams(TCreateParams &Params) {
     TCustomEdit::CreateParams(Params);
     Params.Style &= ~ES_AUTOHSCROLL;

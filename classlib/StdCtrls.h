@@ -113,6 +113,11 @@ public:
     void SetWantReturns(bool Value) { FWantReturns = Value; }
     bool WantTabs() const { return FWantTabs; }
     void SetWantTabs(bool Value) { FWantTabs = Value; }
+    // Appends Line as the last line, first deleting lines from the top while the memo holds
+    // MaxLines or more (0: no limit), and scrolls the end into view. With a window this edits
+    // only the two ends of the text, so a long log grows at the cost of one line, not of the
+    // whole text.
+    void AppendLine(const std::string &Line, int MaxLines = 0);
     void WndProc(TMessage &Message) override;
 
 protected:

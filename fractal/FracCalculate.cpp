@@ -324,6 +324,9 @@ void TCalculateEngine::ReleasePiece(TCalculateBinding &Binding) {
             piece.State = psNew;
             piece.Pass = -1;
             piece.Resume = false;
+        } else if (Binding.Unfinished && !piece.Resume) {
+            piece.State = psNew;
+            piece.Pass = -1;
         } else {
             piece.State = piece.Resume ? psInterrupted : psDone;
         }

@@ -88,6 +88,10 @@ public:
     TCalculateEngine *Engine;
     // Nil until a piece is acquired.
     TCompute *Piece = nullptr;
+    // The thread gives the piece back without its result (a network thread whose server was
+    // lost or that was stopped before the server finished): unless the piece holds a resume
+    // position it goes back to new instead of counting as done.
+    bool Unfinished = false;
     TCalculateThread *Thread;
 
 private:

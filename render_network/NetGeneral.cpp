@@ -10,6 +10,8 @@
 
 #include <zlib.h>
 
+#include "GenProgram.h"
+
 // The Win32 header maps SendMessage to SendMessageA; here it is the connection's own.
 #undef SendMessage
 
@@ -134,6 +136,14 @@ std::string GetNetworkErrorText(std::uint32_t Code) {
     default:
         return "Unknown error.";
     }
+}
+
+std::uint32_t ProgramMajorVersion() {
+    if (TProgramInformation *information = ProgramInformation())
+        return std::uint32_t(information->Version->Major);
+    // Without the program's modules (tests) the version resource is read here.
+    static const std::uint32_t major = std::uint32_t(TProgramInformation().Version->Major);
+    return major;
 }
 
 void InitializeNetGeneral() {

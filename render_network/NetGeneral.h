@@ -39,6 +39,10 @@ std::string GetSocketErrorText(int Code);
 // The text of a FAIL reason code.
 std::string GetNetworkErrorText(std::uint32_t Code);
 
+// The major version of this program: what a client announces in CONN and the most a server
+// admits.
+std::uint32_t ProgramMajorVersion();
+
 // Winsock start and stop, in the program's ordered module list.
 void InitializeNetGeneral();
 void FinalizeNetGeneral();

@@ -10,14 +10,6 @@
 
 namespace {
 
-std::uint32_t ServerMajorVersion() {
-    if (TProgramInformation *information = ProgramInformation())
-        return std::uint32_t(information->Version->Major);
-    // Without the program's modules (tests) the version resource is read here.
-    static const std::uint32_t major = std::uint32_t(TProgramInformation().Version->Major);
-    return major;
-}
-
 std::string TimeStamp() {
     return DateTimeToStr(Now());
 }
@@ -151,7 +143,7 @@ void TServerConnection::HandleFrame(const TFrame &Frame) {
 void TServerConnection::HandleConnect(const TFrame &Frame) {
     if (RefusedIn(TServerState::WaitConnect))
         return;
-    if (std::memcmp(Frame.Data() + 8, ClientTag, 8) != 0 || Frame.GetUInt32(16) > ServerMajorVersion() ||
+    if (std::memcmp(Frame.Data() + 8, ClientTag, 8) != 0 || Frame.GetUInt32(16) > ProgramMajorVersion() ||
         Frame.GetUInt32(20) != ProtocolVersion) {
         FConnection->SendFail(std::uint32_t(TFailReason::Version));
         Log("Client version not supported");

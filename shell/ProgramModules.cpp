@@ -20,6 +20,7 @@
 #include "GenSetup.h"
 #include "GenUtils.h"
 #include "NetCache.h"
+#include "NetConnections.h"
 #include "NetGeneral.h"
 #include "vexBugReport.h"
 #include "vexHooks.h"
@@ -81,6 +82,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FractalWindows", InitializeFractalWindows, FinalizeFractalWindows},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},
+        {"NetConnections", InitializeNetConnections, FinalizeNetConnections},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
         {"AdvCtrls", nullptr, FinalizeAdvCtrls},

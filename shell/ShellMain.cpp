@@ -8,6 +8,7 @@
 
 #include "AdvDlgs.h"
 #include "FormAbout.h"
+#include "FormServer.h"
 #include "FormMain.h"
 #include "GenInstance.h"
 #include "GenModules.h"
@@ -25,15 +26,27 @@ namespace {
     ExitProcess(1);
 }
 
+// The interactive program: splash, main window and its message loop, then the file history and
+// the settings are saved.
+void RunInteractive() {
+    Application->SetTitle("Orbisk Vantel");
+    // Number texts never follow the locale: this program's formats are fixed ('.' and ',').
+    StartProgram();
+    ShowSplash();
+    auto *mainForm = new TMainForm(nullptr);
+    Application->SetMainForm(mainForm);
+    mainForm->ShowMainWindow();
+    Application->Run();
+    if (FileHistoryManager())
+        FileHistoryManager()->SaveToRegistry(*ConfigManager());
+    ConfigManager()->SaveSettings();
+    delete mainForm;
+}
+
 } // namespace
 
 void StartProgram() {
     std::srand(static_cast<unsigned>(std::time(nullptr)) ^ GetTickCount());
-    if (ProgramInformation() && ProgramInformation()->ServerMode) {
-        // The calculation server's window joins the program separately; until then a server
-        // start ends here.
-        ExitProcess(0);
-    }
     if (GetScreenColorDepth() < 15)
         AdvMessageDlg(
             "Your screen is set to 8-bit color (256 colors) or less. Orbisk Vantel runs best with "
@@ -57,21 +70,16 @@ void ProgramMain() {
         ExitProcess(1);
     }
     int exitCode = 0;
+    // The calculation server shows its own window and nothing else.
+    const bool server = ProgramInformation() && ProgramInformation()->ServerMode;
     try {
-        Application->SetTitle("Orbisk Vantel");
-        // Number texts never follow the locale: this program's formats are fixed ('.' and ',').
-        StartProgram();
-        ShowSplash();
-        auto *mainForm = new TMainForm(nullptr);
-        Application->SetMainForm(mainForm);
-        mainForm->ShowMainWindow();
-        Application->Run();
-        if (FileHistoryManager())
-            FileHistoryManager()->SaveToRegistry(*ConfigManager());
-        ConfigManager()->SaveSettings();
-        delete mainForm;
+        if (server)
+            RunServer();
+        else
+            RunInteractive();
     } catch (const std::exception &error) {
-        MessageBoxA(nullptr, error.what(), "Orbisk Vantel", MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, error.what(), server ? "Orbisk Vantel Server" : "Orbisk Vantel",
+                    MB_OK | MB_ICONERROR);
         exitCode = 1;
     }
     try {

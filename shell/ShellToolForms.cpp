@@ -2,7 +2,9 @@
 
 #include <array>
 
+#include "FormMessages.h"
 #include "FormModeTool.h"
+#include "FormNetworkTool.h"
 
 namespace {
 
@@ -22,7 +24,6 @@ SHELL_TOOL_FORM_BODY(TLayerToolForm, "Layer Properties")
 SHELL_TOOL_FORM_BODY(TFractalToolForm, "Fractal Properties")
 SHELL_TOOL_FORM_BODY(TStatisticsToolForm, "Statistics")
 SHELL_TOOL_FORM_BODY(TCyclingToolForm, "Color Cycling")
-SHELL_TOOL_FORM_BODY(TNetworkToolForm, "Network")
 SHELL_TOOL_FORM_BODY(TRenderToolForm, "Render to Disk")
 #undef SHELL_TOOL_FORM_BODY
 

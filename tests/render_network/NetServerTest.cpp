@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -445,19 +446,10 @@ TEST_F(NetServer, ConnectAndCloseCyclesLeaveNoThreads) {
 // ---------------------------------------------------------------------------------------------
 // A piece calculated by the server against the same layer calculated here.
 
-std::string LayerFixtures() {
-    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracLayer_fixtures.ofm";
-}
-
 void ReplaceAll(std::string &Text, const std::string &From, const std::string &To) {
     for (std::size_t at = Text.find(From); at != std::string::npos; at = Text.find(From, at + To.size()))
         Text.replace(at, From.size(), To);
 }
-
-struct TFinishCounter {
-    std::atomic<int> Finished{0};
-    void Finish(TObject *) { ++Finished; }
-};
 
 // Status requests with data until the server reports the piece done. With Pauses, no CALL is
 // awaited between requests (every request pauses the calculation) and they are counted.
@@ -762,6 +754,116 @@ TEST_F(NetServer, StoppingTheServerEndsCalculatingClients) {
     EXPECT_TRUE(client->Closed());
     EXPECT_TRUE(idle->Closed());
     EXPECT_TRUE(Log.WaitFor("Disconnected."));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Load on loopback, bounded in time: each scenario gives up after LoadLimit and reports what it
+// reached.
+
+constexpr DWORD LoadLimit = 60000;
+
+// 32 clients fetch 20 pieces each, polling every 250 ms, while one more client measures the
+// keep-alive round trip; every piece equals the same piece of the local layer.
+TEST_F(NetServer, LoadManyClientsMergeToTheLocalLayer) {
+    TLocalLayer local(60);
+    const std::string text = local.NetworkBlock();
+    const std::uint32_t crc = TextCrc32(text);
+    StartServer();
+    constexpr int Clients = 32, Pieces = 20;
+    std::atomic<int> finished{0}, differing{0}, failures{0};
+    const DWORD start = GetTickCount();
+    std::vector<std::thread> clients;
+    for (int c = 0; c < Clients; ++c)
+        clients.emplace_back([&, c] {
+            try {
+                TTestClient client(Listener->Port());
+                if (client.Send(ConnectFrame(ServerMajor())) != 0)
+                    return void(++failures);
+                for (int p = 0; p < Pieces && GetTickCount() - start < LoadLimit; ++p) {
+                    // The 64 x 48 image as 4 columns of 16 and 5 rows of 10 (the last 8),
+                    // each client starting elsewhere.
+                    const int piece = (p + c) % Pieces, column = piece % 4, row = piece / 4;
+                    const std::array<std::int32_t, 4> rect = {column * 16, row * 10, column * 16 + 16,
+                                                              std::min(row * 10 + 10, 48)};
+                    std::uint32_t reply = client.Send(ParametersFrame(text, rect, true, crc));
+                    if (reply == 7)
+                        reply = client.Send(ParametersFrame(text, rect, false, crc));
+                    if (reply != 0 || client.Send(MakeFrame("CALC", {})) != 0)
+                        return void(++failures);
+                    const TStatusReply status = PollUntilDone(client);
+                    if (!status.Done || status.Result != 0)
+                        return void(++failures);
+                    std::set<std::uint16_t> codes;
+                    const int wrong = local.Differing(
+                        InflateData(status.Data.data(), status.Data.size(), 1u << 20), rect, codes);
+                    differing += wrong < 0 ? 1 : wrong;
+                    ++finished;
+                }
+            } catch (const std::exception &) {
+                ++failures;
+            }
+        });
+    std::vector<double> latencies;
+    {
+        auto probe = LoggedInClient();
+        LARGE_INTEGER frequency, before, after;
+        QueryPerformanceFrequency(&frequency);
+        while (finished + failures < Clients * Pieces && GetTickCount() - start < LoadLimit + 5000) {
+            QueryPerformanceCounter(&before);
+            if (probe->Send(MakeFrame("KEEP", {})) != 0)
+                break;
+            QueryPerformanceCounter(&after);
+            latencies.push_back(double(after.QuadPart - before.QuadPart) * 1000.0 /
+                                double(frequency.QuadPart));
+            TEvent pause(true, false);
+            pause.WaitFor(20);
+        }
+    }
+    for (std::thread &client : clients)
+        client.join();
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(failures.load(), 0) << Log.Text();
+    EXPECT_EQ(finished.load(), Clients * Pieces) << "pieces done within " << LoadLimit << " ms";
+    EXPECT_EQ(differing.load(), 0);
+    ASSERT_FALSE(latencies.empty());
+    std::sort(latencies.begin(), latencies.end());
+    const double p50 = latencies[latencies.size() / 2];
+    const double p99 = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+    std::printf("[ info ] %d clients x %d pieces in %lu ms; keep-alive round trip over %u samples: "
+                "median %.2f ms, 99th percentile %.2f ms\n",
+                Clients, Pieces, static_cast<unsigned long>(elapsed), unsigned(latencies.size()), p50, p99);
+    EXPECT_TRUE(WaitForCount(0));
+}
+
+std::size_t PagefileUsage() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return counters.PagefileUsage;
+}
+
+// Connect, log in and close, a thousand times: the server's threads all end and its memory
+// stays where it was after a warm-up.
+TEST_F(NetServer, LoadConnectCloseCyclesLeaveThreadsAndMemoryStable) {
+    StartServer();
+    for (int i = 0; i < 20; ++i)
+        LoggedInClient();
+    ASSERT_TRUE(WaitForCount(0));
+    const std::size_t before = PagefileUsage();
+    const DWORD start = GetTickCount();
+    int cycles = 0;
+    for (; cycles < 1000 && GetTickCount() - start < LoadLimit; ++cycles) {
+        auto client = LoggedInClient();
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    ASSERT_TRUE(WaitForCount(0)) << Listener->ThreadCount() << " threads left";
+    const std::size_t after = PagefileUsage();
+    std::printf("[ info ] %d connect/close cycles in %lu ms; memory %+lld KiB\n", cycles,
+                static_cast<unsigned long>(elapsed),
+                (static_cast<long long>(after) - static_cast<long long>(before)) / 1024);
+    // A thousand take about 40 s under emulation; a machine busy elsewhere may get fewer done
+    // within the limit, which still shows whether anything stays behind.
+    EXPECT_GE(cycles, 250) << "cycles done within " << LoadLimit << " ms";
+    EXPECT_LT(static_cast<long long>(after) - static_cast<long long>(before), 4ll << 20);
 }
 
 } // namespace

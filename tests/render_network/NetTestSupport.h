@@ -2,6 +2,7 @@
 // from the published layout, byte by byte, not with the connection's own senders.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -63,3 +64,14 @@ inline void SendBytes(TTcpSocket &Socket, const TBytes &Bytes) {
 inline std::string TagOf(const TFrame &Frame) {
     return std::string(reinterpret_cast<const char *>(Frame.Data()), 4);
 }
+
+// The formula file of the layer tests.
+inline std::string LayerFixtures() {
+    return std::string(TEST_DATA_DIR) + "fractal\\data\\FracLayer_fixtures.ofm";
+}
+
+// Counts the ends of a layer's runs (they may come on any thread).
+struct TFinishCounter {
+    std::atomic<int> Finished{0};
+    void Finish(TObject *) { ++Finished; }
+};

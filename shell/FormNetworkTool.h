@@ -1,0 +1,68 @@
+// The Network tool window of the main window's dock bar: the configured calculation servers with
+// their state, and the commands that add, edit, rename, move, switch and delete them.
+//
+// Client threads report state changes in their own threads; the window hears of them through a
+// posted message and reads the entries only in its own thread.
+#pragma once
+
+#include <string>
+
+#include "AdvBars.h"
+#include "ComCtrls.h"
+#include "ExtCtrls.h"
+#include "Menus.h"
+#include "StdCtrls.h"
+
+class TClientConnection;
+class TNetworkManager;
+
+// The texts of the status lines for an entry: the state, then the time and rate or the error.
+struct TConnectionStatusTexts {
+    std::string Status;
+    // "Time:" and "Pixels/sec:" values, or for an active entry that is not connected the error
+    // (ErrorShown).
+    std::string Time, Rate, Error;
+    bool ErrorShown = false;
+};
+TConnectionStatusTexts ConnectionStatusTexts(const TClientConnection &Connection, TDateTime Now);
+
+class TNetworkToolForm : public TToolForm {
+public:
+    DECLARE_CLASS_NAME(TNetworkToolForm)
+    // Manager nil: the program's network manager (none outside interactive mode: an empty list).
+    explicit TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager = nullptr);
+    ~TNetworkToolForm() override;
+
+    void RefreshList();
+    void UpdateStatus();
+    TClientConnection *SelectedConnection();
+    void WndProc(TMessage &Message) override;
+
+    TListView *List;
+    TButton *AddButton;
+    TButton *DeleteButton;
+    TLabel *StatusLabel;
+    TLabel *TimeLabel;
+    TLabel *RateLabel;
+    TPopupMenu *PopupMenu;
+    TMenuItem *ActiveItem, *AddItem, *DeleteItem, *MoveUpItem, *MoveDownItem, *EditItem, *RenameItem;
+    TTimer *Timer;
+
+private:
+    void ManagerChanged(TObject *Sender);
+    void ListSelect(TObject *Sender, TListItem *Item, bool Selected);
+    void ListEdited(TObject *Sender, TListItem *Item, std::string &Text);
+    void PopupOpening(TObject *Sender);
+    void ActiveClick(TObject *Sender);
+    void AddClick(TObject *Sender);
+    void DeleteClick(TObject *Sender);
+    void MoveUpClick(TObject *Sender);
+    void MoveDownClick(TObject *Sender);
+    void EditClick(TObject *Sender);
+    void RenameClick(TObject *Sender);
+    void TimerTick(TObject *Sender);
+    void UpdateMenu();
+    void MoveSelected(int Offset);
+
+    TNetworkManager *FManager;
+};

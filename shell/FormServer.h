@@ -1,0 +1,77 @@
+// The calculation server's window: the program's only window when it is started with "/server".
+// It listens for calculation clients, lists the live connections with their state, time and rate,
+// and shows the server log (also written to the log file when logging is on).
+//
+// Threads: the manager reports log lines and list changes in connection and calculation threads;
+// the window turns them into posted messages and touches its controls only in its own thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ComCtrls.h"
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "Menus.h"
+#include "StdCtrls.h"
+
+class TLogFile;
+class TServerListener;
+class TServerManager;
+
+// WParam unused; refreshes the list.
+constexpr UINT WM_SERVERLISTCHANGED = WM_USER + 100;
+// LParam: a heap copy of the log line (new char[]), freed by the window.
+constexpr UINT WM_SERVERLOGLINE = WM_USER + 101;
+
+// The log memo keeps at most this many lines, the oldest going first.
+constexpr int ServerLogLines = 1024;
+
+// "%d:%.2d" of whole hours (not wrapped at 24) and the minutes left over of an elapsed time.
+std::string ConnectionTimeText(TDateTime Elapsed);
+// The status column's text of a connection state (0 .. 3).
+std::string ServerStateText(std::uint8_t State);
+
+class TServerForm : public TForm {
+public:
+    DECLARE_CLASS_NAME(TServerForm)
+    // Starts listening on the Server configuration's port, on every interface unless the
+    // configuration's ListenAddress says otherwise. A non-empty Address and a Port of 0 or more
+    // replace them (0: a free port). Raises when the port cannot be had.
+    explicit TServerForm(TComponent *AOwner, const std::string &Address = std::string(), int Port = -1);
+    ~TServerForm() override;
+
+    TServerManager &Manager() const { return *FManager; }
+    std::uint16_t Port() const;
+    void UpdateList();
+    void UpdateStatusBar();
+    void AddLogLine(const std::string &Line);
+    void WndProc(TMessage &Message) override;
+
+    TListView *List;
+    TSplitter *Splitter;
+    TMemo *LogMemo;
+    TStatusBar *StatusBar;
+    TTimer *Timer;
+    TMainMenu *MainMenu;
+
+private:
+    void ManagerListChanged(TObject *Sender);
+    void ManagerLog(TObject *Sender, const std::string &Line);
+    void TimerTick(TObject *Sender);
+    void OptionsClick(TObject *Sender);
+    void ClearLogClick(TObject *Sender);
+    void ExitClick(TObject *Sender);
+    void AboutClick(TObject *Sender);
+    void BuildMenu();
+
+    std::unique_ptr<TLogFile> FLogFile;
+    std::unique_ptr<TServerManager> FManager;
+    std::unique_ptr<TServerListener> FServer;
+    std::string FHostText;
+};
+
+// The server-mode run routine: the server window as the main form until it closes, then the
+// settings are saved.
+void RunServer();

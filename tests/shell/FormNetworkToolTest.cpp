@@ -1,0 +1,147 @@
+// The Network tool window over a manager of its own (entries on 127.0.0.x whose port is closed, or
+// that stay inactive), and the connection dialog's port rules.
+#include "FormNetworkTool.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "AdvBars.h"
+#include "FormConnection.h"
+#include "FracCalculate.h"
+#include "GenSetup.h"
+#include "NetConnections.h"
+#include "NetGeneral.h"
+#include "tests/WindowTestSupport.h"
+
+using window_test::PumpPending;
+using window_test::PumpUntil;
+
+namespace {
+
+TEST(ConnectionDialog, PortTextIsAnIntegerFrom1To65535) {
+    struct TCase {
+        const char *Text;
+        bool Valid;
+        std::uint16_t Port;
+    };
+    const TCase cases[] = {
+        {"1", true, 1},      {"65535", true, 65535}, {"8691", true, 8691}, {"0", false, 0},
+        {"65536", false, 0}, {"", false, 0},         {"-1", false, 0},     {"80x", false, 0},
+        {" 80", false, 0},   {"100000", false, 0},   {"abc", false, 0},
+    };
+    for (const TCase &c : cases) {
+        std::uint16_t port = 0;
+        EXPECT_EQ(ParsePortText(c.Text, port), c.Valid) << c.Text;
+        if (c.Valid)
+            EXPECT_EQ(port, c.Port) << c.Text;
+    }
+}
+
+TEST(ConnectionDialog, DefaultPortCheckFollowsThePort) {
+    TConnectionForm dialog(nullptr, true);
+    EXPECT_EQ(dialog.Caption(), "Edit Connection");
+    dialog.SetPort(9000);
+    EXPECT_FALSE(dialog.DefaultPortCheck->Checked());
+    EXPECT_TRUE(dialog.PortInput->Enabled());
+    EXPECT_EQ(dialog.PortInput->Text(), "9000");
+    dialog.SetPort(8691);
+    EXPECT_TRUE(dialog.DefaultPortCheck->Checked());
+    EXPECT_FALSE(dialog.PortInput->Enabled());
+    EXPECT_EQ(dialog.PortInput->Text(), "8691");
+    dialog.SetHost("calc.example");
+    dialog.DefaultPortCheck->SetChecked(false);
+    dialog.PortInput->SetText("65535");
+    EXPECT_TRUE(dialog.Accept());
+    EXPECT_EQ(dialog.Port(), 65535);
+    EXPECT_EQ(dialog.Host(), "calc.example");
+}
+
+TNetworkManager *ToolManager = nullptr;
+
+class NetworkToolWindow : public testing::Test {
+protected:
+    static void SetUpTestSuite() { InitializeNetGeneral(); }
+    static void TearDownTestSuite() { FinalizeNetGeneral(); }
+    void SetUp() override {
+        {
+            TTcpListener probe;
+            probe.Listen("127.0.0.1", 0);
+            ClosedPort = probe.LocalPort();
+        }
+        Manager = std::make_unique<TNetworkManager>(nullptr, &Calculation);
+        ToolManager = Manager.get();
+        Host = std::make_unique<TForm>(nullptr);
+        Host->SetBounds(0, 0, 300, 400);
+        Bar = new TAdvDockBar(Host.get());
+        Bar->SetParent(Host.get());
+        Bar->SetAlign(alClient);
+        Panel = Bar->AddTool(
+            {[](TToolPanel *Panel) -> TToolForm * { return new TNetworkToolForm(Panel, ToolManager); },
+             [](const TToolForm *Form) { return dynamic_cast<const TNetworkToolForm *>(Form) != nullptr; }});
+        Host->Show();
+        PumpPending();
+        Tool = dynamic_cast<TNetworkToolForm *>(Panel->ToolForm());
+        ASSERT_NE(Tool, nullptr);
+    }
+    void TearDown() override {
+        Host.reset();
+        Manager.reset();
+        ToolManager = nullptr;
+        PumpPending();
+    }
+
+    TCalculateManager Calculation{1};
+    std::uint16_t ClosedPort = 0;
+    std::unique_ptr<TNetworkManager> Manager;
+    std::unique_ptr<TForm> Host;
+    TAdvDockBar *Bar = nullptr;
+    TToolPanel *Panel = nullptr;
+    TNetworkToolForm *Tool = nullptr;
+};
+
+TEST_F(NetworkToolWindow, ListAndStatusFollowTheEntries) {
+    EXPECT_EQ(Tool->List->ItemCount(), 0);
+    EXPECT_FALSE(Tool->Timer->Enabled());
+    Manager->AddConnection("127.0.0.1", ClosedPort, false, "");
+    Manager->AddConnection("127.0.0.3", 9000, false, "");
+    Manager->GetConnection(1)->SetActive(false);
+    // The changes reach the window through its message queue.
+    ASSERT_TRUE(PumpUntil([&] { return Tool->List->ItemCount() == 2; }));
+    EXPECT_EQ(Tool->List->Items(0)->Caption(), Format("127.0.0.1 : %d", int(ClosedPort)));
+    EXPECT_EQ(Tool->List->Items(1)->Caption(), "127.0.0.3 : 9000");
+    EXPECT_EQ(Tool->List->Items(1)->SubItems().Strings(0), "Inactive");
+    EXPECT_TRUE(Tool->Timer->Enabled()) << "one entry is active";
+
+    Tool->List->SetItemIndex(0);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Tool->UpdateStatus();
+            return Tool->TimeLabel->Caption() == "Error: Connection refused.";
+        },
+        60000))
+        << Tool->StatusLabel->Caption() << " / " << Tool->TimeLabel->Caption();
+    EXPECT_EQ(Tool->StatusLabel->Caption(), "Status: Not connected");
+    EXPECT_EQ(Tool->List->Items(0)->SubItems().Strings(0), "Not connected");
+    Tool->PopupMenu->OnPopup(Tool->PopupMenu);
+    EXPECT_TRUE(Tool->ActiveItem->Checked());
+    EXPECT_FALSE(Tool->MoveUpItem->Enabled());
+    EXPECT_TRUE(Tool->MoveDownItem->Enabled());
+
+    Tool->MoveDownItem->Click();
+    EXPECT_EQ(Manager->GetConnection(1)->Host(), "127.0.0.1");
+    EXPECT_EQ(Tool->List->ItemIndex(), 1);
+    EXPECT_EQ(Tool->List->Items(0)->Caption(), "127.0.0.3 : 9000");
+    Tool->ActiveItem->Click();
+    EXPECT_FALSE(Manager->GetConnection(1)->Active());
+    EXPECT_EQ(Tool->StatusLabel->Caption(), "Status: Inactive");
+    EXPECT_FALSE(Tool->Timer->Enabled()) << "no entry is active";
+
+    Tool->DeleteButton->Click();
+    EXPECT_EQ(Manager->GetCount(), 1);
+    EXPECT_EQ(Tool->List->ItemCount(), 1);
+    EXPECT_EQ(Tool->List->ItemIndex(), 0) << "the selection stays within the list";
+}
+
+} // namespace
