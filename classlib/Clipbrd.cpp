@@ -15,7 +15,13 @@ TClipboard &Clipboard() {
 void TClipboard::Open() {
     if (FOpenCount == 0) {
         HWND owner = Application ? Application->Handle() : nullptr;
-        if (!OpenClipboard(owner))
+        // Another program may hold the clipboard for a moment: try for about half a second.
+        bool opened = OpenClipboard(owner) != 0;
+        for (int attempt = 0; !opened && attempt < 25; ++attempt) {
+            Sleep(20);
+            opened = OpenClipboard(owner) != 0;
+        }
+        if (!opened)
             throw EClipboardException("Cannot open clipboard");
         FEmptied = false;
     }

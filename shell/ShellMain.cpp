@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include "AdvDlgs.h"
 #include "FormAbout.h"
+#include "FormDocument.h"
 #include "FormServer.h"
 #include "FormMain.h"
 #include "GenInstance.h"
@@ -40,6 +42,14 @@ void RunInteractive() {
     if (FileHistoryManager())
         FileHistoryManager()->SaveToRegistry(*ConfigManager());
     ConfigManager()->SaveSettings();
+    // The document windows belong to the application, which goes with the last modules; their
+    // documents go now, while the calculation, history and manager modules they use are there.
+    std::vector<TDocumentForm *> documents;
+    for (int i = 0; i < Screen->FormCount(); ++i)
+        if (auto *document = dynamic_cast<TDocumentForm *>(Screen->Forms(i)))
+            documents.push_back(document);
+    for (TDocumentForm *document : documents)
+        delete document;
     delete mainForm;
 }
 

@@ -144,14 +144,33 @@ def plain_name(name):
     return name.encode("latin-1", "replace")[:MAX_NAME]
 
 
+WEAK_SYMBOL = re.compile(r"^\.weak\.(_\S+?)\.(_\S+)$")
+
+
+def weak_names(lines):
+    """The routine names of weak definitions, which the linker lists as ".weak.<symbol>.<default
+    symbol>" and nm leaves undemangled: each becomes its own symbol's demangled name."""
+    symbols = sorted({m.group(1) for m in (WEAK_SYMBOL.match(l.split(" ", 2)[-1]) for l in lines) if m})
+    if not symbols:
+        return {}
+    # The platform's underscore comes off before demangling.
+    names = run_input([TOOLS + "c++filt", "-n"], "\n".join(s[1:] for s in symbols))
+    return dict(zip(symbols, names))
+
+
 def read_publics(program, code_start, code_end, aliased=None):
     publics = {}
-    for line in run(TOOLS + "nm", "-n", "-C", "--defined-only", program).splitlines():
+    lines = run(TOOLS + "nm", "-n", "-C", "--defined-only", program).splitlines()
+    weak = weak_names(lines)
+    for line in lines:
         parts = line.split(" ", 2)
         if len(parts) < 3 or parts[1] not in "Tt":
             continue
         address = int(parts[0], 16)
         name = parts[2]
+        weak_match = WEAK_SYMBOL.match(name)
+        if weak_match:
+            name = weak.get(weak_match.group(1), name)
         if not (code_start <= address < code_end) or DATA_SYMBOLS.match(name):
             continue
         # Of several names for one routine, a global one, and of those the shortest (the public

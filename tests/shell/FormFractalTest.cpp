@@ -22,6 +22,7 @@
 #include "FracManager.h"
 #include "FracMapping.h"
 #include "GenSetup.h"
+#include "SelectArea.h"
 #include "HugeMath.h"
 
 namespace {
@@ -152,6 +153,68 @@ TEST_F(FractalWindowTest, CtrlDragPansByTheExactAmountAndUndoReturnsTheView) {
 }
 
 // Space enters switch mode only when the active layer's formula names a formula to switch to.
+// A left drag with the Select action draws the selection box from the press point; the box menu's
+// Zoom In and Crop then give exactly what the view operations give headless for that box, and undo
+// returns the view.
+TEST_F(FractalWindowTest, BoxZoomAndCropThroughTheWindowEqualTheHeadlessOperations) {
+    const std::string center = "-0.75/0.1", magnification = "4";
+    const std::string formulas = ShellDataPath("FracInteractive_fixtures.ofm");
+    TFractalForm *form = OpenWindow(128, 96, center, magnification, formulas);
+    WaitCalculated(form->Fractal());
+    const auto location = [](TInteractiveFractal &Fractal) {
+        const TMapping &mapping = Fractal.GetLayers().Items(0).GetMapping();
+        return std::vector<std::string>{mapping.Center.Re.GetText(), mapping.Center.Im.GetText(),
+                                        mapping.Magnification.GetText(), std::to_string(Fractal.GetWidth()),
+                                        std::to_string(Fractal.GetHeight())};
+    };
+    const std::vector<std::string> start = location(form->Fractal());
+    struct TCase {
+        const char *Name;
+        void (TFractalForm::*Command)();
+        void (*Headless)(TInteractiveFractal &, const TViewBox &, bool);
+    } cases[] = {
+        {"zoom in", &TFractalForm::SelectZoomIn,
+         [](TInteractiveFractal &F, const TViewBox &B, bool Stretch) { F.SelectZoomIn(B, Stretch); }},
+        {"crop", &TFractalForm::SelectCrop,
+         [](TInteractiveFractal &F, const TViewBox &B, bool) { F.SelectCrop(B); }},
+    };
+    const bool boxStarted = SelectArea() == nullptr;
+    if (boxStarted)
+        InitializeSelectArea();
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        // Left press at (40, 30), dragged beyond the drag threshold: a new box around the press
+        // point, sized by the drag.
+        form->DisplayMouseDown(nullptr, mbLeft, ssLeft, 40, 30);
+        EXPECT_EQ(GetMouseMode(), mmoSelectPress);
+        form->DisplayMouseMove(nullptr, ssLeft, 60, 44);
+        EXPECT_EQ(GetMouseMode(), mmoSelect);
+        form->DisplayMouseMove(nullptr, ssLeft, 64, 46);
+        form->DisplayMouseUp(nullptr, mbLeft, 0, 64, 46);
+        ASSERT_TRUE(SelectArea()->GetActive());
+        EXPECT_EQ(SelectArea()->GetCenter().x, 40);
+        EXPECT_EQ(SelectArea()->GetCenter().y, 30);
+        EXPECT_GT(SelectArea()->GetHalfHeight(), 4);
+        const TViewBox box = SelectArea()->GetViewBox();
+        const bool stretch = SelectArea()->GetStretch();
+
+        auto headless = std::make_unique<TInteractiveFractal>(&Manager, &HistoryManager);
+        SetUpMandelbrot(*headless, formulas, 128, 96, center, magnification, 6);
+        c.Headless(*headless, box, stretch);
+        (form->*c.Command)();
+        EXPECT_EQ(GetMouseMode(), mmoNormal);
+        EXPECT_FALSE(SelectArea()->GetActive());
+        EXPECT_EQ(location(form->Fractal()), location(*headless));
+        EXPECT_NE(location(form->Fractal()), start);
+        WaitCalculated(form->Fractal());
+        form->UndoItem->Click();
+        EXPECT_EQ(location(form->Fractal()), start);
+        WaitCalculated(form->Fractal());
+    }
+    if (boxStarted)
+        FinalizeSelectArea();
+}
+
 TEST_F(FractalWindowTest, SpaceEntersSwitchModeOnlyForAFormulaWithASwitchFormula) {
     struct TCase {
         const char *Name;
