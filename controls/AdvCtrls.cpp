@@ -504,6 +504,17 @@ void TAdvSpeedButton::WndProc(TMessage &Message) {
     TSpeedButton::WndProc(Message);
 }
 
+// A button without a picture shows its caption (greyed while disabled).
+void TAdvSpeedButton::DrawCaption(TCanvas &Target, RECT Rect, bool Enabled) {
+    const std::string caption = Caption();
+    if (caption.empty())
+        return;
+    Target.Font().Assign(Font());
+    Target.Font().SetColor(Enabled ? Font().Color() : clGrayText);
+    Target.Brush().SetStyle(bsClear);
+    Target.TextRect(Rect, caption, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
 void TAdvSpeedButton::Paint() {
     TCanvas &canvas = Canvas();
     int w = FWidth, h = FHeight;
@@ -517,6 +528,8 @@ void TAdvSpeedButton::Paint() {
         if (!FGlyph->Empty()) {
             auto disabled = CreateDisabledGlyph(*FGlyph);
             canvas.Draw((w - disabled->Width()) / 2, (h - disabled->Height()) / 2, *disabled);
+        } else {
+            DrawCaption(canvas, Rect(0, 0, w, h), false);
         }
         return;
     }
@@ -538,6 +551,11 @@ void TAdvSpeedButton::Paint() {
                 if (pixel != transparent)
                     SetPixelV(dest, x + gx, y + gy, pixel);
             }
+    } else {
+        RECT text = Rect(0, 0, w, h);
+        if (pressed)
+            OffsetRect(&text, 1, 1);
+        DrawCaption(target, text, true);
     }
     if (OnClick.Assigned() && FMenu) {
         target.Brush().SetColor(clBtnHighlight);

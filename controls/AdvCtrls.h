@@ -143,6 +143,7 @@ protected:
     void MouseMove(TShiftState Shift, int X, int Y) override;
     void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
     void Paint() override;
+    void DrawCaption(TCanvas &Target, RECT Rect, bool Enabled);
     void SetHot(bool Value);
     bool PointerInside();
     void HotTimerTick(TObject *Sender);

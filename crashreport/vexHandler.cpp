@@ -523,7 +523,10 @@ void StopHandlerThread() {
     ResumeThread(HandlerThread);
     CloseHandle(PipeWrite); // ends the thread's read loop
     PipeWrite = nullptr;
-    if (IsSystemLockHeld() || WaitForSingleObject(HandlerThread, 500) != WAIT_OBJECT_0)
+    // The thread ends by itself once its read fails. Terminating it is the last resort: a thread
+    // killed inside the heap or a lock leaves them held for the rest of the shutdown, so it gets
+    // time enough even on a slow, busy machine.
+    if (IsSystemLockHeld() || WaitForSingleObject(HandlerThread, 10000) != WAIT_OBJECT_0)
         TerminateThread(HandlerThread, 0);
     CloseHandle(HandlerThread);
     HandlerThread = nullptr;
