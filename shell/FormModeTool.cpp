@@ -63,7 +63,7 @@ TAdvSpeedButton *MakeButton(TWinControl *Parent, int Group, const char *Caption,
     return button;
 }
 
-struct TButtonSpec {
+struct TButtonEntry {
     TAdvSpeedButton **Target;
     const char *Caption;
     const char *Hint;
@@ -71,10 +71,10 @@ struct TButtonSpec {
 
 // A column of buttons of one group, Step pixels apart, each clicking Click; the first one down.
 void MakeButtonColumn(TWinControl *Parent, int Group, int Left, int Top, int Size, int Step,
-                      const TNotifyEvent &Click, std::initializer_list<TButtonSpec> Buttons) {
-    for (const TButtonSpec &spec : Buttons) {
-        *spec.Target = MakeButton(Parent, Group, spec.Caption, spec.Hint, Left, Top, Size, Size);
-        (*spec.Target)->OnClick = Click;
+                      const TNotifyEvent &Click, std::initializer_list<TButtonEntry> Buttons) {
+    for (const TButtonEntry &entry : Buttons) {
+        *entry.Target = MakeButton(Parent, Group, entry.Caption, entry.Hint, Left, Top, Size, Size);
+        (*entry.Target)->OnClick = Click;
         Top += Step;
     }
     (*Buttons.begin()->Target)->SetDown(true);
