@@ -509,6 +509,8 @@ void TFractintImporter::Apply(TParReader &Reader) {
             ImportPotential(Reader);
         else if (decomp)
             ImportDecomp(Reader);
+        else if (FType == "newtbasin" || FType == "complexbasin")
+            ImportBasin(Reader);
         else
             ImportBiomorph(Reader);
         SetBoolParam(FLayer->GetInsideColoring(), "smooth", SmoothColoring());
@@ -883,6 +885,27 @@ void TFractintImporter::ImportPotential(TParReader &Reader) {
     if (FPotential.size() >= 2)
         SetFloatParam(outside, "slope", FPotential[1]);
     SetIntParam(outside, "logmap", FLogMap);
+}
+
+// The basin types colour by the root an orbit came to: the coloring takes the degree and the
+// stripes flag (newtbasin's "params" 1 and 2) or the exponent and root (complexbasin's 1 to 4).
+void TFractintImporter::ImportBasin(TParReader &Reader) {
+    TColoring &outside = FLayer->GetOutsideColoring();
+    OpenFormula(Reader, outside, ColoringFile, "basin");
+    auto number = [&](std::size_t Index, const char *Default) {
+        return Index < FParams.size() ? FParams[Index] : std::string(Default);
+    };
+    if (FType == "complexbasin") {
+        SetBoolParam(outside, "general", true);
+        if (TParam *a = FindParam(outside, "a", vtComplex))
+            SetComplexText(static_cast<TComplexParam &>(*a), number(0, "3"), number(1, "0"));
+        if (TParam *b = FindParam(outside, "b", vtComplex))
+            SetComplexText(static_cast<TComplexParam &>(*b), number(2, "1"), number(3, "0"));
+    } else {
+        const long double degree = std::round(FloatTextToExtended(number(0, "3")));
+        SetFloatParam(outside, "degree", FloatText(std::max<long double>(degree, 2)));
+        SetBoolParam(outside, "stripes", FloatTextToExtended(number(1, "0")) != 0);
+    }
 }
 
 // --- Colours ------------------------------------------------------------------------------------

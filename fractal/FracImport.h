@@ -122,6 +122,7 @@ private:
     void ImportDecomp(TParReader &Reader);
     void ImportBiomorph(TParReader &Reader);
     void ImportPotential(TParReader &Reader);
+    void ImportBasin(TParReader &Reader);
 
     TCustomFractal &FFractal;
     TLayer *FLayer = nullptr;

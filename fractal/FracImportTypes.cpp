@@ -33,7 +33,7 @@ const TFractintType Types[] = {
     {"julzzpwr", {"-2", "2", "-1.5", "1.5"}, true},
     {"manfn+exp", {"-8", "8", "-6", "6"}, true},
     {"julfn+exp", {"-4", "4", "-3", "3"}, true},
-    {"popcorn", {"-3", "3", "-2.25", "2.25"}, true},
+    {"popcorn", {"-3", "3", "-2.25", "2.25"}, false},
     {"lorenz", {"-15", "15", "0", "30"}, false},
     {"complexnewton", {"-2", "2", "-1.5", "1.5"}, true},
     {"complexbasin", {"-2", "2", "-1.5", "1.5"}, true},

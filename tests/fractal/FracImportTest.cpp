@@ -625,7 +625,8 @@ std::int32_t Reference(const std::string &Type, const TTypeValues &V, TComplex C
         const TComplex k = std::pow(C, V.P2.real() - 1);
         return run(V.P1, [&](TComplex z) { return k * Sqr(z) + C; });
     }
-    if (Type == "newton") { // z(0) = c, z = ((n - 1) z^n + 1) / (n z^(n - 1)) until z settles
+    if (Type == "newton") { // z(0) = c, z = ((n - 1) z^n + 1) / (n z^(n - 1)); each z is tested
+                            // before it steps, and the orbit ends once |z^n - 1|^2 < 0.2
         const int degree = static_cast<int>(std::lround(V.P1.real()));
         return Rounds(
             C, MaxIter,
@@ -636,7 +637,12 @@ std::int32_t Reference(const std::string &Type, const TTypeValues &V, TComplex C
                 return (static_cast<double>(degree - 1) * power * z + 1.0) /
                        (static_cast<double>(degree) * power);
             },
-            [](TComplex z, TComplex old) { return !(std::norm(z - old) >= 1e-12); });
+            [&](TComplex, TComplex old) {
+                TComplex power = 1;
+                for (int k = 0; k < degree; ++k)
+                    power *= old;
+                return std::norm(power - 1.0) < 0.2;
+            });
     }
     if (Type == "unity") // one = x^2 + y^2, y = (2 - one) x, x = (2 - one) y; ends beyond 2 or near 1
         return Rounds(

@@ -17,6 +17,12 @@ The rules:
   orbit first comes within 0.01 of the imaginary axis, 6 where of the real one, else maxiter;
   period the cycle length, maxiter when none is found.
 - magnet types also leave when z settles within 1/32768 of 1.
+- Newton types test each z before they step: newton and newtbasin (z^n = 1, n the rounded real
+  part of p1) stop once |z^n - 1|^2 < 0.2, complexnewton and complexbasin (z^a = b) once
+  |z^a - b|^2 < 0.2; the last z is one step further. The basins give index 1 + k for the root
+  reached: for z^n = 1 the roots count from 0 counter-clockwise from 1, for z^a = b k is the whole
+  number nearest to im(a log z - log b) / (2 pi), modulo the rounded real part of a. newtbasin's
+  stripes (a non-zero second parameter) give 1 + (k mod 8), plus 8 on odd counts.
 - Outside: real / imag count + 7 + trunc(part); summ count + re + im; mult count re / im;
   atan |arg z| 256 / pi; results <= 0 or > maxiter give 1.
 - decomp=k: sector s (from 0, counter-clockwise from the positive real axis) gives s + 1.
@@ -128,6 +134,7 @@ def colour(orbit, opts, bailout):
     with np.errstate(all='ignore'):
         # outside
         outside = opts.get('outside', 'iter')
+        basin = opts.get('basin')
         potential = opts.get('potential')
         decomp = opts.get('decomp')
         if potential:
@@ -136,6 +143,14 @@ def colour(orbit, opts, bailout):
             pot = 0.5 * np.log(mag) / 2.0 ** count
             c = np.where(mag > 1, np.maximum(maxcol - slope * np.sqrt(pot), 1), maxcol)
             c = np.floor(c)
+        elif basin:
+            a, b, stripes = basin
+            n = max(int(round(a.real)), 1)
+            k = np.round(np.imag(a * np.log(z) - np.log(b)) / (2 * math.pi))
+            k = k - n * np.floor(k / n)
+            c = 1 + k
+            if stripes:
+                c = 1 + (k - 8 * np.floor(k / 8)) + 8 * (orbit.count % 2)
         elif decomp:
             sectors = 2
             while sectors * 2 <= decomp and sectors < 512:
@@ -328,6 +343,48 @@ def type_orbit(t, c, p, fns, maxiter, test, bailout):
         return run(c + p1, simple(lambda z: z ** z + z ** p2 + c))
     if t == 'julzzpwr':
         return run(c, simple(lambda z: z ** z + z ** p2 + p1))
+    if t in ('newton', 'newtbasin'):
+        n = max(int(round(p1.real)), 2)
+        near = lambda z, old: abs(old ** n - 1) ** 2 < 0.2
+        return run(c, simple(lambda z: z - (z ** n - 1) / (n * z ** (n - 1))), near)
+    if t in ('complexnewton', 'complexbasin'):
+        near = lambda z, old: abs(old ** p1 - p2) ** 2 < 0.2
+        return run(c, simple(lambda z: ((p1 - 1) * z ** p1 + p2) / (p1 * z ** p1 / z)), near)
+    if t == 'mandel4':
+        return run(c + p1, simple(lambda z: (z * z) ** 2 + c))
+    if t == 'julia4':
+        return run(c, simple(lambda z: (z * z) ** 2 + p1))
+    # The fn||fn types switch from the first function to the second where |z|^2 reaches the
+    # shift value, the real part of p2.
+    def either(z):
+        return np.where(abs(z) ** 2 < p2.real, fn(f1, z), fn(f2, z))
+    if t == 'lambda(fn||fn)':
+        return run(c, simple(lambda z: p1 * either(z)))
+    if t == 'julia(fn||fn)':
+        return run(c, simple(lambda z: either(z) + p1))
+    if t == 'manlam(fn||fn)':
+        return run(c + p1, simple(lambda z: c * either(z)))
+    if t == 'mandel(fn||fn)':
+        return run(c + p1, simple(lambda z: either(z) + c))
+    if t in ('phoenixcplx', 'mandphoenixclx'):
+        seed = c if t == 'mandphoenixclx' else p1
+        z0 = c + p1 if t == 'mandphoenixclx' else c
+        return run(z0, lambda z, s: (z * z + seed + p2 * s['y'], {'y': z}), state={'y': 0 * one})
+    if t == 'cmplxmarksmand':
+        k = c ** (p2 - 1) if p2 != 1 else 1
+        return run(p1, simple(lambda z: k * z * z + c))
+    if t == 'cmplxmarksjul':
+        k = p1 ** (p2 - 1) if p2 != 1 else 1
+        return run(c, simple(lambda z: k * z * z + p1))
+    if t == 'burning-ship':
+        # The ship stands upright in the type's view: the imaginary part runs c.imag - 2 |x y|.
+        # Formed in 80-bit precision and stored as doubles, as the x87 unit does: the orbits
+        # near the ship's edges are chaotic enough to show numpy's double rounding.
+        cr, ci = c.real.astype(np.longdouble), c.imag.astype(np.longdouble)
+        def step(z):
+            x, y = np.abs(z.real).astype(np.longdouble), np.abs(z.imag).astype(np.longdouble)
+            return (x * x - y * y + cr).astype(float) + 1j * (ci - 2 * x * y).astype(float)
+        return run(c + p1, simple(step))
     raise KeyError(t)
 
 
@@ -358,6 +415,11 @@ TYPE_CASES = [
     ('fn(z)+fn(pix)', 'sin/sqr', ''), ('julfn+zsqrd', 'sin', ''), ('manfn+zsqrd', 'sin', ''),
     ('julfn+exp', 'sin', ''), ('manfn+exp', 'sin', ''), ('manzpower', '', ''),
     ('julzpower', '', ''), ('manzzpwr', '', ''), ('julzzpwr', '', ''),
+    ('newton', '', ''), ('newtbasin', '', ''), ('complexnewton', '', ''),
+    ('complexbasin', '', ''), ('mandel4', '', ''), ('julia4', '', ''),
+    ('lambda(fn||fn)', '', ''), ('julia(fn||fn)', '', ''), ('manlam(fn||fn)', '', ''),
+    ('mandel(fn||fn)', '', ''), ('phoenixcplx', '', ''), ('mandphoenixclx', '', ''),
+    ('cmplxmarksmand', '', ''), ('cmplxmarksjul', '', ''), ('burning-ship', '', ''),
 ]
 
 # name, keys, options (all on the mandel type, maxiter 150 unless the keys say otherwise)
@@ -389,6 +451,7 @@ OPTION_CASES = [
     ('View_Corners_Stretched', 'corners=-2/1/-1.2/1.2', {'corners': (-2, 1, -1.2, 1.2)}),
     ('View_Center_Mag', 'center-mag=-0.5/0.25/1.25', {'center': (-0.5, 0.25, 1.25, 1)}),
     ('View_Xmag_Near_One', 'center-mag=-0.5/0/1/1.004', {'center': (-0.5, 0, 1, 1.004)}),
+    ('Newtbasin_Stripes', 'type=newtbasin params=4/1', {'type': 'newtbasin', 'params': [4, 1, 0, 0]}),
 ]
 
 
@@ -398,7 +461,7 @@ def main():
     for t, functions, suffix in TYPE_CASES:
         params, corners, nfn, bailout = defaults[t]
         name = 'Type_' + t.replace('(', '_').replace(')', '_').replace('*', 'x').replace('+', 'p') \
-            .replace('/', 'd') + suffix
+            .replace('/', 'd').replace('||', '_or_') + suffix
         keys = 'type=%s' % t + (' function=%s' % functions if functions else '')
         opts = {'type': t, 'functions': functions.split('/') if functions else []}
         cases.append((name, keys, opts))
@@ -415,6 +478,11 @@ def main():
     for name, keys, opts in cases:
         t = opts['type']
         params, corners, nfn, bailout = defaults[t]
+        params = opts.get('params', params)
+        if t == 'newtbasin':
+            opts['basin'] = (complex(max(round(params[0]), 2), 0), 1, params[1] != 0)
+        if t == 'complexbasin':
+            opts['basin'] = (complex(params[0], params[1]), complex(params[2], params[3]), False)
         maxiter = opts.get('maxiter', 150)
         bailout = opts.get('bailout', bailout)
         test = opts.get('test', 'mod')
