@@ -385,6 +385,16 @@ def type_orbit(t, c, p, fns, maxiter, test, bailout):
             x, y = np.abs(z.real).astype(np.longdouble), np.abs(z.imag).astype(np.longdouble)
             return (x * x - y * y + cr).astype(float) + 1j * (ci - 2 * x * y).astype(float)
         return run(c + p1, simple(step))
+    if t in ('quat', 'quatjul'):
+        # Quaternions as two complex numbers z = a + bi, w = c + di: q^2 = (z^2 - |w|^2, 2 a w).
+        cz, cw = (c, p2) if t == 'quat' else (p1, p2)
+        def step(z, s):
+            return z * z - (s['w'].real ** 2 + s['w'].imag ** 2) + cz, {'w': 2 * z.real * s['w'] + cw}
+        state = {'w': 0 * one}  # Orbit updates this dictionary in place before each test
+        def leaves(z, old):
+            w = state['w']
+            return z.real ** 2 + z.imag ** 2 + w.real ** 2 + w.imag ** 2 >= bailout
+        return run(0 * c if t == 'quat' else c, step, leaves, state)
     raise KeyError(t)
 
 
@@ -420,6 +430,7 @@ TYPE_CASES = [
     ('lambda(fn||fn)', '', ''), ('julia(fn||fn)', '', ''), ('manlam(fn||fn)', '', ''),
     ('mandel(fn||fn)', '', ''), ('phoenixcplx', '', ''), ('mandphoenixclx', '', ''),
     ('cmplxmarksmand', '', ''), ('cmplxmarksjul', '', ''), ('burning-ship', '', ''),
+    ('quat', '', ''), ('quatjul', '', ''),
 ]
 
 # name, keys, options (all on the mandel type, maxiter 150 unless the keys say otherwise)
