@@ -467,6 +467,17 @@ void TFractintImporter::Apply(TParReader &Reader) {
             std::string entry = FType.empty() ? "mandel" : FType;
             std::replace(entry.begin(), entry.end(), '(', '[');
             std::replace(entry.begin(), entry.end(), ')', ']');
+            // A built-in type that the shipped formula file has no formula for is refused by name;
+            // without the file at all, the missing-formula handling asks for it.
+            if (FindFractintType(FType.empty() ? "mandel" : FType) && ConfigManager() &&
+                ConfigManager()->Folder) {
+                const std::string shipped =
+                    AddTrailingBackslash(ConfigManager()->Folder->Formula) + FormulaFile;
+                if (FileExists(shipped) && !HoldsEntry(shipped, entry))
+                    throw EImportError("Entry \"%s\": the Fractint type \"%s\" is not supported yet: "
+                                       "\"%s\" has no formula for it.",
+                                       FEntryName, FType, FormulaFile);
+            }
             OpenFormula(Reader, FLayer->GetFormula(), FormulaFile, entry);
         }
         if (FMethod >= 0)

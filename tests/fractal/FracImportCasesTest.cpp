@@ -463,6 +463,8 @@ TEST_F(TFractintImportTest, UnsupportedTypesAndBrokenFormulasAreRefusedByName) {
         {"  type=plasma params=2\r\n", {"\"Refused\"", "\"plasma\"", "not supported", "escape-time"}},
         {"  type=lsystem\r\n", {"\"Refused\"", "\"lsystem\"", "not supported"}},
         {"  type=ifs corners=-8/8/-1/11\r\n", {"\"Refused\"", "\"ifs\"", "not supported"}},
+        {"  type=popcorn\r\n", {"\"Refused\"", "\"popcorn\"", "not supported", "escape-time"}},
+        {"  type=halley\r\n", {"\"Refused\"", "\"halley\"", "not supported", "Fractint.ofm"}},
         {"  type=formula formulafile=" + fixtures + " formulaname=Broken\r\n",
          {"\"Refused\"", "\"Broken\"", "does not compile", "line "}},
     };
