@@ -464,7 +464,7 @@ TEST_F(TFractintImportTest, UnsupportedTypesAndBrokenFormulasAreRefusedByName) {
         {"  type=lsystem\r\n", {"\"Refused\"", "\"lsystem\"", "not supported"}},
         {"  type=ifs corners=-8/8/-1/11\r\n", {"\"Refused\"", "\"ifs\"", "not supported"}},
         {"  type=popcorn\r\n", {"\"Refused\"", "\"popcorn\"", "not supported", "escape-time"}},
-        {"  type=halley\r\n", {"\"Refused\"", "\"halley\"", "not supported", "Fractint.ofm"}},
+        {"  type=frothybasin\r\n", {"\"Refused\"", "\"frothybasin\"", "not supported", "Fractint.ofm"}},
         {"  type=formula formulafile=" + fixtures + " formulaname=Broken\r\n",
          {"\"Refused\"", "\"Broken\"", "does not compile", "line "}},
     };

@@ -395,6 +395,32 @@ def type_orbit(t, c, p, fns, maxiter, test, bailout):
             w = state['w']
             return z.real ** 2 + z.imag ** 2 + w.real ** 2 + w.imag ** 2 >= bailout
         return run(0 * c if t == 'quat' else c, step, leaves, state)
+    if t == 'halley':
+        # Halley's method for z^(a+1) - z; ends once a step moves z by less than epsilon.
+        a = max(int(round(p1.real)), 1)
+        relax, eps = complex(p1.imag, p2.imag), p2.real
+        def step(z):
+            za = 1
+            for _ in range(a - 1):
+                za = za * z
+            f2 = (a + 1) * a * za
+            za = za * z
+            f1 = (a + 1) * za - 1
+            f = za * z - z
+            return z - relax * f / (f1 - f2 * f / (2 * f1))
+        return run(c, simple(step), lambda z, old: abs(z - old) ** 2 < eps)
+    if t in ('hypercomplex', 'hypercomplexj'):
+        # Commutative hypercomplex numbers as u = x + yi, v = z + wi: the function acts on u + iv
+        # and u - iv apart.
+        cu, cv = (c, p2) if t == 'hypercomplex' else (p1, p2)
+        state = {'w': 0 * one}
+        def step(z, s):
+            a, b = fn(f1, z + 1j * s['w']), fn(f1, z - 1j * s['w'])
+            return (a + b) / 2 + cu, {'w': -0.5j * (a - b) + cv}
+        def leaves(z, old):
+            w = state['w']
+            return z.real ** 2 + z.imag ** 2 + w.real ** 2 + w.imag ** 2 >= bailout
+        return run(0 * c if t == 'hypercomplex' else c, step, leaves, state)
     raise KeyError(t)
 
 
@@ -430,7 +456,8 @@ TYPE_CASES = [
     ('lambda(fn||fn)', '', ''), ('julia(fn||fn)', '', ''), ('manlam(fn||fn)', '', ''),
     ('mandel(fn||fn)', '', ''), ('phoenixcplx', '', ''), ('mandphoenixclx', '', ''),
     ('cmplxmarksmand', '', ''), ('cmplxmarksjul', '', ''), ('burning-ship', '', ''),
-    ('quat', '', ''), ('quatjul', '', ''),
+    ('quat', '', ''), ('quatjul', '', ''), ('halley', '', ''), ('hypercomplex', 'sqr', ''),
+    ('hypercomplexj', 'sqr', ''),
 ]
 
 # name, keys, options (all on the mandel type, maxiter 150 unless the keys say otherwise)
