@@ -29,6 +29,23 @@ struct TLayerProgress {
     }
 };
 
+// Runs Change inside a change bracket of Fractal that closes with the undo caption; when Change
+// raises, the bracket closes without one and the error goes on.
+template <class TChange>
+void ChangeWithCaption(TCustomFractal &Fractal, const char *Caption, TChange Change) {
+    Fractal.BeginChange();
+    try {
+        Change();
+    } catch (...) {
+        try {
+            Fractal.EndChange();
+        } catch (...) {
+        }
+        throw;
+    }
+    Fractal.EndChangeCaption(Caption);
+}
+
 // Begins a progress caption and ends it with the scope.
 class TProgressScope {
 public:
@@ -88,17 +105,7 @@ template <class TMatch> TFractalForm *FindFractalWindow(TMatch Match) {
 void RevertWindow(TFractalForm &Window, TInteractiveFractal &Read, const std::string &FileName,
                   const std::string &Entry) {
     TInteractiveFractal &fractal = Window.Fractal();
-    fractal.BeginChange();
-    try {
-        fractal.CopyFrom(Read);
-    } catch (...) {
-        try {
-            fractal.EndChange();
-        } catch (...) {
-        }
-        throw;
-    }
-    fractal.EndChangeCaption("Open Parameters");
+    ChangeWithCaption(fractal, "Open Parameters", [&] { fractal.CopyFrom(Read); });
     // As modified as the same entry in a new window: the step above is no edit of the user's.
     fractal.SetModified(Read.GetModified());
     if (TFileHistoryManager *history = FileHistoryManager())
@@ -157,8 +164,7 @@ void ApplyFractalDefaults(TCustomFractal &Fractal) {
 
 void ReadParameterSet(TCustomFractal &Fractal, const std::string &FileName, const std::string &Entry) {
     TProgressScope progress("Opening parameter set");
-    Fractal.BeginChange();
-    try {
+    ChangeWithCaption(Fractal, "Open Parameters", [&] {
         ApplyFractalDefaults(Fractal);
         auto reader = TCollectionParReader::CreateFromEntry<TInteractiveParReader>(FileName, Entry);
         TLayerProgress layerProgress;
@@ -177,14 +183,7 @@ void ReadParameterSet(TCustomFractal &Fractal, const std::string &FileName, cons
                                      std::string(error.what()));
         }
         reader->ShowWarnings();
-    } catch (...) {
-        try {
-            Fractal.EndChange();
-        } catch (...) {
-        }
-        throw;
-    }
-    Fractal.EndChangeCaption("Open Parameters");
+    });
 }
 
 TFractalForm *FindFractalWindowByFile(const std::string &FileName) {

@@ -442,12 +442,18 @@ struct CloseWatcher {
     }
 };
 
-TEST(MDIFormTest, ChildrenLiveInTheClientWindowAndFreeThemselves) {
+// A shown MDI frame as the application's main form.
+TForm *ShowFrame() {
     auto *main = new TForm(nullptr);
     main->SetFormStyle(fsMDIForm);
     Application->SetMainForm(main);
     main->SetBounds(0, 0, 600, 400);
     main->Show();
+    return main;
+}
+
+TEST(MDIFormTest, ChildrenLiveInTheClientWindowAndFreeThemselves) {
+    TForm *main = ShowFrame();
     ASSERT_NE(main->ClientHandle(), nullptr);
     auto *child = new TForm(nullptr);
     child->SetFormStyle(fsMDIChild);
@@ -482,11 +488,7 @@ struct CloseQueryRecorder {
 };
 
 TEST(MDIFormTest, TheFrameClosesOnlyWhenEveryChildAgrees) {
-    auto *main = new TForm(nullptr);
-    main->SetFormStyle(fsMDIForm);
-    Application->SetMainForm(main);
-    main->SetBounds(0, 0, 600, 400);
-    main->Show();
+    TForm *main = ShowFrame();
     std::vector<std::string> asked;
     CloseQueryRecorder frame{&asked, "frame"}, child0{&asked, "child0"}, child1{&asked, "child1"};
     main->OnCloseQuery = MakeEvent<&CloseQueryRecorder::Query>(&frame);

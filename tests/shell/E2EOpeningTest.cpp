@@ -169,6 +169,22 @@ RECT ChildRect(HWND Main, HWND Window) {
     return rect;
 }
 
+// Chooses the File menu's history item Caption (without its access mark) and waits until the
+// window with that title calculated to " Completed"; the window, or nullptr. The items are numbered
+// newest first and opening one moves it to the top, so each call reads the menu anew.
+HWND ReopenFromHistory(TProgramProcess &Program, HWND Main, const std::string &Caption,
+                       const std::string &Title) {
+    const std::optional<TMenuEntry> item = Program.FindMenuItem(Main, {"File", Caption});
+    EXPECT_TRUE(item.has_value()) << Caption;
+    if (!item || !PostCommand(Main, item->Command))
+        return nullptr;
+    HWND window = WaitForFractalWindow(Main, Title);
+    EXPECT_NE(nullptr, window) << Title;
+    if (window)
+        EXPECT_TRUE(ActivatesToCompleted(Main, window));
+    return window;
+}
+
 struct THistoryItem {
     std::string FileName, Entry, Title;
     RECT Bounds;
@@ -298,12 +314,8 @@ TEST(E2EOpeningTest, EntriesOpenFromTheCommandLineAHandOverAndTheRecentFilesAfte
 
         // The items are numbered newest first; opening one moves it to the top, so the menu is
         // read again before the next.
-        const std::optional<TMenuEntry> ownItem = program.FindMenuItem(main, {"File", "4 Small Mandelbrot"});
-        ASSERT_TRUE(ownItem.has_value());
-        ASSERT_TRUE(PostCommand(main, ownItem->Command));
-        HWND own = WaitForFractalWindow(main, "Small Mandelbrot");
+        HWND own = ReopenFromHistory(program, main, "4 Small Mandelbrot", "Small Mandelbrot");
         ASSERT_NE(nullptr, own);
-        EXPECT_TRUE(ActivatesToCompleted(main, own));
         // Where it was, at the size its image asks for.
         const RECT reopened = ChildRect(main, own);
         EXPECT_EQ(smallPlacement.left, reopened.left);
@@ -311,12 +323,8 @@ TEST(E2EOpeningTest, EntriesOpenFromTheCommandLineAHandOverAndTheRecentFilesAfte
         EXPECT_EQ(smallPlacement.right - smallPlacement.left, reopened.right - reopened.left);
         EXPECT_EQ(smallPlacement.bottom - smallPlacement.top, reopened.bottom - reopened.top);
 
-        const std::optional<TMenuEntry> juliaItem = program.FindMenuItem(main, {"File", "2 Julia Set"});
-        ASSERT_TRUE(juliaItem.has_value());
-        ASSERT_TRUE(PostCommand(main, juliaItem->Command));
-        HWND julia = WaitForFractalWindow(main, "Julia Set");
+        HWND julia = ReopenFromHistory(program, main, "2 Julia Set", "Julia Set");
         ASSERT_NE(nullptr, julia);
-        EXPECT_TRUE(ActivatesToCompleted(main, julia));
         const RECT juliaPlaced = ChildRect(main, julia);
         EXPECT_EQ(placements["Julia Set"].left, juliaPlaced.left);
         EXPECT_EQ(placements["Julia Set"].top, juliaPlaced.top);
