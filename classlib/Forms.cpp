@@ -303,6 +303,12 @@ void TCustomForm::Deactivate() {
 }
 
 bool TCustomForm::CloseQuery() {
+    // A frame closes only when each of its document windows agrees to, the first that refuses
+    // ending the round: a document with unsaved changes is never lost by closing the frame.
+    if (FFormStyle == fsMDIForm)
+        for (int i = 0; i < MDIChildCount(); ++i)
+            if (!MDIChildren(i)->CloseQuery())
+                return false;
     bool canClose = true;
     OnCloseQuery(this, canClose);
     return canClose;

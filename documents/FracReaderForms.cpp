@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "AdvDlgs.h"
 #include "CompFileManager.h"
@@ -52,6 +53,24 @@ std::vector<std::string> FolderNames(const std::string &Folder, const std::strin
     } while (FindNextFileA(find, &data));
     FindClose(find);
     return names;
+}
+
+// Whether the formula file at Path (through the shared file cache) holds an entry of that name,
+// letter case ignored; a file that cannot be read holds none.
+bool FileHoldsEntry(const std::string &Path, const std::string &EntryName) {
+    TFileManager *files = FileManager();
+    if (!files)
+        return false;
+    TEntryFile *file = nullptr;
+    try {
+        file = files->OpenFile(Path, false);
+    } catch (const Exception &) {
+        return false;
+    }
+    if (!file)
+        return false;
+    TEntryFileReference reference(file);
+    return file->IndexOfName(EntryName) >= 0;
 }
 
 int ColumnWidth(TListView &List, int Column) {
@@ -201,24 +220,13 @@ bool TMissingFormulaForm::SearchFolder(const std::string &Folder, const std::vec
 }
 
 bool TMissingFormulaForm::ExamineFile(const std::string &Path) {
-    if (TFileManager *files = FileManager()) {
-        TEntryFile *file = nullptr;
-        try {
-            file = files->OpenFile(Path, false);
-        } catch (const Exception &) {
-            // A file that cannot be read is no match.
-        }
-        if (file) {
-            TEntryFileReference reference(file);
-            if (file->IndexOfName(EntryName) >= 0) {
-                TListItem *item = List->AddItem();
-                item->SetCaption(EntryName);
-                item->SubItems().Add(Path);
-                if (List->ItemCount() == 1) {
-                    item->SetFocused(true);
-                    item->SetSelected(true);
-                }
-            }
+    if (FileHoldsEntry(Path, EntryName)) {
+        TListItem *item = List->AddItem();
+        item->SetCaption(EntryName);
+        item->SubItems().Add(Path);
+        if (List->ItemCount() == 1) {
+            item->SetFocused(true);
+            item->SetSelected(true);
         }
     }
     // The dialog stays usable while it searches, and closing it ends the search.
@@ -344,6 +352,68 @@ void TLoadWarningsForm::AddLine(const std::string &Text, int Image) {
 }
 
 // =============================================================================================
+// Looking for a formula outside the formula folders
+
+void ConfigureFormulaOpenDialog(TOpenDialog &Dialog, int BrowserKind, const std::string &FileName,
+                                const std::string &EntryName) {
+    switch (BrowserKind) {
+    case 4:
+        Dialog.Filter = "Transformation files (*.oxf)|*.oxf";
+        break;
+    case 7:
+    case 8:
+        Dialog.Filter = "Coloring files (*.ocl)|*.ocl";
+        break;
+    default:
+        Dialog.Filter = "Formula files (*.ofm; *.frm)|*.ofm;*.frm";
+        break;
+    }
+    Dialog.Filter += "|All files (*.*)|*.*";
+    Dialog.FilterIndex = 1;
+    Dialog.Options = ofPathMustExist | ofFileMustExist;
+    Dialog.Title = Format("Look for '%s'", EntryName);
+    Dialog.FileName = ExtractFileName(FileName);
+    // Where the parameter set said the file was, when that folder exists; else the Formula folder.
+    const std::string folder = ExtractFilePath(FileName);
+    if (!folder.empty() && DirectoryExists(folder))
+        Dialog.InitialDir = folder;
+    else if (ConfigManager() && ConfigManager()->Folder)
+        Dialog.InitialDir = ConfigManager()->Folder->Formula;
+}
+
+bool TakeFormulaFromFile(const std::string &Chosen, std::string &FileName, const std::string &EntryName,
+                         std::string &Problem) {
+    if (!FileHoldsEntry(Chosen, EntryName)) {
+        Problem = Format("'%s' holds no formula named '%s'.", Chosen, EntryName);
+        return false;
+    }
+    FileName = Chosen;
+    return true;
+}
+
+namespace {
+
+TFormulaEntryPicker &EntryPicker() {
+    static TFormulaEntryPicker picker;
+    return picker;
+}
+
+TFormulaDownloader &Downloader() {
+    static TFormulaDownloader downloader;
+    return downloader;
+}
+
+} // namespace
+
+TFormulaEntryPicker SetFormulaEntryPicker(TFormulaEntryPicker Picker) {
+    return std::exchange(EntryPicker(), std::move(Picker));
+}
+
+TFormulaDownloader SetFormulaDownloader(TFormulaDownloader Download) {
+    return std::exchange(Downloader(), std::move(Download));
+}
+
+// =============================================================================================
 // The program's dialogs
 
 namespace {
@@ -364,16 +434,27 @@ public:
         return answer;
     }
 
-    bool PickEntry(int, std::string &FileName, std::string &EntryName) override {
-        AdvMessageDlg(
-            Format("Looking for '%s' needs the browser, which this version of Orbisk Vantel does not "
-                   "have yet. Copy the formula into one of your formula folders and choose Try again.",
-                   EntryName),
-            mtInformation, {mbOK}, 0);
+    bool PickEntry(int BrowserKind, std::string &FileName, std::string &EntryName) override {
+        if (EntryPicker())
+            return EntryPicker()(BrowserKind, FileName, EntryName);
+        // Until a picker of entries is set, the user points at the file and the entry is the one
+        // the parameter set names.
+        TOpenDialog dialog;
+        ConfigureFormulaOpenDialog(dialog, BrowserKind, FileName, EntryName);
+        if (!dialog.Execute())
+            return false;
+        std::string problem;
+        if (TakeFormulaFromFile(dialog.FileName, FileName, EntryName, problem))
+            return true;
+        AdvMessageDlg(problem, mtError, {mbOK}, 0);
         return false;
     }
 
     void DownloadFormulaFile(const std::string &FileName) override {
+        if (Downloader()) {
+            Downloader()(FileName);
+            return;
+        }
         AdvMessageDlg(
             Format("This version of Orbisk Vantel cannot download formulas yet. Put '%s' into one of your "
                    "formula folders; it is looked for there again now.",

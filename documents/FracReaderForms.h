@@ -4,11 +4,13 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ComCtrls.h"
+#include "Dialogs.h"
 #include "Forms.h"
 #include "FracReaders.h"
 #include "StdCtrls.h"
@@ -86,3 +88,29 @@ private:
     void AddLine(const std::string &Text, int Image);
     std::unique_ptr<TImageList> FImages;
 };
+
+// ---------------------------------------------------------------------------------------------
+// What the missing-formula dialog's other answers do
+
+// Lets the user pick an entry of the browser kind, starting at FileName and EntryName; true with
+// the picked entry in them. The entry picker of the browser goes here once the program has one;
+// without it the user chooses a formula file in the open dialog.
+using TFormulaEntryPicker =
+    std::function<bool(int BrowserKind, std::string &FileName, std::string &EntryName)>;
+// Sets the picker (an empty one: the open dialog); returns the one set before.
+TFormulaEntryPicker SetFormulaEntryPicker(TFormulaEntryPicker Picker);
+
+// Offers one formula file (a name without folder) for download and returns once the user is done
+// with it. Without one set, the user is told to put the file into a formula folder.
+using TFormulaDownloader = std::function<void(const std::string &FileName)>;
+TFormulaDownloader SetFormulaDownloader(TFormulaDownloader Download);
+
+// The open dialog that looks for a missing formula's file: files of the formula's kind (by the
+// browser kind), starting in the folder the parameter set names when it exists, else in the
+// Formula folder.
+void ConfigureFormulaOpenDialog(TOpenDialog &Dialog, int BrowserKind, const std::string &FileName,
+                                const std::string &EntryName);
+// The user chose Chosen for the formula EntryName: true with FileName := Chosen when the file
+// holds that entry (letter case ignored); else false with the message for the user in Problem.
+bool TakeFormulaFromFile(const std::string &Chosen, std::string &FileName, const std::string &EntryName,
+                         std::string &Problem);

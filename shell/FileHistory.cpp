@@ -108,8 +108,27 @@ TDocumentKind DocumentKindOf(const std::string &FileName) {
     return OpenerOf(FileName).Kind;
 }
 
+bool SplitDocumentEntry(const std::string &Name, std::string &FileName, std::string &Entry) {
+    // No file name holds a ':' past the drive's, so a name that is no file and has one there can
+    // name an entry; only parameter and gradient files hold entries.
+    const std::size_t colon = Name.rfind(':');
+    if (colon == std::string::npos || colon <= 1 || colon + 1 == Name.size() || FileExists(Name))
+        return false;
+    const std::string file = Name.substr(0, colon);
+    const TDocumentKind kind = DocumentKindOf(file);
+    if (kind != TDocumentKind::ParameterFile && kind != TDocumentKind::GradientFile)
+        return false;
+    FileName = file;
+    Entry = Name.substr(colon + 1);
+    return true;
+}
+
 void OpenDocumentFile(const std::string &FileName) {
-    OpenerOf(FileName).OpenFile(FileName);
+    std::string file, entry;
+    if (SplitDocumentEntry(FileName, file, entry))
+        OpenDocumentEntry(file, entry);
+    else
+        OpenerOf(FileName).OpenFile(FileName);
 }
 
 void OpenDocumentEntry(const std::string &FileName, const std::string &Entry) {

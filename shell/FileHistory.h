@@ -14,6 +14,7 @@
 
 class TCustomForm;
 class TCustomFractal;
+class TFractalForm;
 class TInteractiveFractal;
 class TMenuItem;
 class TRegistryManager;
@@ -119,8 +120,12 @@ enum class TDocumentKind : std::uint8_t {
 };
 TDocumentKind DocumentKindOf(const std::string &FileName);
 
-// Opens a file in the window its kind calls for.
+// Opens a file in the window its kind calls for. A name "<file>:<entry>" of a parameter or
+// gradient file (as on the command line) opens that entry.
 void OpenDocumentFile(const std::string &FileName);
+// Whether Name is "<file>:<entry>": it is no existing file, the last ':' stands after the drive's
+// and before at least one character, and the part in front is a parameter or gradient file name.
+bool SplitDocumentEntry(const std::string &Name, std::string &FileName, std::string &Entry);
 // Opens an entry of a parameter file (.opr, .par) or else of a gradient file.
 void OpenDocumentEntry(const std::string &FileName, const std::string &Entry);
 
@@ -141,11 +146,21 @@ using TFractalWindowMaker = std::function<TCustomForm *(
 // Sets the maker OpenFractalDocument uses (an empty one: none); returns the one set before.
 TFractalWindowMaker SetFractalWindowMaker(TFractalWindowMaker Maker);
 
-// A fractal image file (.ofr) in a new fractal window.
+// A fractal image file (.ofr) in a new fractal window. When a fractal window shows the file
+// already, the user is asked whether to revert it to the saved file; no second window is made.
 TCustomForm *OpenFractalFile(const std::string &FileName);
 // Entry of a parameter file (of the program's own format, or a Fractint parameter entry) in a
-// new fractal window.
+// new fractal window, or, when a window shows the entry already and the user agrees, read anew
+// into that window. The window keeps its fractal when the entry cannot be read.
 TCustomForm *OpenParameterSet(const std::string &FileName, const std::string &Entry);
+// The same, always in a new window: the default fractal is a new document even where a window
+// shows the entry it is made from.
+TCustomForm *OpenParameterSetInNewWindow(const std::string &FileName, const std::string &Entry);
+
+// The first fractal window among the screen's forms whose fractal file, or whose parameter file
+// and entry, are the ones given (letter case ignored); nullptr when none.
+TFractalForm *FindFractalWindowByFile(const std::string &FileName);
+TFractalForm *FindFractalWindowByEntry(const std::string &FileName, const std::string &Entry);
 
 // The Fractal options' load flags (ReadParameters flags): the parameter set's own size 1,
 // resolution 2, gamma 4 and aspect ratio 8 take effect only where set.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "Dialogs.h"
+#include "FormFractal.h"
 #include "FormMain.h"
 #include "Forms.h"
 #include "FracInteractive.h"
@@ -27,6 +28,23 @@ struct TLayerProgress {
             progress->SetProgress(Percent);
     }
 };
+
+// Runs Change inside a change bracket of Fractal that closes with the undo caption; when Change
+// raises, the bracket closes without one and the error goes on.
+template <class TChange>
+void ChangeWithCaption(TCustomFractal &Fractal, const char *Caption, TChange Change) {
+    Fractal.BeginChange();
+    try {
+        Change();
+    } catch (...) {
+        try {
+            Fractal.EndChange();
+        } catch (...) {
+        }
+        throw;
+    }
+    Fractal.EndChangeCaption(Caption);
+}
 
 // Begins a progress caption and ends it with the scope.
 class TProgressScope {
@@ -64,6 +82,36 @@ void ShowDocumentWindow(TCustomForm *Window) {
     if (Window->Minimized())
         Window->Restore();
     Window->Show();
+}
+
+// Document names the open document as the question shows it.
+bool AskRevert(const std::string &Document) {
+    return FractalMessageDialog("This document is already open:\r" + Document + "\r\r" +
+                                    "Do you want to revert to the previously saved version?",
+                                mtConfirmation, {mbYes, mbNo}) == mrYes;
+}
+
+template <class TMatch> TFractalForm *FindFractalWindow(TMatch Match) {
+    if (!Screen)
+        return nullptr;
+    for (int i = 0; i < Screen->FormCount(); ++i)
+        if (auto *form = dynamic_cast<TFractalForm *>(Screen->Forms(i)); form && Match(*form))
+            return form;
+    return nullptr;
+}
+
+// Puts a parameter set that was read whole into an open window as one undoable step; the window
+// stays the history's item for the entry.
+void RevertWindow(TFractalForm &Window, TInteractiveFractal &Read, const std::string &FileName,
+                  const std::string &Entry) {
+    TInteractiveFractal &fractal = Window.Fractal();
+    ChangeWithCaption(fractal, "Open Parameters", [&] { fractal.CopyFrom(Read); });
+    // As modified as the same entry in a new window: the step above is no edit of the user's.
+    fractal.SetModified(Read.GetModified());
+    if (TFileHistoryManager *history = FileHistoryManager())
+        history->DocumentClosed(&Window, -1);
+    Window.SetParameterEntry(FileName, Entry);
+    DocumentWindowOpened(&Window, FileName, Entry, Read.GetTitle());
 }
 
 } // namespace
@@ -116,8 +164,7 @@ void ApplyFractalDefaults(TCustomFractal &Fractal) {
 
 void ReadParameterSet(TCustomFractal &Fractal, const std::string &FileName, const std::string &Entry) {
     TProgressScope progress("Opening parameter set");
-    Fractal.BeginChange();
-    try {
+    ChangeWithCaption(Fractal, "Open Parameters", [&] {
         ApplyFractalDefaults(Fractal);
         auto reader = TCollectionParReader::CreateFromEntry<TInteractiveParReader>(FileName, Entry);
         TLayerProgress layerProgress;
@@ -136,20 +183,34 @@ void ReadParameterSet(TCustomFractal &Fractal, const std::string &FileName, cons
                                      std::string(error.what()));
         }
         reader->ShowWarnings();
-    } catch (...) {
-        try {
-            Fractal.EndChange();
-        } catch (...) {
-        }
-        throw;
-    }
-    Fractal.EndChangeCaption("Open Parameters");
+    });
+}
+
+TFractalForm *FindFractalWindowByFile(const std::string &FileName) {
+    return FindFractalWindow([&](const TFractalForm &Form) {
+        return !Form.FractalFile().empty() && SameText(Form.FractalFile(), FileName);
+    });
+}
+
+TFractalForm *FindFractalWindowByEntry(const std::string &FileName, const std::string &Entry) {
+    return FindFractalWindow([&](const TFractalForm &Form) {
+        return !Form.ParameterFile().empty() && SameText(Form.ParameterFile(), FileName) &&
+               SameText(Form.ParameterEntry(), Entry);
+    });
 }
 
 TCustomForm *OpenFractalFile(const std::string &FileName) {
     // Checked before a document is made for it.
     if (!FileExists(FileName))
         throw EOpenDocumentError("Could not open '%s'.", FileName);
+    if (TFractalForm *open = FindFractalWindowByFile(FileName)) {
+        // Loading checks the whole file before it changes the document: a file that fails
+        // leaves the window as it was.
+        if (AskRevert(FileName))
+            open->Fractal().LoadFromFile(FileName);
+        ShowDocumentWindow(open);
+        return open;
+    }
     auto fractal = std::make_unique<TInteractiveFractal>();
     fractal->LoadFromFile(FileName);
     TCustomForm *window = OpenFractalDocument(std::move(fractal), FileName, std::string());
@@ -158,14 +219,38 @@ TCustomForm *OpenFractalFile(const std::string &FileName) {
     return window;
 }
 
-TCustomForm *OpenParameterSet(const std::string &FileName, const std::string &Entry) {
+namespace {
+
+// Reads the entry into a new window, or, with Open, into that window once the user agreed.
+TCustomForm *OpenParameterSetInto(const std::string &FileName, const std::string &Entry, TFractalForm *Open) {
+    if (Open && !AskRevert("'" + Entry + "' in '" + FileName + "'.")) {
+        ShowDocumentWindow(Open);
+        return Open;
+    }
+    // Read whole into a fractal of its own first, so that an entry that fails leaves an open
+    // window's fractal untouched.
     auto fractal = std::make_unique<TInteractiveFractal>();
     ReadParameterSet(*fractal, FileName, Entry);
     const std::string title = fractal->GetTitle();
+    if (Open) {
+        RevertWindow(*Open, *fractal, FileName, Entry);
+        ShowDocumentWindow(Open);
+        return Open;
+    }
     TCustomForm *window = OpenFractalDocument(std::move(fractal), FileName, Entry);
     DocumentWindowOpened(window, FileName, Entry, title);
     ShowDocumentWindow(window);
     return window;
+}
+
+} // namespace
+
+TCustomForm *OpenParameterSet(const std::string &FileName, const std::string &Entry) {
+    return OpenParameterSetInto(FileName, Entry, FindFractalWindowByEntry(FileName, Entry));
+}
+
+TCustomForm *OpenParameterSetInNewWindow(const std::string &FileName, const std::string &Entry) {
+    return OpenParameterSetInto(FileName, Entry, nullptr);
 }
 
 const char *const OpenDialogFilter =

@@ -26,7 +26,7 @@ TFractalForm *OpenDefaultFractal() {
     if (!config || !config->Fractal)
         return nullptr;
     auto *form = dynamic_cast<TFractalForm *>(
-        OpenParameterSet(config->Fractal->DefaultFile, config->Fractal->DefaultEntry));
+        OpenParameterSetInNewWindow(config->Fractal->DefaultFile, config->Fractal->DefaultEntry));
     // An untitled document: saving asks for a name.
     if (form)
         form->SetParameterEntry("", "");

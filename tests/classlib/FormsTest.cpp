@@ -442,12 +442,18 @@ struct CloseWatcher {
     }
 };
 
-TEST(MDIFormTest, ChildrenLiveInTheClientWindowAndFreeThemselves) {
+// A shown MDI frame as the application's main form.
+TForm *ShowFrame() {
     auto *main = new TForm(nullptr);
     main->SetFormStyle(fsMDIForm);
     Application->SetMainForm(main);
     main->SetBounds(0, 0, 600, 400);
     main->Show();
+    return main;
+}
+
+TEST(MDIFormTest, ChildrenLiveInTheClientWindowAndFreeThemselves) {
+    TForm *main = ShowFrame();
     ASSERT_NE(main->ClientHandle(), nullptr);
     auto *child = new TForm(nullptr);
     child->SetFormStyle(fsMDIChild);
@@ -465,6 +471,55 @@ TEST(MDIFormTest, ChildrenLiveInTheClientWindowAndFreeThemselves) {
     EXPECT_TRUE(PumpUntil([&] { return Screen->FormCount() == formsBefore - 1; }));
     EXPECT_EQ(watcher.Closed, 1);
     EXPECT_EQ(main->MDIChildCount(), 0);
+    Application->SetMainForm(nullptr);
+    delete main;
+}
+
+// Closing the frame asks each document window first: one that refuses keeps the frame open, and
+// the frame's own question comes only once all of them agreed.
+struct CloseQueryRecorder {
+    std::vector<std::string> *Asked;
+    std::string Name;
+    bool Allow = true;
+    void Query(TObject *, bool &CanClose) {
+        Asked->push_back(Name);
+        CanClose = Allow;
+    }
+};
+
+TEST(MDIFormTest, TheFrameClosesOnlyWhenEveryChildAgrees) {
+    TForm *main = ShowFrame();
+    std::vector<std::string> asked;
+    CloseQueryRecorder frame{&asked, "frame"}, child0{&asked, "child0"}, child1{&asked, "child1"};
+    main->OnCloseQuery = MakeEvent<&CloseQueryRecorder::Query>(&frame);
+    for (int i = 0; i < 2; ++i) {
+        auto *child = new TForm(nullptr);
+        child->SetFormStyle(fsMDIChild);
+        child->Show();
+    }
+    ASSERT_EQ(main->MDIChildCount(), 2);
+    // Named by their place in MDIChildren.
+    main->MDIChildren(0)->OnCloseQuery = MakeEvent<&CloseQueryRecorder::Query>(&child0);
+    main->MDIChildren(1)->OnCloseQuery = MakeEvent<&CloseQueryRecorder::Query>(&child1);
+
+    struct TCase {
+        bool Allow0, Allow1;
+        bool Closes;
+        std::vector<std::string> Asked;
+    } cases[] = {
+        {true, true, true, {"child0", "child1", "frame"}},
+        {true, false, false, {"child0", "child1"}},
+        {false, true, false, {"child0"}},
+    };
+    for (const TCase &c : cases) {
+        child0.Allow = c.Allow0;
+        child1.Allow = c.Allow1;
+        asked.clear();
+        EXPECT_EQ(main->CloseQuery(), c.Closes);
+        EXPECT_EQ(asked, c.Asked);
+    }
+    while (main->MDIChildCount() > 0)
+        delete main->MDIChildren(0);
     Application->SetMainForm(nullptr);
     delete main;
 }

@@ -231,3 +231,81 @@ TEST_F(TReaderFormsTest, LoadWarningsListEachLineWithItsImageInAColumnAsWideAsTh
 }
 
 } // namespace
+
+namespace {
+
+// Looking on the computer without the browser: the open dialog offers the files of the formula's
+// kind, starts where the parameter set said the file was (else in the Formula folder), and takes
+// a chosen file only when it holds the formula.
+TEST_F(TReaderFormsTest, LookingOnTheComputerOffersFilesOfTheKindAndTakesOnlyAFileWithTheFormula) {
+    struct TCase {
+        int BrowserKind;
+        std::string FileName;
+        const char *Filter;
+        std::string InitialDir;
+    } cases[] = {
+        {5, "C:\\nowhere\\My Formulas.ofm", "Formula files (*.ofm; *.frm)|*.ofm;*.frm|All files (*.*)|*.*",
+         Folder->Path()},
+        {4, Folder->File("sub\\Moves.oxf"), "Transformation files (*.oxf)|*.oxf|All files (*.*)|*.*",
+         Folder->File("sub\\")},
+        {7, "Outside.ocl", "Coloring files (*.ocl)|*.ocl|All files (*.*)|*.*", Folder->Path()},
+        {8, "Inside.ocl", "Coloring files (*.ocl)|*.ocl|All files (*.*)|*.*", Folder->Path()},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.FileName);
+        TOpenDialog dialog;
+        ConfigureFormulaOpenDialog(dialog, c.BrowserKind, c.FileName, "Spiral");
+        EXPECT_EQ(dialog.Filter, c.Filter);
+        EXPECT_EQ(dialog.FilterIndex, 1);
+        EXPECT_EQ(dialog.InitialDir, c.InitialDir);
+        EXPECT_EQ(dialog.FileName, ExtractFileName(c.FileName));
+        EXPECT_EQ(dialog.Options & ofFileMustExist, ofFileMustExist);
+    }
+
+    struct TChoice {
+        std::string Chosen;
+        bool Taken;
+    } choices[] = {
+        {Folder->File("sub\\deeper\\A.ofm"), true},
+        {Folder->File("B.frm"), true}, // the entry is "spiral" there
+        {Folder->File("D.ofm"), false},
+        {Folder->File("Missing.ofm"), false},
+    };
+    for (const TChoice &c : choices) {
+        SCOPED_TRACE(c.Chosen);
+        std::string fileName = "C:\\nowhere\\My Formulas.ofm", problem;
+        EXPECT_EQ(TakeFormulaFromFile(c.Chosen, fileName, "Spiral", problem), c.Taken);
+        if (c.Taken) {
+            EXPECT_EQ(fileName, c.Chosen);
+            EXPECT_EQ(problem, "");
+        } else {
+            EXPECT_EQ(fileName, "C:\\nowhere\\My Formulas.ofm");
+            EXPECT_EQ(problem, "'" + c.Chosen + "' holds no formula named 'Spiral'.");
+        }
+    }
+}
+
+// The browser's entry picker and the formula download, once set, answer the program's own dialogs.
+TEST_F(TReaderFormsTest, ASetPickerAndDownloaderServeTheProgramsDialogs) {
+    std::vector<std::string> calls;
+    const TFormulaEntryPicker previousPicker =
+        SetFormulaEntryPicker([&](int Kind, std::string &FileName, std::string &EntryName) {
+            calls.push_back(Format("pick %d %s %s", Kind, FileName, EntryName));
+            FileName = "C:\\found\\Spirals.ofm";
+            EntryName = "Spiral2";
+            return true;
+        });
+    const TFormulaDownloader previousDownloader =
+        SetFormulaDownloader([&](const std::string &FileName) { calls.push_back("download " + FileName); });
+    std::string fileName = "C:\\lost\\My Formulas.ofm", entryName = "Spiral";
+    EXPECT_TRUE(ProgramParReaderDialogs().PickEntry(5, fileName, entryName));
+    EXPECT_EQ(fileName, "C:\\found\\Spirals.ofm");
+    EXPECT_EQ(entryName, "Spiral2");
+    ProgramParReaderDialogs().DownloadFormulaFile("My Formulas.ofm");
+    EXPECT_EQ(calls, (std::vector<std::string>{"pick 5 C:\\lost\\My Formulas.ofm Spiral",
+                                               "download My Formulas.ofm"}));
+    SetFormulaEntryPicker(previousPicker);
+    SetFormulaDownloader(previousDownloader);
+}
+
+} // namespace

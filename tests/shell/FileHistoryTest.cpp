@@ -2,6 +2,7 @@
 // remembers, the numbered items of the File menu, and the open dispatcher's refusals.
 #include <windows.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -413,6 +414,39 @@ TEST(OpenDocumentFileTest, ExtensionsChooseTheKindAndEveryKindRefusesWithTheFull
     } catch (const Exception &error) {
         EXPECT_EQ(std::string(error.what()), expected);
     }
+}
+
+// A name on the command line may name an entry: "<file>:<entry>" of a parameter or gradient file.
+TEST(OpenDocumentFileTest, ANameWithAColonAfterAParameterFileNamesAnEntry) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    // An existing file is always itself, whatever its name holds.
+    const std::string existing = std::string(temp) + "ov-split-test.txt";
+    std::ofstream(existing) << "x";
+    struct TCase {
+        std::string Name;
+        bool Split;
+        const char *FileName, *Entry;
+    } cases[] = {
+        {"C:\\p\\set.opr:Spiral", true, "C:\\p\\set.opr", "Spiral"},
+        {"C:\\p\\frac.PAR:Small_Mandel", true, "C:\\p\\frac.PAR", "Small_Mandel"},
+        {"rel.opr:A b:c", false, "", ""}, // the last colon counts: ".opr:A b" is no kind with entries
+        {"C:\\g\\grad.ogr:Sunset", true, "C:\\g\\grad.ogr", "Sunset"},
+        {"C:\\p\\set.opr:", false, "", ""},
+        {"C:\\p\\set.opr", false, "", ""},
+        {"C:set.opr", false, "", ""},
+        {"C:\\f\\a.ofr:Entry", false, "", ""},
+        {"C:\\f\\notes.txt:Entry", false, "", ""},
+        {existing, false, "", ""},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string file, entry;
+        EXPECT_EQ(SplitDocumentEntry(c.Name, file, entry), c.Split);
+        EXPECT_EQ(file, c.FileName);
+        EXPECT_EQ(entry, c.Entry);
+    }
+    DeleteFileA(existing.c_str());
 }
 
 } // namespace
