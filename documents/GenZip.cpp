@@ -24,12 +24,6 @@ TInstallerMessageDialog &InstallerDialog() {
     return dialog;
 }
 
-int InstallerMessage(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons) {
-    if (InstallerDialog())
-        return InstallerDialog()(Message, Type, Buttons);
-    return AdvMessageDlg(Message, Type, Buttons, 0);
-}
-
 // Feeds at most CompressedSize bytes of raw deflate data through zlib into Destination and stops
 // at Size bytes: an archive that inflates beyond its stated size is broken, not a reason to fill
 // the disk.
@@ -119,6 +113,12 @@ bool IsSafeMemberName(const std::string &Name) {
 
 void SetInstallerMessageDialog(TInstallerMessageDialog Dialog) {
     InstallerDialog() = std::move(Dialog);
+}
+
+int ShowInstallerMessage(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons) {
+    if (InstallerDialog())
+        return InstallerDialog()(Message, Type, Buttons);
+    return AdvMessageDlg(Message, Type, Buttons, 0);
 }
 
 TDateTime GetFileDate(const std::string &FileName) {
@@ -324,10 +324,11 @@ void TFormulaInstaller::Install(const std::string &ArchiveFileName) {
         for (int i = 0; i < Messages->Count(); ++i)
             Log->Add(Messages->Strings(i));
     }
-    InstallerMessage(Format("The formulas have been updated successfully.\r\rReplaced: %d files\rAdded: %d "
-                            "files\rSkipped: %d files\r\rFor more information, see the log file:\r%s",
-                            Replaced, Added, Skipped, LogFileName),
-                     mtInformation, {mbOK});
+    ShowInstallerMessage(
+        Format("The formulas have been updated successfully.\r\rReplaced: %d files\rAdded: %d "
+               "files\rSkipped: %d files\r\rFor more information, see the log file:\r%s",
+               Replaced, Added, Skipped, LogFileName),
+        mtInformation, {mbOK});
 }
 
 namespace {
@@ -391,7 +392,7 @@ bool TFormulaInstaller::ConfirmReplace(const std::string &LocalFile, const TZipE
         "online formula library?\r\r%s\r%u bytes\r%s",
         LocalFile, Int64ToStr(localSize), DateTimeToStr(GetFileDate(LocalFile)), Entry.FileName, Entry.Size,
         DateTimeToStr(Entry.Date));
-    switch (InstallerMessage(text, mtConfirmation, {mbYes, mbNo, mbNoToAll, mbYesToAll})) {
+    switch (ShowInstallerMessage(text, mtConfirmation, {mbYes, mbNo, mbNoToAll, mbYesToAll})) {
     case mrYes:
         return true;
     case mrYesToAll:
@@ -410,10 +411,10 @@ void TFormulaInstaller::InstallSingleFile(const std::string &DownloadedFile, con
         throw EZipError("Invalid file name '%s'", FileName);
     int index;
     if (OwnFiles->Find(FileName, index)) {
-        InstallerMessage("The file '" + FileName +
-                             "' could not be updated because it is\ralready installed, but "
-                             "not in the public formula folder.",
-                         mtWarning, {mbOK});
+        ShowInstallerMessage("The file '" + FileName +
+                                 "' could not be updated because it is\ralready installed, but "
+                                 "not in the public formula folder.",
+                             mtWarning, {mbOK});
         return;
     }
     const int found = PublicIndexOf(FileName);
@@ -430,5 +431,6 @@ void TFormulaInstaller::InstallSingleFile(const std::string &DownloadedFile, con
         file.CopyFrom(source, 0);
         file.Commit();
     }
-    InstallerMessage("The file '" + FileName + "' has been installed successfully.", mtInformation, {mbOK});
+    ShowInstallerMessage("The file '" + FileName + "' has been installed successfully.", mtInformation,
+                         {mbOK});
 }

@@ -70,11 +70,12 @@ private:
     TStream &FStream;
 };
 
-// The installer's message boxes (AdvMessageDlg by default); tests answer them here. The result is
-// the modal result of the button chosen.
+// The message boxes of the installer and of the formula update (AdvMessageDlg by default); tests
+// answer them here. The result is the modal result of the button chosen.
 using TInstallerMessageDialog =
     std::function<int(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons)>;
 void SetInstallerMessageDialog(TInstallerMessageDialog Dialog);
+int ShowInstallerMessage(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons);
 
 // The file date of an existing file as a date value; 0 when it has none.
 TDateTime GetFileDate(const std::string &FileName);
