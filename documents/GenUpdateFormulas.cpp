@@ -405,7 +405,7 @@ TUpdateFormulasForm::TUpdateFormulasForm(TComponent *AOwner) : TForm(AOwner) {
     SetCaption("Update Public Formulas");
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);
-    SetClientSize(ScaleForScreenFont(360), ScaleForScreenFont(200));
+    SetClientSize(ScaleForScreenFont(400), ScaleForScreenFont(200));
     IntroLabel =
         AddLabel("Downloads formulas from a public collection on the Internet to the folder for public "
                  "formulas on your computer. You can use this to update your formulas regularly (for "

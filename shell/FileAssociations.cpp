@@ -157,6 +157,9 @@ TAssociationsForm::TAssociationsForm(TComponent *AOwner) : TForm(AOwner) {
     NoButton->SetCancel(true);
     NoButton->SetModalResult(mrNo);
     NoButton->SetBounds(333, 134, 75, 25);
+    // With the window made, so that its frame is known and the client area gets this size.
+    Handle();
+    SetClientSize(420, 168);
 }
 
 void TAssociationsForm::Paint() {

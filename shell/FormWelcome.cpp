@@ -22,39 +22,43 @@ TWelcomeForm::TWelcomeForm(TComponent *AOwner) : TForm(AOwner) {
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);
     SetColor(clWhite);
-    SetClientSize(FormWidth, 392);
+    SetClientSize(FormWidth, 402);
     WelcomeLabel = AddText("Welcome to Orbisk Vantel 3", TextLeft, 14, 340, 18);
     AddText("To get you started quickly, Orbisk Vantel contains extensive help, including a full set of "
             "tutorials. What do you want to do?",
-            TextLeft, 40, 340, 30);
+            TextLeft, 40, 344, 44);
     StartRadio = AddOption("&Start Orbisk Vantel",
-                           "Closes this dialog so you can start working with Orbisk Vantel.", 82);
+                           "Closes this dialog so you can start working with Orbisk Vantel.", 94);
     WhatsNewRadio =
-        AddOption("See &what's new", "Shows an overview of the new features in Orbisk Vantel 3.", 134);
+        AddOption("See &what's new", "Shows an overview of the new features in Orbisk Vantel 3.", 146);
     TutorialsRadio = AddOption("Open the &tutorials",
-                               "Shows step-by-step how to create fractals and work with layers.", 186);
+                               "Shows step-by-step how to create fractals and work with layers.", 198);
     WorkspaceRadio = AddOption("Learn more about the &workspace",
-                               "Introduces the workspace and the available tool windows.", 238);
-    AddText("All help topics are also always accessible on the Help menu.", TextLeft, 292, 340, 16);
+                               "Introduces the workspace and the available tool windows.", 250);
+    AddText("All help topics are also always accessible on the Help menu.", TextLeft, 304, 350, 16);
     ShowCheck = new TCheckBox(this);
     ShowCheck->SetParent(this);
     ShowCheck->SetCaption("&Show this dialog on startup");
-    ShowCheck->SetBounds(TextLeft, 322, 220, 18);
+    ShowCheck->SetBounds(TextLeft, 332, 220, 18);
     ShowCheck->SetChecked(true);
     OkButton = new TButton(this);
     OkButton->SetParent(this);
     OkButton->SetCaption("OK");
     OkButton->SetDefault(true);
     OkButton->SetModalResult(mrOk);
-    OkButton->SetBounds(FormWidth - 174, 356, 75, 25);
+    OkButton->SetBounds(FormWidth - 174, 366, 75, 25);
     CancelButton = new TButton(this);
     CancelButton->SetParent(this);
     CancelButton->SetCaption("Cancel");
     CancelButton->SetCancel(true);
     CancelButton->SetModalResult(mrCancel);
-    CancelButton->SetBounds(FormWidth - 87, 356, 75, 25);
+    CancelButton->SetBounds(FormWidth - 87, 366, 75, 25);
     StartRadio->SetChecked(true);
     FormCreate();
+    // Once more with the window made: only then is its frame known, so that the client area gets
+    // the size asked for.
+    Handle();
+    SetClientSize(FormWidth, 402);
 }
 
 TLabel *TWelcomeForm::AddText(const std::string &Caption, int Left, int Top, int Width, int Height) {
