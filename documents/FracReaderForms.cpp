@@ -7,6 +7,7 @@
 #include "AdvDlgs.h"
 #include "CompFileManager.h"
 #include "GenSetup.h"
+#include "GenUpdateFormulas.h"
 #include "Graphics.h"
 #include "SysUtils.h"
 
@@ -373,13 +374,7 @@ public:
         return false;
     }
 
-    void DownloadFormulaFile(const std::string &FileName) override {
-        AdvMessageDlg(
-            Format("This version of Orbisk Vantel cannot download formulas yet. Put '%s' into one of your "
-                   "formula folders; it is looked for there again now.",
-                   FileName),
-            mtInformation, {mbOK}, 0);
-    }
+    void DownloadFormulaFile(const std::string &FileName) override { ShowUpdateFormulas(FileName); }
 
     void ShowLoadWarnings(const std::vector<std::string> &CompileErrors,
                           const std::vector<std::string> &MissingParameters) override {
