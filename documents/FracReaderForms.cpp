@@ -8,6 +8,7 @@
 #include "AdvDlgs.h"
 #include "CompFileManager.h"
 #include "GenSetup.h"
+#include "GenUpdateFormulas.h"
 #include "Graphics.h"
 #include "SysUtils.h"
 
@@ -451,15 +452,10 @@ public:
     }
 
     void DownloadFormulaFile(const std::string &FileName) override {
-        if (Downloader()) {
+        if (Downloader())
             Downloader()(FileName);
-            return;
-        }
-        AdvMessageDlg(
-            Format("This version of Orbisk Vantel cannot download formulas yet. Put '%s' into one of your "
-                   "formula folders; it is looked for there again now.",
-                   FileName),
-            mtInformation, {mbOK}, 0);
+        else
+            ShowUpdateFormulas(FileName);
     }
 
     void ShowLoadWarnings(const std::vector<std::string> &CompileErrors,

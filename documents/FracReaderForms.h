@@ -101,7 +101,7 @@ using TFormulaEntryPicker =
 TFormulaEntryPicker SetFormulaEntryPicker(TFormulaEntryPicker Picker);
 
 // Offers one formula file (a name without folder) for download and returns once the user is done
-// with it. Without one set, the user is told to put the file into a formula folder.
+// with it. Without one set, the update dialog offers that file from the public collection.
 using TFormulaDownloader = std::function<void(const std::string &FileName)>;
 TFormulaDownloader SetFormulaDownloader(TFormulaDownloader Download);
 

@@ -10,6 +10,9 @@
 #include "FileHistory.h"
 #include "FormDocument.h"
 #include "FormFractalStartup.h"
+#include "FormWelcome.h"
+#include "GenUpdateFormulas.h"
+#include "HelpHandler.h"
 #include "FracProgress.h"
 #include "GenClasses.h"
 #include "GenProgram.h"
@@ -342,7 +345,8 @@ void TMainForm::CreateMenus() {
     AddSeparator(*OptionsMenu);
     UpdateFormulasItem = AddItem(*OptionsMenu, "&Update Public Formulas...", "",
                                  "Copies new and updated formulas from the public formula collection on the "
-                                 "Internet to your computer.");
+                                 "Internet to your computer.",
+                                 MakeNotifyEvent<&TMainForm::UpdateFormulasItemClick>(this));
     OptionsItem = AddItem(*OptionsMenu, "&Options...", "", "Sets options.");
 
     WindowMenu = AddMenu(*MainMenu, "&Window", WindowGroup);
@@ -383,20 +387,34 @@ void TMainForm::CreateMenus() {
     HelpMenu = AddMenu(*MainMenu, "&Help", HelpGroup);
     HelpItem = AddItem(*HelpMenu, "&Help", "F1", "Shows context-sensitive help.");
     ContentsItem =
-        AddItem(*HelpMenu, "&Contents", "Shift+F1", "Shows an overview of the available help topics.");
-    IndexItem = AddItem(*HelpMenu, "&Index", "Ctrl+F1", "Shows an index containing all help topics.");
+        AddItem(*HelpMenu, "&Contents", "Shift+F1", "Shows an overview of the available help topics.",
+                MakeNotifyEvent<&TMainForm::ContentsItemClick>(this));
+    IndexItem = AddItem(*HelpMenu, "&Index", "Ctrl+F1", "Shows an index containing all help topics.",
+                        MakeNotifyEvent<&TMainForm::IndexItemClick>(this));
     TopicSearchItem = AddItem(*HelpMenu, "Topic &Search", "Alt+F1",
                               "Searches for help on the word at the cursor position.");
     TopicSearchItem->SetVisible(false);
     AddSeparator(*HelpMenu);
-    WhatsNewItem = AddItem(*HelpMenu, "What's &New", "", "Shows what's new in Orbisk Vantel 3.");
-    TutorialsItem = AddItem(*HelpMenu, "&Tutorials", "", "Shows the available tutorials.");
-    WorkspaceItem = AddItem(*HelpMenu, "&Workspace", "", "Shows help on the workspace and the tool windows.");
-    KeyboardItem = AddItem(*HelpMenu, "&Keyboard Shortcuts", "", "Shows help on keyboard shortcuts.");
-    SupportItem = AddItem(*HelpMenu, "S&upport", "", "Shows support information.");
+    WhatsNewItem = AddItem(*HelpMenu, "What's &New", "", "Shows what's new in Orbisk Vantel 3.",
+                           MakeNotifyEvent<&TMainForm::HelpPageItemClick>(this));
+    TutorialsItem = AddItem(*HelpMenu, "&Tutorials", "", "Shows the available tutorials.",
+                            MakeNotifyEvent<&TMainForm::HelpPageItemClick>(this));
+    WorkspaceItem = AddItem(*HelpMenu, "&Workspace", "", "Shows help on the workspace and the tool windows.",
+                            MakeNotifyEvent<&TMainForm::HelpPageItemClick>(this));
+    KeyboardItem = AddItem(*HelpMenu, "&Keyboard Shortcuts", "", "Shows help on keyboard shortcuts.",
+                           MakeNotifyEvent<&TMainForm::HelpPageItemClick>(this));
+    SupportItem = AddItem(*HelpMenu, "S&upport", "", "Shows support information.",
+                          MakeNotifyEvent<&TMainForm::HelpPageItemClick>(this));
     AddSeparator(*HelpMenu);
     AboutItem = AddItem(*HelpMenu, "&About...", "", "Shows copyright and version information.",
                         MakeNotifyEvent<&TMainForm::AboutItemClick>(this));
+    const std::pair<TMenuItem *, const char *> pages[] = {{WhatsNewItem, WhatsNewTopic},
+                                                          {TutorialsItem, TutorialsTopic},
+                                                          {WorkspaceItem, WorkspaceTopic},
+                                                          {KeyboardItem, "Html/keyboard/general.html"},
+                                                          {SupportItem, "Html/support/support.html"}};
+    for (const auto &[item, topic] : pages)
+        FHelpPages[item] = topic;
     SetMenu(MainMenu);
     // The system lists the document windows at the end of the Window menu.
     SetWindowMenu(WindowMenu);
@@ -710,6 +728,9 @@ void TMainForm::WMStartup() {
             Application->HandleException(this);
         }
     }
+    // The welcome window follows also when files were opened.
+    if (ConfigManager() && ConfigManager()->General->StartupWelcome)
+        ShowWelcome();
     // The later starts that came meanwhile are opened now, after the program's own files.
     if (InstanceReceiver())
         InstanceReceiver()->StartupDone(MakeEvent<&TMainForm::AppMessage>(this));
@@ -1041,6 +1062,24 @@ void TMainForm::TopicSearchItemClick(TObject *) {
         document->TopicSearch();
     else
         Application->HelpCommand(HELP_CONTENTS, 0);
+}
+
+void TMainForm::ContentsItemClick(TObject *) {
+    Application->HelpCommand(HELP_FINDER, 0);
+}
+
+void TMainForm::IndexItemClick(TObject *) {
+    Application->HelpCommand(HELP_PARTIALKEY, reinterpret_cast<intptr_t>(""));
+}
+
+void TMainForm::HelpPageItemClick(TObject *Sender) {
+    const auto page = FHelpPages.find(Sender);
+    if (page != FHelpPages.end())
+        HelpJump(page->second);
+}
+
+void TMainForm::UpdateFormulasItemClick(TObject *) {
+    ShowUpdateFormulas();
 }
 
 void TMainForm::AboutItemClick(TObject *) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -112,6 +113,10 @@ public:
     void UndoMinimizeAllItemClick(TObject *Sender);
     void ArrangeIconsItemClick(TObject *Sender);
     void HelpItemClick(TObject *Sender);
+    void ContentsItemClick(TObject *Sender);
+    void IndexItemClick(TObject *Sender);
+    void HelpPageItemClick(TObject *Sender);
+    void UpdateFormulasItemClick(TObject *Sender);
     void TopicSearchItemClick(TObject *Sender);
     void AboutItemClick(TObject *Sender);
     void DockBarChange(TObject *Sender);
@@ -134,6 +139,8 @@ protected:
     void DoClose(TCloseAction &Action) override;
 
 private:
+    // The help page each page item of the Help menu opens.
+    std::map<TObject *, std::string> FHelpPages;
     void CreateMenus();
     void CreateToolBar();
     void LoadMenuImages();

@@ -47,6 +47,9 @@ void FinalizeEditListBox();
 void FinalizeTrackBar();
 void FinalizeEyedropper();
 void InitializeFracClipboard();
+void InitializeHelpHandler();
+void FinalizeHelpHandler();
+void FinalizeFileAssociations();
 void FinalizeFracClipboard();
 
 std::vector<TModuleEntry> ProgramModules() {
@@ -79,6 +82,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracClipboard", InitializeFracClipboard, FinalizeFracClipboard},
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
+        {"HelpHandler", InitializeHelpHandler, FinalizeHelpHandler},
+        {"FileAssociations", nullptr, FinalizeFileAssociations},
         {"FractalWindows", InitializeFractalWindows, FinalizeFractalWindows},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},

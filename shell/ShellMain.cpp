@@ -19,6 +19,7 @@
 #include "GenUtils.h"
 #include "ProgramModules.h"
 #include "FileHistory.h"
+#include "FileAssociations.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ void RunInteractive() {
 
 void StartProgram() {
     std::srand(static_cast<unsigned>(std::time(nullptr)) ^ GetTickCount());
+    AskFileAssociations();
     if (GetScreenColorDepth() < 15)
         AdvMessageDlg(
             "Your screen is set to 8-bit color (256 colors) or less. Orbisk Vantel runs best with "

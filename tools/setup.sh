@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev googletest wine wine32:i386
   g++-multilib libmpfr-dev:i386 libgmp-dev:i386 libmpfr-dev:amd64 libgmp-dev:amd64 python3 python3-mpmath
-  imagemagick pngcheck libtiff-tools libjpeg-turbo-progs
+  imagemagick pngcheck libtiff-tools libjpeg-turbo-progs fp-utils
 )
 
 missing=()

@@ -540,7 +540,21 @@ std::optional<DWORD> ReadProgramInteger(const std::string &Section, const std::s
 
 // --- The program under test ----------------------------------------------------------------
 
+namespace {
+bool StartupQuestionsAllowed = false;
+} // namespace
+
+void AllowStartupQuestions(bool Allowed) {
+    StartupQuestionsAllowed = Allowed;
+}
+
 TProgramProcess::TProgramProcess(const std::vector<std::string> &Arguments, const std::string &Path) {
+    // The file-type question and the welcome window wait for a person at a fresh start: only the
+    // tests of those windows let them come.
+    if (!StartupQuestionsAllowed && Path == ProgramPath()) {
+        WriteProgramInteger("General", "CheckAssocAtStartup", 0);
+        WriteProgramInteger("General", "StartupWelcome", 0);
+    }
     std::string commandLine = QuoteArgument(Path);
     for (const std::string &argument : Arguments)
         commandLine += " " + QuoteArgument(argument);

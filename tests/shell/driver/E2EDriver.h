@@ -137,6 +137,10 @@ bool WriteProgramInteger(const std::string &Section, const std::string &Name, DW
 
 // --- The program under test ----------------------------------------------------------------
 
+// Unless allowed, every start of the program switches off its start-up questions first (the
+// file-type associations and the welcome window), which would wait for a person.
+void AllowStartupQuestions(bool Allowed);
+
 // A program started as a child process on the test's desktop. Its destructor terminates a
 // program still running (a test that forgot to close it, or one that failed half-way).
 class TProgramProcess {
