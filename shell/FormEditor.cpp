@@ -538,7 +538,7 @@ void TEditForm::CreateToolBar() {
         {"Find", "Find (Ctrl+F)|Finds text.", MakeNotifyEvent<&TEditForm::FindItemClick>(this)},
         {"Formulas", "Find Formulas (Ctrl+E)|Finds formulas in this file.", {}},
         {"", "", {}}, // the entry drop-down
-        {"New Formula", "New Formula (Ctrl+M)|Appends a new entry to the file.",
+        {"New Entry", "New Formula (Ctrl+M)|Appends a new entry to the file.",
          MakeNotifyEvent<&TEditForm::NewEntryItemClick>(this)},
         {"Template", "Complete Template (Ctrl+J)|Replaces the word before the cursor by its code template.",
          MakeNotifyEvent<&TEditForm::CompleteItemClick>(this)},
@@ -551,7 +551,7 @@ void TEditForm::CreateToolBar() {
             FormulaInput->SetParent(ToolBar);
             FormulaInput->SetStyle(csDropDownList);
             FormulaInput->SetDropDownCount(12);
-            FormulaInput->SetBounds(left + 4, 3, 160, 21);
+            FormulaInput->SetBounds(left + 4, 3, 120, 21);
             FormulaInput->SetHint(
                 "Active Formula (Ctrl+Q)|Shows the formula being edited. Use the drop-down list to "
                 "jump to another formula.");
@@ -559,11 +559,11 @@ void TEditForm::CreateToolBar() {
             FormulaInput->Font().SetStyle(FormulaInput->Font().Style() | fsBold);
             FormulaInput->OnDropDown = MakeNotifyEvent<&TEditForm::FormulaInputDropDown>(this);
             FormulaInput->OnSelect = MakeNotifyEvent<&TEditForm::FormulaInputSelect>(this);
-            left += 172;
+            left += 132;
             continue;
         }
         // Buttons without pictures show their caption, so they are as wide as it needs.
-        const int width = 12 + 7 * static_cast<int>(std::string(info.Caption).size());
+        const int width = 8 + 6 * static_cast<int>(std::string(info.Caption).size());
         auto *button = new TAdvSpeedButton(ToolBar);
         button->SetParent(ToolBar);
         button->SetFlat(true);

@@ -5,6 +5,7 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "EditorReload.h"
 #include "FileHistory.h"
 #include "FormulaHelpViewer.h"
 #include "FracBuiltin.h"
@@ -80,6 +81,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"FractalWindows", InitializeFractalWindows, FinalizeFractalWindows},
+        {"EditorReload", InitializeEditorReload, FinalizeEditorReload},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},
         {"NetConnections", InitializeNetConnections, FinalizeNetConnections},
