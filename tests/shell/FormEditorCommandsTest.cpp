@@ -16,7 +16,7 @@
 #include "GenSetup.h"
 #include "Menus.h"
 #include "StdCtrls.h"
-#include "tests/documents/DocumentTestSupport.h"
+#include "EditorWindowTestSupport.h"
 #include "tests/foundation/TempFolderTest.h"
 
 namespace {
@@ -92,21 +92,9 @@ TMenuItem *MenuItem(TMenuItem &Root, const std::vector<std::string> &Path) {
     return item;
 }
 
-class FormEditorCommandsTest : public TTempFolderTest {
+class FormEditorCommandsTest : public TEditorWindowTest<TTempFolderTest> {
 protected:
-    FormEditorCommandsTest() : TTempFolderTest("FormEditorCommandsTest") {}
-    static void SetUpTestSuite() {
-        FOwnsForms = Application == nullptr;
-        if (FOwnsForms)
-            InitializeForms();
-        Configuration = new TDocumentConfiguration("Alice");
-    }
-    static void TearDownTestSuite() {
-        delete Configuration;
-        Configuration = nullptr;
-        if (FOwnsForms)
-            FinalizeForms();
-    }
+    FormEditorCommandsTest() : TEditorWindowTest("FormEditorCommandsTest") {}
     void SetUp() override {
         TTempFolderTest::SetUp();
         TEditorConfiguration &editor = *ConfigManager()->Editor;
@@ -153,8 +141,6 @@ protected:
     } SavedEditor{};
     TCommandPrompts Prompts;
     std::unique_ptr<TEditForm> Form;
-    static inline bool FOwnsForms = false;
-    static inline TDocumentConfiguration *Configuration = nullptr;
 };
 
 TEST_F(FormEditorCommandsTest, NewFormulaAppendsTheSkeletonTheDialogAskedFor) {

@@ -10,7 +10,7 @@
 #include "FormNewFormula.h"
 #include "Forms.h"
 #include "GenSetup.h"
-#include "tests/documents/DocumentTestSupport.h"
+#include "EditorWindowTestSupport.h"
 
 namespace {
 
@@ -23,25 +23,11 @@ public:
     void Inform(const std::string &Text, bool) override { Messages.push_back(Text); }
 };
 
-class FormNewFormulaTest : public testing::Test {
+class FormNewFormulaTest : public TEditorWindowTest<> {
 protected:
-    static void SetUpTestSuite() {
-        FOwnsForms = Application == nullptr;
-        if (FOwnsForms)
-            InitializeForms();
-        Configuration = new TDocumentConfiguration("Alice");
-    }
-    static void TearDownTestSuite() {
-        delete Configuration;
-        Configuration = nullptr;
-        if (FOwnsForms)
-            FinalizeForms();
-    }
     void SetUp() override { SetEditorPrompts(&Prompts); }
     void TearDown() override { SetEditorPrompts(nullptr); }
     TRecordedMessages Prompts;
-    static inline bool FOwnsForms = false;
-    static inline TDocumentConfiguration *Configuration = nullptr;
 };
 
 TEST_F(FormNewFormulaTest, TheChoicesOfEachKindMakeTheQualifier) {

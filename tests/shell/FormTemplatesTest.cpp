@@ -8,24 +8,12 @@
 #include "FormTemplates.h"
 #include "Forms.h"
 #include "GenSetup.h"
-#include "tests/documents/DocumentTestSupport.h"
+#include "EditorWindowTestSupport.h"
 
 namespace {
 
-class FormTemplatesTest : public testing::Test {
+class FormTemplatesTest : public TEditorWindowTest<> {
 protected:
-    static void SetUpTestSuite() {
-        FOwnsForms = Application == nullptr;
-        if (FOwnsForms)
-            InitializeForms();
-        Configuration = new TDocumentConfiguration("Alice");
-    }
-    static void TearDownTestSuite() {
-        delete Configuration;
-        Configuration = nullptr;
-        if (FOwnsForms)
-            FinalizeForms();
-    }
     FormTemplatesTest() { Templates.AddDefaults(); }
     std::vector<std::string> Column(TTemplatesForm &Form, int Index) {
         std::vector<std::string> out;
@@ -34,8 +22,6 @@ protected:
         return out;
     }
     TEditorTemplateList Templates;
-    static inline bool FOwnsForms = false;
-    static inline TDocumentConfiguration *Configuration = nullptr;
 };
 
 TEST_F(FormTemplatesTest, ListsTheTemplatesStartingWithThePatternSortedWithNoneSelected) {
