@@ -475,6 +475,10 @@ void TListView::WndProc(TMessage &Message) {
     case NM_DBLCLK:
         DblClick();
         return;
+    case LVN_COLUMNCLICK:
+        if (!Destroying())
+            OnColumnClick(this, reinterpret_cast<NMLISTVIEW *>(Message.LParam)->iSubItem);
+        return;
     default:
         break;
     }

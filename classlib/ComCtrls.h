@@ -120,6 +120,7 @@ using TLVDataEvent = TMethod<void(TObject *Sender, TListItem *Item)>;
 using TLVSelectItemEvent = TMethod<void(TObject *Sender, TListItem *Item, bool Selected)>;
 using TLVEditingEvent = TMethod<void(TObject *Sender, TListItem *Item, bool &AllowEdit)>;
 using TLVEditedEvent = TMethod<void(TObject *Sender, TListItem *Item, std::string &S)>;
+using TLVColumnClickEvent = TMethod<void(TObject *Sender, int Column)>;
 
 class TListView : public TWinControl {
 public:
@@ -171,6 +172,8 @@ public:
     TLVEditingEvent OnEditing;
     TLVEditedEvent OnEdited;
     TNotifyEvent OnChange;
+    // A click on a column header (columns counted from 0).
+    TLVColumnClickEvent OnColumnClick;
 
     void WndProc(TMessage &Message) override;
 

@@ -169,10 +169,11 @@ const std::vector<TInsertMenuSnippet> kInsertMenu = {
 #undef LABEL
 #undef SYMBOL
 
+} // namespace
+
 bool StartsWithText(const std::string &S, const std::string &Prefix) {
     return S.size() >= Prefix.size() && SameText(S.substr(0, Prefix.size()), Prefix);
 }
-} // namespace
 
 const std::vector<TInsertMenuSnippet> &InsertMenuSnippets() {
     return kInsertMenu;

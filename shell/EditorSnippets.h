@@ -43,6 +43,9 @@ const std::vector<TInsertMenuSnippet> &InsertMenuSnippets();
 // digits ending Chars characters into Line (may be empty).
 std::string TemplatePatternAt(const std::string &Line, int Chars);
 
+// Whether S starts with Prefix, ASCII letter case ignored (how templates match a pattern).
+bool StartsWithText(const std::string &S, const std::string &Prefix);
+
 // Template completion's choice for a pattern.
 enum class TTemplateMatch {
     Exact,  // Template holds the template of the first pattern equal to it

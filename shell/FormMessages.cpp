@@ -8,7 +8,9 @@
 #include "ExtCtrls.h"
 #include "FormEditor.h"
 #include "Forms.h"
+#include "FracClipboard.h"
 #include "GenSetup.h"
+#include "Menus.h"
 #include "StdCtrls.h"
 #include "SysUtils.h"
 
@@ -219,6 +221,30 @@ TMessagesToolForm::TMessagesToolForm(TToolPanel *APanel) : TToolForm(APanel), FT
     List->AddColumn("", 400);
     List->OnChange = MakeNotifyEvent<&TMessagesToolForm::ListChange>(this);
     List->OnDblClick = MakeNotifyEvent<&TMessagesToolForm::TraceItemClick>(this);
+    PopupMenu = new TPopupMenu(this);
+    auto addItem = [&](const char *caption, const char *hint, TNotifyEvent click) {
+        auto *item = new TMenuItem(nullptr);
+        item->SetCaption(caption);
+        item->SetHint(hint);
+        item->OnClick = click;
+        PopupMenu->Items().Add(item);
+        return item;
+    };
+    TraceItem =
+        addItem("&Go to Source",
+                "Opens the formula in the formula editor at the location of the selected error message.",
+                MakeNotifyEvent<&TMessagesToolForm::TraceItemClick>(this));
+    TraceItem->SetDefault(true);
+    HelpItem = addItem("&Help on Error", "Shows help on the selected error message.",
+                       MakeNotifyEvent<&TMessagesToolForm::HelpItemClick>(this));
+    auto *line = new TMenuItem(nullptr);
+    line->SetCaption("-");
+    PopupMenu->Items().Add(line);
+    CopyItem = addItem("&Copy Run-Time Messages", "Copies all run-time messages to the Clipboard.",
+                       MakeNotifyEvent<&TMessagesToolForm::CopyItemClick>(this));
+    ClearItem = addItem("&Clear Run-Time Messages", "Removes all run-time messages from the list.",
+                        MakeNotifyEvent<&TMessagesToolForm::ClearItemClick>(this));
+    List->SetPopupMenu(PopupMenu);
     FTimer = new TTimer(this);
     FTimer->SetEnabled(false);
     FTimer->SetInterval(250);
@@ -254,6 +280,8 @@ void TMessagesToolForm::FillList() {
             Panel()->ShowTool();
     }
     ClearButton->SetEnabled(FRows.HasOutput);
+    ClearItem->SetEnabled(FRows.HasOutput);
+    CopyItem->SetEnabled(FRows.HasOutput);
     ListChange(nullptr);
 }
 
@@ -289,6 +317,8 @@ void TMessagesToolForm::ListChange(TObject *) {
                          FRows.Rows[static_cast<std::size_t>(index)].IsMessage();
     TraceButton->SetEnabled(message);
     HelpButton->SetEnabled(message);
+    TraceItem->SetEnabled(message);
+    HelpItem->SetEnabled(message);
 }
 
 bool TMessagesToolForm::SelectedMessage(TCompilerMessage &Message, std::string &FileName) {
@@ -335,6 +365,12 @@ std::string TMessagesToolForm::RunTimeMessagesText() {
         if (row.Icon == TMessageIcon::Output)
             text += row.Text + "\r\n";
     return text;
+}
+
+void TMessagesToolForm::CopyItemClick(TObject *) {
+    const std::string text = RunTimeMessagesText();
+    if (!text.empty() && ClipboardManager())
+        ClipboardManager()->SetText(text, 1);
 }
 
 void TMessagesToolForm::ClearItemClick(TObject *) {

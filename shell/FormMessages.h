@@ -11,6 +11,8 @@
 
 class TListView;
 class TButton;
+class TMenuItem;
+class TPopupMenu;
 class TTimer;
 
 // Row icons.
@@ -48,12 +50,16 @@ public:
     TButton *TraceButton = nullptr;
     TButton *HelpButton = nullptr;
     TButton *ClearButton = nullptr;
+    TPopupMenu *PopupMenu = nullptr;
+    TMenuItem *TraceItem = nullptr, *HelpItem = nullptr, *CopyItem = nullptr, *ClearItem = nullptr;
 
     void FillList();
     // Go to Source for the selected row: opens the file in the text editor at the position.
     void TraceItemClick(TObject *Sender);
     void HelpItemClick(TObject *Sender);
     void ClearItemClick(TObject *Sender);
+    // Copy Run-Time Messages: the output rows' texts go to the clipboard as text.
+    void CopyItemClick(TObject *Sender);
     // The texts of the output rows, each followed by CR LF.
     std::string RunTimeMessagesText();
 

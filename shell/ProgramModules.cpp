@@ -5,6 +5,7 @@
 #include "CompLexical.h"
 #include "CompMessages.h"
 #include "CompRoutines.h"
+#include "EditorReload.h"
 #include "FileHistory.h"
 #include "FormulaHelpViewer.h"
 #include "FracBuiltin.h"
@@ -85,6 +86,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"HelpHandler", InitializeHelpHandler, FinalizeHelpHandler},
         {"FileAssociations", nullptr, FinalizeFileAssociations},
         {"FractalWindows", InitializeFractalWindows, FinalizeFractalWindows},
+        {"EditorReload", InitializeEditorReload, FinalizeEditorReload},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},
         {"NetConnections", InitializeNetConnections, FinalizeNetConnections},
