@@ -56,6 +56,17 @@ std::pair<TButton *, TButton *> AddDialogButtons(TForm &Form, int Top) {
 
 } // namespace
 
+static TServerLogDialogFunction &LogDialogFunction() {
+    static TServerLogDialogFunction function;
+    return function;
+}
+
+TServerLogDialogFunction SetServerLogDialog(TServerLogDialogFunction Function) {
+    TServerLogDialogFunction previous = std::move(LogDialogFunction());
+    LogDialogFunction() = std::move(Function);
+    return previous;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TServerOptionsForm
 
@@ -86,8 +97,11 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
     TGroupBox *logging = PlaceGroup(general, "Logging", 64, 76);
     LogEnabledCheck = PlaceCheck(logging, "Log &events to a file", 10, 18, 200);
     LogEnabledCheck->OnClick = click;
-    LogFileInput = Place<TEdit>(logging, 110, 44, 210, 21);
+    LogFileInput = Place<TEdit>(logging, 110, 44, 136, 21);
     LogFileLabel = PlaceLabel(logging, "Log file &name:", 10, 47, LogFileInput);
+    LogBrowseButton = Place<TButton>(logging, 252, 42, 80, 25);
+    LogBrowseButton->SetCaption("&Browse...");
+    LogBrowseButton->OnClick = MakeNotifyEvent<&TServerOptionsForm::LogBrowseClick>(this);
     TGroupBox *incoming = PlaceGroup(general, "Incoming connections", 146, 76);
     PortInput = Place<TEdit>(incoming, 110, 18, 60, 21);
     PortInput->OnChange = MakeNotifyEvent<&TServerOptionsForm::PortChange>(this);
@@ -121,9 +135,13 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
     PasswordConfirmLabel = PlaceLabel(passwords, "&Confirm Password:", 10, 75, PasswordConfirmInput);
     AddDialogButtons(*this, 338);
 
-    if (TConfigManager *config = ConfigManager())
+    if (TConfigManager *config = ConfigManager()) {
+        HandleNeeded();
+        if (config->LoadWindowPlacement(Handle(), OptionsFormName, false))
+            SetPosition(poDesigned);
         Pages->SetActivePageIndex(
             std::clamp(config->ReadFormInteger(OptionsFormName, "ActivePage", 0), 0, 1));
+    }
     {
         TScopeLock<TServerConfiguration> lock(FConfiguration);
         PriorityInput->SetItemIndex(std::min<int>(FConfiguration.Priority, 3));
@@ -145,8 +163,11 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
 }
 
 TServerOptionsForm::~TServerOptionsForm() {
-    if (TConfigManager *config = ConfigManager())
+    if (TConfigManager *config = ConfigManager()) {
         config->WriteFormInteger(OptionsFormName, "ActivePage", Pages->ActivePageIndex());
+        if (HandleAllocated())
+            config->SaveWindowPlacement(Handle(), OptionsFormName, false);
+    }
 }
 
 void TServerOptionsForm::UpdatePort() {
@@ -162,6 +183,20 @@ void TServerOptionsForm::UpdateLog() {
     const bool enabled = LogEnabledCheck->Checked();
     LogFileLabel->SetEnabled(enabled);
     LogFileInput->SetEnabled(enabled);
+    LogBrowseButton->SetEnabled(enabled);
+}
+
+void TServerOptionsForm::LogBrowseClick(TObject *) {
+    TSaveDialog dialog(nullptr);
+    dialog.Title = "Browse";
+    dialog.DefaultExt = "log";
+    dialog.Filter = "Log files (*.log)|*.log|All files (*.*)|*.*";
+    // The log is appended to: choosing an existing file is the usual case, not a risk.
+    dialog.OverwritePrompt = false;
+    dialog.FileName = LogFileInput->Text();
+    const TServerLogDialogFunction &function = LogDialogFunction();
+    if (function ? function(dialog) : dialog.Execute())
+        LogFileInput->SetText(dialog.FileName);
 }
 
 void TServerOptionsForm::UpdateFilters() {
@@ -281,10 +316,17 @@ TServerAddFilterForm::TServerAddFilterForm(TComponent *AOwner)
     AddSingleRadio->OnClick = MakeNotifyEvent<&TServerAddFilterForm::RadioClick>(this);
     AddRangeRadio->OnClick = MakeNotifyEvent<&TServerAddFilterForm::RadioClick>(this);
     UpdateControls();
+    if (TConfigManager *config = ConfigManager()) {
+        HandleNeeded();
+        if (config->LoadWindowPlacement(Handle(), FilterFormName, false))
+            SetPosition(poDesigned);
+    }
 }
 
 TServerAddFilterForm::~TServerAddFilterForm() {
     if (TConfigManager *config = ConfigManager()) {
+        if (HandleAllocated())
+            config->SaveWindowPlacement(Handle(), FilterFormName, false);
         config->WriteFormString(FilterFormName, "ToAddress", ToInput->Text());
         config->WriteFormString(FilterFormName, "FromAddress", FromInput->Text());
         config->WriteFormBool(FilterFormName, "SingleMode", AddSingleRadio->Checked());
