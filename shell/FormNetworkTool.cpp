@@ -79,6 +79,9 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     DeleteButton->SetCaption("Delete Connection");
     DeleteButton->SetBounds(4, 30, 110, 23);
     DeleteButton->OnClick = MakeNotifyEvent<&TNetworkToolForm::DeleteClick>(this);
+    // A row dropped on the button is deleted like a click on it.
+    DeleteButton->OnDragOver = MakeEvent<&TNetworkToolForm::DeleteDragOver>(this);
+    DeleteButton->OnDragDrop = MakeEvent<&TNetworkToolForm::DeleteDragDrop>(this);
     auto addLabel = [&](int Top) {
         auto *label = new TLabel(this);
         label->SetParent(bottom);
@@ -100,6 +103,10 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     List->OnSelectItem = MakeEvent<&TNetworkToolForm::ListSelect>(this);
     List->OnEdited = MakeEvent<&TNetworkToolForm::ListEdited>(this);
     List->OnDblClick = MakeNotifyEvent<&TNetworkToolForm::EditClick>(this);
+    // Rows are dragged onto other rows to reorder the entries.
+    List->SetDragMode(dmAutomatic);
+    List->OnDragOver = MakeEvent<&TNetworkToolForm::ListDragOver>(this);
+    List->OnDragDrop = MakeEvent<&TNetworkToolForm::ListDragDrop>(this);
 
     Timer = new TTimer(this);
     Timer->SetEnabled(false);
@@ -247,12 +254,31 @@ void TNetworkToolForm::DeleteClick(TObject *) {
 
 void TNetworkToolForm::MoveSelected(int Offset) {
     const int index = List->ItemIndex();
-    if (!SelectedConnection() || index + Offset < 0 || index + Offset >= FManager->GetCount())
+    if (!SelectedConnection() || index + Offset < 0 || index + Offset >= FManager->GetCount() || Offset == 0)
         return;
     FManager->MoveConnection(index, index + Offset);
     RefreshList();
     List->SetItemIndex(index + Offset);
     UpdateStatus();
+}
+
+void TNetworkToolForm::ListDragOver(TObject *, TObject *Source, int X, int Y, TDragState, bool &Accept) {
+    Accept = Source == List && SelectedConnection() && List->GetItemAt(X, Y);
+}
+
+void TNetworkToolForm::ListDragDrop(TObject *, TObject *Source, int X, int Y) {
+    TListItem *target = Source == List ? List->GetItemAt(X, Y) : nullptr;
+    if (target)
+        MoveSelected(target->Index() - List->ItemIndex());
+}
+
+void TNetworkToolForm::DeleteDragOver(TObject *, TObject *Source, int, int, TDragState, bool &Accept) {
+    Accept = Source == List && SelectedConnection();
+}
+
+void TNetworkToolForm::DeleteDragDrop(TObject *, TObject *Source, int, int) {
+    if (Source == List)
+        DeleteClick(DeleteButton);
 }
 
 void TNetworkToolForm::MoveUpClick(TObject *) {

@@ -52,6 +52,10 @@ private:
     void ManagerChanged(TObject *Sender);
     void ListSelect(TObject *Sender, TListItem *Item, bool Selected);
     void ListEdited(TObject *Sender, TListItem *Item, std::string &Text);
+    void ListDragOver(TObject *Sender, TObject *Source, int X, int Y, TDragState State, bool &Accept);
+    void ListDragDrop(TObject *Sender, TObject *Source, int X, int Y);
+    void DeleteDragOver(TObject *Sender, TObject *Source, int X, int Y, TDragState State, bool &Accept);
+    void DeleteDragDrop(TObject *Sender, TObject *Source, int X, int Y);
     void PopupOpening(TObject *Sender);
     void ActiveClick(TObject *Sender);
     void AddClick(TObject *Sender);

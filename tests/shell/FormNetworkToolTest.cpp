@@ -144,4 +144,45 @@ TEST_F(NetworkToolWindow, ListAndStatusFollowTheEntries) {
     EXPECT_EQ(Tool->List->ItemIndex(), 0) << "the selection stays within the list";
 }
 
+// Rows dragged onto rows reorder the entries; a row dropped on "Delete Connection" goes.
+TEST_F(NetworkToolWindow, DraggedRowsMoveAndDropOnDelete) {
+    for (const char *host : {"127.0.0.11", "127.0.0.12", "127.0.0.13"})
+        Manager->GetConnection(Manager->AddConnection(host, 9000, false, ""))->SetActive(false);
+    ASSERT_TRUE(PumpUntil([&] { return Tool->List->ItemCount() == 3; }));
+    auto rowPoint = [&](int Index) {
+        RECT r{LVIR_BOUNDS, 0, 0, 0};
+        SendMessageA(Tool->List->Handle(), LVM_GETITEMRECT, Index, reinterpret_cast<LPARAM>(&r));
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    auto hosts = [&] {
+        std::string text;
+        for (int i = 0; i < Manager->GetCount(); ++i)
+            text += Manager->GetConnection(i)->Host().substr(8) + " ";
+        return text;
+    };
+    Tool->List->SetItemIndex(0);
+    const POINT third = rowPoint(2);
+    bool accept = false;
+    Tool->List->OnDragOver(Tool->List, Tool->List, third.x, third.y, dsDragMove, accept);
+    EXPECT_TRUE(accept);
+    Tool->List->OnDragOver(Tool->List, Tool->DeleteButton, third.x, third.y, dsDragMove, accept);
+    EXPECT_FALSE(accept) << "only the list's own rows";
+    Tool->List->OnDragDrop(Tool->List, Tool->List, third.x, third.y);
+    EXPECT_EQ(hosts(), "12 13 11 ");
+    EXPECT_EQ(Tool->List->ItemIndex(), 2) << "the moved row stays selected";
+    const POINT first = rowPoint(0);
+    Tool->List->OnDragDrop(Tool->List, Tool->List, first.x, first.y);
+    EXPECT_EQ(hosts(), "11 12 13 ");
+    EXPECT_EQ(Tool->List->ItemIndex(), 0);
+    Tool->List->OnDragDrop(Tool->List, Tool->List, first.x, 10000); // below the rows: nothing
+    EXPECT_EQ(hosts(), "11 12 13 ");
+
+    Tool->List->SetItemIndex(1);
+    Tool->DeleteButton->OnDragOver(Tool->DeleteButton, Tool->List, 5, 5, dsDragMove, accept);
+    EXPECT_TRUE(accept);
+    Tool->DeleteButton->OnDragDrop(Tool->DeleteButton, Tool->List, 5, 5);
+    EXPECT_EQ(hosts(), "11 13 ");
+    EXPECT_EQ(Tool->List->ItemCount(), 2);
+}
+
 } // namespace
