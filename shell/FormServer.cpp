@@ -104,8 +104,8 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     SetMenu(MainMenu);
     BuildToolBar();
 
-    // Controls aligned to the bottom stack downwards in the order they are made: the splitter
-    // above the log, the status bar directly under it.
+    // Controls aligned to the bottom are stacked by where their lower edges stand, the lowest
+    // lowest: the status bar at the bottom, the log above it, the splitter above the log.
     Splitter = new TSplitter(this);
     Splitter->SetParent(this);
     Splitter->SetAlign(alBottom);
@@ -123,6 +123,7 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     StatusBar = new TStatusBar(this);
     StatusBar->SetParent(this);
     StatusBar->SetAlign(alBottom);
+    StatusBar->SetTop(10000);
 
     List = new TListView(this);
     List->SetParent(this);
@@ -237,6 +238,12 @@ TServerForm::~TServerForm() {
         Application->SetMainForm(nullptr);
 }
 
+void TServerForm::SetLogHeight(int Height) {
+    LogMemo->SetHeight(std::max(Height, 30));
+    // A taller log reaches below the status bar's edge: the bar goes back under it.
+    StatusBar->SetTop(LogMemo->Top() + LogMemo->Height() + 1);
+}
+
 std::uint16_t TServerForm::Port() const {
     return FServer->Port();
 }
@@ -302,7 +309,6 @@ void TServerForm::BuildToolBar() {
         button->SetParent(ToolBar);
         button->SetFlat(true);
         button->SetBounds(left, 3, 23, 22);
-        button->SetCaption(buttons[i].Caption);
         button->SetHint(buttons[i].Hint);
         button->SetShowHint(true);
         button->OnClick = buttons[i].Click;
@@ -311,6 +317,8 @@ void TServerForm::BuildToolBar() {
             glyph.SetSize(16, 16);
             glyph.Canvas().CopyRect({0, 0, 16, 16}, strip->Canvas(), {16 * i, 0, 16 * i + 16, 16});
             glyph.SetTransparent(true);
+        } else {
+            button->SetCaption(buttons[i].Caption);
         }
         made[i] = button;
         left += 23;

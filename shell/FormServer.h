@@ -59,6 +59,8 @@ public:
     void UpdateList();
     void UpdateStatusBar();
     void AddLogLine(const std::string &Line);
+    // The log's height (at least 30), with the status bar kept directly under the log.
+    void SetLogHeight(int Height);
     void WndProc(TMessage &Message) override;
 
     // To the tray: the window and its task-bar button go, the tray icon comes.

@@ -94,6 +94,34 @@ TEST_F(ServerWindow, LogAndListFollowTheConnections) {
     EXPECT_EQ(Form->StatusBar->Panels(0).Text, " 0 connection(s)");
 }
 
+TEST_F(ServerWindow, StatusBarUnderTheLogAndPlainColumnHeaders) {
+    // From the top: list, splitter, log, status bar at the bottom edge, also after the log grows.
+    auto checkOrder = [&](const char *When) {
+        const int splitterBottom = Form->Splitter->Top() + Form->Splitter->Height();
+        const int logBottom = Form->LogMemo->Top() + Form->LogMemo->Height();
+        EXPECT_LE(Form->List->Top() + Form->List->Height(), Form->Splitter->Top()) << When;
+        EXPECT_LE(splitterBottom, Form->LogMemo->Top()) << When;
+        EXPECT_EQ(logBottom, Form->StatusBar->Top()) << When;
+        EXPECT_EQ(Form->StatusBar->Top() + Form->StatusBar->Height(), Form->ClientHeight()) << When;
+    };
+    checkOrder("at start");
+    Form->SetLogHeight(200);
+    PumpPending();
+    EXPECT_EQ(Form->LogMemo->Height(), 200);
+    checkOrder("after the log grew");
+
+    // The list has small images for its rows; its column headers show none.
+    HWND header = ListView_GetHeader(Form->List->Handle());
+    ASSERT_NE(header, nullptr);
+    ASSERT_EQ(Header_GetItemCount(header), 4);
+    for (int i = 0; i < 4; ++i) {
+        HDITEMA item{};
+        item.mask = HDI_FORMAT;
+        ASSERT_TRUE(SendMessageA(header, HDM_GETITEMA, i, reinterpret_cast<LPARAM>(&item)));
+        EXPECT_EQ(item.fmt & HDF_IMAGE, 0) << "column " << i;
+    }
+}
+
 TEST_F(ServerWindow, MemoKeepsTheNewestLines) {
     PumpUntil([&] { return MemoHas(*Form, ": Listening on port "); });
     // 1,100 lines: the first 1,000 in one go (each line appended through the edit window costs
