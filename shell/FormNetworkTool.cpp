@@ -43,6 +43,22 @@ TConnectionStatusTexts ConnectionStatusTexts(const TClientConnection &Connection
     return texts;
 }
 
+int ConnectionButtonImage(bool Active, TClientState State) {
+    // Images: connecting, not connected, connected, calculating, inactive.
+    if (!Active)
+        return 4;
+    switch (State) {
+    case TClientState::Connecting:
+        return 0;
+    case TClientState::Connected:
+        return 2;
+    case TClientState::Calculating:
+        return 3;
+    default:
+        return 1;
+    }
+}
+
 TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager)
     : TToolForm(APanel), FManager(AManager ? AManager : NetworkManager()) {
     SetName("TNetworkToolForm");
@@ -103,6 +119,17 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     List->OnSelectItem = MakeEvent<&TNetworkToolForm::ListSelect>(this);
     List->OnEdited = MakeEvent<&TNetworkToolForm::ListEdited>(this);
     List->OnDblClick = MakeNotifyEvent<&TNetworkToolForm::EditClick>(this);
+    // Each row's image is its check button: a click on it switches the entry.
+    FButtonImages = std::make_unique<TImageList>(16, 16);
+    try {
+        TBitmap strip;
+        strip.LoadFromResourceName(GetModuleHandleA(nullptr), "NETWORK_IMAGES");
+        FButtonImages->AddMasked(strip, clFuchsia);
+    } catch (const Exception &) {
+        // rows without pictures; the state column still tells
+    }
+    List->SetSmallImages(FButtonImages.get());
+    List->OnMouseDown = MakeEvent<&TNetworkToolForm::ListMouseDown>(this);
     // Rows are dragged onto other rows to reorder the entries.
     List->SetDragMode(dmAutomatic);
     List->OnDragOver = MakeEvent<&TNetworkToolForm::ListDragOver>(this);
@@ -121,6 +148,7 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
 }
 
 TNetworkToolForm::~TNetworkToolForm() {
+    List->SetSmallImages(nullptr);
     if (FManager)
         FManager->RemoveHandler(MakeNotifyEvent<&TNetworkToolForm::ManagerChanged>(this));
 }
@@ -165,6 +193,9 @@ void TNetworkToolForm::RefreshList() {
             connection.Active() ? ClientStateText(connection.GetState()) : std::string("Inactive");
         if (item.SubItems().Strings(0) != state)
             item.SubItems().SetStrings(0, state);
+        const int image = ConnectionButtonImage(connection.Active(), connection.GetState());
+        if (item.ImageIndex() != image)
+            item.SetImageIndex(image);
         anyActive = anyActive || connection.Active();
     }
     List->EndUpdate();
@@ -228,6 +259,22 @@ void TNetworkToolForm::PopupOpening(TObject *) {
 void TNetworkToolForm::ActiveClick(TObject *) {
     if (TClientConnection *connection = SelectedConnection())
         connection->SetActive(!connection->Active());
+    RefreshList();
+}
+
+int TNetworkToolForm::RowButtonAt(int X, int Y) {
+    LVHITTESTINFO hit{};
+    hit.pt = POINT{X, Y};
+    const int row = int(SendMessageA(List->Handle(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return row >= 0 && (hit.flags & LVHT_ONITEMICON) ? row : -1;
+}
+
+void TNetworkToolForm::ListMouseDown(TObject *, TMouseButton Button, TShiftState, int X, int Y) {
+    const int row = Button == mbLeft ? RowButtonAt(X, Y) : -1;
+    if (!FManager || row < 0 || row >= FManager->GetCount())
+        return;
+    TClientConnection &connection = *FManager->GetConnection(row);
+    connection.SetActive(!connection.Active());
     RefreshList();
 }
 

@@ -20,7 +20,7 @@ ICONS = ["MainIcon", "FractalIcon", "GradientIcon", "EditorIcon", "BrowserIcon",
 # Cursor file, and where its tip points: the hot spot is the picture's last opaque pixel that way.
 CURSORS = {"Drag": (-1, -1), "DragCopy": (-1, -1), "Eyedropper": (-1, 1), "Insert": None}
 BITMAPS = {"About": (560, 280), "ToolbarMain": (64, 16), "MenuImages": (160, 16), "ToolbarServer": (32, 16),
-           "ServerImages": (48, 16)}
+           "ServerImages": (48, 16), "NetworkImages": (80, 16)}
 MAGENTA = (255, 0, 255)
 ABOUT_LABEL_AREAS = [(248, 196, 548, 249), (12, 232, 240, 267)]
 

@@ -749,6 +749,25 @@ def small_computer(screen):
 SERVER_LIST_IMAGES = [lambda: small_computer(rgb("8890a0")), lambda: small_computer(rgb("f0c040")),
                       lambda: small_computer(rgb("40b0f0"))]
 
+def check_button(mark, colour):
+    """A row's check button in the network window: a box, ticked in the state's colour when on."""
+    image = Image(16, 16)
+    fill(image, rect(1, 1, 15, 15), rgb("404850"), hard=True)
+    fill(image, rect(2, 2, 14, 14), WHITE, hard=True)
+    if mark == "tick":
+        fill(image, union(segment(4, 8, 7, 11, 2.2), segment(7, 11, 12, 4.5, 2.2)), colour, hard=True)
+    elif mark == "cross":
+        fill(image, union(segment(4.5, 4.5, 11.5, 11.5, 2.2), segment(11.5, 4.5, 4.5, 11.5, 2.2)), colour,
+             hard=True)
+    return image
+
+
+# The network window's check buttons by image index: connecting, not connected, connected,
+# calculating, inactive (an empty box).
+NETWORK_CHECK_IMAGES = [lambda: check_button("tick", rgb("d0a010")), lambda: check_button("cross", rgb("c02020")),
+                        lambda: check_button("tick", rgb("20a040")), lambda: check_button("tick", rgb("2060d0")),
+                        lambda: check_button(None, None)]
+
 TOOLBAR_BUTTONS = [button_new, button_open, button_browse, button_help]
 MENU_BUTTONS = TOOLBAR_BUTTONS + [button_exit, button_options, button_cascade, button_tile_horizontal,
                                   button_tile_vertical, button_about]
@@ -828,6 +847,7 @@ BITMAPS = [
     ("MenuImages.bmp", lambda: button_strip(MENU_BUTTONS)),
     ("ToolbarServer.bmp", lambda: button_strip([button_options, button_help])),
     ("ServerImages.bmp", lambda: button_strip(SERVER_LIST_IMAGES)),
+    ("NetworkImages.bmp", lambda: button_strip(NETWORK_CHECK_IMAGES)),
 ]
 
 # =============================================================================================

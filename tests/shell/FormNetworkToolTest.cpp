@@ -185,4 +185,56 @@ TEST_F(NetworkToolWindow, DraggedRowsMoveAndDropOnDelete) {
     EXPECT_EQ(Tool->List->ItemCount(), 2);
 }
 
+TEST(NetworkToolImages, CheckButtonImageFollowsTheState) {
+    struct TCase {
+        bool Active;
+        TClientState State;
+        int Image;
+    };
+    // The pictures, in order: connecting, not connected, connected, calculating, inactive.
+    const TCase cases[] = {
+        {true, TClientState::NotConnected, 1},  {true, TClientState::Connecting, 0},
+        {true, TClientState::Connected, 2},     {true, TClientState::Calculating, 3},
+        {false, TClientState::NotConnected, 4}, {false, TClientState::Calculating, 4},
+    };
+    for (const TCase &c : cases)
+        EXPECT_EQ(ConnectionButtonImage(c.Active, c.State), c.Image) << int(c.State) << " " << c.Active;
+}
+
+// A click on a row's check button switches the entry; elsewhere on the row it only selects.
+TEST_F(NetworkToolWindow, RowCheckButtonSwitchesTheEntry) {
+    Manager->AddConnection("127.0.0.1", ClosedPort, false, "");
+    Manager->GetConnection(Manager->AddConnection("127.0.0.21", 9000, false, ""))->SetActive(false);
+    ASSERT_TRUE(PumpUntil([&] { return Tool->List->ItemCount() == 2; }));
+    EXPECT_EQ(Tool->List->Items(1)->ImageIndex(), 4);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Tool->RefreshList();
+            return Tool->List->Items(0)->ImageIndex() == 1;
+        },
+        60000))
+        << "the refused connection shows as not connected";
+    auto part = [&](int Row, int Part) {
+        RECT r{Part, 0, 0, 0};
+        SendMessageA(Tool->List->Handle(), LVM_GETITEMRECT, Row, reinterpret_cast<LPARAM>(&r));
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    const POINT label = part(1, LVIR_LABEL);
+    EXPECT_EQ(Tool->RowButtonAt(label.x, label.y), -1);
+    Tool->List->OnMouseDown(Tool->List, mbLeft, ssLeft, label.x, label.y);
+    EXPECT_FALSE(Manager->GetConnection(1)->Active()) << "a click on the caption does not switch";
+
+    const POINT button = part(1, LVIR_ICON);
+    EXPECT_EQ(Tool->RowButtonAt(button.x, button.y), 1);
+    Tool->List->OnMouseDown(Tool->List, mbLeft, ssLeft, button.x, button.y);
+    EXPECT_TRUE(Manager->GetConnection(1)->Active());
+    EXPECT_NE(Tool->List->Items(1)->ImageIndex(), 4);
+    const POINT first = part(0, LVIR_ICON);
+    Tool->List->OnMouseDown(Tool->List, mbRight, ssRight, first.x, first.y);
+    EXPECT_TRUE(Manager->GetConnection(0)->Active()) << "the right button opens the menu, nothing more";
+    Tool->List->OnMouseDown(Tool->List, mbLeft, ssLeft, first.x, first.y);
+    EXPECT_FALSE(Manager->GetConnection(0)->Active());
+    EXPECT_EQ(Tool->List->Items(0)->ImageIndex(), 4);
+}
+
 } // namespace
