@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "FormConnection.h"
+#include "GenSetup.h"
 #include "NetConnections.h"
+#include "ShellToolForms.h"
 
 namespace {
 
@@ -144,10 +146,15 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     Handle();
     if (FManager)
         FManager->AddHandler(MakeNotifyEvent<&TNetworkToolForm::ManagerChanged>(this));
+    if (TConfigManager *config = ConfigManager())
+        config->AddHandler(MakeNotifyEvent<&TNetworkToolForm::ConfigChanged>(this));
+    ApplyInterfaceFont(Font());
     RefreshList();
 }
 
 TNetworkToolForm::~TNetworkToolForm() {
+    if (TConfigManager *config = ConfigManager())
+        config->RemoveHandler(MakeNotifyEvent<&TNetworkToolForm::ConfigChanged>(this));
     List->SetSmallImages(nullptr);
     if (FManager)
         FManager->RemoveHandler(MakeNotifyEvent<&TNetworkToolForm::ManagerChanged>(this));
@@ -155,6 +162,10 @@ TNetworkToolForm::~TNetworkToolForm() {
 
 void TNetworkToolForm::ManagerChanged(TObject *) {
     PostMessageA(Handle(), WM_NETWORKCHANGED, 0, 0);
+}
+
+void TNetworkToolForm::ConfigChanged(TObject *) {
+    ApplyInterfaceFont(Font());
 }
 
 void TNetworkToolForm::WndProc(TMessage &Message) {

@@ -59,6 +59,7 @@ public:
 
 private:
     void ManagerChanged(TObject *Sender);
+    void ConfigChanged(TObject *Sender);
     void ListSelect(TObject *Sender, TListItem *Item, bool Selected);
     void ListEdited(TObject *Sender, TListItem *Item, std::string &Text);
     void ListMouseDown(TObject *Sender, TMouseButton Button, TShiftState Shift, int X, int Y);

@@ -10,6 +10,8 @@
 #include "AdvBars.h"
 #include "FormConnection.h"
 #include "FracCalculate.h"
+#include "GenProgram.h"
+#include "GenRegistry.h"
 #include "GenSetup.h"
 #include "NetConnections.h"
 #include "NetGeneral.h"
@@ -235,6 +237,42 @@ TEST_F(NetworkToolWindow, RowCheckButtonSwitchesTheEntry) {
     Tool->List->OnMouseDown(Tool->List, mbLeft, ssLeft, first.x, first.y);
     EXPECT_FALSE(Manager->GetConnection(0)->Active());
     EXPECT_EQ(Tool->List->Items(0)->ImageIndex(), 4);
+}
+
+// The window takes the configured interface font at its start and after every configuration change.
+class NetworkToolFont : public NetworkToolWindow {
+protected:
+    void SetUp() override {
+        Started = ConfigManager() == nullptr;
+        if (Started) {
+            InitializeGenProgram();
+            InitializeGenRegistry();
+            InitializeGenSetup();
+        }
+        Saved = ConfigManager()->General->Font;
+        ConfigManager()->General->Font = TFontSetting{"Courier New", 12, 0};
+        NetworkToolWindow::SetUp();
+    }
+    void TearDown() override {
+        NetworkToolWindow::TearDown();
+        ConfigManager()->General->Font = Saved;
+        if (Started) {
+            FinalizeGenSetup();
+            FinalizeGenRegistry();
+            FinalizeGenProgram();
+        }
+    }
+    bool Started = false;
+    TFontSetting Saved;
+};
+
+TEST_F(NetworkToolFont, FollowsTheConfiguredInterfaceFont) {
+    EXPECT_EQ(Tool->Font().Name(), "Courier New");
+    EXPECT_EQ(Tool->Font().Size(), 12);
+    ConfigManager()->General->Font = TFontSetting{"Arial", 10, 0};
+    ConfigManager()->Changed();
+    EXPECT_EQ(Tool->Font().Name(), "Arial");
+    EXPECT_EQ(Tool->Font().Size(), 10);
 }
 
 } // namespace
