@@ -7,6 +7,7 @@
 #include "AdvDlgs.h"
 #include "FormConnection.h"
 #include "GenSetup.h"
+#include "GenUtils.h"
 #include "NetClient.h"
 #include "NetCommon.h"
 
@@ -76,6 +77,8 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
     SetCaption("Options");
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);
+    // The window first: a client size set before it exists would count the frame in.
+    HandleNeeded();
     SetClientSize(362, 372);
     OnCloseQuery = MakeEvent<&TServerOptionsForm::FormCloseQuery>(this);
 
@@ -108,7 +111,10 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
     PlaceLabel(incoming, "&Listen on port:", 10, 21, PortInput);
     PortDefaultCheck = PlaceCheck(incoming, "Use &default port", 110, 46, 180);
     PortDefaultCheck->OnClick = click;
-    auto *note = Place<TLabel>(general, 12, 232, 320, 30);
+    auto *information = Place<TMessageImage>(general, 12, 230, 32, 32);
+    // A copy: the image frees its icon, and the system's own must stay.
+    information->Icon().SetHandle(CopyIcon(LoadIconA(nullptr, MAKEINTRESOURCEA(32516)))); // IDI_INFORMATION
+    auto *note = Place<TLabel>(general, 52, 232, 280, 30);
     note->SetWordWrap(true);
     note->SetCaption("Changes will take effect the next time Orbisk Vantel Server is started.");
 
@@ -291,6 +297,8 @@ TServerAddFilterForm::TServerAddFilterForm(TComponent *AOwner)
     SetCaption("Add Addresses");
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);
+    // The window first: a client size set before it exists would count the frame in.
+    HandleNeeded();
     SetClientSize(300, 93);
     OnCloseQuery = MakeEvent<&TServerAddFilterForm::FormCloseQuery>(this);
     AddSingleRadio = Place<TRadioButton>(this, 10, 8, 200, 18);
@@ -338,7 +346,7 @@ void TServerAddFilterForm::UpdateControls() {
     FromLabel->SetCaption(single ? "&Address:" : "&From:");
     ToLabel->SetVisible(!single);
     ToInput->SetVisible(!single);
-    const int height = single ? 93 : 117;
+    const int height = ScaleForScreenFont(single ? 93 : 117);
     // The buttons stand at the bottom of either height.
     FOKButton->SetTop(height - 33);
     FCancelButton->SetTop(height - 33);

@@ -76,6 +76,19 @@ TEST(E2EServerWindowTest, TrayHideShowSecondStartAndPlacementAcrossARestart) {
                      placed.bottom - placed.top, SWP_NOZORDER | SWP_NOACTIVATE);
         ASSERT_TRUE(program.WaitForIdle());
 
+        // The options dialog from the menu (kept as a picture for a person to look at), cancelled.
+        auto options = program.FindMenuItem(window, {"File", "Options..."});
+        ASSERT_TRUE(options.has_value());
+        ASSERT_TRUE(PostCommand(window, options->Command));
+        HWND dialog = program.WaitForWindow("TServerOptionsForm", "Options");
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(program.WaitForIdle());
+        EXPECT_NE(FindDescendant(dialog, "TButton", "Browse..."), nullptr);
+        EXPECT_TRUE(WritePng(ArtifactsFolder() + "\\server-options.png",
+                             CropImage(CaptureSettledScreen(), WindowRect(dialog))));
+        ASSERT_TRUE(PressButton(dialog, "Cancel"));
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog) || !IsVisibleWindow(dialog); }, 20000));
+
         // Ctrl+H: the window leaves the screen and the task bar.
         ASSERT_TRUE(PressKeys(window, {VK_CONTROL, 'H'}));
         ASSERT_TRUE(WaitUntil([&] { return !IsVisibleWindow(window); }, 20000)) << "Ctrl+H hides";

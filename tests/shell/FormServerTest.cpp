@@ -406,6 +406,22 @@ TEST_F(ServerOptions, ControlsFollowTheConfiguration) {
     EXPECT_EQ(Config.Server->Password, "old") << "without a required password the stored one stays";
 }
 
+// The window's real client area holds every control, the OK and Cancel buttons included.
+TEST_F(ServerOptions, ClientAreaHoldsTheButtons) {
+    TServerOptionsForm options(nullptr, *Config.Server);
+    TServerAddFilterForm filter(nullptr);
+    for (TForm *form : {static_cast<TForm *>(&options), static_cast<TForm *>(&filter)}) {
+        RECT client{};
+        GetClientRect(form->Handle(), &client);
+        EXPECT_EQ(client.bottom, form->ClientHeight()) << form->Caption();
+        for (int i = 0; i < form->ControlCount(); ++i) {
+            TControl &control = *form->Controls(i);
+            if (control.Visible())
+                EXPECT_LE(control.Top() + control.Height(), client.bottom) << form->Caption();
+        }
+    }
+}
+
 TEST_F(ServerOptions, MismatchedPasswordsWriteNothing) {
     TServerOptionsForm dialog(nullptr, *Config.Server);
     dialog.PasswordRequiredCheck->SetChecked(true);
@@ -472,7 +488,7 @@ TEST(ServerAddFilter, SingleAddressesRangesAndBadText) {
     dialog.UpdateControls();
     EXPECT_EQ(dialog.FromLabel->Caption(), "&Address:");
     EXPECT_FALSE(dialog.ToInput->Visible());
-    EXPECT_EQ(dialog.ClientHeight(), 93);
+    EXPECT_EQ(dialog.ClientHeight(), ScaleForScreenFont(93));
     std::string error;
     dialog.FromInput->SetText("10.0.0.300");
     EXPECT_FALSE(dialog.Accept(false, &error));
@@ -487,7 +503,7 @@ TEST(ServerAddFilter, SingleAddressesRangesAndBadText) {
     dialog.UpdateControls();
     EXPECT_EQ(dialog.FromLabel->Caption(), "&From:");
     EXPECT_TRUE(dialog.ToInput->Visible());
-    EXPECT_EQ(dialog.ClientHeight(), 117);
+    EXPECT_EQ(dialog.ClientHeight(), ScaleForScreenFont(117));
     dialog.FromInput->SetText("10.0.0.1");
     dialog.ToInput->SetText("10.0.0.9");
     ASSERT_TRUE(dialog.Accept(false));
