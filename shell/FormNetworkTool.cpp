@@ -6,6 +6,7 @@
 #include "FormConnection.h"
 #include "GenSetup.h"
 #include "NetConnections.h"
+#include "ShellImages.h"
 #include "ShellToolForms.h"
 
 namespace {
@@ -122,14 +123,8 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     List->OnEdited = MakeEvent<&TNetworkToolForm::ListEdited>(this);
     List->OnDblClick = MakeNotifyEvent<&TNetworkToolForm::EditClick>(this);
     // Each row's image is its check button: a click on it switches the entry.
-    FButtonImages = std::make_unique<TImageList>(16, 16);
-    try {
-        TBitmap strip;
-        strip.LoadFromResourceName(GetModuleHandleA(nullptr), "NETWORK_IMAGES");
-        FButtonImages->AddMasked(strip, clFuchsia);
-    } catch (const Exception &) {
-        // rows without pictures; the state column still tells
-    }
+    // Without pictures the state column still tells.
+    FButtonImages = LoadImageStrip("NETWORK_IMAGES");
     List->SetSmallImages(FButtonImages.get());
     List->OnMouseDown = MakeEvent<&TNetworkToolForm::ListMouseDown>(this);
     // Rows are dragged onto other rows to reorder the entries.

@@ -15,6 +15,7 @@
 #include "GenUtils.h"
 #include "NetClient.h"
 #include "NetServer.h"
+#include "ShellImages.h"
 #include "ShellInstance.h"
 #include "SystemTray.h"
 
@@ -131,14 +132,7 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     List->SetViewStyle(vsReport);
     List->SetReadOnly(true);
     List->SetRowSelect(true);
-    FListImages = std::make_unique<TImageList>(16, 16);
-    try {
-        TBitmap strip;
-        strip.LoadFromResourceName(GetModuleHandleA(nullptr), "SERVER_IMAGES");
-        FListImages->AddMasked(strip, clFuchsia);
-    } catch (const Exception &) {
-        // rows without pictures
-    }
+    FListImages = LoadImageStrip("SERVER_IMAGES");
     List->SetSmallImages(FListImages.get());
     for (const char *caption : {"Address", "Status", "Time", "Pixels/sec"})
         List->AddColumn(caption, ColumnWidth);
