@@ -293,7 +293,9 @@ void TListView::UpdateColumns() {
     for (int i = 0; i < ColumnCount(); ++i) {
         TListColumn &c = FColumns[i];
         LVCOLUMNA column = {};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_IMAGE;
+        // A column without an image must not name one: -1 is the callback value to the header,
+        // which then shows the list's first small image.
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | (c.ImageIndex >= 0 ? LVCF_IMAGE : 0);
         column.fmt = formats[c.Alignment] | (c.ImageIndex >= 0 ? LVCFMT_IMAGE : 0);
         column.cx = c.Width;
         column.pszText = c.Caption.data();

@@ -8,6 +8,7 @@
 #include "FracInteractive.h"
 #include "FracManager.h"
 #include "FracMapping.h"
+#include "ShellToolForms.h"
 #include "FractalWindowHost.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
@@ -220,13 +221,7 @@ int TModeToolForm::GetSelectAction() const {
 }
 
 void TModeToolForm::ApplyFont() {
-    if (TConfigManager *config = ConfigManager()) {
-        const TFontSetting &font = config->General->Font;
-        if (!font.Name.empty())
-            Font().SetName(font.Name);
-        Font().SetSize(font.Size);
-        Font().SetStyle(static_cast<TFontStyles>(font.Style));
-    }
+    ApplyInterfaceFont(Font());
 }
 
 void TModeToolForm::ConfigChanged(TObject *Sender) {

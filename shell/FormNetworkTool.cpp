@@ -4,7 +4,10 @@
 #include <memory>
 
 #include "FormConnection.h"
+#include "GenSetup.h"
 #include "NetConnections.h"
+#include "ShellImages.h"
+#include "ShellToolForms.h"
 
 namespace {
 
@@ -43,6 +46,22 @@ TConnectionStatusTexts ConnectionStatusTexts(const TClientConnection &Connection
     return texts;
 }
 
+int ConnectionButtonImage(bool Active, TClientState State) {
+    // Images: connecting, not connected, connected, calculating, inactive.
+    if (!Active)
+        return 4;
+    switch (State) {
+    case TClientState::Connecting:
+        return 0;
+    case TClientState::Connected:
+        return 2;
+    case TClientState::Calculating:
+        return 3;
+    default:
+        return 1;
+    }
+}
+
 TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager)
     : TToolForm(APanel), FManager(AManager ? AManager : NetworkManager()) {
     SetName("TNetworkToolForm");
@@ -79,6 +98,9 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     DeleteButton->SetCaption("Delete Connection");
     DeleteButton->SetBounds(4, 30, 110, 23);
     DeleteButton->OnClick = MakeNotifyEvent<&TNetworkToolForm::DeleteClick>(this);
+    // A row dropped on the button is deleted like a click on it.
+    DeleteButton->OnDragOver = MakeEvent<&TNetworkToolForm::DeleteDragOver>(this);
+    DeleteButton->OnDragDrop = MakeEvent<&TNetworkToolForm::DeleteDragDrop>(this);
     auto addLabel = [&](int Top) {
         auto *label = new TLabel(this);
         label->SetParent(bottom);
@@ -100,6 +122,15 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     List->OnSelectItem = MakeEvent<&TNetworkToolForm::ListSelect>(this);
     List->OnEdited = MakeEvent<&TNetworkToolForm::ListEdited>(this);
     List->OnDblClick = MakeNotifyEvent<&TNetworkToolForm::EditClick>(this);
+    // Each row's image is its check button: a click on it switches the entry.
+    // Without pictures the state column still tells.
+    FButtonImages = LoadImageStrip("NETWORK_IMAGES");
+    List->SetSmallImages(FButtonImages.get());
+    List->OnMouseDown = MakeEvent<&TNetworkToolForm::ListMouseDown>(this);
+    // Rows are dragged onto other rows to reorder the entries.
+    List->SetDragMode(dmAutomatic);
+    List->OnDragOver = MakeEvent<&TNetworkToolForm::ListDragOver>(this);
+    List->OnDragDrop = MakeEvent<&TNetworkToolForm::ListDragDrop>(this);
 
     Timer = new TTimer(this);
     Timer->SetEnabled(false);
@@ -110,16 +141,26 @@ TNetworkToolForm::TNetworkToolForm(TToolPanel *APanel, TNetworkManager *AManager
     Handle();
     if (FManager)
         FManager->AddHandler(MakeNotifyEvent<&TNetworkToolForm::ManagerChanged>(this));
+    if (TConfigManager *config = ConfigManager())
+        config->AddHandler(MakeNotifyEvent<&TNetworkToolForm::ConfigChanged>(this));
+    ApplyInterfaceFont(Font());
     RefreshList();
 }
 
 TNetworkToolForm::~TNetworkToolForm() {
+    if (TConfigManager *config = ConfigManager())
+        config->RemoveHandler(MakeNotifyEvent<&TNetworkToolForm::ConfigChanged>(this));
+    List->SetSmallImages(nullptr);
     if (FManager)
         FManager->RemoveHandler(MakeNotifyEvent<&TNetworkToolForm::ManagerChanged>(this));
 }
 
 void TNetworkToolForm::ManagerChanged(TObject *) {
     PostMessageA(Handle(), WM_NETWORKCHANGED, 0, 0);
+}
+
+void TNetworkToolForm::ConfigChanged(TObject *) {
+    ApplyInterfaceFont(Font());
 }
 
 void TNetworkToolForm::WndProc(TMessage &Message) {
@@ -158,6 +199,9 @@ void TNetworkToolForm::RefreshList() {
             connection.Active() ? ClientStateText(connection.GetState()) : std::string("Inactive");
         if (item.SubItems().Strings(0) != state)
             item.SubItems().SetStrings(0, state);
+        const int image = ConnectionButtonImage(connection.Active(), connection.GetState());
+        if (item.ImageIndex() != image)
+            item.SetImageIndex(image);
         anyActive = anyActive || connection.Active();
     }
     List->EndUpdate();
@@ -224,6 +268,22 @@ void TNetworkToolForm::ActiveClick(TObject *) {
     RefreshList();
 }
 
+int TNetworkToolForm::RowButtonAt(int X, int Y) {
+    LVHITTESTINFO hit{};
+    hit.pt = POINT{X, Y};
+    const int row = int(SendMessageA(List->Handle(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return row >= 0 && (hit.flags & LVHT_ONITEMICON) ? row : -1;
+}
+
+void TNetworkToolForm::ListMouseDown(TObject *, TMouseButton Button, TShiftState, int X, int Y) {
+    const int row = Button == mbLeft ? RowButtonAt(X, Y) : -1;
+    if (!FManager || row < 0 || row >= FManager->GetCount())
+        return;
+    TClientConnection &connection = *FManager->GetConnection(row);
+    connection.SetActive(!connection.Active());
+    RefreshList();
+}
+
 void TNetworkToolForm::AddClick(TObject *) {
     if (!FManager)
         return;
@@ -247,12 +307,31 @@ void TNetworkToolForm::DeleteClick(TObject *) {
 
 void TNetworkToolForm::MoveSelected(int Offset) {
     const int index = List->ItemIndex();
-    if (!SelectedConnection() || index + Offset < 0 || index + Offset >= FManager->GetCount())
+    if (!SelectedConnection() || index + Offset < 0 || index + Offset >= FManager->GetCount() || Offset == 0)
         return;
     FManager->MoveConnection(index, index + Offset);
     RefreshList();
     List->SetItemIndex(index + Offset);
     UpdateStatus();
+}
+
+void TNetworkToolForm::ListDragOver(TObject *, TObject *Source, int X, int Y, TDragState, bool &Accept) {
+    Accept = Source == List && SelectedConnection() && List->GetItemAt(X, Y);
+}
+
+void TNetworkToolForm::ListDragDrop(TObject *, TObject *Source, int X, int Y) {
+    TListItem *target = Source == List ? List->GetItemAt(X, Y) : nullptr;
+    if (target)
+        MoveSelected(target->Index() - List->ItemIndex());
+}
+
+void TNetworkToolForm::DeleteDragOver(TObject *, TObject *Source, int, int, TDragState, bool &Accept) {
+    Accept = Source == List && SelectedConnection();
+}
+
+void TNetworkToolForm::DeleteDragDrop(TObject *, TObject *Source, int, int) {
+    if (Source == List)
+        DeleteClick(DeleteButton);
 }
 
 void TNetworkToolForm::MoveUpClick(TObject *) {

@@ -5,6 +5,8 @@
 // posted message and reads the entries only in its own thread.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "AdvBars.h"
@@ -14,6 +16,7 @@
 #include "StdCtrls.h"
 
 class TClientConnection;
+enum class TClientState : std::uint8_t;
 class TNetworkManager;
 
 // The texts of the status lines for an entry: the state, then the time and rate or the error.
@@ -26,6 +29,10 @@ struct TConnectionStatusTexts {
 };
 TConnectionStatusTexts ConnectionStatusTexts(const TClientConnection &Connection, TDateTime Now);
 
+// The image of a row's check button: by the client's state (not connected, connecting, connected,
+// calculating) for an active entry, the empty box for an inactive one.
+int ConnectionButtonImage(bool Active, TClientState State);
+
 class TNetworkToolForm : public TToolForm {
 public:
     DECLARE_CLASS_NAME(TNetworkToolForm)
@@ -36,6 +43,8 @@ public:
     void RefreshList();
     void UpdateStatus();
     TClientConnection *SelectedConnection();
+    // The row whose check button is at a point of the list (client coordinates), or -1.
+    int RowButtonAt(int X, int Y);
     void WndProc(TMessage &Message) override;
 
     TListView *List;
@@ -50,8 +59,14 @@ public:
 
 private:
     void ManagerChanged(TObject *Sender);
+    void ConfigChanged(TObject *Sender);
     void ListSelect(TObject *Sender, TListItem *Item, bool Selected);
     void ListEdited(TObject *Sender, TListItem *Item, std::string &Text);
+    void ListMouseDown(TObject *Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+    void ListDragOver(TObject *Sender, TObject *Source, int X, int Y, TDragState State, bool &Accept);
+    void ListDragDrop(TObject *Sender, TObject *Source, int X, int Y);
+    void DeleteDragOver(TObject *Sender, TObject *Source, int X, int Y, TDragState State, bool &Accept);
+    void DeleteDragDrop(TObject *Sender, TObject *Source, int X, int Y);
     void PopupOpening(TObject *Sender);
     void ActiveClick(TObject *Sender);
     void AddClick(TObject *Sender);
@@ -65,4 +80,5 @@ private:
     void MoveSelected(int Offset);
 
     TNetworkManager *FManager;
+    std::unique_ptr<TImageList> FButtonImages;
 };

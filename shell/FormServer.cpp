@@ -13,13 +13,21 @@
 #include "GenClasses.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
+#include "NetClient.h"
 #include "NetServer.h"
+#include "ShellImages.h"
+#include "ShellInstance.h"
+#include "SystemTray.h"
 
 namespace {
 
 constexpr const char *ServerFormName = "ServerForm";
 constexpr int ColumnWidth = 100;
 constexpr int StatusPanelWidth = 200;
+constexpr int HintPanelWidth = 500;
+constexpr int DefaultLogHeight = 120;
+// The image of a connection's row in the list (a connected client).
+constexpr int ConnectionImage = 2;
 
 TMenuItem *AddMenuItem(TMenuItem &Parent, const std::string &Caption, const std::string &ShortCut,
                        const std::string &Hint, TNotifyEvent Click = nullptr) {
@@ -50,6 +58,10 @@ std::string HostText() {
         freeaddrinfo(found);
     }
     return address.empty() ? std::string(name) : Format("%s (%s)", name, address);
+}
+
+TMenuItem *AddSeparator(TMenuItem &Parent) {
+    return AddMenuItem(Parent, "-", "", "");
 }
 
 void SetCellText(TListItem &Item, int SubItem, const std::string &Text) {
@@ -84,13 +96,17 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     SetCaption("Orbisk Vantel Server");
     SetClientSize(520, 360);
     SetPosition(poScreenCenter);
+    // Made before the window, so that the window is an unowned one with a task-bar button.
+    if (Application && !Application->MainForm())
+        Application->SetMainForm(this);
 
     MainMenu = new TMainMenu(this);
     BuildMenu();
     SetMenu(MainMenu);
+    BuildToolBar();
 
-    // Controls aligned to the bottom stack downwards in the order they are made: the splitter
-    // above the log, the status bar directly under it.
+    // Controls aligned to the bottom are stacked by where their lower edges stand, the lowest
+    // lowest: the status bar at the bottom, the log above it, the splitter above the log.
     Splitter = new TSplitter(this);
     Splitter->SetParent(this);
     Splitter->SetAlign(alBottom);
@@ -100,7 +116,7 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     LogMemo = new TMemo(this);
     LogMemo->SetParent(this);
     LogMemo->SetAlign(alBottom);
-    LogMemo->SetHeight(120);
+    LogMemo->SetHeight(DefaultLogHeight);
     LogMemo->SetReadOnly(true);
     LogMemo->SetScrollBars(ssBoth);
     LogMemo->SetWordWrap(false);
@@ -108,6 +124,7 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     StatusBar = new TStatusBar(this);
     StatusBar->SetParent(this);
     StatusBar->SetAlign(alBottom);
+    StatusBar->SetTop(10000);
 
     List = new TListView(this);
     List->SetParent(this);
@@ -115,28 +132,50 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
     List->SetViewStyle(vsReport);
     List->SetReadOnly(true);
     List->SetRowSelect(true);
+    FListImages = LoadImageStrip("SERVER_IMAGES");
+    List->SetSmallImages(FListImages.get());
     for (const char *caption : {"Address", "Status", "Time", "Pixels/sec"})
         List->AddColumn(caption, ColumnWidth);
-    if (TConfigManager *config = ConfigManager()) {
-        for (int i = 0; i < List->ColumnCount(); ++i)
-            List->Columns(i).Width =
-                config->ReadFormInteger(ServerFormName, Format("ListColumn%d", i), ColumnWidth);
-        List->UpdateColumns();
-        LogMemo->SetHeight(std::max(config->ReadFormInteger(ServerFormName, "LogHeight", 120), 30));
-    }
 
     Timer = new TTimer(this);
     Timer->SetEnabled(false);
     Timer->SetInterval(2500);
     Timer->SetOnTimer(MakeNotifyEvent<&TServerForm::TimerTick>(this));
+    BuildTray();
 
-    StatusBar->AddPanel("", StatusPanelWidth);
-    StatusBar->AddPanel("", StatusPanelWidth);
-    StatusBar->AddPanel("", 0);
+    // 1. Placement, column widths and the log's height.
+    TConfigManager *config = ConfigManager();
+    HandleNeeded();
+    if (config) {
+        int state = 0;
+        if (config->LoadWindowPlacement(Handle(), ServerFormName, true, &state)) {
+            FPlacementState = state;
+            SetPosition(poDesigned);
+        }
+        for (int i = 0; i < List->ColumnCount(); ++i)
+            List->Columns(i).Width =
+                config->ReadFormInteger(ServerFormName, Format("ListColumn%d", i), ColumnWidth);
+        List->UpdateColumns();
+        LogMemo->SetHeight(
+            std::max(config->ReadFormInteger(ServerFormName, "LogHeight", DefaultLogHeight), 30));
+    }
+    // 2. Back to the tray when the program ended there.
+    if (config && config->ReadFormBool(ServerFormName, "Taskbar", false))
+        HideItemClick(this);
+    // 3. Hints in the status bar, and later starts handed to this window.
+    LogMemo->Lines().Clear();
+    if (Application)
+        Application->OnHint = MakeNotifyEvent<&TServerForm::ApplicationHint>(this);
+    if (TInstanceReceiver *receiver = InstanceReceiver(); receiver && !receiver->Started()) {
+        receiver->StartupDone(MakeEvent<&TServerForm::InstanceHandOver>(this));
+        FReceivesHandOvers = true;
+    }
+    BuildPanels();
     FHostText = HostText();
 
-    TServerConfiguration *configuration = ConfigManager() ? ConfigManager()->Server.get() : nullptr;
-    int port = 8691;
+    // 4.-6. The log file, the manager and the listening server.
+    TServerConfiguration *configuration = config ? config->Server.get() : nullptr;
+    int port = DefaultServerPort;
     std::string listenAddress = "0.0.0.0";
     if (configuration) {
         TScopeLock<TServerConfiguration> lock(*configuration);
@@ -147,30 +186,28 @@ TServerForm::TServerForm(TComponent *AOwner, const std::string &Address, int Por
         port = configuration->Port;
         // Not offered by the options dialog: a server that must serve this computer only (tests
         // on loopback) sets it in the registry.
-        ConfigManager()->ReadString("Server", "ListenAddress", listenAddress, "0.0.0.0");
+        config->ReadString("Server", "ListenAddress", listenAddress, "0.0.0.0");
     }
     if (!Address.empty())
         listenAddress = Address;
     if (Port >= 0)
         port = Port;
-    // Connection threads post their log lines and list changes to the window from the start on.
-    Handle();
     FManager = std::make_unique<TServerManager>(configuration);
     FManager->OnListChanged = MakeNotifyEvent<&TServerForm::ManagerListChanged>(this);
     FManager->OnLog = MakeEvent<&TServerForm::ManagerLog>(this);
     FServer = std::make_unique<TServerListener>(*FManager);
     FServer->Start(listenAddress, std::uint16_t(port));
+    // 7.
     UpdateList();
     FManager->Log("Server started");
     FManager->Log(Format("Listening on port %d", int(FServer->Port())));
 }
 
 TServerForm::~TServerForm() {
-    if (TConfigManager *config = ConfigManager()) {
-        config->WriteFormInteger(ServerFormName, "LogHeight", LogMemo->Height());
-        for (int i = 0; i < List->ColumnCount(); ++i)
-            config->WriteFormInteger(ServerFormName, Format("ListColumn%d", i), List->Columns(i).Width);
-    }
+    if (FReceivesHandOvers && InstanceReceiver())
+        InstanceReceiver()->Detach();
+    if (Application && Application->OnHint == MakeNotifyEvent<&TServerForm::ApplicationHint>(this))
+        Application->OnHint = nullptr;
     // Every connection ends before the manager that lists them.
     if (FServer)
         FServer->Stop();
@@ -182,6 +219,23 @@ TServerForm::~TServerForm() {
     }
     FManager.reset();
     FLogFile.reset();
+    if (TConfigManager *config = ConfigManager()) {
+        config->WriteFormBool(ServerFormName, "Taskbar", FTaskbar);
+        config->WriteFormInteger(ServerFormName, "LogHeight", LogMemo->Height());
+        for (int i = 0; i < List->ColumnCount(); ++i)
+            config->WriteFormInteger(ServerFormName, Format("ListColumn%d", i), List->Columns(i).Width);
+        if (HandleAllocated())
+            config->SaveWindowPlacement(Handle(), ServerFormName, true);
+    }
+    List->SetSmallImages(nullptr);
+    if (Application && Application->MainForm() == this)
+        Application->SetMainForm(nullptr);
+}
+
+void TServerForm::SetLogHeight(int Height) {
+    LogMemo->SetHeight(std::max(Height, 30));
+    // A taller log reaches below the status bar's edge: the bar goes back under it.
+    StatusBar->SetTop(LogMemo->Top() + LogMemo->Height() + 1);
 }
 
 std::uint16_t TServerForm::Port() const {
@@ -197,17 +251,153 @@ void TServerForm::BuildMenu() {
                 MakeNotifyEvent<&TServerForm::OptionsClick>(this));
     AddMenuItem(*file, "&Clear Log", "", "Clears the server log.",
                 MakeNotifyEvent<&TServerForm::ClearLogClick>(this));
-    auto *separator = new TMenuItem(nullptr);
-    separator->SetCaption("-");
-    file->Add(separator);
+    AddSeparator(*file);
+    HideItem = AddMenuItem(*file, "&Hide", "Ctrl+H", "Minimizes to an icon in the system tray.",
+                           MakeNotifyEvent<&TServerForm::HideItemClick>(this));
     AddMenuItem(*file, "E&xit", "Alt+F4", "Closes Orbisk Vantel Server.",
                 MakeNotifyEvent<&TServerForm::ExitClick>(this));
     auto *help = new TMenuItem(nullptr);
     help->SetCaption("&Help");
     help->SetHint("Contains commands for displaying help.");
     MainMenu->Items().Add(help);
+    AddMenuItem(*help, "&Help", "F1", "Shows context-sensitive help.",
+                MakeNotifyEvent<&TServerForm::HelpClick>(this));
+    AddMenuItem(*help, "&Contents", "Shift+F1", "Shows an overview of the available help topics.",
+                MakeNotifyEvent<&TServerForm::ContentsClick>(this));
+    AddMenuItem(*help, "&Index", "Ctrl+F1", "Shows an index containing all help topics.",
+                MakeNotifyEvent<&TServerForm::IndexClick>(this));
+    AddSeparator(*help);
     AddMenuItem(*help, "&About...", "", "Shows copyright and version information.",
                 MakeNotifyEvent<&TServerForm::AboutClick>(this));
+}
+
+void TServerForm::BuildToolBar() {
+    ToolBar = new TPanel(this);
+    ToolBar->SetParent(this);
+    ToolBar->SetAlign(alTop);
+    ToolBar->SetHeight(28);
+    ToolBar->SetBevelOuter(bvNone);
+    std::unique_ptr<TBitmap> strip;
+    try {
+        strip = std::make_unique<TBitmap>();
+        strip->LoadFromResourceName(GetModuleHandleA(nullptr), "TOOLBAR_SERVER");
+    } catch (const Exception &) {
+        strip.reset(); // buttons without pictures show their captions
+    }
+    struct TButtonInfo {
+        const char *Caption;
+        const char *Hint;
+        TNotifyEvent Click;
+    };
+    const TButtonInfo buttons[] = {
+        {"Options", "Options|Sets security and connection options.",
+         MakeNotifyEvent<&TServerForm::OptionsClick>(this)},
+        {"Help", "Help (F1)|Shows context-sensitive help.", MakeNotifyEvent<&TServerForm::HelpClick>(this)},
+    };
+    TSpeedButton *made[2] = {};
+    int left = 4;
+    for (int i = 0; i < 2; ++i) {
+        if (i == 1)
+            left += 8; // the separator before Help
+        auto *button = new TSpeedButton(this);
+        button->SetParent(ToolBar);
+        button->SetFlat(true);
+        button->SetBounds(left, 3, 23, 22);
+        button->SetHint(buttons[i].Hint);
+        button->SetShowHint(true);
+        button->OnClick = buttons[i].Click;
+        if (strip && strip->Width() >= 16 * (i + 1)) {
+            TBitmap &glyph = button->Glyph();
+            glyph.SetSize(16, 16);
+            glyph.Canvas().CopyRect({0, 0, 16, 16}, strip->Canvas(), {16 * i, 0, 16 * i + 16, 16});
+            glyph.SetTransparent(true);
+        } else {
+            button->SetCaption(buttons[i].Caption);
+        }
+        made[i] = button;
+        left += 23;
+    }
+    OptionsButton = made[0];
+    HelpButton = made[1];
+}
+
+void TServerForm::BuildTray() {
+    PopupMenu = new TPopupMenu(this);
+    TMenuItem *show = AddMenuItem(PopupMenu->Items(), "&Show", "", "",
+                                  MakeNotifyEvent<&TServerForm::PopupShowItemClick>(this));
+    show->SetDefault(true);
+    AddMenuItem(PopupMenu->Items(), "E&xit", "", "", MakeNotifyEvent<&TServerForm::ExitClick>(this));
+    SystemTray = new TSystemTray(this);
+    SystemTray->SetText("Orbisk Vantel Server");
+    SystemTray->SetVisible(false);
+    SystemTray->SetPopupMenu(PopupMenu);
+    SystemTray->OnClick = MakeNotifyEvent<&TServerForm::PopupShowItemClick>(this);
+    try {
+        SystemTray->LoadIconResource("SERVER_ICON");
+    } catch (const Exception &) {
+        // the program's own icon stands in
+    }
+    SystemTray->Loaded();
+}
+
+void TServerForm::BuildPanels() {
+    StatusBar->BeginUpdate();
+    StatusBar->ClearPanels();
+    if (FShowingHint) {
+        StatusBar->AddPanel("", ScaleForScreenFont(HintPanelWidth));
+        StatusBar->Panels(0).Bevel = false;
+    } else {
+        StatusBar->AddPanel("", ScaleForScreenFont(StatusPanelWidth));
+        StatusBar->AddPanel("", ScaleForScreenFont(StatusPanelWidth));
+    }
+    const int filler = StatusBar->AddPanel("", 0);
+    StatusBar->Panels(filler).Bevel = false;
+    StatusBar->EndUpdate();
+}
+
+void TServerForm::ApplicationHint(TObject *) {
+    const std::string &hint = Application->Hint();
+    const bool showHint = !hint.empty();
+    if (showHint != FShowingHint) {
+        FShowingHint = showHint;
+        BuildPanels();
+    }
+    if (showHint)
+        StatusBar->SetPanelText(0, " " + hint);
+    else
+        UpdateStatusBar();
+}
+
+void TServerForm::HideItemClick(TObject *) {
+    FTaskbar = true;
+    SystemTray->HideOwner();
+    SystemTray->SetVisible(true);
+}
+
+void TServerForm::PopupShowItemClick(TObject *) {
+    FTaskbar = false;
+    SystemTray->ShowOwner();
+    SystemTray->SetVisible(false);
+}
+
+void TServerForm::InstanceHandOver(const std::vector<std::string> &) {
+    // A window left hidden to the tray comes back the way "Show" brings it, so that the tray
+    // icon and the stored state never disagree with a shown window.
+    if (FTaskbar)
+        PopupShowItemClick(this);
+    OnActivate(this);
+    Show();
+    if (Minimized())
+        Restore();
+    SetForegroundWindow(Handle());
+}
+
+bool TServerForm::WMSysCommand(WPARAM Command) {
+    // Minimizing goes to the tray instead of the task bar.
+    if ((Command & 0xFFF0) != SC_MINIMIZE)
+        return false;
+    HideItemClick(this);
+    return true;
 }
 
 void TServerForm::ManagerListChanged(TObject *) {
@@ -240,6 +430,13 @@ void TServerForm::WndProc(TMessage &Message) {
         AddLogLine(text.get());
         return;
     }
+    case WM_SYSCOMMAND:
+        if (WMSysCommand(Message.WParam)) {
+            Message.Result = 0;
+            return;
+        }
+        TForm::WndProc(Message);
+        return;
     default:
         TForm::WndProc(Message);
     }
@@ -258,7 +455,7 @@ void TServerForm::UpdateList() {
                 item = List->Items(i);
             } else {
                 item = List->AddItem();
-                item->SetImageIndex(2);
+                item->SetImageIndex(ConnectionImage);
                 for (int j = 0; j < 3; ++j)
                     item->SubItems().Add("");
             }
@@ -277,6 +474,8 @@ void TServerForm::UpdateList() {
 }
 
 void TServerForm::UpdateStatusBar() {
+    if (FShowingHint)
+        return;
     StatusBar->SetPanelText(0, Format(" %d connection(s)", FManager->GetCount()));
     StatusBar->SetPanelText(1, " " + FHostText);
 }
@@ -304,11 +503,33 @@ void TServerForm::AboutClick(TObject *) {
     ShowAboutForm();
 }
 
+void TServerForm::HelpClick(TObject *) {
+    Application->HelpCommand(HELP_KEY, reinterpret_cast<intptr_t>(ServerHelpPage));
+}
+
+void TServerForm::ContentsClick(TObject *) {
+    Application->HelpCommand(HelpContentsCommand, 0);
+}
+
+void TServerForm::IndexClick(TObject *) {
+    static const char Empty[] = "";
+    Application->HelpCommand(HelpIndexCommand, reinterpret_cast<intptr_t>(Empty));
+}
+
 void RunServer() {
     Application->SetTitle("Orbisk Vantel Server");
     auto form = std::make_unique<TServerForm>(nullptr);
     Application->SetMainForm(form.get());
+    if (HICON icon = LoadIconA(GetModuleHandleA(nullptr), "SERVER_ICON")) {
+        // The window's and the task bar's picture.
+        SendMessageA(form->Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageA(form->Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
+    // A window that went to the tray at its start stays there (its hiding is posted and runs
+    // from the message loop, after this show).
     form->Show();
+    if (form->PlacementState() == 2 && !form->Taskbar())
+        form->Maximize();
     Application->Run();
     form.reset();
     if (ConfigManager())

@@ -7,6 +7,7 @@
 #include "AdvDlgs.h"
 #include "FormConnection.h"
 #include "GenSetup.h"
+#include "GenUtils.h"
 #include "NetClient.h"
 #include "NetCommon.h"
 
@@ -56,6 +57,17 @@ std::pair<TButton *, TButton *> AddDialogButtons(TForm &Form, int Top) {
 
 } // namespace
 
+static TServerLogDialogFunction &LogDialogFunction() {
+    static TServerLogDialogFunction function;
+    return function;
+}
+
+TServerLogDialogFunction SetServerLogDialog(TServerLogDialogFunction Function) {
+    TServerLogDialogFunction previous = std::move(LogDialogFunction());
+    LogDialogFunction() = std::move(Function);
+    return previous;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TServerOptionsForm
 
@@ -65,6 +77,8 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
     SetCaption("Options");
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);
+    // The window first: a client size set before it exists would count the frame in.
+    HandleNeeded();
     SetClientSize(362, 372);
     OnCloseQuery = MakeEvent<&TServerOptionsForm::FormCloseQuery>(this);
 
@@ -86,15 +100,21 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
     TGroupBox *logging = PlaceGroup(general, "Logging", 64, 76);
     LogEnabledCheck = PlaceCheck(logging, "Log &events to a file", 10, 18, 200);
     LogEnabledCheck->OnClick = click;
-    LogFileInput = Place<TEdit>(logging, 110, 44, 210, 21);
+    LogFileInput = Place<TEdit>(logging, 110, 44, 136, 21);
     LogFileLabel = PlaceLabel(logging, "Log file &name:", 10, 47, LogFileInput);
+    LogBrowseButton = Place<TButton>(logging, 252, 42, 80, 25);
+    LogBrowseButton->SetCaption("&Browse...");
+    LogBrowseButton->OnClick = MakeNotifyEvent<&TServerOptionsForm::LogBrowseClick>(this);
     TGroupBox *incoming = PlaceGroup(general, "Incoming connections", 146, 76);
     PortInput = Place<TEdit>(incoming, 110, 18, 60, 21);
     PortInput->OnChange = MakeNotifyEvent<&TServerOptionsForm::PortChange>(this);
     PlaceLabel(incoming, "&Listen on port:", 10, 21, PortInput);
     PortDefaultCheck = PlaceCheck(incoming, "Use &default port", 110, 46, 180);
     PortDefaultCheck->OnClick = click;
-    auto *note = Place<TLabel>(general, 12, 232, 320, 30);
+    auto *information = Place<TMessageImage>(general, 12, 230, 32, 32);
+    // A copy: the image frees its icon, and the system's own must stay.
+    information->Icon().SetHandle(CopyIcon(LoadIconA(nullptr, MAKEINTRESOURCEA(32516)))); // IDI_INFORMATION
+    auto *note = Place<TLabel>(general, 52, 232, 280, 30);
     note->SetWordWrap(true);
     note->SetCaption("Changes will take effect the next time Orbisk Vantel Server is started.");
 
@@ -121,9 +141,13 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
     PasswordConfirmLabel = PlaceLabel(passwords, "&Confirm Password:", 10, 75, PasswordConfirmInput);
     AddDialogButtons(*this, 338);
 
-    if (TConfigManager *config = ConfigManager())
+    if (TConfigManager *config = ConfigManager()) {
+        HandleNeeded();
+        if (config->LoadWindowPlacement(Handle(), OptionsFormName, false))
+            SetPosition(poDesigned);
         Pages->SetActivePageIndex(
             std::clamp(config->ReadFormInteger(OptionsFormName, "ActivePage", 0), 0, 1));
+    }
     {
         TScopeLock<TServerConfiguration> lock(FConfiguration);
         PriorityInput->SetItemIndex(std::min<int>(FConfiguration.Priority, 3));
@@ -145,8 +169,11 @@ TServerOptionsForm::TServerOptionsForm(TComponent *AOwner, TServerConfiguration 
 }
 
 TServerOptionsForm::~TServerOptionsForm() {
-    if (TConfigManager *config = ConfigManager())
+    if (TConfigManager *config = ConfigManager()) {
         config->WriteFormInteger(OptionsFormName, "ActivePage", Pages->ActivePageIndex());
+        if (HandleAllocated())
+            config->SaveWindowPlacement(Handle(), OptionsFormName, false);
+    }
 }
 
 void TServerOptionsForm::UpdatePort() {
@@ -162,6 +189,20 @@ void TServerOptionsForm::UpdateLog() {
     const bool enabled = LogEnabledCheck->Checked();
     LogFileLabel->SetEnabled(enabled);
     LogFileInput->SetEnabled(enabled);
+    LogBrowseButton->SetEnabled(enabled);
+}
+
+void TServerOptionsForm::LogBrowseClick(TObject *) {
+    TSaveDialog dialog(nullptr);
+    dialog.Title = "Browse";
+    dialog.DefaultExt = "log";
+    dialog.Filter = "Log files (*.log)|*.log|All files (*.*)|*.*";
+    // The log is appended to: choosing an existing file is the usual case, not a risk.
+    dialog.OverwritePrompt = false;
+    dialog.FileName = LogFileInput->Text();
+    const TServerLogDialogFunction &function = LogDialogFunction();
+    if (function ? function(dialog) : dialog.Execute())
+        LogFileInput->SetText(dialog.FileName);
 }
 
 void TServerOptionsForm::UpdateFilters() {
@@ -256,6 +297,8 @@ TServerAddFilterForm::TServerAddFilterForm(TComponent *AOwner)
     SetCaption("Add Addresses");
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);
+    // The window first: a client size set before it exists would count the frame in.
+    HandleNeeded();
     SetClientSize(300, 93);
     OnCloseQuery = MakeEvent<&TServerAddFilterForm::FormCloseQuery>(this);
     AddSingleRadio = Place<TRadioButton>(this, 10, 8, 200, 18);
@@ -281,10 +324,17 @@ TServerAddFilterForm::TServerAddFilterForm(TComponent *AOwner)
     AddSingleRadio->OnClick = MakeNotifyEvent<&TServerAddFilterForm::RadioClick>(this);
     AddRangeRadio->OnClick = MakeNotifyEvent<&TServerAddFilterForm::RadioClick>(this);
     UpdateControls();
+    if (TConfigManager *config = ConfigManager()) {
+        HandleNeeded();
+        if (config->LoadWindowPlacement(Handle(), FilterFormName, false))
+            SetPosition(poDesigned);
+    }
 }
 
 TServerAddFilterForm::~TServerAddFilterForm() {
     if (TConfigManager *config = ConfigManager()) {
+        if (HandleAllocated())
+            config->SaveWindowPlacement(Handle(), FilterFormName, false);
         config->WriteFormString(FilterFormName, "ToAddress", ToInput->Text());
         config->WriteFormString(FilterFormName, "FromAddress", FromInput->Text());
         config->WriteFormBool(FilterFormName, "SingleMode", AddSingleRadio->Checked());
@@ -296,7 +346,7 @@ void TServerAddFilterForm::UpdateControls() {
     FromLabel->SetCaption(single ? "&Address:" : "&From:");
     ToLabel->SetVisible(!single);
     ToInput->SetVisible(!single);
-    const int height = single ? 93 : 117;
+    const int height = ScaleForScreenFont(single ? 93 : 117);
     // The buttons stand at the bottom of either height.
     FOKButton->SetTop(height - 33);
     FCancelButton->SetTop(height - 33);

@@ -3,16 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "ComCtrls.h"
+#include "Dialogs.h"
 #include "Forms.h"
 #include "StdCtrls.h"
 
 class TNetworkAddressFilter;
 class TNetworkAddressFilterList;
 class TServerConfiguration;
+
+// Runs the log file's save dialog (its Execute by default); tests answer it here. The previous
+// function is returned.
+using TServerLogDialogFunction = std::function<bool(TSaveDialog &Dialog)>;
+TServerLogDialogFunction SetServerLogDialog(TServerLogDialogFunction Function);
 
 class TServerOptionsForm : public TForm {
 public:
@@ -36,6 +43,7 @@ public:
     TCheckBox *LogEnabledCheck;
     TLabel *LogFileLabel;
     TEdit *LogFileInput;
+    TButton *LogBrowseButton;
     TEdit *PortInput;
     TCheckBox *PortDefaultCheck;
     TCheckBox *FilterEnabledCheck;
@@ -53,6 +61,7 @@ private:
     void PortChange(TObject *Sender);
     void FilterAddClick(TObject *Sender);
     void FilterRemoveClick(TObject *Sender);
+    void LogBrowseClick(TObject *Sender);
     void FormCloseQuery(TObject *Sender, bool &CanClose);
 
     TServerConfiguration &FConfiguration;

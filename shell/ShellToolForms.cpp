@@ -5,6 +5,7 @@
 #include "FormMessages.h"
 #include "FormModeTool.h"
 #include "FormNetworkTool.h"
+#include "GenSetup.h"
 
 namespace {
 
@@ -42,4 +43,15 @@ const TShellTool &ShellTool(int Index) {
          "Messages"},
     }};
     return tools.at(Index);
+}
+
+void ApplyInterfaceFont(TFont &Font) {
+    TConfigManager *config = ConfigManager();
+    if (!config || !config->General)
+        return;
+    const TFontSetting &font = config->General->Font;
+    if (!font.Name.empty())
+        Font.SetName(font.Name);
+    Font.SetSize(font.Size);
+    Font.SetStyle(static_cast<TFontStyles>(font.Style));
 }

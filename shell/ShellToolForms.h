@@ -30,6 +30,10 @@ struct TShellTool {
     const char *HintName;
 };
 
+// The interface font of the General configuration put into Font (nothing without a
+// configuration); the tool windows apply it at their start and after every configuration change.
+void ApplyInterfaceFont(TFont &Font);
+
 constexpr int ShellToolCount = 8;
 // The tools in dock order (index 0 first).
 const TShellTool &ShellTool(int Index);

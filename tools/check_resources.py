@@ -15,11 +15,12 @@ import struct
 import sys
 import zlib
 
-ICONS = ["MainIcon", "FractalIcon", "GradientIcon", "EditorIcon", "BrowserIcon", "OFRFile", "OPRFile",
+ICONS = ["MainIcon", "FractalIcon", "GradientIcon", "EditorIcon", "BrowserIcon", "ServerIcon", "OFRFile", "OPRFile",
          "OGRFile", "OALFile", "OXFFile", "OFMFile", "OCLFile", "ORJFile"]
 # Cursor file, and where its tip points: the hot spot is the picture's last opaque pixel that way.
 CURSORS = {"Drag": (-1, -1), "DragCopy": (-1, -1), "Eyedropper": (-1, 1), "Insert": None}
-BITMAPS = {"About": (560, 280), "ToolbarMain": (64, 16), "MenuImages": (160, 16)}
+BITMAPS = {"About": (560, 280), "ToolbarMain": (64, 16), "MenuImages": (160, 16), "ToolbarServer": (32, 16),
+           "ServerImages": (48, 16), "NetworkImages": (80, 16)}
 MAGENTA = (255, 0, 255)
 ABOUT_LABEL_AREAS = [(248, 196, 548, 249), (12, 232, 240, 267)]
 

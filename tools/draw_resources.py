@@ -405,6 +405,23 @@ def icon_browser(size):
     return image
 
 
+def icon_server(size):
+    """A calculation server: a tower case with drive bays and a fractal on its front panel."""
+    image = Image(size, size)
+    u = size / 16
+    fill(image, rounded_rect(3 * u, 0.5 * u, 13 * u, 15.5 * u, 1.5 * u), OUTLINE)
+    fill(image, rounded_rect(3 * u + 1, 0.5 * u + 1, 13 * u - 1, 15.5 * u - 1, 1.5 * u - 1),
+         lambda x, y: mix(rgb("8090a8"), rgb("485468"), y / size))
+    for row in range(2):
+        y = (2 + 2.2 * row) * u
+        fill(image, rect(4.5 * u, y, 11.5 * u, y + 1.3 * u), rgb("2a3040"))
+        fill(image, rect(10 * u, y + 0.3 * u, 10.9 * u, y + 1.0 * u), rgb("40e060"))
+    panel = (int(4.5 * u), int(7.5 * u), int(11.5 * u), int(14 * u))
+    fill(image, rect(*panel), rgb("1a2a60"))
+    mandelbrot(image, panel, (-0.7, 0.0, 2.9 / (panel[2] - panel[0])), FIRE)
+    return image
+
+
 def document(kind):
     def draw(size):
         image = Image(size, size)
@@ -515,6 +532,7 @@ ICONS = [
     ("GradientIcon.ico", icon_gradient),
     ("EditorIcon.ico", icon_editor),
     ("BrowserIcon.ico", icon_browser),
+    ("ServerIcon.ico", icon_server),
 ] + [(kind + "File.ico", document(kind)) for kind in DOCUMENT_EMBLEMS]
 
 # =============================================================================================
@@ -718,6 +736,38 @@ def button_tile_vertical():
     return image
 
 
+def small_computer(screen):
+    image = Image(16, 16)
+    fill(image, rect(1, 1, 15, 11), rgb("303840"), hard=True)
+    fill(image, rect(2, 2, 14, 10), screen, hard=True)
+    fill(image, rect(6, 11, 10, 13), rgb("606870"), hard=True)
+    fill(image, rect(3, 13, 13, 15), rgb("404850"), hard=True)
+    return image
+
+
+# The server window's connection list: a client computer idle, authenticating and connected.
+SERVER_LIST_IMAGES = [lambda: small_computer(rgb("8890a0")), lambda: small_computer(rgb("f0c040")),
+                      lambda: small_computer(rgb("40b0f0"))]
+
+def check_button(mark, colour):
+    """A row's check button in the network window: a box, ticked in the state's colour when on."""
+    image = Image(16, 16)
+    fill(image, rect(1, 1, 15, 15), rgb("404850"), hard=True)
+    fill(image, rect(2, 2, 14, 14), WHITE, hard=True)
+    if mark == "tick":
+        fill(image, union(segment(4, 8, 7, 11, 2.2), segment(7, 11, 12, 4.5, 2.2)), colour, hard=True)
+    elif mark == "cross":
+        fill(image, union(segment(4.5, 4.5, 11.5, 11.5, 2.2), segment(11.5, 4.5, 4.5, 11.5, 2.2)), colour,
+             hard=True)
+    return image
+
+
+# The network window's check buttons by image index: connecting, not connected, connected,
+# calculating, inactive (an empty box).
+NETWORK_CHECK_IMAGES = [lambda: check_button("tick", rgb("d0a010")), lambda: check_button("cross", rgb("c02020")),
+                        lambda: check_button("tick", rgb("20a040")), lambda: check_button("tick", rgb("2060d0")),
+                        lambda: check_button(None, None)]
+
 TOOLBAR_BUTTONS = [button_new, button_open, button_browse, button_help]
 MENU_BUTTONS = TOOLBAR_BUTTONS + [button_exit, button_options, button_cascade, button_tile_horizontal,
                                   button_tile_vertical, button_about]
@@ -795,6 +845,9 @@ BITMAPS = [
     ("About.bmp", about_picture),
     ("ToolbarMain.bmp", lambda: button_strip(TOOLBAR_BUTTONS)),
     ("MenuImages.bmp", lambda: button_strip(MENU_BUTTONS)),
+    ("ToolbarServer.bmp", lambda: button_strip([button_options, button_help])),
+    ("ServerImages.bmp", lambda: button_strip(SERVER_LIST_IMAGES)),
+    ("NetworkImages.bmp", lambda: button_strip(NETWORK_CHECK_IMAGES)),
 ]
 
 # =============================================================================================

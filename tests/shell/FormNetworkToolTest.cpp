@@ -10,6 +10,8 @@
 #include "AdvBars.h"
 #include "FormConnection.h"
 #include "FracCalculate.h"
+#include "GenProgram.h"
+#include "GenRegistry.h"
 #include "GenSetup.h"
 #include "NetConnections.h"
 #include "NetGeneral.h"
@@ -142,6 +144,135 @@ TEST_F(NetworkToolWindow, ListAndStatusFollowTheEntries) {
     EXPECT_EQ(Manager->GetCount(), 1);
     EXPECT_EQ(Tool->List->ItemCount(), 1);
     EXPECT_EQ(Tool->List->ItemIndex(), 0) << "the selection stays within the list";
+}
+
+// Rows dragged onto rows reorder the entries; a row dropped on "Delete Connection" goes.
+TEST_F(NetworkToolWindow, DraggedRowsMoveAndDropOnDelete) {
+    for (const char *host : {"127.0.0.11", "127.0.0.12", "127.0.0.13"})
+        Manager->GetConnection(Manager->AddConnection(host, 9000, false, ""))->SetActive(false);
+    ASSERT_TRUE(PumpUntil([&] { return Tool->List->ItemCount() == 3; }));
+    auto rowPoint = [&](int Index) {
+        RECT r{LVIR_BOUNDS, 0, 0, 0};
+        SendMessageA(Tool->List->Handle(), LVM_GETITEMRECT, Index, reinterpret_cast<LPARAM>(&r));
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    auto hosts = [&] {
+        std::string text;
+        for (int i = 0; i < Manager->GetCount(); ++i)
+            text += Manager->GetConnection(i)->Host().substr(8) + " ";
+        return text;
+    };
+    Tool->List->SetItemIndex(0);
+    const POINT third = rowPoint(2);
+    bool accept = false;
+    Tool->List->OnDragOver(Tool->List, Tool->List, third.x, third.y, dsDragMove, accept);
+    EXPECT_TRUE(accept);
+    Tool->List->OnDragOver(Tool->List, Tool->DeleteButton, third.x, third.y, dsDragMove, accept);
+    EXPECT_FALSE(accept) << "only the list's own rows";
+    Tool->List->OnDragDrop(Tool->List, Tool->List, third.x, third.y);
+    EXPECT_EQ(hosts(), "12 13 11 ");
+    EXPECT_EQ(Tool->List->ItemIndex(), 2) << "the moved row stays selected";
+    const POINT first = rowPoint(0);
+    Tool->List->OnDragDrop(Tool->List, Tool->List, first.x, first.y);
+    EXPECT_EQ(hosts(), "11 12 13 ");
+    EXPECT_EQ(Tool->List->ItemIndex(), 0);
+    Tool->List->OnDragDrop(Tool->List, Tool->List, first.x, 10000); // below the rows: nothing
+    EXPECT_EQ(hosts(), "11 12 13 ");
+
+    Tool->List->SetItemIndex(1);
+    Tool->DeleteButton->OnDragOver(Tool->DeleteButton, Tool->List, 5, 5, dsDragMove, accept);
+    EXPECT_TRUE(accept);
+    Tool->DeleteButton->OnDragDrop(Tool->DeleteButton, Tool->List, 5, 5);
+    EXPECT_EQ(hosts(), "11 13 ");
+    EXPECT_EQ(Tool->List->ItemCount(), 2);
+}
+
+TEST(NetworkToolImages, CheckButtonImageFollowsTheState) {
+    struct TCase {
+        bool Active;
+        TClientState State;
+        int Image;
+    };
+    // The pictures, in order: connecting, not connected, connected, calculating, inactive.
+    const TCase cases[] = {
+        {true, TClientState::NotConnected, 1},  {true, TClientState::Connecting, 0},
+        {true, TClientState::Connected, 2},     {true, TClientState::Calculating, 3},
+        {false, TClientState::NotConnected, 4}, {false, TClientState::Calculating, 4},
+    };
+    for (const TCase &c : cases)
+        EXPECT_EQ(ConnectionButtonImage(c.Active, c.State), c.Image) << int(c.State) << " " << c.Active;
+}
+
+// A click on a row's check button switches the entry; elsewhere on the row it only selects.
+TEST_F(NetworkToolWindow, RowCheckButtonSwitchesTheEntry) {
+    Manager->AddConnection("127.0.0.1", ClosedPort, false, "");
+    Manager->GetConnection(Manager->AddConnection("127.0.0.21", 9000, false, ""))->SetActive(false);
+    ASSERT_TRUE(PumpUntil([&] { return Tool->List->ItemCount() == 2; }));
+    EXPECT_EQ(Tool->List->Items(1)->ImageIndex(), 4);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Tool->RefreshList();
+            return Tool->List->Items(0)->ImageIndex() == 1;
+        },
+        60000))
+        << "the refused connection shows as not connected";
+    auto part = [&](int Row, int Part) {
+        RECT r{Part, 0, 0, 0};
+        SendMessageA(Tool->List->Handle(), LVM_GETITEMRECT, Row, reinterpret_cast<LPARAM>(&r));
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    const POINT label = part(1, LVIR_LABEL);
+    EXPECT_EQ(Tool->RowButtonAt(label.x, label.y), -1);
+    Tool->List->OnMouseDown(Tool->List, mbLeft, ssLeft, label.x, label.y);
+    EXPECT_FALSE(Manager->GetConnection(1)->Active()) << "a click on the caption does not switch";
+
+    const POINT button = part(1, LVIR_ICON);
+    EXPECT_EQ(Tool->RowButtonAt(button.x, button.y), 1);
+    Tool->List->OnMouseDown(Tool->List, mbLeft, ssLeft, button.x, button.y);
+    EXPECT_TRUE(Manager->GetConnection(1)->Active());
+    EXPECT_NE(Tool->List->Items(1)->ImageIndex(), 4);
+    const POINT first = part(0, LVIR_ICON);
+    Tool->List->OnMouseDown(Tool->List, mbRight, ssRight, first.x, first.y);
+    EXPECT_TRUE(Manager->GetConnection(0)->Active()) << "the right button opens the menu, nothing more";
+    Tool->List->OnMouseDown(Tool->List, mbLeft, ssLeft, first.x, first.y);
+    EXPECT_FALSE(Manager->GetConnection(0)->Active());
+    EXPECT_EQ(Tool->List->Items(0)->ImageIndex(), 4);
+}
+
+// The window takes the configured interface font at its start and after every configuration change.
+class NetworkToolFont : public NetworkToolWindow {
+protected:
+    void SetUp() override {
+        Started = ConfigManager() == nullptr;
+        if (Started) {
+            InitializeGenProgram();
+            InitializeGenRegistry();
+            InitializeGenSetup();
+        }
+        Saved = ConfigManager()->General->Font;
+        ConfigManager()->General->Font = TFontSetting{"Courier New", 12, 0};
+        NetworkToolWindow::SetUp();
+    }
+    void TearDown() override {
+        NetworkToolWindow::TearDown();
+        ConfigManager()->General->Font = Saved;
+        if (Started) {
+            FinalizeGenSetup();
+            FinalizeGenRegistry();
+            FinalizeGenProgram();
+        }
+    }
+    bool Started = false;
+    TFontSetting Saved;
+};
+
+TEST_F(NetworkToolFont, FollowsTheConfiguredInterfaceFont) {
+    EXPECT_EQ(Tool->Font().Name(), "Courier New");
+    EXPECT_EQ(Tool->Font().Size(), 12);
+    ConfigManager()->General->Font = TFontSetting{"Arial", 10, 0};
+    ConfigManager()->Changed();
+    EXPECT_EQ(Tool->Font().Name(), "Arial");
+    EXPECT_EQ(Tool->Font().Size(), 10);
 }
 
 } // namespace

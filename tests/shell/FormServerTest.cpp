@@ -11,11 +11,13 @@
 
 #include "FormServerOptions.h"
 #include "GenProgram.h"
+#include "GenUtils.h"
 #include "GenRegistry.h"
 #include "GenSetup.h"
 #include "NetCommon.h"
 #include "NetGeneral.h"
 #include "NetServer.h"
+#include "SystemTray.h"
 #include "tests/WindowTestSupport.h"
 
 using window_test::PumpPending;
@@ -92,6 +94,34 @@ TEST_F(ServerWindow, LogAndListFollowTheConnections) {
     EXPECT_EQ(Form->StatusBar->Panels(0).Text, " 0 connection(s)");
 }
 
+TEST_F(ServerWindow, StatusBarUnderTheLogAndPlainColumnHeaders) {
+    // From the top: list, splitter, log, status bar at the bottom edge, also after the log grows.
+    auto checkOrder = [&](const char *When) {
+        const int splitterBottom = Form->Splitter->Top() + Form->Splitter->Height();
+        const int logBottom = Form->LogMemo->Top() + Form->LogMemo->Height();
+        EXPECT_LE(Form->List->Top() + Form->List->Height(), Form->Splitter->Top()) << When;
+        EXPECT_LE(splitterBottom, Form->LogMemo->Top()) << When;
+        EXPECT_EQ(logBottom, Form->StatusBar->Top()) << When;
+        EXPECT_EQ(Form->StatusBar->Top() + Form->StatusBar->Height(), Form->ClientHeight()) << When;
+    };
+    checkOrder("at start");
+    Form->SetLogHeight(200);
+    PumpPending();
+    EXPECT_EQ(Form->LogMemo->Height(), 200);
+    checkOrder("after the log grew");
+
+    // The list has small images for its rows; its column headers show none.
+    HWND header = ListView_GetHeader(Form->List->Handle());
+    ASSERT_NE(header, nullptr);
+    ASSERT_EQ(Header_GetItemCount(header), 4);
+    for (int i = 0; i < 4; ++i) {
+        HDITEMA item{};
+        item.mask = HDI_FORMAT;
+        ASSERT_TRUE(SendMessageA(header, HDM_GETITEMA, i, reinterpret_cast<LPARAM>(&item)));
+        EXPECT_EQ(item.fmt & HDF_IMAGE, 0) << "column " << i;
+    }
+}
+
 TEST_F(ServerWindow, MemoKeepsTheNewestLines) {
     PumpUntil([&] { return MemoHas(*Form, ": Listening on port "); });
     // 1,100 lines: the first 1,000 in one go (each line appended through the edit window costs
@@ -108,6 +138,159 @@ TEST_F(ServerWindow, MemoKeepsTheNewestLines) {
     EXPECT_EQ(lines.Strings(ServerLogLines - 1), "line 1099");
     Form->MainMenu->Items().Items(0)->Items(1)->Click(); // "&Clear Log"
     EXPECT_EQ(Form->LogMemo->Lines().Count(), 0) << "Clear Log empties the memo";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hiding to the tray and back, the menus, help and hints
+
+// Records the notification-area calls instead of making them (from before the window is made).
+class ServerTray : public ServerWindow {
+protected:
+    void SetUp() override {
+        FPrevious = SetShellNotifyIconFunction([this](DWORD Message, const NOTIFYICONDATAA &Data) {
+            Calls.push_back({Message, Data.hWnd, Data.hIcon, (Data.uFlags & NIF_TIP) ? Data.szTip : ""});
+            return TRUE;
+        });
+        ServerWindow::SetUp();
+    }
+    void TearDown() override {
+        ServerWindow::TearDown();
+        SetShellNotifyIconFunction(FPrevious);
+    }
+    bool Shown() const { return IsWindowVisible(Form->Handle()) && !IsIconic(Form->Handle()); }
+    struct TCall {
+        DWORD Message;
+        HWND Window;
+        HICON Icon;
+        std::string Tip;
+    };
+    std::vector<TCall> Calls;
+
+private:
+    TShellNotifyIconFunction FPrevious;
+};
+
+TEST_F(ServerTray, HideMinimizeAndSecondStartGoToTheTrayAndBack) {
+    EXPECT_TRUE(Calls.empty()) << "no tray icon while the window shows";
+    EXPECT_FALSE(Form->Taskbar());
+    ASSERT_TRUE(Shown());
+
+    // Ctrl+H, as the key reaches the form.
+    ASSERT_TRUE(Form->IsShortCut('H', ssCtrl));
+    EXPECT_TRUE(Form->Taskbar());
+    ASSERT_EQ(Calls.size(), 1u);
+    EXPECT_EQ(Calls[0].Message, DWORD(NIM_ADD));
+    EXPECT_EQ(Calls[0].Window, Form->SystemTray->Handle());
+    EXPECT_NE(Calls[0].Icon, nullptr);
+    EXPECT_EQ(Calls[0].Tip, "Orbisk Vantel Server");
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(Form->Handle()); }));
+
+    // A left click on the icon, as the shell reports it to the tray's window.
+    SendMessageA(Form->SystemTray->Handle(), WM_USER, 0, WM_LBUTTONUP);
+    EXPECT_FALSE(Form->Taskbar());
+    ASSERT_EQ(Calls.size(), 2u);
+    EXPECT_EQ(Calls[1].Message, DWORD(NIM_DELETE));
+    ASSERT_TRUE(PumpUntil([&] { return Shown(); }));
+
+    // The minimize command goes to the tray instead of the task bar.
+    SendMessageA(Form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(Form->Taskbar());
+    ASSERT_EQ(Calls.size(), 3u);
+    EXPECT_EQ(Calls[2].Message, DWORD(NIM_ADD));
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(Form->Handle()); }));
+
+    // A later server start brings the window back whole: shown, and the tray icon gone.
+    Form->InstanceHandOver({});
+    EXPECT_FALSE(Form->Taskbar());
+    ASSERT_EQ(Calls.size(), 4u);
+    EXPECT_EQ(Calls[3].Message, DWORD(NIM_DELETE));
+    ASSERT_TRUE(PumpUntil([&] { return Shown(); }));
+    EXPECT_FALSE(Form->SystemTray->IconAdded());
+
+    // The icon's menu: "Show" (the default) and "Exit".
+    TMenuItem &popup = Form->PopupMenu->Items();
+    ASSERT_EQ(popup.Count(), 2);
+    EXPECT_EQ(popup.Items(0)->Caption(), "&Show");
+    EXPECT_TRUE(popup.Items(0)->Default());
+    EXPECT_EQ(popup.Items(1)->Caption(), "E&xit");
+    EXPECT_EQ(Form->SystemTray->PopupMenu(), Form->PopupMenu);
+}
+
+TEST_F(ServerTray, MenusHelpCommandsAndHintMode) {
+    struct TItem {
+        int Menu, Index;
+        const char *Caption;
+        TShortCut Keys;
+    };
+    const TItem items[] = {
+        {0, 0, "&Options...", 0},
+        {0, 1, "&Clear Log", 0},
+        {0, 3, "&Hide", ShortCut('H', ssCtrl)},
+        {0, 4, "E&xit", ShortCut(VK_F4, ssAlt)},
+        {1, 0, "&Help", ShortCut(VK_F1, 0)},
+        {1, 1, "&Contents", ShortCut(VK_F1, ssShift)},
+        {1, 2, "&Index", ShortCut(VK_F1, ssCtrl)},
+        {1, 4, "&About...", 0},
+    };
+    TMenuItem &bar = Form->MainMenu->Items();
+    for (const TItem &item : items) {
+        TMenuItem &entry = *bar.Items(item.Menu)->Items(item.Index);
+        EXPECT_EQ(entry.Caption(), item.Caption);
+        EXPECT_EQ(entry.ShortCut(), item.Keys) << item.Caption;
+    }
+    EXPECT_EQ(Form->HideItem->Hint(), "Minimizes to an icon in the system tray.");
+
+    struct THelpCall {
+        WORD Command;
+        std::string Text;
+    };
+    std::vector<THelpCall> help;
+    struct TRecorder {
+        std::vector<THelpCall> *Calls;
+        bool Help(WORD Command, intptr_t Data, bool &CallHelp) {
+            Calls->push_back({Command, Data ? reinterpret_cast<const char *>(Data) : "(none)"});
+            CallHelp = false;
+            return true;
+        }
+    } recorder{&help};
+    const THelpEvent previous = Application->OnHelp;
+    Application->OnHelp = MakeEvent<&TRecorder::Help>(&recorder);
+    bar.Items(1)->Items(0)->Click();
+    bar.Items(1)->Items(1)->Click();
+    bar.Items(1)->Items(2)->Click();
+    Form->HelpButton->Click();
+    Application->OnHelp = previous;
+    // HELP_KEY (0x101) with the page, HELP_FINDER (11), HELP_PARTIALKEY (0x105) with an empty key.
+    ASSERT_EQ(help.size(), 4u);
+    EXPECT_EQ(help[0].Command, 0x101);
+    EXPECT_EQ(help[0].Text, "Html/network/networkservers.html");
+    EXPECT_EQ(help[1].Command, 11);
+    EXPECT_EQ(help[1].Text, "(none)");
+    EXPECT_EQ(help[2].Command, 0x105);
+    EXPECT_EQ(help[2].Text, "");
+    EXPECT_EQ(help[3].Command, 0x101) << "the tool bar's Help button is the menu's Help";
+    EXPECT_EQ(help[3].Text, "Html/network/networkservers.html");
+    EXPECT_EQ(Form->OptionsButton->Hint(), "Options|Sets security and connection options.");
+    EXPECT_EQ(Form->HelpButton->Hint(), "Help (F1)|Shows context-sensitive help.");
+
+    // A hint takes the status bar over with one wide flat panel; without one the counts return.
+    Application->SetHint("Clears the server log.");
+    EXPECT_TRUE(Form->ShowingHint());
+    ASSERT_EQ(Form->StatusBar->PanelCount(), 2);
+    EXPECT_EQ(Form->StatusBar->Panels(0).Text, " Clears the server log.");
+    EXPECT_EQ(Form->StatusBar->Panels(0).Width, ScaleForScreenFont(500));
+    EXPECT_FALSE(Form->StatusBar->Panels(0).Bevel);
+    EXPECT_FALSE(Form->StatusBar->Panels(1).Bevel);
+    Form->UpdateList(); // a list change while the hint shows leaves the hint alone
+    EXPECT_EQ(Form->StatusBar->Panels(0).Text, " Clears the server log.");
+    Application->SetHint("");
+    EXPECT_FALSE(Form->ShowingHint());
+    ASSERT_EQ(Form->StatusBar->PanelCount(), 3);
+    EXPECT_EQ(Form->StatusBar->Panels(0).Text, " 0 connection(s)");
+    EXPECT_EQ(Form->StatusBar->Panels(0).Width, ScaleForScreenFont(200));
+    EXPECT_EQ(Form->StatusBar->Panels(1).Width, ScaleForScreenFont(200));
+    EXPECT_TRUE(Form->StatusBar->Panels(0).Bevel);
+    EXPECT_FALSE(Form->StatusBar->Panels(2).Bevel);
 }
 
 TEST(ServerWindowTexts, ConnectionTimeCountsHoursPastADay) {
@@ -223,6 +406,22 @@ TEST_F(ServerOptions, ControlsFollowTheConfiguration) {
     EXPECT_EQ(Config.Server->Password, "old") << "without a required password the stored one stays";
 }
 
+// The window's real client area holds every control, the OK and Cancel buttons included.
+TEST_F(ServerOptions, ClientAreaHoldsTheButtons) {
+    TServerOptionsForm options(nullptr, *Config.Server);
+    TServerAddFilterForm filter(nullptr);
+    for (TForm *form : {static_cast<TForm *>(&options), static_cast<TForm *>(&filter)}) {
+        RECT client{};
+        GetClientRect(form->Handle(), &client);
+        EXPECT_EQ(client.bottom, form->ClientHeight()) << form->Caption();
+        for (int i = 0; i < form->ControlCount(); ++i) {
+            TControl &control = *form->Controls(i);
+            if (control.Visible())
+                EXPECT_LE(control.Top() + control.Height(), client.bottom) << form->Caption();
+        }
+    }
+}
+
 TEST_F(ServerOptions, MismatchedPasswordsWriteNothing) {
     TServerOptionsForm dialog(nullptr, *Config.Server);
     dialog.PasswordRequiredCheck->SetChecked(true);
@@ -242,13 +441,54 @@ TEST_F(ServerOptions, MismatchedPasswordsWriteNothing) {
     EXPECT_EQ(Config.Server->Port, 8691);
 }
 
+TEST_F(ServerOptions, BrowseOffersTheLogFileAndTakesTheChosenName) {
+    TServerOptionsForm dialog(nullptr, *Config.Server);
+    struct TSeen {
+        std::string Title, DefaultExt, Filter, FileName;
+        bool OverwritePrompt = true;
+    };
+    std::vector<TSeen> seen;
+    std::string answer;
+    bool confirm = true;
+    const TServerLogDialogFunction previous = SetServerLogDialog([&](TSaveDialog &Dialog) {
+        seen.push_back(
+            {Dialog.Title, Dialog.DefaultExt, Dialog.Filter, Dialog.FileName, Dialog.OverwritePrompt});
+        Dialog.FileName = answer;
+        return confirm;
+    });
+    dialog.LogEnabledCheck->SetChecked(true);
+    dialog.UpdateLog();
+    EXPECT_TRUE(dialog.LogBrowseButton->Enabled());
+    dialog.LogFileInput->SetText("C:\\logs\\old.log");
+    answer = "C:\\logs\\new.log";
+    dialog.LogBrowseButton->Click();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].Title, "Browse");
+    EXPECT_EQ(seen[0].DefaultExt, "log");
+    EXPECT_EQ(seen[0].Filter, "Log files (*.log)|*.log|All files (*.*)|*.*");
+    EXPECT_EQ(seen[0].FileName, "C:\\logs\\old.log");
+    EXPECT_FALSE(seen[0].OverwritePrompt) << "the log is appended to, never replaced";
+    EXPECT_EQ(dialog.LogFileInput->Text(), "C:\\logs\\new.log");
+    // Cancelled: the name stays.
+    confirm = false;
+    answer = "C:\\elsewhere.log";
+    dialog.LogBrowseButton->Click();
+    EXPECT_EQ(dialog.LogFileInput->Text(), "C:\\logs\\new.log");
+    SetServerLogDialog(previous);
+
+    dialog.LogEnabledCheck->SetChecked(false);
+    dialog.UpdateLog();
+    EXPECT_FALSE(dialog.LogBrowseButton->Enabled());
+    EXPECT_FALSE(dialog.LogFileInput->Enabled());
+}
+
 TEST(ServerAddFilter, SingleAddressesRangesAndBadText) {
     TServerAddFilterForm dialog(nullptr);
     dialog.AddSingleRadio->SetChecked(true);
     dialog.UpdateControls();
     EXPECT_EQ(dialog.FromLabel->Caption(), "&Address:");
     EXPECT_FALSE(dialog.ToInput->Visible());
-    EXPECT_EQ(dialog.ClientHeight(), 93);
+    EXPECT_EQ(dialog.ClientHeight(), ScaleForScreenFont(93));
     std::string error;
     dialog.FromInput->SetText("10.0.0.300");
     EXPECT_FALSE(dialog.Accept(false, &error));
@@ -263,7 +503,7 @@ TEST(ServerAddFilter, SingleAddressesRangesAndBadText) {
     dialog.UpdateControls();
     EXPECT_EQ(dialog.FromLabel->Caption(), "&From:");
     EXPECT_TRUE(dialog.ToInput->Visible());
-    EXPECT_EQ(dialog.ClientHeight(), 117);
+    EXPECT_EQ(dialog.ClientHeight(), ScaleForScreenFont(117));
     dialog.FromInput->SetText("10.0.0.1");
     dialog.ToInput->SetText("10.0.0.9");
     ASSERT_TRUE(dialog.Accept(false));
