@@ -1,5 +1,7 @@
 #include "FormServer.h"
 
+#include "HelpHandler.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -504,7 +506,7 @@ void TServerForm::AboutClick(TObject *) {
 }
 
 void TServerForm::HelpClick(TObject *) {
-    Application->HelpCommand(HELP_KEY, reinterpret_cast<intptr_t>(ServerHelpPage));
+    HelpJump(ServerHelpPage);
 }
 
 void TServerForm::ContentsClick(TObject *) {

@@ -1,6 +1,7 @@
 // The server window on 127.0.0.1 with a free port: its log and list show what the connections do,
 // the memo keeps the newest lines, the time column counts whole hours past a day.
 #include "FormServer.h"
+#include "HelpHandler.h"
 
 #include <gtest/gtest.h>
 
@@ -260,16 +261,17 @@ TEST_F(ServerTray, MenusHelpCommandsAndHintMode) {
     bar.Items(1)->Items(2)->Click();
     Form->HelpButton->Click();
     Application->OnHelp = previous;
-    // HELP_KEY (0x101) with the page, HELP_FINDER (11), HELP_PARTIALKEY (0x105) with an empty key.
+    // A jump to the page (HELP_COMMAND with the jump macro), HELP_FINDER (11), HELP_PARTIALKEY
+    // (0x105) with an empty key.
     ASSERT_EQ(help.size(), 4u);
-    EXPECT_EQ(help[0].Command, 0x101);
-    EXPECT_EQ(help[0].Text, "Html/network/networkservers.html");
+    EXPECT_EQ(help[0].Command, HELP_COMMAND);
+    EXPECT_EQ(help[0].Text, HelpJumpMacro("Html/network/networkservers.html"));
     EXPECT_EQ(help[1].Command, 11);
     EXPECT_EQ(help[1].Text, "(none)");
     EXPECT_EQ(help[2].Command, 0x105);
     EXPECT_EQ(help[2].Text, "");
-    EXPECT_EQ(help[3].Command, 0x101) << "the tool bar's Help button is the menu's Help";
-    EXPECT_EQ(help[3].Text, "Html/network/networkservers.html");
+    EXPECT_EQ(help[3].Command, HELP_COMMAND) << "the tool bar's Help button is the menu's Help";
+    EXPECT_EQ(help[3].Text, HelpJumpMacro("Html/network/networkservers.html"));
     EXPECT_EQ(Form->OptionsButton->Hint(), "Options|Sets security and connection options.");
     EXPECT_EQ(Form->HelpButton->Hint(), "Help (F1)|Shows context-sensitive help.");
 

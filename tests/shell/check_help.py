@@ -14,6 +14,7 @@ NEEDED = [
     "/Html/workspace/workspace.html",
     "/Html/keyboard/general.html",
     "/Html/support/support.html",
+    "/Html/network/networkservers.html",
     "/Popups.txt",
     "/Contents.hhc",
     "/$WWKeywordLinks/BTree",
