@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <limits>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -102,6 +104,30 @@ TEST(RenderDitherTest, FullAndEmptyChannelsStayFullAndEmptyEverywhere) {
 
 // --- Whole jobs ---------------------------------------------------------------------------------
 
+// Each of Expected is the text of a line of Log after its "date time: " prefix, in this order
+// (other lines may come between).
+void ExpectLinesInOrder(const std::string &Log, const std::vector<std::string> &Expected) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < Log.size()) {
+        std::size_t end = Log.find("\r\n", start);
+        if (end == std::string::npos)
+            end = Log.size();
+        const std::string line = Log.substr(start, end - start);
+        const std::size_t colon = line.find(": ");
+        if (colon != std::string::npos)
+            lines.push_back(line.substr(colon + 2));
+        start = end + 2;
+    }
+    std::size_t next = 0;
+    for (const std::string &text : Expected) {
+        while (next < lines.size() && lines[next] != text)
+            ++next;
+        ASSERT_LT(next, lines.size()) << "missing in order: " << text << "\nlog:\n" << Log;
+        ++next;
+    }
+}
+
 class TRenderJobTest : public TRenderTest {
 protected:
     std::unique_ptr<TRenderJob> MakeJob(const std::string &Text, const std::string &Destination) {
@@ -177,9 +203,136 @@ TEST_F(TRenderJobTest, StoppedAfterEveryStripAndResumedGivesTheSameImage) {
     const std::string expected = FileBytes(oneGo);
     ASSERT_GT(expected.size(), std::size_t(1024 * 70 * 3));
     EXPECT_TRUE(FileBytes(stepwise) == expected) << "the resumed job's image differs";
+    // The log lines in order (each behind its date and time).
+    ExpectLinesInOrder(
+        FileBytes(Folder.Path + "onego.log"),
+        {"Starting job Two Layers.", "Calculating Two.", "Saving image to " + oneGo + ".", "Job finished."});
+    ExpectLinesInOrder(FileBytes(Folder.Path + "stepwise.log"),
+                       {"Starting job Two Layers.", "Calculating Two.", "Job interrupted.",
+                        "Resuming job Two Layers.", "Calculating Two.", "Saving image to " + stepwise + ".",
+                        "Job finished."});
     // The finished jobs left no files of their own behind.
     for (std::uint32_t id : {1u, 2u})
         EXPECT_FALSE(FileThere(RenderDataFileName(Folder.Path, id, RenderHeaderIndex)));
+}
+
+TEST_F(TRenderJobTest, EveryInvalidImageLogsOneErrorAndTheJobFinishes) {
+    // A parameter file's job: two readable images of a size that cannot be rendered, one entry
+    // that is no fractal, and an embedded formula entry that is no image.
+    const std::string text = FractalEntryText("First", 40, 30, {TTestLayer{}}) +
+                             FractalEntryText("Second", 40, 30, {TTestLayer{}}) +
+                             "Broken {\r\nfractal:\r\n  layers=7\r\n}\r\n" +
+                             "my.ofm:Mandel {\r\ninit:\r\n  z = 0\r\n}\r\n";
+    std::unique_ptr<TRenderJob> job = MakeJob(text, Folder.Path);
+    job->ParameterFileMode = true;
+    job->Source = "C:\\Pars\\set.opr";
+    job->Name = "set.opr";
+    job->RequestedWidth = 0;
+    TJobWatch watch;
+    watch.Watch(*job);
+    job->SetId(3);
+    EXPECT_EQ(job->GetEntryCount(), 3);
+    job->Start();
+    ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
+    EXPECT_EQ(job->GetState(), TRenderState::Finished);
+    const std::string log = FileBytes(Folder.Path + "set.log");
+    ExpectLinesInOrder(log, {"Starting job set.opr.", "Error loading First in C:\\Pars\\set.opr.",
+                             "Error loading Second in C:\\Pars\\set.opr.", "Job finished."});
+    EXPECT_NE(log.find("Error loading Broken in C:\\Pars\\set.opr: "), std::string::npos) << log;
+    EXPECT_EQ(log.find("Mandel in"), std::string::npos) << log;
+}
+
+TEST_F(TRenderJobTest, StopReturnsAtOnceForAnIdleOrFinishedJob) {
+    std::unique_ptr<TRenderJob> job = MakeJob(TwoLayerText(), Folder.Path + "idle.bmp");
+    TEvent returned(true, false);
+    auto stopInThread = [&] {
+        returned.ResetEvent();
+        std::thread([&] {
+            job->Stop();
+            returned.SetEvent();
+        }).detach();
+        return returned.WaitFor(60000) == TEvent::wrSignaled;
+    };
+    if (!stopInThread()) {
+        // The stuck Stop holds on to the job: it must outlive this test.
+        job.release();
+        FAIL() << "Stop of a job that never ran does not return";
+    }
+    job->RequestedWidth = 0; // nothing to calculate: the job finishes at once
+    TJobWatch watch;
+    watch.Watch(*job);
+    job->SetId(4);
+    job->Start();
+    ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
+    if (!stopInThread()) {
+        job.release();
+        FAIL() << "Stop of a finished job does not return";
+    }
+    EXPECT_EQ(job->GetState(), TRenderState::Finished);
+}
+
+TEST_F(TRenderJobTest, KeepingTheAspectRatioShortensTheImage) {
+    // A fractal of aspect 2 asked for at 1000 x 1000 renders 1000 x 500.
+    std::unique_ptr<TRenderJob> job =
+        MakeJob(FractalEntryText("Wide", 320, 160, {TTestLayer{}}), Folder.Path + "w.bmp");
+    job->RequestedWidth = 1000;
+    job->RequestedHeight = 1000;
+    job->Portion = TRenderRect{0, 0, 1000, 1000};
+    job->KeepAspectRatio = true;
+    job->AntiAliasing->Depth = 0;
+    TJobWatch watch;
+    watch.Watch(*job);
+    job->SetId(5);
+    job->Start();
+    ASSERT_EQ(watch.Strip.WaitFor(RenderPatience), TEvent::wrSignaled);
+    job->Stop();
+    EXPECT_EQ(job->Width, 1000);
+    EXPECT_EQ(job->Height, 500);
+    EXPECT_EQ(job->VirtualHeight, 500);
+    EXPECT_EQ(job->StripHeight, 32);
+    EXPECT_EQ(job->StripCount, 16);
+    job->DeleteFiles();
+}
+
+// --- Bundles ------------------------------------------------------------------------------------
+
+using TBytes = std::string;
+
+TBytes U32(std::uint32_t V) {
+    return TBytes{char(V), char(V >> 8), char(V >> 16), char(V >> 24)};
+}
+
+TEST_F(TRenderJobTest, CorruptBundlesAreRefusedAndLeaveNoFiles) {
+    const TBytes header = "OBBJ" + U32(1);
+    const struct {
+        const char *What;
+        TBytes Bytes;
+    } cases[] = {
+        {"empty file", ""},
+        {"short header", "OBBJ" + U32(1)},
+        {"wrong magic", "OBBX" + U32(1) + U32(1) + U32(2) + "ab"},
+        {"wrong version", "OBBJ" + U32(2) + U32(1) + U32(2) + "ab"},
+        {"no files", header + U32(0)},
+        {"too many files", header + U32(65536) + U32(0)},
+        {"length beyond the file", header + U32(2) + U32(2) + "ab" + U32(1000) + "cd"},
+        {"length cut off", header + U32(2) + U32(2) + "ab" + "\x01"},
+        {"huge length", header + U32(1) + U32(0xFFFFFFF0u) + "abcd"},
+    };
+    const std::string bundle = Folder.Path + "bad.orj";
+    for (const auto &c : cases) {
+        {
+            std::ofstream out(bundle, std::ios::binary | std::ios::trunc);
+            out.write(c.Bytes.data(), std::streamsize(c.Bytes.size()));
+        }
+        try {
+            ReadRenderBundle(bundle, Folder.Path, 0x77);
+            ADD_FAILURE() << c.What << " was read";
+        } catch (const ERenderError &E) {
+            EXPECT_STREQ(E.what(), "Could not read backup job") << c.What;
+        }
+        EXPECT_FALSE(FileThere(RenderDataFileName(Folder.Path, 0x77, RenderHeaderIndex))) << c.What;
+        EXPECT_FALSE(FileThere(RenderDataFileName(Folder.Path, 0x77, 0))) << c.What;
+    }
 }
 
 } // namespace
