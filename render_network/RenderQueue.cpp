@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "GenProgram.h"
 #include "GenSetup.h"
 #include "SysUtils.h"
 
@@ -335,6 +336,9 @@ TRenderManager *RenderManager() {
 }
 
 void InitializeRenderQueue() {
+    // A calculation server renders nothing to disk of its own.
+    if (ProgramInformation() && ProgramInformation()->ServerMode)
+        return;
     if (!GlobalRenderManager)
         GlobalRenderManager = new TRenderManager();
 }

@@ -19,16 +19,9 @@
 #include "FracMerge.h"
 #include "FracMethods.h"
 #include "FracRender.h"
+#include "RenderEntryText.h"
 #include "GenSetup.h"
 #include "GenUtils.h"
-
-inline std::string RenderFixtures() {
-    return std::string(TEST_DATA_DIR) + "documents\\data\\FracPersistent_fixtures.ofm";
-}
-
-inline bool FileThere(const std::string &FileName) {
-    return GetFileAttributesA(FileName.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // A new empty folder under the temporary folder, removed with everything in it at the end.
 class TScratchFolder {
@@ -58,50 +51,6 @@ public:
 inline std::string FileBytes(const std::string &FileName) {
     std::ifstream in(FileName, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// One fractal layer's settings for the parameter text.
-struct TTestLayer {
-    std::string Center = "-0.5/0";
-    std::string Magnification = "1";
-    std::int32_t MaxIter = 40;
-    std::uint8_t Method = dmGuessing;
-    bool Transparent = false;
-    std::int32_t Opacity = 100;
-};
-
-// The parameter entry Name of a fractal of the given size and layers (index 0 the top layer),
-// written the way fractal windows write them.
-inline std::string FractalEntryText(const std::string &Name, std::int32_t Width, std::int32_t Height,
-                                    std::initializer_list<TTestLayer> Layers,
-                                    const std::string &Title = "Test") {
-    TCalculateManager manager(1);
-    TCustomFractal fractal(&manager);
-    fractal.BeginChange();
-    fractal.SetImageSize(Width, Height);
-    fractal.SetTitle(Title);
-    int index = 0;
-    for (const TTestLayer &settings : Layers) {
-        TLayer &layer = index == 0 ? *fractal.GetActiveLayer() : *fractal.DuplicateLayer("Layer");
-        layer.GetFormula().SetSource(RenderFixtures(), "Mandel");
-        layer.GetFormula().SetMaxIter(settings.MaxIter);
-        layer.SetMethod(settings.Method);
-        const std::size_t slash = settings.Center.find('/');
-        layer.GetMapping().Center.SetText(settings.Center.substr(0, slash),
-                                          settings.Center.substr(slash + 1));
-        layer.GetMapping().Magnification.SetText(settings.Magnification);
-        layer.SetTransparent(settings.Transparent);
-        layer.SetOpacity(settings.Opacity);
-        ++index;
-    }
-    fractal.EndChange();
-    fractal.PauseCalculation();
-    TParWriter writer;
-    fractal.WriteParameters(writer, 0);
-    writer.Finish();
-    std::string text;
-    writer.GetEntryText(Name, false, text);
-    return text;
 }
 
 // Counts a job's ends and strips for a test thread that waits for them.
