@@ -560,11 +560,13 @@ void TRenderEngine::StartStrip() {
     }
     if (resuming) {
         if (!ReadStripData()) {
-            for (int i = 0; i < layers.Count(); ++i) {
-                TLayer &layer = layers.Items(i);
-                layer.GetImage().ApplyAntiAliasBuffer();
-                layer.SetCalculationRect(TLayerRect{0, 0, Width + 1, rows + 1});
-            }
+            for (int i = 0; i < layers.Count(); ++i)
+                layers.Items(i).GetImage().ApplyAntiAliasBuffer();
+            // The strip starts over. Its row 0 is the boundary row the strip before kept: the same
+            // samples as in one go (calculated again, a guessing method could fill them otherwise).
+            const bool kept = later && ReadBoundaryRows();
+            for (int i = 0; i < layers.Count(); ++i)
+                layers.Items(i).SetCalculationRect(TLayerRect{0, kept ? 1 : 0, Width + 1, rows + 1});
         }
     } else {
         FAntiAliasingPass = false;
@@ -954,6 +956,13 @@ void TRenderJob::WriteStripData() {
                 }
             }
         }
+        // Each layer's last sample row, the next strip's row 0: a strip that starts over after the
+        // program ended without a word takes it from here.
+        for (int i = 0; i < layers.Count(); ++i) {
+            TLayerImage &image = layers.Items(i).GetImage();
+            TScopeLock<TLayerImage> lock(image);
+            s.WriteBuffer(image.PixelPtr(0, image.Height() - 1), (Width + 1) * 16);
+        }
     } else {
         for (int i = 0; i < layers.Count(); ++i)
             layers.Items(i).WriteCalculation(s);
@@ -992,6 +1001,32 @@ bool TRenderJob::ReadStripData() {
     } catch (const std::exception &) {
         CurrentLayer = 0;
         FAntiAliasingPass = false;
+        return false;
+    }
+}
+
+bool TRenderJob::ReadBoundaryRows() {
+    std::unique_ptr<TFileStream> stream = OpenForReading(FileNameOf(std::uint32_t(CurrentStrip - 1)));
+    if (!stream)
+        return false;
+    TLayerList &layers = Fractal->GetLayers();
+    try {
+        TStripHeader header;
+        const std::int64_t rowBytes = std::int64_t(Width + 1) * 16;
+        const std::int64_t bytes = rowBytes * layers.Count();
+        if (!ReadStripHeader(*stream, header) || header.Kind != std::uint32_t(TRenderStripKind::Finished) ||
+            std::int64_t(header.Size) - RenderStripHeaderSize < bytes)
+            return false;
+        std::vector<std::uint8_t> rows(static_cast<std::size_t>(bytes));
+        stream->SetPosition(std::int64_t(header.Size) - bytes);
+        stream->ReadBuffer(rows.data(), std::int32_t(bytes));
+        for (int i = 0; i < layers.Count(); ++i) {
+            TLayerImage &image = layers.Items(i).GetImage();
+            TScopeLock<TLayerImage> lock(image);
+            std::memcpy(image.PixelPtr(0, 0), &rows[std::size_t(i * rowBytes)], std::size_t(rowBytes));
+        }
+        return true;
+    } catch (const std::exception &) {
         return false;
     }
 }

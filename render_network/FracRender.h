@@ -194,6 +194,9 @@ protected:
     virtual void WriteStripData() = 0;
     virtual void WriteHeader() = 0;
     virtual void SaveImage() = 0;
+    // Puts the last sample row of every layer of the finished strip before the current one back
+    // as row 0 of the current strip; false when that strip's file does not hold them.
+    virtual bool ReadBoundaryRows() = 0;
 
     bool StopPending() const { return StopRequested.load(); }
     // Rows of the current strip.
@@ -268,6 +271,7 @@ protected:
     bool ReadStripData() override;
     void WriteStripData() override;
     void SaveImage() override;
+    bool ReadBoundaryRows() override;
 
 private:
     void GetMergedRow(std::int32_t Y, std::uint8_t *Row, bool WithAlpha);

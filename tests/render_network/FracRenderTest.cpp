@@ -216,6 +216,60 @@ TEST_F(TRenderJobTest, StoppedAfterEveryStripAndResumedGivesTheSameImage) {
         EXPECT_FALSE(FileThere(RenderDataFileName(Folder.Path, id, RenderHeaderIndex)));
 }
 
+TEST_F(TRenderJobTest, JobOfAKilledProcessResumesToTheSameImage) {
+    const std::string text = TwoLayerText();
+    const std::string reference = Folder.Path + "reference.bmp", killed = Folder.Path + "killed.bmp";
+    {
+        std::unique_ptr<TRenderJob> job = MakeJob(text, reference);
+        TJobWatch watch;
+        watch.Watch(*job);
+        job->SetId(7);
+        job->Start();
+        ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
+    }
+    MakeJob(text, killed)->SetId(6);
+
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::string program = ExtractFilePath(self) + "RenderJobRunner.exe";
+    const std::string eventName = "OVRenderStrip" + std::to_string(GetCurrentProcessId());
+    HANDLE strip = CreateEventA(nullptr, FALSE, FALSE, eventName.c_str());
+    ASSERT_NE(strip, nullptr);
+    int kills = 0;
+    DWORD exitCode = 1;
+    for (int start = 0; start < 20; ++start) {
+        std::string command =
+            "\"" + program + "\" run \"" + RemoveTrailingBackslash(Folder.Path) + "\" 6 " + eventName;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &process))
+            << command;
+        CloseHandle(process.hThread);
+        HANDLE handles[] = {process.hProcess, strip};
+        const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, RenderPatience);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            // A strip is on disk and the next one in work: the process ends without warning.
+            TerminateProcess(process.hProcess, 9);
+            WaitForSingleObject(process.hProcess, RenderPatience);
+            CloseHandle(process.hProcess);
+            ++kills;
+            continue;
+        }
+        ASSERT_EQ(woke, WAIT_OBJECT_0) << "the rendering process neither ended nor wrote a strip";
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hProcess);
+        break;
+    }
+    CloseHandle(strip);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_GE(kills, 2);
+    const std::string expected = FileBytes(reference);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(FileBytes(killed) == expected) << "the image of the killed and resumed job differs";
+}
+
 TEST_F(TRenderJobTest, EveryInvalidImageLogsOneErrorAndTheJobFinishes) {
     // A parameter file's job: two readable images of a size that cannot be rendered, one entry
     // that is no fractal, and an embedded formula entry that is no image.

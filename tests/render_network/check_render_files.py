@@ -19,6 +19,7 @@ JOBS = {
 }
 WIDTH, HEIGHT = 1500, 50
 EXPORT_LAYERS = 2
+LAYERS = 2
 failures = []
 
 
@@ -76,7 +77,10 @@ def read_strips(folder, job, strip_height, strip_count, transparency, layers):
         rows = strip_height if strip < strip_count - 1 else HEIGHT - (strip_count - 1) * strip_height
         if kind == 2:
             bpp = 4 if transparency else 3
-            expected = 28 + rows * WIDTH * bpp + (EXPORT_LAYERS * rows * WIDTH * 4 if layers else 0)
+            # Rows, each export layer's rows, then each layer's last row of float samples (one more
+            # column than the image), the next strip's first row.
+            expected = (28 + rows * WIDTH * bpp + (EXPORT_LAYERS * rows * WIDTH * 4 if layers else 0)
+                        + LAYERS * (WIDTH + 1) * 16)
             check(len(data) == expected, f'{path}: {len(data)} bytes, finished strip of {rows} rows needs {expected}')
             check(layer == 1, f'{path}: finished in layer {layer}')
             finished[strip] = data[28:28 + rows * WIDTH * bpp]
