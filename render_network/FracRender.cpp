@@ -1090,16 +1090,7 @@ void TRenderJob::GetMergedRow(std::int32_t Y, std::uint8_t *Row, bool WithAlpha)
 
 void TRenderJob::GetLayerInfo(std::int32_t ExportLayer, TExportLayerInfo &Info) {
     CheckStop();
-    const TLayerList &layers = Fractal->GetLayers();
-    const TExportLayerGroup &group = FGroups.at(std::size_t(ExportLayer));
-    const TLayer &layer = layers.Items(group.Layer);
-    Info.Caption = layer.GetCaption();
-    Info.MergeMode = layer.GetMergeMode();
-    Info.Opacity = layer.GetOpacity();
-    Info.Visible = layer.GetVisible();
-    Info.Transparent = layer.GetTransparent();
-    for (std::int32_t m : group.Masks)
-        Info.Transparent = Info.Transparent || layers.Items(m).GetTransparent();
+    GetExportLayerInfo(Fractal->GetLayers(), FGroups.at(std::size_t(ExportLayer)), Info);
 }
 
 void TRenderJob::GetLayerRow(std::int32_t ExportLayer, std::int32_t Y, std::uint8_t *Row) {

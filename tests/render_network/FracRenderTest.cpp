@@ -146,6 +146,16 @@ protected:
         job->GenerateLog = true;
         return job;
     }
+    // Renders the job of Text into Destination without a stop, under job id Id.
+    void RenderInOneGo(const std::string &Text, const std::string &Destination, std::uint32_t Id) {
+        std::unique_ptr<TRenderJob> job = MakeJob(Text, Destination);
+        TJobWatch watch;
+        watch.Watch(*job);
+        job->SetId(Id);
+        job->Start();
+        ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
+        EXPECT_EQ(job->StripCount, 3);
+    }
     static std::string TwoLayerText() {
         TTestLayer top;
         top.Center = "-0.7/0.2";
@@ -164,15 +174,7 @@ protected:
 TEST_F(TRenderJobTest, StoppedAfterEveryStripAndResumedGivesTheSameImage) {
     const std::string text = TwoLayerText();
     const std::string oneGo = Folder.Path + "onego.bmp", stepwise = Folder.Path + "stepwise.bmp";
-    {
-        std::unique_ptr<TRenderJob> job = MakeJob(text, oneGo);
-        TJobWatch watch;
-        watch.Watch(*job);
-        job->SetId(1);
-        job->Start();
-        ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
-        EXPECT_EQ(job->StripCount, 3);
-    }
+    ASSERT_NO_FATAL_FAILURE(RenderInOneGo(text, oneGo, 1));
     int stops = 0;
     {
         std::unique_ptr<TRenderJob> job = MakeJob(text, stepwise);
@@ -219,14 +221,7 @@ TEST_F(TRenderJobTest, StoppedAfterEveryStripAndResumedGivesTheSameImage) {
 TEST_F(TRenderJobTest, JobOfAKilledProcessResumesToTheSameImage) {
     const std::string text = TwoLayerText();
     const std::string reference = Folder.Path + "reference.bmp", killed = Folder.Path + "killed.bmp";
-    {
-        std::unique_ptr<TRenderJob> job = MakeJob(text, reference);
-        TJobWatch watch;
-        watch.Watch(*job);
-        job->SetId(7);
-        job->Start();
-        ASSERT_EQ(watch.Finished.WaitFor(RenderPatience), TEvent::wrSignaled);
-    }
+    ASSERT_NO_FATAL_FAILURE(RenderInOneGo(text, reference, 7));
     MakeJob(text, killed)->SetId(6);
 
     char self[MAX_PATH];
