@@ -999,17 +999,19 @@ void TFractalExporter::GetMergedRow(std::int32_t Y, std::uint8_t *Row, bool With
     ReportProgress();
 }
 
-void TFractalExporter::GetLayerInfo(std::int32_t ExportLayer, TExportLayerInfo &Info) {
-    const TExportLayerGroup &group = FGroups.at(static_cast<std::size_t>(ExportLayer));
-    const TLayerList &layers = FFractal.GetLayers();
-    const TLayer &layer = layers.Items(group.Layer);
+void GetExportLayerInfo(const TLayerList &Layers, const TExportLayerGroup &Group, TExportLayerInfo &Info) {
+    const TLayer &layer = Layers.Items(Group.Layer);
     Info.Caption = layer.GetCaption();
     Info.MergeMode = layer.GetMergeMode();
     Info.Opacity = layer.GetOpacity();
     Info.Visible = layer.GetVisible();
     Info.Transparent = layer.GetTransparent();
-    for (std::int32_t mask : group.Masks)
-        Info.Transparent = Info.Transparent || layers.Items(mask).GetTransparent();
+    for (std::int32_t mask : Group.Masks)
+        Info.Transparent = Info.Transparent || Layers.Items(mask).GetTransparent();
+}
+
+void TFractalExporter::GetLayerInfo(std::int32_t ExportLayer, TExportLayerInfo &Info) {
+    GetExportLayerInfo(FFractal.GetLayers(), FGroups.at(static_cast<std::size_t>(ExportLayer)), Info);
 }
 
 namespace {

@@ -230,6 +230,7 @@ std::string PNGLineEnds(const std::string &Text);
 // --- Export of a fractal document ----------------------------------------------------------
 
 class TFractal;
+class TLayerList;
 
 // An export layer: a layer of the list that is not a mask, with the mask layers that directly
 // follow it (below it). Masks at the head of the list belong to no export layer.
@@ -238,6 +239,9 @@ struct TExportLayerGroup {
     std::vector<std::int32_t> Masks;
 };
 std::vector<TExportLayerGroup> GroupExportLayers(const std::vector<bool> &IsMask);
+// The description of an export layer: its layer's caption, mode, opacity and visibility, and
+// transparent when the layer or one of its masks is.
+void GetExportLayerInfo(const TLayerList &Layers, const TExportLayerGroup &Group, TExportLayerInfo &Info);
 
 // Exports a fractal on screen: its merged rows come from the display's update manager, its
 // layer rows from the layers' pixel stores. The values that belong to the persistent document

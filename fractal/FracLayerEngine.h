@@ -133,6 +133,9 @@ public:
     void SetClearFlag(bool Value) { FClear = Value; }
     bool GetDiscard() const { return FDiscard; }
     const TLayerRect &GetCalculationRect() const { return FCalculationRect; }
+    // The part of the image the next run calculates (the whole image after every resize); a
+    // renderer of strips calculates a part. Only while the layer does not calculate.
+    void SetCalculationRect(const TLayerRect &Rect) { FCalculationRect = Rect; }
     // The error that ended the last finished run when a piece failed (a formula that faulted);
     // empty after a run that went well.
     std::string GetCalculationError() const;

@@ -23,6 +23,7 @@
 #include "NetCache.h"
 #include "NetConnections.h"
 #include "NetGeneral.h"
+#include "RenderQueue.h"
 #include "vexBugReport.h"
 #include "vexHooks.h"
 #include "vexMapFile.h"
@@ -90,6 +91,8 @@ std::vector<TModuleEntry> ProgramModules() {
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
         {"NetCache", nullptr, FinalizeNetCache},
         {"NetConnections", InitializeNetConnections, FinalizeNetConnections},
+        // After the calculation manager and the network, whose threads the render jobs share.
+        {"RenderQueue", InitializeRenderQueue, FinalizeRenderQueue},
         {"vexTools", nullptr, FinalizeVexTools},
         {"vexMapFile", InitializeVexMapFile, FinalizeVexMapFile},
         {"AdvCtrls", nullptr, FinalizeAdvCtrls},
