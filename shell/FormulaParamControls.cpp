@@ -46,8 +46,9 @@ int InputDelay() {
     return GetInputDelayTime(config ? config->General->ToolInputDelay : 0);
 }
 
-// Whether Text parses as a whole 32-bit number.
-bool ParseInteger(const std::string &Text, long long &Value) {
+} // namespace
+
+bool ParseIntegerText(const std::string &Text, long long &Value) {
     std::string trimmed = Trim(Text);
     if (trimmed.empty())
         return false;
@@ -62,6 +63,8 @@ bool ParseInteger(const std::string &Text, long long &Value) {
     Value = std::stoll(trimmed);
     return Value >= INT32_MIN && Value <= INT32_MAX;
 }
+
+namespace {
 
 // A float text inside optional bounds.
 bool FloatTextInRange(const std::string &Text, bool HasMin, double Min, bool HasMax, double Max) {
@@ -260,13 +263,13 @@ void TIntInterface::SetParameter(TParam *AParameter, int Top, int TabOrder) {
 void TIntInterface::EditValidate(TObject *, bool &Valid) {
     long long value = 0;
     auto *param = static_cast<TIntParam *>(FParameter);
-    Valid = param && ParseInteger(FMainControl->Text(), value) && (!param->HasMin || value >= param->Min) &&
-            (!param->HasMax || value <= param->Max);
+    Valid = param && ParseIntegerText(FMainControl->Text(), value) &&
+            (!param->HasMin || value >= param->Min) && (!param->HasMax || value <= param->Max);
 }
 
 void TIntInterface::EditInput(TObject *) {
     long long value = 0;
-    if (!FFilling && FParameter && ParseInteger(FMainControl->Text(), value))
+    if (!FFilling && FParameter && ParseIntegerText(FMainControl->Text(), value))
         static_cast<TIntParam *>(FParameter)->SetValue(static_cast<std::int32_t>(value));
 }
 

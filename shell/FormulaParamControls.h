@@ -21,6 +21,9 @@ class TLexical;
 
 DECLARE_EXCEPTION(EInterfaceError, Exception);
 
+// Whether Text (blanks around it ignored) is a whole number in the 32-bit range; Value is set.
+bool ParseIntegerText(const std::string &Text, long long &Value);
+
 // The control group of one parameter. Groups are made by CreateParamInterface, which builds the
 // controls and binds the parameter; a group can be rebound to another parameter it accepts.
 class TParamInterface : public TComponent {
