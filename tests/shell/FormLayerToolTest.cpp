@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "E2EDriver.h"
 #include "FakeFractalHost.h"
 #include "FormLayerTool.h"
 #include "FormulaParamControls.h"
@@ -492,6 +493,12 @@ TEST_F(LayerToolTest, EachKindOfParameterGetsItsGroupAndWritesItsValue) {
     // The groups stand one below the other.
     EXPECT_LT(bailout->MainControl()->Top(), steps->MainControl()->Top());
     EXPECT_EQ(seed->RealEdit()->Top() + ScaleForScreenFont(24), seed->ImagEdit()->Top());
+
+    // The window as a user sees it, kept for a look.
+    PumpPending();
+    const RECT frame = e2e::WindowRect(ToolHost->Handle());
+    const e2e::TImage shown = e2e::CropImage(e2e::CaptureSettledScreen(), frame);
+    EXPECT_TRUE(e2e::WritePng(e2e::ArtifactsFolder() + "\\layer-window.png", shown));
 
     TParamList &list = Layer().GetFormula().GetParams();
     TypeInto(bailout->MainControl(), "0.5"); // below the minimum of 1: refused
