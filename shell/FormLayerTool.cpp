@@ -153,7 +153,7 @@ TAdvSpeedButton *TLayerToolForm::MakeButton(TWinControl *Parent, const char *Cap
 }
 
 void TLayerToolForm::BuildHeader(TTabSheet *Tab, TTabHeader &Header) {
-    const int width = Tab->ClientWidth();
+    const int width = FDesignWidth;
     Header.ErrorButton =
         MakeButton(Header.Panel, "!", "Trace Error|Shows the error in the formula editor.", S(4), 2);
     Header.ErrorButton->OnClick = MakeNotifyEvent<&TLayerToolForm::ErrorClick>(this);
@@ -189,7 +189,7 @@ void TLayerToolForm::BuildLocationTab() {
     LocGroup = new TAdvGroup(this);
     LocGroup->SetParent(LocationTab);
     LocGroup->SetAlign(alClient);
-    const int width = LocationTab->ClientWidth() - S(112);
+    const int width = FDesignWidth - S(112);
     LocCopyButton = MakeButton(LocGroup, "C", "Copy Location (Ctrl+Alt+C)|", S(108), 4);
     LocCopyButton->OnClick = MakeNotifyEvent<&TLayerToolForm::LocCopyButtonClick>(this);
     LocPasteButton = MakeButton(LocGroup, "P", "Paste Location (Ctrl+Alt+V)|", S(132), 4);
@@ -263,11 +263,10 @@ void TLayerToolForm::BuildMappingTab() {
     MapListPanel->SetAlign(alTop);
     MapTransformList = new TAdvListBox(this);
     MapTransformList->SetParent(MapListPanel);
-    MapTransformList->SetBounds(S(4), 0, MappingTab->ClientWidth() - S(36), S(77));
+    MapTransformList->SetBounds(S(4), 0, FDesignWidth - S(36), S(77));
     MapTransformList->SetAnchors(akLeft | akTop | akRight | akBottom);
     MapTransformList->OnClick = MakeNotifyEvent<&TLayerToolForm::MapTransformListClick>(this);
-    MapRemoveButton =
-        MakeButton(MapListPanel, "X", "Delete (Ctrl+Alt+D)|", MappingTab->ClientWidth() - S(28), 0);
+    MapRemoveButton = MakeButton(MapListPanel, "X", "Delete (Ctrl+Alt+D)|", FDesignWidth - S(28), 0);
     MapRemoveButton->SetAnchors(akTop | akRight);
     MapRemoveButton->OnClick = MakeNotifyEvent<&TLayerToolForm::MapRemoveButtonClick>(this);
 
@@ -281,7 +280,7 @@ void TLayerToolForm::BuildMappingTab() {
     MapSolidLabel = MakeLabel(solidPanel, "&Solid Color:", 4, 7, 101);
     MapSolidSelector = new TColorSelector(this);
     MapSolidSelector->SetParent(solidPanel);
-    MapSolidSelector->SetBounds(S(108), S(4), MappingTab->ClientWidth() - S(112), S(21));
+    MapSolidSelector->SetBounds(S(108), S(4), FDesignWidth - S(112), S(21));
     MapSolidSelector->SetAnchors(akLeft | akTop | akRight);
     MapSolidSelector->OnChange = MakeNotifyEvent<&TLayerToolForm::MapSolidSelectorChange>(this);
     MapSolidSelector->OnEyedropper = MakeNotifyEvent<&TLayerToolForm::SolidSelectorEyedropper>(this);
@@ -300,7 +299,7 @@ void TLayerToolForm::BuildFormulaTab() {
     FormHeader.Panel->SetAlign(alTop);
     BuildHeader(FormulaTab, FormHeader);
     FormInputs = FormHeader.Panel;
-    const int width = FormulaTab->ClientWidth() - S(112);
+    const int width = FDesignWidth - S(112);
     MakeLabel(FormInputs, "Drawing &Method:", 4, 29, 101);
     FormMethodInput =
         MakeCombo(FormInputs, 108, 26, width, true, {"Guessing", "Multi-pass Linear", "One-pass Linear"});
@@ -341,12 +340,12 @@ void TLayerToolForm::BuildColoringTab(TTabSheet *Tab, TColoringTab &Controls) {
     BuildHeader(Tab, Controls.Header);
     Controls.Inputs = Controls.Header.Panel;
     TWinControl *parent = Controls.Inputs;
-    const int width = Tab->ClientWidth() - S(112);
+    const int width = FDesignWidth - S(112);
     Controls.DirectNote = new TLabel(this);
     Controls.DirectNote->SetParent(parent);
     Controls.DirectNote->SetAutoSize(false);
     Controls.DirectNote->SetWordWrap(true);
-    Controls.DirectNote->SetBounds(S(4), S(26), Tab->ClientWidth() - S(8), S(30));
+    Controls.DirectNote->SetBounds(S(4), S(26), FDesignWidth - S(8), S(30));
     Controls.DirectNote->SetCaption(
         "This is a direct coloring algorithm. Changes to the gradient will recalculate the layer.");
     Controls.DirectNote->Hide();
@@ -388,6 +387,9 @@ TLayerToolForm::TLayerToolForm(TToolPanel *APanel) : TToolForm(APanel) {
     SetCaption(BaseCaption);
     SetClientSize(S(250), S(360));
     SetKeyPreview(true);
+    // The tab sheets have no size of their own yet: controls are laid out for the width they get
+    // at this client size and stretch with the window through their anchors.
+    FDesignWidth = ClientWidth() - S(8);
     FParams = new TFormulaInterface(this);
 
     TabMenu = new TPopupMenu(this);

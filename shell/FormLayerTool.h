@@ -186,6 +186,7 @@ private:
 
     TFormulaInterface *FParams = nullptr;
     int FInputDelay = -2;
+    int FDesignWidth = 0;
     // Set while controls are filled from the layer: their change events write nothing.
     bool FFilling = false;
     TAdvComplexEdit *FPickRe = nullptr, *FPickIm = nullptr;
