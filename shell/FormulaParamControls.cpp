@@ -141,6 +141,12 @@ TAdvLabel *TParamInterface::MakeLabel(const std::string &Caption, int Top) {
     return label;
 }
 
+void TParamInterface::PlaceMainAndLabel(int Top, int LabelOffset) {
+    FMainControl->SetTop(Top);
+    FLabel->SetTop(Top + LabelOffset);
+    FLabel->SetCaption(FParameter->GetCaption() + ":");
+}
+
 void TParamInterface::ApplyState(TWinControl *Control, int TabOrder) {
     const bool visible = FParameter->GetVisible();
     Control->SetVisible(visible);
@@ -252,9 +258,7 @@ void TIntInterface::SetParameter(TParam *AParameter, int Top, int TabOrder) {
     TParamInterface::SetParameter(AParameter, Top, TabOrder);
     if (FParameter->GetVisible()) {
         TFlagGuard filling(FFilling);
-        FMainControl->SetTop(Top);
-        FLabel->SetTop(Top + S(3));
-        FLabel->SetCaption(FParameter->GetCaption() + ":");
+        PlaceMainAndLabel(Top, S(3));
         SetTextWhenDifferent(*FMainControl, IntToStr(static_cast<TIntParam *>(FParameter)->GetValue()));
     }
     ApplyState(FMainControl, TabOrder);
@@ -296,9 +300,7 @@ void TIntEnumInterface::SetParameter(TParam *AParameter, int Top, int TabOrder) 
     auto *param = static_cast<TIntParam *>(FParameter);
     if (param->GetVisible()) {
         TFlagGuard filling(FFilling);
-        list->SetTop(Top);
-        FLabel->SetTop(Top + S(3));
-        FLabel->SetCaption(param->GetCaption() + ":");
+        PlaceMainAndLabel(Top, S(3));
         bool same = list->Items().Count() == param->Enum.Count();
         for (int i = 0; same && i < param->Enum.Count(); ++i)
             same = list->Items().Strings(i) == param->Enum.Strings(i);
@@ -339,9 +341,7 @@ void TFloatInterface::SetParameter(TParam *AParameter, int Top, int TabOrder) {
     TParamInterface::SetParameter(AParameter, Top, TabOrder);
     if (FParameter->GetVisible()) {
         TFlagGuard filling(FFilling);
-        FMainControl->SetTop(Top);
-        FLabel->SetTop(Top + S(3));
-        FLabel->SetCaption(FParameter->GetCaption() + ":");
+        PlaceMainAndLabel(Top, S(3));
         SetTextWhenDifferent(*FMainControl, static_cast<TFloatParam *>(FParameter)->Value.GetText());
     }
     ApplyState(FMainControl, TabOrder);
@@ -570,9 +570,7 @@ void TCustomFuncInterface::SetParameter(TParam *AParameter, int Top, int TabOrde
     TParamInterface::SetParameter(AParameter, Top, TabOrder);
     if (FParameter->GetVisible()) {
         TFlagGuard filling(FFilling);
-        FMainControl->SetTop(Top);
-        FLabel->SetTop(Top + S(4));
-        FLabel->SetCaption(FParameter->GetCaption() + ":");
+        PlaceMainAndLabel(Top, S(4));
         static_cast<TAdvComboBox *>(FMainControl)
             ->SetItemIndex(static_cast<TCustomFuncParam *>(FParameter)->GetValue() - FIdOffset);
     }

@@ -51,6 +51,8 @@ public:
 protected:
     // A label at (4, Top) of width 101 reading Caption.
     TAdvLabel *MakeLabel(const std::string &Caption, int Top);
+    // The main control at Top, the label LabelOffset lower reading the parameter's caption.
+    void PlaceMainAndLabel(int Top, int LabelOffset);
     // Visible, enabled and tab order of the main control and the label.
     void ApplyState(TWinControl *Control, int TabOrder);
 
