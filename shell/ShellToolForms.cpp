@@ -21,7 +21,6 @@ void SetUpToolForm(TToolForm &Form, const char *Name, const char *Caption) {
     ClassName::ClassName(TToolPanel *APanel) : TToolForm(APanel) {                                           \
         SetUpToolForm(*this, #ClassName, Caption);                                                           \
     }
-SHELL_TOOL_FORM_BODY(TLayerToolForm, "Layer Properties")
 SHELL_TOOL_FORM_BODY(TFractalToolForm, "Fractal Properties")
 SHELL_TOOL_FORM_BODY(TStatisticsToolForm, "Statistics")
 SHELL_TOOL_FORM_BODY(TCyclingToolForm, "Color Cycling")

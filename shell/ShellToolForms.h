@@ -5,6 +5,7 @@
 #include <string>
 
 #include "AdvBars.h"
+#include "FormLayerTool.h"
 #include "FormMessages.h"
 
 #define SHELL_TOOL_FORM(ClassName)                                                                           \
@@ -13,7 +14,6 @@
         DECLARE_CLASS_NAME(ClassName)                                                                        \
         explicit ClassName(TToolPanel *APanel);                                                              \
     };
-SHELL_TOOL_FORM(TLayerToolForm)
 SHELL_TOOL_FORM(TFractalToolForm)
 SHELL_TOOL_FORM(TStatisticsToolForm)
 SHELL_TOOL_FORM(TCyclingToolForm)
