@@ -12,6 +12,7 @@
 #include "FracFormulaBase.h"
 #include "FracHistory.h"
 #include "FracManager.h"
+#include "ColorCycling.h"
 #include "FracMerge.h"
 #include "FracProgress.h"
 #include "GenInstance.h"
@@ -78,6 +79,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracManager", InitializeFracManager, FinalizeFracManager},
         {"FracClipboard", InitializeFracClipboard, FinalizeFracClipboard},
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
+        {"ColorCycling", InitializeColorCycling, FinalizeColorCycling},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"FractalWindows", InitializeFractalWindows, FinalizeFractalWindows},
         {"NetGeneral", InitializeNetGeneral, FinalizeNetGeneral},
