@@ -455,12 +455,11 @@ void TFractalForm::CreateToolButtons() {
         int Group;
         bool SpaceBefore;
     };
-    // In the order of the picture strip.
+    // New, Open, Browse and Help stand in the main window's own part of the tool bar, right
+    // before this panel; the panel holds the rest. The picture strip has all of them, in the order
+    // of the tags.
     static const TButtonInfo buttons[] = {
-        {ToolNew, "New Fractal (Ctrl+N)|Creates a new fractal.", 0, false},
-        {ToolOpen, "Open (Ctrl+O)|Opens an existing document.", 0, false},
-        {ToolBrowse, "Browse (Ctrl+B)|Opens a browser window to open and organize your documents.", 0, false},
-        {ToolSave, "Save (Ctrl+S)|Saves the active document.", 0, true},
+        {ToolSave, "Save (Ctrl+S)|Saves the active document.", 0, false},
         {ToolSaveParameters, "Save Parameters (Ctrl+A)|Saves a parameter set describing the fractal.", 0,
          false},
         {ToolFractal, "Fractal (F3)|Shows the fractal window", 1, true},
@@ -475,7 +474,6 @@ void TFractalForm::CreateToolButtons() {
          "Switch Mode (F7)|Sets Switch Mode for switching to a related fractal type (for example from "
          "Mandelbrot to Julia).",
          2, false},
-        {ToolHelp, "Help (F1)|Shows context-sensitive help.", 0, true},
         {ToolRedo, "Redo (Ctrl+Y)|Cancels the last Undo command.", 0, true},
         {ToolUndo, "Undo (Ctrl+Z)|Undoes the last action.", 0, false},
         {ToolCopy, "Copy (Ctrl+C)|Copies the parameters of the active fractal window to the Clipboard", 0,
@@ -492,9 +490,7 @@ void TFractalForm::CreateToolButtons() {
         strip.reset(); // buttons without pictures show their captions
     }
     const TNotifyEvent command = MakeNotifyEvent<&TFractalForm::CommandClick>(this);
-    // The main window's commands run through its own items.
-    TMenuItem *mainItems[] = {MainForm ? MainForm->NewFractalItem : nullptr, OpenItem, BrowseItem};
-    int left = 0, index = 0;
+    int left = 0;
     for (const TButtonInfo &info : buttons) {
         if (info.SpaceBefore)
             left += 8;
@@ -506,17 +502,11 @@ void TFractalForm::CreateToolButtons() {
         button->SetHint(info.Hint);
         button->SetShowHint(true);
         button->SetGroupIndex(info.Group);
-        if (info.Tag <= ToolBrowse) {
-            TMenuItem *item = mainItems[info.Tag - ToolNew];
-            button->OnClick = item ? item->OnClick : TNotifyEvent();
-            button->SetEnabled(item && item->Enabled() && item->OnClick.Assigned());
-        } else if (info.Tag == ToolHelp) {
-            button->OnClick = MakeNotifyEvent<&TFractalForm::HelpButtonClick>(this);
-        } else if (info.Tag == ToolGradient || info.Tag == ToolRender) {
+        if (info.Tag == ToolGradient || info.Tag == ToolRender)
             button->SetEnabled(false); // their windows are not part of the program yet
-        } else {
+        else
             button->OnClick = command;
-        }
+        const int index = info.Tag - ToolNew;
         if (strip && strip->Width() >= 16 * (index + 1)) {
             TBitmap &glyph = button->Glyph();
             glyph.SetSize(16, 16);
@@ -525,13 +515,8 @@ void TFractalForm::CreateToolButtons() {
         }
         ToolButtons.push_back(button);
         left += 23;
-        ++index;
     }
     ToolBar->SetBounds(0, 0, left, 28);
-}
-
-void TFractalForm::HelpButtonClick(TObject *) {
-    ShowHelp();
 }
 
 void TFractalForm::FormCreate() {
@@ -1141,15 +1126,18 @@ void TFractalForm::SetMouseMode(int Mode) {
         }
         if (MainForm)
             MainForm->ShowToolWindow(ToolFormClass<TModeToolForm>());
-        if (MainForm && MainForm->Visible())
-            MainForm->SetFocus();
-        SetActiveControl(nullptr);
-        if (FDisplay->CanFocus())
-            FDisplay->SetFocus();
+        // In full screen the view keeps the focus (it passes the keys to the box).
+        if (!FInFullScreen) {
+            if (MainForm && MainForm->Visible())
+                MainForm->SetFocus();
+            SetActiveControl(nullptr);
+            if (FDisplay->CanFocus())
+                FDisplay->SetFocus();
+        }
     } else if (Mode == mmoSwitch) {
         if (MainForm)
             MainForm->ShowToolWindow(ToolFormClass<TModeToolForm>());
-        if (MainForm && MainForm->Visible())
+        if (MainForm && MainForm->Visible() && !FInFullScreen)
             MainForm->SetFocus();
     }
     UpdateCommandItems();
@@ -1428,11 +1416,11 @@ void TFractalForm::Switch(int X, int Y) {
         return;
     BeginWaitCursor();
     try {
-        if (MainForm)
+        if (MainForm && !FInFullScreen)
             MainForm->Show();
         TFractalConfiguration *options = FractalOptions();
         const int switchOptions = options ? options->SwitchOptions : soNewWindow | soOriginalSize;
-        const bool newWindow = switchOptions & soNewWindow;
+        const bool newWindow = (switchOptions & soNewWindow) && !FInFullScreen;
         auto fractal = std::make_unique<TInteractiveFractal>();
         fractal->BeginChange();
         fractal->SetTitle(MakeUniqueCaption("Fractal"));

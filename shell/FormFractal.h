@@ -134,6 +134,7 @@ public:
         *PopupDuplicateItem;
     // The tool-bar buttons (in the main window's tool bar while the window is active), told apart
     // by their tags.
+    // Tags in the order of the picture strip.
     enum : int {
         ToolNew = 1,
         ToolOpen,
@@ -146,8 +147,8 @@ public:
         ToolSelect,
         ToolSwitch,
         ToolHelp,
-        ToolUndo,
         ToolRedo,
+        ToolUndo,
         ToolCopy,
         ToolPaste,
         ToolRender
@@ -260,7 +261,6 @@ private:
     void CreatePopupMenu();
     void CreateToolButtons();
     void CommandClick(TObject *Sender);
-    void HelpButtonClick(TObject *Sender);
     void HistoryChanged(TObject *Sender);
     void BindDisplay(TWinControl *Display);
     void ModeItemClick(TObject *Sender);

@@ -569,6 +569,9 @@ void TFractalForm::UpdateCommandItems() {
         item->SetChecked(mode == mmoSwitch);
     for (TSpeedButton *button : ToolButtons) {
         switch (button->Tag()) {
+        case ToolFractal:
+            button->SetDown(true);
+            break;
         case ToolNormal:
             button->SetDown(mode != mmoSelect && mode != mmoSwitch);
             break;
