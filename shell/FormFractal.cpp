@@ -1375,6 +1375,9 @@ void TFractalForm::FormShortCut(WORD Key, TShiftState Shift, bool &Handled) {
         Handled = key == 0;
         return;
     }
+    // The mode keys go alone: Shift+F6 and its like belong to the main window (the tool windows).
+    if (Shift & ModifierKeys)
+        return;
     switch (Key) {
     case VK_PRIOR:
         SetMouseMode(mmoSelect);

@@ -7,7 +7,6 @@ TFullScreenForm::TFullScreenForm(TFractalForm &Window) : TForm(&Window), FWindow
     SetBorderStyle(bsNone);
     SetCaption("Orbisk Vantel");
     SetColor(clBlack);
-    SetKeyPreview(true);
     SetPosition(poDesigned);
     SetBounds(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     Display = new TFractalDisplay(this, Window);
@@ -22,10 +21,10 @@ void TFullScreenForm::SetImageSize(int Width, int Height) {
     Display->SetBounds((screenWidth - Width) / 2, (screenHeight - Height) / 2, Width, Height);
 }
 
-void TFullScreenForm::KeyDown(WORD &Key, TShiftState Shift) {
-    FormKeyDown(Key, Shift);
-    if (Key != 0)
-        TForm::KeyDown(Key, Shift);
+bool TFullScreenForm::IsShortCut(WORD Key, TShiftState Shift) {
+    WORD key = Key;
+    FormKeyDown(key, Shift);
+    return key == 0 || TForm::IsShortCut(Key, Shift);
 }
 
 void TFullScreenForm::FormKeyDown(WORD &Key, TShiftState Shift) {

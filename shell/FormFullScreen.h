@@ -24,9 +24,10 @@ public:
     // modes, Ctrl with a letter runs the window's command; in select mode the selection box sees
     // every key too.
     void FormKeyDown(WORD &Key, TShiftState Shift);
+    // The keys are taken before the dialog keys (Esc) and the menus see them.
+    bool IsShortCut(WORD Key, TShiftState Shift) override;
 
 protected:
-    void KeyDown(WORD &Key, TShiftState Shift) override;
     // On the black area: the right button opens the window's general popup menu, the left one
     // closes the view.
     void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;

@@ -222,6 +222,28 @@ TEST_F(FractalCommandsTest, ClipboardImageIsABottomUpTwentyFourBitBitmap) {
     EXPECT_EQ(0, image[sizeof(header) + 15]) << "padding";
 }
 
+// F5, F6, F7 and Page Up set the modes only without modifiers: Shift+F6 (the Color Cycling tool
+// window's key in the main window) leaves the mode alone.
+TEST_F(FractalCommandsTest, ModeKeysWithModifiersAreLeftToTheMainWindow) {
+    TFractalForm *form = OpenWindow(32, 24);
+    struct TCase {
+        WORD Key;
+        TShiftState Shift;
+        bool Handled;
+        int Mode;
+    } cases[] = {
+        {VK_F6, ssShift, false, mmoNormal},  {VK_F5, ssCtrl, false, mmoNormal},
+        {VK_PRIOR, ssAlt, false, mmoNormal}, {VK_F6, 0, true, mmoSelect},
+        {VK_F5, 0, true, mmoNormal},
+    };
+    for (const TCase &c : cases) {
+        bool handled = false;
+        form->FormShortCut(c.Key, c.Shift, handled);
+        EXPECT_EQ(c.Handled, handled) << c.Key << " with " << c.Shift;
+        EXPECT_EQ(c.Mode, GetMouseMode()) << c.Key << " with " << c.Shift;
+    }
+}
+
 TEST(FractalCommandNames, ExportAndFractalFileNames) {
     struct TCase {
         const char *Name;
