@@ -92,6 +92,18 @@ const char *const NormalModeHint =
 const char *const SelectModeHint = "Sets Select mode for zooming using a zoom box.";
 const char *const SwitchModeHint =
     "Sets Switch Mode for switching to a related fractal type (for example from Mandelbrot to Julia).";
+// The three mode items, one radio group.
+void AddModeItems(TComponent *Owner, TMenuItem &Parent, int Group, const TNotifyEvent &Click,
+                  TMenuItem *&Normal, TMenuItem *&Select, TMenuItem *&Switch) {
+    Normal = AddItem(Owner, Parent, "&Normal Mode", "F5", NormalModeHint, Click);
+    Select = AddItem(Owner, Parent, "&Select Mode", "F6", SelectModeHint, Click);
+    Switch = AddItem(Owner, Parent, "S&witch Mode", "F7", SwitchModeHint, Click);
+    for (TMenuItem *item : {Normal, Select, Switch}) {
+        item->SetRadioItem(true);
+        item->SetGroupIndex(Group);
+    }
+}
+
 const char *const FullScreenHint = "Shows the fractal in full screen mode.";
 const char *const CopyHint = "Copies the parameters of the fractal to the Clipboard.";
 const char *const PasteHint = "Pastes the contents of the Clipboard into the fractal.";
@@ -322,14 +334,8 @@ void TFractalForm::CreatePopupMenu() {
     RedoItem = AddItem(this, *GeneralMenu, "&Redo", "Ctrl+Y", "Redo (Ctrl+Y)|Cancels the last Undo command.",
                        MakeNotifyEvent<&TFractalForm::RedoItemClick>(this));
     AddSeparator(this, *GeneralMenu);
-    const TNotifyEvent mode = MakeNotifyEvent<&TFractalForm::ModeItemClick>(this);
-    NormalModeItem = AddItem(this, *GeneralMenu, "&Normal Mode", "F5", NormalModeHint, mode);
-    SelectModeItem = AddItem(this, *GeneralMenu, "&Select Mode", "F6", SelectModeHint, mode);
-    SwitchModeItem = AddItem(this, *GeneralMenu, "S&witch Mode", "F7", SwitchModeHint, mode);
-    for (TMenuItem *item : {NormalModeItem, SelectModeItem, SwitchModeItem}) {
-        item->SetRadioItem(true);
-        item->SetGroupIndex(2);
-    }
+    AddModeItems(this, GeneralMenu->Items(), 2, MakeNotifyEvent<&TFractalForm::ModeItemClick>(this),
+                 NormalModeItem, SelectModeItem, SwitchModeItem);
     AddSeparator(this, *GeneralMenu);
     PopupFullScreenItem = AddItem(this, *GeneralMenu, "&Full Screen", "Ctrl+F", FullScreenHint, command);
     AddSeparator(this, *GeneralMenu);
@@ -433,14 +439,8 @@ void TFractalForm::CreateEditAndFractalMenus() {
     ZoomOutItem = AddItem(this, *FractalMenu, "Zoom &Out", "F10", "Zooms out of the center.", command);
     FullScreenItem = AddItem(this, *FractalMenu, "&Full Screen", "Ctrl+F", FullScreenHint, command);
     AddSeparator(this, *FractalMenu);
-    const TNotifyEvent mode = MakeNotifyEvent<&TFractalForm::ModeItemClick>(this);
-    MenuNormalModeItem = AddItem(this, *FractalMenu, "&Normal Mode", "F5", NormalModeHint, mode);
-    MenuSelectModeItem = AddItem(this, *FractalMenu, "&Select Mode", "F6", SelectModeHint, mode);
-    MenuSwitchModeItem = AddItem(this, *FractalMenu, "S&witch Mode", "F7", SwitchModeHint, mode);
-    for (TMenuItem *item : {MenuNormalModeItem, MenuSelectModeItem, MenuSwitchModeItem}) {
-        item->SetRadioItem(true);
-        item->SetGroupIndex(4);
-    }
+    AddModeItems(this, *FractalMenu, 4, MakeNotifyEvent<&TFractalForm::ModeItemClick>(this),
+                 MenuNormalModeItem, MenuSelectModeItem, MenuSwitchModeItem);
     AddSeparator(this, *FractalMenu);
     // The render queue is not part of the program yet.
     RenderItem = AddItem(this, *FractalMenu, "Render to &Disk...", "Ctrl+R",

@@ -86,22 +86,6 @@ bool AskParameterFile(TParameterSaveChoice &Choice) {
     return true;
 }
 
-// Releases a file of the file manager at the end of the scope.
-class TFileUse {
-public:
-    explicit TFileUse(TEntryFile *File) : FFile(File) {}
-    ~TFileUse() {
-        if (FFile)
-            FFile->Release();
-    }
-    TFileUse(const TFileUse &) = delete;
-    TFileUse &operator=(const TFileUse &) = delete;
-    TEntryFile &operator*() const { return *FFile; }
-
-private:
-    TEntryFile *FFile;
-};
-
 // The global memory block of the clipboard's bitmap; freed unless the clipboard took it.
 class TGlobalBlock {
 public:
@@ -208,7 +192,7 @@ bool TFractalForm::SaveParameters() {
     const bool compressOption = !options || options->CompressParameters;
     if (!FileManager())
         throw EEntryError("No file manager");
-    TFileUse file(FileManager()->OpenFile(FParameterFile, true));
+    TEntryFileReference file(FileManager()->OpenFile(FParameterFile, true));
     (*file).AppendEntry(text, FParameterEntry, "",
                         PackParameterText(text, compressOption, choice.SaveFormulas));
     if (choice.SaveFormulas)
