@@ -16,6 +16,8 @@
 #include "tests/shell/FormMainTestSupport.h"
 
 #include "ColorCycling.h"
+#include "CompEntries.h"
+#include "CompFileManager.h"
 #include "CompPersistent.h"
 #include "FormFractal.h"
 #include "FormFullScreen.h"
@@ -242,6 +244,56 @@ TEST_F(FractalCommandsTest, ModeKeysWithModifiersAreLeftToTheMainWindow) {
         EXPECT_EQ(c.Handled, handled) << c.Key << " with " << c.Shift;
         EXPECT_EQ(c.Mode, GetMouseMode()) << c.Key << " with " << c.Shift;
     }
+}
+
+// Save Parameters appends the fractal as an entry of the chosen file under the chosen title; the
+// window then belongs to that entry. Export writes the chosen format with its extension added.
+TEST_F(FractalCommandsTest, SaveParametersAndExportWriteTheChosenFiles) {
+    const bool ownFiles = FileManager() == nullptr;
+    if (ownFiles)
+        InitializeCompFileManager();
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string parameters = std::string(folder) + "ov-fraccmd-params.opr";
+    const std::string picture = std::string(folder) + "ov-fraccmd-export";
+    DeleteFileA(parameters.c_str());
+    DeleteFileA((picture + ".bmp").c_str());
+    TFractalForm *form = OpenWindow(16, 12);
+    form->SetFractalFile("C:\\old.ofr");
+    SetSaveParametersDialog([&](TParameterSaveChoice &Choice) {
+        EXPECT_EQ("Small Mandelbrot", Choice.Title);
+        Choice.FileName = parameters;
+        Choice.Entry = "Saved";
+        Choice.Title = "Saved Mandelbrot";
+        return true;
+    });
+    EXPECT_TRUE(form->SaveParameters());
+    SetSaveParametersDialog(nullptr);
+    EXPECT_EQ(parameters, form->ParameterFile());
+    EXPECT_EQ("Saved", form->ParameterEntry());
+    EXPECT_EQ("", form->FractalFile());
+    EXPECT_EQ("Saved Mandelbrot", form->Fractal().GetTitle());
+    EXPECT_FALSE(form->Fractal().GetModified());
+    {
+        auto entries = TEntryReader::CreateFromFile(parameters, true);
+        EXPECT_GE(entries->IndexOfName("Saved"), 0);
+    }
+
+    SetFractalFileDialog([&](TSaveDialog &Dialog) {
+        EXPECT_EQ("Export Image", Dialog.Title);
+        Dialog.FileName = picture;
+        Dialog.FilterIndex = 1; // BMP
+        return true;
+    });
+    EXPECT_TRUE(form->ExportImage());
+    SetFractalFileDialog(nullptr);
+    const DWORD attributes = GetFileAttributesA((picture + ".bmp").c_str());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << "no " << picture << ".bmp";
+    EXPECT_EQ(0, ConfigManager()->General->ExportFormat);
+    DeleteFileA(parameters.c_str());
+    DeleteFileA((picture + ".bmp").c_str());
+    if (ownFiles)
+        FinalizeCompFileManager();
 }
 
 TEST(FractalCommandNames, ExportAndFractalFileNames) {
