@@ -46,7 +46,8 @@ const TKeyName KeyNames[] = {
     {VK_HOME, "Home"},      {VK_LEFT, "Left"},      {VK_UP, "Up"},        {VK_RIGHT, "Right"},
     {VK_DOWN, "Down"},      {VK_INSERT, "Ins"},     {VK_DELETE, "Del"},   {VK_ADD, "Num +"},
     {VK_SUBTRACT, "Num -"}, {VK_MULTIPLY, "Num *"}, {VK_DIVIDE, "Num /"}, {VK_OEM_PLUS, "="},
-    {VK_OEM_MINUS, "-"},    {VK_OEM_COMMA, ","},    {VK_OEM_PERIOD, "."},
+    {VK_OEM_MINUS, "-"},    {VK_OEM_COMMA, ","},    {VK_OEM_PERIOD, "."}, {VK_OEM_4, "["},
+    {VK_OEM_6, "]"},
 };
 
 std::string KeyText(WORD Key) {

@@ -194,6 +194,8 @@ public:
     DECLARE_CLASS_NAME(THistoryList)
     // A history with data keeps its blocks in Manager (the global one when none is given).
     THistoryList(int MaxCount, bool WithData, THistoryDataManager *Manager = nullptr);
+    // Where the history keeps its blocks (nullptr for the global manager).
+    THistoryDataManager *DataManager() const { return FManager; }
     ~THistoryList() override;
 
     void Add(const std::string &Caption, const std::string &State);

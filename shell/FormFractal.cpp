@@ -11,6 +11,7 @@
 #include "FormModeTool.h"
 #include "FracLayer.h"
 #include "FracLayerEngine.h"
+#include "FracClipboard.h"
 #include "FracManager.h"
 #include "FracMapping.h"
 #include "GenEyedrop.h"
@@ -40,11 +41,78 @@ TMenuItem *AddItem(TComponent *Owner, TMenu &Menu, const std::string &Caption, c
     return item;
 }
 
-void AddSeparator(TComponent *Owner, TMenu &Menu) {
+TMenuItem *AddItem(TComponent *Owner, TMenuItem &Parent, const std::string &Caption,
+                   const std::string &ShortCut, const std::string &Hint, const TNotifyEvent &Click) {
+    auto *item = new TMenuItem(Owner);
+    item->SetCaption(Caption);
+    if (!ShortCut.empty())
+        item->SetShortCut(TextToShortCut(ShortCut));
+    item->SetHint(Hint);
+    item->OnClick = Click;
+    Parent.Add(item);
+    return item;
+}
+
+void AddSeparator(TComponent *Owner, TMenuItem &Parent) {
     auto *item = new TMenuItem(Owner);
     item->SetCaption("-");
-    Menu.Items().Add(item);
+    Parent.Add(item);
 }
+
+void AddSeparator(TComponent *Owner, TMenu &Menu) {
+    AddSeparator(Owner, Menu.Items());
+}
+
+// An item that runs another window's item: its caption, shortcut, hint, command and state (or
+// the caption and hint given, disabled, without a source).
+TMenuItem *MirrorItem(TComponent *Owner, TMenuItem &Parent, TMenuItem *Source, const std::string &Caption,
+                      const std::string &Hint) {
+    auto *item = new TMenuItem(Owner);
+    if (Source) {
+        item->SetCaption(Source->Caption());
+        item->SetShortCut(Source->ShortCut());
+        item->SetHint(Source->Hint());
+        item->OnClick = Source->OnClick;
+        item->SetEnabled(Source->Enabled());
+    } else {
+        item->SetCaption(Caption);
+        item->SetHint(Hint);
+        item->SetEnabled(false);
+    }
+    Parent.Add(item);
+    return item;
+}
+
+// Menu groups of the window's menus in the main window's bar: File takes the place of the main
+// window's File menu; Edit and Fractal stand between it and Options.
+constexpr int FileMenuGroup = 1, EditMenuGroup = 2, FractalMenuGroup = 3;
+
+const char *const NormalModeHint =
+    "Sets Normal mode for zooming, panning and rotating by dragging the mouse.";
+const char *const SelectModeHint = "Sets Select mode for zooming using a zoom box.";
+const char *const SwitchModeHint =
+    "Sets Switch Mode for switching to a related fractal type (for example from Mandelbrot to Julia).";
+// The three mode items, one radio group.
+void AddModeItems(TComponent *Owner, TMenuItem &Parent, int Group, const TNotifyEvent &Click,
+                  TMenuItem *&Normal, TMenuItem *&Select, TMenuItem *&Switch) {
+    Normal = AddItem(Owner, Parent, "&Normal Mode", "F5", NormalModeHint, Click);
+    Select = AddItem(Owner, Parent, "&Select Mode", "F6", SelectModeHint, Click);
+    Switch = AddItem(Owner, Parent, "S&witch Mode", "F7", SwitchModeHint, Click);
+    for (TMenuItem *item : {Normal, Select, Switch}) {
+        item->SetRadioItem(true);
+        item->SetGroupIndex(Group);
+    }
+}
+
+const char *const FullScreenHint = "Shows the fractal in full screen mode.";
+const char *const CopyHint = "Copies the parameters of the fractal to the Clipboard.";
+const char *const PasteHint = "Pastes the contents of the Clipboard into the fractal.";
+const char *const DuplicateHint = "Duplicates the active document in a new window.";
+const char *const SaveParametersHint = "Saves a parameter set describing the fractal.";
+
+const char *const ExportDialogFilter =
+    "Bitmap image (*.bmp)|*.bmp|Photoshop image (*.psd)|*.psd|PNG image (*.png)|*.png|JPEG image (*.jpg; "
+    "*.jpeg)|*.jpg;*.jpeg|Targa image (*.tga)|*.tga|TIFF image (*.tif; *.tiff)|*.tif;*.tiff";
 
 constexpr TShiftState ModifierKeys = ssShift | ssCtrl | ssAlt;
 
@@ -191,8 +259,6 @@ void TFractalForm::CreateComponents() {
     ToolBar = new TPanel(this);
     ToolBar->SetVisible(false);
     ToolBar->SetBevelOuter(bvNone);
-    // The window's buttons come with its commands; until then the panel takes no room in the main
-    // window's tool bar.
     ToolBar->SetBounds(0, 0, 0, 28);
     ToolBar->SetParent(this);
     auto *scrollBox = new TFractalScrollBox(this);
@@ -217,7 +283,12 @@ void TFractalForm::CreateComponents() {
     SaveDialog->Filter = "Fractal file (*.ofr)|*.ofr";
     SaveDialog->DefaultExt = "ofr";
     SaveDialog->OverwritePrompt = true;
+    ExportDialog = new TSaveDialog(this);
+    ExportDialog->Title = "Export Image";
+    ExportDialog->Filter = ExportDialogFilter;
+    ExportDialog->OverwritePrompt = true;
     CreateMenus();
+    CreateToolButtons();
     OnCloseQuery = MakeEvent<&TFractalForm::FormCloseQuery>(this);
     OnClose = MakeEvent<&TFractalForm::FormClose>(this);
     OnShortCut = MakeEvent<&TFractalForm::FormShortCut>(this);
@@ -249,29 +320,203 @@ void TFractalForm::CreateMenus() {
     AddSeparator(this, *SelectMenu);
     SelectCancelItem = AddItem(this, *SelectMenu, "C&ancel", "Esc", "Closes the selection box.", select);
 
+    CreatePopupMenu();
+    CreateFileMenu();
+    CreateEditAndFractalMenus();
+    SetMenu(MainMenu);
+}
+
+void TFractalForm::CreatePopupMenu() {
     GeneralMenu = new TPopupMenu(this);
+    const TNotifyEvent command = MakeNotifyEvent<&TFractalForm::CommandClick>(this);
     UndoItem = AddItem(this, *GeneralMenu, "&Undo", "Ctrl+Z", "Undo (Ctrl+Z)|Undoes the last action.",
                        MakeNotifyEvent<&TFractalForm::UndoItemClick>(this));
     RedoItem = AddItem(this, *GeneralMenu, "&Redo", "Ctrl+Y", "Redo (Ctrl+Y)|Cancels the last Undo command.",
                        MakeNotifyEvent<&TFractalForm::RedoItemClick>(this));
-    // Pasting comes with the window's commands; until then Paste stays disabled (UpdatePasteItem).
-    PasteItem = AddItem(this, *GeneralMenu, "&Paste", "Ctrl+V",
-                        "Pastes the contents of the Clipboard into the fractal.", {});
     AddSeparator(this, *GeneralMenu);
-    const TNotifyEvent mode = MakeNotifyEvent<&TFractalForm::ModeItemClick>(this);
-    NormalModeItem =
-        AddItem(this, *GeneralMenu, "&Normal Mode", "F5",
-                "Sets Normal mode for zooming, panning and rotating by dragging the mouse.", mode);
-    SelectModeItem = AddItem(this, *GeneralMenu, "&Select Mode", "F6",
-                             "Sets Select mode for zooming using a zoom box.", mode);
-    SwitchModeItem = AddItem(
-        this, *GeneralMenu, "S&witch Mode", "F7",
-        "Sets Switch Mode for switching to a related fractal type (for example from Mandelbrot to Julia).",
-        mode);
-    for (TMenuItem *item : {NormalModeItem, SelectModeItem, SwitchModeItem}) {
-        item->SetRadioItem(true);
-        item->SetGroupIndex(2);
+    AddModeItems(this, GeneralMenu->Items(), 2, MakeNotifyEvent<&TFractalForm::ModeItemClick>(this),
+                 NormalModeItem, SelectModeItem, SwitchModeItem);
+    AddSeparator(this, *GeneralMenu);
+    PopupFullScreenItem = AddItem(this, *GeneralMenu, "&Full Screen", "Ctrl+F", FullScreenHint, command);
+    AddSeparator(this, *GeneralMenu);
+    PopupCopyItem = AddItem(this, *GeneralMenu, "&Copy", "Ctrl+C", CopyHint, command);
+    PasteItem = AddItem(this, *GeneralMenu, "&Paste", "Ctrl+V", PasteHint, command);
+    AddSeparator(this, *GeneralMenu);
+    PopupGradientItem = AddItem(this, *GeneralMenu, "&Gradient", "",
+                                "Contains commands to change the gradient of the active layer.", {});
+    TMenuItem &gradient = *PopupGradientItem;
+    RandomizeItem =
+        AddItem(this, gradient, "&Randomize", "Ctrl+1", "Fills the gradient with random colors.", command);
+    RandomizeBrightItem = AddItem(this, gradient, "Randomize &Bright", "Ctrl+2",
+                                  "Fills the gradient with bright random colors.", command);
+    RandomizeMistyItem = AddItem(this, gradient, "Randomize &Misty", "Ctrl+3",
+                                 "Fills the gradient with misty random colors.", command);
+    // The randomize and adjust dialogs are not part of the program yet: their items stay disabled.
+    RandomizeCustomItem = AddItem(this, gradient, "Randomize &Custom...", "Ctrl+4",
+                                  "Shows a dialog with various options to randomize the gradient.", {});
+    AdjustColorsItem = AddItem(this, gradient, "&Adjust Colors...", "Ctrl+Q",
+                               "Adjusts the color balance and brightness of the gradient.", {});
+    AddSeparator(this, gradient);
+    CycleForwardItem = AddItem(this, gradient, "Cycle Colors Forward", "Ctrl+]",
+                               "Cycles the colors of the gradient from left to right.", command);
+    CycleBackwardItem = AddItem(this, gradient, "Cycle Colors Backward", "Ctrl+[",
+                                "Cycles the colors of the gradient from right to left.", command);
+    AddSeparator(this, *GeneralMenu);
+    PopupDuplicateItem = AddItem(this, *GeneralMenu, "&Duplicate", "Ctrl+D", DuplicateHint, command);
+}
+
+void TFractalForm::CreateFileMenu() {
+    MainMenu = new TMainMenu(this);
+    const TNotifyEvent command = MakeNotifyEvent<&TFractalForm::CommandClick>(this);
+    FileMenu = AddItem(this, *MainMenu, "&File", "", "", {});
+    FileMenu->SetGroupIndex(FileMenuGroup);
+    // New, Open, Browse and Exit are the main window's commands.
+    TMainForm *main = MainForm;
+    NewItem = MirrorItem(this, *FileMenu, main ? main->NewItem : nullptr, "&New", "Creates a new document.");
+    NewItem->SetEnabled(true);
+    if (main)
+        for (int i = 0; i < main->NewItem->Count(); ++i)
+            MirrorItem(this, *NewItem, main->NewItem->Items(i), "", "");
+    OpenItem = MirrorItem(this, *FileMenu, main ? main->OpenItem : nullptr, "&Open...", "");
+    BrowseItem = MirrorItem(this, *FileMenu, main ? main->BrowseItem : nullptr, "&Browse...", "");
+    AddSeparator(this, *FileMenu);
+    DuplicateItem = AddItem(this, *FileMenu, "&Duplicate", "Ctrl+D", DuplicateHint, command);
+    CloseItem = AddItem(this, *FileMenu, "&Close", "Ctrl+F4", "Closes the active document.", command);
+    AddSeparator(this, *FileMenu);
+    SaveItem = AddItem(this, *FileMenu, "&Save", "Ctrl+S", "Saves the active document.", command);
+    SaveAsItem =
+        AddItem(this, *FileMenu, "Save &As...", "", "Saves the active document with a new name.", command);
+    SaveCopyItem =
+        AddItem(this, *FileMenu, "Save a Cop&y...", "", "Saves a copy of the active document.", command);
+    // Saving every document belongs to the document list of the opening routines, which has no
+    // such command yet.
+    SaveAllItem = AddItem(this, *FileMenu, "Sa&ve All", "", "Saves all open documents.", {});
+    SaveAllItem->SetEnabled(false);
+    SaveParametersItem =
+        AddItem(this, *FileMenu, "Save Parame&ters...", "Ctrl+A", SaveParametersHint, command);
+    AddSeparator(this, *FileMenu);
+    ExportItem =
+        AddItem(this, *FileMenu, "&Export Image...", "Ctrl+E", "Exports the fractal as an image.", command);
+    // The recent files (filled by the file history), between two separators, then Exit.
+    AddSeparator(this, *FileMenu);
+    for (int i = 1; i <= TFileHistoryManager::MenuItems; ++i) {
+        auto *item = new TMenuItem(this);
+        item->SetVisible(false);
+        FileMenu->Add(item);
     }
+    AddSeparator(this, *FileMenu);
+    ExitItem = MirrorItem(this, *FileMenu, main ? main->ExitItem : nullptr, "E&xit", "");
+}
+
+void TFractalForm::CreateEditAndFractalMenus() {
+    const TNotifyEvent command = MakeNotifyEvent<&TFractalForm::CommandClick>(this);
+    EditMenu = AddItem(this, *MainMenu, "&Edit", "", "", {});
+    EditMenu->SetGroupIndex(EditMenuGroup);
+    EditUndoItem = AddItem(this, *EditMenu, "&Undo", "Ctrl+Z", "Undo (Ctrl+Z)|Undoes the last action.",
+                           MakeNotifyEvent<&TFractalForm::UndoItemClick>(this));
+    EditRedoItem = AddItem(this, *EditMenu, "&Redo", "Ctrl+Y", "Redo (Ctrl+Y)|Cancels the last Undo command.",
+                           MakeNotifyEvent<&TFractalForm::RedoItemClick>(this));
+    AddSeparator(this, *EditMenu);
+    CopyItem = AddItem(this, *EditMenu, "&Copy", "Ctrl+C", CopyHint, command);
+    CopyFormulasItem =
+        AddItem(this, *EditMenu, "Copy &Formulas", "",
+                "Copies the parameters and the formulas of the fractal to the Clipboard.", command);
+    EditPasteItem = AddItem(this, *EditMenu, "P&aste", "Ctrl+V", PasteHint, command);
+
+    FractalMenu = AddItem(this, *MainMenu, "F&ractal", "", "", {});
+    FractalMenu->SetGroupIndex(FractalMenuGroup);
+    FractalItem = AddItem(this, *FractalMenu, "&Fractal", "F3", "Shows the fractal window.", command);
+    FractalItem->SetRadioItem(true);
+    FractalItem->SetGroupIndex(3);
+    // The gradient editor is not part of the program yet.
+    GradientItem = AddItem(this, *FractalMenu, "&Gradient", "F4",
+                           "Shows the gradient editor to edit the colors of the fractal.", {});
+    GradientItem->SetEnabled(false);
+    AddSeparator(this, *FractalMenu);
+    ResetLocationItem = AddItem(this, *FractalMenu, "Reset &Location", "",
+                                "Resets the location of all layers to the default.", command);
+    ZoomInItem = AddItem(this, *FractalMenu, "&Zoom In", "F9", "Zooms in to the center.", command);
+    ZoomOutItem = AddItem(this, *FractalMenu, "Zoom &Out", "F10", "Zooms out of the center.", command);
+    FullScreenItem = AddItem(this, *FractalMenu, "&Full Screen", "Ctrl+F", FullScreenHint, command);
+    AddSeparator(this, *FractalMenu);
+    AddModeItems(this, *FractalMenu, 4, MakeNotifyEvent<&TFractalForm::ModeItemClick>(this),
+                 MenuNormalModeItem, MenuSelectModeItem, MenuSwitchModeItem);
+    AddSeparator(this, *FractalMenu);
+    // The render queue is not part of the program yet.
+    RenderItem = AddItem(this, *FractalMenu, "Render to &Disk...", "Ctrl+R",
+                         "Adds the fractal to the queue of render jobs.", {});
+    RenderItem->SetEnabled(false);
+}
+
+void TFractalForm::CreateToolButtons() {
+    struct TButtonInfo {
+        int Tag;
+        const char *Hint;
+        int Group;
+        bool SpaceBefore;
+    };
+    // New, Open, Browse and Help stand in the main window's own part of the tool bar, right
+    // before this panel; the panel holds the rest. The picture strip has all of them, in the order
+    // of the tags.
+    static const TButtonInfo buttons[] = {
+        {ToolSave, "Save (Ctrl+S)|Saves the active document.", 0, false},
+        {ToolSaveParameters, "Save Parameters (Ctrl+A)|Saves a parameter set describing the fractal.", 0,
+         false},
+        {ToolFractal, "Fractal (F3)|Shows the fractal window", 1, true},
+        {ToolGradient,
+         "Gradient (F4)|Shows the gradient editor to edit the colors and opacity of the selected layer", 1,
+         false},
+        {ToolNormal,
+         "Normal Mode (F5)|Sets Normal Mode for zooming, panning and rotating by dragging the mouse", 2,
+         true},
+        {ToolSelect, "Select Mode (F6)|Sets Select mode for zooming using a zoom box", 2, false},
+        {ToolSwitch,
+         "Switch Mode (F7)|Sets Switch Mode for switching to a related fractal type (for example from "
+         "Mandelbrot to Julia).",
+         2, false},
+        {ToolRedo, "Redo (Ctrl+Y)|Cancels the last Undo command.", 0, true},
+        {ToolUndo, "Undo (Ctrl+Z)|Undoes the last action.", 0, false},
+        {ToolCopy, "Copy (Ctrl+C)|Copies the parameters of the active fractal window to the Clipboard", 0,
+         true},
+        {ToolPaste, "Paste (Ctrl+V)|Pastes the contents of the Clipboard into the active fractal window", 0,
+         false},
+        {ToolRender, "Render to Disk (Ctrl+R)|Adds the fractal to the queue of render jobs.", 0, true},
+    };
+    std::unique_ptr<TBitmap> strip;
+    try {
+        strip = std::make_unique<TBitmap>();
+        strip->LoadFromResourceName(GetModuleHandleA(nullptr), "TOOLBAR_FRACTAL");
+    } catch (const Exception &) {
+        strip.reset(); // buttons without pictures show their captions
+    }
+    const TNotifyEvent command = MakeNotifyEvent<&TFractalForm::CommandClick>(this);
+    int left = 0;
+    for (const TButtonInfo &info : buttons) {
+        if (info.SpaceBefore)
+            left += 8;
+        auto *button = new TSpeedButton(ToolBar);
+        button->SetParent(ToolBar);
+        button->SetFlat(true);
+        button->SetBounds(left, 3, 23, 22);
+        button->SetTag(info.Tag);
+        button->SetHint(info.Hint);
+        button->SetShowHint(true);
+        button->SetGroupIndex(info.Group);
+        if (info.Tag == ToolGradient || info.Tag == ToolRender)
+            button->SetEnabled(false); // their windows are not part of the program yet
+        else
+            button->OnClick = command;
+        const int index = info.Tag - ToolNew;
+        if (strip && strip->Width() >= 16 * (index + 1)) {
+            TBitmap &glyph = button->Glyph();
+            glyph.SetSize(16, 16);
+            glyph.Canvas().CopyRect({0, 0, 16, 16}, strip->Canvas(), {16 * index, 0, 16 * index + 16, 16});
+            glyph.SetTransparent(true);
+        }
+        ToolButtons.push_back(button);
+        left += 23;
+    }
+    ToolBar->SetBounds(0, 0, left, 28);
 }
 
 void TFractalForm::FormCreate() {
@@ -288,10 +533,15 @@ void TFractalForm::FormCreate() {
         FCrosshair = options->CrosshairCursor;
     FDisplay->SetCursor(HostCursor());
     // 5.
+    if (ClipboardManager())
+        ClipboardManager()->AddHandler(MakeNotifyEvent<&TFractalForm::UpdatePasteItem>(this));
     if (ConfigManager())
         ConfigManager()->AddHandler(MakeNotifyEvent<&TFractalForm::OptionsChanged>(this));
-    if (TFileHistoryManager *history = FileHistoryManager())
+    if (TFileHistoryManager *history = FileHistoryManager()) {
+        history->AddHandler(MakeNotifyEvent<&TFractalForm::HistoryChanged>(this));
+        history->UpdateMenu(*FileMenu);
         history->AttachWindow(this);
+    }
     UpdatePasteItem();
     UpdateUndoItems();
     FractalChanged(this);
@@ -338,6 +588,10 @@ TFractalForm::~TFractalForm() {
         FractalManager()->Unsubscribe(MakeNotifyEvent<&TFractalForm::FractalChanged>(this));
     if (ConfigManager())
         ConfigManager()->RemoveHandler(MakeNotifyEvent<&TFractalForm::OptionsChanged>(this));
+    if (ClipboardManager())
+        ClipboardManager()->RemoveHandler(MakeNotifyEvent<&TFractalForm::UpdatePasteItem>(this));
+    if (TFileHistoryManager *history = FileHistoryManager())
+        history->RemoveHandler(MakeNotifyEvent<&TFractalForm::HistoryChanged>(this));
     StoreMouseMode(mmoNormal);
     if (SelectArea() && SelectArea()->GetWindow() == this)
         SelectArea()->SetWindow(nullptr);
@@ -397,13 +651,16 @@ bool TFractalForm::Save(bool As) {
         if (OnAskFileName) {
             fileName = OnAskFileName();
         } else {
-            SaveDialog->FileName = FFractalFile.empty() ? FFractal->GetTitle() : FFractalFile;
+            SaveDialog->FileName = MakeValidFileName(FFractal->GetTitle());
             if (ConfigManager())
                 SaveDialog->InitialDir = ConfigManager()->Folder->Fractal;
-            fileName = SaveDialog->Execute() ? SaveDialog->FileName : std::string();
+            fileName = ExecuteFractalFileDialog(*SaveDialog) ? SaveDialog->FileName : std::string();
         }
         if (fileName.empty())
             return false;
+        fileName = FractalFileName(fileName);
+        if (TConfigManager *config = ConfigManager(); config && config->Folder->RememberFractalFolder)
+            config->Folder->Fractal = ExtractFilePath(fileName);
     }
     try {
         if (As || fileName != FFractalFile)
@@ -418,7 +675,7 @@ bool TFractalForm::Save(bool As) {
     FParameterFile.clear();
     FParameterEntry.clear();
     if (TFileHistoryManager *history = FileHistoryManager())
-        history->DocumentSaved(this, fileName, FFractal->GetTitle(), "");
+        history->DocumentSaved(this, fileName, "", "");
     return true;
 }
 
@@ -449,15 +706,15 @@ void TFractalForm::Activate() {
         SelectArea()->SetWindow(this);
     if (GetMouseMode() == mmoSwitch && !CanSwitch())
         SetMouseMode(mmoNormal);
-    NormalModeItem->SetChecked(GetMouseMode() != mmoSelect && GetMouseMode() != mmoSwitch);
-    SelectModeItem->SetChecked(GetMouseMode() == mmoSelect);
-    SwitchModeItem->SetChecked(GetMouseMode() == mmoSwitch);
+    UpdateCommandItems();
+    FractalItem->SetChecked(true);
     SetForeground(true);
     UpdateTitle();
     TDocumentForm::Activate();
 }
 
 void TFractalForm::Deactivate() {
+    FractalItem->SetChecked(false);
     SetForeground(false);
     UpdateTitle();
     TDocumentForm::Deactivate();
@@ -491,12 +748,18 @@ void TFractalForm::UpdateUndoItems() {
     RedoItem->SetHint(redoCaption.empty()
                           ? "Redo (Ctrl+Y)|Cancels the last Undo command."
                           : "Redo " + redoCaption + " (Ctrl+Y)|Cancels the last Undo command.");
-}
-
-void TFractalForm::UpdatePasteItem() {
-    // Enabled for a fractal on the clipboard (the clipboard manager's kind) once the paste command
-    // exists; the window subscribes to the clipboard manager then.
-    PasteItem->SetEnabled(false);
+    for (TMenuItem *item : {EditUndoItem, EditRedoItem}) {
+        const TMenuItem &source = item == EditUndoItem ? *UndoItem : *RedoItem;
+        item->SetEnabled(source.Enabled());
+        item->SetCaption(source.Caption());
+        item->SetHint(source.Hint());
+    }
+    for (TSpeedButton *button : ToolButtons)
+        if (button->Tag() == ToolUndo || button->Tag() == ToolRedo) {
+            const TMenuItem &source = button->Tag() == ToolUndo ? *UndoItem : *RedoItem;
+            button->SetEnabled(source.Enabled());
+            button->SetHint(source.Hint());
+        }
 }
 
 void TFractalForm::UndoItemClick(TObject *) {
@@ -529,8 +792,8 @@ void TFractalForm::FractalChanged(TObject *) {
     }
     UpdateStatus();
     UpdateTitle();
-    SwitchModeItem->SetEnabled(CanSwitch());
     UpdateUndoItems();
+    UpdateCommandItems();
     if (FFractal->GetTitle() != FLastTitle) {
         FLastTitle = FFractal->GetTitle();
         if (FractalManager())
@@ -863,31 +1126,32 @@ void TFractalForm::SetMouseMode(int Mode) {
         }
         if (MainForm)
             MainForm->ShowToolWindow(ToolFormClass<TModeToolForm>());
-        if (MainForm && MainForm->Visible())
-            MainForm->SetFocus();
-        SetActiveControl(nullptr);
-        if (FDisplay->CanFocus())
-            FDisplay->SetFocus();
+        // In full screen the view keeps the focus (it passes the keys to the box).
+        if (!FInFullScreen) {
+            if (MainForm && MainForm->Visible())
+                MainForm->SetFocus();
+            SetActiveControl(nullptr);
+            if (FDisplay->CanFocus())
+                FDisplay->SetFocus();
+        }
     } else if (Mode == mmoSwitch) {
         if (MainForm)
             MainForm->ShowToolWindow(ToolFormClass<TModeToolForm>());
-        if (MainForm && MainForm->Visible())
+        if (MainForm && MainForm->Visible() && !FInFullScreen)
             MainForm->SetFocus();
     }
-    NormalModeItem->SetChecked(Mode != mmoSelect && Mode != mmoSwitch);
-    SelectModeItem->SetChecked(Mode == mmoSelect);
-    SwitchModeItem->SetChecked(Mode == mmoSwitch);
+    UpdateCommandItems();
     RefreshStatusBar();
     if (FractalManager())
         FractalManager()->Notify(fekInteraction);
 }
 
 void TFractalForm::ModeItemClick(TObject *Sender) {
-    if (Sender == NormalModeItem)
+    if (Sender == NormalModeItem || Sender == MenuNormalModeItem)
         SetMouseMode(mmoNormal);
-    else if (Sender == SelectModeItem)
+    else if (Sender == SelectModeItem || Sender == MenuSelectModeItem)
         SetMouseMode(mmoSelect);
-    else if (Sender == SwitchModeItem)
+    else if (Sender == SwitchModeItem || Sender == MenuSwitchModeItem)
         SetMouseMode(mmoSwitch);
 }
 
@@ -1111,6 +1375,9 @@ void TFractalForm::FormShortCut(WORD Key, TShiftState Shift, bool &Handled) {
         Handled = key == 0;
         return;
     }
+    // The mode keys go alone: Shift+F6 and its like belong to the main window (the tool windows).
+    if (Shift & ModifierKeys)
+        return;
     switch (Key) {
     case VK_PRIOR:
         SetMouseMode(mmoSelect);
@@ -1129,17 +1396,12 @@ void TFractalForm::FormShortCut(WORD Key, TShiftState Shift, bool &Handled) {
         Handled = true;
         break;
     default:
-        if ((Shift & ModifierKeys) == ssCtrl && (Key == 'Z' || Key == 'Y')) {
-            Key == 'Z' ? UndoItemClick(this) : RedoItemClick(this);
-            Handled = true;
-        }
         break;
     }
 }
 
 void TFractalForm::FormKeyDown(TObject *, WORD &Key, TShiftState Shift) {
-    // The gradient commands of Ctrl+1..4, Q, [ and ] belong to the gradient editor's commands,
-    // which the window does not have yet.
+    // The gradient commands of Ctrl+1..4, Q, [ and ] are the general popup menu's shortcuts.
     ReplayDragMove();
 }
 
@@ -1157,11 +1419,11 @@ void TFractalForm::Switch(int X, int Y) {
         return;
     BeginWaitCursor();
     try {
-        if (MainForm)
+        if (MainForm && !FInFullScreen)
             MainForm->Show();
         TFractalConfiguration *options = FractalOptions();
         const int switchOptions = options ? options->SwitchOptions : soNewWindow | soOriginalSize;
-        const bool newWindow = switchOptions & soNewWindow;
+        const bool newWindow = (switchOptions & soNewWindow) && !FInFullScreen;
         auto fractal = std::make_unique<TInteractiveFractal>();
         fractal->BeginChange();
         fractal->SetTitle(MakeUniqueCaption("Fractal"));

@@ -9,8 +9,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AdvDlgs.h"
+#include "Buttons.h"
 #include "Dialogs.h"
 #include "ExtCtrls.h"
 #include "FormDocument.h"
@@ -19,6 +21,7 @@
 #include "Menus.h"
 
 class TFractalForm;
+class TFullScreenForm;
 
 // The panel the image is drawn on: it paints the asked rectangle from the fractal's display
 // bitmap.
@@ -45,6 +48,45 @@ using TFractalMessageDialog =
     std::function<int(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons)>;
 void SetFractalMessageDialog(TFractalMessageDialog Dialog);
 int FractalMessageDialog(const std::string &Message, TMsgDlgType Type, TMsgDlgButtons Buttons);
+
+// The file dialogs of the window (save, save a copy, export, the parameter file): the dialog comes
+// set up with its title, filter, filter index, folder and file name; true when the user chose a
+// name, which FileName and FilterIndex then hold. The real dialog by default; tests answer here.
+using TFractalFileDialog = std::function<bool(TSaveDialog &Dialog)>;
+void SetFractalFileDialog(TFractalFileDialog Dialog);
+bool ExecuteFractalFileDialog(TSaveDialog &Dialog);
+
+// Where a parameter set is saved: the file, the entry's name and the fractal's title, and whether
+// the formulas go along.
+struct TParameterSaveChoice {
+    std::string FileName;
+    std::string Entry;
+    std::string Title;
+    bool SaveFormulas = false;
+};
+// Asks where to save a parameter set, starting with the choice given; false when cancelled.
+using TSaveParametersDialog = std::function<bool(TParameterSaveChoice &Choice)>;
+void SetSaveParametersDialog(TSaveParametersDialog Dialog);
+
+// The export options a format offers (ExportOption* bits) and what the user chose.
+struct TExportChoice {
+    int Quality = 100;
+    bool Transparency = false;
+    bool Layers = false;
+};
+using TExportOptionsDialog = std::function<bool(std::uint8_t Options, TExportChoice &Choice)>;
+void SetExportOptionsDialog(TExportOptionsDialog Dialog);
+
+// The name an image is exported to: kept when its extension is one of the format's (letter case
+// ignored), else with the format's first extension appended.
+std::string ExportFileName(const std::string &FileName, int Format);
+// The name a fractal file is saved to: ".ofr" appended unless it ends in it (letter case ignored).
+std::string FractalFileName(const std::string &FileName);
+// Whether a parameter text goes packed: with the option set, always or when longer than 2048 bytes.
+bool PackParameterText(const std::string &Text, bool CompressOption, bool Always);
+// The image of a finished fractal as the clipboard's device-independent bitmap: a 24-bit
+// BITMAPINFOHEADER (rows bottom-up, the print resolution in pixels per metre) and the rows.
+std::vector<std::uint8_t> ClipboardImage(TFractal &Fractal, double Resolution);
 
 // "Fractal" followed by the smallest number n >= 1 that no open form has as its caption.
 std::string MakeUniqueCaption(const std::string &Base);
@@ -74,10 +116,44 @@ public:
     TFractalDisplay *DefaultDisplay;
     TTimer *Timer;
     TSaveDialog *SaveDialog;
+    TSaveDialog *ExportDialog;
+    TMainMenu *MainMenu;
     TPopupMenu *SelectMenu, *GeneralMenu;
     TMenuItem *SelectZoomInItem, *SelectZoomOutItem, *SelectCropItem, *SelectResetItem, *SelectResizeItem,
         *SelectStretchItem, *SelectCancelItem;
-    TMenuItem *UndoItem, *RedoItem, *PasteItem, *NormalModeItem, *SelectModeItem, *SwitchModeItem;
+    // The window's menus (merged into the main window's bar while it is active).
+    TMenuItem *FileMenu, *NewItem, *OpenItem, *BrowseItem, *DuplicateItem, *CloseItem, *SaveItem, *SaveAsItem,
+        *SaveCopyItem, *SaveAllItem, *SaveParametersItem, *ExportItem, *ExitItem;
+    TMenuItem *EditMenu, *EditUndoItem, *EditRedoItem, *CopyItem, *CopyFormulasItem, *EditPasteItem;
+    TMenuItem *FractalMenu, *FractalItem, *GradientItem, *ResetLocationItem, *ZoomInItem, *ZoomOutItem,
+        *FullScreenItem, *MenuNormalModeItem, *MenuSelectModeItem, *MenuSwitchModeItem, *RenderItem;
+    // The general popup menu.
+    TMenuItem *UndoItem, *RedoItem, *PasteItem, *NormalModeItem, *SelectModeItem, *SwitchModeItem,
+        *PopupFullScreenItem, *PopupCopyItem, *PopupGradientItem, *RandomizeItem, *RandomizeBrightItem,
+        *RandomizeMistyItem, *RandomizeCustomItem, *AdjustColorsItem, *CycleForwardItem, *CycleBackwardItem,
+        *PopupDuplicateItem;
+    // The tool-bar buttons (in the main window's tool bar while the window is active), told apart
+    // by their tags.
+    // Tags in the order of the picture strip.
+    enum : int {
+        ToolNew = 1,
+        ToolOpen,
+        ToolBrowse,
+        ToolSave,
+        ToolSaveParameters,
+        ToolFractal,
+        ToolGradient,
+        ToolNormal,
+        ToolSelect,
+        ToolSwitch,
+        ToolHelp,
+        ToolRedo,
+        ToolUndo,
+        ToolCopy,
+        ToolPaste,
+        ToolRender
+    };
+    std::vector<TSpeedButton *> ToolButtons;
 
     TInteractiveFractal &Fractal() const { return *FFractal; }
     TWinControl *Display() const { return FDisplay; }
@@ -97,9 +173,9 @@ public:
     // --- TFractalWindowHost ---
     TInteractiveFractal *HostFractal() override { return FFractal.get(); }
     TWinControl *HostDisplay() override { return FDisplay; }
-    TScrollingWinControl *HostScrollBox() override { return ScrollBox; }
+    TScrollingWinControl *HostScrollBox() override { return FInFullScreen ? nullptr : ScrollBox; }
     TCursor HostCursor() override { return FCrosshair ? crCross : crDefault; }
-    bool HostInFullScreen() override { return false; }
+    bool HostInFullScreen() override { return FInFullScreen; }
     void HostSetMouseMode(int Mode) override { SetMouseMode(Mode); }
     void HostSelectZoomIn() override { SelectZoomIn(); }
     void HostSelectZoomOut() override { SelectZoomOut(); }
@@ -120,6 +196,27 @@ public:
     // Asked for a file name when saving under a new name (the save dialog when unset); empty when
     // the user cancelled.
     std::function<std::string()> OnAskFileName;
+
+    // --- Commands ---
+    // Saves a copy under a new name; title, modified flag, file and history stay.
+    bool SaveCopy();
+    bool SaveParameters();
+    bool ExportImage();
+    // The parameters (and with Formulas the formulas) as a fractal entry on the clipboard, with
+    // the image of a finished calculation.
+    void Copy(bool Formulas);
+    void CopyImage();
+    void Paste();
+    TFractalForm *Duplicate();
+    void ShowFullScreen();
+    bool InFullScreen() const { return FInFullScreen; }
+    TFullScreenForm *FullScreenForm() const { return FFullScreen; }
+    // The image is drawn on Display and its mouse events come here.
+    void SetDisplay(TWinControl *Display);
+    // Enables and checks the commands for the window's state.
+    void UpdateCommandItems();
+    // The gradient commands of the active layer (also the keys of the full-screen view).
+    void GradientCommand(TMenuItem *Item);
 
     // --- Mouse modes ---
     void SetMouseMode(int Mode);
@@ -158,7 +255,14 @@ private:
     void FormClose(TObject *Sender, TCloseAction &Action);
     void FitToImage();
     void CenterDisplay();
-    void UpdatePasteItem();
+    void UpdatePasteItem(TObject *Sender = nullptr);
+    void CreateFileMenu();
+    void CreateEditAndFractalMenus();
+    void CreatePopupMenu();
+    void CreateToolButtons();
+    void CommandClick(TObject *Sender);
+    void HistoryChanged(TObject *Sender);
+    void BindDisplay(TWinControl *Display);
     void ModeItemClick(TObject *Sender);
     void UndoItemClick(TObject *Sender);
     void RedoItemClick(TObject *Sender);
@@ -190,4 +294,6 @@ private:
     bool FCalculationDone = false;
     bool FModifiersReleased = false;
     bool FNewFractal = false;
+    bool FInFullScreen = false;
+    TFullScreenForm *FFullScreen = nullptr;
 };

@@ -13,6 +13,7 @@
 #include "FracFormulaBase.h"
 #include "FracHistory.h"
 #include "FracManager.h"
+#include "ColorCycling.h"
 #include "FracMerge.h"
 #include "FracProgress.h"
 #include "GenInstance.h"
@@ -83,6 +84,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracManager", InitializeFracManager, FinalizeFracManager},
         {"FracClipboard", InitializeFracClipboard, FinalizeFracClipboard},
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
+        {"ColorCycling", InitializeColorCycling, FinalizeColorCycling},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"HelpHandler", InitializeHelpHandler, FinalizeHelpHandler},
         {"FileAssociations", nullptr, FinalizeFileAssociations},

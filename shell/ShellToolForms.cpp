@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ColorCycling.h"
 #include "FormMessages.h"
 #include "FormModeTool.h"
 #include "FormNetworkTool.h"
@@ -23,7 +24,6 @@ void SetUpToolForm(TToolForm &Form, const char *Name, const char *Caption) {
     }
 SHELL_TOOL_FORM_BODY(TFractalToolForm, "Fractal Properties")
 SHELL_TOOL_FORM_BODY(TStatisticsToolForm, "Statistics")
-SHELL_TOOL_FORM_BODY(TCyclingToolForm, "Color Cycling")
 SHELL_TOOL_FORM_BODY(TRenderToolForm, "Render to Disk")
 #undef SHELL_TOOL_FORM_BODY
 

@@ -16,7 +16,6 @@
     };
 SHELL_TOOL_FORM(TFractalToolForm)
 SHELL_TOOL_FORM(TStatisticsToolForm)
-SHELL_TOOL_FORM(TCyclingToolForm)
 SHELL_TOOL_FORM(TRenderToolForm)
 #undef SHELL_TOOL_FORM
 

@@ -768,7 +768,121 @@ NETWORK_CHECK_IMAGES = [lambda: check_button("tick", rgb("d0a010")), lambda: che
                         lambda: check_button("tick", rgb("20a040")), lambda: check_button("tick", rgb("2060d0")),
                         lambda: check_button(None, None)]
 
+
+def button_save():
+    image = Image(16, 16)
+    fill(image, rect(1, 1, 15, 15), rgb("203060"), hard=True)
+    fill(image, rect(2, 2, 14, 14), rgb("4a70c0"), hard=True)
+    fill(image, rect(4, 2, 12, 7), WHITE, hard=True)
+    fill(image, rect(5, 10, 11, 14), rgb("c0c8d0"), hard=True)
+    fill(image, rect(9, 11, 10, 13), rgb("203060"), hard=True)
+    return image
+
+
+def button_save_parameters():
+    image = Image(16, 16)
+    fill(image, rect(2, 1, 13, 16), PAGE_EDGE, hard=True)
+    fill(image, rect(3, 2, 12, 15), WHITE, hard=True)
+    for top in (4, 7, 10):
+        fill(image, rect(4, top, 11, top + 1), rgb("5060a0"), hard=True)
+    fill(image, polygon([(9, 9), (16, 9), (12.5, 15)]), rgb("20a040"), hard=True)
+    return image
+
+
+def button_fractal():
+    image = Image(16, 16)
+    fill(image, rect(0, 1, 16, 15), rgb("203060"), hard=True)
+    mandelbrot(image, (1, 2, 15, 14), (-0.6, 0.0, 2.8 / 14), DEEP_SEA, samples=SAMPLES)
+    return image
+
+
+def button_gradient():
+    image = Image(16, 16)
+    fill(image, rect(0, 4, 16, 12), rgb("303030"), hard=True)
+    fill(image, rect(1, 5, 15, 11), lambda x, y: gradient_colour((x - 1) / 14), hard=True)
+    return image
+
+
+def button_normal():
+    image = Image(16, 16)
+    fill(image, polygon([(3, 1), (3, 14), (6, 11), (8.5, 15.5), (10.5, 14.5), (8, 10), (12, 10)]),
+         rgb("000000"), hard=True)
+    fill(image, polygon([(4, 3.5), (4, 11.8), (6.2, 9.6), (8.9, 14.2), (9.4, 13.9), (6.8, 9.2), (9.7, 9.2)]),
+         WHITE, hard=True)
+    return image
+
+
+def button_select():
+    image = Image(16, 16)
+    for i in range(1, 15, 2):
+        for l, t in ((i, 2), (i, 13), (1, i), (14, i)):
+            fill(image, rect(l, t, l + 1, t + 1), rgb("000000"), hard=True)
+    fill(image, rect(5, 6, 11, 10), rgb("4a80e0"), hard=True)
+    return image
+
+
+def button_switch():
+    image = Image(16, 16)
+    fill(image, polygon([(1, 5), (10, 5), (10, 2), (15, 7), (10, 12), (10, 9), (1, 9)]), rgb("c04020"),
+         hard=True)
+    fill(image, polygon([(15, 11), (6, 11), (6, 8), (1, 13), (6, 18), (6, 15), (15, 15)]), rgb("2050b0"),
+         hard=True)
+    return image
+
+
+def curved_arrow(image, mirrored):
+    def at(x):
+        return 15 - x if mirrored else x
+    fill(image, union(rect(min(at(4), at(11)) + 0, 5, max(at(4), at(11)) + 1, 8),
+                      rect(min(at(11), at(13)), 5, max(at(11), at(13)) + 1, 13)), rgb("2050b0"), hard=True)
+    fill(image, polygon([(at(5.5), 1.5), (at(5.5), 11.5), (at(0.5), 6.5)]), rgb("2050b0"), hard=True)
+
+
+def button_undo():
+    image = Image(16, 16)
+    curved_arrow(image, False)
+    return image
+
+
+def button_redo():
+    image = Image(16, 16)
+    curved_arrow(image, True)
+    return image
+
+
+def button_copy():
+    image = Image(16, 16)
+    for l, t in ((1, 1), (6, 5)):
+        fill(image, rect(l, t, l + 9, t + 11), PAGE_EDGE, hard=True)
+        fill(image, rect(l + 1, t + 1, l + 8, t + 10), WHITE, hard=True)
+    for top in (8, 10, 12):
+        fill(image, rect(8, top, 13, top + 1), rgb("5060a0"), hard=True)
+    return image
+
+
+def button_paste():
+    image = Image(16, 16)
+    fill(image, rect(1, 2, 12, 15), rgb("805020"), hard=True)
+    fill(image, rect(4, 1, 9, 4), rgb("a0a0a0"), hard=True)
+    fill(image, rect(7, 6, 15, 16), PAGE_EDGE, hard=True)
+    fill(image, rect(8, 7, 14, 15), WHITE, hard=True)
+    return image
+
+
+def button_render():
+    image = Image(16, 16)
+    fill(image, rect(1, 3, 15, 13), rgb("404040"), hard=True)
+    fill(image, rect(2, 4, 14, 12), rgb("d0d0d0"), hard=True)
+    fill(image, rect(3, 5, 13, 11), lambda x, y: gradient_colour((x - 3) / 10), hard=True)
+    fill(image, rect(5, 13, 11, 15), rgb("404040"), hard=True)
+    return image
+
+
 TOOLBAR_BUTTONS = [button_new, button_open, button_browse, button_help]
+# The fractal window's buttons in the order of its tool bar.
+FRACTAL_BUTTONS = [button_new, button_open, button_browse, button_save, button_save_parameters, button_fractal,
+                   button_gradient, button_normal, button_select, button_switch, button_help, button_redo,
+                   button_undo, button_copy, button_paste, button_render]
 MENU_BUTTONS = TOOLBAR_BUTTONS + [button_exit, button_options, button_cascade, button_tile_horizontal,
                                   button_tile_vertical, button_about]
 
@@ -848,6 +962,7 @@ BITMAPS = [
     ("ToolbarServer.bmp", lambda: button_strip([button_options, button_help])),
     ("ServerImages.bmp", lambda: button_strip(SERVER_LIST_IMAGES)),
     ("NetworkImages.bmp", lambda: button_strip(NETWORK_CHECK_IMAGES)),
+    ("ToolbarFractal.bmp", lambda: button_strip(FRACTAL_BUTTONS)),
 ]
 
 # =============================================================================================

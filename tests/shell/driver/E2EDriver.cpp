@@ -827,7 +827,8 @@ bool PressKeys(HWND Window, const std::vector<WORD> &Keys) {
 }
 
 bool ClickAt(HWND Window, POINT ClientPoint, bool RightButton) {
-    if (!BringToForeground(Window))
+    // A control's top-level window is what can come to the foreground.
+    if (!BringToForeground(GetAncestor(Window, GA_ROOT)))
         return false;
     POINT point = ClientPoint;
     ClientToScreen(Window, &point);
