@@ -13,6 +13,7 @@
 #include "FracHistory.h"
 #include "FracManager.h"
 #include "FracMerge.h"
+#include "FracPreview.h"
 #include "FracProgress.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
@@ -77,6 +78,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
         {"FracManager", InitializeFracManager, FinalizeFracManager},
         {"FracClipboard", InitializeFracClipboard, FinalizeFracClipboard},
+        {"FracPreview", InitializeFracPreview, FinalizeFracPreview},
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},
         {"FractalWindows", InitializeFractalWindows, FinalizeFractalWindows},
