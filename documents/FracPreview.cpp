@@ -369,19 +369,27 @@ bool StoreFinishedPreview(TPreviewManager *Manager, const std::string &Text, TFr
 TPreviewThread::TPreviewThread(TPreviewTarget &ATarget, TPreviewManager *AManager, std::int32_t AWidth,
                                std::int32_t AHeight)
     : TGeneralThread(true), FTarget(ATarget), FManager(AManager), FWidth(std::max(AWidth, 1)),
-      FHeight(std::max(AHeight, 1)), FEvent(std::make_unique<TEvent>(false, false)) {
-    SetPriority(tpLower);
-    Start();
+      FHeight(std::max(AHeight, 1)), FEvent(std::make_unique<TEvent>(false, false)) {}
+
+std::unique_ptr<TPreviewThread> TPreviewThread::Create(TPreviewTarget &ATarget, TPreviewManager *AManager,
+                                                       std::int32_t AWidth, std::int32_t AHeight) {
+    auto thread = std::make_unique<TJoinedThread<TPreviewThread>>(ATarget, AManager, AWidth, AHeight);
+    thread->SetPriority(tpLower);
+    thread->Start();
+    return thread;
 }
 
-TPreviewThread::~TPreviewThread() {
-    Terminate();
+void TPreviewThread::Terminate() {
+    TGeneralThread::Terminate();
     {
         TScopeLock<TCriticalSection> lock(FLock);
         FChanged = true;
     }
     FEvent->SetEvent();
-    TerminateAndWait();
+}
+
+TPreviewThread::~TPreviewThread() {
+    // The joined wrapper has stopped the thread before this runs.
     FFractal.reset();
 }
 

@@ -139,11 +139,17 @@ bool StoreFinishedPreview(TPreviewManager *Manager, const std::string &Text, TFr
 // being read. Parameter-set previews come from the cache when they are there.
 class TPreviewThread : public TGeneralThread {
 public:
-    // Manager nil: no cache. The preview is Width x Height.
+    // Made suspended; Create makes the joined object and starts it at a lower priority.
     TPreviewThread(TPreviewTarget &ATarget, TPreviewManager *AManager, std::int32_t AWidth,
                    std::int32_t AHeight);
     ~TPreviewThread() override;
     DECLARE_CLASS_NAME(TPreviewThread)
+
+    // Manager nil: no cache. The preview is Width x Height.
+    static std::unique_ptr<TPreviewThread> Create(TPreviewTarget &ATarget, TPreviewManager *AManager,
+                                                  std::int32_t AWidth, std::int32_t AHeight);
+    // Also wakes the thread, so that it sees the request to end.
+    void Terminate() override;
 
     // Kind 3, 4, 5, 7 or 8, else "TPreviewThread.Assign(1): Invalid entry type".
     void AssignEntry(const std::string &FileName, const std::string &EntryName, std::uint8_t Kind);
