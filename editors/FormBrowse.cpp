@@ -147,11 +147,6 @@ TBrowseForm::TBrowseForm(TComponent *AOwner)
     List->OnDblClick = MakeNotifyEvent<&TBrowseForm::ListDblClick>(this);
     List->OnKeyDown = MakeEvent<&TBrowseForm::ListKeyDown>(this);
 
-    FListTimer = new TTimer(this);
-    FListTimer->SetEnabled(false);
-    FListTimer->SetInterval(250);
-    FListTimer->SetOnTimer(MakeNotifyEvent<&TBrowseForm::SelectionTimer>(this));
-
     FItems->OnCompare = [this](const TVirtualListItem &A, const TVirtualListItem &B) {
         return CompareRows(A, B, FContent, FSortColumn, FSortAscending,
                            FContent == bcParameters && !SameText(ExtractFileExt(FCurrentFile), ".ofr"));
@@ -434,13 +429,15 @@ void TBrowseForm::ListChange(TObject *) {
             }
         }
     }
-    FListTimer->SetEnabled(false);
-    FListTimer->SetEnabled(true);
-}
-
-void TBrowseForm::SelectionTimer(TObject *) {
-    FListTimer->SetEnabled(false);
-    ShowSelection();
+    // Shown once the selection messages of this change are handled: one posted call stands for
+    // all of them.
+    if (FSelectionPending)
+        return;
+    FSelectionPending = true;
+    FPosted->Post([this] {
+        FSelectionPending = false;
+        ShowSelection();
+    });
 }
 
 void TBrowseForm::SelectEntry(const std::string &EntryName) {

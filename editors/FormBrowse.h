@@ -88,7 +88,6 @@ private:
     void TreeChange(TObject *Sender, TTreeNode *Node);
     void TreeExpanding(TObject *Sender, TTreeNode *Node, bool &AllowExpansion);
     void LocationKeyDown(TObject *Sender, WORD &Key, TShiftState Shift);
-    void SelectionTimer(TObject *Sender);
 
     void BuildTree();
     // The node's full path, kept as its data (drives "X:\", "My Computer" for the top node).
@@ -116,7 +115,7 @@ private:
     TTreeNode *FComputerNode = nullptr;
     TTreeNode *FShownNode = nullptr;
     bool FWalking = false;
-    TTimer *FListTimer = nullptr;
+    bool FSelectionPending = false;
     std::unique_ptr<TPostedCalls> FPosted;
     std::unique_ptr<TPreviewThread> FPreviewThread;
 };

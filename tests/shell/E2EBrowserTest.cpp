@@ -43,6 +43,20 @@ std::string WriteParameterFile() {
     return file;
 }
 
+// A left click at a point of a child window of the (foreground) main window.
+bool ClickChild(HWND Main, HWND Child, POINT ClientPoint) {
+    if (!BringToForeground(Main))
+        return false;
+    POINT point = ClientPoint;
+    ClientToScreen(Child, &point);
+    SetCursorPos(point.x, point.y);
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    return SendInput(2, inputs, sizeof(INPUT)) == 2;
+}
+
 HWND FindListView(HWND Parent) {
     HWND list = FindDescendant(Parent, "TListView");
     return list ? list : FindDescendant(Parent, "SysListView32");
@@ -66,9 +80,11 @@ TEST(E2EBrowserTest, AParameterFileOpensInTheBrowserWithPreviewsAndItsEntryOpens
     ASSERT_TRUE(WaitUntil([&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 2; }))
         << SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) << " rows";
 
-    // The first row (sorted by title: "Left Part"), clicked, shows its text and its preview.
-    ASSERT_TRUE(BringToForeground(browser));
-    ASSERT_TRUE(PressKeys(list, {VK_HOME}));
+    // The first row (sorted by title: "Left Part") shows its text and its preview.
+    // A click into the list gives it the focus; Home selects the first row.
+    ASSERT_TRUE(BringToForeground(main));
+    ASSERT_TRUE(ClickChild(main, list, POINT{60, 28}));
+    ASSERT_TRUE(PressKeys(main, {VK_HOME}));
     HWND memo = FindDescendant(browser, "TMemo");
     ASSERT_NE(memo, nullptr);
     ASSERT_TRUE(WaitUntil([&] { return WindowText(memo).rfind("Left {", 0) == 0; }, 60000))
@@ -94,7 +110,7 @@ TEST(E2EBrowserTest, AParameterFileOpensInTheBrowserWithPreviewsAndItsEntryOpens
     EXPECT_TRUE(SaveScreenshot("browser").has_value());
 
     // Enter opens the selected parameter set in a fractal window.
-    ASSERT_TRUE(PressKeys(list, {VK_RETURN}));
+    ASSERT_TRUE(PressKeys(main, {VK_RETURN}));
     HWND fractal = nullptr;
     EXPECT_TRUE(
         WaitUntil([&] { return (fractal = FindDescendant(main, "TFractalForm")) != nullptr; }, 120000))
