@@ -82,8 +82,17 @@ TEST(E2EBrowserTest, AParameterFileOpensInTheBrowserWithPreviewsAndItsEntryOpens
 
     // The first row (sorted by title: "Left Part") shows its text and its preview.
     // A click into the list gives it the focus; Home selects the first row.
-    ASSERT_TRUE(BringToForeground(main));
-    ASSERT_TRUE(ClickChild(main, list, POINT{60, 28}));
+    auto listFocused = [&] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        return GetGUIThreadInfo(GetWindowThreadProcessId(list, nullptr), &info) && info.hwndFocus == list;
+    };
+    for (int attempt = 0; attempt < 5 && !listFocused(); ++attempt) {
+        ASSERT_TRUE(ClickChild(main, list, POINT{60, 28}));
+        WaitUntil(listFocused, 10000);
+    }
+    ASSERT_TRUE(listFocused()) << "the list never got the focus";
+    ASSERT_TRUE(PressKeys(main, {VK_END}));
     ASSERT_TRUE(PressKeys(main, {VK_HOME}));
     HWND memo = FindDescendant(browser, "TMemo");
     ASSERT_NE(memo, nullptr);
@@ -107,6 +116,7 @@ TEST(E2EBrowserTest, AParameterFileOpensInTheBrowserWithPreviewsAndItsEntryOpens
         },
         180000))
         << "the preview shows " << colours << " colours";
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2) << "the rows stay while an entry is shown";
     EXPECT_TRUE(SaveScreenshot("browser").has_value());
 
     // Enter opens the selected parameter set in a fractal window.
