@@ -11,6 +11,7 @@
 #include <string>
 
 #include "FracPreview.h"
+#include "tests/foundation/TempFolderTest.h"
 #include "GenUtils.h"
 #include "SysUtils.h"
 
@@ -29,18 +30,12 @@ TPreviewBitmap Image(int Width, int Height, std::uint32_t Seed) {
     return image;
 }
 
-class PreviewCacheTest : public ::testing::Test {
+class PreviewCacheTest : public TTempFolderTest {
 protected:
+    PreviewCacheTest() : TTempFolderTest("ovprev") {}
     void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        Folder = Format("%sovprev%lu_%s\\", temp, GetCurrentProcessId(),
-                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_TRUE(ForceDirectories(RemoveTrailingBackslash(Folder)));
-    }
-    void TearDown() override {
-        if (DirectoryExists(Folder))
-            DeleteFileOrFolder(Folder);
+        TTempFolderTest::SetUp();
+        Folder = Root;
     }
     std::string CacheFile() const { return Folder + "Ob3.prc"; }
     std::string ReadCache() const {

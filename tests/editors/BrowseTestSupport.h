@@ -1,44 +1,18 @@
-// A fresh fixture folder under the temporary folder for the browser's tests, removed after each.
+// The browser tests' fixture folder: the temporary-folder fixture with folders and existence.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "tests/foundation/TempFolderTest.h"
 
-#include <windows.h>
-
-#include <fstream>
-#include <sstream>
-#include <string>
-
-#include "GenUtils.h"
-#include "SysUtils.h"
-
-class TBrowseFolderTest : public ::testing::Test {
+class TBrowseFolderTest : public TTempFolderTest {
 protected:
-    void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        Root = Format("%sovbrowse%lu_%s\\", temp, GetCurrentProcessId(),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        ASSERT_TRUE(ForceDirectories(RemoveTrailingBackslash(Root)));
-    }
-    void TearDown() override {
-        if (DirectoryExists(Root))
-            DeleteFileOrFolder(Root);
-    }
+    TBrowseFolderTest() : TTempFolderTest("ovbrowse") {}
+    // Put with the folders of Name made first.
     void Put(const std::string &Name, const std::string &Content) {
         ForceDirectories(RemoveTrailingBackslash(ExtractFilePath(Root + Name)));
-        std::ofstream(Root + Name, std::ios::binary) << Content;
-    }
-    std::string Get(const std::string &Name) {
-        std::ifstream in(Root + Name, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
+        TTempFolderTest::Put(Name, Content);
     }
     bool Exists(const std::string &Name) {
         return GetFileAttributesA((Root + Name).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     void MakeFolder(const std::string &Name) { ForceDirectories(Root + Name); }
-
-    std::string Root;
 };
