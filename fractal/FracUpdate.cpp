@@ -425,6 +425,15 @@ void TUpdateManager::GetMergedRow(std::int32_t Y, void *Buffer, bool RGB) {
         std::memcpy(Buffer, row, static_cast<std::size_t>(FWidth) * 4);
 }
 
+void TUpdateManager::GetMergedRowOver(std::int32_t Y, std::uint32_t *Buffer, int Background) {
+    if (FWidth < 1)
+        return;
+    FRowEngine->SetSize(FWidth, FHeight);
+    void *row = nullptr;
+    FRowEngine->MergeRow(0, Y, FWidth, row, Background, 0);
+    std::memcpy(Buffer, row, static_cast<std::size_t>(FWidth) * 4);
+}
+
 // --- Snapshot ---------------------------------------------------------------------------------
 
 void TUpdateManager::UpdateSnapshotSize() {

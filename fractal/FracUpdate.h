@@ -95,6 +95,9 @@ public:
     void SetSize(std::int32_t W, std::int32_t H);
     // Row Y of the merged layers (untransformed): Width 4-byte pixels, or 3-byte pixels with RGB.
     void GetMergedRow(std::int32_t Y, void *Buffer, bool RGB);
+    // Row Y of the merged layers over Background (mbNone, mbWhite or mbCheckerboard, as the
+    // display shows it): Width 4-byte pixels.
+    void GetMergedRowOver(std::int32_t Y, std::uint32_t *Buffer, int Background);
     void DrawTo(HDC Canvas, int X, int Y);
     void CopyToBitmap(TCanvasBitmap &B);
     void AnimateCorners(const TAnimatedCorners &NewCorners, bool Animate);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <utility>
 
 #include "FormEditor.h"
 #include "Forms.h"
@@ -39,11 +40,20 @@ std::string ItemValue(int Index, const char *Name) {
     throw EOpenDocumentError("Could not open '%s' in '%s'.", Entry, ExpandFileName(FileName));
 }
 
+TBrowserOpener &BrowserOpener() {
+    static TBrowserOpener opener;
+    return opener;
+}
+
 // A whole parameter file is a list of entries to choose from, which the browser shows.
-[[noreturn]] void RefuseParameterFile(const std::string &FileName) {
+void OpenParameterFile(const std::string &FileName) {
     const std::string fullName = ExpandFileName(FileName);
     if (!FileExists(fullName))
         RefuseFile(fullName);
+    if (BrowserOpener()) {
+        BrowserOpener()(2, fullName, std::string());
+        return;
+    }
     throw EOpenDocumentError(
         "Could not open '%s'.\r\nA parameter file opens in the browser, which this version "
         "does not have yet: open one of its entries from the recent files.",
@@ -77,8 +87,8 @@ struct TDocumentOpener {
 // One line per extension; the last line, without extension, takes every other file.
 constexpr TDocumentOpener DocumentOpeners[] = {
     {".ofr", TDocumentKind::Fractal, OpenFractal, nullptr},
-    {".opr", TDocumentKind::ParameterFile, RefuseParameterFile, OpenParameterEntry},
-    {".par", TDocumentKind::ParameterFile, RefuseParameterFile, OpenParameterEntry},
+    {".opr", TDocumentKind::ParameterFile, OpenParameterFile, OpenParameterEntry},
+    {".par", TDocumentKind::ParameterFile, OpenParameterFile, OpenParameterEntry},
     {".ogr", TDocumentKind::GradientFile, RefuseFile, RefuseEntry},
     {".oal", TDocumentKind::GradientFile, RefuseFile, RefuseEntry},
     {".map", TDocumentKind::PaletteMap, RefuseFile, nullptr},
@@ -121,6 +131,10 @@ bool SplitDocumentEntry(const std::string &Name, std::string &FileName, std::str
     FileName = file;
     Entry = Name.substr(colon + 1);
     return true;
+}
+
+TBrowserOpener SetBrowserOpener(TBrowserOpener Opener) {
+    return std::exchange(BrowserOpener(), std::move(Opener));
 }
 
 void OpenDocumentFile(const std::string &FileName) {

@@ -120,6 +120,11 @@ enum class TDocumentKind : std::uint8_t {
 };
 TDocumentKind DocumentKindOf(const std::string &FileName);
 
+// What opens a parameter or gradient file in the browser (kind 2 or 3, file, entry; the entry may
+// be empty); set by the browser's module. Returns the hook set before.
+using TBrowserOpener = std::function<void(int Kind, const std::string &FileName, const std::string &Entry)>;
+TBrowserOpener SetBrowserOpener(TBrowserOpener Opener);
+
 // Opens a file in the window its kind calls for. A name "<file>:<entry>" of a parameter or
 // gradient file (as on the command line) opens that entry.
 void OpenDocumentFile(const std::string &FileName);

@@ -15,6 +15,7 @@
 #include "FracManager.h"
 #include "ColorCycling.h"
 #include "FracMerge.h"
+#include "FracPreview.h"
 #include "FracProgress.h"
 #include "GenInstance.h"
 #include "GenProgram.h"
@@ -83,6 +84,7 @@ std::vector<TModuleEntry> ProgramModules() {
         {"FracMerge", InitializeFracMerge, FinalizeFracMerge},
         {"FracManager", InitializeFracManager, FinalizeFracManager},
         {"FracClipboard", InitializeFracClipboard, FinalizeFracClipboard},
+        {"FracPreview", InitializeFracPreview, FinalizeFracPreview},
         {"SelectArea", InitializeSelectArea, FinalizeSelectArea},
         {"ColorCycling", InitializeColorCycling, FinalizeColorCycling},
         {"FileHistory", InitializeFileHistory, FinalizeFileHistory},

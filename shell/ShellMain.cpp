@@ -67,10 +67,12 @@ void StartProgram() {
             mtWarning, {mbOK}, 0);
 }
 
-void ProgramMain() {
+void ProgramMain(const std::vector<TModuleEntry> &Extra) {
     std::unique_ptr<TModuleStartup> modules;
     try {
-        modules = std::make_unique<TModuleStartup>(ProgramModules());
+        std::vector<TModuleEntry> list = ProgramModules();
+        list.insert(list.end() - 1, Extra.begin(), Extra.end());
+        modules = std::make_unique<TModuleStartup>(list);
         modules->Start();
     } catch (const std::exception &error) {
         EndWithError(error.what());
