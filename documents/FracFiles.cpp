@@ -23,28 +23,6 @@ DECLARE_EXCEPTION(EFractalFileCompress, EWriteError);
 
 constexpr std::size_t ZBufferSize = 64 * 1024;
 
-// Begins progress with a caption when the progress manager runs, and ends it on every way out.
-class TProgressScope {
-public:
-    explicit TProgressScope(const std::string &Caption) : FManager(ProgressManager()) {
-        if (FManager)
-            FManager->BeginProgress(Caption);
-    }
-    ~TProgressScope() {
-        if (FManager)
-            FManager->EndProgress();
-    }
-    void Set(int Percent) {
-        if (FManager)
-            FManager->SetProgress(Percent);
-    }
-    TProgressScope(const TProgressScope &) = delete;
-    TProgressScope &operator=(const TProgressScope &) = delete;
-
-private:
-    TProgressManager *FManager;
-};
-
 // A write-only stream that deflates everything written to it into Dest as one zlib stream
 // (RFC 1950, default level). Finish writes the end of the stream; without it the stream is
 // incomplete.

@@ -33,3 +33,25 @@ private:
 TProgressManager *ProgressManager();
 void InitializeFracProgress();
 void FinalizeFracProgress();
+
+// Begins a progress caption of the global manager, sets its percentage and ends it with the scope.
+class TProgressScope {
+public:
+    explicit TProgressScope(const std::string &Caption) : FManager(ProgressManager()) {
+        if (FManager)
+            FManager->BeginProgress(Caption);
+    }
+    ~TProgressScope() {
+        if (FManager)
+            FManager->EndProgress();
+    }
+    void Set(int Percent) {
+        if (FManager)
+            FManager->SetProgress(Percent);
+    }
+    TProgressScope(const TProgressScope &) = delete;
+    TProgressScope &operator=(const TProgressScope &) = delete;
+
+private:
+    TProgressManager *FManager;
+};

@@ -46,21 +46,6 @@ void ChangeWithCaption(TCustomFractal &Fractal, const char *Caption, TChange Cha
     Fractal.EndChangeCaption(Caption);
 }
 
-// Begins a progress caption and ends it with the scope.
-class TProgressScope {
-public:
-    explicit TProgressScope(const std::string &Caption) {
-        if (TProgressManager *progress = ProgressManager())
-            progress->BeginProgress(Caption);
-    }
-    ~TProgressScope() {
-        if (TProgressManager *progress = ProgressManager())
-            progress->EndProgress();
-    }
-    TProgressScope(const TProgressScope &) = delete;
-    TProgressScope &operator=(const TProgressScope &) = delete;
-};
-
 // The history takes the document once its window stands, and the window the item's place.
 void DocumentWindowOpened(TCustomForm *Window, const std::string &FileName, const std::string &Entry,
                           const std::string &Title) {

@@ -42,21 +42,6 @@ bool EndsWithText(const std::string &Text, const std::string &End) {
     return !End.empty() && Text.size() >= End.size() && SameText(Text.substr(Text.size() - End.size()), End);
 }
 
-// Begins a progress caption and ends it with the scope.
-class TProgressScope {
-public:
-    explicit TProgressScope(const std::string &Caption) {
-        if (TProgressManager *progress = ProgressManager())
-            progress->BeginProgress(Caption);
-    }
-    ~TProgressScope() {
-        if (TProgressManager *progress = ProgressManager())
-            progress->EndProgress();
-    }
-    TProgressScope(const TProgressScope &) = delete;
-    TProgressScope &operator=(const TProgressScope &) = delete;
-};
-
 struct TLayerProgress {
     void Changed(TObject *, int Percent) {
         if (TProgressManager *progress = ProgressManager())

@@ -72,7 +72,8 @@ TEST(E2EBrowserTest, AParameterFileOpensInTheBrowserWithPreviewsAndItsEntryOpens
     HWND browser = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (browser = FindDescendant(main, "TBrowseForm")) != nullptr; }, 120000))
         << "no browser window";
-    EXPECT_EQ(WindowText(browser), "Browsing - ov-e2e-browse.opr");
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(browser) == "Browsing - ov-e2e-browse.opr"; }))
+        << WindowText(browser);
 
     HWND list = FindListView(browser);
     ASSERT_NE(list, nullptr);
@@ -125,8 +126,10 @@ TEST(E2EBrowserTest, AParameterFileOpensInTheBrowserWithPreviewsAndItsEntryOpens
     EXPECT_TRUE(
         WaitUntil([&] { return (fractal = FindDescendant(main, "TFractalForm")) != nullptr; }, 120000))
         << "no fractal window";
+    // The window stands before its caption is set: wait for the caption.
     if (fractal)
-        EXPECT_NE(WindowText(fractal).find("Left Part"), std::string::npos) << WindowText(fractal);
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(fractal).find("Left Part") != std::string::npos; }))
+            << WindowText(fractal);
 
     DWORD exitCode = 1;
     EXPECT_TRUE(program.Close(&exitCode, main));

@@ -91,7 +91,8 @@ TEST(E2EEditorTest, SavingTheFormulaOfAnOpenFractalRecalculatesItWithTheNewCode)
     HWND editor = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (editor = FindDescendant(main, "TEditForm", "")) != nullptr; }))
         << "no editor window";
-    EXPECT_EQ("ov-e2e-editor.ofm", WindowText(editor));
+    // The window stands before its caption is set: wait for the caption.
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(editor) == "ov-e2e-editor.ofm"; })) << WindowText(editor);
     HWND text = nullptr;
     for (const char *name : {"TAdvRichEdit", "RichEdit20A"})
         if (!text)

@@ -32,7 +32,7 @@ TEST(E2EFractalWindowTest, StartupOpensTheDefaultFractalThatMatchesTheHeadlessRe
     ASSERT_TRUE(WaitUntil([&] { return (window = FindDescendant(main, "TFractalForm", "")) != nullptr; }))
         << "no fractal window";
     // The default fractal is an untitled document with the entry's title.
-    EXPECT_EQ("Small Mandelbrot", WindowText(window));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(window) == "Small Mandelbrot"; })) << WindowText(window);
     HWND statusBar = FindDescendant(main, "TTaskStatusBar", "");
     ASSERT_NE(nullptr, statusBar);
     ASSERT_TRUE(WaitForStatus(statusBar, " Completed", 300000));
