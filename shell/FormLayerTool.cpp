@@ -162,13 +162,13 @@ void TLayerToolForm::BuildHeader(TTabSheet *Tab, TTabHeader &Header) {
     Header.Title->SetClipStyle(csEndEllipsis);
     Header.Title->SetShowAccelChar(false);
     Header.Title->SetShowHint(true);
-    struct TButtonSpec {
+    struct THeaderButton {
         TAdvSpeedButton **Target;
         const char *Caption;
         const char *Hint;
         TNotifyEvent Click;
     };
-    const TButtonSpec buttons[] = {
+    const THeaderButton buttons[] = {
         {&Header.BrowseButton, "...", "Browse... (Ctrl+Alt+Enter)|", TNotifyEvent()},
         {&Header.ReloadButton, "R", "Reload (Ctrl+Alt+R)|",
          MakeNotifyEvent<&TLayerToolForm::ReloadClick>(this)},
@@ -176,10 +176,10 @@ void TLayerToolForm::BuildHeader(TTabSheet *Tab, TTabHeader &Header) {
         {&Header.MoreButton, ">>", "More...|", TNotifyEvent()},
     };
     int left = width - 4 * S(24) - S(2);
-    for (const TButtonSpec &spec : buttons) {
-        *spec.Target = MakeButton(Header.Panel, spec.Caption, spec.Hint, left, 2);
-        (*spec.Target)->SetAnchors(akTop | akRight);
-        (*spec.Target)->OnClick = spec.Click;
+    for (const THeaderButton &button : buttons) {
+        *button.Target = MakeButton(Header.Panel, button.Caption, button.Hint, left, 2);
+        (*button.Target)->SetAnchors(akTop | akRight);
+        (*button.Target)->OnClick = button.Click;
         left += S(24);
     }
     Header.MoreButton->SetMenu(TabMenu);
