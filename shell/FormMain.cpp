@@ -787,8 +787,25 @@ void TMainForm::CrashException(bool Frozen, std::exception_ptr E, void *, DWORD,
 
 void TMainForm::WMShowException(char *Text) {
     std::unique_ptr<char[]> text(Text);
-    if (text)
-        AdvMessageDlg(ExceptionMessageText(text.get()), mtError, {mbOK}, 0);
+    if (!text)
+        return;
+    FPendingErrors.push_back(text.get());
+    // A text that arrives while a box shows (its modal loop dispatches the posted message) waits
+    // for that box to close: a second box on top would leave the first one unanswerable.
+    if (FShowingErrors)
+        return;
+    FShowingErrors = true;
+    while (!FPendingErrors.empty()) {
+        const std::string next = FPendingErrors.front();
+        FPendingErrors.erase(FPendingErrors.begin());
+        try {
+            AdvMessageDlg(ExceptionMessageText(next), mtError, {mbOK}, 0);
+        } catch (...) {
+            FShowingErrors = false;
+            throw;
+        }
+    }
+    FShowingErrors = false;
 }
 
 void TMainForm::FilesDropped(TObject *, const std::vector<std::string> &FileNames) {

@@ -146,6 +146,9 @@ private:
     void LoadMenuImages();
     void WMStartup();
     void WMShowException(char *Text);
+    // Error texts waiting for their box: boxes show one after another, never stacked.
+    std::vector<std::string> FPendingErrors;
+    bool FShowingErrors = false;
     void AppHint(TObject *Sender);
     void ActiveFormChange(TObject *Sender);
     void StatusBarDrawPanel(TStatusBar *Sender, int Panel, RECT Rect);
